@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace mirsalex {
+
+// Options of the command line, shared by the program's faces.
+struct CliOptions
+{
+    QString ini;            // --ini FILE: configuration file, search skipped
+    QString operatorCode;   // --operator CODE
+    QString side;           // --side desktop|portable (empty: desktop)
+    bool debug = false;     // --debug: show and confirm every document copy
+    bool yes = false;       // --yes: answer Yes to unattended questions
+    QStringList answers;    // --answers LIST: scripted answers, consumed in order
+};
+
+// Prints where the configuration file is and every loaded field.
+int runShowConfig(const CliOptions& options);
+// One transfer run without a window. Exit status 0 done, 1 a step failed,
+// 2 bad usage or failed start-up.
+int runBatch(const CliOptions& options);
+// Sets or clears the access password from the terminal.
+int runSetPassword(const CliOptions& options);
+// The window. Needs a QApplication.
+int runGui(const CliOptions& options);
+
+// The program's own folder and base name (for the configuration file search).
+QString programFolder();
+QString programName();
+
+} // namespace mirsalex

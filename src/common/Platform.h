@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace mirsalex::platform {
+
+// The one place where this program meets the operating system's file layer.
+// Paths use the native separator; the routines above it build paths by plain
+// concatenation of folder (ending with the separator) and name.
+
+// The native path separator ("\" on Windows, "/" on POSIX).
+QChar separator();
+// The separator as text, for concatenation.
+QString sep();
+// Root of the current drive (first three characters of the current folder on
+// Windows, "/" on POSIX).
+QString driveRoot();
+
+// Resolves `path` without regard to case, as the original platform does: when
+// the path does not exist as written, each component is matched against the
+// entries of its folder ignoring case. Returns the existing path, or the path
+// as written (with existing leading components resolved) when nothing matches.
+QString resolve(const QString& path);
+
+// Shared configuration folder standing for the Windows folder:
+// $XDG_CONFIG_HOME, else ~/.config (with the separator at its end).
+QString windowsFolder();
+
+bool isDirectory(const QString& path);
+// True for an existing plain file (not a folder).
+bool isFile(const QString& path);
+
+// Error numbers of the file layer, in the platform's run-time numbering:
+// 0 none, 52/64 bad file name, 53 file not found, 54 bad file mode,
+// 55 file already open, 57 device I/O error, 61 disk full, 62 input past end,
+// 68 device unavailable, 70 permission denied, 71 disk not ready, 75 path/file
+// access error, 76 path not found.
+struct FileError
+{
+    int number = 0;          // 0 when there is no error
+    QString description;     // the platform's description of it
+    QString file;            // the file concerned
+    explicit operator bool() const { return number != 0; }
+};
+
+// Maps an errno value onto the numbers above.
+int errorNumberFromErrno(int err);
+// The Italian description of an error number (as the platform would give it).
+QString errorDescription(int number);
+FileError fileErrorFromErrno(int err, const QString& file);
+
+// Creates one folder level. Returns an error when it cannot be created (an
+// existing folder is not an error).
+FileError makeDirectory(const QString& path);
+
+// Last-modification time of a file, to the second, in local time; nothing when
+// the file cannot be dated.
+std::optional<QDateTime> modificationTime(const QString& path);
+// Sets the last-modification time of a file (to the second).
+FileError setModificationTime(const QString& path, const QDateTime& when);
+
+struct DirEntry
+{
+    QString name;    // as stored on disk
+    bool isDir = false;
+};
+
+// Lists `folder` for names matching the wildcard `pattern` (* and ?, matched
+// without regard to case). With directoriesToo false only plain files are
+// returned. The order is the file system's own. An error is returned when the
+// folder cannot be read at all (missing path, device error); an empty result
+// is not an error.
+FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
+                        QList<DirEntry>& out);
+
+// Splits a path given as one text (folder + pattern, e.g. ".../SK*.doc") into
+// folder (ending with the separator, or empty) and the last component.
+void splitPath(const QString& path, QString& folder, QString& name);
+
+} // namespace mirsalex::platform

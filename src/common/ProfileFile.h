@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace mirsalex {
+
+// Profile (".ini") files as the Windows profile functions handle them:
+// section and key names matched without regard to case and surrounding
+// blanks, enclosing quotes of a value removed, comment lines ignored, the
+// first of duplicate sections or keys wins, a bare file name meaning the
+// shared configuration folder. Writing replaces one value in place and keeps
+// every other byte of the file; the file is replaced atomically.
+namespace ProfileFile {
+
+// The full path a profile file name stands for (a bare name lies in the
+// shared configuration folder); resolved without regard to case.
+QString locate(const QString& fileName);
+
+// Reads a value. Returns the number of characters copied (at most
+// bufferSize - 1) and the value in `out`; `defaultValue` when the key,
+// section or file is missing or the file cannot be read.
+int read(const QString& fileName, const QString& section, const QString& key,
+         const QString& defaultValue, QString& out, int bufferSize);
+
+// Writes key=value into the section, creating section or key when missing.
+// Returns false when the file could not be written (it is then untouched).
+bool write(const QString& fileName, const QString& section, const QString& key, const QString& value);
+
+} // namespace ProfileFile
+} // namespace mirsalex

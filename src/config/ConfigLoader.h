@@ -1,0 +1,47 @@
+#pragma once
+
+#include "config/Context.h"
+
+#include <QString>
+
+namespace mirsalex {
+
+// Name of the product and of the program, used to find the configuration file.
+QString productName();     // "Mirsal"
+
+struct IniLocation
+{
+    bool found = false;
+    QString fileIni;      // full path, or a bare file name for the shared configuration folder
+    QString fullPath;     // where the file actually is (empty when not found)
+};
+
+// Looks for the configuration file: program folder + program name + ".ini",
+// program folder + product name + ".ini", then the same two names in the
+// shared configuration folder. When none exists, fileIni is the product name +
+// ".ini" and found is false.
+IniLocation LocateIni(const QString& programFolder, const QString& programName);
+
+// Reads a cleaned value (TAB and " ;" comments cut, trimmed, at most 99
+// characters); the empty text when the key or the file is missing.
+QString LeggiIni(const QString& file, const QString& section, const QString& key);
+
+// Writes key=value into a section; the outcome is ignored.
+void ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value);
+
+// First loading step: PathDati, PathWork, OperatoreBase.
+void CaricaPercorsi(Context& ctx);
+
+// Second loading step: every other field; needs CodOperatore.
+void CaricaParametri(Context& ctx);
+
+// Normalises and creates a configured folder ("%" marks a per-operator
+// folder); reports a failure with "ERRORE " + label and returns the empty text.
+QString PreparaCartella(Context& ctx, const QString& label, const QString& folder);
+
+// True when `code` can name an operator folder: greater than "0" in
+// character-code order and free of separators, "..", NUL and characters not
+// allowed in a folder name.
+bool CodiceOperatoreValido(const QString& code);
+
+} // namespace mirsalex

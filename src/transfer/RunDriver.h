@@ -1,0 +1,49 @@
+#pragma once
+
+#include "config/Context.h"
+#include "transfer/WindowState.h"
+
+#include <QtGlobal>
+
+#include <functional>
+
+namespace mirsalex {
+
+// The synchronisation steps of a run; a step that is not available is empty
+// and counts as completed.
+struct SyncSteps
+{
+    std::function<qint16()> SincronizzaClienti;
+    std::function<qint16()> UnisciTabAzioni;
+    std::function<qint16()> SincronizzaAzioni;
+    std::function<qint16()> SincronizzaVisite;
+    std::function<qint16()> SincronizzaAppuntamenti;
+};
+
+// The click of the two buttons "&ESEGUI" (0) and "&USCITA" (1).
+class RunDriver
+{
+public:
+    enum class Outcome {
+        Exit,       // the program ends (exit button, or no valid operator)
+        Completed,  // the run went through every ticked step
+        Failed,     // a step failed and ended the run early
+        Refused,    // a run was already in progress
+    };
+
+    RunDriver(Context& ctx, WindowState& w, SyncSteps steps);
+
+    Outcome click(int index);
+    bool running() const { return m_running; }
+
+private:
+    Context& m_ctx;
+    WindowState& m_w;
+    SyncSteps m_steps;
+    bool m_running = false;
+};
+
+// The steps this program provides, bound to a context and window state.
+SyncSteps StandardSteps(Context& ctx, WindowState& w);
+
+} // namespace mirsalex
