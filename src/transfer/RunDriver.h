@@ -43,7 +43,4 @@ private:
     bool m_running = false;
 };
 
-// The steps this program provides, bound to a context and window state.
-SyncSteps StandardSteps(Context& ctx, WindowState& w);
-
 } // namespace mirsalex

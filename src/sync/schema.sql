@@ -1,0 +1,1 @@
+-- Schema of the operator databases (SQLite).
