@@ -4,13 +4,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace mirsalex::platform {
 
 // The one place where this program meets the operating system's file layer.
 // Paths use the native separator; the routines above it build paths by plain
-// concatenation of folder (ending with the separator) and name.
+// concatenation of folder (ending with the separator) and name. Every routine
+// below that takes a path resolves it first (see resolve()), so callers never
+// need to care about the case of names on disk.
 
 // The native path separator ("\" on Windows, "/" on POSIX).
 QChar separator();
@@ -47,7 +50,21 @@ struct FileError
     explicit operator bool() const { return number != 0; }
 };
 
-// Maps an errno value onto the numbers above.
+// Maps an errno value onto the numbers above (POSIX):
+//   ENOENT, ENOTDIR              -> 76 path not found (fileErrorFromErrno gives
+//                                   53 when only the last component is missing)
+//   ENOSPC, EDQUOT, EFBIG        -> 61 disk full
+//   EIO                          -> 57 device I/O error
+//   ENXIO, ENODEV, ESTALE, ENOTCONN, EHOSTDOWN, EHOSTUNREACH, ENETUNREACH,
+//   ETIMEDOUT                    -> 68 device unavailable
+//   ENOMEDIUM                    -> 71 disk not ready
+//   EACCES, EPERM                -> 70 permission denied
+//   EROFS, EISDIR, ENOTEMPTY, ELOOP and anything else -> 75 path/file access error
+//   EBUSY, ETXTBSY               -> 55 file already open
+//   ENAMETOOLONG, EINVAL, EILSEQ -> 64 bad file name
+//   EEXIST                       -> 58 file already exists
+//   EMFILE, ENFILE               -> 67 too many files
+//   EXDEV                        -> 74 rename across disks
 int errorNumberFromErrno(int err);
 // The Italian description of an error number (as the platform would give it).
 QString errorDescription(int number);
@@ -76,6 +93,20 @@ struct DirEntry
 // is not an error.
 FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
                         QList<DirEntry>& out);
+
+// Full path of the running executable (empty when it cannot be had).
+QString executablePath();
+
+// Test hook. When an injector is set, every file-layer call of this module
+// (and of the modules above that consult injectedFailure()) first asks it
+// with the operation name ("list", "mkdir", "stat", "utime", "read", "write",
+// "copy") and the path concerned; a non-zero errno value it returns makes the
+// call fail as if the operating system had reported that error. Pass an empty
+// function to remove it. Never set outside tests.
+using FailureInjector = std::function<int(const QString& operation, const QString& path)>;
+void setFailureInjector(FailureInjector injector);
+// The errno value the injector asks for (0 when none is set or it lets the call pass).
+int injectedFailure(const QString& operation, const QString& path);
 
 // Splits a path given as one text (folder + pattern, e.g. ".../SK*.doc") into
 // folder (ending with the separator, or empty) and the last component.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace mirsalex {
@@ -12,8 +13,13 @@ class PasswordStore
 public:
     enum class State { None, Set, Damaged };
 
-    // `iniPath` is the full path of the configuration file.
-    explicit PasswordStore(const QString& iniPath);
+    // Work factor of new passwords (PBKDF2-HMAC-SHA256 iterations).
+    static constexpr int kDefaultIterations = 100000;
+
+    // `iniPath` is the full path of the configuration file. `iterations` is
+    // the work factor used when a password is stored (the stored value keeps
+    // its own).
+    explicit PasswordStore(const QString& iniPath, int iterations = kDefaultIterations);
 
     QString path() const { return m_path; }
     State state() const;
@@ -23,8 +29,12 @@ public:
     // an empty one removes the store. Returns false with `error` set on failure.
     bool set(const QString& password, QString* error = nullptr);
 
+    // PBKDF2-HMAC-SHA256 of `password` with `salt`, 32 bytes.
+    static QByteArray derive(const QByteArray& password, const QByteArray& salt, int iterations);
+
 private:
     QString m_path;
+    int m_iterations;
 };
 
 } // namespace mirsalex

@@ -36,8 +36,9 @@ int ScriptedPrompt::ask(const QString& text, int style, const QString& title)
     const Expectation e = m_queue.takeFirst();
     EXPECT_TRUE(text.startsWith(e.prefix))
         << "message \"" << text.toStdString() << "\" does not begin with \"" << e.prefix.toStdString() << "\"";
-    if (e.style != -1)
+    if (e.style != -1) {
         EXPECT_EQ(style, e.style) << "style of message \"" << text.toStdString() << "\"";
+    }
     messages.append({text, style, title, e.answer});
     return e.answer;
 }

@@ -1,0 +1,175 @@
+// Document stage benchmark: AggiornaDocumenti (cards and sheets, both
+// directions, no questions) against `rsync -rtu` run the same way on an
+// identical copy of the same tree. Prints the times, the ratio ours/rsync,
+// and checks that both leave identical trees (names, contents, times).
+//
+//   documents_bench [--documents N] [--changed-fraction F] [--rounds R] [--keep DIR]
+
+#include "config/ConfigLoader.h"
+#include "config/Context.h"
+#include "fixture/DocumentTree.h"
+#include "transfer/Transfer.h"
+#include "transfer/WindowState.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+using namespace mirsalex;
+
+namespace {
+
+// Says Yes to every question without showing anything.
+class YesPrompt : public Prompt
+{
+protected:
+    int ask(const QString&, int style, const QString&) override
+    {
+        return MsgStyle::buttons(style) == MsgStyle::YesNo ? AnswerYes : AnswerOk;
+    }
+};
+
+bool run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(program, args);
+    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// name -> (content hash, modification time in ms) of every file under root.
+QMap<QString, QPair<QByteArray, qint64>> snapshot(const QString& root)
+{
+    QMap<QString, QPair<QByteArray, qint64>> out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        out.insert(path.mid(root.size()),
+                   {QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1),
+                    QFileInfo(path).lastModified().toMSecsSinceEpoch()});
+    }
+    return out;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int documents = 10000;   // cards and sheets together
+    double changed = 0.5;
+    int rounds = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--documents"))
+            documents = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--changed-fraction"))
+            changed = args[i + 1].toDouble();
+        else if (args[i] == QLatin1String("--rounds"))
+            rounds = std::max(1, args[i + 1].toInt());
+    }
+
+    QTemporaryDir tmp(QDir::tempPath() + QStringLiteral("/mirsalex-bench-XXXXXX"));
+    const QString root = tmp.path() + QLatin1Char('/');
+    const QString master = root + QStringLiteral("master/");
+
+    // The tree: local cards and sheets, and the exchange folders.
+    std::mt19937 rng(20240603);
+    const QDateTime base(QDate(2024, 6, 3), QTime(9, 0, 0));
+    fixture::DocumentCounts cards, sheets;
+    QString error;
+    if (!fixture::generateDocuments({master + "local/testi/", master + "exchange/SCHEDE/"},
+                                    fixture::DocumentKind::Card, 1, documents / 2, changed, base, rng, cards, &error) ||
+        !fixture::generateDocuments({master + "local/fogli/", master + "exchange/FOGLI/"},
+                                    fixture::DocumentKind::Sheet, 1, documents - documents / 2, changed, base, rng,
+                                    sheets, &error)) {
+        std::fprintf(stderr, "documents_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("Tree: %d cards and %d sheets (%d same, %d newer on one side, %d on one side only), %lld bytes\n",
+                documents / 2, documents - documents / 2, cards.same + sheets.same, cards.newer + sheets.newer,
+                cards.only + sheets.only, static_cast<long long>(cards.bytes + sheets.bytes));
+
+    std::vector<double> ours, theirs;
+    bool identical = true;
+    for (int r = 0; r < rounds; ++r) {
+        const QString a = root + QStringLiteral("ours%1/").arg(r);
+        const QString b = root + QStringLiteral("rsync%1/").arg(r);
+        if (!run(QStringLiteral("cp"), {QStringLiteral("-a"), master, a}) ||
+            !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, b})) {
+            std::fprintf(stderr, "documents_bench: cannot copy the tree\n");
+            return 1;
+        }
+
+        YesPrompt prompt;
+        Context ctx(prompt);
+        WindowState w;
+        ctx.config.FileIni = a + QStringLiteral("bench.ini");
+        QFile ini(ctx.config.FileIni);
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[EXPORT]\n");
+        ini.close();
+        ctx.config.PathDati = a + QStringLiteral("local/");
+        ctx.config.PathTesti = a + QStringLiteral("local/testi/");
+        ctx.config.PathFogli = a + QStringLiteral("local/fogli/");
+        ctx.CodOperatore = QStringLiteral("P001");
+        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        w.lbFileX[1].caption = a + QStringLiteral("exchange/SCHEDE/");
+        w.lbFileX[2].caption = a + QStringLiteral("exchange/FOGLI/");
+
+        QElapsedTimer t;
+        t.start();
+        const bool done = AggiornaDocumenti(ctx, w);
+        ours.push_back(double(t.nsecsElapsed()) / 1e9);
+        QFile::remove(ctx.config.FileIni);
+        if (!done) {
+            std::fprintf(stderr, "documents_bench: the document stage failed\n");
+            return 1;
+        }
+
+        t.restart();
+        for (const auto& [local, exchange] : {std::pair{"local/testi/", "exchange/SCHEDE/"},
+                                              std::pair{"local/fogli/", "exchange/FOGLI/"}}) {
+            const QString l = b + QLatin1String(local);
+            const QString x = b + QLatin1String(exchange);
+            if (!run(QStringLiteral("rsync"), {QStringLiteral("-rtu"), l, x}) ||
+                !run(QStringLiteral("rsync"), {QStringLiteral("-rtu"), x, l})) {
+                std::fprintf(stderr, "documents_bench: rsync failed\n");
+                return 1;
+            }
+        }
+        theirs.push_back(double(t.nsecsElapsed()) / 1e9);
+
+        const bool same = snapshot(a) == snapshot(b);
+        identical = identical && same;
+        std::printf("Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s, ratio %.2f, trees %s\n", r + 1,
+                    ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1], w.Contatori[2][1],
+                    theirs.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
+        QDir(a).removeRecursively();
+        QDir(b).removeRecursively();
+    }
+    const double ratio = median(ours) / median(theirs);
+    std::printf("Median: ours %.3f s, rsync -rtu %.3f s, ratio ours/rsync %.2f (target <= 1.20): %s\n", median(ours),
+                median(theirs), ratio, ratio <= 1.2 ? "met" : "NOT met");
+    std::printf("Trees after both runs: %s\n", identical ? "identical (names, contents, times)" : "DIFFERENT");
+    return identical ? 0 : 1;
+}

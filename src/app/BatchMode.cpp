@@ -1,0 +1,176 @@
+#include "app/Cli.h"
+#include "app/ConsolePrompt.h"
+#include "common/Platform.h"
+#include "config/ConfigLoader.h"
+#include "config/Context.h"
+#include "config/PasswordStore.h"
+#include "sync/Steps.h"
+#include "transfer/RunDriver.h"
+#include "transfer/Transfer.h"
+#include "transfer/WindowState.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace mirsalex {
+
+namespace {
+
+const char* const kMissingIni = "File di configurazione inesistente";
+
+// The password gate of the window, on the terminal: three attempts, each
+// refused one shown as "PASSWORD ERRATA". Without a terminal the password
+// comes from MIRSALEX_PASSWORD (one attempt).
+bool passwordAccepted(Prompt& prompt, const QString& iniPath)
+{
+    const PasswordStore store(iniPath);
+    switch (store.state()) {
+    case PasswordStore::State::None:
+        return true;
+    case PasswordStore::State::Damaged:
+        prompt.show(QStringLiteral("Archivio della password danneggiato: ") + store.path(), MsgStyle::Critical);
+        return false;
+    case PasswordStore::State::Set:
+        break;
+    }
+    const bool tty = ::isatty(STDIN_FILENO);
+    if (!tty) {
+        if (!qEnvironmentVariableIsSet("MIRSALEX_PASSWORD")) {
+            std::fprintf(stderr, "mirsalex: a password is set: give it in MIRSALEX_PASSWORD or run on a terminal\n");
+            return false;
+        }
+        if (store.verify(qEnvironmentVariable("MIRSALEX_PASSWORD").toUpper()))
+            return true;
+        prompt.show(QStringLiteral("PASSWORD ERRATA"), MsgStyle::Ok);
+        return false;
+    }
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QString typed;
+        if (!readSecretLine("PassWord: ", typed))
+            return false;
+        if (store.verify(typed.toUpper()))
+            return true;
+        prompt.show(QStringLiteral("PASSWORD ERRATA"), MsgStyle::Ok);
+    }
+    return false;
+}
+
+void printState(const Context& ctx, const WindowState& w)
+{
+    std::printf("=== Risultato per l'operatore %s (%s)\n", qPrintable(ctx.CodOperatore),
+                w.optPC == 0 ? "DeskTop" : "Portatile");
+    auto tick = [](int v) { return v == 2 ? "fatto" : v == 1 ? "da fare" : "no"; };
+    std::printf("  %-28s [%s]\n", qPrintable(w.chkDati.caption), tick(w.chkDati.value));
+    std::printf("  %-28s [%s]\n", qPrintable(w.chkVisite.caption), tick(w.chkVisite.value));
+    for (size_t i = 0; i < 3; ++i) {
+        std::printf("  %-28s [%s] %s\n", qPrintable(w.Check1[i].caption), tick(w.Check1[i].value),
+                    qPrintable(w.lbCount[i].caption));
+    }
+    if (w.lbAppuVisible) {
+        std::printf("  VISITE       %s\n", qPrintable(w.lbCount[3].caption));
+        std::printf("  APPUNTAMENTI %s\n", qPrintable(w.lbCount[4].caption));
+    }
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int runBatch(const CliOptions& options)
+{
+    const bool interactive = ::isatty(STDIN_FILENO);
+    ConsolePrompt prompt(stdout, stdin, interactive, options.answers, options.yes);
+    for (const QString& a : options.answers) {
+        if (ConsolePrompt::parseAnswer(a) == AnswerNone) {
+            std::fprintf(stderr, "mirsalex: --answers takes yes, no, ok, cancel, retry (not '%s')\n", qPrintable(a));
+            return 2;
+        }
+    }
+    QString code = options.operatorCode.trimmed().toUpper();
+    if (!options.operatorCode.isEmpty() && (code.size() > 13 || !CodiceOperatoreValido(code))) {
+        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n", qPrintable(options.operatorCode));
+        return 2;
+    }
+
+    // The configuration file: as given, or searched like the window does.
+    QString fileIni;
+    QString fullPath;
+    if (!options.ini.isEmpty()) {
+        fullPath = platform::resolve(QFileInfo(options.ini).absoluteFilePath());
+        if (!platform::isFile(fullPath)) {
+            std::fprintf(stderr, "%s\n%s\n", kMissingIni, qPrintable(fullPath));
+            return 2;
+        }
+        fileIni = fullPath;
+    } else {
+        const IniLocation loc = LocateIni(programFolder(), programName());
+        if (!loc.found) {
+            std::fprintf(stderr, "%s\n", kMissingIni);
+            return 2;
+        }
+        fileIni = loc.fileIni;
+        fullPath = loc.fullPath;
+    }
+    std::printf("Configurazione: %s\n", qPrintable(fullPath));
+    std::fflush(stdout);
+
+    Context ctx(prompt);
+    ctx.config.FileIni = fileIni;
+    if (!passwordAccepted(prompt, fullPath))
+        return 2;
+
+    // The window's load, then the choices of the command line as the user
+    // would make them in the window.
+    WindowState w;
+    CaricaFinestra(ctx, w);
+    if (!code.isEmpty()) {
+        w.CodOper = code;
+        ctx.CodOperatore = code;
+        CaricaParametri(ctx);
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.side == QLatin1String("portable")) {
+        w.optPC = 1;
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.debug)
+        w.chkDebug.value = 1;
+
+    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    const RunDriver::Outcome outcome = driver.click(0);
+    if (outcome == RunDriver::Outcome::Exit) {
+        std::fprintf(stderr,
+                     "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
+                     "section [BASE] or [EXPORT]\n",
+                     qPrintable(ctx.CodOperatore));
+        return 2;
+    }
+    printState(ctx, w);
+    if (prompt.misfit())
+        std::fprintf(stderr, "mirsalex: some --answers items did not fit their boxes\n");
+    if (!prompt.unusedAnswers().isEmpty())
+        std::fprintf(stderr, "mirsalex: unused --answers items: %s\n",
+                     qPrintable(prompt.unusedAnswers().join(QLatin1Char(','))));
+    if (outcome == RunDriver::Outcome::Failed) {
+        std::printf("Esito: un passo NON e' stato completato (errore %d)\n", ctx.CodErrore);
+        return 1;
+    }
+    // A ticked group whose exchange folder held nothing (or a step that found
+    // no file to work on) was skipped, not failed: say so.
+    QStringList skipped;
+    for (size_t i = 0; i < 3; ++i) {
+        if (w.Check1[i].value == 1)
+            skipped << w.NomiGruppi.value(int(i));
+    }
+    if (w.chkDati.value == 1)
+        skipped << QStringLiteral("DATI");
+    if (!skipped.isEmpty())
+        std::printf("Non eseguiti (cartella di scambio vuota o archivio assente): %s\n",
+                    qPrintable(skipped.join(QStringLiteral(", "))));
+    std::printf("Esito: completato\n");
+    return 0;
+}
+
+} // namespace mirsalex

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "common/Prompt.h"
+
+#include <QStringList>
+
+#include <cstdio>
+
+namespace mirsalex {
+
+// The message boxes of batch mode: each box is printed (title, style, text
+// lines, and the answer taken). Yes/No questions are asked on the terminal
+// when it is interactive; otherwise they take the next scripted answer, then
+// Yes when told so, else No. Boxes with OK and Cancel, or Retry and Cancel,
+// take the next scripted answer, else OK or Cancel: nothing loops unattended.
+class ConsolePrompt : public Prompt
+{
+public:
+    ConsolePrompt(std::FILE* out, std::FILE* in, bool interactive, QStringList answers, bool yes);
+
+    // Scripted answers not used (for the final report).
+    QStringList unusedAnswers() const { return m_answers; }
+    // A scripted answer that did not fit its box.
+    bool misfit() const { return m_misfit; }
+
+    // The name of an answer code ("Yes", "Cancel", ...).
+    static QString answerName(int answer);
+    // The answer code of a scripted answer ("yes", "no", "ok", "cancel",
+    // "retry"), or AnswerNone.
+    static int parseAnswer(const QString& text);
+
+protected:
+    int ask(const QString& text, int style, const QString& title) override;
+
+private:
+    int askTerminal(int style);
+
+    std::FILE* m_out;
+    std::FILE* m_in;
+    bool m_interactive;
+    QStringList m_answers;
+    bool m_yes;
+    bool m_misfit = false;
+};
+
+// Reads a line from the terminal without echo (the password). False at the
+// end of input.
+bool readSecretLine(const char* question, QString& out);
+
+} // namespace mirsalex

@@ -1,0 +1,636 @@
+#include "app/StartupWindow.h"
+
+#include "app/AboutWindow.h"
+#include "app/PasswordDialog.h"
+#include "app/WindowHelpers.h"
+#include "common/Helpers.h"
+#include "config/ConfigLoader.h"
+#include "config/PasswordStore.h"
+#include "sync/Steps.h"
+#include "transfer/RunDriver.h"
+#include "transfer/Transfer.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace mirsalex {
+
+namespace {
+
+const QString kCaption = QStringLiteral("AGGIORNAMENTO DATI DALLA SEDE");
+const QString kExport = QStringLiteral("EXPORT");
+
+// Longest operator code; the list items hold the folder name in one more.
+constexpr int kCodeLength = 13;
+
+// Focus moving inside the window, as opposed to another window (a message
+// box, another program) taking over: only the first counts as a control
+// gaining or losing the focus.
+bool withinWindow(const QEvent* event)
+{
+    const auto reason = static_cast<const QFocusEvent*>(event)->reason();
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+           reason != Qt::MenuBarFocusReason;
+}
+
+QString escapeMnemonic(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QFont fixedFont()
+{
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+void showCheck(QCheckBox* box, const CheckState& state)
+{
+    box->setText(escapeMnemonic(state.caption));
+    box->setChecked(state.value > 0);
+    // A group done in this window stays ticked and greyed.
+    box->setEnabled(state.value != 2);
+}
+
+void showPath(QLabel* label, const QString& text)
+{
+    if (label->text() != text) {
+        label->setText(text);
+        label->setToolTip(text);
+    }
+}
+
+} // namespace
+
+ClickableLabel::ClickableLabel(QWidget* parent) : QLabel(parent)
+{
+    setCursor(Qt::PointingHandCursor);
+}
+
+void ClickableLabel::mousePressEvent(QMouseEvent* event)
+{
+    QLabel::mousePressEvent(event);
+    Q_EMIT clicked();
+}
+
+StartupWindow::StartupWindow(Context& ctx, WindowState& state, QWidget* parent)
+    : QWidget(parent), m_ctx(ctx), m_state(state), m_runModal([](QDialog& d) { return d.exec(); })
+{
+    setObjectName(QStringLiteral("Startup"));
+    setWindowTitle(kCaption);
+    buildUi();
+    // Key preview: the window sees every key of its controls first.
+    qApp->installEventFilter(this);
+}
+
+StartupWindow::~StartupWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+void StartupWindow::buildUi()
+{
+    const QFont mono = fixedFont();
+    const int monoChar = QFontMetrics(mono).horizontalAdvance(QLatin1Char('M'));
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_pctbase = new QWidget(this);
+    m_pctbase->setObjectName(QStringLiteral("pctbase"));
+    outer->addWidget(m_pctbase);
+
+    auto* main = new QVBoxLayout(m_pctbase);
+    main->setContentsMargins(16, 12, 16, 12);
+    main->setSpacing(10);
+
+    m_label1 = new QLabel(QStringLiteral("AGGIORNAMENTO DATI PER L'OPERATORE"), m_pctbase);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    QFont heading = font();
+    heading.setBold(true);
+    heading.setPointSizeF(heading.pointSizeF() * 1.35);
+    m_label1->setFont(heading);
+    m_label1->setAlignment(Qt::AlignCenter);
+    main->addWidget(m_label1);
+
+    // Everything the user chooses; disabled while a run is in progress.
+    m_selection = new QWidget(m_pctbase);
+    m_selection->setObjectName(QStringLiteral("selezione"));
+    auto* sel = new QVBoxLayout(m_selection);
+    sel->setContentsMargins(0, 0, 0, 0);
+    sel->setSpacing(10);
+    main->addWidget(m_selection);
+
+    // Operator, side and confirmation mode.
+    auto* top = new QHBoxLayout;
+    top->setSpacing(12);
+    auto* label2_0 = new QLabel(QStringLiteral("Operatore"), m_selection);
+    label2_0->setObjectName(QStringLiteral("Label2_0"));
+    m_codOper = new QLineEdit(m_selection);
+    m_codOper->setObjectName(QStringLiteral("CodOper"));
+    m_codOper->setFont(mono);
+    m_codOper->setFixedWidth(monoChar * (kCodeLength + 2) + 12);
+    m_codOper->setToolTip(QStringLiteral("F4 o doppio clic: elenco degli operatori"));
+    label2_0->setBuddy(m_codOper);
+
+    // The operator list floats over the window below the code box; it comes
+    // right after the code box in the focus chain.
+    m_list = new QListWidget(this);
+    m_list->setObjectName(QStringLiteral("LCodOpe"));
+    m_list->setFont(mono);
+    m_list->setFixedSize(monoChar * 32 + 24, 180);
+    m_list->hide();
+
+    auto* computer = new QGroupBox(QStringLiteral("Computer"), m_selection);
+    computer->setObjectName(QStringLiteral("Frame1"));
+    auto* computerLayout = new QHBoxLayout(computer);
+    computerLayout->setContentsMargins(10, 4, 10, 4);
+    m_optGroup = new QButtonGroup(this);
+    const QStringList sides{QStringLiteral("DeskTop"), QStringLiteral("Portatile")};
+    for (int i = 0; i < 2; ++i) {
+        m_optPC[i] = new QRadioButton(sides[i], computer);
+        m_optPC[i]->setObjectName(QStringLiteral("optPC_%1").arg(i));
+        m_optGroup->addButton(m_optPC[i], i);
+        computerLayout->addWidget(m_optPC[i]);
+    }
+    m_optPC[0]->setChecked(true);
+
+    m_chkDebug = new QCheckBox(QStringLiteral("con Debug"), m_selection);
+    m_chkDebug->setObjectName(QStringLiteral("chkDebug"));
+    m_chkDebug->setToolTip(QStringLiteral("Mostra e chiede conferma di ogni copia dei documenti"));
+
+    top->addWidget(label2_0);
+    top->addWidget(m_codOper);
+    top->addStretch(1);
+    top->addWidget(computer);
+    top->addSpacing(8);
+    top->addWidget(m_chkDebug);
+    sel->addLayout(top);
+
+    // Databases and their synchronisations.
+    auto* archivi = new QGroupBox(QStringLiteral("Archivi"), m_selection);
+    archivi->setObjectName(QStringLiteral("FrameArchivi"));
+    auto* ag = new QGridLayout(archivi);
+    ag->setHorizontalSpacing(10);
+    ag->setVerticalSpacing(6);
+    const QStringList fileLabels{QStringLiteral("Da"), QStringLiteral("su")};
+    for (int i = 0; i < 2; ++i) {
+        auto* caption = new QLabel(fileLabels[i], archivi);
+        caption->setObjectName(QStringLiteral("Label2_%1").arg(i + 1));
+        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        m_lbFile[i] = new ClickableLabel(archivi);
+        m_lbFile[i]->setObjectName(QStringLiteral("lbFile_%1").arg(i));
+        m_lbFile[i]->setFont(mono);
+        m_lbFile[i]->setFrameShape(QFrame::StyledPanel);
+        m_lbFile[i]->setFrameShadow(QFrame::Sunken);
+        m_lbFile[i]->setMinimumHeight(QFontMetrics(mono).height() + 8);
+        m_lbFile[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        m_lbFile[i]->setTextInteractionFlags(Qt::NoTextInteraction);
+        connect(m_lbFile[i], &ClickableLabel::clicked, this, [this, i] { Q_EMIT lbFileClicked(i); });
+        ag->addWidget(caption, i, 0);
+        ag->addWidget(m_lbFile[i], i, 1, 1, 3);
+    }
+    m_chkDati = new QCheckBox(archivi);
+    m_chkDati->setObjectName(QStringLiteral("chkDati"));
+    m_chkVisite = new QCheckBox(archivi);
+    m_chkVisite->setObjectName(QStringLiteral("chkVisite"));
+    m_lbAppu = new QLabel(QStringLiteral("APPUNTAMENTI"), archivi);
+    m_lbAppu->setObjectName(QStringLiteral("lbAppu"));
+    m_lbAppu->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (int i = 0; i < 5; ++i) {
+        m_lbCount[i] = new QLabel(QStringLiteral("Conta"), i < 3 ? nullptr : archivi);
+        m_lbCount[i]->setObjectName(QStringLiteral("lbCount_%1").arg(i));
+        m_lbCount[i]->setFont(mono);
+        m_lbCount[i]->setMinimumWidth(monoChar * 28);
+        m_lbCount[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    m_chkDati->setFont(mono);
+    m_chkVisite->setFont(mono);
+    ag->addWidget(m_chkDati, 2, 1, 1, 2);
+    ag->addWidget(m_chkVisite, 3, 1, 1, 2);
+    ag->addWidget(m_lbCount[3], 3, 3);
+    ag->addWidget(m_lbAppu, 4, 2);
+    ag->addWidget(m_lbCount[4], 4, 3);
+    ag->setColumnStretch(2, 1);
+    sel->addWidget(archivi);
+
+    // Document groups and their exchange folders.
+    auto* documenti = new QGroupBox(QStringLiteral("Documenti"), m_selection);
+    documenti->setObjectName(QStringLiteral("FrameDocumenti"));
+    auto* dg = new QGridLayout(documenti);
+    dg->setHorizontalSpacing(10);
+    dg->setVerticalSpacing(6);
+    for (int i = 0; i < 3; ++i) {
+        m_check1[i] = new QCheckBox(documenti);
+        m_check1[i]->setObjectName(QStringLiteral("Check1_%1").arg(i));
+        m_check1[i]->setFont(mono);
+        m_check1[i]->setMinimumWidth(monoChar * 26);
+        m_lbFileX[i] = new ClickableLabel(documenti);
+        m_lbFileX[i]->setObjectName(QStringLiteral("lbFileX_%1").arg(i));
+        m_lbFileX[i]->setFont(mono);
+        m_lbFileX[i]->setFrameShape(QFrame::StyledPanel);
+        m_lbFileX[i]->setFrameShadow(QFrame::Sunken);
+        m_lbFileX[i]->setMinimumHeight(QFontMetrics(mono).height() + 8);
+        m_lbFileX[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        connect(m_lbFileX[i], &ClickableLabel::clicked, this, [this, i] { Q_EMIT lbFileXClicked(i); });
+        m_lbCount[i]->setParent(documenti);
+        dg->addWidget(m_check1[i], i, 0);
+        dg->addWidget(m_lbFileX[i], i, 1);
+        dg->addWidget(m_lbCount[i], i, 2);
+    }
+    dg->setColumnStretch(1, 1);
+    sel->addWidget(documenti);
+
+    // The two buttons.
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    const QStringList captions{QStringLiteral("&ESEGUI"), QStringLiteral("&USCITA")};
+    for (int i = 0; i < 2; ++i) {
+        m_cmdM[i] = new QPushButton(captions[i], m_pctbase);
+        m_cmdM[i]->setObjectName(QStringLiteral("cmdM_%1").arg(i));
+        m_cmdM[i]->setMinimumWidth(110);
+        m_cmdM[i]->setAutoDefault(false);
+        buttons->addWidget(m_cmdM[i]);
+    }
+    m_cmdM[0]->setToolTip(QStringLiteral("Esegue l'aggiornamento"));
+    m_cmdM[1]->setToolTip(QStringLiteral("Chiude il programma (F2)"));
+    main->addLayout(buttons);
+    main->addStretch(1);
+
+    // Focus order: code box, operator list, side, debug, check boxes, buttons.
+    setTabOrder(m_codOper, m_list);
+    setTabOrder(m_list, m_optPC[0]);
+    setTabOrder(m_optPC[0], m_optPC[1]);
+    setTabOrder(m_optPC[1], m_chkDebug);
+    setTabOrder(m_chkDebug, m_chkDati);
+    setTabOrder(m_chkDati, m_chkVisite);
+    setTabOrder(m_chkVisite, m_check1[0]);
+    setTabOrder(m_check1[0], m_check1[1]);
+    setTabOrder(m_check1[1], m_check1[2]);
+    setTabOrder(m_check1[2], m_cmdM[0]);
+    setTabOrder(m_cmdM[0], m_cmdM[1]);
+
+    // User edits go straight into the state.
+    connect(m_codOper, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (!m_syncing)
+            m_state.CodOper = text;
+    });
+    connect(m_optGroup, &QButtonGroup::idClicked, this, &StartupWindow::onOptPC);
+    connect(m_chkDebug, &QCheckBox::clicked, this, &StartupWindow::onChkDebug);
+    for (int i = 0; i < 3; ++i) {
+        connect(m_check1[i], &QCheckBox::clicked, this, [this, i](bool on) { m_state.Check1[i].value = on ? 1 : 0; });
+    }
+    connect(m_chkDati, &QCheckBox::clicked, this, [this](bool on) { m_state.chkDati.value = on ? 1 : 0; });
+    connect(m_chkVisite, &QCheckBox::clicked, this, [this](bool on) { m_state.chkVisite.value = on ? 1 : 0; });
+    connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { m_codOper->setFocus(Qt::OtherFocusReason); });
+    connect(m_cmdM[0], &QPushButton::clicked, this, &StartupWindow::onEsegui);
+    connect(m_cmdM[1], &QPushButton::clicked, this, &QWidget::close);
+
+    setMinimumWidth(monoChar * 80);
+}
+
+int StartupWindow::runModal(QDialog& dialog)
+{
+    return m_runModal ? m_runModal(dialog) : dialog.exec();
+}
+
+bool StartupWindow::initialise(const StartOptions& options)
+{
+    m_avvioFallito = false;
+    MisuraSchermo();
+
+    bool found = false;
+    if (!options.ini.isEmpty()) {
+        const QFileInfo info(options.ini);
+        m_iniPath = info.absoluteFilePath();
+        m_ctx.config.FileIni = m_iniPath;
+        found = info.isFile();
+    } else {
+        const IniLocation location = LocateIni(options.programFolder, options.programName);
+        m_ctx.config.FileIni = location.fileIni;
+        m_iniPath = location.fullPath;
+        found = location.found;
+    }
+    if (!found) {
+        m_iniPath.clear();
+        m_ctx.MsgErrore = QStringLiteral("File di configurazione inesistente");
+        m_ctx.ask(m_ctx.MsgErrore, MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
+        m_avvioFallito = true;
+        return false;
+    }
+    if (!chiediPassword()) {
+        endProgram(kStartupFailed);
+        return false;
+    }
+    return true;
+}
+
+bool StartupWindow::chiediPassword()
+{
+    const PasswordStore store(m_iniPath);
+    switch (store.state()) {
+    case PasswordStore::State::None:
+        m_ctx.PasswordOperatore.clear();
+        return true;
+    case PasswordStore::State::Damaged:
+        // A store that cannot be read never opens the way.
+        m_ctx.ask(QStringLiteral("ARCHIVIO PASSWORD DANNEGGIATO O ILLEGGIBILE\n") + store.path(), MsgStyle::Critical,
+                  QStringLiteral("MIRSAL - ERRORE"));
+        return false;
+    case PasswordStore::State::Set:
+        break;
+    }
+    PasswordDialog dialog(m_ctx.prompt, [&store](const QString& typed) { return store.verify(typed); });
+    runModal(dialog);
+    if (dialog.acceptedPassword().isEmpty())
+        return false;
+    m_ctx.PasswordOperatore = dialog.acceptedPassword();
+    return true;
+}
+
+bool StartupWindow::load()
+{
+    if (m_ended)
+        return false;
+    if (m_avvioFallito) {
+        AboutWindow about;
+        runModal(about);
+        endProgram(kStartupFailed);
+        return false;
+    }
+    adjustSize();
+    CentraForm(this);
+
+    CaricaFinestra(m_ctx, m_state);
+    m_shownCode = m_ctx.CodOperatore;
+    syncFromModel();
+    m_codOper->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+bool StartupWindow::start(const StartOptions& options)
+{
+    initialise(options);
+    return load();
+}
+
+void StartupWindow::endProgram(int code)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_exitCode = code;
+    hide();
+    Q_EMIT programEnded(code);
+}
+
+void StartupWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_running) {
+        // The run finishes first (it works on the window's state); the
+        // window closes as soon as it is over.
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+    endProgram(m_exitCode);
+}
+
+void StartupWindow::syncFromModel()
+{
+    m_syncing = true;
+    if (m_codOper->text() != m_state.CodOper)
+        m_codOper->setText(m_state.CodOper);
+    const int side = m_state.optPC == 0 ? 0 : 1;
+    if (!m_optPC[side]->isChecked())
+        m_optPC[side]->setChecked(true);
+    for (int i = 0; i < 2; ++i)
+        showPath(m_lbFile[i], m_state.lbFile[i].caption);
+    for (int i = 0; i < 3; ++i) {
+        showPath(m_lbFileX[i], m_state.lbFileX[i].caption);
+        showCheck(m_check1[i], m_state.Check1[i]);
+    }
+    showCheck(m_chkDati, m_state.chkDati);
+    showCheck(m_chkVisite, m_state.chkVisite);
+    m_chkDebug->setChecked(m_state.chkDebug.value > 0);
+    for (int i = 0; i < 5; ++i) {
+        m_lbCount[i]->setText(m_state.lbCount[i].caption);
+        m_lbCount[i]->setVisible(m_state.lbCount[i].visible);
+    }
+    m_lbAppu->setVisible(m_state.lbAppuVisible);
+    m_cmdM[0]->setVisible(m_state.cmdEseguiVisible);
+    if (m_listItems != m_state.LCodOpe) {
+        m_listItems = m_state.LCodOpe;
+        m_list->clear();
+        m_list->addItems(m_listItems);
+    }
+    m_syncing = false;
+}
+
+void StartupWindow::aggiornaFinestra()
+{
+    AggiornaFinestra(m_ctx, m_state);
+    m_shownCode = m_ctx.CodOperatore;
+    syncFromModel();
+}
+
+void StartupWindow::MostraOperatori()
+{
+    if (m_list->count() < 1)
+        return;
+    m_list->setCurrentRow(0);
+    const QPoint below = m_codOper->mapTo(this, QPoint(0, m_codOper->height() + 2));
+    int x = below.x();
+    if (x + m_list->width() > width())
+        x = qMax(0, width() - m_list->width());
+    m_list->move(x, below.y());
+    m_list->show();
+    m_list->raise();
+    m_list->setFocus(Qt::OtherFocusReason);
+}
+
+void StartupWindow::codOperLostFocus()
+{
+    if (m_scegliDaLista)
+        return;
+    m_ctx.CodOperatore = m_codOper->text().trimmed();
+    if (CodiceOperatoreValido(m_ctx.CodOperatore)) {
+        CaricaParametri(m_ctx);
+        // The displays follow the operator at once: a run must never mix one
+        // operator's databases with another operator's settings.
+        if (m_ctx.CodOperatore.compare(m_shownCode, Qt::CaseInsensitive) != 0) {
+            m_state.CodOper = m_ctx.CodOperatore;
+            aggiornaFinestra();
+        }
+        return;
+    }
+    // Refused silently: the focus goes back to the code box, unless the user
+    // is picking from the list (which sets the code itself).
+    QPointer<QLineEdit> box(m_codOper);
+    QPointer<QListWidget> list(m_list);
+    QTimer::singleShot(0, this, [box, list] {
+        if (box && box->isVisible() && !(list && list->hasFocus()))
+            box->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void StartupWindow::listLostFocus()
+{
+    if (!m_list->isVisible())
+        return;
+    m_list->hide();
+    const QListWidgetItem* item = m_list->currentItem();
+    if (!item)
+        return;
+    m_ctx.CodOperatore = item->text().left(kCodeLength).trimmed();
+    m_state.CodOper = m_ctx.CodOperatore;
+    aggiornaFinestra();
+}
+
+void StartupWindow::chooseOperator(const QString& code)
+{
+    m_state.CodOper = code;
+    m_ctx.CodOperatore = code.trimmed();
+    if (CodiceOperatoreValido(m_ctx.CodOperatore))
+        CaricaParametri(m_ctx);
+    aggiornaFinestra();
+}
+
+void StartupWindow::clickOptPC(int index)
+{
+    m_optPC[index == 0 ? 0 : 1]->setChecked(true);
+    onOptPC(index == 0 ? 0 : 1);
+}
+
+void StartupWindow::onOptPC(int index)
+{
+    m_state.optPC = index;
+    aggiornaFinestra();
+}
+
+void StartupWindow::onChkDebug()
+{
+    m_state.chkDebug.value = m_chkDebug->isChecked() ? 1 : 0;
+    ScriviIni(m_ctx.config.FileIni, kExport, QStringLiteral("DEBUG"), QString::number(m_state.chkDebug.value));
+}
+
+void StartupWindow::setRunning(bool running)
+{
+    m_running = running;
+    // The choices stay as they are until the run is over: the run reads and
+    // writes the settings of the operator and side it started with.
+    m_selection->setEnabled(!running);
+    if (running)
+        setCursor(Qt::WaitCursor);
+}
+
+void StartupWindow::onEsegui()
+{
+    if (m_running)
+        return;
+    // A code that cannot name an operator folder never starts a run (one not
+    // above "000" ends the program in the driver, as the exit button does).
+    if (CompareBinary(m_ctx.CodOperatore, QStringLiteral("000")) > 0 && !CodiceOperatoreValido(m_ctx.CodOperatore)) {
+        m_codOper->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (!m_driver)
+        m_driver = std::make_unique<RunDriver>(m_ctx, m_state, StandardSteps(m_ctx, m_state));
+    setRunning(true);
+    const RunDriver::Outcome outcome = m_driver->click(0);
+    setRunning(false);
+    RipristinaPuntatore(this);
+    syncFromModel();
+    if (outcome == RunDriver::Outcome::Exit) {
+        endProgram(0);
+        return;
+    }
+    if (m_closePending)
+        close();
+}
+
+bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
+{
+    const int key = event->key();
+    if (GestioneTasti(key, event->modifiers(), this))
+        return true;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        // Enter never types a character. On a button it presses it; anywhere
+        // else it moves to the next control.
+        if (auto* button = qobject_cast<QPushButton*>(receiver)) {
+            button->click();
+            return true;
+        }
+        focusNextChild();
+        return true;
+    }
+    if (key == Qt::Key_F4) {
+        MostraOperatori();
+        return true;
+    }
+    // Every letter a-z typed in the window arrives in upper case.
+    const QString text = event->text();
+    if (text.size() == 1 && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        const int code = text.at(0).unicode();
+        const int upper = TastoMaiuscolo(code);
+        if (upper != code) {
+            QKeyEvent replaced(QEvent::KeyPress, key, event->modifiers(), QString(QChar(upper)), event->isAutoRepeat(),
+                               quint16(event->count()));
+            m_resending = true;
+            QCoreApplication::sendEvent(receiver, &replaced);
+            m_resending = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool StartupWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_codOper) {
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            if (withinWindow(event)) {
+                m_scegliDaLista = 0;
+                SelezionaTesto(m_codOper);
+            }
+            break;
+        case QEvent::FocusOut:
+            if (withinWindow(event) && !m_syncing && !m_ended)
+                codOperLostFocus();
+            break;
+        case QEvent::MouseButtonDblClick:
+            m_scegliDaLista = 1;
+            MostraOperatori();
+            return true;
+        default:
+            break;
+        }
+    } else if (watched == m_list) {
+        if (event->type() == QEvent::FocusOut && withinWindow(event) && !m_ended)
+            listLostFocus();
+    }
+
+    if (event->type() == QEvent::KeyPress && !m_resending) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this && isVisible() && isEnabled())
+            return handleKey(watched, static_cast<QKeyEvent*>(event));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace mirsalex

@@ -1,0 +1,159 @@
+#pragma once
+
+#include "config/Context.h"
+#include "transfer/WindowState.h"
+
+#include <QLabel>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QButtonGroup;
+class QCheckBox;
+class QDialog;
+class QGroupBox;
+class QKeyEvent;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+
+namespace mirsalex {
+
+class RunDriver;
+
+// A label that reports clicks (the database and folder labels of the window).
+class ClickableLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit ClickableLabel(QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// The main window ("Startup"): start-up (configuration file, password),
+// operator choice, side, transfer set and the two buttons. It shows the
+// WindowState the core routines work on: syncFromModel() after every core
+// call, and user edits are written back into the state at once.
+//
+// Control arrays are named "<name>_<index>": Label2_0, optPC_1, lbFile_0,
+// lbFileX_2, Check1_0, lbCount_4, cmdM_1.
+class StartupWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    struct StartOptions
+    {
+        QString ini;            // configuration file given by the user (no search)
+        QString programFolder;  // where to look for it otherwise
+        QString programName;
+    };
+    // Runs a modal dialog and returns its result (QDialog::exec by default;
+    // tests drive the dialog instead).
+    using ModalRunner = std::function<int(QDialog&)>;
+
+    // Exit status of a start-up that could not go on.
+    static constexpr int kStartupFailed = 2;
+
+    StartupWindow(Context& ctx, WindowState& state, QWidget* parent = nullptr);
+    ~StartupWindow() override;
+
+    void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
+
+    // Measures the screen, locates the configuration file and asks for the
+    // password. False when the start-up cannot go on.
+    bool initialise(const StartOptions& options);
+    // Loads the window (after initialise). False when the program ends
+    // instead (missing configuration file: About box first).
+    bool load();
+    // Both in order.
+    bool start(const StartOptions& options);
+
+    bool avvioFallito() const { return m_avvioFallito; }
+    // True once the program has been asked to end; exitCode() is its status.
+    bool ended() const { return m_ended; }
+    int exitCode() const { return m_exitCode; }
+    // Full path of the configuration file found (empty when none).
+    QString iniPath() const { return m_iniPath; }
+
+    // Brings every control up to date with the state.
+    void syncFromModel();
+    // Refills the transfer set for the current operator and side.
+    void aggiornaFinestra();
+    // Opens the operator list (F4, double-click on the code box).
+    void MostraOperatori();
+    // The side option clicked from code (0 desktop, 1 portable).
+    void clickOptPC(int index);
+    // Confirms an operator code as if typed in the code box and refreshes.
+    void chooseOperator(const QString& code);
+
+    QLineEdit* codOper() const { return m_codOper; }
+    QListWidget* operatorList() const { return m_list; }
+
+Q_SIGNALS:
+    // The window has ended the program; the application leaves its loop.
+    void programEnded(int exitCode);
+    // A database label (0 "Da", 1 "su") or a document folder label was clicked.
+    void lbFileClicked(int index);
+    void lbFileXClicked(int index);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildUi();
+    bool chiediPassword();
+    void endProgram(int code);
+    bool handleKey(QObject* receiver, QKeyEvent* event);
+    void codOperLostFocus();
+    void listLostFocus();
+    void onOptPC(int index);
+    void onChkDebug();
+    void onEsegui();
+    void setRunning(bool running);
+    int runModal(QDialog& dialog);
+
+    Context& m_ctx;
+    WindowState& m_state;
+    ModalRunner m_runModal;
+    std::unique_ptr<RunDriver> m_driver;
+
+    bool m_avvioFallito = false;
+    bool m_ended = false;
+    bool m_closePending = false;
+    bool m_running = false;
+    bool m_syncing = false;
+    bool m_resending = false;
+    quint8 m_scegliDaLista = 0;
+    int m_exitCode = 0;
+    QString m_iniPath;
+    QString m_shownCode;  // operator the displays belong to
+    QStringList m_listItems;
+
+    QWidget* m_pctbase = nullptr;
+    QWidget* m_selection = nullptr;
+    QLabel* m_label1 = nullptr;
+    QLineEdit* m_codOper = nullptr;
+    QListWidget* m_list = nullptr;
+    QButtonGroup* m_optGroup = nullptr;
+    std::array<QRadioButton*, 2> m_optPC{};
+    std::array<ClickableLabel*, 2> m_lbFile{};
+    std::array<ClickableLabel*, 3> m_lbFileX{};
+    std::array<QCheckBox*, 3> m_check1{};
+    QCheckBox* m_chkDati = nullptr;
+    QCheckBox* m_chkVisite = nullptr;
+    QCheckBox* m_chkDebug = nullptr;
+    std::array<QLabel*, 5> m_lbCount{};
+    QLabel* m_lbAppu = nullptr;
+    std::array<QPushButton*, 2> m_cmdM{};
+};
+
+} // namespace mirsalex

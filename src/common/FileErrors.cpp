@@ -1,0 +1,104 @@
+#include "common/FileErrors.h"
+
+#include "common/Platform.h"
+#include "common/Prompt.h"
+
+namespace mirsalex {
+
+namespace {
+
+// Attribute bit of the directory search that lets folders match too.
+constexpr int kAttributeDirectory = 16;
+
+} // namespace
+
+int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName)
+{
+    const QString drive = fileName.left(2).leftJustified(2, QLatin1Char(' '));
+    QString text;
+    bool retry = false;
+    switch (errorNumber) {
+    case 52:
+    case 64:
+        text = QStringLiteral("Il nome dell'archivio non è corretto.");
+        break;
+    case 54:
+        text = QStringLiteral("L'archivio non si può aprire per quel tipo di accesso.");
+        break;
+    case 55:
+        text = QStringLiteral("L'archivio è già aperto.");
+        retry = true;
+        break;
+    case 57:
+        text = QStringLiteral("Errore di I/O sul DEVICE del file   ") + drive;
+        retry = true;
+        break;
+    case 61:
+        text = QStringLiteral("Non c'è più spazio sul disco   ") + drive;
+        retry = true;
+        break;
+    case 62:
+        text = QStringLiteral(
+            "L'archivio ha un fine-file non standard,\no è stata fatta una lettura oltre la fine.");
+        break;
+    case 68:
+        text = QStringLiteral("Questo device non e' utilizzabile   ") + drive;
+        break;
+    case 71:
+        text = QStringLiteral("Il disco non è pronto   ") + drive;
+        retry = true;
+        break;
+    case 76:
+        text = QStringLiteral("Questo percorso non esiste.");
+        retry = true;
+        break;
+    default:
+        return SceltaNessuna;
+    }
+    const int style = retry ? MsgStyle::ExclamationRetryCancel : MsgStyle::ExclamationOk;
+    switch (prompt.show(text, style, QStringLiteral("Errori su  ") + fileName)) {
+    case AnswerRetry:
+        return SceltaRiprova;
+    case AnswerIgnore:
+        return SceltaIgnora;
+    case AnswerOk:
+    case AnswerCancel:
+    case AnswerAbort:
+        return SceltaChiudi;
+    default:
+        return SceltaNessuna;
+    }
+}
+
+bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes)
+{
+    if (fileName.trimmed().isEmpty())
+        return false;
+    QString folder, pattern;
+    platform::splitPath(fileName, folder, pattern);
+    if (pattern.isEmpty())
+        pattern = QStringLiteral("*");
+    const bool directoriesToo = (attributes & kAttributeDirectory) != 0;
+    // Names starting with a dot are the hidden entries of this platform; an
+    // ordinary search skips them unless it asks for such a name.
+    const bool skipHidden = !pattern.startsWith(QLatin1Char('.'));
+    for (;;) {
+        QList<platform::DirEntry> entries;
+        const platform::FileError err = platform::listDirectory(folder, pattern, directoriesToo, entries);
+        if (!err) {
+            for (const auto& e : entries) {
+                if (!skipHidden || !e.name.startsWith(QLatin1Char('.')))
+                    return true;
+            }
+            return false;
+        }
+        // A folder that is not there is a search that finds nothing, not a
+        // failure: only a device that cannot be read is worth a message.
+        if (err.number == 76 || err.number == 53)
+            return false;
+        if (MsgErroreFile(prompt, err.number, fileName) != SceltaRiprova)
+            return false;
+    }
+}
+
+} // namespace mirsalex

@@ -1,0 +1,384 @@
+#include "common/ProfileFile.h"
+
+#include "common/Platform.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The file is handled as bytes: lines end with LF or CR LF, names and values
+// are decoded as Latin-1 (UTF-8 when the file starts with a UTF-8 byte-order
+// mark), and a write changes only the bytes of the one value it replaces or
+// the lines it adds.
+
+namespace mirsalex::ProfileFile {
+
+namespace {
+
+// A configuration file is a few kilobytes; anything this large is not one.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+
+struct Text
+{
+    QByteArray bytes;
+    qsizetype bodyStart = 0; // after a byte-order mark
+    bool utf8 = false;
+};
+
+struct Line
+{
+    qsizetype start = 0;
+    qsizetype end = 0;  // end of the text, line end excluded
+    qsizetype next = 0; // start of the following line
+    bool hasEol = false;
+};
+
+enum class Kind
+{
+    Blank,
+    Comment,
+    Section,
+    Key,
+    Other
+};
+
+struct Parsed
+{
+    Kind kind = Kind::Other;
+    QString name;         // section or key name, trimmed
+    qsizetype eqPos = -1; // byte offset of '=' in the file (keys)
+};
+
+bool isBlankByte(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+bool isBlankChar(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
+}
+
+QString trimBlanks(const QString& s)
+{
+    qsizetype a = 0, b = s.size();
+    while (a < b && isBlankChar(s.at(a)))
+        ++a;
+    while (b > a && isBlankChar(s.at(b - 1)))
+        --b;
+    return s.mid(a, b - a);
+}
+
+QString decode(const Text& t, qsizetype from, qsizetype to)
+{
+    const QByteArray part = t.bytes.mid(from, to - from);
+    return t.utf8 ? QString::fromUtf8(part) : QString::fromLatin1(part);
+}
+
+QByteArray encode(const Text& t, const QString& s)
+{
+    return t.utf8 ? s.toUtf8() : s.toLatin1();
+}
+
+// Loads the file; false when it cannot be read or is not a text file.
+bool load(const QString& path, Text& t)
+{
+    if (path.isEmpty() || platform::injectedFailure(QStringLiteral("read"), path) != 0)
+        return false;
+    QFile f(path);
+    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly))
+        return false;
+    if (f.size() > kMaxFileSize)
+        return false;
+    t.bytes = f.read(kMaxFileSize + 1);
+    if (t.bytes.size() > kMaxFileSize || f.error() != QFileDevice::NoError)
+        return false;
+    if (t.bytes.contains('\0'))
+        return false;
+    if (t.bytes.startsWith(kUtf8Bom)) {
+        t.utf8 = true;
+        t.bodyStart = kUtf8Bom.size();
+    }
+    return true;
+}
+
+QList<Line> splitLines(const Text& t)
+{
+    QList<Line> lines;
+    const QByteArray& b = t.bytes;
+    qsizetype pos = t.bodyStart;
+    while (pos < b.size()) {
+        Line l;
+        l.start = pos;
+        const qsizetype lf = b.indexOf('\n', pos);
+        if (lf < 0) {
+            l.end = b.size();
+            l.next = b.size();
+        } else {
+            l.end = (lf > pos && b.at(lf - 1) == '\r') ? lf - 1 : lf;
+            l.next = lf + 1;
+            l.hasEol = true;
+        }
+        lines.append(l);
+        pos = l.next;
+    }
+    return lines;
+}
+
+Parsed parse(const Text& t, const Line& l)
+{
+    Parsed p;
+    const QByteArray& b = t.bytes;
+    qsizetype s = l.start;
+    while (s < l.end && isBlankByte(b.at(s)))
+        ++s;
+    if (s == l.end) {
+        p.kind = Kind::Blank;
+        return p;
+    }
+    if (b.at(s) == ';') {
+        p.kind = Kind::Comment;
+        return p;
+    }
+    if (b.at(s) == '[') {
+        const qsizetype close = b.lastIndexOf(']', l.end - 1);
+        if (close > s) {
+            p.kind = Kind::Section;
+            p.name = trimBlanks(decode(t, s + 1, close));
+            return p;
+        }
+    }
+    const qsizetype eq = b.indexOf('=', s);
+    if (eq >= 0 && eq < l.end) {
+        p.kind = Kind::Key;
+        p.name = trimBlanks(decode(t, s, eq));
+        p.eqPos = eq;
+        if (p.name.isEmpty())
+            p.kind = Kind::Other;
+        return p;
+    }
+    p.kind = Kind::Other;
+    return p;
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return QString::compare(a, b, Qt::CaseInsensitive) == 0;
+}
+
+struct Found
+{
+    qsizetype sectionLine = -1;
+    qsizetype keyLine = -1;
+    qsizetype lastKeyLine = -1;
+    qsizetype eqPos = -1;
+};
+
+// The first section of that name and, inside it, the first key of that name.
+Found find(const Text& t, const QList<Line>& lines, const QString& section, const QString& key)
+{
+    Found f;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const Parsed p = parse(t, lines.at(i));
+        if (f.sectionLine < 0) {
+            if (p.kind == Kind::Section && sameName(p.name, section))
+                f.sectionLine = i;
+            continue;
+        }
+        if (p.kind == Kind::Section)
+            break;
+        if (p.kind != Kind::Key)
+            continue;
+        f.lastKeyLine = i;
+        if (f.keyLine < 0 && sameName(p.name, key)) {
+            f.keyLine = i;
+            f.eqPos = p.eqPos;
+        }
+    }
+    return f;
+}
+
+QString cleanName(const QString& s)
+{
+    return trimBlanks(s);
+}
+
+bool hasLineBreakOrNul(const QString& s)
+{
+    for (const QChar c : s) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c.unicode() == 0)
+            return true;
+    }
+    return false;
+}
+
+// Writes `data` to a new file beside `path` and renames it over `path`.
+bool replaceFile(const QString& path, const QByteArray& data, mode_t mode, const struct stat* owner)
+{
+    QString folder, name;
+    platform::splitPath(path, folder, name);
+    QByteArray tmpl = QFile::encodeName(folder + QLatin1Char('.') + name + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        return false;
+    auto abandon = [&](bool closeFd) {
+        if (closeFd)
+            ::close(fd);
+        ::unlink(tmpl.constData());
+        return false;
+    };
+    if (platform::injectedFailure(QStringLiteral("write"), path) != 0)
+        return abandon(true);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return abandon(true);
+        done += n;
+    }
+    if (::fchmod(fd, mode) != 0)
+        return abandon(true);
+    if (owner) {
+        // Keeps the owner when allowed to; an ordinary user cannot and need not.
+        [[maybe_unused]] const int ignored = ::fchown(fd, owner->st_uid, owner->st_gid);
+    }
+    if (::fsync(fd) != 0)
+        return abandon(true);
+    if (::close(fd) != 0)
+        return abandon(false);
+    if (::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0)
+        return abandon(false);
+    const int dirFd = ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
+                             O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+} // namespace
+
+QString locate(const QString& fileName)
+{
+    if (fileName.isEmpty())
+        return QString();
+    if (!fileName.contains(platform::separator()))
+        return platform::resolve(platform::windowsFolder() + fileName);
+    return platform::resolve(fileName);
+}
+
+int read(const QString& fileName, const QString& section, const QString& key, const QString& defaultValue,
+         QString& out, int bufferSize)
+{
+    out.clear();
+    if (bufferSize <= 0)
+        return 0;
+    QString value = defaultValue;
+    Text t;
+    if (load(locate(fileName), t)) {
+        const QList<Line> lines = splitLines(t);
+        const Found f = find(t, lines, cleanName(section), cleanName(key));
+        if (f.keyLine >= 0) {
+            value = trimBlanks(decode(t, f.eqPos + 1, lines.at(f.keyLine).end));
+            if (value.size() >= 2 &&
+                (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
+                value.back() == value.front())
+                value = value.mid(1, value.size() - 2);
+        }
+    }
+    out = value.left(bufferSize - 1);
+    return int(out.size());
+}
+
+bool write(const QString& fileName, const QString& section, const QString& key, const QString& value)
+{
+    const QString sectionName = cleanName(section);
+    const QString keyName = cleanName(key);
+    // Names that would break the file's structure are refused.
+    if (sectionName.isEmpty() || keyName.isEmpty() || hasLineBreakOrNul(sectionName) ||
+        hasLineBreakOrNul(keyName) || keyName.contains(QLatin1Char('=')) ||
+        keyName.startsWith(QLatin1Char(';')) || keyName.startsWith(QLatin1Char('[')))
+        return false;
+    // A value holds one line: it is cut at its first line break (or NUL).
+    QString text = value;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c.unicode() == 0) {
+            text.truncate(i);
+            break;
+        }
+    }
+
+    QString path = locate(fileName);
+    if (path.isEmpty())
+        return false;
+    Text t;
+    struct stat st
+    {
+    };
+    const QByteArray encodedPath = QFile::encodeName(path);
+    const bool exists = ::lstat(encodedPath.constData(), &st) == 0;
+    mode_t mode = 0;
+    if (exists) {
+        // Write through a link to the file it names, so the link stays.
+        if (S_ISLNK(st.st_mode)) {
+            path = QFileInfo(path).canonicalFilePath();
+            if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+                return false;
+        }
+        if (!S_ISREG(st.st_mode))
+            return false;
+        // A read-only file stays as it is, even for a user allowed to override it.
+        if ((st.st_mode & 0222) == 0 || ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+            return false;
+        if (!load(path, t))
+            return false;
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    const QList<Line> lines = splitLines(t);
+    const Found f = find(t, lines, sectionName, keyName);
+    QByteArray eol("\r\n");
+    const qsizetype lf = t.bytes.indexOf('\n', t.bodyStart);
+    if (lf >= 0)
+        eol = (lf > 0 && t.bytes.at(lf - 1) == '\r') ? QByteArray("\r\n") : QByteArray("\n");
+    const QByteArray keyLine = encode(t, keyName) + '=' + encode(t, text);
+
+    QByteArray out;
+    if (f.keyLine >= 0) {
+        const Line& l = lines.at(f.keyLine);
+        qsizetype valueStart = f.eqPos + 1;
+        while (valueStart < l.end && (t.bytes.at(valueStart) == ' ' || t.bytes.at(valueStart) == '\t'))
+            ++valueStart;
+        out = t.bytes.left(valueStart) + encode(t, text) + t.bytes.mid(l.end);
+    } else if (f.sectionLine >= 0) {
+        const Line& after = lines.at(f.lastKeyLine >= 0 ? f.lastKeyLine : f.sectionLine);
+        if (after.hasEol)
+            out = t.bytes.left(after.next) + keyLine + eol + t.bytes.mid(after.next);
+        else
+            out = t.bytes + eol + keyLine;
+    } else {
+        out = t.bytes;
+        if (!lines.isEmpty()) {
+            if (!lines.back().hasEol)
+                out += eol;
+            if (parse(t, lines.back()).kind != Kind::Blank)
+                out += eol;
+        }
+        out += '[' + encode(t, sectionName) + ']' + eol + keyLine + eol;
+    }
+    return replaceFile(path, out, mode, exists ? &st : nullptr);
+}
+
+} // namespace mirsalex::ProfileFile

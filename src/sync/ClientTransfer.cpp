@@ -1,0 +1,169 @@
+#include "sync/ClientTransfer.h"
+
+#include "common/Helpers.h"
+
+#include <cmath>
+#include <limits>
+
+namespace mirsalex {
+
+const std::array<ClientField, 28> kClientFields = {{
+    {"CliCodice", true},        {"CliRagsoc", false},       {"CliRagsocEstesa", false},
+    {"CliIndirizzo", false},    {"CliLocalita", false},     {"CliCap", false},
+    {"CliProvincia", false},    {"CliNazione", false},      {"CliTelefono", false},
+    {"CliTelefono1", false},    {"CliTelefono2", false},    {"CliTelefono3", false},
+    {"CliPartitaIva", false},   {"CliCodiceFiscale", false}, {"CliCategoria", false},
+    {"CliAgevolazione", false}, {"CliSesso", false},        {"CliNatoA", false},
+    {"CliNatoIl", true},        {"CliDocumTipo", false},    {"CliDocumento", false},
+    {"CliDocRilascA", false},   {"CliDocRilascIl", false},  {"CliContoCo", false},
+    {"CliVisite", false},       {"CliAbbinamento", true},   {"CliUltimaVisita", true},
+    {"CliOraVisita", false},
+}};
+
+DbError clientCode(const QVariant& value, qint32& code)
+{
+    code = 0;
+    if (value.isNull())
+        return DbError::make(DbErr::InvalidUseOfNull);
+    double number = 0;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Long: {
+        const qlonglong v = value.toLongLong();
+        if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
+            return DbError::make(DbErr::Overflow);
+        code = qint32(v);
+        return {};
+    }
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::ULong: {
+        const qulonglong v = value.toULongLong();
+        if (v > qulonglong(std::numeric_limits<qint32>::max()))
+            return DbError::make(DbErr::Overflow);
+        code = qint32(v);
+        return {};
+    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        number = value.toDouble();
+        break;
+    case QMetaType::QString: {
+        const QString t = value.toString().trimmed();
+        bool ok = false;
+        const qlonglong v = t.toLongLong(&ok);
+        if (ok) {
+            if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
+                return DbError::make(DbErr::Overflow);
+            code = qint32(v);
+            return {};
+        }
+        number = t.toDouble(&ok);
+        if (!ok)
+            return DbError::make(DbErr::TypeMismatch);
+        break;
+    }
+    default:
+        return DbError::make(DbErr::TypeMismatch);
+    }
+    // A code with a fractional part names no client: rounding it would merge
+    // the row into another client.
+    if (!std::isfinite(number) || std::floor(number) != number)
+        return DbError::make(DbErr::TypeMismatch);
+    if (number < double(std::numeric_limits<qint32>::min()) || number > double(std::numeric_limits<qint32>::max()))
+        return DbError::make(DbErr::Overflow);
+    code = qint32(number);
+    return {};
+}
+
+ClientTransfer::ClientTransfer(Context& ctx, Database& db) : m_ctx(ctx), m_db(db), m_clienti(db)
+{
+    m_localIndex.fill(-1);
+}
+
+bool ClientTransfer::ApriClienti()
+{
+    // Asked again for as long as the user chooses Retry.
+    for (;;) {
+        DbError e = m_clienti.open(QStringLiteral("Clienti"));
+        if (!e)
+            e = m_clienti.setIndex(QStringLiteral("primaria"));
+        if (!e) {
+            for (size_t i = 0; i < kClientFields.size(); ++i)
+                m_localIndex[i] = m_clienti.fieldIndex(QLatin1String(kClientFields[i].name));
+            return true;
+        }
+        m_clienti.close();
+        m_ctx.MsgErrore = QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'") + QLatin1Char('\n') +
+                          QString::number(e.number) + QStringLiteral(": ") + e.description;
+        m_ctx.ask(m_ctx.MsgErrore, MsgStyle::ExclamationRetryCancel, m_ctx.MsgErrore);
+        if (m_ctx.RispostaMsg != AnswerRetry)
+            return false;
+    }
+}
+
+DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits)
+{
+    qint32 c = 0;
+    if (DbError e = clientCode(NumeroOZero(code), c))
+        return e;
+    m_cliente.codice = c;
+    m_cliente.ragsoc = FixedWidth(TestoODefault(name), kRagsocWidth);
+    m_cliente.visite = FixedWidth(TestoODefault(visits), kVisiteWidth);
+    return {};
+}
+
+bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
+{
+    m_ctx.CodErrore = 0;
+    bool result = false;
+    DbError e = m_clienti.seek({Elemento});
+    if (!e && m_clienti.noMatch()) {
+        e = m_clienti.addNew();
+        for (size_t i = 0; !e && i < kClientFields.size(); ++i) {
+            const QVariant v = exchangeRow.value(QLatin1String(kClientFields[i].name), &e);
+            if (e)
+                break;
+            const QVariant normalised = kClientFields[i].numeric ? NumeroOZero(v) : QVariant(TestoODefault(v));
+            e = m_localIndex[i] < 0 ? DbError::make(DbErr::ItemNotFound)
+                                    : m_clienti.setValue(m_localIndex[i], normalised);
+        }
+        if (!e)
+            e = m_clienti.update();
+        if (!e) {
+            DbError r;
+            const QVariant code = exchangeRow.value(QStringLiteral("CliCodice"), &r);
+            const QVariant name = exchangeRow.value(QStringLiteral("CliRagsoc"), &r);
+            const QVariant visits = exchangeRow.value(QStringLiteral("CliVisite"), &r);
+            e = r ? r : fillFrom(code, name, visits);
+        }
+    } else if (!e) {
+        if (m_localIndex[0] < 0 || m_localIndex[1] < 0 || m_localIndex[24] < 0)
+            e = DbError::make(DbErr::ItemNotFound);
+        else
+            e = fillFrom(m_clienti.value(m_localIndex[0]), m_clienti.value(m_localIndex[1]),
+                     m_clienti.value(m_localIndex[24]));
+        if (!e)
+            result = true;
+    }
+    if (!e)
+        return result;
+
+    // Failure: the row being added is abandoned; what was stored before is
+    // made durable before the user is asked anything.
+    m_clienti.cancelUpdate();
+    if (DbError c = m_db.commitBatch()) {
+        m_fatal = c;
+        return result;
+    }
+    m_ctx.ask(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  ") + QString::number(Elemento),
+              MsgStyle::ExclamationOkCancel, QStringLiteral("ERRORE"));
+    if (m_ctx.RispostaMsg == AnswerCancel)
+        m_ctx.CodErrore = 1;
+    return result;
+}
+
+} // namespace mirsalex

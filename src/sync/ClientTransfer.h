@@ -1,0 +1,78 @@
+#pragma once
+
+#include "config/Context.h"
+#include "sync/Database.h"
+#include "sync/Snapshot.h"
+#include "sync/TableRecordset.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+
+namespace mirsalex {
+
+// The client the last lookup found or added: code, name held in 35
+// characters and visits text held in 13 characters.
+struct ClienteCorrente
+{
+    qint32 codice = 0;
+    QString ragsoc;
+    QString visite;
+};
+
+// A field of a client, in the order in which a new client is written, and
+// whether it passes through NumeroOZero (true) or TestoODefault (false).
+struct ClientField
+{
+    const char* name;
+    bool numeric;
+};
+extern const std::array<ClientField, 28> kClientFields;
+
+// Width in which the name and the visits text of a client are held.
+constexpr int kRagsocWidth = 35;
+constexpr int kVisiteWidth = 13;
+
+// The local clients table opened for indexed search, and the lookup that
+// adds a missing client from the exchange row being walked.
+class ClientTransfer
+{
+public:
+    ClientTransfer(Context& ctx, Database& db);
+
+    // Opens `Clienti` of the local database on its primary index. On failure
+    // asks Retry/Cancel; returns false after Cancel.
+    bool ApriClienti();
+
+    // Looks up client `Elemento`; when missing, adds it from `exchangeRow`
+    // with all its fields normalised. True when it was found locally. A
+    // failure is shown (OK goes on, Cancel sets CodErrore to 1) and gives
+    // false. The pending batch is committed before any message is shown.
+    bool LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow);
+
+    const ClienteCorrente& cliente() const { return m_cliente; }
+    TableRecordset& ClientiLocali() { return m_clienti; }
+
+    // A failure that cannot be reported client by client (the batch of
+    // stored rows could not be committed): the synchronisation must end.
+    DbError fatal() const { return m_fatal; }
+
+    void close() { m_clienti.close(); }
+
+private:
+    DbError fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits);
+
+    Context& m_ctx;
+    Database& m_db;
+    TableRecordset m_clienti;
+    ClienteCorrente m_cliente;
+    DbError m_fatal;
+    std::array<int, 28> m_localIndex{};
+};
+
+// The value of a client code as a 32-bit signed integer: 94 when it is Null,
+// 13 when it is not a whole number, 6 when it does not fit.
+DbError clientCode(const QVariant& value, qint32& code);
+
+} // namespace mirsalex

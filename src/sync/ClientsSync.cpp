@@ -1,0 +1,224 @@
+#include "sync/ClientsSync.h"
+
+#include "common/FileErrors.h"
+#include "common/Helpers.h"
+#include "common/Platform.h"
+#include "config/ConfigLoader.h"
+#include "sync/ClientTransfer.h"
+#include "sync/Database.h"
+#include "sync/Snapshot.h"
+#include "transfer/Transfer.h"
+
+#include <QFileInfo>
+
+namespace mirsalex {
+
+namespace {
+
+// Rows written between two commits of the walk.
+constexpr int kBatchRows = 5000;
+
+const QString kAttachment = QStringLiteral("ClientiEX");
+
+// Blanks (only) removed at both ends.
+QString trimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// True when a journal of an unfinished write lies beside a database file:
+// the file alone is then not a consistent copy of the database.
+bool unfinishedWriteBeside(const QString& path)
+{
+    const QFileInfo journal(path + QStringLiteral("-journal"));
+    return (journal.exists() && journal.size() > 0) || QFileInfo::exists(path + QStringLiteral("-wal"));
+}
+
+bool sameFile(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
+// The walk over the exchange clients: adds the missing ones, takes over the
+// visits text of the known ones after the name check. Returns the error that
+// ended it (none when it ran to the end or the user stopped it).
+DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows)
+{
+    if (DbError e = db.beginBatch())
+        return e;
+    int written = 0;
+    TableRecordset& local = transfer.ClientiLocali();
+    const int codeField = rows.fieldIndex(QStringLiteral("CliCodice"));
+    const int nameField = rows.fieldIndex(QStringLiteral("CliRagsoc"));
+    const int visitsField = rows.fieldIndex(QStringLiteral("CliVisite"));
+    if (codeField < 0 || nameField < 0 || visitsField < 0)
+        return DbError::make(DbErr::ItemNotFound);
+    const int localVisits = local.fieldIndex(QStringLiteral("CliVisite"));
+
+    while (!rows.eof()) {
+        qint32 code = 0;
+        if (DbError e = clientCode(rows.value(codeField), code))
+            return e;
+        const QVariant name = rows.value(nameField);
+        if (name.isNull())
+            return DbError::make(DbErr::InvalidUseOfNull);
+        const QString exchangeName = name.toString();
+        const QString exchangeVisits = FixedWidth(TestoODefault(rows.value(visitsField)), kVisiteWidth);
+
+        const bool found = transfer.LeggiCliente(code, rows);
+        if (DbError f = transfer.fatal())
+            return f;
+        if (found) {
+            const ClienteCorrente& c = transfer.cliente();
+            // Names are compared as held (35 characters), without the blanks
+            // around them; case counts.
+            if (trimBlanks(FixedWidth(exchangeName, kRagsocWidth)) != trimBlanks(c.ragsoc)) {
+                if (DbError e = db.commitBatch())
+                    return e;
+                ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +
+                            QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') + exchangeName + QLatin1Char('\n') +
+                            QStringLiteral("Continuo comunque?"),
+                        MsgStyle::Question, QStringLiteral("MIRSALEX - NOMINATIVO"));
+                if (ctx.RispostaMsg != AnswerYes)
+                    return {};
+            }
+            if (exchangeVisits != c.visite) {
+                DbError e = local.edit();
+                if (!e)
+                    e = local.setValue(localVisits, exchangeVisits);
+                if (!e)
+                    e = local.update();
+                if (e)
+                    return e;
+                ++written;
+            }
+        } else {
+            if (ctx.CodErrore > 0)
+                return {};
+            ++written;
+        }
+        if (written >= kBatchRows) {
+            if (DbError e = db.commitBatch())
+                return e;
+            written = 0;
+        }
+        if (!db.inBatch()) {
+            if (DbError e = db.beginBatch())
+                return e;
+        }
+        if (DbError e = rows.moveNext())
+            return e;
+    }
+    return {};
+}
+
+} // namespace
+
+qint16 SincronizzaClienti(Context& ctx, WindowState& w)
+{
+    qint16 result = 0;
+    const QString local = w.DbLocale;
+    const QString exchange = w.DbScambio;
+    if (local.isEmpty() || exchange.isEmpty())
+        return result;
+    if (!EsisteFile(ctx.prompt, local, 0) || !EsisteFile(ctx.prompt, exchange, 0))
+        return result;
+    const QString localPath = platform::resolve(local);
+    const QString exchangePath = platform::resolve(exchange);
+    // The exchange copy named as the local file itself: nothing to merge, and
+    // copying a file onto itself would destroy it.
+    if (sameFile(localPath, exchangePath))
+        return result;
+
+    // Modification times, taken before anything is opened.
+    const QDateTime localTime =
+        platform::modificationTime(localPath).value_or(QDateTime(QDate::currentDate(), QTime(0, 0)));
+    const QDateTime exchangeTime =
+        platform::modificationTime(exchangePath).value_or(QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+
+    {
+        Database db;
+        ClientTransfer transfer(ctx, db);
+        Snapshot rows(db);
+
+        ctx.MsgErrore = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI");
+        DbError error = db.open(localPath);
+        bool walk = !error;
+        if (!error) {
+            ctx.MsgErrore = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
+            db.detachTable(kAttachment);
+            ctx.prompt.processEvents();
+            error = db.attachTable(kAttachment, exchangePath, QStringLiteral("Clienti"));
+            ctx.prompt.processEvents();
+            ctx.prompt.processEvents();
+            walk = !error;
+        }
+        if (walk && !transfer.ApriClienti()) {
+            walk = false;
+            ctx.CodErrore = 0;
+        } else if (walk) {
+            error = rows.open(QStringLiteral("SELECT * FROM ClientiEX"));
+            if (!error && rows.recordCount() > 0)
+                error = walkClients(ctx, db, transfer, rows);
+            // What the walk stored stays, whatever ended it.
+            const DbError committed = db.commitBatch();
+            if (!error)
+                error = committed;
+        }
+        if (error || walk) {
+            ctx.CodErrore = qint16(error.number);
+            result = ctx.CodErrore;
+        }
+
+        // Closing, whatever happened.
+        rows.close();
+        transfer.close();
+        db.detachTable(kAttachment);
+        ctx.prompt.processEvents();
+        db.close();
+    }
+
+    if (ctx.CodErrore != 0) {
+        ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
+        return result;
+    }
+
+    // The file is copied only as a consistent whole: never while a journal
+    // of an unfinished write lies beside either copy.
+    if (unfinishedWriteBeside(localPath) || unfinishedWriteBeside(exchangePath)) {
+        ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
+        return 0;
+    }
+
+    bool failed = false;
+    if (localTime > exchangeTime) {
+        failed = CopiaFile(ctx, w, local, exchange, 1, 0);
+    } else {
+        const QString text = QStringLiteral("DATABASE ORIGINARIO MENO RECENTE! ") + QLatin1Char('\n') +
+                             QStringLiteral("Passo comunque ") + QLatin1Char('\n') + local + QLatin1Char('\n') +
+                             QStringLiteral("del  ") + MessageDate(localTime) + QLatin1Char('\n') +
+                             QStringLiteral("su") + QLatin1Char('\n') + exchange + QLatin1Char('\n') +
+                             QStringLiteral("del  ") + MessageDate(exchangeTime);
+        ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE"));
+        if (ctx.RispostaMsg != AnswerYes)
+            return 0;
+        failed = CopiaFile(ctx, w, local, exchange, 1, 1);
+    }
+    if (!failed) {
+        w.chkDati.value = 2;
+        ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"), w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
+                  DateStamp(QDateTime::currentDateTime()));
+    } else {
+        ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
+    }
+    return 0;
+}
+
+} // namespace mirsalex

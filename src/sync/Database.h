@@ -1,0 +1,142 @@
+#pragma once
+
+#include "sync/DbError.h"
+
+#include <QHash>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+namespace mirsalex {
+
+class Database;
+
+// What a database must be able to do with the recordsets open on it: close
+// them before it closes itself, so no statement outlives its connection.
+class RecordsetBase
+{
+public:
+    RecordsetBase(const RecordsetBase&) = delete;
+    RecordsetBase& operator=(const RecordsetBase&) = delete;
+    virtual void close() = 0;
+
+protected:
+    explicit RecordsetBase(Database& db);
+    virtual ~RecordsetBase();
+    // Drops the link to the database (called by the database when it closes).
+    void forgetDatabase() { m_db = nullptr; }
+    Database* m_db;
+
+    friend class Database;
+};
+
+// One open database file on the embedded engine (SQLite through Qt SQL).
+//
+// A file is only ever opened, never created: the path must name an existing
+// SQLite database, checked before anything is trusted (header, size against
+// the page count, readable schema). Every open uses a connection of its own.
+//
+// A table of another file is attached under a local name for the length of
+// one synchronisation: the other file is attached to this connection under a
+// private schema name, and the local name is a TEMP view over its table with
+// TEMP triggers that pass inserts, updates and deletes through. TEMP objects
+// and attachments live in the connection only, so attaching never writes to
+// the local file, and a leftover attachment cannot survive a failure or a
+// crash: closing the connection removes it.
+//
+// Writes are grouped in batches (one transaction per batch) when the caller
+// asks for it; otherwise each statement commits on its own.
+class Database
+{
+public:
+    Database() = default;
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Opens the existing database file at `path` (resolved without regard to
+    // case). Fails with 3044 (no path), 3024 (missing), 3051 (unreadable),
+    // 3343 (not a database of this engine) or 3049 (damaged or truncated).
+    DbError open(const QString& path);
+    bool isOpen() const { return m_db.isOpen(); }
+    QString path() const { return m_path; }
+
+    // True when `name` is a table (or an attached table) of this database.
+    bool hasTable(const QString& name) const;
+
+    // Attaches the table `sourceTable` of the file `otherFile` under the
+    // local name `localName`. A previous attachment of that name is removed
+    // first. Fails (and leaves nothing behind) when the other file cannot be
+    // opened as a database or has no such table.
+    DbError attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable);
+    // Removes an attachment; errors are ignored. Commits a pending batch first.
+    void detachTable(const QString& localName);
+    bool isAttached(const QString& localName) const { return m_attachments.contains(localName.toLower()); }
+
+    // Runs one action statement (INSERT, UPDATE, DELETE; "DELETE * FROM" is
+    // accepted) so that it completes whole or changes nothing. `rowsAffected`
+    // receives the number of rows changed when not null.
+    DbError execute(const QString& statement, int* rowsAffected = nullptr);
+
+    // Batches: begin, commit. Committing without a batch is not an error. A
+    // batch that cannot be committed is rolled back and its error returned.
+    DbError beginBatch();
+    DbError commitBatch();
+    // Abandons the rows written since the batch began.
+    void rollbackBatch();
+    bool inBatch() const { return m_inBatch; }
+
+    // Closes every recordset still open on it, commits a pending batch,
+    // removes the attachments and closes the file. Errors are ignored.
+    void close();
+
+    // The connection, for code that needs plain prepared statements.
+    QSqlDatabase connection() const { return m_db; }
+
+    // Where a table really lives: schema name and table name (an attached
+    // local name leads to its source table in the other file). Empty schema
+    // when there is no such table.
+    struct TableLocation
+    {
+        QString schema;
+        QString table;
+    };
+    TableLocation locate(const QString& name) const;
+
+    // Translates a failed statement into an engine error.
+    static DbError fromSql(const class QSqlError& error, const QString& object = QString());
+    // Checks that `path` looks like an intact database file of this engine.
+    static DbError checkFile(const QString& path);
+    // Quotes an identifier for SQL text.
+    static QString quoted(const QString& identifier);
+
+private:
+    friend class RecordsetBase;
+    struct Attachment
+    {
+        QString localName;
+        QString schema;
+        QString sourceTable;
+    };
+
+    DbError run(const QString& sql);
+    void dropAttachment(const Attachment& a);
+
+public:
+    // Records a failed statement; when the engine has rolled back the whole
+    // batch because of it, the next commitBatch() reports that error.
+    DbError noteFailure(const DbError& error);
+
+private:
+
+    QSqlDatabase m_db;
+    QString m_connectionName;
+    QString m_path;
+    bool m_inBatch = false;
+    bool m_batchLost = false;
+    DbError m_batchLostError;
+    QHash<QString, Attachment> m_attachments;  // by lower-case local name
+    QList<RecordsetBase*> m_recordsets;
+};
+
+} // namespace mirsalex

@@ -1,0 +1,177 @@
+#include "sync/Schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace mirsalex::schema {
+
+namespace {
+
+std::atomic<quint64> g_schemaConnection{0};
+
+QString sectionName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Clients:
+        return QStringLiteral("clients");
+    case Kind::Visits:
+        return QStringLiteral("visits");
+    case Kind::Indices:
+        return QStringLiteral("indices");
+    }
+    return QString();
+}
+
+// The statements of one database section of the schema kept with the program.
+QStringList statementsFor(Kind kind, QString* error)
+{
+    QFile f(QStringLiteral(":/sync/schema.sql"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("schema non disponibile");
+        return {};
+    }
+    const QString text = QString::fromUtf8(f.readAll());
+    const QString wanted = sectionName(kind);
+    QStringList out;
+    QString section;
+    QString current;
+    for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
+        const QString trimmed = rawLine.trimmed();
+        if (trimmed.startsWith(QLatin1String("-- database:"))) {
+            section = trimmed.mid(12).trimmed();
+            current.clear();
+            continue;
+        }
+        if (section != wanted)
+            continue;
+        QString line = rawLine;
+        const int comment = line.indexOf(QLatin1String("--"));
+        if (comment >= 0)
+            line.truncate(comment);
+        line = line.trimmed();
+        if (line.isEmpty())
+            continue;
+        current += line + QLatin1Char('\n');
+        if (line.endsWith(QLatin1Char(';'))) {
+            out << current.trimmed();
+            current.clear();
+        }
+    }
+    if (out.isEmpty() && error)
+        *error = QStringLiteral("schema senza istruzioni per '%1'").arg(wanted);
+    return out;
+}
+
+bool syncFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+QString fileName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Clients:
+        return QStringLiteral("DatiDV.mdb");
+    case Kind::Visits:
+        return QStringLiteral("VisiteDV.mdb");
+    case Kind::Indices:
+        return QStringLiteral("IndiciDV.mdb");
+    }
+    return QString();
+}
+
+bool createDatabase(const QString& path, Kind kind, QString* error)
+{
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const QFileInfo target(path);
+    if (path.isEmpty())
+        return fail(QStringLiteral("percorso vuoto"));
+    if (target.exists() || target.isSymLink())
+        return fail(QStringLiteral("il file '%1' esiste già").arg(path));
+    if (!target.absoluteDir().exists())
+        return fail(QStringLiteral("la cartella '%1' non esiste").arg(target.absolutePath()));
+    QString why;
+    const QStringList statements = statementsFor(kind, &why);
+    if (statements.isEmpty())
+        return fail(why);
+
+    // Built under a temporary name and put in place only when complete, and
+    // never over a file that appeared meanwhile.
+    const QString temp = target.absoluteFilePath() + QStringLiteral(".tmp-") +
+                         QString::number(QRandomGenerator::global()->generate(), 16);
+    const QString connection = QStringLiteral("mirsalex-schema-%1").arg(++g_schemaConnection);
+    bool built = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(QUrl::fromLocalFile(temp).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rwc"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+        if (!db.open()) {
+            why = db.lastError().text();
+            built = false;
+        }
+        for (int i = 0; built && i < statements.size(); ++i) {
+            QSqlQuery q(db);
+            if (!q.exec(statements[i])) {
+                why = q.lastError().text();
+                built = false;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (built && !syncFile(temp)) {
+        why = QStringLiteral("scrittura su disco non riuscita");
+        built = false;
+    }
+    if (!built) {
+        QFile::remove(temp);
+        QFile::remove(temp + QStringLiteral("-journal"));
+        return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, why));
+    }
+    // link() refuses an existing name, so nothing is ever overwritten.
+    if (::link(QFile::encodeName(temp).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
+        const int err = errno;
+        if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == EMLINK) {
+            // File systems without hard links (FAT): a rename that refuses an
+            // existing name.
+            if (QFile::rename(temp, target.absoluteFilePath())) {
+                syncFile(target.absolutePath());
+                return true;
+            }
+        }
+        QFile::remove(temp);
+        if (err == EEXIST || target.exists())
+            return fail(QStringLiteral("il file '%1' esiste già").arg(path));
+        return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
+    }
+    QFile::remove(temp);
+    syncFile(target.absolutePath());
+    return true;
+}
+
+} // namespace mirsalex::schema

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "sync/Database.h"
+
+#include <QHash>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace mirsalex {
+
+// A read-only, forward-only walk over the rows of a SELECT. The rows are read
+// from the file as the walk goes; a snapshot must not walk a table that the
+// same connection changes during the walk.
+class Snapshot : public RecordsetBase
+{
+public:
+    explicit Snapshot(Database& db);
+    ~Snapshot() override;
+
+    // Runs the SELECT and stands on its first row (eof() when none).
+    DbError open(const QString& select);
+    bool isOpen() const { return m_open; }
+    void close() override;
+
+    // The number of rows reached so far: 1 or more on a non-empty result
+    // right after opening, 0 on an empty one.
+    int recordCount() const { return m_count; }
+    bool eof() const { return m_eof; }
+    DbError moveNext();
+
+    // Field access on the current row.
+    int fieldIndex(const QString& field) const;
+    QVariant value(const QString& field, DbError* error = nullptr) const;
+    QVariant value(int index) const;
+
+private:
+    DbError fetch();
+
+    QSqlQuery* m_query = nullptr;
+    bool m_open = false;
+    bool m_eof = true;
+    int m_count = 0;
+    QHash<QString, int> m_byName;  // lower-case name -> column
+};
+
+} // namespace mirsalex

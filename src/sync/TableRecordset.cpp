@@ -1,0 +1,429 @@
+#include "sync/TableRecordset.h"
+
+#include <QLocale>
+#include <QSqlError>
+
+namespace mirsalex {
+
+namespace {
+
+bool isNumberType(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+TableRecordset::TableRecordset(Database& db) : RecordsetBase(db) {}
+
+TableRecordset::~TableRecordset()
+{
+    close();
+}
+
+void TableRecordset::close()
+{
+    for (QSqlQuery* q : std::as_const(m_queries)) {
+        q->finish();
+        delete q;
+    }
+    m_queries.clear();
+    m_open = false;
+    m_columns.clear();
+    m_byName.clear();
+    m_index.clear();
+    m_primary.clear();
+    for (QString& s : m_seekSql)
+        s.clear();
+    m_hasRow = false;
+    m_noMatch = true;
+    m_mode = Mode::None;
+    m_row.clear();
+    m_pending.clear();
+    m_assigned.clear();
+}
+
+DbError TableRecordset::open(const QString& table)
+{
+    close();
+    if (!m_db || !m_db->isOpen())
+        return DbError::make(DbErr::ObjectClosed);
+    m_location = m_db->locate(table);
+    if (m_location.schema.isEmpty())
+        return DbError::make(DbErr::TableNotFound, table);
+    m_qualified = Database::quoted(m_location.schema) + QLatin1Char('.') + Database::quoted(m_location.table);
+
+    QSqlQuery q(m_db->connection());
+    if (!q.exec(QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) + QStringLiteral(".table_info(") +
+                Database::quoted(m_location.table) + QLatin1Char(')')))
+        return m_db->noteFailure(Database::fromSql(q.lastError(), table));
+    QVector<QPair<int, int>> keyParts;  // (position in key, column)
+    while (q.next()) {
+        Column c;
+        c.name = q.value(1).toString();
+        const QString type = q.value(2).toString().toUpper();
+        // The engine's own rules for a declared type's kind.
+        if (type.contains(QLatin1String("INT")))
+            c.kind = Kind::Integer;
+        else if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
+                 type.contains(QLatin1String("TEXT")))
+            c.kind = Kind::Text;
+        else if (type.isEmpty() || type.contains(QLatin1String("BLOB")))
+            c.kind = Kind::Any;
+        else
+            c.kind = Kind::Real;
+        c.required = q.value(3).toInt() != 0;
+        c.hasDefault = !q.value(4).isNull();
+        const int pk = q.value(5).toInt();
+        if (pk > 0)
+            keyParts.append({pk, int(m_columns.size())});
+        m_byName.insert(c.name.toLower(), int(m_columns.size()));
+        m_columns.append(c);
+    }
+    if (m_columns.isEmpty())
+        return DbError::make(DbErr::TableNotFound, table);
+    std::sort(keyParts.begin(), keyParts.end());
+    m_primary.clear();
+    for (const auto& p : keyParts)
+        m_primary.append(p.second);
+    m_row.resize(m_columns.size());
+    m_pending.resize(m_columns.size());
+    m_assigned.fill(false, m_columns.size());
+    m_open = true;
+    return {};
+}
+
+QStringList TableRecordset::fieldNames() const
+{
+    QStringList out;
+    for (const Column& c : m_columns)
+        out << c.name;
+    return out;
+}
+
+DbError TableRecordset::setIndex(const QString& name)
+{
+    if (!m_open || !m_db)
+        return DbError::make(DbErr::ObjectClosed);
+    if (name.compare(QLatin1String("primaria"), Qt::CaseInsensitive) == 0) {
+        if (m_primary.isEmpty())
+            return DbError::make(DbErr::IndexNotFound, name);
+        m_index = m_primary;
+        for (QString& s : m_seekSql)
+            s.clear();
+        return {};
+    }
+    const QString schema = Database::quoted(m_location.schema);
+    QSqlQuery list(m_db->connection());
+    if (!list.exec(QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_list(") +
+                   Database::quoted(m_location.table) + QLatin1Char(')')))
+        return m_db->noteFailure(Database::fromSql(list.lastError(), name));
+    QString found;
+    while (list.next()) {
+        if (list.value(1).toString().compare(name, Qt::CaseInsensitive) == 0)
+            found = list.value(1).toString();
+    }
+    if (found.isEmpty())
+        return DbError::make(DbErr::IndexNotFound, name);
+    QSqlQuery info(m_db->connection());
+    if (!info.exec(QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_info(") + Database::quoted(found) +
+                   QLatin1Char(')')))
+        return m_db->noteFailure(Database::fromSql(info.lastError(), name));
+    QVector<QPair<int, int>> parts;
+    while (info.next()) {
+        const int col = fieldIndex(info.value(2).toString());
+        if (col < 0)
+            return DbError::make(DbErr::IndexNotFound, name);
+        parts.append({info.value(0).toInt(), col});
+    }
+    std::sort(parts.begin(), parts.end());
+    for (QString& s : m_seekSql)
+        s.clear();
+    m_index.clear();
+    for (const auto& p : parts)
+        m_index.append(p.second);
+    return {};
+}
+
+QSqlQuery* TableRecordset::cachedQuery(const QString& sql, DbError& error)
+{
+    auto it = m_queries.constFind(sql);
+    if (it != m_queries.constEnd())
+        return *it;
+    auto* q = new QSqlQuery(m_db->connection());
+    if (!q->prepare(sql)) {
+        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
+        delete q;
+        return nullptr;
+    }
+    m_queries.insert(sql, q);
+    return q;
+}
+
+DbError TableRecordset::seek(const QVariantList& keys)
+{
+    if (!m_open || !m_db)
+        return DbError::make(DbErr::ObjectClosed);
+    cancelUpdate();
+    m_hasRow = false;
+    m_noMatch = true;
+    if (m_index.isEmpty() || keys.isEmpty() || keys.size() > m_index.size())
+        return DbError::make(DbErr::InvalidOperation);
+
+    const int n = int(keys.size());
+    QString built;
+    QString& sql = n <= 3 ? m_seekSql[n - 1] : built;
+    if (sql.isEmpty()) {
+        QString where;
+        for (int i = 0; i < n; ++i) {
+            if (i)
+                where += QStringLiteral(" AND ");
+            where += Database::quoted(m_columns[m_index[i]].name) + QStringLiteral(" = ?");
+        }
+        sql = QStringLiteral("SELECT rowid, * FROM ") + m_qualified + QStringLiteral(" WHERE ") + where +
+              QStringLiteral(" LIMIT 1");
+    }
+    DbError error;
+    QSqlQuery* q = cachedQuery(sql, error);
+    if (!q)
+        return error;
+    for (int i = 0; i < keys.size(); ++i)
+        q->bindValue(i, keys[i]);
+    if (!q->exec()) {
+        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
+        q->finish();
+        return error;
+    }
+    if (q->next()) {
+        m_rowid = q->value(0).toLongLong();
+        for (int i = 0; i < m_columns.size(); ++i)
+            m_row[i] = q->value(i + 1);
+        m_hasRow = true;
+        m_noMatch = false;
+    } else if (q->lastError().isValid()) {
+        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
+    }
+    q->finish();
+    return error;
+}
+
+int TableRecordset::fieldIndex(const QString& field) const
+{
+    return m_byName.value(field.toLower(), -1);
+}
+
+QVariant TableRecordset::value(int index) const
+{
+    if (index < 0 || index >= m_columns.size())
+        return QVariant();
+    if (m_mode != Mode::None && m_assigned[index])
+        return m_pending[index];
+    if (m_mode == Mode::AddNew || !m_hasRow)
+        return QVariant();
+    return m_row[index];
+}
+
+QVariant TableRecordset::value(const QString& field, DbError* error) const
+{
+    const int index = fieldIndex(field);
+    DbError e;
+    if (!m_open)
+        e = DbError::make(DbErr::ObjectClosed);
+    else if (index < 0)
+        e = DbError::make(DbErr::ItemNotFound);
+    else if (m_mode == Mode::None && !m_hasRow)
+        e = DbError::make(DbErr::NoCurrentRecord);
+    if (error)
+        *error = e;
+    return e ? QVariant() : value(index);
+}
+
+DbError TableRecordset::addNew()
+{
+    if (!m_open)
+        return DbError::make(DbErr::ObjectClosed);
+    m_mode = Mode::AddNew;
+    m_assigned.fill(false);
+    return {};
+}
+
+DbError TableRecordset::edit()
+{
+    if (!m_open)
+        return DbError::make(DbErr::ObjectClosed);
+    if (!m_hasRow)
+        return DbError::make(DbErr::NoCurrentRecord);
+    m_mode = Mode::Edit;
+    m_assigned.fill(false);
+    return {};
+}
+
+void TableRecordset::cancelUpdate()
+{
+    m_mode = Mode::None;
+    m_assigned.fill(false);
+}
+
+DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) const
+{
+    if (in.isNull()) {
+        out = QVariant();
+        return {};
+    }
+    switch (m_columns[index].kind) {
+    case Kind::Any:
+        out = in;
+        return {};
+    case Kind::Text:
+        if (in.typeId() == QMetaType::QString)
+            out = in;
+        else if (in.typeId() == QMetaType::Double)
+            out = QString::number(in.toDouble(), 'g', 15);
+        else if (isNumberType(in) || in.typeId() == QMetaType::QByteArray || in.typeId() == QMetaType::QChar)
+            out = in.toString();
+        else if (in.typeId() == QMetaType::Bool)
+            out = in.toBool() ? QStringLiteral("-1") : QStringLiteral("0");
+        else
+            return DbError::make(DbErr::ConversionError);
+        return {};
+    case Kind::Integer:
+    case Kind::Real:
+        if (isNumberType(in)) {
+            out = in;
+            return {};
+        }
+        if (in.typeId() == QMetaType::Bool) {
+            out = in.toBool() ? -1 : 0;
+            return {};
+        }
+        if (in.typeId() == QMetaType::QString) {
+            const QString t = in.toString().trimmed();
+            bool ok = false;
+            const qlonglong whole = t.toLongLong(&ok);
+            if (ok) {
+                out = whole;
+                return {};
+            }
+            double real = t.toDouble(&ok);
+            if (!ok)
+                real = QLocale::system().toDouble(t, &ok);
+            if (ok) {
+                out = real;
+                return {};
+            }
+        }
+        return DbError::make(DbErr::ConversionError);
+    }
+    return DbError::make(DbErr::ConversionError);
+}
+
+DbError TableRecordset::setValue(int index, const QVariant& value)
+{
+    if (!m_open)
+        return DbError::make(DbErr::ObjectClosed);
+    if (m_mode == Mode::None)
+        return DbError::make(DbErr::UpdateWithoutEdit);
+    if (index < 0 || index >= m_columns.size())
+        return DbError::make(DbErr::ItemNotFound);
+    QVariant converted;
+    if (DbError e = convert(index, value, converted))
+        return e;
+    m_pending[index] = converted;
+    m_assigned[index] = true;
+    return {};
+}
+
+DbError TableRecordset::setValue(const QString& field, const QVariant& value)
+{
+    return setValue(fieldIndex(field), value);
+}
+
+DbError TableRecordset::update()
+{
+    if (!m_open || !m_db)
+        return DbError::make(DbErr::ObjectClosed);
+    if (m_mode == Mode::None)
+        return DbError::make(DbErr::UpdateWithoutEdit);
+
+    // A required field must hold a value (the engine would otherwise number
+    // a missing whole-number key by itself).
+    QVector<int> cols;
+    for (int i = 0; i < m_columns.size(); ++i) {
+        const Column& c = m_columns[i];
+        if (m_assigned[i]) {
+            if (c.required && m_pending[i].isNull())
+                return DbError::make(DbErr::NullInRequiredField, c.name);
+            cols.append(i);
+        } else if (m_mode == Mode::AddNew && c.required && !c.hasDefault) {
+            return DbError::make(DbErr::NullInRequiredField, c.name);
+        }
+    }
+    QString sql;
+    if (m_mode == Mode::AddNew) {
+        if (cols.isEmpty()) {
+            sql = QStringLiteral("INSERT INTO ") + m_qualified + QStringLiteral(" DEFAULT VALUES");
+        } else {
+            QString names, marks;
+            for (int i : cols) {
+                if (!names.isEmpty()) {
+                    names += QLatin1Char(',');
+                    marks += QLatin1Char(',');
+                }
+                names += Database::quoted(m_columns[i].name);
+                marks += QLatin1Char('?');
+            }
+            sql = QStringLiteral("INSERT INTO ") + m_qualified + QStringLiteral(" (") + names +
+                  QStringLiteral(") VALUES (") + marks + QLatin1Char(')');
+        }
+    } else {
+        if (cols.isEmpty()) {
+            m_mode = Mode::None;
+            return {};
+        }
+        QString sets;
+        for (int i : cols) {
+            if (!sets.isEmpty())
+                sets += QLatin1Char(',');
+            sets += Database::quoted(m_columns[i].name) + QStringLiteral(" = ?");
+        }
+        sql = QStringLiteral("UPDATE ") + m_qualified + QStringLiteral(" SET ") + sets +
+              QStringLiteral(" WHERE rowid = ?");
+    }
+    DbError error;
+    QSqlQuery* q = cachedQuery(sql, error);
+    if (!q)
+        return error;
+    int pos = 0;
+    for (int i : cols)
+        q->bindValue(pos++, m_pending[i]);
+    if (m_mode == Mode::Edit)
+        q->bindValue(pos, m_rowid);
+    if (!q->exec()) {
+        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
+        q->finish();
+        return error;
+    }
+    q->finish();
+    if (m_mode == Mode::Edit) {
+        for (int i : cols)
+            m_row[i] = m_pending[i];
+    }
+    cancelUpdate();
+    return {};
+}
+
+} // namespace mirsalex

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "sync/Database.h"
+
+#include <QHash>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+namespace mirsalex {
+
+// A table opened for indexed search and writing: Seek "=" on an index, then
+// read the current row, change it (Edit/Update) or add rows (AddNew/Update).
+// Values set on a field are converted to the field's declared kind (text,
+// whole or real number); a value that cannot be converted is refused with
+// 3421 before anything is written.
+class TableRecordset : public RecordsetBase
+{
+public:
+    explicit TableRecordset(Database& db);
+    ~TableRecordset() override;
+
+    // Opens a table of the database (or an attached table by its local name).
+    DbError open(const QString& table);
+    bool isOpen() const { return m_open; }
+    void close() override;
+
+    // Chooses the index used by seek(). "primaria" is the table's primary
+    // key; any other name must be an index of the table.
+    DbError setIndex(const QString& name);
+
+    // Looks up the row whose index fields equal `keys` (one value per index
+    // field, in the index's order; fewer values match on the leading fields).
+    // A pending new row or edit is discarded. Sets noMatch().
+    DbError seek(const QVariantList& keys);
+    bool noMatch() const { return m_noMatch; }
+
+    // Reading the current row (or the values set on a pending row).
+    QVariant value(const QString& field, DbError* error = nullptr) const;
+    int fieldIndex(const QString& field) const;
+    QVariant value(int index) const;
+
+    // Writing.
+    DbError addNew();
+    DbError edit();
+    DbError setValue(const QString& field, const QVariant& value);
+    DbError setValue(int index, const QVariant& value);
+    DbError update();
+    void cancelUpdate();
+
+    QStringList fieldNames() const;
+
+private:
+    enum class Mode { None, AddNew, Edit };
+    enum class Kind { Text, Integer, Real, Any };
+    struct Column
+    {
+        QString name;
+        Kind kind = Kind::Any;
+        bool required = false;     // NOT NULL
+        bool hasDefault = false;
+    };
+
+    DbError convert(int index, const QVariant& in, QVariant& out) const;
+    QSqlQuery* cachedQuery(const QString& sql, DbError& error);
+
+    bool m_open = false;
+    Database::TableLocation m_location;
+    QString m_qualified;                    // "schema"."table"
+    QVector<Column> m_columns;
+    QHash<QString, int> m_byName;           // lower-case name -> column
+    QVector<int> m_primary;                 // columns of the primary key, in order
+    QVector<int> m_index;                   // columns of the current index
+    QString m_seekSql[3];                   // seek statements by number of keys
+    QHash<QString, QSqlQuery*> m_queries;   // prepared statements by text
+    bool m_hasRow = false;
+    bool m_noMatch = true;
+    qint64 m_rowid = 0;
+    QVector<QVariant> m_row;
+    Mode m_mode = Mode::None;
+    QVector<QVariant> m_pending;
+    QVector<bool> m_assigned;
+};
+
+} // namespace mirsalex

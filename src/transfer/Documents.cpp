@@ -1,0 +1,156 @@
+#include "common/FileErrors.h"
+#include "common/Helpers.h"
+#include "common/Platform.h"
+#include "config/ConfigLoader.h"
+#include "transfer/FileCopyDetail.h"
+#include "transfer/SafeFileCopy.h"
+#include "transfer/Transfer.h"
+
+#include <QDateTime>
+#include <QHash>
+
+#include <algorithm>
+
+namespace mirsalex {
+
+namespace {
+
+// Records the completion of document group `group` for the current side and
+// operator, and greys its check box.
+void segnaCompletato(Context& ctx, WindowState& w, int group)
+{
+    ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
+              w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) + ctx.CodOperatore,
+              DateStamp(QDateTime::currentDateTime()));
+    w.Check1[static_cast<size_t>(group)].value = 2;
+}
+
+struct DocumentGroup
+{
+    int index;
+    QString pattern;
+    QString localFolder;
+    QString sendError;
+    QString receiveError;
+};
+
+enum class Listing { Ok, Failed };
+
+// The names of `folder` matching `pattern`, in the folder's own order. A
+// folder that does not exist holds nothing; a folder that cannot be read
+// (device error) fails the direction.
+Listing elenca(const QString& folder, const QString& pattern, QStringList& names)
+{
+    names.clear();
+    QList<platform::DirEntry> entries;
+    const platform::FileError error = platform::listDirectory(folder, pattern, false, entries);
+    if (error && error.number != 76 && error.number != 53)
+        return Listing::Failed;
+    for (const platform::DirEntry& e : entries) {
+        if (!e.isDir)
+            names << e.name;
+    }
+    return Listing::Ok;
+}
+
+// One direction of a group: every listed name, upper-cased, goes through the
+// newest-wins copy. Returns false after reporting the first failure.
+//
+// Both folders are listed once: a name is matched against the destination's
+// names without regard to case, so a card listed as "sk12.doc" meets its
+// copy "SK12.DOC", and a card new to the destination gets the upper-cased
+// name. The copies of one direction are flushed to the disk together and put
+// in place at its end, before the other direction lists them.
+bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QString& to, const QString& pattern,
+                 const QString& errorText)
+{
+    // A folder that could not be prepared (already reported at load) is never
+    // taken for the current folder.
+    QStringList names;
+    QStringList existing;
+    if (from.trimmed().isEmpty() || to.trimmed().isEmpty() || elenca(from, pattern, names) == Listing::Failed ||
+        elenca(to, pattern, existing) == Listing::Failed) {
+        ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
+        return false;
+    }
+    QHash<QString, QString> onDisk;
+    for (const QString& e : existing)
+        onDisk.insert(e.toUpper(), e);
+
+    const auto group = w.GruppoCorrente;
+    const auto direction = w.DirezioneCorrente;
+    QHash<QString, QString> nameOf;  // destination on disk -> name shown
+    SafeFileCopy::Batch batch;
+    for (const QString& listed : names) {
+        const QString name = listed.toUpper();
+        const QString destination = to + onDisk.value(name, name);
+        if (detail::copiaFileRisolto(ctx, w, from + name, to + name, from + listed, destination,
+                                     w.chkDebug.value, 0)) {
+            ctx.prompt.show(errorText + name, MsgStyle::Ok);
+            batch.commit(nullptr, nullptr);  // the copies made before stay in place
+            return false;
+        }
+        nameOf.insert(destination, name);
+    }
+    const int made = batch.pending();
+    QString failed;
+    const int placed = batch.commit(nullptr, &failed);
+    if (placed < made) {
+        // Copies that never reached their place are not counted as updated.
+        qint16& counter = w.Contatori[group][direction];
+        counter = static_cast<qint16>(std::max(0, counter - (made - placed)));
+        ctx.prompt.show(errorText + nameOf.value(failed), MsgStyle::Ok);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool AggiornaDocumenti(Context& ctx, WindowState& w)
+{
+    // Group 0: the indices database, only ever pushed to the exchange folder,
+    // always with its confirmation box.
+    w.GruppoCorrente = 0;
+    w.DirezioneCorrente = 0;
+    const QString indici = w.lbFileX[0].caption;
+    if (w.Check1[0].value == 1 && EsisteFile(ctx.prompt, indici, 0)) {
+        w.Contatori[0][0] = 0;
+        const QString name = QStringLiteral("IndiciDV.mdb");
+        if (CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1)) {
+            ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento degli INDICI"), MsgStyle::Ok);
+            return false;
+        }
+        segnaCompletato(ctx, w, 0);
+    }
+
+    // Groups 1 and 2: client cards and sheets, sent then received.
+    const DocumentGroup groups[] = {
+        {1, QStringLiteral("SK*.doc"), ctx.config.PathTesti, QStringLiteral("Errore nell'invio della Scheda "),
+         QStringLiteral("Errore nella ricezione della Scheda ")},
+        {2, QStringLiteral("XK*.xls"), ctx.config.PathFogli, QStringLiteral("Errore nell'invio del Foglio "),
+         QStringLiteral("Errore nella ricezione del Foglio ")},
+    };
+    for (const DocumentGroup& g : groups) {
+        const auto i = static_cast<size_t>(g.index);
+        w.GruppoCorrente = static_cast<quint8>(g.index);
+        const QString scambio = w.lbFileX[i].caption;
+        if (w.Check1[i].value != 1 || !EsisteFile(ctx.prompt, scambio, 0))
+            continue;
+
+        w.DirezioneCorrente = 0;
+        w.Contatori[i][0] = 0;
+        if (!trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError))
+            return false;
+
+        w.DirezioneCorrente = 1;
+        w.Contatori[i][1] = 0;
+        if (!trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError))
+            return false;
+
+        segnaCompletato(ctx, w, g.index);
+    }
+    return true;
+}
+
+} // namespace mirsalex

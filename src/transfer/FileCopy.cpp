@@ -1,0 +1,101 @@
+#include "common/Helpers.h"
+#include "common/Platform.h"
+#include "transfer/FileCopyDetail.h"
+#include "transfer/FileTimes.h"
+#include "transfer/SafeFileCopy.h"
+#include "transfer/Transfer.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <limits>
+
+namespace mirsalex {
+
+namespace {
+// Error number of a counter raised past its 16-bit limit.
+constexpr qint16 kOverflow = 6;
+} // namespace
+
+bool CopiaFile(Context& ctx, WindowState& w, const QString& source, const QString& destination, int prompt,
+               int force)
+{
+    // Both names are looked up without regard to case: a card listed as
+    // "sk12.doc" and named "SK12.DOC" here is the same file, and a file new
+    // to the destination takes the name as given.
+    return detail::copiaFileRisolto(ctx, w, source, destination, platform::resolve(source),
+                                    platform::resolve(destination), prompt, force);
+}
+
+bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& source, const QString& destination,
+                              const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt, int force)
+{
+    // A source that cannot be dated counts as made today at midnight; a
+    // destination that cannot be dated counts as missing.
+    const std::optional<QDateTime> sourceTime = platform::modificationTime(sourceOnDisk);
+    const QDateTime dataFileSorgente = sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0));
+    const std::optional<QDateTime> dataFileDestinazione = platform::modificationTime(destinationOnDisk);
+
+    const QChar lf(10);
+    bool pending = false;
+
+    bool passOn = force == 1 || !dataFileDestinazione;
+    if (!passOn) {
+        passOn = sourceTime ? FileTimes::sourceIsNewer(dataFileSorgente, sourceOnDisk, *dataFileDestinazione,
+                                                       destinationOnDisk)
+                            : dataFileSorgente > *dataFileDestinazione;
+    }
+
+    if (!passOn) {
+        if (prompt > 0) {
+            const QString text = QStringLiteral("NON passo: ") + lf + source + lf + QStringLiteral("del  ") +
+                                 MessageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf + destination + lf +
+                                 QStringLiteral("del  ") + MessageDate(*dataFileDestinazione);
+            ctx.prompt.show(text, MsgStyle::Ok);
+        }
+        return false;
+    }
+
+    QString text = QStringLiteral("Copio: ") + lf + source + lf + QStringLiteral("del  ") +
+                   MessageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf;
+    if (dataFileDestinazione)
+        text += destination + lf + QStringLiteral("del  ") + MessageDate(*dataFileDestinazione);
+    else
+        text += destination + QStringLiteral("  inesistente");
+
+    if (prompt > 0)
+        ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
+    else
+        ctx.RispostaMsg = AnswerYes;
+
+    bool copied = false;
+    if (ctx.RispostaMsg == AnswerYes) {
+        const platform::FileError error = SafeFileCopy::copy(sourceOnDisk, destinationOnDisk);
+        if (error) {
+            pending = true;
+            ctx.CodErrore = static_cast<qint16>(error.number);
+        } else {
+            copied = true;
+        }
+    }
+
+    // Every file offered is counted, also when the user declined it; a copy
+    // that failed is not, so a failed group never shows as updated.
+    if (copied || ctx.RispostaMsg != AnswerYes) {
+        if (w.GruppoCorrente >= w.Contatori.size() || w.DirezioneCorrente >= w.Contatori[0].size()) {
+            pending = true;
+        } else {
+            qint16& counter = w.Contatori[w.GruppoCorrente][w.DirezioneCorrente];
+            if (counter == std::numeric_limits<qint16>::max()) {
+                pending = true; // the counter would overflow: it stays as it is
+                ctx.CodErrore = kOverflow;
+            } else {
+                ++counter;
+            }
+        }
+    }
+    return pending;
+}
+
+} // namespace mirsalex

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+namespace mirsalex {
+
+// Comparison of modification times between two copies of a file.
+//
+// Times are compared to the second, newer wins. FAT disks (the usual
+// removable exchange disks) keep times to 2 seconds only: a file copied there
+// gets its time rounded to an even second, so right after a copy the two
+// copies may differ by up to 2 seconds. Such a pair counts as the same
+// version, but only when the copy on the coarse file system carries an even
+// second; between two ordinary file systems the comparison stays exact.
+namespace FileTimes {
+
+// True when the file system holding `path` (or its folder, for a missing
+// file) keeps modification times to 2 seconds (FAT, exFAT).
+bool twoSecondTimes(const QString& path);
+
+// Replaces the file-system test (tests simulate FAT with it); an empty
+// function restores the real detection.
+void setTwoSecondHook(std::function<bool(const QString& path)> fn);
+
+// True when the copy at `source` (dated `sourceTime`) is newer than the one
+// at `destination` (dated `destinationTime`), both read to the second.
+bool sourceIsNewer(const QDateTime& sourceTime, const QString& source, const QDateTime& destinationTime,
+                   const QString& destination);
+
+} // namespace FileTimes
+} // namespace mirsalex

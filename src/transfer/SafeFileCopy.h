@@ -1,0 +1,68 @@
+#pragma once
+
+#include "common/Platform.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <vector>
+
+namespace mirsalex {
+
+// Replaces a file with a copy of another without ever leaving it half
+// written: the bytes go into a temporary file in the destination folder,
+// every write is checked for its full count, the copy takes the source's
+// modification time and is flushed to the disk, and only then is it renamed
+// over the destination. On any failure the destination keeps its old content
+// and the temporary file is removed.
+class SafeFileCopy
+{
+public:
+    // The low-level write: returns the count written, or -1 with errno set.
+    using WriteFn = std::function<qint64(int fd, const char* data, qint64 size)>;
+
+    // Copies `source` onto `destination` (both full paths as they stand on
+    // disk). Returns the error that stopped the copy, or no error.
+    static platform::FileError copy(const QString& source, const QString& destination);
+
+    // Replaces the low-level write (a full or failing disk is simulated with
+    // it); an empty function restores the ordinary write.
+    static void setWriteHook(WriteFn fn);
+
+    // A batch of copies: while one is open, copy() writes and dates each
+    // temporary file but leaves it beside its destination; commit() flushes
+    // the file systems once for all of them and only then renames each over
+    // its destination. Copies not committed are removed when the batch ends.
+    // Batches are not nested; single-threaded use only.
+    class Batch
+    {
+    public:
+        Batch();
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+        // Puts every pending copy in place, in the order made. Returns the
+        // number placed; on a failure the copies before it stay in place, the
+        // rest are dropped, and `error`/`failedDestination` tell which one.
+        int commit(platform::FileError* error, QString* failedDestination);
+        int pending() const { return int(m_entries.size()); }
+
+    private:
+        friend class SafeFileCopy;
+        struct Entry
+        {
+            QByteArray temp;
+            QString destination;
+        };
+        void discardFrom(size_t index);
+        std::vector<Entry> m_entries;
+    };
+
+    // The prefix of the temporary files left in a destination folder while a
+    // copy runs; no document pattern of the program matches it.
+    static QString temporaryPrefix();
+};
+
+} // namespace mirsalex

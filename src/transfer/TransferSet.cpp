@@ -1,0 +1,120 @@
+#include "common/Helpers.h"
+#include "common/Platform.h"
+#include "config/ConfigLoader.h"
+#include "transfer/Transfer.h"
+
+namespace mirsalex {
+
+namespace {
+
+const QString kExport = QStringLiteral("EXPORT");
+
+// Key of section "EXPORT" for the current side and operator. The desktop
+// side letter is a blank, which the profile reader ignores around key names;
+// it is dropped here so the key reads the same either way.
+QString exportKey(const WindowState& w, const QString& marker, const QString& code)
+{
+    return (w.PrefissoLato + marker + code).trimmed();
+}
+
+QString readExport(Context& ctx, const WindowState& w, const QString& marker)
+{
+    return LeggiIni(ctx.config.FileIni, kExport, exportKey(w, marker, ctx.CodOperatore));
+}
+
+// Value of one tick of the "PARM" key. The run writes only 0, 1 and 2; any
+// other character (a hand-edited or damaged value) reads as 1, the same as a
+// missing digit, so the box shows "to be done" and the user can untick it
+// before the run rewrites the key.
+int tickValue(QChar c)
+{
+    if (c == QLatin1Char('0'))
+        return 0;
+    if (c == QLatin1Char('2'))
+        return 2;
+    return 1;
+}
+
+// The default exchange folder: the parent of the folder that holds the
+// exchange database, with a trailing separator.
+QString exchangeFolderOf(const QString& exchangeDb)
+{
+    const QString sep = platform::sep();
+    if (exchangeDb.trimmed().isEmpty())
+        return QString();
+    // A bare file name names no folder at all.
+    if (!exchangeDb.contains(sep))
+        return QString();
+    QString t = CartellaDi(exchangeDb).trimmed();
+    if (!t.isEmpty())
+        t.chop(1);
+    return CartellaDi(t).trimmed() + sep;
+}
+
+} // namespace
+
+void AggiornaFinestra(Context& ctx, WindowState& w)
+{
+    Configurazione& cfg = ctx.config;
+    const QString sep = platform::sep();
+
+    // 1. A refresh always offers a new run and clears the last results.
+    w.cmdEseguiVisible = true;
+    for (auto& label : w.lbCount)
+        label.caption.clear();
+
+    // 2. Side of this computer.
+    w.PrefissoLato = w.sideLetter();
+
+    // 3. Ticks of the last run; missing digits count as "to be done".
+    const QString parm = (readExport(ctx, w, QStringLiteral("PARM")).left(5).trimmed() + QStringLiteral("11111")).left(5);
+    w.Check1[0].value = tickValue(parm.at(0));
+    w.Check1[1].value = tickValue(parm.at(1));
+    w.Check1[2].value = tickValue(parm.at(2));
+    w.chkDati.value = tickValue(parm.at(3));
+    w.chkVisite.value = tickValue(parm.at(4));
+
+    // 4. Document folders. The temporary folder goes through the same
+    // preparation as at configuration loading, so a per-operator marker "%"
+    // never stays in the path.
+    QString temp = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("TEMP"));
+    if (temp.isEmpty())
+        temp = cfg.PathDati + QStringLiteral("temp") + sep;
+    cfg.PathTemp = PreparaCartella(ctx, QStringLiteral("TEMP"), temp);
+
+    QString testi = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("TESTI"));
+    if (testi.isEmpty())
+        testi = cfg.PathDati;
+    cfg.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), testi);
+
+    QString fogli = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("FOGLI"));
+    if (fogli.isEmpty())
+        fogli = cfg.PathTesti;
+    // When the cards folder could not be prepared the sheets have no folder
+    // either: an empty path must not become the root folder.
+    cfg.PathFogli = fogli.isEmpty() ? QString() : PreparaCartella(ctx, QStringLiteral("FOGLI"), fogli);
+
+    // 5-6. The two databases.
+    cfg.DbDati = cfg.PathDati + ctx.CodOperatore + sep + QStringLiteral("DatiDV.mdb");
+    w.lbFile[0].caption = cfg.DbDati;
+    w.lbFile[1].caption = readExport(ctx, w, QStringLiteral("PATH"));
+
+    // 7. Dates of the last synchronisations.
+    w.chkDati.caption = QStringLiteral("DATI   ( ") + readExport(ctx, w, QStringLiteral("DATA")) + QLatin1Char(')');
+    w.chkVisite.caption = QStringLiteral("VISITE (") + readExport(ctx, w, QStringLiteral("DATV")) + QLatin1Char(')');
+
+    // 8. Default exchange folder.
+    w.CartellaScambio = exchangeFolderOf(w.lbFile[1].caption);
+
+    // 9. Document groups.
+    for (int i = 0; i < 3; ++i) {
+        const QString digit = QString::number(i);
+        const QString folder = readExport(ctx, w, QStringLiteral("FLX") + digit);
+        w.lbFileX[i].caption = folder.isEmpty() ? w.CartellaScambio : folder;
+        const QString name = i < w.NomiGruppi.size() ? w.NomiGruppi.at(i) : QString();
+        w.Check1[i].caption = name.left(6) + QStringLiteral(" (") +
+                              readExport(ctx, w, QStringLiteral("DTLX") + digit) + QLatin1Char(')');
+    }
+}
+
+} // namespace mirsalex

@@ -1,0 +1,536 @@
+#include "common/Platform.h"
+#include "config/ConfigLoader.h"
+#include "support/ScriptedPrompt.h"
+#include "sync/ClientsSync.h"
+#include "sync/Steps.h"
+#include "sync/SyncTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <functional>
+
+using namespace mirsalex;
+using namespace mirsalex::test;
+
+namespace {
+
+// A scripted prompt that can also act while a message is up (the user fixing
+// the cause before choosing Retry).
+class ActingPrompt : public ScriptedPrompt
+{
+public:
+    std::function<void(const QString& text)> onMessage;
+
+protected:
+    int ask(const QString& text, int style, const QString& title) override
+    {
+        if (onMessage)
+            onMessage(text);
+        return ScriptedPrompt::ask(text, style, title);
+    }
+};
+
+const QString kOpenError = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI");
+const QString kAttachError = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
+const QString kCopyError = QStringLiteral("Errore nell'aggiornamento del DataBase");
+const QString kOlder = QStringLiteral("DATABASE ORIGINARIO MENO RECENTE! ");
+
+class ClientsSyncTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        QDir(m_dir.path()).mkpath(QStringLiteral("dati/001"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("scambio"));
+        m_local = m_dir.filePath(QStringLiteral("dati/001/DatiDV.mdb"));
+        m_exchange = m_dir.filePath(QStringLiteral("scambio/DatiDV.mdb"));
+        m_ini = m_dir.filePath(QStringLiteral("Mirsal.ini"));
+        writeBytes(m_ini, "[EXPORT]\n");
+        ctx.config.FileIni = m_ini;
+        ctx.CodOperatore = QStringLiteral("001");
+        w.DbLocale = m_local;
+        w.DbScambio = m_exchange;
+        w.PrefissoLato = QStringLiteral("X");
+        w.chkDati.value = 1;
+    }
+    void TearDown() override { platform::setFailureInjector({}); }
+
+    void createBoth()
+    {
+        QString error;
+        ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error)) << error.toStdString();
+        ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error)) << error.toStdString();
+    }
+    // Modification times: the local file `localDays` and the exchange file
+    // `exchangeDays` days ago.
+    void setTimes(int localDays, int exchangeDays)
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        ASSERT_FALSE(platform::setModificationTime(m_local, now.addDays(-localDays)));
+        ASSERT_FALSE(platform::setModificationTime(m_exchange, now.addDays(-exchangeDays)));
+    }
+    QString marker() { return LeggiIni(m_ini, QStringLiteral("EXPORT"), QStringLiteral("XDATA001")); }
+
+    QTemporaryDir m_dir;
+    QString m_local, m_exchange, m_ini;
+    ActingPrompt prompt;
+    Context ctx{prompt};
+    WindowState w;
+};
+
+QVariantMap client(qint32 code, const QVariant& name, const QVariant& visits = QVariant())
+{
+    return {{QStringLiteral("CliCodice"), code}, {QStringLiteral("CliRagsoc"), name}, {QStringLiteral("CliVisite"), visits}};
+}
+
+TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
+{
+    createBoth();
+    {
+        RawDb ex(m_exchange);
+        QVariantMap row = {
+            {QStringLiteral("CliCodice"), 10},           {QStringLiteral("CliRagsoc"), QStringLiteral("BIANCHI ANNA")},
+            {QStringLiteral("CliRagsocEstesa"), QVariant()}, {QStringLiteral("CliIndirizzo"), QStringLiteral("   ")},
+            {QStringLiteral("CliLocalita"), QStringLiteral("")}, {QStringLiteral("CliCap"), QStringLiteral("00184")},
+            {QStringLiteral("CliProvincia"), QString(QChar(0)) + QStringLiteral("RM")},
+            {QStringLiteral("CliTelefono"), QStringLiteral("06 1234567")},
+            {QStringLiteral("CliNatoIl"), QStringLiteral("non so")},  // not a number
+            {QStringLiteral("CliAbbinamento"), QVariant()},
+            {QStringLiteral("CliUltimaVisita"), 45123.25},
+            {QStringLiteral("CliVisite"), QStringLiteral("SS")},
+            {QStringLiteral("CliOraVisita"), QStringLiteral("10:30")},
+        };
+        ex.insertClient(row);
+    }
+    setTimes(0, 2);  // local newer: no question of ours, the copy asks its own
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
+
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+
+    RawDb local(m_local);
+    const QVariantMap c = local.client(10);
+    ASSERT_FALSE(c.isEmpty());
+    const QString blank = QStringLiteral(" ");
+    for (const ClientField& f : kClientFields) {
+        const QString name = QLatin1String(f.name);
+        SCOPED_TRACE(f.name);
+        EXPECT_FALSE(c.value(name).isNull()) << "every field is written";
+    }
+    EXPECT_EQ(c.value(QStringLiteral("CliRagsoc")).toString(), QStringLiteral("BIANCHI ANNA"));
+    for (const char* f : {"CliRagsocEstesa", "CliIndirizzo", "CliLocalita", "CliProvincia", "CliNazione", "CliSesso"})
+        EXPECT_EQ(c.value(QLatin1String(f)).toString(), blank) << f;
+    EXPECT_EQ(c.value(QStringLiteral("CliCap")).toString(), QStringLiteral("00184"));
+    EXPECT_EQ(c.value(QStringLiteral("CliNatoIl")).toDouble(), 0.0);
+    EXPECT_EQ(c.value(QStringLiteral("CliAbbinamento")).toInt(), 0);
+    EXPECT_DOUBLE_EQ(c.value(QStringLiteral("CliUltimaVisita")).toDouble(), 45123.25);
+    EXPECT_EQ(c.value(QStringLiteral("CliVisite")).toString(), QStringLiteral("SS"));
+    EXPECT_EQ(c.value(QStringLiteral("CliOraVisita")).toString(), QStringLiteral("10:30"));
+    // The user declined the copy: still a completed step.
+    EXPECT_EQ(w.chkDati.value, 2);
+    EXPECT_EQ(marker().size(), 14);
+}
+
+TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
+{
+    createBoth();
+    struct Case
+    {
+        qint32 code;
+        QVariant localName, localVisits, exchangeName, exchangeVisits;
+        QVariant expectedVisits;  // stored locally afterwards
+    };
+    const QString n = QStringLiteral("ROSSI MARIO");
+    const std::vector<Case> cases = {
+        {1, n, QStringLiteral("SSSSSSSSSSSSS"), n, QStringLiteral("SSSSSSSSSSSSSXX"), QStringLiteral("SSSSSSSSSSSSS")},
+        {2, n, QStringLiteral("SS"), n, QStringLiteral("SS      "), QStringLiteral("SS")},
+        {3, n, QVariant(), n, QStringLiteral(" "), QVariant()},
+        {4, n, QStringLiteral(""), n, QVariant(), QStringLiteral("")},
+        {5, n, QStringLiteral("S"), n, QStringLiteral("N"), QStringLiteral("N            ")},
+        {6, n, QStringLiteral("A"), n, QStringLiteral("ABCDEFGHIJKLMNOP"), QStringLiteral("ABCDEFGHIJKLM")},
+        {7, n, QStringLiteral("A"), QStringLiteral("   ROSSI MARIO  "), QStringLiteral("B"), QStringLiteral("B            ")},
+        {8, n, QStringLiteral("A"), QStringLiteral("Rossi Mario"), QStringLiteral("C"), QStringLiteral("C            ")},
+        {9, n, QStringLiteral("A"), QVariant(), QStringLiteral("A"), QStringLiteral("A")},  // placeholder, replaced below
+    };
+    {
+        RawDb local(m_local);
+        RawDb ex(m_exchange);
+        for (const Case& c : cases) {
+            if (c.code == 9)
+                continue;
+            local.insertClient(client(c.code, c.localName, c.localVisits));
+            ex.insertClient(client(c.code, c.exchangeName, c.exchangeVisits));
+        }
+    }
+    setTimes(1, 1);  // equal times: our question is asked
+    prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!\n8 : ROSSI MARIO                        -Rossi Mario\n"
+                                 "Continuo comunque?"),
+                  AnswerYes, MsgStyle::Question);
+    prompt.expect(kOlder, AnswerNo, MsgStyle::Question);
+
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    ASSERT_GE(prompt.messages.size(), 1);
+    EXPECT_EQ(prompt.messages[0].title, QStringLiteral("MIRSALEX - NOMINATIVO"));
+    EXPECT_EQ(prompt.messages[1].title, QStringLiteral("AGGIORNAMENTO DATABASE"));
+
+    RawDb local(m_local);
+    for (const Case& c : cases) {
+        if (c.code == 9)
+            continue;
+        SCOPED_TRACE(c.code);
+        const QVariant stored = local.client(c.code).value(QStringLiteral("CliVisite"));
+        EXPECT_EQ(stored.isNull(), c.expectedVisits.isNull());
+        EXPECT_EQ(stored.toString(), c.expectedVisits.toString());
+        EXPECT_EQ(local.client(c.code).value(QStringLiteral("CliRagsoc")).toString(), n) << "only the visits change";
+    }
+    // No to our copy question: nothing copied, nothing recorded.
+    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_TRUE(marker().isEmpty());
+}
+
+TEST_F(ClientsSyncTest, NoToTheNameQuestionStopsTheWalkAndKeepsEarlierChanges)
+{
+    createBoth();
+    {
+        RawDb local(m_local);
+        local.insertClient(client(2, QStringLiteral("VERDI LUCA"), QStringLiteral("A")));
+        RawDb ex(m_exchange);
+        ex.insertClient(client(1, QStringLiteral("NUOVO"), QStringLiteral("X")));
+        ex.insertClient(client(2, QStringLiteral("VERDI LUIGI"), QStringLiteral("B")));
+        ex.insertClient(client(3, QStringLiteral("ALTRO NUOVO"), QStringLiteral("Y")));
+    }
+    setTimes(0, 3);
+    prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!"), AnswerNo, MsgStyle::Question);
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    RawDb local(m_local);
+    EXPECT_FALSE(local.client(1).isEmpty()) << "added before the question";
+    EXPECT_EQ(local.client(2).value(QStringLiteral("CliVisite")).toString(), QStringLiteral("A"));
+    EXPECT_TRUE(local.client(3).isEmpty()) << "the walk stopped";
+    EXPECT_EQ(w.chkDati.value, 2);
+}
+
+TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
+{
+    QString error;
+    // The local file is a database without the clients table.
+    ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Indices, &error));
+    ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
+    {
+        RawDb ex(m_exchange);
+        ex.insertClient(client(5, QStringLiteral("GIALLI"), QStringLiteral("S")));
+    }
+    setTimes(0, 3);
+    const QString expected = QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'\n3078: ");
+    // Retry after the cause is gone: the table is there and the walk runs.
+    int shown = 0;
+    prompt.onMessage = [&](const QString& text) {
+        if (text.startsWith(expected) && ++shown == 2) {
+            RawDb local(m_local);
+            local.exec(QStringLiteral("CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, "
+                                      "CliRagsocEstesa TEXT, CliIndirizzo TEXT, CliLocalita TEXT, CliCap TEXT, "
+                                      "CliProvincia TEXT, CliNazione TEXT, CliTelefono TEXT, CliTelefono1 TEXT, "
+                                      "CliTelefono2 TEXT, CliTelefono3 TEXT, CliPartitaIva TEXT, CliCodiceFiscale TEXT, "
+                                      "CliCategoria TEXT, CliAgevolazione TEXT, CliSesso TEXT, CliNatoA TEXT, "
+                                      "CliNatoIl REAL, CliDocumTipo TEXT, CliDocumento TEXT, CliDocRilascA TEXT, "
+                                      "CliDocRilascIl TEXT, CliContoCo TEXT, CliVisite TEXT, CliAbbinamento INTEGER, "
+                                      "CliUltimaVisita REAL, CliOraVisita TEXT)"));
+        }
+    };
+    prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
+    prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(prompt.messages[0].title, prompt.messages[0].text) << "the title is the message itself";
+    RawDb local(m_local);
+    EXPECT_EQ(local.client(5).value(QStringLiteral("CliRagsoc")).toString(), QStringLiteral("GIALLI"));
+}
+
+TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingButStillOffersTheCopy)
+{
+    QString error;
+    ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Indices, &error));
+    ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
+    setTimes(0, 3);
+    ctx.CodErrore = 77;  // left over by an earlier step
+    prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(ctx.CodErrore, 0);
+    EXPECT_EQ(w.chkDati.value, 2);
+}
+
+TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
+{
+    struct Case
+    {
+        const char* label;
+        int localDays, exchangeDays;
+        bool exchangeTimeUnreadable;
+        std::vector<std::pair<QString, int>> answers;
+        bool copied;
+        bool recorded;
+        bool copyFails = false;
+    };
+    const std::vector<Case> cases = {
+        {"local newer", 0, 2, false, {{QStringLiteral("Copio: "), AnswerYes}}, true, true},
+        {"equal times ask", 1, 1, false, {{kOlder, AnswerYes}, {QStringLiteral("Copio: "), AnswerYes}}, true, true},
+        {"exchange newer, No", 3, 1, false, {{kOlder, AnswerNo}}, false, false},
+        {"exchange time unreadable", 3, 1, true, {{QStringLiteral("Copio: "), AnswerYes}}, true, true},
+        {"failed copy", 0, 2, false,
+         {{QStringLiteral("Copio: "), AnswerYes}, {kCopyError, AnswerOk}}, false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QFile::remove(m_local);
+        QFile::remove(m_exchange);
+        writeBytes(m_ini, "[EXPORT]\n");
+        w.chkDati.value = 1;
+        createBoth();
+        {
+            RawDb local(m_local);
+            local.insertClient(client(1, QStringLiteral("LOCALE"), QStringLiteral("L")));
+        }
+        setTimes(c.localDays, c.exchangeDays);
+        const QByteArray exchangeBefore = fileBytes(m_exchange);
+        platform::setFailureInjector([&](const QString& op, const QString& path) {
+            if (c.exchangeTimeUnreadable && op == QLatin1String("stat") && path.endsWith(QLatin1String("scambio/DatiDV.mdb")))
+                return EIO;
+            if (c.copyFails && op == QLatin1String("copy"))
+                return ENOSPC;
+            if (c.copyFails && op == QLatin1String("write") && path.contains(QLatin1String("scambio")))
+                return ENOSPC;
+            return 0;
+        });
+        for (const auto& [text, answer] : c.answers)
+            prompt.expect(text, answer);
+        EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+        platform::setFailureInjector({});
+        for (const auto& m : prompt.messages) {
+            if (m.text.startsWith(kOlder)) {
+                const QStringList lines = m.text.split(QLatin1Char('\n'));
+                ASSERT_EQ(lines.size(), 7);
+                EXPECT_EQ(lines[1], QStringLiteral("Passo comunque "));
+                EXPECT_EQ(lines[2], m_local);
+                EXPECT_TRUE(lines[3].startsWith(QStringLiteral("del  ")));
+                EXPECT_EQ(lines[3].size(), 5 + 16);
+                EXPECT_EQ(lines[4], QStringLiteral("su"));
+                EXPECT_EQ(lines[5], m_exchange);
+                EXPECT_EQ(m.style, MsgStyle::Question);
+            }
+        }
+        prompt.messages.clear();
+        if (c.copied)
+            EXPECT_EQ(fileBytes(m_exchange), fileBytes(m_local));
+        else
+            EXPECT_EQ(fileBytes(m_exchange), exchangeBefore) << "the exchange copy stays as it was";
+        EXPECT_EQ(w.chkDati.value, c.recorded ? 2 : 1);
+        EXPECT_EQ(marker().isEmpty(), !c.recorded);
+    }
+}
+
+TEST_F(ClientsSyncTest, SkippedWithoutAMessageWhenAPathIsEmptyOrAFileMissing)
+{
+    struct Case
+    {
+        const char* label;
+        bool emptyLocal, emptyExchange, createLocal, createExchange;
+    };
+    const std::vector<Case> cases = {
+        {"empty local path", true, false, true, true},
+        {"empty exchange path", false, true, true, true},
+        {"local missing", false, false, false, true},
+        {"exchange missing", false, false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QFile::remove(m_local);
+        QFile::remove(m_exchange);
+        QString error;
+        if (c.createLocal)
+            ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
+        if (c.createExchange)
+            ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
+        w.DbLocale = c.emptyLocal ? QString() : m_local;
+        w.DbScambio = c.emptyExchange ? QString() : m_exchange;
+        EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+        EXPECT_TRUE(prompt.messages.isEmpty());
+        EXPECT_EQ(QFileInfo::exists(m_local), c.createLocal) << "no file is created";
+        EXPECT_EQ(QFileInfo::exists(m_exchange), c.createExchange);
+        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_TRUE(marker().isEmpty());
+    }
+}
+
+TEST_F(ClientsSyncTest, TheSameFileOnBothSidesIsNeverCopiedOntoItself)
+{
+    QString error;
+    ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
+    w.DbScambio = m_local;
+    const QByteArray before = fileBytes(m_local);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(fileBytes(m_local), before);
+}
+
+// A bad file on either side ends the work with the step's message; nothing
+// is merged into or copied over the other file.
+TEST_F(ClientsSyncTest, BadFilesFailClosed)
+{
+    struct Case
+    {
+        const char* label;
+        bool localSide;
+        int expected;
+        std::function<void(const QString&)> spoil;
+    };
+    const QByteArray jet = QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(4096, '\x00');
+    const std::vector<Case> cases = {
+        {"local Jet file", true, DbErr::UnrecognisedFormat, [&](const QString& p) { writeBytes(p, jet); }},
+        {"local zero bytes", true, DbErr::UnrecognisedFormat, [](const QString& p) { writeBytes(p, {}); }},
+        {"local truncated", true, DbErr::CannotOpenDatabase,
+         [](const QString& p) { writeBytes(p, fileBytes(p).left(fileBytes(p).size() - 1000)); }},
+        {"exchange Jet file", false, DbErr::UnrecognisedFormat, [&](const QString& p) { writeBytes(p, jet); }},
+        {"exchange zero bytes", false, DbErr::UnrecognisedFormat, [](const QString& p) { writeBytes(p, {}); }},
+        {"exchange truncated", false, DbErr::CannotOpenDatabase,
+         [](const QString& p) { writeBytes(p, fileBytes(p).left(fileBytes(p).size() - 1000)); }},
+        {"exchange without the table", false, DbErr::TableNotFound,
+         [](const QString& p) {
+             QFile::remove(p);
+             QString error;
+             ASSERT_TRUE(schema::createDatabase(p, schema::Kind::Visits, &error));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QFile::remove(m_local);
+        QFile::remove(m_exchange);
+        createBoth();
+        {
+            RawDb local(m_local);
+            RawDb ex(m_exchange);
+            for (int i = 1; i <= 200; ++i) {
+                local.insertClient(client(i, QStringLiteral("CLIENTE %1").arg(i), QString(100, QLatin1Char('L'))));
+                ex.insertClient(client(i + 1000, QStringLiteral("NUOVO %1").arg(i), QString(100, QLatin1Char('E'))));
+            }
+        }
+        c.spoil(c.localSide ? m_local : m_exchange);
+        setTimes(0, 3);
+        const QByteArray localBefore = fileBytes(m_local);
+        const QByteArray exchangeBefore = fileBytes(m_exchange);
+        prompt.expect(c.localSide ? kOpenError : kAttachError, AnswerOk, MsgStyle::Ok);
+        ctx.CodErrore = 0;
+        EXPECT_EQ(SincronizzaClienti(ctx, w), c.expected);
+        EXPECT_EQ(ctx.CodErrore, c.expected);
+        ASSERT_EQ(prompt.messages.size(), 1);
+        EXPECT_EQ(prompt.messages[0].text, c.localSide ? kOpenError : kAttachError);
+        prompt.messages.clear();
+        EXPECT_EQ(fileBytes(m_local), localBefore);
+        EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
+        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_TRUE(marker().isEmpty());
+    }
+}
+
+// Rows of an exchange table whose code or name cannot be taken end the work;
+// the clients stored before stay, and nothing is copied.
+TEST_F(ClientsSyncTest, BadExchangeRowsEndTheWork)
+{
+    struct Case
+    {
+        const char* label;
+        QVariant code, name;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"Null code", QVariant(), QStringLiteral("X"), DbErr::InvalidUseOfNull},
+        {"text code", QStringLiteral("ABC"), QStringLiteral("X"), DbErr::TypeMismatch},
+        {"fractional code", 12.5, QStringLiteral("X"), DbErr::TypeMismatch},
+        {"code too large", qlonglong(3000000000LL), QStringLiteral("X"), DbErr::Overflow},
+        {"Null name", 77, QVariant(), DbErr::InvalidUseOfNull},
+    };
+    QString columns;
+    for (const ClientField& f : kClientFields)
+        columns += (columns.isEmpty() ? QString() : QStringLiteral(", ")) + QLatin1String(f.name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QFile::remove(m_local);
+        QFile::remove(m_exchange);
+        QString error;
+        ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
+        ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Indices, &error));
+        {
+            // An exchange table of another make, with untyped columns.
+            RawDb ex(m_exchange);
+            ex.exec(QStringLiteral("CREATE TABLE Clienti (") + columns + QLatin1Char(')'));
+            ex.insertClient(client(50, QStringLiteral("PRIMO"), QStringLiteral("S")));
+            ex.insertClient({{QStringLiteral("CliCodice"), c.code}, {QStringLiteral("CliRagsoc"), c.name}});
+            ex.insertClient(client(51, QStringLiteral("DOPO"), QStringLiteral("S")));
+        }
+        setTimes(0, 3);
+        const QByteArray exchangeBefore = fileBytes(m_exchange);
+        prompt.expect(kAttachError, AnswerOk, MsgStyle::Ok);
+        EXPECT_EQ(SincronizzaClienti(ctx, w), c.expected);
+        prompt.messages.clear();
+        RawDb local(m_local);
+        EXPECT_FALSE(local.client(50).isEmpty()) << "stored before the bad row";
+        EXPECT_TRUE(local.client(51).isEmpty());
+        EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
+        EXPECT_EQ(w.chkDati.value, 1);
+    }
+}
+
+TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndTheWalkGoesOnOrStops)
+{
+    QString error;
+    ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
+    ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Indices, &error));
+    {
+        // The exchange table lacks a field of the client record.
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, CliVisite TEXT)"));
+        for (int code : {123, 124, 125})
+            ex.insertClient(client(code, QStringLiteral("C%1").arg(code)));
+    }
+    setTimes(0, 3);
+    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"), AnswerOk, MsgStyle::ExclamationOkCancel);
+    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  124"), AnswerCancel, MsgStyle::ExclamationOkCancel);
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"));
+    EXPECT_EQ(prompt.messages[0].title, QStringLiteral("ERRORE"));
+    RawDb local(m_local);
+    EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 0);
+}
+
+TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
+{
+    createBoth();
+    setTimes(0, 3);
+    writeBytes(m_exchange + QStringLiteral("-wal"), QByteArray(64, 'x'));
+    const QByteArray before = fileBytes(m_exchange);
+    prompt.expect(kCopyError, AnswerOk, MsgStyle::Ok);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(fileBytes(m_exchange), before);
+    EXPECT_EQ(w.chkDati.value, 1);
+}
+
+TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)
+{
+    createBoth();
+    {
+        RawDb ex(m_exchange);
+        ex.insertClient(client(9, QStringLiteral("NOVE")));
+    }
+    setTimes(0, 3);
+    const SyncSteps steps = StandardSteps(ctx, w);
+    ASSERT_TRUE(steps.SincronizzaClienti);
+    EXPECT_FALSE(steps.SincronizzaVisite);
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
+    EXPECT_EQ(steps.SincronizzaClienti(), 0);
+    RawDb local(m_local);
+    EXPECT_FALSE(local.client(9).isEmpty());
+}
+
+} // namespace

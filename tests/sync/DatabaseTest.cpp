@@ -1,0 +1,431 @@
+#include "support/ScriptedPrompt.h"
+#include "sync/Database.h"
+#include "sync/Schema.h"
+#include "sync/Snapshot.h"
+#include "sync/SyncTestSupport.h"
+#include "sync/TableRecordset.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+using namespace mirsalex;
+using namespace mirsalex::test;
+
+namespace {
+
+class DatabaseTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QString clients(const QString& name)
+    {
+        QString error;
+        const QString p = path(name);
+        EXPECT_TRUE(schema::createDatabase(p, schema::Kind::Clients, &error)) << error.toStdString();
+        return p;
+    }
+    QString visits(const QString& name)
+    {
+        QString error;
+        const QString p = path(name);
+        EXPECT_TRUE(schema::createDatabase(p, schema::Kind::Visits, &error)) << error.toStdString();
+        return p;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+// A database file that is not a sound SQLite file of ours fails to open with
+// a number and a description, and is left exactly as it was.
+struct BadFile
+{
+    const char* label;
+    int expected;
+    std::function<void(const QString& good, const QString& bad)> make;
+};
+
+TEST_F(DatabaseTest, BadFilesFailToOpenAndStayUntouched)
+{
+    const QString good = clients(QStringLiteral("good.mdb"));
+    {
+        RawDb raw(good);
+        for (int i = 1; i <= 300; ++i)
+            raw.insertClient({{QStringLiteral("CliCodice"), i}, {QStringLiteral("CliRagsoc"), QString(200, QLatin1Char('x'))}});
+    }
+    const QByteArray goodBytes = fileBytes(good);
+    ASSERT_GT(goodBytes.size(), 8192);
+
+    const std::vector<BadFile> cases = {
+        {"missing", DbErr::FileNotFound, [](const QString&, const QString&) {}},
+        {"zero bytes", DbErr::UnrecognisedFormat, [](const QString&, const QString& bad) { writeBytes(bad, {}); }},
+        {"jet file", DbErr::UnrecognisedFormat,
+         [](const QString&, const QString& bad) {
+             QByteArray jet("\x00\x01\x00\x00Standard Jet DB\x00", 20);
+             jet.append(QByteArray(4096, '\x00'));
+             writeBytes(bad, jet);
+         }},
+        {"text file", DbErr::UnrecognisedFormat,
+         [](const QString&, const QString& bad) { writeBytes(bad, QByteArray("CliCodice;CliRagsoc\n1;ROSSI\n").repeated(20)); }},
+        {"header only", DbErr::UnrecognisedFormat,
+         [&](const QString&, const QString& bad) { writeBytes(bad, goodBytes.left(60)); }},
+        {"truncated at a page", DbErr::CannotOpenDatabase,
+         [&](const QString&, const QString& bad) { writeBytes(bad, goodBytes.left(goodBytes.size() / 2 / 4096 * 4096)); }},
+        {"truncated mid page", DbErr::CannotOpenDatabase,
+         [&](const QString&, const QString& bad) { writeBytes(bad, goodBytes.left(goodBytes.size() - 100)); }},
+        {"garbage after header", DbErr::UnrecognisedFormat,
+         [&](const QString&, const QString& bad) {
+             QByteArray b = goodBytes;
+             for (int i = 16; i < 24; ++i)
+                 b[i] = '\x07';
+             writeBytes(bad, b);
+         }},
+    };
+    int n = 0;
+    for (const BadFile& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString bad = path(QStringLiteral("bad%1.mdb").arg(++n));
+        c.make(good, bad);
+        const QByteArray before = fileBytes(bad);
+        const bool existed = QFileInfo::exists(bad);
+
+        Database db;
+        const DbError e = db.open(bad);
+        EXPECT_EQ(e.number, c.expected) << e.description.toStdString();
+        EXPECT_FALSE(e.description.isEmpty());
+        EXPECT_FALSE(db.isOpen());
+        EXPECT_EQ(QFileInfo::exists(bad), existed) << "opening never creates a file";
+        EXPECT_EQ(fileBytes(bad), before);
+
+        // Attached as the other file of a synchronisation, it fails the same way.
+        Database local;
+        ASSERT_FALSE(local.open(good));
+        const DbError a = local.attachTable(QStringLiteral("ClientiEX"), bad, QStringLiteral("Clienti"));
+        EXPECT_EQ(a.number, c.expected) << a.description.toStdString();
+        EXPECT_FALSE(local.isAttached(QStringLiteral("ClientiEX")));
+        EXPECT_FALSE(local.hasTable(QStringLiteral("ClientiEX")));
+        EXPECT_EQ(QFileInfo::exists(bad), existed);
+        local.close();
+        EXPECT_EQ(fileBytes(good), goodBytes);
+    }
+}
+
+TEST_F(DatabaseTest, MissingTableAndEmptyPathAreReported)
+{
+    const QString local = clients(QStringLiteral("local.mdb"));
+    const QString other = visits(QStringLiteral("other.mdb"));
+    Database db;
+    EXPECT_EQ(db.open(QString()).number, DbErr::InvalidPath);
+    EXPECT_EQ(db.open(m_dir.path()).number, DbErr::CannotOpenFile);
+    ASSERT_FALSE(db.open(local));
+    const DbError e = db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti"));
+    EXPECT_EQ(e.number, DbErr::TableNotFound);
+    EXPECT_TRUE(e.description.contains(QLatin1String("Clienti")));
+    TableRecordset rs(db);
+    EXPECT_EQ(rs.open(QStringLiteral("VisiteN")).number, DbErr::TableNotFound);
+    Snapshot snap(db);
+    EXPECT_EQ(snap.open(QStringLiteral("SELECT * FROM Nessuna")).number, DbErr::TableNotFound);
+}
+
+TEST_F(DatabaseTest, SeekAddEditOnThePrimaryIndex)
+{
+    const QString p = visits(QStringLiteral("v.mdb"));
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("appuntamenti")));  // names without regard to case
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+
+    // Add two rows that differ only in the third key field.
+    for (const char* action : {"TEL", "VIS"}) {
+        ASSERT_FALSE(rs.addNew());
+        ASSERT_FALSE(rs.setValue(QStringLiteral("ApCliente"), 7));
+        ASSERT_FALSE(rs.setValue(QStringLiteral("ApData"), 45000.5));
+        ASSERT_FALSE(rs.setValue(QStringLiteral("ApAzione"), QString::fromLatin1(action)));
+        ASSERT_FALSE(rs.setValue(QStringLiteral("ApNote"), QStringLiteral("nota ") + QLatin1String(action)));
+        ASSERT_FALSE(rs.update());
+    }
+    ASSERT_FALSE(rs.seek({7, 45000.5, QStringLiteral("VIS")}));
+    ASSERT_FALSE(rs.noMatch());
+    EXPECT_EQ(rs.value(QStringLiteral("ApNote")).toString(), QStringLiteral("nota VIS"));
+    EXPECT_EQ(rs.value(QStringLiteral("ApDelete")).toString(), QStringLiteral(" ")) << "table default";
+
+    ASSERT_FALSE(rs.edit());
+    ASSERT_FALSE(rs.setValue(QStringLiteral("ApStato"), QStringLiteral("C")));
+    ASSERT_FALSE(rs.update());
+    EXPECT_EQ(rs.value(QStringLiteral("ApStato")).toString(), QStringLiteral("C"));
+
+    ASSERT_FALSE(rs.seek({7, 45000.5, QStringLiteral("XXX")}));
+    EXPECT_TRUE(rs.noMatch());
+    DbError e;
+    rs.value(QStringLiteral("ApNote"), &e);
+    EXPECT_EQ(e.number, DbErr::NoCurrentRecord);
+
+    // A new row left without Update is discarded by the next seek.
+    ASSERT_FALSE(rs.addNew());
+    ASSERT_FALSE(rs.setValue(QStringLiteral("ApCliente"), 8));
+    ASSERT_FALSE(rs.seek({7}));
+    EXPECT_FALSE(rs.noMatch()) << "a partial key matches on the leading fields";
+    EXPECT_EQ(rs.update().number, DbErr::UpdateWithoutEdit);
+
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Appuntamenti")).toInt(), 2);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT ApStato FROM Appuntamenti WHERE ApAzione = 'VIS'")).toString(),
+              QStringLiteral("C"));
+    EXPECT_TRUE(raw.value(QStringLiteral("SELECT ApStato FROM Appuntamenti WHERE ApAzione = 'TEL'")).isNull());
+}
+
+TEST_F(DatabaseTest, WriteFailuresCarryTheirNumbersAndStoreNothing)
+{
+    const QString p = clients(QStringLiteral("c.mdb"));
+    {
+        RawDb raw(p);
+        raw.insertClient({{QStringLiteral("CliCodice"), 1}, {QStringLiteral("CliRagsoc"), QStringLiteral("ROSSI")}});
+    }
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Clienti")));
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+    EXPECT_EQ(rs.setIndex(QStringLiteral("nessuno")).number, DbErr::IndexNotFound);
+
+    struct Case
+    {
+        const char* label;
+        QVariant code;
+        const char* field;
+        QVariant value;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"duplicate key", 1, "CliRagsoc", QStringLiteral("BIS"), DbErr::DuplicateKey},
+        {"null key", QVariant(), "CliRagsoc", QStringLiteral("X"), DbErr::NullInRequiredField},
+        {"text in a number field", 2, "CliAbbinamento", QStringLiteral("abc"), DbErr::ConversionError},
+        {"blank in a number field", 2, "CliNatoIl", QStringLiteral("  "), DbErr::ConversionError},
+        {"unknown field", 2, "CliNessuno", 1, DbErr::ItemNotFound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_FALSE(rs.addNew());
+        DbError e = rs.setValue(QStringLiteral("CliCodice"), c.code);
+        if (!e)
+            e = rs.setValue(QLatin1String(c.field), c.value);
+        if (!e)
+            e = rs.update();
+        EXPECT_EQ(e.number, c.expected) << e.description.toStdString();
+        EXPECT_FALSE(e.description.isEmpty());
+        rs.cancelUpdate();
+    }
+    // Numeric texts are converted for number fields.
+    ASSERT_FALSE(rs.addNew());
+    ASSERT_FALSE(rs.setValue(QStringLiteral("CliCodice"), QStringLiteral(" 5 ")));
+    ASSERT_FALSE(rs.setValue(QStringLiteral("CliNatoIl"), QStringLiteral("12345.5")));
+    ASSERT_FALSE(rs.update());
+    db.close();
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 2);
+    EXPECT_DOUBLE_EQ(raw.value(QStringLiteral("SELECT CliNatoIl FROM Clienti WHERE CliCodice = 5")).toDouble(), 12345.5);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT CliRagsoc FROM Clienti WHERE CliCodice = 1")).toString(),
+              QStringLiteral("ROSSI"));
+}
+
+TEST_F(DatabaseTest, AttachmentReadsAndWritesTheOtherFileAndLeavesNothingBehind)
+{
+    const QString local = visits(QStringLiteral("local.mdb"));
+    const QString other = visits(QStringLiteral("other.mdb"));
+    {
+        RawDb l(local);
+        l.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('TEL', 'TELEFONATA'), ('VIS', 'VISITA')"));
+        RawDb o(other);
+        o.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('VIS', 'VISITA IN SEDE'), ('LET', 'LETTERA')"));
+    }
+    const QByteArray localBefore = fileBytes(local);
+
+    Database db;
+    ASSERT_FALSE(db.open(local));
+    ASSERT_FALSE(db.attachTable(QStringLiteral("TabAzioniEX"), other, QStringLiteral("TabAzioni")));
+    int rows = -1;
+    ASSERT_FALSE(db.execute(QStringLiteral("INSERT INTO TabAzioni SELECT TabAzioniEX.* FROM TabAzioniEX "
+                                           "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioni.TbaCodice FROM TabAzioni)"),
+                            &rows));
+    EXPECT_EQ(rows, 1);
+    ASSERT_FALSE(db.execute(QStringLiteral("INSERT INTO TabAzioniEX SELECT TabAzioni.* FROM TabAzioni "
+                                           "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioniEX.TbaCodice FROM TabAzioniEX)"),
+                            &rows));
+    EXPECT_EQ(rows, 1);
+    // A table recordset on the local name works on the other file's table.
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("TabAzioniEX")));
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+    ASSERT_FALSE(rs.seek({QStringLiteral("VIS")}));
+    ASSERT_FALSE(rs.noMatch());
+    EXPECT_EQ(rs.value(QStringLiteral("TbaDescrizione")).toString(), QStringLiteral("VISITA IN SEDE"));
+    rs.close();
+    db.detachTable(QStringLiteral("TabAzioniEX"));
+    EXPECT_FALSE(db.hasTable(QStringLiteral("TabAzioniEX")));
+    Snapshot gone(db);
+    EXPECT_EQ(gone.open(QStringLiteral("SELECT * FROM TabAzioniEX")).number, DbErr::TableNotFound);
+    db.close();
+
+    RawDb l(local);
+    RawDb o(other);
+    EXPECT_EQ(l.value(QStringLiteral("SELECT group_concat(TbaCodice) FROM (SELECT TbaCodice FROM TabAzioni ORDER BY 1)"))
+                  .toString(),
+              QStringLiteral("LET,TEL,VIS"));
+    EXPECT_EQ(o.value(QStringLiteral("SELECT group_concat(TbaCodice) FROM (SELECT TbaCodice FROM TabAzioni ORDER BY 1)"))
+                  .toString(),
+              QStringLiteral("LET,TEL,VIS"));
+    EXPECT_EQ(l.value(QStringLiteral("SELECT TbaDescrizione FROM TabAzioni WHERE TbaCodice = 'VIS'")).toString(),
+              QStringLiteral("VISITA"));
+    // The local file holds nothing of the attachment.
+    EXPECT_EQ(l.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name GLOB '*EX*'")).toInt(), 0);
+    EXPECT_FALSE(QFileInfo::exists(local + QStringLiteral("-journal")));
+    Q_UNUSED(localBefore);
+}
+
+TEST_F(DatabaseTest, AttachingNeverWritesTheLocalFileAndAFailureLeavesNoAttachment)
+{
+    const QString local = clients(QStringLiteral("local.mdb"));
+    const QString other = clients(QStringLiteral("other.mdb"));
+    const QByteArray before = fileBytes(local);
+    {
+        Database db;
+        ASSERT_FALSE(db.open(local));
+        ASSERT_FALSE(db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti")));
+        // Attaching again under the same name replaces the previous attachment.
+        ASSERT_FALSE(db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti")));
+        EXPECT_TRUE(db.hasTable(QStringLiteral("ClientiEX")));
+        // A failed attachment under the same name removes the old one too.
+        EXPECT_EQ(db.attachTable(QStringLiteral("ClientiEX"), path(QStringLiteral("none.mdb")), QStringLiteral("Clienti"))
+                      .number,
+                  DbErr::FileNotFound);
+        EXPECT_FALSE(db.hasTable(QStringLiteral("ClientiEX")));
+        ASSERT_FALSE(db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti")));
+        // Closed while still attached (as after an interrupted run).
+    }
+    EXPECT_EQ(fileBytes(local), before) << "attaching wrote to the local file";
+    Database again;
+    ASSERT_FALSE(again.open(local));
+    EXPECT_FALSE(again.hasTable(QStringLiteral("ClientiEX")));
+}
+
+TEST_F(DatabaseTest, ExecuteCompletesWholeOrChangesNothing)
+{
+    const QString p = visits(QStringLiteral("v.mdb"));
+    const QString other = visits(QStringLiteral("o.mdb"));
+    {
+        RawDb raw(p);
+        raw.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', 'S'), (2, 'TEL', ' '), (3, 'VIS', 'S')"));
+        RawDb o(other);
+        o.exec(QStringLiteral("INSERT INTO Azioni VALUES (5, 'TEL', ' '), (2, 'TEL', ' '), (6, 'TEL', ' ')"));
+    }
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    ASSERT_FALSE(db.attachTable(QStringLiteral("AzioniEX"), other, QStringLiteral("Azioni")));
+    // Row (2, TEL) collides after (5, TEL) went in: nothing stays.
+    int rows = -1;
+    const DbError e = db.execute(QStringLiteral("INSERT INTO Azioni SELECT * FROM AzioniEX"), &rows);
+    EXPECT_EQ(e.number, DbErr::DuplicateKey);
+    EXPECT_EQ(rows, 0);
+
+    struct Case
+    {
+        const char* statement;
+        int expected;
+    };
+    const std::vector<Case> refused = {
+        {"SELECT * FROM Azioni", DbErr::SelectNotExecutable},
+        {"CREATE TABLE x (a)", DbErr::InvalidStatement},
+        {"DELETE FROM Nessuna", DbErr::TableNotFound},
+        {"INSERT INTO Azioni (AzCliente) VALUES (9)", DbErr::NullInRequiredField},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.statement);
+        EXPECT_EQ(db.execute(QLatin1String(c.statement)).number, c.expected);
+    }
+    ASSERT_FALSE(db.execute(QStringLiteral("DELETE * FROM Azioni WHERE AzDelete = 'S'"), &rows));
+    EXPECT_EQ(rows, 2);
+    ASSERT_FALSE(db.execute(QStringLiteral("DELETE * FROM AzioniEX WHERE AzCliente = 6"), &rows));
+    EXPECT_EQ(rows, 1);
+    db.close();
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 1);
+    RawDb o(other);
+    EXPECT_EQ(o.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 2);
+}
+
+TEST_F(DatabaseTest, BatchesCommitWhatWasStoredAndConnectionsAreSeparate)
+{
+    const QString p = clients(QStringLiteral("c.mdb"));
+    {
+        Database db;
+        ASSERT_FALSE(db.open(p));
+        Database second;  // two databases open at once
+        ASSERT_FALSE(second.open(p));
+        TableRecordset rs(db);
+        ASSERT_FALSE(rs.open(QStringLiteral("Clienti")));
+        ASSERT_FALSE(db.beginBatch());
+        // The second 1 fails; the rows around it stay.
+        const std::vector<std::pair<int, int>> rows = {{1, 0}, {2, 0}, {1, DbErr::DuplicateKey}, {3, 0}};
+        for (const auto& [code, expected] : rows) {
+            ASSERT_FALSE(rs.addNew());
+            ASSERT_FALSE(rs.setValue(QStringLiteral("CliCodice"), code));
+            EXPECT_EQ(rs.update().number, expected);
+            rs.cancelUpdate();
+        }
+        ASSERT_FALSE(db.commitBatch());
+        ASSERT_FALSE(db.beginBatch());
+        ASSERT_FALSE(rs.addNew());
+        ASSERT_FALSE(rs.setValue(QStringLiteral("CliCodice"), 9));
+        ASSERT_FALSE(rs.update());
+        db.rollbackBatch();
+        // Closing with a batch open keeps what it stored.
+        ASSERT_FALSE(db.beginBatch());
+        ASSERT_FALSE(rs.addNew());
+        ASSERT_FALSE(rs.setValue(QStringLiteral("CliCodice"), 10));
+        ASSERT_FALSE(rs.update());
+        db.close();
+        EXPECT_FALSE(rs.isOpen()) << "closing the database closes its recordsets";
+        EXPECT_EQ(rs.seek({1}).number, DbErr::ObjectClosed);
+    }
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(CliCodice) FROM (SELECT CliCodice FROM Clienti ORDER BY 1)"))
+                  .toString(),
+              QStringLiteral("1,2,3,10"));
+    EXPECT_FALSE(QFileInfo::exists(p + QStringLiteral("-journal")));
+}
+
+TEST_F(DatabaseTest, SnapshotWalksRowsForwardAndCountsThem)
+{
+    const QString p = clients(QStringLiteral("c.mdb"));
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    Snapshot empty(db);
+    ASSERT_FALSE(empty.open(QStringLiteral("SELECT * FROM Clienti")));
+    EXPECT_EQ(empty.recordCount(), 0);
+    EXPECT_TRUE(empty.eof());
+    EXPECT_EQ(empty.moveNext().number, DbErr::NoCurrentRecord);
+    EXPECT_EQ(empty.open(QStringLiteral("DELETE FROM Clienti")).number, DbErr::InvalidOperation);
+    db.close();
+    {
+        RawDb raw(p);
+        for (int i = 1; i <= 3; ++i)
+            raw.insertClient({{QStringLiteral("CliCodice"), i}, {QStringLiteral("CliRagsoc"), QStringLiteral("N%1").arg(i)}});
+    }
+    ASSERT_FALSE(db.open(p));
+    Snapshot snap(db);
+    ASSERT_FALSE(snap.open(QStringLiteral("SELECT * FROM Clienti ORDER BY CliCodice DESC")));
+    EXPECT_GT(snap.recordCount(), 0);
+    QStringList names;
+    while (!snap.eof()) {
+        names << snap.value(QStringLiteral("cliragsoc")).toString();
+        ASSERT_FALSE(snap.moveNext());
+    }
+    EXPECT_EQ(names, QStringList({QStringLiteral("N3"), QStringLiteral("N2"), QStringLiteral("N1")}));
+    EXPECT_EQ(snap.recordCount(), 3);
+}
+
+} // namespace

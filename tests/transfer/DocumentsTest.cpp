@@ -1,0 +1,214 @@
+#include "config/ConfigLoader.h"
+#include "transfer/Transfer.h"
+#include "TransferTestSupport.h"
+
+#include <cerrno>
+
+namespace mirsalex::test {
+namespace {
+
+struct DocumentsTest : TransferFixture
+{
+    void SetUp() override
+    {
+        TransferFixture::SetUp();
+        for (auto& c : w.Check1)
+            c.value = 1;
+    }
+
+    QString key(const QString& marker, int group) const
+    {
+        return LeggiIni(ini, QStringLiteral("EXPORT"), marker + QString::number(group) + QStringLiteral("OP1"));
+    }
+};
+
+TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
+{
+    const QDateTime t = baseTime();
+    file(dati, QStringLiteral("IndiciDV.mdb"), "indices v2", t.addSecs(600));
+    file(xIndici, QStringLiteral("IndiciDV.mdb"), "indices v1", t);
+    file(xIndici, QStringLiteral("DatiDV.mdb"), "db", t);
+    file(testi, QStringLiteral("SK1.doc"), "only local", t);
+    file(testi, QStringLiteral("SK2.doc"), "local newer", t.addSecs(120));
+    file(xSchede, QStringLiteral("SK2.DOC"), "remote older", t);
+    file(testi, QStringLiteral("SK3.doc"), "local older", t);
+    file(xSchede, QStringLiteral("SK3.DOC"), "remote newer", t.addSecs(120));
+    file(xSchede, QStringLiteral("SK4.DOC"), "only remote", t);
+    file(testi, QStringLiteral("SK5.doc"), "same", t);
+    file(xSchede, QStringLiteral("SK5.DOC"), "same", t);
+    file(testi, QStringLiteral("notes.txt"), "not a card", t);
+    file(fogli, QStringLiteral("xk7.xls"), "sheet", t);
+    file(xFogli, QStringLiteral("XK8.XLS"), "remote sheet", t);
+    prompt.expect(QStringLiteral("Copio: "), AnswerYes, MsgStyle::Question);
+
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+
+    EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("indices v2"));
+    EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("only local"));
+    EXPECT_EQ(TempInstall::readBytes(xSchede + "SK2.DOC"), QByteArray("local newer"));
+    EXPECT_EQ(TempInstall::readBytes(testi + "SK3.doc"), QByteArray("remote newer"));
+    EXPECT_EQ(TempInstall::readBytes(testi + "SK4.DOC"), QByteArray("only remote"));
+    EXPECT_EQ(TempInstall::readBytes(xFogli + "XK7.XLS"), QByteArray("sheet"));
+    EXPECT_EQ(TempInstall::readBytes(fogli + "XK8.XLS"), QByteArray("remote sheet"));
+    EXPECT_FALSE(QFileInfo::exists(xSchede + "NOTES.TXT"));
+    EXPECT_EQ(entries(testi), (QStringList{"SK1.doc", "SK2.doc", "SK3.doc", "SK4.DOC", "SK5.doc", "notes.txt"}));
+    EXPECT_EQ(w.Contatori[0][0], 1);
+    EXPECT_EQ(w.Contatori[1][0], 2);
+    EXPECT_EQ(w.Contatori[1][1], 2);
+    EXPECT_EQ(w.Contatori[2][0], 1);
+    EXPECT_EQ(w.Contatori[2][1], 1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(w.Check1[static_cast<size_t>(i)].value, 2);
+        EXPECT_EQ(key(QStringLiteral("DTLX"), i).size(), 14) << "dd/mm/yy hh:mm";
+    }
+    // A second pass finds nothing to do.
+    prompt.expect(QStringLiteral("NON passo: "), AnswerOk, MsgStyle::Ok);
+    for (auto& c : w.Check1)
+        c.value = 1;
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_EQ(w.Contatori[1][0] + w.Contatori[1][1] + w.Contatori[2][0] + w.Contatori[2][1], 0);
+}
+
+TEST_F(DocumentsTest, DebugAsksForEveryDocument)
+{
+    w.Check1[0].value = 0;
+    w.Check1[2].value = 0;
+    w.chkDebug.value = 1;
+    file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
+    file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo).expect(QStringLiteral("Copio: "), AnswerYes);
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
+    EXPECT_TRUE(QFileInfo::exists(testi + "SK2.DOC"));
+    EXPECT_EQ(w.Contatori[1][0], 1) << "declined copies still count";
+    EXPECT_EQ(w.Contatori[1][1], 1);
+}
+
+TEST_F(DocumentsTest, GroupWithoutOrdinaryFilesInExchangeFolderIsSkipped)
+{
+    struct Case
+    {
+        const char* name;
+        QString folder;
+    };
+    inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/sub"));  // a folder alone does not count
+    for (const Case& c : {Case{"empty folder", xSchede}, Case{"blank caption", QStringLiteral("   ")}}) {
+        SCOPED_TRACE(c.name);
+        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+        w.lbFileX[1].caption = c.folder;
+        file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
+        w.Contatori[1][0] = 7;
+        w.Contatori[1][1] = 8;
+        EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+        EXPECT_EQ(w.Check1[1].value, 1);
+        EXPECT_EQ(w.Contatori[1][0], 7);
+        EXPECT_EQ(w.Contatori[1][1], 8);
+        EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
+    }
+}
+
+TEST_F(DocumentsTest, FailedCopyEndsTheStage)
+{
+    struct Case
+    {
+        const char* name;
+        bool sendSide;
+        const char* message;
+    };
+    for (const Case& c : {Case{"send", true, "Errore nell'invio della Scheda SK1.DOC"},
+                          Case{"receive", false, "Errore nella ricezione della Scheda SK1.DOC"}}) {
+        SCOPED_TRACE(c.name);
+        TempInstall other;
+        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        const QString localFolder = other.makeDir("testi");
+        const QString remoteFolder = other.makeDir("x");
+        ctx.config.PathTesti = localFolder;
+        w.lbFileX[1].caption = remoteFolder;
+        w.lbFileX[2].caption = xFogli;
+        file(xFogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
+        other.writeFile(c.sendSide ? "testi/sk1.doc" : "x/SK1.DOC", "card", baseTime());
+        if (c.sendSide)
+            other.writeFile("x/OTHER.TXT", "keeps the folder non-empty", baseTime());
+        SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
+            errno = ENOSPC;
+            return -1;
+        });
+        prompt.expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
+        EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+        SafeFileCopy::setWriteHook({});
+        EXPECT_EQ(w.Check1[1].value, 1);
+        EXPECT_EQ(w.Check1[2].value, 1) << "no later group runs";
+        EXPECT_FALSE(QFileInfo::exists(fogli + "XK1.XLS"));
+        EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
+    }
+}
+
+TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
+{
+    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    file(testi, QStringLiteral("SK1.doc"), "a", baseTime().addSecs(60));
+    file(testi, QStringLiteral("SK2.doc"), "b", baseTime().addSecs(60));
+    file(xSchede, QStringLiteral("LEGGIMI.TXT"), "x", baseTime());
+    // A folder stands where card 2 should go, older than the card.
+    const QString blocker = inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/SK2.DOC"));
+    ASSERT_FALSE(platform::setModificationTime(blocker.chopped(1), baseTime()));
+    prompt.expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"), AnswerOk, MsgStyle::Ok);
+    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(QFileInfo(blocker).isDir());
+    EXPECT_EQ(w.Check1[1].value, 1);
+    EXPECT_LE(w.Contatori[1][0], 1) << "the card that could not be placed is not counted";
+    for (const QString& name : entries(xSchede))
+        EXPECT_FALSE(name.startsWith(SafeFileCopy::temporaryPrefix())) << name.toStdString();
+}
+
+TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
+{
+    w.Check1 = {CheckState{0, {}}, CheckState{0, {}}, CheckState{1, {}}};
+    file(fogli, QStringLiteral("xk3.xls"), "sheet", baseTime());
+    file(xFogli, QStringLiteral("README"), "x", baseTime());
+    SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 { return 0; });
+    prompt.expect(QStringLiteral("Errore nell'invio del Foglio XK3.XLS"), AnswerOk, MsgStyle::Ok);
+    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+}
+
+TEST_F(DocumentsTest, IndicesAnsweredNoStillCompletes)
+{
+    w.Check1 = {CheckState{1, {}}, CheckState{0, {}}, CheckState{0, {}}};
+    file(dati, QStringLiteral("IndiciDV.mdb"), "new", baseTime().addSecs(60));
+    file(xIndici, QStringLiteral("IndiciDV.mdb"), "old", baseTime());
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("old"));
+    EXPECT_EQ(w.Check1[0].value, 2);
+    EXPECT_EQ(w.Contatori[0][0], 1);
+    EXPECT_FALSE(key(QStringLiteral("DTLX"), 0).isEmpty());
+}
+
+TEST_F(DocumentsTest, MissingLocalIndicesReportsError)
+{
+    w.Check1 = {CheckState{1, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    file(xIndici, QStringLiteral("IndiciDV.mdb"), "old", baseTime());
+    file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
+    file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
+    prompt.expect(QStringLiteral("Copio: "), AnswerYes)
+        .expect(QStringLiteral("Errore nell'aggiornamento degli INDICI"), AnswerOk, MsgStyle::Ok);
+    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_EQ(w.Check1[0].value, 1);
+    EXPECT_EQ(w.Check1[1].value, 1);
+    EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
+    EXPECT_EQ(w.Contatori[0][0], 0);
+}
+
+TEST_F(DocumentsTest, DatesGoUnderTheSideKeys)
+{
+    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    w.PrefissoLato = QStringLiteral("X");
+    file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(key(QStringLiteral("XDTLX"), 1).isEmpty());
+    EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
+}
+
+} // namespace
+} // namespace mirsalex::test

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "common/Platform.h"
+#include "config/Context.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempInstall.h"
+#include "transfer/FileTimes.h"
+#include "transfer/SafeFileCopy.h"
+#include "transfer/WindowState.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace mirsalex::test {
+
+// A fixed local time with an odd second, far from any DST change.
+inline QDateTime baseTime()
+{
+    return QDateTime(QDate(2024, 3, 5), QTime(10, 20, 31));
+}
+
+inline QDateTime mtime(const QString& path)
+{
+    const auto t = platform::modificationTime(path);
+    return t ? *t : QDateTime();
+}
+
+// Every entry of a folder, hidden ones included (a leftover temporary file
+// must show up).
+inline QStringList entries(const QString& folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System |
+                                               QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+// Restores the real write and file-system test whatever a test did.
+struct HookReset
+{
+    ~HookReset()
+    {
+        SafeFileCopy::setWriteHook({});
+        FileTimes::setTwoSecondHook({});
+    }
+};
+
+// One operator installation: data, cards and sheets folders on the local
+// side, three exchange folders, a configuration file.
+struct TransferFixture : ::testing::Test
+{
+    TempInstall inst;
+    ScriptedPrompt prompt;
+    Context ctx{prompt};
+    WindowState w;
+    HookReset hooks;
+    QString dati, testi, fogli, xIndici, xSchede, xFogli, ini;
+
+    void SetUp() override
+    {
+        dati = inst.makeDir(QStringLiteral("dati"));
+        testi = inst.makeDir(QStringLiteral("dati/testi"));
+        fogli = inst.makeDir(QStringLiteral("dati/fogli"));
+        xIndici = inst.makeDir(QStringLiteral("scambio/OP1"));
+        xSchede = inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE"));
+        xFogli = inst.makeDir(QStringLiteral("scambio/OP1/FOGLI"));
+        ini = inst.writeIni(QStringLiteral("[PATH]\nFILE=%1\n\n[EXPORT]\nDEBUG=0\n").arg(dati));
+        ctx.config.FileIni = ini;
+        ctx.config.PathDati = dati;
+        ctx.config.PathTesti = testi;
+        ctx.config.PathFogli = fogli;
+        ctx.CodOperatore = QStringLiteral("OP1");
+        w.CodOper = QStringLiteral("OP1");
+        w.PrefissoLato = QStringLiteral(" ");
+        w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"), QStringLiteral("FOGLI CLIENTI")};
+        w.lbFile[0].caption = dati + QStringLiteral("OP1/DatiDV.mdb");
+        w.lbFile[1].caption = xIndici + QStringLiteral("DatiDV.mdb");
+        w.lbFileX[0].caption = xIndici;
+        w.lbFileX[1].caption = xSchede;
+        w.lbFileX[2].caption = xFogli;
+    }
+
+    QString file(const QString& folder, const QString& name, const QByteArray& content, const QDateTime& when)
+    {
+        return inst.writeFile(folder.mid(inst.root().size()) + name, content, when);
+    }
+};
+
+} // namespace mirsalex::test
