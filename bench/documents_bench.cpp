@@ -11,6 +11,8 @@
 #include "transfer/Transfer.h"
 #include "transfer/WindowState.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,9 +22,6 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <algorithm>
-#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -57,9 +56,8 @@ QMap<QString, QPair<QByteArray, qint64>> snapshot(const QString& root)
         const QString path = it.next();
         QFile f(path);
         f.open(QIODevice::ReadOnly);
-        out.insert(path.mid(root.size()),
-                   {QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1),
-                    QFileInfo(path).lastModified().toMSecsSinceEpoch()});
+        out.insert(path.mid(root.size()), {QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1),
+                                           QFileInfo(path).lastModified().toMSecsSinceEpoch()});
     }
     return out;
 }
@@ -75,7 +73,7 @@ double median(std::vector<double> v)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    int documents = 10000;   // cards and sheets together
+    int documents = 10000; // cards and sheets together
     double changed = 0.5;
     int rounds = 3;
     const QStringList args = app.arguments();
@@ -98,16 +96,18 @@ int main(int argc, char** argv)
     fixture::DocumentCounts cards, sheets;
     QString error;
     if (!fixture::generateDocuments({master + "local/testi/", master + "exchange/SCHEDE/"},
-                                    fixture::DocumentKind::Card, 1, documents / 2, changed, base, rng, cards, &error) ||
+                                    fixture::DocumentKind::Card, 1, documents / 2, changed, base, rng, cards,
+                                    &error) ||
         !fixture::generateDocuments({master + "local/fogli/", master + "exchange/FOGLI/"},
-                                    fixture::DocumentKind::Sheet, 1, documents - documents / 2, changed, base, rng,
-                                    sheets, &error)) {
+                                    fixture::DocumentKind::Sheet, 1, documents - documents / 2, changed, base,
+                                    rng, sheets, &error)) {
         std::fprintf(stderr, "documents_bench: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("Tree: %d cards and %d sheets (%d same, %d newer on one side, %d on one side only), %lld bytes\n",
-                documents / 2, documents - documents / 2, cards.same + sheets.same, cards.newer + sheets.newer,
-                cards.only + sheets.only, static_cast<long long>(cards.bytes + sheets.bytes));
+    std::printf(
+        "Tree: %d cards and %d sheets (%d same, %d newer on one side, %d on one side only), %lld bytes\n",
+        documents / 2, documents - documents / 2, cards.same + sheets.same, cards.newer + sheets.newer,
+        cards.only + sheets.only, static_cast<long long>(cards.bytes + sheets.bytes));
 
     std::vector<double> ours, theirs;
     bool identical = true;
@@ -147,8 +147,8 @@ int main(int argc, char** argv)
         }
 
         t.restart();
-        for (const auto& [local, exchange] : {std::pair{"local/testi/", "exchange/SCHEDE/"},
-                                              std::pair{"local/fogli/", "exchange/FOGLI/"}}) {
+        for (const auto& [local, exchange] :
+             {std::pair{"local/testi/", "exchange/SCHEDE/"}, std::pair{"local/fogli/", "exchange/FOGLI/"}}) {
             const QString l = b + QLatin1String(local);
             const QString x = b + QLatin1String(exchange);
             if (!run(QStringLiteral("rsync"), {QStringLiteral("-rtu"), l, x}) ||
@@ -161,15 +161,17 @@ int main(int argc, char** argv)
 
         const bool same = snapshot(a) == snapshot(b);
         identical = identical && same;
-        std::printf("Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s, ratio %.2f, trees %s\n", r + 1,
-                    ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1], w.Contatori[2][1],
-                    theirs.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
+        std::printf(
+            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s, ratio %.2f, trees %s\n", r + 1,
+            ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1], w.Contatori[2][1],
+            theirs.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
         QDir(a).removeRecursively();
         QDir(b).removeRecursively();
     }
     const double ratio = median(ours) / median(theirs);
-    std::printf("Median: ours %.3f s, rsync -rtu %.3f s, ratio ours/rsync %.2f (target <= 1.20): %s\n", median(ours),
-                median(theirs), ratio, ratio <= 1.2 ? "met" : "NOT met");
-    std::printf("Trees after both runs: %s\n", identical ? "identical (names, contents, times)" : "DIFFERENT");
+    std::printf("Median: ours %.3f s, rsync -rtu %.3f s, ratio ours/rsync %.2f (target <= 1.20): %s\n",
+                median(ours), median(theirs), ratio, ratio <= 1.2 ? "met" : "NOT met");
+    std::printf("Trees after both runs: %s\n",
+                identical ? "identical (names, contents, times)" : "DIFFERENT");
     return identical ? 0 : 1;
 }

@@ -43,8 +43,9 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     frame->setFrameShadow(QFrame::Sunken);
 
     auto* notice = new QLabel(
-        QStringLiteral("Programma di aggiornamento dei dati tra la sede e il computer portatile del promotore.\n"
-                       "Tutti i diritti riservati."),
+        QStringLiteral(
+            "Programma di aggiornamento dei dati tra la sede e il computer portatile del promotore.\n"
+            "Tutti i diritti riservati."),
         this);
     notice->setObjectName(QStringLiteral("Lb_cr"));
     QFont small = font();

@@ -9,10 +9,9 @@
 #include "transfer/Transfer.h"
 #include "transfer/WindowState.h"
 
-#include <QFileInfo>
-
 #include <cstdio>
 #include <cstdlib>
+#include <QFileInfo>
 #include <unistd.h>
 
 namespace mirsalex {
@@ -31,7 +30,8 @@ bool passwordAccepted(Prompt& prompt, const QString& iniPath)
     case PasswordStore::State::None:
         return true;
     case PasswordStore::State::Damaged:
-        prompt.show(QStringLiteral("Archivio della password danneggiato: ") + store.path(), MsgStyle::Critical);
+        prompt.show(QStringLiteral("Archivio della password danneggiato: ") + store.path(),
+                    MsgStyle::Critical);
         return false;
     case PasswordStore::State::Set:
         break;
@@ -39,7 +39,8 @@ bool passwordAccepted(Prompt& prompt, const QString& iniPath)
     const bool tty = ::isatty(STDIN_FILENO);
     if (!tty) {
         if (!qEnvironmentVariableIsSet("MIRSALEX_PASSWORD")) {
-            std::fprintf(stderr, "mirsalex: a password is set: give it in MIRSALEX_PASSWORD or run on a terminal\n");
+            std::fprintf(stderr,
+                         "mirsalex: a password is set: give it in MIRSALEX_PASSWORD or run on a terminal\n");
             return false;
         }
         if (store.verify(qEnvironmentVariable("MIRSALEX_PASSWORD").toUpper()))
@@ -84,13 +85,15 @@ int runBatch(const CliOptions& options)
     ConsolePrompt prompt(stdout, stdin, interactive, options.answers, options.yes);
     for (const QString& a : options.answers) {
         if (ConsolePrompt::parseAnswer(a) == AnswerNone) {
-            std::fprintf(stderr, "mirsalex: --answers takes yes, no, ok, cancel, retry (not '%s')\n", qPrintable(a));
+            std::fprintf(stderr, "mirsalex: --answers takes yes, no, ok, cancel, retry (not '%s')\n",
+                         qPrintable(a));
             return 2;
         }
     }
     QString code = options.operatorCode.trimmed().toUpper();
     if (!options.operatorCode.isEmpty() && (code.size() > 13 || !CodiceOperatoreValido(code))) {
-        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n", qPrintable(options.operatorCode));
+        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n",
+                     qPrintable(options.operatorCode));
         return 2;
     }
 

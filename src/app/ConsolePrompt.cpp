@@ -1,7 +1,6 @@
 #include "app/ConsolePrompt.h"
 
 #include <QByteArray>
-
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -72,7 +71,8 @@ QString ConsolePrompt::answerName(int answer)
 int ConsolePrompt::parseAnswer(const QString& text)
 {
     const QString t = text.trimmed().toLower();
-    if (t == QLatin1String("yes") || t == QLatin1String("y") || t == QLatin1String("si") || t == QLatin1String("s"))
+    if (t == QLatin1String("yes") || t == QLatin1String("y") || t == QLatin1String("si") ||
+        t == QLatin1String("s"))
         return AnswerYes;
     if (t == QLatin1String("no") || t == QLatin1String("n"))
         return AnswerNo;
@@ -143,7 +143,9 @@ bool readSecretLine(const char* question, QString& out)
 {
     std::fprintf(stderr, "%s", question);
     std::fflush(stderr);
-    struct termios saved {};
+    struct termios saved
+    {
+    };
     const bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (tty) {
         struct termios quiet = saved;

@@ -2,9 +2,8 @@
 
 #include "common/Prompt.h"
 
-#include <QStringList>
-
 #include <cstdio>
+#include <QStringList>
 
 namespace mirsalex {
 

@@ -20,8 +20,8 @@ int runGui(const CliOptions& options)
 
     // Standard buttons and dialogs in Italian (Sì, No, Annulla, Riprova).
     QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Italian, QLocale::Italy), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtTranslator.load(QLocale(QLocale::Italian, QLocale::Italy), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTranslator);
     if (QStyleFactory::keys().contains(QStringLiteral("Fusion"), Qt::CaseInsensitive))
         QApplication::setStyle(QStringLiteral("Fusion"));
@@ -47,7 +47,8 @@ int runGui(const CliOptions& options)
     if (!options.operatorCode.isEmpty())
         window.chooseOperator(options.operatorCode);
 
-    QObject::connect(&window, &StartupWindow::programEnded, app, [](int code) { QCoreApplication::exit(code); });
+    QObject::connect(&window, &StartupWindow::programEnded, app,
+                     [](int code) { QCoreApplication::exit(code); });
     window.show();
     window.activateWindow();
     return app->exec();

@@ -65,7 +65,8 @@ PasswordDialog::PasswordDialog(Prompt& prompt, std::function<bool(const QString&
     mono.setStyleHint(QFont::TypeWriter);
     mono.setPointSize(font().pointSize() + 2);
     m_txtPasswd->setFont(mono);
-    m_txtPasswd->setMinimumWidth(m_txtPasswd->fontMetrics().horizontalAdvance(QLatin1Char('&')) * (kMaxLength + 3));
+    m_txtPasswd->setMinimumWidth(m_txtPasswd->fontMetrics().horizontalAdvance(QLatin1Char('&')) *
+                                 (kMaxLength + 3));
     m_txtPasswd->installEventFilter(this);
 
     auto* frameLayout = new QVBoxLayout(m_frame);

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QDialog>
-
 #include <functional>
+#include <QDialog>
 
 class QGroupBox;
 class QLineEdit;

@@ -20,9 +20,12 @@ QList<ButtonSpec> buttonsFor(int style)
     case MsgStyle::OkCancel:
         return {{QMessageBox::Ok, AnswerOk}, {QMessageBox::Cancel, AnswerCancel}};
     case MsgStyle::AbortRetryIgnore:
-        return {{QMessageBox::Abort, AnswerAbort}, {QMessageBox::Retry, AnswerRetry}, {QMessageBox::Ignore, AnswerIgnore}};
+        return {{QMessageBox::Abort, AnswerAbort},
+                {QMessageBox::Retry, AnswerRetry},
+                {QMessageBox::Ignore, AnswerIgnore}};
     case MsgStyle::YesNoCancel:
-        return {{QMessageBox::Yes, AnswerYes}, {QMessageBox::No, AnswerNo}, {QMessageBox::Cancel, AnswerCancel}};
+        return {
+            {QMessageBox::Yes, AnswerYes}, {QMessageBox::No, AnswerNo}, {QMessageBox::Cancel, AnswerCancel}};
     case MsgStyle::YesNo:
         return {{QMessageBox::Yes, AnswerYes}, {QMessageBox::No, AnswerNo}};
     case MsgStyle::RetryCancel:

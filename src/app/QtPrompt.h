@@ -2,10 +2,9 @@
 
 #include "common/Prompt.h"
 
+#include <functional>
 #include <QPointer>
 #include <QWidget>
-
-#include <functional>
 
 namespace mirsalex {
 

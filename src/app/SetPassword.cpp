@@ -2,10 +2,9 @@
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 
-#include <QFileInfo>
-
 #include <csignal>
 #include <cstdio>
+#include <QFileInfo>
 #include <string>
 #include <termios.h>
 #include <unistd.h>

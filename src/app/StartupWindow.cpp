@@ -198,6 +198,7 @@ void StartupWindow::buildUi()
         m_lbFile[i]->setFrameShadow(QFrame::Sunken);
         m_lbFile[i]->setMinimumHeight(QFontMetrics(mono).height() + 8);
         m_lbFile[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        m_lbFile[i]->setMinimumWidth(monoChar * 50);
         m_lbFile[i]->setTextInteractionFlags(Qt::NoTextInteraction);
         connect(m_lbFile[i], &ClickableLabel::clicked, this, [this, i] { Q_EMIT lbFileClicked(i); });
         ag->addWidget(caption, i, 0);
@@ -245,6 +246,7 @@ void StartupWindow::buildUi()
         m_lbFileX[i]->setFrameShadow(QFrame::Sunken);
         m_lbFileX[i]->setMinimumHeight(QFontMetrics(mono).height() + 8);
         m_lbFileX[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        m_lbFileX[i]->setMinimumWidth(monoChar * 30);
         connect(m_lbFileX[i], &ClickableLabel::clicked, this, [this, i] { Q_EMIT lbFileXClicked(i); });
         m_lbCount[i]->setParent(documenti);
         dg->addWidget(m_check1[i], i, 0);
@@ -291,15 +293,18 @@ void StartupWindow::buildUi()
     connect(m_optGroup, &QButtonGroup::idClicked, this, &StartupWindow::onOptPC);
     connect(m_chkDebug, &QCheckBox::clicked, this, &StartupWindow::onChkDebug);
     for (int i = 0; i < 3; ++i) {
-        connect(m_check1[i], &QCheckBox::clicked, this, [this, i](bool on) { m_state.Check1[i].value = on ? 1 : 0; });
+        connect(m_check1[i], &QCheckBox::clicked, this,
+                [this, i](bool on) { m_state.Check1[i].value = on ? 1 : 0; });
     }
     connect(m_chkDati, &QCheckBox::clicked, this, [this](bool on) { m_state.chkDati.value = on ? 1 : 0; });
-    connect(m_chkVisite, &QCheckBox::clicked, this, [this](bool on) { m_state.chkVisite.value = on ? 1 : 0; });
-    connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { m_codOper->setFocus(Qt::OtherFocusReason); });
+    connect(m_chkVisite, &QCheckBox::clicked, this,
+            [this](bool on) { m_state.chkVisite.value = on ? 1 : 0; });
+    connect(m_list, &QListWidget::itemDoubleClicked, this,
+            [this] { m_codOper->setFocus(Qt::OtherFocusReason); });
     connect(m_cmdM[0], &QPushButton::clicked, this, &StartupWindow::onEsegui);
     connect(m_cmdM[1], &QPushButton::clicked, this, &QWidget::close);
 
-    setMinimumWidth(monoChar * 80);
+    setMinimumWidth(monoChar * 104);
 }
 
 int StartupWindow::runModal(QDialog& dialog)
@@ -347,8 +352,8 @@ bool StartupWindow::chiediPassword()
         return true;
     case PasswordStore::State::Damaged:
         // A store that cannot be read never opens the way.
-        m_ctx.ask(QStringLiteral("ARCHIVIO PASSWORD DANNEGGIATO O ILLEGGIBILE\n") + store.path(), MsgStyle::Critical,
-                  QStringLiteral("MIRSAL - ERRORE"));
+        m_ctx.ask(QStringLiteral("ARCHIVIO PASSWORD DANNEGGIATO O ILLEGGIBILE\n") + store.path(),
+                  MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
         return false;
     case PasswordStore::State::Set:
         break;
@@ -525,7 +530,8 @@ void StartupWindow::onOptPC(int index)
 void StartupWindow::onChkDebug()
 {
     m_state.chkDebug.value = m_chkDebug->isChecked() ? 1 : 0;
-    ScriviIni(m_ctx.config.FileIni, kExport, QStringLiteral("DEBUG"), QString::number(m_state.chkDebug.value));
+    ScriviIni(m_ctx.config.FileIni, kExport, QStringLiteral("DEBUG"),
+              QString::number(m_state.chkDebug.value));
 }
 
 void StartupWindow::setRunning(bool running)
@@ -544,7 +550,8 @@ void StartupWindow::onEsegui()
         return;
     // A code that cannot name an operator folder never starts a run (one not
     // above "000" ends the program in the driver, as the exit button does).
-    if (CompareBinary(m_ctx.CodOperatore, QStringLiteral("000")) > 0 && !CodiceOperatoreValido(m_ctx.CodOperatore)) {
+    if (CompareBinary(m_ctx.CodOperatore, QStringLiteral("000")) > 0 &&
+        !CodiceOperatoreValido(m_ctx.CodOperatore)) {
         m_codOper->setFocus(Qt::OtherFocusReason);
         return;
     }
@@ -584,12 +591,13 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
     }
     // Every letter a-z typed in the window arrives in upper case.
     const QString text = event->text();
-    if (text.size() == 1 && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+    if (text.size() == 1 &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         const int code = text.at(0).unicode();
         const int upper = TastoMaiuscolo(code);
         if (upper != code) {
-            QKeyEvent replaced(QEvent::KeyPress, key, event->modifiers(), QString(QChar(upper)), event->isAutoRepeat(),
-                               quint16(event->count()));
+            QKeyEvent replaced(QEvent::KeyPress, key, event->modifiers(), QString(QChar(upper)),
+                               event->isAutoRepeat(), quint16(event->count()));
             m_resending = true;
             QCoreApplication::sendEvent(receiver, &replaced);
             m_resending = false;
@@ -604,7 +612,10 @@ bool StartupWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_codOper) {
         switch (event->type()) {
         case QEvent::FocusIn:
-            if (withinWindow(event)) {
+            // The focus given at load arrives when the window first becomes
+            // active; it counts as the box getting the focus.
+            if (withinWindow(event) || !m_codOperFocused) {
+                m_codOperFocused = true;
                 m_scegliDaLista = 0;
                 SelezionaTesto(m_codOper);
             }

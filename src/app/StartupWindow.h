@@ -3,12 +3,11 @@
 #include "config/Context.h"
 #include "transfer/WindowState.h"
 
-#include <QLabel>
-#include <QWidget>
-
 #include <array>
 #include <functional>
 #include <memory>
+#include <QLabel>
+#include <QWidget>
 
 class QButtonGroup;
 class QCheckBox;
@@ -51,8 +50,8 @@ class StartupWindow : public QWidget
 public:
     struct StartOptions
     {
-        QString ini;            // configuration file given by the user (no search)
-        QString programFolder;  // where to look for it otherwise
+        QString ini;           // configuration file given by the user (no search)
+        QString programFolder; // where to look for it otherwise
         QString programName;
     };
     // Runs a modal dialog and returns its result (QDialog::exec by default;
@@ -132,10 +131,11 @@ private:
     bool m_running = false;
     bool m_syncing = false;
     bool m_resending = false;
+    bool m_codOperFocused = false;
     quint8 m_scegliDaLista = 0;
     int m_exitCode = 0;
     QString m_iniPath;
-    QString m_shownCode;  // operator the displays belong to
+    QString m_shownCode; // operator the displays belong to
     QStringList m_listItems;
 
     QWidget* m_pctbase = nullptr;

@@ -1,15 +1,14 @@
 #include "config/PasswordStore.h"
 
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +33,12 @@ struct Record
     QByteArray key;
 };
 
-enum class ReadResult { Missing, Damaged, Ok };
+enum class ReadResult
+{
+    Missing,
+    Damaged,
+    Ok
+};
 
 bool isHex(const QByteArray& text)
 {
@@ -103,7 +107,8 @@ bool validPassword(const QString& password)
 
 QString errnoText(const QString& what, const QString& path, int err)
 {
-    return what + QStringLiteral(" ") + path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+    return what + QStringLiteral(" ") + path + QStringLiteral(": ") +
+           QString::fromLocal8Bit(std::strerror(err));
 }
 
 // Makes a rename or an unlink in `folder` durable.
@@ -128,7 +133,8 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         tmp = path + QStringLiteral(".tmp") + QString::number(QRandomGenerator::system()->generate(), 16);
-        fd = ::open(QFile::encodeName(tmp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        fd = ::open(QFile::encodeName(tmp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    S_IRUSR | S_IWUSR);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -260,15 +266,16 @@ bool PasswordStore::set(const QString& password, QString* error)
     }
     if (!validPassword(upper)) {
         if (error)
-            *error = QStringLiteral("la password deve avere da 1 a %1 lettere o cifre").arg(kMaxPasswordLength);
+            *error =
+                QStringLiteral("la password deve avere da 1 a %1 lettere o cifre").arg(kMaxPasswordLength);
         return false;
     }
     std::array<quint32, kSaltBytes / 4> words{};
     QRandomGenerator::system()->fillRange(words.data(), words.size());
     const QByteArray salt(reinterpret_cast<const char*>(words.data()), kSaltBytes);
     const QByteArray key = derive(upper.toLatin1(), salt, m_iterations);
-    const QByteArray line = kMagic + ' ' + kScheme + ' ' + QByteArray::number(m_iterations) + ' ' + salt.toHex() +
-                            ' ' + key.toHex() + '\n';
+    const QByteArray line = kMagic + ' ' + kScheme + ' ' + QByteArray::number(m_iterations) + ' ' +
+                            salt.toHex() + ' ' + key.toHex() + '\n';
     return writeAtomically(m_path, line, error);
 }
 

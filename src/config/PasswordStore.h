@@ -11,7 +11,12 @@ namespace mirsalex {
 class PasswordStore
 {
 public:
-    enum class State { None, Set, Damaged };
+    enum class State
+    {
+        None,
+        Set,
+        Damaged
+    };
 
     // Work factor of new passwords (PBKDF2-HMAC-SHA256 iterations).
     static constexpr int kDefaultIterations = 100000;

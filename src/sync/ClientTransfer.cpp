@@ -92,6 +92,8 @@ bool ClientTransfer::ApriClienti()
         if (!e)
             e = m_clienti.setIndex(QStringLiteral("primaria"));
         if (!e) {
+            // Only these are compared after a lookup; the others are read on demand.
+            m_clienti.setFetchFields({QStringLiteral("CliCodice"), QStringLiteral("CliRagsoc"), QStringLiteral("CliVisite")});
             for (size_t i = 0; i < kClientFields.size(); ++i)
                 m_localIndex[i] = m_clienti.fieldIndex(QLatin1String(kClientFields[i].name));
             return true;
@@ -123,10 +125,17 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
     DbError e = m_clienti.seek({Elemento});
     if (!e && m_clienti.noMatch()) {
         e = m_clienti.addNew();
+        if (m_exchangeRow != &exchangeRow) {
+            for (size_t i = 0; i < kClientFields.size(); ++i)
+                m_exchangeIndex[i] = exchangeRow.fieldIndex(QLatin1String(kClientFields[i].name));
+            m_exchangeRow = &exchangeRow;
+        }
         for (size_t i = 0; !e && i < kClientFields.size(); ++i) {
-            const QVariant v = exchangeRow.value(QLatin1String(kClientFields[i].name), &e);
-            if (e)
+            if (m_exchangeIndex[i] < 0) {
+                e = DbError::make(DbErr::ItemNotFound);
                 break;
+            }
+            const QVariant v = exchangeRow.value(m_exchangeIndex[i]);
             const QVariant normalised = kClientFields[i].numeric ? NumeroOZero(v) : QVariant(TestoODefault(v));
             e = m_localIndex[i] < 0 ? DbError::make(DbErr::ItemNotFound)
                                     : m_clienti.setValue(m_localIndex[i], normalised);

@@ -69,6 +69,8 @@ private:
     ClienteCorrente m_cliente;
     DbError m_fatal;
     std::array<int, 28> m_localIndex{};
+    const Snapshot* m_exchangeRow = nullptr;  // the walk whose fields are resolved below
+    std::array<int, 28> m_exchangeIndex{};
 };
 
 // The value of a client code as a 32-bit signed integer: 94 when it is Null,

@@ -63,6 +63,9 @@ RecordsetBase::~RecordsetBase()
 Database::~Database()
 {
     close();
+    for (RecordsetBase* rs : std::as_const(m_recordsets))
+        rs->forgetDatabase();
+    m_recordsets.clear();
 }
 
 QString Database::quoted(const QString& identifier)
@@ -451,12 +454,11 @@ void Database::rollbackBatch()
 
 void Database::close()
 {
-    const QList<RecordsetBase*> open = m_recordsets;
-    for (RecordsetBase* rs : open) {
+    // Recordsets stay bound to this database (they can be opened again after
+    // it is reopened); only their statements go.
+    const QList<RecordsetBase*> bound = m_recordsets;
+    for (RecordsetBase* rs : bound)
         rs->close();
-        rs->forgetDatabase();
-    }
-    m_recordsets.clear();
     if (m_db.isOpen()) {
         commitBatch();
         for (const Attachment& a : std::as_const(m_attachments))

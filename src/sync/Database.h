@@ -86,7 +86,7 @@ public:
     void rollbackBatch();
     bool inBatch() const { return m_inBatch; }
 
-    // Closes every recordset still open on it, commits a pending batch,
+    // Closes every recordset open on it (they stay bound to it), commits a pending batch,
     // removes the attachments and closes the file. Errors are ignored.
     void close();
 

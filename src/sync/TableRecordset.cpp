@@ -53,6 +53,9 @@ void TableRecordset::close()
     m_noMatch = true;
     m_mode = Mode::None;
     m_row.clear();
+    m_fetched.clear();
+    m_fetch.clear();
+    m_writeSql.clear();
     m_pending.clear();
     m_assigned.clear();
 }
@@ -101,6 +104,7 @@ DbError TableRecordset::open(const QString& table)
     for (const auto& p : keyParts)
         m_primary.append(p.second);
     m_row.resize(m_columns.size());
+    m_fetched.fill(false, m_columns.size());
     m_pending.resize(m_columns.size());
     m_assigned.fill(false, m_columns.size());
     m_open = true;
@@ -159,7 +163,7 @@ DbError TableRecordset::setIndex(const QString& name)
     return {};
 }
 
-QSqlQuery* TableRecordset::cachedQuery(const QString& sql, DbError& error)
+QSqlQuery* TableRecordset::cachedQuery(const QString& sql, DbError& error) const
 {
     auto it = m_queries.constFind(sql);
     if (it != m_queries.constEnd())
@@ -194,8 +198,8 @@ DbError TableRecordset::seek(const QVariantList& keys)
                 where += QStringLiteral(" AND ");
             where += Database::quoted(m_columns[m_index[i]].name) + QStringLiteral(" = ?");
         }
-        sql = QStringLiteral("SELECT rowid, * FROM ") + m_qualified + QStringLiteral(" WHERE ") + where +
-              QStringLiteral(" LIMIT 1");
+        sql = QStringLiteral("SELECT rowid, ") + seekColumns() + QStringLiteral(" FROM ") + m_qualified +
+              QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1");
     }
     DbError error;
     QSqlQuery* q = cachedQuery(sql, error);
@@ -210,8 +214,12 @@ DbError TableRecordset::seek(const QVariantList& keys)
     }
     if (q->next()) {
         m_rowid = q->value(0).toLongLong();
-        for (int i = 0; i < m_columns.size(); ++i)
-            m_row[i] = q->value(i + 1);
+        const QVector<int> read = readColumns();
+        m_fetched.fill(false);
+        for (int i = 0; i < read.size(); ++i) {
+            m_row[read[i]] = q->value(i + 1);
+            m_fetched[read[i]] = true;
+        }
         m_hasRow = true;
         m_noMatch = false;
     } else if (q->lastError().isValid()) {
@@ -219,6 +227,23 @@ DbError TableRecordset::seek(const QVariantList& keys)
     }
     q->finish();
     return error;
+}
+
+DbError TableRecordset::setFetchFields(const QStringList& fields)
+{
+    if (!m_open)
+        return DbError::make(DbErr::ObjectClosed);
+    QVector<int> fetch;
+    for (const QString& f : fields) {
+        const int i = fieldIndex(f);
+        if (i < 0)
+            return DbError::make(DbErr::ItemNotFound);
+        fetch.append(i);
+    }
+    m_fetch = fetch;
+    for (QString& sql : m_seekSql)
+        sql.clear();
+    return {};
 }
 
 int TableRecordset::fieldIndex(const QString& field) const
@@ -234,7 +259,47 @@ QVariant TableRecordset::value(int index) const
         return m_pending[index];
     if (m_mode == Mode::AddNew || !m_hasRow)
         return QVariant();
+    if (!m_fetched[index]) {
+        // Read on demand (a field left out of the fetch hint).
+        DbError error;
+        QSqlQuery* q = cachedQuery(QStringLiteral("SELECT ") + Database::quoted(m_columns[index].name) +
+                                       QStringLiteral(" FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"),
+                                   error);
+        if (!q)
+            return QVariant();
+        q->bindValue(0, m_rowid);
+        if (q->exec() && q->next())
+            m_row[index] = q->value(0);
+        q->finish();
+        m_fetched[index] = true;
+    }
     return m_row[index];
+}
+
+QVector<int> TableRecordset::readColumns() const
+{
+    if (m_fetch.isEmpty()) {
+        QVector<int> all(m_columns.size());
+        for (int i = 0; i < all.size(); ++i)
+            all[i] = i;
+        return all;
+    }
+    QVector<int> read = m_index;
+    for (int i : m_fetch)
+        if (!read.contains(i))
+            read.append(i);
+    return read;
+}
+
+QString TableRecordset::seekColumns() const
+{
+    QString out;
+    for (int i : readColumns()) {
+        if (!out.isEmpty())
+            out += QLatin1Char(',');
+        out += Database::quoted(m_columns[i].name);
+    }
+    return out;
 }
 
 QVariant TableRecordset::value(const QString& field, DbError* error) const
@@ -372,11 +437,19 @@ DbError TableRecordset::update()
             return DbError::make(DbErr::NullInRequiredField, c.name);
         }
     }
-    QString sql;
-    if (m_mode == Mode::AddNew) {
-        if (cols.isEmpty()) {
+    if (m_mode == Mode::Edit && cols.isEmpty()) {
+        m_mode = Mode::None;
+        return {};
+    }
+    QByteArray key(m_columns.size() + 1, '0');
+    key[0] = m_mode == Mode::AddNew ? 'A' : 'E';
+    for (int i : cols)
+        key[i + 1] = '1';
+    QString& sql = m_writeSql[key];
+    if (sql.isEmpty()) {
+        if (m_mode == Mode::AddNew && cols.isEmpty()) {
             sql = QStringLiteral("INSERT INTO ") + m_qualified + QStringLiteral(" DEFAULT VALUES");
-        } else {
+        } else if (m_mode == Mode::AddNew) {
             QString names, marks;
             for (int i : cols) {
                 if (!names.isEmpty()) {
@@ -388,20 +461,16 @@ DbError TableRecordset::update()
             }
             sql = QStringLiteral("INSERT INTO ") + m_qualified + QStringLiteral(" (") + names +
                   QStringLiteral(") VALUES (") + marks + QLatin1Char(')');
+        } else {
+            QString sets;
+            for (int i : cols) {
+                if (!sets.isEmpty())
+                    sets += QLatin1Char(',');
+                sets += Database::quoted(m_columns[i].name) + QStringLiteral(" = ?");
+            }
+            sql = QStringLiteral("UPDATE ") + m_qualified + QStringLiteral(" SET ") + sets +
+                  QStringLiteral(" WHERE rowid = ?");
         }
-    } else {
-        if (cols.isEmpty()) {
-            m_mode = Mode::None;
-            return {};
-        }
-        QString sets;
-        for (int i : cols) {
-            if (!sets.isEmpty())
-                sets += QLatin1Char(',');
-            sets += Database::quoted(m_columns[i].name) + QStringLiteral(" = ?");
-        }
-        sql = QStringLiteral("UPDATE ") + m_qualified + QStringLiteral(" SET ") + sets +
-              QStringLiteral(" WHERE rowid = ?");
     }
     DbError error;
     QSqlQuery* q = cachedQuery(sql, error);
@@ -419,8 +488,10 @@ DbError TableRecordset::update()
     }
     q->finish();
     if (m_mode == Mode::Edit) {
-        for (int i : cols)
+        for (int i : cols) {
             m_row[i] = m_pending[i];
+            m_fetched[i] = true;
+        }
     }
     cancelUpdate();
     return {};

@@ -51,6 +51,10 @@ public:
 
     QStringList fieldNames() const;
 
+    // Performance hint: seek() reads only these fields (and the index's);
+    // any other field is read from the row when first asked for.
+    DbError setFetchFields(const QStringList& fields);
+
 private:
     enum class Mode { None, AddNew, Edit };
     enum class Kind { Text, Integer, Real, Any };
@@ -62,8 +66,10 @@ private:
         bool hasDefault = false;
     };
 
+    QVector<int> readColumns() const;
+    QString seekColumns() const;
     DbError convert(int index, const QVariant& in, QVariant& out) const;
-    QSqlQuery* cachedQuery(const QString& sql, DbError& error);
+    QSqlQuery* cachedQuery(const QString& sql, DbError& error) const;
 
     bool m_open = false;
     Database::TableLocation m_location;
@@ -73,11 +79,14 @@ private:
     QVector<int> m_primary;                 // columns of the primary key, in order
     QVector<int> m_index;                   // columns of the current index
     QString m_seekSql[3];                   // seek statements by number of keys
-    QHash<QString, QSqlQuery*> m_queries;   // prepared statements by text
+    mutable QHash<QString, QSqlQuery*> m_queries;  // prepared statements by text
     bool m_hasRow = false;
     bool m_noMatch = true;
     qint64 m_rowid = 0;
-    QVector<QVariant> m_row;
+    mutable QVector<QVariant> m_row;
+    mutable QVector<bool> m_fetched;        // which fields of m_row are read
+    QVector<int> m_fetch;                   // fields read by seek (empty: all)
+    QHash<QByteArray, QString> m_writeSql;  // statements by assigned fields
     Mode m_mode = Mode::None;
     QVector<QVariant> m_pending;
     QVector<bool> m_assigned;

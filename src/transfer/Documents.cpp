@@ -6,10 +6,9 @@
 #include "transfer/SafeFileCopy.h"
 #include "transfer/Transfer.h"
 
+#include <algorithm>
 #include <QDateTime>
 #include <QHash>
-
-#include <algorithm>
 
 namespace mirsalex {
 
@@ -34,7 +33,11 @@ struct DocumentGroup
     QString receiveError;
 };
 
-enum class Listing { Ok, Failed };
+enum class Listing
+{
+    Ok,
+    Failed
+};
 
 // The names of `folder` matching `pattern`, in the folder's own order. A
 // folder that does not exist holds nothing; a folder that cannot be read
@@ -68,8 +71,8 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
     // taken for the current folder.
     QStringList names;
     QStringList existing;
-    if (from.trimmed().isEmpty() || to.trimmed().isEmpty() || elenca(from, pattern, names) == Listing::Failed ||
-        elenca(to, pattern, existing) == Listing::Failed) {
+    if (from.trimmed().isEmpty() || to.trimmed().isEmpty() ||
+        elenca(from, pattern, names) == Listing::Failed || elenca(to, pattern, existing) == Listing::Failed) {
         ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
         return false;
     }
@@ -79,7 +82,7 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
 
     const auto group = w.GruppoCorrente;
     const auto direction = w.DirezioneCorrente;
-    QHash<QString, QString> nameOf;  // destination on disk -> name shown
+    QHash<QString, QString> nameOf; // destination on disk -> name shown
     SafeFileCopy::Batch batch;
     for (const QString& listed : names) {
         const QString name = listed.toUpper();
@@ -87,7 +90,7 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
         if (detail::copiaFileRisolto(ctx, w, from + name, to + name, from + listed, destination,
                                      w.chkDebug.value, 0)) {
             ctx.prompt.show(errorText + name, MsgStyle::Ok);
-            batch.commit(nullptr, nullptr);  // the copies made before stay in place
+            batch.commit(nullptr, nullptr); // the copies made before stay in place
             return false;
         }
         nameOf.insert(destination, name);
@@ -126,7 +129,8 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
 
     // Groups 1 and 2: client cards and sheets, sent then received.
     const DocumentGroup groups[] = {
-        {1, QStringLiteral("SK*.doc"), ctx.config.PathTesti, QStringLiteral("Errore nell'invio della Scheda "),
+        {1, QStringLiteral("SK*.doc"), ctx.config.PathTesti,
+         QStringLiteral("Errore nell'invio della Scheda "),
          QStringLiteral("Errore nella ricezione della Scheda ")},
         {2, QStringLiteral("XK*.xls"), ctx.config.PathFogli, QStringLiteral("Errore nell'invio del Foglio "),
          QStringLiteral("Errore nella ricezione del Foglio ")},

@@ -5,17 +5,31 @@
 #include "transfer/SafeFileCopy.h"
 #include "transfer/Transfer.h"
 
+#include <limits>
+#include <optional>
 #include <QDate>
 #include <QDateTime>
+#include <QFile>
 #include <QTime>
-
-#include <limits>
+#include <sys/stat.h>
 
 namespace mirsalex {
 
 namespace {
 // Error number of a counter raised past its 16-bit limit.
 constexpr qint16 kOverflow = 6;
+
+// Last-modification time, to the second and in local time, of a path that is
+// already the name on disk (no lookup without regard to case).
+std::optional<QDateTime> modificationTimeOnDisk(const QString& path)
+{
+    struct stat st
+    {
+    };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return QDateTime::fromSecsSinceEpoch(qint64(st.st_mtim.tv_sec), Qt::LocalTime);
+}
 } // namespace
 
 bool CopiaFile(Context& ctx, WindowState& w, const QString& source, const QString& destination, int prompt,
@@ -29,13 +43,15 @@ bool CopiaFile(Context& ctx, WindowState& w, const QString& source, const QStrin
 }
 
 bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& source, const QString& destination,
-                              const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt, int force)
+                              const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt,
+                              int force)
 {
     // A source that cannot be dated counts as made today at midnight; a
     // destination that cannot be dated counts as missing.
-    const std::optional<QDateTime> sourceTime = platform::modificationTime(sourceOnDisk);
-    const QDateTime dataFileSorgente = sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0));
-    const std::optional<QDateTime> dataFileDestinazione = platform::modificationTime(destinationOnDisk);
+    const std::optional<QDateTime> sourceTime = modificationTimeOnDisk(sourceOnDisk);
+    const QDateTime dataFileSorgente =
+        sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0));
+    const std::optional<QDateTime> dataFileDestinazione = modificationTimeOnDisk(destinationOnDisk);
 
     const QChar lf(10);
     bool pending = false;
@@ -50,8 +66,9 @@ bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& sourc
     if (!passOn) {
         if (prompt > 0) {
             const QString text = QStringLiteral("NON passo: ") + lf + source + lf + QStringLiteral("del  ") +
-                                 MessageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf + destination + lf +
-                                 QStringLiteral("del  ") + MessageDate(*dataFileDestinazione);
+                                 MessageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf +
+                                 destination + lf + QStringLiteral("del  ") +
+                                 MessageDate(*dataFileDestinazione);
             ctx.prompt.show(text, MsgStyle::Ok);
         }
         return false;

@@ -2,9 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-
 #include <sys/vfs.h>
-
 #include <utility>
 
 namespace mirsalex::FileTimes {
@@ -12,8 +10,8 @@ namespace mirsalex::FileTimes {
 namespace {
 
 // Magic numbers of the file systems that keep times to 2 seconds.
-constexpr unsigned long kMsdosMagic = 0x4d44;      // FAT12/16/32 (msdos, vfat)
-constexpr unsigned long kExfatMagic = 0x2011BAB0;  // exFAT
+constexpr unsigned long kMsdosMagic = 0x4d44;     // FAT12/16/32 (msdos, vfat)
+constexpr unsigned long kExfatMagic = 0x2011BAB0; // exFAT
 
 std::function<bool(const QString&)>& hook()
 {
@@ -37,7 +35,9 @@ bool twoSecondTimes(const QString& path)
     }
     if (probe.isEmpty())
         return false;
-    struct statfs info {};
+    struct statfs info
+    {
+    };
     if (::statfs(QFile::encodeName(probe).constData(), &info) != 0)
         return false;
     const auto type = static_cast<unsigned long>(info.f_type);

@@ -1,9 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <QDateTime>
 #include <QString>
-
-#include <functional>
 
 namespace mirsalex {
 

@@ -36,7 +36,8 @@ QString allinea(int value)
 
 } // namespace
 
-RunDriver::RunDriver(Context& ctx, WindowState& w, SyncSteps steps) : m_ctx(ctx), m_w(w), m_steps(std::move(steps))
+RunDriver::RunDriver(Context& ctx, WindowState& w, SyncSteps steps)
+    : m_ctx(ctx), m_w(w), m_steps(std::move(steps))
 {
 }
 
@@ -76,8 +77,8 @@ RunDriver::Outcome RunDriver::click(int index)
     if (w.chkDati.value == 1)
         failed = esegui(m_steps.SincronizzaClienti) > 0;
     if (!failed && w.chkVisite.value == 1) {
-        for (const auto* step : {&m_steps.UnisciTabAzioni, &m_steps.SincronizzaAzioni, &m_steps.SincronizzaVisite,
-                                 &m_steps.SincronizzaAppuntamenti}) {
+        for (const auto* step : {&m_steps.UnisciTabAzioni, &m_steps.SincronizzaAzioni,
+                                 &m_steps.SincronizzaVisite, &m_steps.SincronizzaAppuntamenti}) {
             if (esegui(*step) > 0) {
                 failed = true;
                 break;

@@ -1,12 +1,10 @@
 #include "transfer/SafeFileCopy.h"
 
-#include <QFile>
-#include <QStringList>
-
 #include <algorithm>
-
 #include <cerrno>
 #include <fcntl.h>
+#include <QFile>
+#include <QStringList>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -101,14 +99,17 @@ platform::FileError SafeFileCopy::copy(const QString& source, const QString& des
     Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return platform::fileErrorFromErrno(errno, source);
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::fstat(in.get(), &info) != 0)
         return platform::fileErrorFromErrno(errno, source);
     if (S_ISDIR(info.st_mode))
         return platform::fileErrorFromErrno(EISDIR, source);
 
     const QString folder = folderOf(destination);
-    QByteArray pattern = QFile::encodeName(folder + temporaryPrefix() + nameOf(destination) + QStringLiteral(".XXXXXX"));
+    QByteArray pattern =
+        QFile::encodeName(folder + temporaryPrefix() + nameOf(destination) + QStringLiteral(".XXXXXX"));
     Descriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
     if (out.get() < 0)
         return platform::fileErrorFromErrno(errno, destination);
@@ -121,7 +122,7 @@ platform::FileError SafeFileCopy::copy(const QString& source, const QString& des
         return platform::fileErrorFromErrno(err, destination);
     };
 
-    std::vector<char> buffer(1 << 20);
+    thread_local std::vector<char> buffer(1 << 20);
     for (;;) {
         const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
         if (got < 0) {

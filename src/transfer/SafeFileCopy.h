@@ -2,10 +2,9 @@
 
 #include "common/Platform.h"
 
+#include <functional>
 #include <QString>
 #include <QtGlobal>
-
-#include <functional>
 #include <vector>
 
 namespace mirsalex {

@@ -67,7 +67,8 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     w.PrefissoLato = w.sideLetter();
 
     // 3. Ticks of the last run; missing digits count as "to be done".
-    const QString parm = (readExport(ctx, w, QStringLiteral("PARM")).left(5).trimmed() + QStringLiteral("11111")).left(5);
+    const QString parm =
+        (readExport(ctx, w, QStringLiteral("PARM")).left(5).trimmed() + QStringLiteral("11111")).left(5);
     w.Check1[0].value = tickValue(parm.at(0));
     w.Check1[1].value = tickValue(parm.at(1));
     w.Check1[2].value = tickValue(parm.at(2));
@@ -100,8 +101,10 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     w.lbFile[1].caption = readExport(ctx, w, QStringLiteral("PATH"));
 
     // 7. Dates of the last synchronisations.
-    w.chkDati.caption = QStringLiteral("DATI   ( ") + readExport(ctx, w, QStringLiteral("DATA")) + QLatin1Char(')');
-    w.chkVisite.caption = QStringLiteral("VISITE (") + readExport(ctx, w, QStringLiteral("DATV")) + QLatin1Char(')');
+    w.chkDati.caption =
+        QStringLiteral("DATI   ( ") + readExport(ctx, w, QStringLiteral("DATA")) + QLatin1Char(')');
+    w.chkVisite.caption =
+        QStringLiteral("VISITE (") + readExport(ctx, w, QStringLiteral("DATV")) + QLatin1Char(')');
 
     // 8. Default exchange folder.
     w.CartellaScambio = exchangeFolderOf(w.lbFile[1].caption);

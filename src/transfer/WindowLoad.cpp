@@ -30,9 +30,10 @@ QStringList ElencoOperatori(Context& ctx, const WindowState& w)
 
     // The file system's own order is arbitrary here; the list is shown in
     // name order so the user finds an operator where expected.
-    std::stable_sort(entries.begin(), entries.end(), [](const platform::DirEntry& a, const platform::DirEntry& b) {
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const platform::DirEntry& a, const platform::DirEntry& b) {
+                         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+                     });
 
     for (const auto& entry : entries) {
         if (!entry.isDir || entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
@@ -45,7 +46,8 @@ QStringList ElencoOperatori(Context& ctx, const WindowState& w)
 
 void CaricaFinestra(Context& ctx, WindowState& w)
 {
-    w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"), QStringLiteral("FOGLI CLIENTI")};
+    w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"),
+                    QStringLiteral("FOGLI CLIENTI")};
     for (auto& label : w.lbCount)
         label.caption.clear();
 

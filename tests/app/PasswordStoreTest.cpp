@@ -1,11 +1,11 @@
 #include "config/PasswordStore.h"
+
 #include "support/TempInstall.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace mirsalex;
@@ -38,7 +38,9 @@ TEST(PasswordStore, StoresBesideTheConfigurationReadableOnlyByItsOwner)
     QString error;
     ASSERT_TRUE(store.set(QStringLiteral("abc1"), &error)) << error.toStdString();
     EXPECT_EQ(store.state(), PasswordStore::State::Set);
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(store.path()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // The password itself is nowhere in the file.
@@ -71,8 +73,9 @@ TEST(PasswordStore, RefusesPasswordsThatCannotBeTyped)
     TempInstall inst;
     PasswordStore store(inst.writeIni(QStringLiteral("[PATH]\n")), kFast);
     ASSERT_TRUE(store.set(QStringLiteral("GOOD")));
-    for (const QString& bad : {QStringLiteral("TWO WORDS"), QStringLiteral("A-B"), QStringLiteral("ABCDEFGHIJKLM"),
-                               QStringLiteral(" ABC"), QStringLiteral("stra\u00dfe"), QStringLiteral("citt\u00e0")}) {
+    for (const QString& bad :
+         {QStringLiteral("TWO WORDS"), QStringLiteral("A-B"), QStringLiteral("ABCDEFGHIJKLM"),
+          QStringLiteral(" ABC"), QStringLiteral("stra\u00dfe"), QStringLiteral("citt\u00e0")}) {
         QString error;
         EXPECT_FALSE(store.set(bad, &error)) << bad.toStdString();
         EXPECT_FALSE(error.isEmpty());

@@ -1,12 +1,14 @@
-#include "app/PasswordDialog.h"
 #include "app/StartupWindow.h"
+
+#include "app/PasswordDialog.h"
 #include "app/WindowHelpers.h"
+#include "AppTestSupport.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
-#include "AppTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,9 +16,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
-#include <iostream>
 
 using namespace mirsalex;
 using namespace mirsalex::test;
@@ -120,8 +119,9 @@ TEST_F(StartupTest, MissingConfigurationShowsTheErrorThenTheAboutBoxAndEnds)
 
 TEST_F(StartupTest, ConfigurationGivenOnTheCommandLineSkipsTheSearch)
 {
-    const QString other = inst.writeIni(QStringLiteral("[PATH]\nFILE=") + dati + QStringLiteral("\n[BASE]\nOPERATORE=B34\n"),
-                                        QStringLiteral("altro.ini"), inst.path(QStringLiteral("altrove/")));
+    const QString other =
+        inst.writeIni(QStringLiteral("[PATH]\nFILE=") + dati + QStringLiteral("\n[BASE]\nOPERATORE=B34\n"),
+                      QStringLiteral("altro.ini"), inst.path(QStringLiteral("altrove/")));
     StartupWindow::StartOptions o = options();
     o.ini = other;
     ASSERT_TRUE(window->start(o));
@@ -148,7 +148,8 @@ TEST_F(StartupTest, LoadFillsTheWindowForTheBaseOperatorOnTheDesktopSide)
     EXPECT_EQ(labelText(QStringLiteral("Label1")), QStringLiteral("AGGIORNAMENTO DATI PER L'OPERATORE"));
     EXPECT_EQ(window->codOper()->text(), QStringLiteral("A12"));
     EXPECT_EQ(labelText(QStringLiteral("lbFile_0")), dati + QStringLiteral("A12/DatiDV.mdb"));
-    EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(), QStringLiteral("DATI   ( 01/02/24 10:15)"));
+    EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(),
+              QStringLiteral("DATI   ( 01/02/24 10:15)"));
     EXPECT_TRUE(child<QRadioButton>(QStringLiteral("optPC_0"))->isChecked());
     EXPECT_FALSE(window->operatorList()->isVisible());
     EXPECT_FALSE(child<QLabel>(QStringLiteral("lbAppu"))->isVisible());
@@ -212,7 +213,8 @@ TEST_F(StartupTest, F4OpensTheListAndPickingAnOperatorRefreshesTheWindow)
     EXPECT_EQ(ctx.CodOperatore, QStringLiteral("B34"));
     EXPECT_EQ(window->codOper()->text(), QStringLiteral("B34"));
     EXPECT_EQ(labelText(QStringLiteral("lbFile_0")), dati + QStringLiteral("B34/DatiDV.mdb"));
-    EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(), QStringLiteral("DATI   ( 02/03/24 09:00)"));
+    EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(),
+              QStringLiteral("DATI   ( 02/03/24 09:00)"));
     EXPECT_EQ(labelText(QStringLiteral("lbFileX_1")), QStringLiteral("/mnt/scambio/"));
 }
 
@@ -225,11 +227,9 @@ TEST_F(StartupTest, DoubleClickOnTheCodeBoxOpensTheList)
     window->operatorList()->setCurrentRow(1);
     QListWidgetItem* item = window->operatorList()->item(1);
     QApplication::processEvents();
-    QObject::connect(window->operatorList(), &QListWidget::itemDoubleClicked, [](QListWidgetItem*){ std::cerr << "dbl\n"; });
-    QObject::connect(window->operatorList(), &QListWidget::pressed, [](const QModelIndex& i){ std::cerr << "pressed " << i.row() << "\n"; });
-    std::cerr << "rect " << window->operatorList()->visualItemRect(item).width() << " " << window->operatorList()->visualItemRect(item).height() << "\n";
-    QTest::mouseDClick(window->operatorList()->viewport(), Qt::LeftButton, {},
-                       window->operatorList()->visualItemRect(item).center());
+    const QPoint at = window->operatorList()->visualItemRect(item).center();
+    QTest::mouseClick(window->operatorList()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(window->operatorList()->viewport(), Qt::LeftButton, {}, at);
     EXPECT_FALSE(window->operatorList()->isVisible());
     EXPECT_TRUE(window->codOper()->hasFocus());
     EXPECT_EQ(window->codOper()->text(), QStringLiteral("B34"));
@@ -254,7 +254,8 @@ TEST_F(StartupTest, SwitchingSideShowsThePortableKeys)
     EXPECT_EQ(state.optPC, 1);
     EXPECT_EQ(state.PrefissoLato, QStringLiteral("X"));
     EXPECT_EQ(labelText(QStringLiteral("lbFile_1")), QStringLiteral("/media/usb/A12/DatiDV.mdb"));
-    EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(), QStringLiteral("DATI   ( 07/07/24 07:07)"));
+    EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(),
+              QStringLiteral("DATI   ( 07/07/24 07:07)"));
     EXPECT_EQ(labelText(QStringLiteral("lbFileX_0")), QStringLiteral("/media/usb/"));
 }
 
@@ -263,10 +264,10 @@ TEST_F(StartupTest, DebugBoxIsWrittenOnEveryClick)
     open();
     auto* debug = child<QCheckBox>(QStringLiteral("chkDebug"));
     EXPECT_FALSE(debug->isChecked());
-    QTest::mouseClick(debug, Qt::LeftButton);
+    QTest::mouseClick(debug, Qt::LeftButton, {}, QPoint(8, debug->height() / 2));
     EXPECT_EQ(state.chkDebug.value, 1);
     EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("DEBUG")), QStringLiteral("1"));
-    QTest::mouseClick(debug, Qt::LeftButton);
+    QTest::mouseClick(debug, Qt::LeftButton, {}, QPoint(8, debug->height() / 2));
     EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("DEBUG")), QStringLiteral("0"));
 }
 
@@ -285,10 +286,13 @@ TEST_F(StartupTest, CheckBoxesShowTheThreeValues)
     EXPECT_TRUE(c1->isChecked());
     EXPECT_TRUE(c2->isChecked());
     EXPECT_FALSE(c2->isEnabled()) << "done in this window: greyed";
-    QTest::mouseClick(c1, Qt::LeftButton);
+    // Clicks on the tick square write the new value into the state.
+    QTest::mouseClick(c1, Qt::LeftButton, {}, QPoint(8, c1->height() / 2));
     EXPECT_EQ(state.Check1[1].value, 0);
-    QTest::mouseClick(c0, Qt::LeftButton);
+    QTest::mouseClick(c0, Qt::LeftButton, {}, QPoint(8, c0->height() / 2));
     EXPECT_EQ(state.Check1[0].value, 1);
+    QTest::mouseClick(c2, Qt::LeftButton, {}, QPoint(8, c2->height() / 2));
+    EXPECT_EQ(state.Check1[2].value, 2) << "a greyed box does not take clicks";
 }
 
 TEST_F(StartupTest, F2PressesTheExitButtonAndEndsTheProgram)
@@ -324,6 +328,50 @@ TEST_F(StartupTest, CtrlF8TogglesTheCaptionWithTheInternalName)
     EXPECT_EQ(window->windowTitle(), QStringLiteral("AGGIORNAMENTO DATI DALLA SEDE"));
 }
 
+TEST_F(StartupTest, RunWithNothingTickedHidesTheRunButtonUntilTheNextRefresh)
+{
+    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000"));
+    open();
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
+    auto* run = child<QPushButton>(QStringLiteral("cmdM_0"));
+    QTest::mouseClick(run, Qt::LeftButton);
+    EXPECT_FALSE(run->isVisible());
+    EXPECT_FALSE(window->ended());
+    EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("OPERATORE")), QStringLiteral("A12"));
+    EXPECT_TRUE(child<QWidget>(QStringLiteral("selezione"))->isEnabled())
+        << "choices are free again after the run";
+    // Another side refreshes the window and offers a new run.
+    QTest::mouseClick(child<QRadioButton>(QStringLiteral("optPC_1")), Qt::LeftButton);
+    EXPECT_TRUE(run->isVisible());
+}
+
+TEST_F(StartupTest, RunWithoutAnOperatorEndsTheProgram)
+{
+    open();
+    QLineEdit* box = window->codOper();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("000"));
+    QSignalSpy ended(window.get(), &StartupWindow::programEnded);
+    QTest::mouseClick(child<QPushButton>(QStringLiteral("cmdM_0")), Qt::LeftButton);
+    EXPECT_EQ(ctx.CodOperatore, QStringLiteral("000"));
+    ASSERT_EQ(ended.size(), 1);
+    EXPECT_EQ(ended[0][0].toInt(), 0);
+    // Nothing was written.
+    EXPECT_TRUE(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("OPERATORE")).isEmpty());
+}
+
+TEST_F(StartupTest, CodeThatCannotNameAFolderNeverStartsARun)
+{
+    open();
+    QLineEdit* box = window->codOper();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("A1/B"));
+    QTest::mouseClick(child<QPushButton>(QStringLiteral("cmdM_0")), Qt::LeftButton);
+    EXPECT_FALSE(window->ended());
+    EXPECT_TRUE(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("OPERATORE")).isEmpty());
+    QTRY_VERIFY(box->hasFocus());
+}
+
 // Password request.
 
 struct PasswordCase
@@ -335,7 +383,8 @@ struct PasswordCase
 };
 
 class PasswordFlowTest : public StartupTest, public ::testing::WithParamInterface<PasswordCase>
-{};
+{
+};
 
 TEST_P(PasswordFlowTest, ThreeAttemptsThenTheProgramEnds)
 {
@@ -368,13 +417,17 @@ INSTANTIATE_TEST_SUITE_P(
     Startup, PasswordFlowTest,
     ::testing::Values(
         PasswordCase{"rightFirstTimeInLowerCase", {QStringLiteral("segreto1")}, 0, true},
-        PasswordCase{"acceptedOnTheThirdTry",
-                     {QStringLiteral("x"), QString(), QStringLiteral("SEGRETO1")}, 2, true},
+        PasswordCase{
+            "acceptedOnTheThirdTry", {QStringLiteral("x"), QString(), QStringLiteral("SEGRETO1")}, 2, true},
         PasswordCase{"trailingBlankIsWrong",
-                     {QStringLiteral("segreto1 "), QStringLiteral("SEGRETO 1"), QStringLiteral("SEGRETO")}, 3, false},
-        PasswordCase{"threeWrongEndTheProgram",
-                     {QStringLiteral("uno"), QStringLiteral("due"), QStringLiteral("tre"), QStringLiteral("SEGRETO1")},
-                     3, false}),
+                     {QStringLiteral("segreto1 "), QStringLiteral("SEGRETO 1"), QStringLiteral("SEGRETO")},
+                     3,
+                     false},
+        PasswordCase{
+            "threeWrongEndTheProgram",
+            {QStringLiteral("uno"), QStringLiteral("due"), QStringLiteral("tre"), QStringLiteral("SEGRETO1")},
+            3,
+            false}),
     [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST_F(StartupTest, ClosingThePasswordRequestEndsTheProgram)

@@ -33,8 +33,8 @@ TEST(CaricaFinestra, BlankLastOperatorShowsTheBaseOperatorInUpperCase)
     EXPECT_EQ(f.ctx.config.PathDati, f.dati);
     EXPECT_EQ(f.ctx.CodOperatore, QStringLiteral("BASE01"));
     EXPECT_EQ(f.w.CodOper, QStringLiteral("BASE01"));
-    EXPECT_EQ(f.w.NomiGruppi,
-              (QStringList{QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"), QStringLiteral("FOGLI CLIENTI")}));
+    EXPECT_EQ(f.w.NomiGruppi, (QStringList{QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"),
+                                           QStringLiteral("FOGLI CLIENTI")}));
     // The transfer set is filled for that operator on the desktop side.
     EXPECT_EQ(f.w.lbFile[0].caption, f.dati + QStringLiteral("BASE01/DatiDV.mdb"));
     EXPECT_EQ(f.w.PrefissoLato, QStringLiteral(" "));
@@ -66,11 +66,13 @@ struct DebugCase
 };
 
 class DebugValueTest : public ::testing::TestWithParam<DebugCase>
-{};
+{
+};
 
 TEST_P(DebugValueTest, ConfirmationModeIsReadBack)
 {
-    const QString line = GetParam().stored ? QStringLiteral("DEBUG=") + QString::fromUtf8(GetParam().stored) : QString();
+    const QString line =
+        GetParam().stored ? QStringLiteral("DEBUG=") + QString::fromUtf8(GetParam().stored) : QString();
     LoadFixture f(QStringLiteral("[EXPORT]\n") + line + QLatin1Char('\n'));
     CaricaFinestra(f.ctx, f.w);
     EXPECT_EQ(f.w.chkDebug.value, GetParam().expected);

@@ -4,6 +4,7 @@
 #include "sync/ClientsSync.h"
 #include "sync/Steps.h"
 #include "sync/SyncTestSupport.h"
+#include "transfer/SafeFileCopy.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -56,7 +57,11 @@ protected:
         w.PrefissoLato = QStringLiteral("X");
         w.chkDati.value = 1;
     }
-    void TearDown() override { platform::setFailureInjector({}); }
+    void TearDown() override
+    {
+        platform::setFailureInjector({});
+        SafeFileCopy::setWriteHook({});
+    }
 
     void createBoth()
     {
@@ -278,7 +283,9 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         {"local newer", 0, 2, false, {{QStringLiteral("Copio: "), AnswerYes}}, true, true},
         {"equal times ask", 1, 1, false, {{kOlder, AnswerYes}, {QStringLiteral("Copio: "), AnswerYes}}, true, true},
         {"exchange newer, No", 3, 1, false, {{kOlder, AnswerNo}}, false, false},
-        {"exchange time unreadable", 3, 1, true, {{QStringLiteral("Copio: "), AnswerYes}}, true, true},
+        // Counted as older without a question; the copy then makes its own
+        // date test and declines.
+        {"exchange time unreadable", 3, 1, true, {{QStringLiteral("NON passo: "), AnswerOk}}, false, true},
         {"failed copy", 0, 2, false,
          {{QStringLiteral("Copio: "), AnswerYes}, {kCopyError, AnswerOk}}, false, false, true},
     };
@@ -295,19 +302,25 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         }
         setTimes(c.localDays, c.exchangeDays);
         const QByteArray exchangeBefore = fileBytes(m_exchange);
+        int exchangeStats = 0;
         platform::setFailureInjector([&](const QString& op, const QString& path) {
-            if (c.exchangeTimeUnreadable && op == QLatin1String("stat") && path.endsWith(QLatin1String("scambio/DatiDV.mdb")))
+            if (c.exchangeTimeUnreadable && op == QLatin1String("stat") &&
+                path.endsWith(QLatin1String("scambio/DatiDV.mdb")) && ++exchangeStats == 1)
                 return EIO;
-            if (c.copyFails && op == QLatin1String("copy"))
-                return ENOSPC;
-            if (c.copyFails && op == QLatin1String("write") && path.contains(QLatin1String("scambio")))
-                return ENOSPC;
             return 0;
         });
+        if (c.copyFails) {
+            // The exchange disk is full.
+            SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
+                errno = ENOSPC;
+                return -1;
+            });
+        }
         for (const auto& [text, answer] : c.answers)
             prompt.expect(text, answer);
         EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
         platform::setFailureInjector({});
+        SafeFileCopy::setWriteHook({});
         for (const auto& m : prompt.messages) {
             if (m.text.startsWith(kOlder)) {
                 const QStringList lines = m.text.split(QLatin1Char('\n'));
@@ -349,10 +362,12 @@ TEST_F(ClientsSyncTest, SkippedWithoutAMessageWhenAPathIsEmptyOrAFileMissing)
         QFile::remove(m_local);
         QFile::remove(m_exchange);
         QString error;
-        if (c.createLocal)
+        if (c.createLocal) {
             ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
-        if (c.createExchange)
+        }
+        if (c.createExchange) {
             ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
+        }
         w.DbLocale = c.emptyLocal ? QString() : m_local;
         w.DbScambio = c.emptyExchange ? QString() : m_exchange;
         EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
@@ -507,13 +522,25 @@ TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndTheWalkGoesOnOrStop
 TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
 {
     createBoth();
+    {
+        RawDb local(m_local);
+        local.insertClient(client(4, QStringLiteral("NERI")));
+        RawDb ex(m_exchange);
+        ex.insertClient(client(4, QStringLiteral("NERI PAOLO")));
+    }
     setTimes(0, 3);
-    writeBytes(m_exchange + QStringLiteral("-wal"), QByteArray(64, 'x'));
     const QByteArray before = fileBytes(m_exchange);
+    // Another program starts writing the exchange copy while we run.
+    prompt.onMessage = [&](const QString& text) {
+        if (text.startsWith(QLatin1String("NOMINATIVI")))
+            writeBytes(m_exchange + QStringLiteral("-wal"), QByteArray(64, 'x'));
+    };
+    prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!"), AnswerYes);
     prompt.expect(kCopyError, AnswerOk, MsgStyle::Ok);
     EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
     EXPECT_EQ(fileBytes(m_exchange), before);
     EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_TRUE(marker().isEmpty());
 }
 
 TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)

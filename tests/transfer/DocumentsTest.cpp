@@ -18,7 +18,8 @@ struct DocumentsTest : TransferFixture
 
     QString key(const QString& marker, int group) const
     {
-        return LeggiIni(ini, QStringLiteral("EXPORT"), marker + QString::number(group) + QStringLiteral("OP1"));
+        return LeggiIni(ini, QStringLiteral("EXPORT"),
+                        marker + QString::number(group) + QStringLiteral("OP1"));
     }
 };
 
@@ -51,7 +52,8 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
     EXPECT_EQ(TempInstall::readBytes(xFogli + "XK7.XLS"), QByteArray("sheet"));
     EXPECT_EQ(TempInstall::readBytes(fogli + "XK8.XLS"), QByteArray("remote sheet"));
     EXPECT_FALSE(QFileInfo::exists(xSchede + "NOTES.TXT"));
-    EXPECT_EQ(entries(testi), (QStringList{"SK1.doc", "SK2.doc", "SK3.doc", "SK4.DOC", "SK5.doc", "notes.txt"}));
+    EXPECT_EQ(entries(testi),
+              (QStringList{"SK1.doc", "SK2.doc", "SK3.doc", "SK4.DOC", "SK5.doc", "notes.txt"}));
     EXPECT_EQ(w.Contatori[0][0], 1);
     EXPECT_EQ(w.Contatori[1][0], 2);
     EXPECT_EQ(w.Contatori[1][1], 2);
@@ -91,7 +93,7 @@ TEST_F(DocumentsTest, GroupWithoutOrdinaryFilesInExchangeFolderIsSkipped)
         const char* name;
         QString folder;
     };
-    inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/sub"));  // a folder alone does not count
+    inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/sub")); // a folder alone does not count
     for (const Case& c : {Case{"empty folder", xSchede}, Case{"blank caption", QStringLiteral("   ")}}) {
         SCOPED_TRACE(c.name);
         w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};

@@ -13,12 +13,12 @@ using FileCopyTest = TransferFixture;
 struct DecisionCase
 {
     const char* name;
-    std::optional<int> sourceOffset;       // seconds from baseTime(); empty: no source file
-    std::optional<int> destinationOffset;  // empty: no destination file
+    std::optional<int> sourceOffset;      // seconds from baseTime(); empty: no source file
+    std::optional<int> destinationOffset; // empty: no destination file
     int force;
     int promptValue;
-    int answer;                            // answer to the question box, when one is shown
-    const char* message;                   // expected beginning of the box, "" for none
+    int answer;          // answer to the question box, when one is shown
+    const char* message; // expected beginning of the box, "" for none
     bool copied;
     int counted;
     bool failed;
@@ -33,7 +33,8 @@ const DecisionCase kDecisions[] = {
     {"no prompt copies silently", 60, 0, 0, 0, AnswerNone, "", true, 1, false},
     {"no prompt, not older: silent", 0, 60, 0, 0, AnswerNone, "", false, 0, false},
     {"answer No: counted, not copied", 60, 0, 0, 1, AnswerNo, "Copio: ", false, 1, false},
-    {"missing source over old destination fails", std::nullopt, -86400 * 400, 0, 0, AnswerNone, "", false, 0, true},
+    {"missing source over old destination fails", std::nullopt, -86400 * 400, 0, 0, AnswerNone, "", false, 0,
+     true},
 };
 
 TEST_F(FileCopyTest, DecisionTable)
@@ -58,7 +59,8 @@ TEST_F(FileCopyTest, DecisionTable)
 
         EXPECT_EQ(failed, c.failed);
         EXPECT_EQ(w.Contatori[1][0], c.counted);
-        const QByteArray expected = c.copied ? QByteArray("new") : (c.destinationOffset ? QByteArray("old") : QByteArray());
+        const QByteArray expected =
+            c.copied ? QByteArray("new") : (c.destinationOffset ? QByteArray("old") : QByteArray());
         EXPECT_EQ(TempInstall::readBytes(dst), expected);
         if (c.copied) {
             EXPECT_EQ(mtime(dst), mtime(src)) << "the copy keeps the source's time";
@@ -90,25 +92,27 @@ TEST_F(FileCopyTest, AnswerIsKeptInRispostaMsg)
 
 TEST_F(FileCopyTest, MessageTextsLineByLine)
 {
-    const QString src = file(testi, QStringLiteral("SK1.DOC"), "a", QDateTime(QDate(2024, 3, 5), QTime(10, 21, 59)));
+    const QString src =
+        file(testi, QStringLiteral("SK1.DOC"), "a", QDateTime(QDate(2024, 3, 5), QTime(10, 21, 59)));
     const QString dst = xSchede + QStringLiteral("SK1.DOC");
     prompt.expect(QString(), AnswerYes).expect(QString(), AnswerOk).expect(QString(), AnswerYes);
 
-    CopiaFile(ctx, w, src, dst, 1);                 // destination missing
-    CopiaFile(ctx, w, src, dst, 1);                 // now equal
+    CopiaFile(ctx, w, src, dst, 1); // destination missing
+    CopiaFile(ctx, w, src, dst, 1); // now equal
     TempInstall::setModified(dst, QDateTime(QDate(2023, 12, 31), QTime(23, 5, 0)));
-    CopiaFile(ctx, w, src, dst, 1);                 // destination older
+    CopiaFile(ctx, w, src, dst, 1); // destination older
 
     ASSERT_EQ(prompt.messages.size(), 3);
     const QString lf(QChar(10));
-    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Copio: ") + lf + src + lf + "del  05/03/2024 10:21" + lf +
-                                           "su" + lf + dst + "  inesistente");
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Copio: ") + lf + src + lf + "del  05/03/2024 10:21" +
+                                           lf + "su" + lf + dst + "  inesistente");
     EXPECT_EQ(prompt.messages[0].style, MsgStyle::Question);
-    EXPECT_EQ(prompt.messages[1].text, QStringLiteral("NON passo: ") + lf + src + lf + "del  05/03/2024 10:21" + lf +
-                                           "su" + lf + dst + lf + "del  05/03/2024 10:21");
+    EXPECT_EQ(prompt.messages[1].text, QStringLiteral("NON passo: ") + lf + src + lf +
+                                           "del  05/03/2024 10:21" + lf + "su" + lf + dst + lf +
+                                           "del  05/03/2024 10:21");
     EXPECT_EQ(prompt.messages[1].style, MsgStyle::Ok);
-    EXPECT_EQ(prompt.messages[2].text, QStringLiteral("Copio: ") + lf + src + lf + "del  05/03/2024 10:21" + lf +
-                                           "su" + lf + dst + lf + "del  31/12/2023 23:05");
+    EXPECT_EQ(prompt.messages[2].text, QStringLiteral("Copio: ") + lf + src + lf + "del  05/03/2024 10:21" +
+                                           lf + "su" + lf + dst + lf + "del  31/12/2023 23:05");
 }
 
 TEST_F(FileCopyTest, CopiedBackAndForthOnlyOnce)
@@ -139,7 +143,7 @@ TEST_F(FileCopyTest, CounterLimitFailsAndKeepsCounter)
 struct FailureCase
 {
     const char* name;
-    int failAfterBytes;   // the disk takes this many bytes, then nothing (-1: the write fails)
+    int failAfterBytes; // the disk takes this many bytes, then nothing (-1: the write fails)
 };
 
 TEST_F(FileCopyTest, FailedCopyLeavesDestinationIntact)
@@ -196,7 +200,7 @@ TEST_F(FileCopyTest, FatExchangeDiskDoesNotCopyAgain)
     struct Rounding
     {
         const char* name;
-        int secondsAdded;  // to the odd-second time of the source
+        int secondsAdded; // to the odd-second time of the source
     };
     int n = 0;
     for (const Rounding r : {Rounding{"rounded up", 1}, Rounding{"rounded down", -1}}) {
@@ -244,11 +248,14 @@ TEST_F(FileCopyTest, NamesWithoutRegardToCase)
     // The card is listed in lower case; the upper-cased name reaches it.
     const QString lower = file(testi, QStringLiteral("sk12.doc"), "local", baseTime().addSecs(60));
     file(xSchede, QStringLiteral("Sk12.Doc"), "remote", baseTime());
-    EXPECT_FALSE(CopiaFile(ctx, w, testi + QStringLiteral("SK12.DOC"), xSchede + QStringLiteral("SK12.DOC"), 0));
-    EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("Sk12.Doc")}) << "replaced in place, no second copy";
+    EXPECT_FALSE(
+        CopiaFile(ctx, w, testi + QStringLiteral("SK12.DOC"), xSchede + QStringLiteral("SK12.DOC"), 0));
+    EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("Sk12.Doc")})
+        << "replaced in place, no second copy";
     EXPECT_EQ(TempInstall::readBytes(xSchede + QStringLiteral("Sk12.Doc")), QByteArray("local"));
     // A file new to the destination takes the upper-cased name.
-    EXPECT_FALSE(CopiaFile(ctx, w, testi + QStringLiteral("SK12.DOC"), xFogli + QStringLiteral("SK12.DOC"), 0));
+    EXPECT_FALSE(
+        CopiaFile(ctx, w, testi + QStringLiteral("SK12.DOC"), xFogli + QStringLiteral("SK12.DOC"), 0));
     EXPECT_EQ(entries(xFogli), QStringList{QStringLiteral("SK12.DOC")});
     EXPECT_EQ(TempInstall::readBytes(lower), QByteArray("local"));
 }

@@ -1,12 +1,12 @@
+#include "transfer/RunDriver.h"
+
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
-#include "transfer/RunDriver.h"
 #include "TransferTestSupport.h"
-
-#include <QFile>
 
 #include <array>
 #include <optional>
+#include <QFile>
 
 namespace mirsalex::test {
 namespace {
@@ -26,8 +26,8 @@ struct RunDriverTest : TransferFixture
     QString exportKey(const QString& key) const { return LeggiIni(ini, QStringLiteral("EXPORT"), key); }
 
     // Steps that record their calls and return the results given.
-    SyncSteps steps(QStringList& calls, qint16 clienti = 0, qint16 tab = 0, qint16 azioni = 0, qint16 visite = 0,
-                    qint16 appuntamenti = 0)
+    SyncSteps steps(QStringList& calls, qint16 clienti = 0, qint16 tab = 0, qint16 azioni = 0,
+                    qint16 visite = 0, qint16 appuntamenti = 0)
     {
         auto step = [&calls](const char* name, qint16 result) {
             return [&calls, name, result]() -> qint16 {
@@ -150,7 +150,8 @@ TEST_F(RunDriverTest, FailingStepStopsTheChainAndTheDocuments)
         w.AppuntamentiAggiuntiScambio = 4;
         w.AppuntamentiAggiuntiLocale = 0;
         QStringList calls;
-        RunDriver driver(ctx, w, steps(calls, c.results[0], c.results[1], c.results[2], c.results[3], c.results[4]));
+        RunDriver driver(ctx, w,
+                         steps(calls, c.results[0], c.results[1], c.results[2], c.results[3], c.results[4]));
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
         EXPECT_EQ(driver.click(0), RunDriver::Outcome::Failed);
         EXPECT_EQ(calls, c.expectedCalls);
@@ -232,7 +233,7 @@ TEST_F(RunDriverTest, SecondClickDuringARunIsRefused)
     SyncSteps s;
     s.SincronizzaClienti = [&]() -> qint16 {
         runningInside = self->running();
-        inner = self->click(0);  // the user clicks "&ESEGUI" again while events run
+        inner = self->click(0); // the user clicks "&ESEGUI" again while events run
         return 0;
     };
     RunDriver driver(ctx, w, s);

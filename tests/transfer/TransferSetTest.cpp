@@ -3,10 +3,9 @@
 #include "support/TempInstall.h"
 #include "transfer/Transfer.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFileInfo>
-
-#include <gtest/gtest.h>
 
 using namespace mirsalex;
 using mirsalex::test::ScriptedPrompt;
@@ -25,7 +24,8 @@ struct TransferSetFixture
         ctx.config.FileIni = ini;
         ctx.config.PathDati = dati;
         ctx.CodOperatore = QStringLiteral("OP1");
-        w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"), QStringLiteral("FOGLI CLIENTI")};
+        w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"),
+                        QStringLiteral("FOGLI CLIENTI")};
     }
 
     QList<int> ticks() const
@@ -49,7 +49,8 @@ struct TickCase
 };
 
 class TicksTest : public ::testing::TestWithParam<TickCase>
-{};
+{
+};
 
 TEST_P(TicksTest, ParmValueGivesTheFiveBoxes)
 {
@@ -79,7 +80,8 @@ struct ExchangeCase
 };
 
 class ExchangeFolderTest : public ::testing::TestWithParam<ExchangeCase>
-{};
+{
+};
 
 TEST_P(ExchangeFolderTest, DefaultFolderIsTheParentOfTheDatabaseFolder)
 {
@@ -87,10 +89,12 @@ TEST_P(ExchangeFolderTest, DefaultFolderIsTheParentOfTheDatabaseFolder)
         const QString t = QString::fromUtf8(text);
         return t.startsWith(QLatin1Char('/')) || t.isEmpty() || !t.contains(QLatin1Char('/')) ? t : root + t;
     };
-    TransferSetFixture f(QStringLiteral("PATHOP1=") + expand(QString(), GetParam().exchangeDb) + QLatin1Char('\n'));
+    TransferSetFixture f(QStringLiteral("PATHOP1=") + expand(QString(), GetParam().exchangeDb) +
+                         QLatin1Char('\n'));
     const QString root = f.inst.root();
     // Rewrite the key with the real root now that the installation exists.
-    ScriviIni(f.ini, QStringLiteral("EXPORT"), QStringLiteral("PATHOP1"), expand(root, GetParam().exchangeDb));
+    ScriviIni(f.ini, QStringLiteral("EXPORT"), QStringLiteral("PATHOP1"),
+              expand(root, GetParam().exchangeDb));
     AggiornaFinestra(f.ctx, f.w);
     EXPECT_EQ(f.w.CartellaScambio, expand(root, GetParam().expected));
     // A group without a folder of its own shows the default exchange folder.

@@ -8,11 +8,10 @@
 #include "transfer/SafeFileCopy.h"
 #include "transfer/WindowState.h"
 
+#include <gtest/gtest.h>
 #include <QDateTime>
 #include <QDir>
 #include <QStringList>
-
-#include <gtest/gtest.h>
 
 namespace mirsalex::test {
 
@@ -32,8 +31,8 @@ inline QDateTime mtime(const QString& path)
 // must show up).
 inline QStringList entries(const QString& folder)
 {
-    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System |
-                                               QDir::NoDotAndDotDot);
+    QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.sort();
     return names;
 }
@@ -75,7 +74,8 @@ struct TransferFixture : ::testing::Test
         ctx.CodOperatore = QStringLiteral("OP1");
         w.CodOper = QStringLiteral("OP1");
         w.PrefissoLato = QStringLiteral(" ");
-        w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"), QStringLiteral("FOGLI CLIENTI")};
+        w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"),
+                        QStringLiteral("FOGLI CLIENTI")};
         w.lbFile[0].caption = dati + QStringLiteral("OP1/DatiDV.mdb");
         w.lbFile[1].caption = xIndici + QStringLiteral("DatiDV.mdb");
         w.lbFileX[0].caption = xIndici;

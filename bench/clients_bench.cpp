@@ -1,0 +1,191 @@
+// Clients synchronisation against a set-based baseline.
+//
+// Builds an exchange DatiDV.mdb with 50,000 clients, 25,000 of which are not
+// in the local one (and a fifth of the shared ones carry a different visits
+// text), then on identical copies:
+//   ours:     SincronizzaClienti (every question answered Yes, except the
+//             "DATABASE ORIGINARIO MENO RECENTE!" one: the exchange copy is
+//             made newer so that question comes up and is declined, which
+//             leaves the file copy out of the measure). What is timed is the
+//             merge: open, attach, walk, additions, visits updates, close.
+//   baseline: the sqlite3 command-line tool doing the same additions and
+//             visits updates set-based in one transaction.
+// Prints both times, their ratio (ours/baseline) and the peak memory.
+
+#include "common/Prompt.h"
+#include "config/Context.h"
+#include "fixture/ClientData.h"
+#include "sync/ClientsSync.h"
+#include "sync/Schema.h"
+#include "transfer/WindowState.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+using namespace mirsalex;
+
+namespace {
+
+class BenchPrompt : public Prompt
+{
+public:
+    int questions = 0;
+    int messages = 0;
+
+protected:
+    int ask(const QString& text, int style, const QString&) override
+    {
+        ++messages;
+        if (MsgStyle::buttons(style) == MsgStyle::YesNo) {
+            ++questions;
+            return text.startsWith(QLatin1String("DATABASE ORIGINARIO MENO RECENTE!")) ? AnswerNo : AnswerYes;
+        }
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return AnswerOk;
+    }
+};
+
+long peakKb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+bool runSql(const QString& path, const QString& sql)
+{
+    const QString name = QStringLiteral("bench-%1").arg(QDateTime::currentMSecsSinceEpoch());
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open();
+        QSqlQuery q(db);
+        ok = ok && q.exec(sql);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+QString summary(const QString& sqlite3, const QString& path)
+{
+    QProcess p;
+    p.start(sqlite3, {path, QStringLiteral("SELECT count(*), sum(length(CliVisite)), "
+                                           "sum(CliVisite = rpad) FROM (SELECT CliVisite, "
+                                           "substr(CliVisite || '             ', 1, 13) AS rpad FROM Clienti);")});
+    p.waitForFinished(-1);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int total = 50000;
+    const int shared = 25000;
+    const quint32 seed = 20240601;
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqlite3.isEmpty()) {
+        std::fprintf(stderr, "sqlite3 command-line tool not found\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("local.mdb"));
+    const QString exchange = dir.filePath(QStringLiteral("exchange.mdb"));
+    QString error;
+    if (!schema::createDatabase(local, schema::Kind::Clients, &error) ||
+        !schema::createDatabase(exchange, schema::Kind::Clients, &error) ||
+        !fixture::insertClients(exchange, 1, total, seed, &error) ||
+        !fixture::insertClients(local, 1, shared, seed, &error)) {
+        std::fprintf(stderr, "setup failed: %s\n", qPrintable(error));
+        return 2;
+    }
+    // A fifth of the shared clients have new visits marks on the other side.
+    if (!runSql(exchange, QStringLiteral("UPDATE Clienti SET CliVisite = 'SNSNSNSNSNSNS' "
+                                         "WHERE CliCodice <= %1 AND CliCodice % 5 = 0").arg(shared))) {
+        std::fprintf(stderr, "setup update failed\n");
+        return 2;
+    }
+    const long setupPeak = peakKb();
+
+    auto copy = [&](const QString& from, const QString& name) {
+        const QString to = dir.filePath(name);
+        QFile::copy(from, to);
+        return to;
+    };
+    const QString oursLocal = copy(local, QStringLiteral("ours_DatiDV.mdb"));
+    const QString oursExchange = copy(exchange, QStringLiteral("ours_ex_DatiDV.mdb"));
+    const QString baseLocal = copy(local, QStringLiteral("base_DatiDV.mdb"));
+    const QString baseExchange = copy(exchange, QStringLiteral("base_ex_DatiDV.mdb"));
+    const QDateTime now = QDateTime::currentDateTime();
+    {
+        QFile f(oursLocal);
+        f.open(QIODevice::ReadWrite);
+        f.setFileTime(now.addDays(-2), QFileDevice::FileModificationTime);
+        QFile g(oursExchange);
+        g.open(QIODevice::ReadWrite);
+        g.setFileTime(now.addDays(-1), QFileDevice::FileModificationTime);
+    }
+
+    // Ours.
+    BenchPrompt prompt;
+    Context ctx(prompt);
+    ctx.config.FileIni = dir.filePath(QStringLiteral("bench.ini"));
+    ctx.CodOperatore = QStringLiteral("001");
+    WindowState w;
+    w.DbLocale = oursLocal;
+    w.DbScambio = oursExchange;
+    QElapsedTimer timer;
+    timer.start();
+    const qint16 result = SincronizzaClienti(ctx, w);
+    const double oursMs = double(timer.nsecsElapsed()) / 1e6;
+    const long syncPeak = peakKb();
+
+    // Baseline.
+    const QString script =
+        QStringLiteral("ATTACH DATABASE '%1' AS ex;\n"
+                       "BEGIN;\n"
+                       "UPDATE main.Clienti SET CliVisite = substr(coalesce(nullif(trim(e.CliVisite), ''), ' ') || "
+                       "'             ', 1, 13) FROM ex.Clienti AS e WHERE e.CliCodice = Clienti.CliCodice AND "
+                       "substr(coalesce(nullif(trim(e.CliVisite), ''), ' ') || '             ', 1, 13) <> "
+                       "substr(coalesce(nullif(trim(Clienti.CliVisite), ''), ' ') || '             ', 1, 13);\n"
+                       "INSERT INTO main.Clienti SELECT * FROM ex.Clienti WHERE CliCodice NOT IN "
+                       "(SELECT CliCodice FROM main.Clienti);\n"
+                       "COMMIT;\n")
+            .arg(baseExchange);
+    QProcess p;
+    timer.restart();
+    p.start(sqlite3, {baseLocal});
+    p.write(script.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    const double baseMs = double(timer.nsecsElapsed()) / 1e6;
+    if (p.exitCode() != 0) {
+        std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
+        return 2;
+    }
+
+    std::printf("clients: exchange %d, local %d, new %d, visits changed %d\n", total, shared, total - shared,
+                shared / 5);
+    std::printf("ours (SincronizzaClienti, merge only): %.1f ms, result %d, questions %d\n", oursMs, result,
+                prompt.questions);
+    std::printf("baseline (sqlite3, set-based, one transaction): %.1f ms\n", baseMs);
+    std::printf("ratio ours/baseline: %.2f\n", oursMs / baseMs);
+    std::printf("peak memory: %ld KB after setup, %ld KB after the synchronisation\n", setupPeak, syncPeak);
+    std::printf("ours:     %s\n", qPrintable(summary(sqlite3, oursLocal)));
+    std::printf("baseline: %s\n", qPrintable(summary(sqlite3, baseLocal)));
+    return result == 0 ? 0 : 1;
+}
