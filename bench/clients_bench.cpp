@@ -19,6 +19,7 @@
 #include "sync/Schema.h"
 #include "transfer/WindowState.h"
 
+#include <cstdio>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -28,10 +29,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <sys/resource.h>
-
-#include <cstdio>
 
 using namespace mirsalex;
 
@@ -82,9 +80,10 @@ bool runSql(const QString& path, const QString& sql)
 QString summary(const QString& sqlite3, const QString& path)
 {
     QProcess p;
-    p.start(sqlite3, {path, QStringLiteral("SELECT count(*), sum(length(CliVisite)), "
-                                           "sum(CliVisite = rpad) FROM (SELECT CliVisite, "
-                                           "substr(CliVisite || '             ', 1, 13) AS rpad FROM Clienti);")});
+    p.start(sqlite3,
+            {path, QStringLiteral("SELECT count(*), sum(length(CliVisite)), "
+                                  "sum(CliVisite = rpad) FROM (SELECT CliVisite, "
+                                  "substr(CliVisite || '             ', 1, 13) AS rpad FROM Clienti);")});
     p.waitForFinished(-1);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
@@ -115,7 +114,8 @@ int main(int argc, char** argv)
     }
     // A fifth of the shared clients have new visits marks on the other side.
     if (!runSql(exchange, QStringLiteral("UPDATE Clienti SET CliVisite = 'SNSNSNSNSNSNS' "
-                                         "WHERE CliCodice <= %1 AND CliCodice % 5 = 0").arg(shared))) {
+                                         "WHERE CliCodice <= %1 AND CliCodice % 5 = 0")
+                              .arg(shared))) {
         std::fprintf(stderr, "setup update failed\n");
         return 2;
     }
@@ -156,15 +156,16 @@ int main(int argc, char** argv)
 
     // Baseline.
     const QString script =
-        QStringLiteral("ATTACH DATABASE '%1' AS ex;\n"
-                       "BEGIN;\n"
-                       "UPDATE main.Clienti SET CliVisite = substr(coalesce(nullif(trim(e.CliVisite), ''), ' ') || "
-                       "'             ', 1, 13) FROM ex.Clienti AS e WHERE e.CliCodice = Clienti.CliCodice AND "
-                       "substr(coalesce(nullif(trim(e.CliVisite), ''), ' ') || '             ', 1, 13) <> "
-                       "substr(coalesce(nullif(trim(Clienti.CliVisite), ''), ' ') || '             ', 1, 13);\n"
-                       "INSERT INTO main.Clienti SELECT * FROM ex.Clienti WHERE CliCodice NOT IN "
-                       "(SELECT CliCodice FROM main.Clienti);\n"
-                       "COMMIT;\n")
+        QStringLiteral(
+            "ATTACH DATABASE '%1' AS ex;\n"
+            "BEGIN;\n"
+            "UPDATE main.Clienti SET CliVisite = substr(coalesce(nullif(trim(e.CliVisite), ''), ' ') || "
+            "'             ', 1, 13) FROM ex.Clienti AS e WHERE e.CliCodice = Clienti.CliCodice AND "
+            "substr(coalesce(nullif(trim(e.CliVisite), ''), ' ') || '             ', 1, 13) <> "
+            "substr(coalesce(nullif(trim(Clienti.CliVisite), ''), ' ') || '             ', 1, 13);\n"
+            "INSERT INTO main.Clienti SELECT * FROM ex.Clienti WHERE CliCodice NOT IN "
+            "(SELECT CliCodice FROM main.Clienti);\n"
+            "COMMIT;\n")
             .arg(baseExchange);
     QProcess p;
     timer.restart();

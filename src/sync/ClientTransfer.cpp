@@ -8,15 +8,15 @@
 namespace mirsalex {
 
 const std::array<ClientField, 28> kClientFields = {{
-    {"CliCodice", true},        {"CliRagsoc", false},       {"CliRagsocEstesa", false},
-    {"CliIndirizzo", false},    {"CliLocalita", false},     {"CliCap", false},
-    {"CliProvincia", false},    {"CliNazione", false},      {"CliTelefono", false},
-    {"CliTelefono1", false},    {"CliTelefono2", false},    {"CliTelefono3", false},
+    {"CliCodice", true},        {"CliRagsoc", false},        {"CliRagsocEstesa", false},
+    {"CliIndirizzo", false},    {"CliLocalita", false},      {"CliCap", false},
+    {"CliProvincia", false},    {"CliNazione", false},       {"CliTelefono", false},
+    {"CliTelefono1", false},    {"CliTelefono2", false},     {"CliTelefono3", false},
     {"CliPartitaIva", false},   {"CliCodiceFiscale", false}, {"CliCategoria", false},
-    {"CliAgevolazione", false}, {"CliSesso", false},        {"CliNatoA", false},
-    {"CliNatoIl", true},        {"CliDocumTipo", false},    {"CliDocumento", false},
-    {"CliDocRilascA", false},   {"CliDocRilascIl", false},  {"CliContoCo", false},
-    {"CliVisite", false},       {"CliAbbinamento", true},   {"CliUltimaVisita", true},
+    {"CliAgevolazione", false}, {"CliSesso", false},         {"CliNatoA", false},
+    {"CliNatoIl", true},        {"CliDocumTipo", false},     {"CliDocumento", false},
+    {"CliDocRilascA", false},   {"CliDocRilascIl", false},   {"CliContoCo", false},
+    {"CliVisite", false},       {"CliAbbinamento", true},    {"CliUltimaVisita", true},
     {"CliOraVisita", false},
 }};
 
@@ -73,7 +73,8 @@ DbError clientCode(const QVariant& value, qint32& code)
     // the row into another client.
     if (!std::isfinite(number) || std::floor(number) != number)
         return DbError::make(DbErr::TypeMismatch);
-    if (number < double(std::numeric_limits<qint32>::min()) || number > double(std::numeric_limits<qint32>::max()))
+    if (number < double(std::numeric_limits<qint32>::min()) ||
+        number > double(std::numeric_limits<qint32>::max()))
         return DbError::make(DbErr::Overflow);
     code = qint32(number);
     return {};
@@ -93,7 +94,8 @@ bool ClientTransfer::ApriClienti()
             e = m_clienti.setIndex(QStringLiteral("primaria"));
         if (!e) {
             // Only these are compared after a lookup; the others are read on demand.
-            m_clienti.setFetchFields({QStringLiteral("CliCodice"), QStringLiteral("CliRagsoc"), QStringLiteral("CliVisite")});
+            m_clienti.setFetchFields(
+                {QStringLiteral("CliCodice"), QStringLiteral("CliRagsoc"), QStringLiteral("CliVisite")});
             for (size_t i = 0; i < kClientFields.size(); ++i)
                 m_localIndex[i] = m_clienti.fieldIndex(QLatin1String(kClientFields[i].name));
             return true;
@@ -136,7 +138,8 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
                 break;
             }
             const QVariant v = exchangeRow.value(m_exchangeIndex[i]);
-            const QVariant normalised = kClientFields[i].numeric ? NumeroOZero(v) : QVariant(TestoODefault(v));
+            const QVariant normalised =
+                kClientFields[i].numeric ? NumeroOZero(v) : QVariant(TestoODefault(v));
             e = m_localIndex[i] < 0 ? DbError::make(DbErr::ItemNotFound)
                                     : m_clienti.setValue(m_localIndex[i], normalised);
         }
@@ -154,7 +157,7 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
             e = DbError::make(DbErr::ItemNotFound);
         else
             e = fillFrom(m_clienti.value(m_localIndex[0]), m_clienti.value(m_localIndex[1]),
-                     m_clienti.value(m_localIndex[24]));
+                         m_clienti.value(m_localIndex[24]));
         if (!e)
             result = true;
     }

@@ -5,10 +5,9 @@
 #include "sync/Snapshot.h"
 #include "sync/TableRecordset.h"
 
+#include <array>
 #include <QString>
 #include <QtGlobal>
-
-#include <array>
 
 namespace mirsalex {
 
@@ -69,7 +68,7 @@ private:
     ClienteCorrente m_cliente;
     DbError m_fatal;
     std::array<int, 28> m_localIndex{};
-    const Snapshot* m_exchangeRow = nullptr;  // the walk whose fields are resolved below
+    const Snapshot* m_exchangeRow = nullptr; // the walk whose fields are resolved below
     std::array<int, 28> m_exchangeIndex{};
 };
 

@@ -83,8 +83,8 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                 if (DbError e = db.commitBatch())
                     return e;
                 ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +
-                            QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') + exchangeName + QLatin1Char('\n') +
-                            QStringLiteral("Continuo comunque?"),
+                            QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') + exchangeName +
+                            QLatin1Char('\n') + QStringLiteral("Continuo comunque?"),
                         MsgStyle::Question, QStringLiteral("MIRSALEX - NOMINATIVO"));
                 if (ctx.RispostaMsg != AnswerYes)
                     return {};
@@ -202,10 +202,10 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
         failed = CopiaFile(ctx, w, local, exchange, 1, 0);
     } else {
         const QString text = QStringLiteral("DATABASE ORIGINARIO MENO RECENTE! ") + QLatin1Char('\n') +
-                             QStringLiteral("Passo comunque ") + QLatin1Char('\n') + local + QLatin1Char('\n') +
-                             QStringLiteral("del  ") + MessageDate(localTime) + QLatin1Char('\n') +
-                             QStringLiteral("su") + QLatin1Char('\n') + exchange + QLatin1Char('\n') +
-                             QStringLiteral("del  ") + MessageDate(exchangeTime);
+                             QStringLiteral("Passo comunque ") + QLatin1Char('\n') + local +
+                             QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(localTime) +
+                             QLatin1Char('\n') + QStringLiteral("su") + QLatin1Char('\n') + exchange +
+                             QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(exchangeTime);
         ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE"));
         if (ctx.RispostaMsg != AnswerYes)
             return 0;
@@ -213,7 +213,8 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
     }
     if (!failed) {
         w.chkDati.value = 2;
-        ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"), w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
+        ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                  w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
                   DateStamp(QDateTime::currentDateTime()));
     } else {
         ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);

@@ -2,6 +2,7 @@
 
 #include "common/Platform.h"
 
+#include <atomic>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -9,15 +10,13 @@
 #include <QSqlQuery>
 #include <QUrl>
 
-#include <atomic>
-
 namespace mirsalex {
 
 namespace {
 
 std::atomic<quint64> g_connectionCounter{0};
 
-constexpr char kSqliteMagic[] = "SQLite format 3";  // followed by a NUL byte
+constexpr char kSqliteMagic[] = "SQLite format 3"; // followed by a NUL byte
 
 quint32 bigEndian(const QByteArray& b, int at, int bytes)
 {
@@ -317,7 +316,8 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
     };
     {
         QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".schema_version")) || !q.next()) {
+        if (!q.exec(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".schema_version")) ||
+            !q.next()) {
             DbError e = fromSql(q.lastError(), resolved);
             q = QSqlQuery();
             if (e.number == DbErr::Reserved)
@@ -349,8 +349,9 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
         }
         a.sourceTable = q.value(0).toString();
     }
-    if (DbError e = run(QStringLiteral("CREATE TEMP VIEW ") + quoted(localName) + QStringLiteral(" AS SELECT * FROM ") +
-                        quoted(a.schema) + QLatin1Char('.') + quoted(a.sourceTable)))
+    if (DbError e = run(QStringLiteral("CREATE TEMP VIEW ") + quoted(localName) +
+                        QStringLiteral(" AS SELECT * FROM ") + quoted(a.schema) + QLatin1Char('.') +
+                        quoted(a.sourceTable)))
         return fail(e);
     m_attachments.insert(localName.toLower(), a);
     return {};
@@ -369,14 +370,16 @@ DbError Database::execute(const QString& statement, int* rowsAffected)
     if (const auto m = deleteStar.match(sql); m.hasMatch())
         sql = QStringLiteral("DELETE FROM ") + sql.mid(m.capturedEnd());
     static const QRegularExpression target(
-        QStringLiteral("^(INSERT\\s+(?:OR\\s+\\w+\\s+)?INTO|REPLACE\\s+INTO|UPDATE(?:\\s+OR\\s+\\w+)?|DELETE\\s+FROM)"
-                       "\\s+(\"(?:[^\"]|\"\")+\"|\\[[^\\]]+\\]|[A-Za-z_][A-Za-z0-9_]*)"),
+        QStringLiteral(
+            "^(INSERT\\s+(?:OR\\s+\\w+\\s+)?INTO|REPLACE\\s+INTO|UPDATE(?:\\s+OR\\s+\\w+)?|DELETE\\s+FROM)"
+            "\\s+(\"(?:[^\"]|\"\")+\"|\\[[^\\]]+\\]|[A-Za-z_][A-Za-z0-9_]*)"),
         QRegularExpression::CaseInsensitiveOption);
     const auto m = target.match(sql);
     if (!m.hasMatch()) {
         static const QRegularExpression select(QStringLiteral("^(SELECT|WITH)\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
-        return DbError::make(select.match(sql).hasMatch() ? DbErr::SelectNotExecutable : DbErr::InvalidStatement);
+        return DbError::make(select.match(sql).hasMatch() ? DbErr::SelectNotExecutable
+                                                          : DbErr::InvalidStatement);
     }
     // An attached table named as the target of the statement is written in
     // its own file (the local name is a view for reading).
@@ -387,8 +390,8 @@ DbError Database::execute(const QString& statement, int* rowsAffected)
         name = name.mid(1, name.size() - 2);
     const auto att = m_attachments.constFind(name.toLower());
     if (att != m_attachments.constEnd())
-        sql = sql.left(m.capturedStart(2)) + quoted(att->schema) + QLatin1Char('.') + quoted(att->sourceTable) +
-              sql.mid(m.capturedEnd(2));
+        sql = sql.left(m.capturedStart(2)) + quoted(att->schema) + QLatin1Char('.') +
+              quoted(att->sourceTable) + sql.mid(m.capturedEnd(2));
 
     if (DbError e = run(QStringLiteral("SAVEPOINT mx_execute")))
         return noteFailure(e);

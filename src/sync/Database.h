@@ -128,14 +128,13 @@ public:
     DbError noteFailure(const DbError& error);
 
 private:
-
     QSqlDatabase m_db;
     QString m_connectionName;
     QString m_path;
     bool m_inBatch = false;
     bool m_batchLost = false;
     DbError m_batchLostError;
-    QHash<QString, Attachment> m_attachments;  // by lower-case local name
+    QHash<QString, Attachment> m_attachments; // by lower-case local name
     QList<RecordsetBase*> m_recordsets;
 };
 

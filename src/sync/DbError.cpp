@@ -22,8 +22,9 @@ QString dbErrorDescription(int number, const QString& object)
     case DbErr::NoCurrentRecord:
         return QStringLiteral("Nessun record corrente.");
     case DbErr::DuplicateKey:
-        return QStringLiteral("Le modifiche richieste alla tabella non sono state apportate perché creerebbero "
-                              "valori duplicati nell'indice, nella chiave primaria o nella relazione.");
+        return QStringLiteral(
+            "Le modifiche richieste alla tabella non sono state apportate perché creerebbero "
+            "valori duplicati nell'indice, nella chiave primaria o nella relazione.");
     case DbErr::FileNotFound:
         return QStringLiteral("Impossibile trovare il file '%1'.").arg(object);
     case DbErr::DiskFull:
@@ -66,7 +67,8 @@ QString dbErrorDescription(int number, const QString& object)
     case DbErr::ConversionError:
         return QStringLiteral("Errore di conversione del tipo di dati.");
     default:
-        return QStringLiteral("Errore riservato (%1); non esiste alcun messaggio per questo errore.").arg(number);
+        return QStringLiteral("Errore riservato (%1); non esiste alcun messaggio per questo errore.")
+            .arg(number);
     }
 }
 

@@ -8,11 +8,11 @@ namespace mirsalex {
 // program has always shown to its users for engine failures (the 3000 range),
 // next to a few run-time numbers raised while reading values.
 namespace DbErr {
-constexpr int Overflow = 6;               // a value does not fit its destination
-constexpr int TypeMismatch = 13;          // a value is not of the kind expected
-constexpr int InvalidUseOfNull = 94;      // a required value is Null
-constexpr int Reserved = 3000;            // engine failure without a message of its own
-constexpr int UpdateWithoutEdit = 3020;   // Update without AddNew or Edit
+constexpr int Overflow = 6;             // a value does not fit its destination
+constexpr int TypeMismatch = 13;        // a value is not of the kind expected
+constexpr int InvalidUseOfNull = 94;    // a required value is Null
+constexpr int Reserved = 3000;          // engine failure without a message of its own
+constexpr int UpdateWithoutEdit = 3020; // Update without AddNew or Edit
 constexpr int NoCurrentRecord = 3021;
 constexpr int DuplicateKey = 3022;
 constexpr int FileNotFound = 3024;
@@ -21,14 +21,14 @@ constexpr int ReadOnly = 3027;
 constexpr int ResourcesExhausted = 3035;
 constexpr int DiskOrNetworkError = 3043;
 constexpr int InvalidPath = 3044;
-constexpr int CannotOpenDatabase = 3049;  // damaged or truncated file
-constexpr int CannotOpenFile = 3051;      // permissions, lock, or not a readable file
+constexpr int CannotOpenDatabase = 3049; // damaged or truncated file
+constexpr int CannotOpenFile = 3051;     // permissions, lock, or not a readable file
 constexpr int IndexNotFound = 3015;
 constexpr int SelectNotExecutable = 3065;
 constexpr int TableNotFound = 3078;
 constexpr int RecordLocked = 3218;
 constexpr int InvalidOperation = 3219;
-constexpr int ItemNotFound = 3265;        // no field of that name
+constexpr int ItemNotFound = 3265; // no field of that name
 constexpr int NullInRequiredField = 3314;
 constexpr int ValidationRule = 3317;
 constexpr int ObjectExists = 3012;

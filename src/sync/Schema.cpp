@@ -1,5 +1,9 @@
 #include "sync/Schema.h"
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,11 +13,6 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QUrl>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace mirsalex::schema {
@@ -128,7 +127,8 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
     bool built = true;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(QUrl::fromLocalFile(temp).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rwc"));
+        db.setDatabaseName(QUrl::fromLocalFile(temp).toString(QUrl::FullyEncoded) +
+                           QStringLiteral("?mode=rwc"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
         if (!db.open()) {
             why = db.lastError().text();
@@ -154,7 +154,8 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
         return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, why));
     }
     // link() refuses an existing name, so nothing is ever overwritten.
-    if (::link(QFile::encodeName(temp).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
+    if (::link(QFile::encodeName(temp).constData(),
+               QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
         const int err = errno;
         if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == EMLINK) {
             // File systems without hard links (FAT): a rename that refuses an
@@ -167,7 +168,8 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
         QFile::remove(temp);
         if (err == EEXIST || target.exists())
             return fail(QStringLiteral("il file '%1' esiste già").arg(path));
-        return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
+        return fail(
+            QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
     }
     QFile::remove(temp);
     syncFile(target.absolutePath());

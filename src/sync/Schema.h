@@ -5,10 +5,11 @@
 namespace mirsalex::schema {
 
 // The operator's databases.
-enum class Kind {
-    Clients,   // DatiDV.mdb: Clienti
-    Visits,    // VisiteDV.mdb: TabAzioni, Azioni, VisiteN, Appuntamenti
-    Indices,   // IndiciDV.mdb
+enum class Kind
+{
+    Clients, // DatiDV.mdb: Clienti
+    Visits,  // VisiteDV.mdb: TabAzioni, Azioni, VisiteN, Appuntamenti
+    Indices, // IndiciDV.mdb
 };
 
 // The file name of a database kind ("DatiDV.mdb", "VisiteDV.mdb", "IndiciDV.mdb").

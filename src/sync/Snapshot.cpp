@@ -44,7 +44,7 @@ DbError Snapshot::open(const QString& select)
     }
     const QSqlRecord record = m_query->record();
     for (int i = record.count() - 1; i >= 0; --i)
-        m_byName.insert(record.fieldName(i).toLower(), i);  // the first of equal names wins
+        m_byName.insert(record.fieldName(i).toLower(), i); // the first of equal names wins
     m_open = true;
     if (DbError e = fetch()) {
         close();

@@ -40,7 +40,7 @@ private:
     bool m_open = false;
     bool m_eof = true;
     int m_count = 0;
-    QHash<QString, int> m_byName;  // lower-case name -> column
+    QHash<QString, int> m_byName; // lower-case name -> column
 };
 
 } // namespace mirsalex

@@ -71,10 +71,10 @@ DbError TableRecordset::open(const QString& table)
     m_qualified = Database::quoted(m_location.schema) + QLatin1Char('.') + Database::quoted(m_location.table);
 
     QSqlQuery q(m_db->connection());
-    if (!q.exec(QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) + QStringLiteral(".table_info(") +
-                Database::quoted(m_location.table) + QLatin1Char(')')))
+    if (!q.exec(QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) +
+                QStringLiteral(".table_info(") + Database::quoted(m_location.table) + QLatin1Char(')')))
         return m_db->noteFailure(Database::fromSql(q.lastError(), table));
-    QVector<QPair<int, int>> keyParts;  // (position in key, column)
+    QVector<QPair<int, int>> keyParts; // (position in key, column)
     while (q.next()) {
         Column c;
         c.name = q.value(1).toString();
@@ -144,8 +144,8 @@ DbError TableRecordset::setIndex(const QString& name)
     if (found.isEmpty())
         return DbError::make(DbErr::IndexNotFound, name);
     QSqlQuery info(m_db->connection());
-    if (!info.exec(QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_info(") + Database::quoted(found) +
-                   QLatin1Char(')')))
+    if (!info.exec(QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_info(") +
+                   Database::quoted(found) + QLatin1Char(')')))
         return m_db->noteFailure(Database::fromSql(info.lastError(), name));
     QVector<QPair<int, int>> parts;
     while (info.next()) {
@@ -262,9 +262,10 @@ QVariant TableRecordset::value(int index) const
     if (!m_fetched[index]) {
         // Read on demand (a field left out of the fetch hint).
         DbError error;
-        QSqlQuery* q = cachedQuery(QStringLiteral("SELECT ") + Database::quoted(m_columns[index].name) +
-                                       QStringLiteral(" FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"),
-                                   error);
+        QSqlQuery* q =
+            cachedQuery(QStringLiteral("SELECT ") + Database::quoted(m_columns[index].name) +
+                            QStringLiteral(" FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"),
+                        error);
         if (!q)
             return QVariant();
         q->bindValue(0, m_rowid);

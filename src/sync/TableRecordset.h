@@ -56,13 +56,24 @@ public:
     DbError setFetchFields(const QStringList& fields);
 
 private:
-    enum class Mode { None, AddNew, Edit };
-    enum class Kind { Text, Integer, Real, Any };
+    enum class Mode
+    {
+        None,
+        AddNew,
+        Edit
+    };
+    enum class Kind
+    {
+        Text,
+        Integer,
+        Real,
+        Any
+    };
     struct Column
     {
         QString name;
         Kind kind = Kind::Any;
-        bool required = false;     // NOT NULL
+        bool required = false; // NOT NULL
         bool hasDefault = false;
     };
 
@@ -73,20 +84,20 @@ private:
 
     bool m_open = false;
     Database::TableLocation m_location;
-    QString m_qualified;                    // "schema"."table"
+    QString m_qualified; // "schema"."table"
     QVector<Column> m_columns;
-    QHash<QString, int> m_byName;           // lower-case name -> column
-    QVector<int> m_primary;                 // columns of the primary key, in order
-    QVector<int> m_index;                   // columns of the current index
-    QString m_seekSql[3];                   // seek statements by number of keys
-    mutable QHash<QString, QSqlQuery*> m_queries;  // prepared statements by text
+    QHash<QString, int> m_byName;                 // lower-case name -> column
+    QVector<int> m_primary;                       // columns of the primary key, in order
+    QVector<int> m_index;                         // columns of the current index
+    QString m_seekSql[3];                         // seek statements by number of keys
+    mutable QHash<QString, QSqlQuery*> m_queries; // prepared statements by text
     bool m_hasRow = false;
     bool m_noMatch = true;
     qint64 m_rowid = 0;
     mutable QVector<QVariant> m_row;
-    mutable QVector<bool> m_fetched;        // which fields of m_row are read
-    QVector<int> m_fetch;                   // fields read by seek (empty: all)
-    QHash<QByteArray, QString> m_writeSql;  // statements by assigned fields
+    mutable QVector<bool> m_fetched;       // which fields of m_row are read
+    QVector<int> m_fetch;                  // fields read by seek (empty: all)
+    QHash<QByteArray, QString> m_writeSql; // statements by assigned fields
     Mode m_mode = Mode::None;
     QVector<QVariant> m_pending;
     QVector<bool> m_assigned;

@@ -61,6 +61,7 @@ TEST(CaricaFinestra, StoredOperatorThatCannotNameAFolderIsNotUsed)
 
 struct DebugCase
 {
+    const char* name;
     const char* stored;
     int expected;
 };
@@ -79,9 +80,11 @@ TEST_P(DebugValueTest, ConfirmationModeIsReadBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(CaricaFinestra, DebugValueTest,
-                         ::testing::Values(DebugCase{nullptr, 0}, DebugCase{"", 0}, DebugCase{"1", 1},
-                                           DebugCase{"0", 0}, DebugCase{"abc", 0}, DebugCase{"2", 0},
-                                           DebugCase{" 1 ", 1}));
+                         ::testing::Values(DebugCase{"missing", nullptr, 0}, DebugCase{"blank", "", 0},
+                                           DebugCase{"one", "1", 1}, DebugCase{"zero", "0", 0},
+                                           DebugCase{"text", "abc", 0}, DebugCase{"two", "2", 0},
+                                           DebugCase{"oneWithBlanks", " 1 ", 1}),
+                         [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST(ElencoOperatori, ListsOperatorFoldersWithTheirClientsDateForTheSide)
 {

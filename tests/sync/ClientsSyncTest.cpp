@@ -1,16 +1,16 @@
+#include "sync/ClientsSync.h"
+
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
-#include "sync/ClientsSync.h"
 #include "sync/Steps.h"
 #include "sync/SyncTestSupport.h"
 #include "transfer/SafeFileCopy.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 #include <cerrno>
 #include <functional>
+#include <QDir>
+#include <QFileInfo>
 
 using namespace mirsalex;
 using namespace mirsalex::test;
@@ -88,7 +88,9 @@ protected:
 
 QVariantMap client(qint32 code, const QVariant& name, const QVariant& visits = QVariant())
 {
-    return {{QStringLiteral("CliCodice"), code}, {QStringLiteral("CliRagsoc"), name}, {QStringLiteral("CliVisite"), visits}};
+    return {{QStringLiteral("CliCodice"), code},
+            {QStringLiteral("CliRagsoc"), name},
+            {QStringLiteral("CliVisite"), visits}};
 }
 
 TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
@@ -97,12 +99,15 @@ TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
     {
         RawDb ex(m_exchange);
         QVariantMap row = {
-            {QStringLiteral("CliCodice"), 10},           {QStringLiteral("CliRagsoc"), QStringLiteral("BIANCHI ANNA")},
-            {QStringLiteral("CliRagsocEstesa"), QVariant()}, {QStringLiteral("CliIndirizzo"), QStringLiteral("   ")},
-            {QStringLiteral("CliLocalita"), QStringLiteral("")}, {QStringLiteral("CliCap"), QStringLiteral("00184")},
+            {QStringLiteral("CliCodice"), 10},
+            {QStringLiteral("CliRagsoc"), QStringLiteral("BIANCHI ANNA")},
+            {QStringLiteral("CliRagsocEstesa"), QVariant()},
+            {QStringLiteral("CliIndirizzo"), QStringLiteral("   ")},
+            {QStringLiteral("CliLocalita"), QStringLiteral("")},
+            {QStringLiteral("CliCap"), QStringLiteral("00184")},
             {QStringLiteral("CliProvincia"), QString(QChar(0)) + QStringLiteral("RM")},
             {QStringLiteral("CliTelefono"), QStringLiteral("06 1234567")},
-            {QStringLiteral("CliNatoIl"), QStringLiteral("non so")},  // not a number
+            {QStringLiteral("CliNatoIl"), QStringLiteral("non so")}, // not a number
             {QStringLiteral("CliAbbinamento"), QVariant()},
             {QStringLiteral("CliUltimaVisita"), 45123.25},
             {QStringLiteral("CliVisite"), QStringLiteral("SS")},
@@ -110,7 +115,7 @@ TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
         };
         ex.insertClient(row);
     }
-    setTimes(0, 2);  // local newer: no question of ours, the copy asks its own
+    setTimes(0, 2); // local newer: no question of ours, the copy asks its own
     prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
 
     EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
@@ -125,7 +130,8 @@ TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
         EXPECT_FALSE(c.value(name).isNull()) << "every field is written";
     }
     EXPECT_EQ(c.value(QStringLiteral("CliRagsoc")).toString(), QStringLiteral("BIANCHI ANNA"));
-    for (const char* f : {"CliRagsocEstesa", "CliIndirizzo", "CliLocalita", "CliProvincia", "CliNazione", "CliSesso"})
+    for (const char* f :
+         {"CliRagsocEstesa", "CliIndirizzo", "CliLocalita", "CliProvincia", "CliNazione", "CliSesso"})
         EXPECT_EQ(c.value(QLatin1String(f)).toString(), blank) << f;
     EXPECT_EQ(c.value(QStringLiteral("CliCap")).toString(), QStringLiteral("00184"));
     EXPECT_EQ(c.value(QStringLiteral("CliNatoIl")).toDouble(), 0.0);
@@ -145,19 +151,23 @@ TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
     {
         qint32 code;
         QVariant localName, localVisits, exchangeName, exchangeVisits;
-        QVariant expectedVisits;  // stored locally afterwards
+        QVariant expectedVisits; // stored locally afterwards
     };
     const QString n = QStringLiteral("ROSSI MARIO");
     const std::vector<Case> cases = {
-        {1, n, QStringLiteral("SSSSSSSSSSSSS"), n, QStringLiteral("SSSSSSSSSSSSSXX"), QStringLiteral("SSSSSSSSSSSSS")},
+        {1, n, QStringLiteral("SSSSSSSSSSSSS"), n, QStringLiteral("SSSSSSSSSSSSSXX"),
+         QStringLiteral("SSSSSSSSSSSSS")},
         {2, n, QStringLiteral("SS"), n, QStringLiteral("SS      "), QStringLiteral("SS")},
         {3, n, QVariant(), n, QStringLiteral(" "), QVariant()},
         {4, n, QStringLiteral(""), n, QVariant(), QStringLiteral("")},
         {5, n, QStringLiteral("S"), n, QStringLiteral("N"), QStringLiteral("N            ")},
         {6, n, QStringLiteral("A"), n, QStringLiteral("ABCDEFGHIJKLMNOP"), QStringLiteral("ABCDEFGHIJKLM")},
-        {7, n, QStringLiteral("A"), QStringLiteral("   ROSSI MARIO  "), QStringLiteral("B"), QStringLiteral("B            ")},
-        {8, n, QStringLiteral("A"), QStringLiteral("Rossi Mario"), QStringLiteral("C"), QStringLiteral("C            ")},
-        {9, n, QStringLiteral("A"), QVariant(), QStringLiteral("A"), QStringLiteral("A")},  // placeholder, replaced below
+        {7, n, QStringLiteral("A"), QStringLiteral("   ROSSI MARIO  "), QStringLiteral("B"),
+         QStringLiteral("B            ")},
+        {8, n, QStringLiteral("A"), QStringLiteral("Rossi Mario"), QStringLiteral("C"),
+         QStringLiteral("C            ")},
+        {9, n, QStringLiteral("A"), QVariant(), QStringLiteral("A"),
+         QStringLiteral("A")}, // placeholder, replaced below
     };
     {
         RawDb local(m_local);
@@ -169,10 +179,11 @@ TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
             ex.insertClient(client(c.code, c.exchangeName, c.exchangeVisits));
         }
     }
-    setTimes(1, 1);  // equal times: our question is asked
-    prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!\n8 : ROSSI MARIO                        -Rossi Mario\n"
-                                 "Continuo comunque?"),
-                  AnswerYes, MsgStyle::Question);
+    setTimes(1, 1); // equal times: our question is asked
+    prompt.expect(
+        QStringLiteral("NOMINATIVI DIFFERENTI!\n8 : ROSSI MARIO                        -Rossi Mario\n"
+                       "Continuo comunque?"),
+        AnswerYes, MsgStyle::Question);
     prompt.expect(kOlder, AnswerNo, MsgStyle::Question);
 
     EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
@@ -188,7 +199,8 @@ TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
         const QVariant stored = local.client(c.code).value(QStringLiteral("CliVisite"));
         EXPECT_EQ(stored.isNull(), c.expectedVisits.isNull());
         EXPECT_EQ(stored.toString(), c.expectedVisits.toString());
-        EXPECT_EQ(local.client(c.code).value(QStringLiteral("CliRagsoc")).toString(), n) << "only the visits change";
+        EXPECT_EQ(local.client(c.code).value(QStringLiteral("CliRagsoc")).toString(), n)
+            << "only the visits change";
     }
     // No to our copy question: nothing copied, nothing recorded.
     EXPECT_EQ(w.chkDati.value, 1);
@@ -234,14 +246,15 @@ TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
     prompt.onMessage = [&](const QString& text) {
         if (text.startsWith(expected) && ++shown == 2) {
             RawDb local(m_local);
-            local.exec(QStringLiteral("CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, "
-                                      "CliRagsocEstesa TEXT, CliIndirizzo TEXT, CliLocalita TEXT, CliCap TEXT, "
-                                      "CliProvincia TEXT, CliNazione TEXT, CliTelefono TEXT, CliTelefono1 TEXT, "
-                                      "CliTelefono2 TEXT, CliTelefono3 TEXT, CliPartitaIva TEXT, CliCodiceFiscale TEXT, "
-                                      "CliCategoria TEXT, CliAgevolazione TEXT, CliSesso TEXT, CliNatoA TEXT, "
-                                      "CliNatoIl REAL, CliDocumTipo TEXT, CliDocumento TEXT, CliDocRilascA TEXT, "
-                                      "CliDocRilascIl TEXT, CliContoCo TEXT, CliVisite TEXT, CliAbbinamento INTEGER, "
-                                      "CliUltimaVisita REAL, CliOraVisita TEXT)"));
+            local.exec(QStringLiteral(
+                "CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, "
+                "CliRagsocEstesa TEXT, CliIndirizzo TEXT, CliLocalita TEXT, CliCap TEXT, "
+                "CliProvincia TEXT, CliNazione TEXT, CliTelefono TEXT, CliTelefono1 TEXT, "
+                "CliTelefono2 TEXT, CliTelefono3 TEXT, CliPartitaIva TEXT, CliCodiceFiscale TEXT, "
+                "CliCategoria TEXT, CliAgevolazione TEXT, CliSesso TEXT, CliNatoA TEXT, "
+                "CliNatoIl REAL, CliDocumTipo TEXT, CliDocumento TEXT, CliDocRilascA TEXT, "
+                "CliDocRilascIl TEXT, CliContoCo TEXT, CliVisite TEXT, CliAbbinamento INTEGER, "
+                "CliUltimaVisita REAL, CliOraVisita TEXT)"));
         }
     };
     prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
@@ -259,7 +272,7 @@ TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingButStillOffersTheCopy)
     ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Indices, &error));
     ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
     setTimes(0, 3);
-    ctx.CodErrore = 77;  // left over by an earlier step
+    ctx.CodErrore = 77; // left over by an earlier step
     prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
     EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
@@ -281,13 +294,25 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
     };
     const std::vector<Case> cases = {
         {"local newer", 0, 2, false, {{QStringLiteral("Copio: "), AnswerYes}}, true, true},
-        {"equal times ask", 1, 1, false, {{kOlder, AnswerYes}, {QStringLiteral("Copio: "), AnswerYes}}, true, true},
+        {"equal times ask",
+         1,
+         1,
+         false,
+         {{kOlder, AnswerYes}, {QStringLiteral("Copio: "), AnswerYes}},
+         true,
+         true},
         {"exchange newer, No", 3, 1, false, {{kOlder, AnswerNo}}, false, false},
         // Counted as older without a question; the copy then makes its own
         // date test and declines.
         {"exchange time unreadable", 3, 1, true, {{QStringLiteral("NON passo: "), AnswerOk}}, false, true},
-        {"failed copy", 0, 2, false,
-         {{QStringLiteral("Copio: "), AnswerYes}, {kCopyError, AnswerOk}}, false, false, true},
+        {"failed copy",
+         0,
+         2,
+         false,
+         {{QStringLiteral("Copio: "), AnswerYes}, {kCopyError, AnswerOk}},
+         false,
+         false,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -406,8 +431,10 @@ TEST_F(ClientsSyncTest, BadFilesFailClosed)
         {"local zero bytes", true, DbErr::UnrecognisedFormat, [](const QString& p) { writeBytes(p, {}); }},
         {"local truncated", true, DbErr::CannotOpenDatabase,
          [](const QString& p) { writeBytes(p, fileBytes(p).left(fileBytes(p).size() - 1000)); }},
-        {"exchange Jet file", false, DbErr::UnrecognisedFormat, [&](const QString& p) { writeBytes(p, jet); }},
-        {"exchange zero bytes", false, DbErr::UnrecognisedFormat, [](const QString& p) { writeBytes(p, {}); }},
+        {"exchange Jet file", false, DbErr::UnrecognisedFormat,
+         [&](const QString& p) { writeBytes(p, jet); }},
+        {"exchange zero bytes", false, DbErr::UnrecognisedFormat,
+         [](const QString& p) { writeBytes(p, {}); }},
         {"exchange truncated", false, DbErr::CannotOpenDatabase,
          [](const QString& p) { writeBytes(p, fileBytes(p).left(fileBytes(p).size() - 1000)); }},
         {"exchange without the table", false, DbErr::TableNotFound,
@@ -426,8 +453,10 @@ TEST_F(ClientsSyncTest, BadFilesFailClosed)
             RawDb local(m_local);
             RawDb ex(m_exchange);
             for (int i = 1; i <= 200; ++i) {
-                local.insertClient(client(i, QStringLiteral("CLIENTE %1").arg(i), QString(100, QLatin1Char('L'))));
-                ex.insertClient(client(i + 1000, QStringLiteral("NUOVO %1").arg(i), QString(100, QLatin1Char('E'))));
+                local.insertClient(
+                    client(i, QStringLiteral("CLIENTE %1").arg(i), QString(100, QLatin1Char('L'))));
+                ex.insertClient(
+                    client(i + 1000, QStringLiteral("NUOVO %1").arg(i), QString(100, QLatin1Char('E'))));
             }
         }
         c.spoil(c.localSide ? m_local : m_exchange);
@@ -504,13 +533,16 @@ TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndTheWalkGoesOnOrStop
     {
         // The exchange table lacks a field of the client record.
         RawDb ex(m_exchange);
-        ex.exec(QStringLiteral("CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, CliVisite TEXT)"));
+        ex.exec(QStringLiteral(
+            "CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, CliVisite TEXT)"));
         for (int code : {123, 124, 125})
             ex.insertClient(client(code, QStringLiteral("C%1").arg(code)));
     }
     setTimes(0, 3);
-    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"), AnswerOk, MsgStyle::ExclamationOkCancel);
-    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  124"), AnswerCancel, MsgStyle::ExclamationOkCancel);
+    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"), AnswerOk,
+                  MsgStyle::ExclamationOkCancel);
+    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  124"), AnswerCancel,
+                  MsgStyle::ExclamationOkCancel);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
     EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
     EXPECT_EQ(prompt.messages[0].text, QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"));

@@ -1,5 +1,6 @@
-#include "support/ScriptedPrompt.h"
 #include "sync/Database.h"
+
+#include "support/ScriptedPrompt.h"
 #include "sync/Schema.h"
 #include "sync/Snapshot.h"
 #include "sync/SyncTestSupport.h"
@@ -54,14 +55,16 @@ TEST_F(DatabaseTest, BadFilesFailToOpenAndStayUntouched)
     {
         RawDb raw(good);
         for (int i = 1; i <= 300; ++i)
-            raw.insertClient({{QStringLiteral("CliCodice"), i}, {QStringLiteral("CliRagsoc"), QString(200, QLatin1Char('x'))}});
+            raw.insertClient({{QStringLiteral("CliCodice"), i},
+                              {QStringLiteral("CliRagsoc"), QString(200, QLatin1Char('x'))}});
     }
     const QByteArray goodBytes = fileBytes(good);
     ASSERT_GT(goodBytes.size(), 8192);
 
     const std::vector<BadFile> cases = {
         {"missing", DbErr::FileNotFound, [](const QString&, const QString&) {}},
-        {"zero bytes", DbErr::UnrecognisedFormat, [](const QString&, const QString& bad) { writeBytes(bad, {}); }},
+        {"zero bytes", DbErr::UnrecognisedFormat,
+         [](const QString&, const QString& bad) { writeBytes(bad, {}); }},
         {"jet file", DbErr::UnrecognisedFormat,
          [](const QString&, const QString& bad) {
              QByteArray jet("\x00\x01\x00\x00Standard Jet DB\x00", 20);
@@ -69,13 +72,19 @@ TEST_F(DatabaseTest, BadFilesFailToOpenAndStayUntouched)
              writeBytes(bad, jet);
          }},
         {"text file", DbErr::UnrecognisedFormat,
-         [](const QString&, const QString& bad) { writeBytes(bad, QByteArray("CliCodice;CliRagsoc\n1;ROSSI\n").repeated(20)); }},
+         [](const QString&, const QString& bad) {
+             writeBytes(bad, QByteArray("CliCodice;CliRagsoc\n1;ROSSI\n").repeated(20));
+         }},
         {"header only", DbErr::UnrecognisedFormat,
          [&](const QString&, const QString& bad) { writeBytes(bad, goodBytes.left(60)); }},
         {"truncated at a page", DbErr::CannotOpenDatabase,
-         [&](const QString&, const QString& bad) { writeBytes(bad, goodBytes.left(goodBytes.size() / 2 / 4096 * 4096)); }},
+         [&](const QString&, const QString& bad) {
+             writeBytes(bad, goodBytes.left(goodBytes.size() / 2 / 4096 * 4096));
+         }},
         {"truncated mid page", DbErr::CannotOpenDatabase,
-         [&](const QString&, const QString& bad) { writeBytes(bad, goodBytes.left(goodBytes.size() - 100)); }},
+         [&](const QString&, const QString& bad) {
+             writeBytes(bad, goodBytes.left(goodBytes.size() - 100));
+         }},
         {"garbage after header", DbErr::UnrecognisedFormat,
          [&](const QString&, const QString& bad) {
              QByteArray b = goodBytes;
@@ -136,7 +145,7 @@ TEST_F(DatabaseTest, SeekAddEditOnThePrimaryIndex)
     Database db;
     ASSERT_FALSE(db.open(p));
     TableRecordset rs(db);
-    ASSERT_FALSE(rs.open(QStringLiteral("appuntamenti")));  // names without regard to case
+    ASSERT_FALSE(rs.open(QStringLiteral("appuntamenti"))); // names without regard to case
     ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
 
     // Add two rows that differ only in the third key field.
@@ -175,7 +184,8 @@ TEST_F(DatabaseTest, SeekAddEditOnThePrimaryIndex)
     EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Appuntamenti")).toInt(), 2);
     EXPECT_EQ(raw.value(QStringLiteral("SELECT ApStato FROM Appuntamenti WHERE ApAzione = 'VIS'")).toString(),
               QStringLiteral("C"));
-    EXPECT_TRUE(raw.value(QStringLiteral("SELECT ApStato FROM Appuntamenti WHERE ApAzione = 'TEL'")).isNull());
+    EXPECT_TRUE(
+        raw.value(QStringLiteral("SELECT ApStato FROM Appuntamenti WHERE ApAzione = 'TEL'")).isNull());
 }
 
 TEST_F(DatabaseTest, WriteFailuresCarryTheirNumbersAndStoreNothing)
@@ -183,7 +193,8 @@ TEST_F(DatabaseTest, WriteFailuresCarryTheirNumbersAndStoreNothing)
     const QString p = clients(QStringLiteral("c.mdb"));
     {
         RawDb raw(p);
-        raw.insertClient({{QStringLiteral("CliCodice"), 1}, {QStringLiteral("CliRagsoc"), QStringLiteral("ROSSI")}});
+        raw.insertClient(
+            {{QStringLiteral("CliCodice"), 1}, {QStringLiteral("CliRagsoc"), QStringLiteral("ROSSI")}});
     }
     Database db;
     ASSERT_FALSE(db.open(p));
@@ -227,7 +238,8 @@ TEST_F(DatabaseTest, WriteFailuresCarryTheirNumbersAndStoreNothing)
     db.close();
     RawDb raw(p);
     EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 2);
-    EXPECT_DOUBLE_EQ(raw.value(QStringLiteral("SELECT CliNatoIl FROM Clienti WHERE CliCodice = 5")).toDouble(), 12345.5);
+    EXPECT_DOUBLE_EQ(
+        raw.value(QStringLiteral("SELECT CliNatoIl FROM Clienti WHERE CliCodice = 5")).toDouble(), 12345.5);
     EXPECT_EQ(raw.value(QStringLiteral("SELECT CliRagsoc FROM Clienti WHERE CliCodice = 1")).toString(),
               QStringLiteral("ROSSI"));
 }
@@ -248,13 +260,15 @@ TEST_F(DatabaseTest, AttachmentReadsAndWritesTheOtherFileAndLeavesNothingBehind)
     ASSERT_FALSE(db.open(local));
     ASSERT_FALSE(db.attachTable(QStringLiteral("TabAzioniEX"), other, QStringLiteral("TabAzioni")));
     int rows = -1;
-    ASSERT_FALSE(db.execute(QStringLiteral("INSERT INTO TabAzioni SELECT TabAzioniEX.* FROM TabAzioniEX "
-                                           "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioni.TbaCodice FROM TabAzioni)"),
-                            &rows));
+    ASSERT_FALSE(db.execute(
+        QStringLiteral("INSERT INTO TabAzioni SELECT TabAzioniEX.* FROM TabAzioniEX "
+                       "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioni.TbaCodice FROM TabAzioni)"),
+        &rows));
     EXPECT_EQ(rows, 1);
-    ASSERT_FALSE(db.execute(QStringLiteral("INSERT INTO TabAzioniEX SELECT TabAzioni.* FROM TabAzioni "
-                                           "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioniEX.TbaCodice FROM TabAzioniEX)"),
-                            &rows));
+    ASSERT_FALSE(db.execute(
+        QStringLiteral("INSERT INTO TabAzioniEX SELECT TabAzioni.* FROM TabAzioni "
+                       "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioniEX.TbaCodice FROM TabAzioniEX)"),
+        &rows));
     EXPECT_EQ(rows, 1);
     // A table recordset on the local name works on the other file's table.
     TableRecordset rs(db);
@@ -272,16 +286,20 @@ TEST_F(DatabaseTest, AttachmentReadsAndWritesTheOtherFileAndLeavesNothingBehind)
 
     RawDb l(local);
     RawDb o(other);
-    EXPECT_EQ(l.value(QStringLiteral("SELECT group_concat(TbaCodice) FROM (SELECT TbaCodice FROM TabAzioni ORDER BY 1)"))
+    EXPECT_EQ(l.value(QStringLiteral(
+                          "SELECT group_concat(TbaCodice) FROM (SELECT TbaCodice FROM TabAzioni ORDER BY 1)"))
                   .toString(),
               QStringLiteral("LET,TEL,VIS"));
-    EXPECT_EQ(o.value(QStringLiteral("SELECT group_concat(TbaCodice) FROM (SELECT TbaCodice FROM TabAzioni ORDER BY 1)"))
+    EXPECT_EQ(o.value(QStringLiteral(
+                          "SELECT group_concat(TbaCodice) FROM (SELECT TbaCodice FROM TabAzioni ORDER BY 1)"))
                   .toString(),
               QStringLiteral("LET,TEL,VIS"));
-    EXPECT_EQ(l.value(QStringLiteral("SELECT TbaDescrizione FROM TabAzioni WHERE TbaCodice = 'VIS'")).toString(),
-              QStringLiteral("VISITA"));
+    EXPECT_EQ(
+        l.value(QStringLiteral("SELECT TbaDescrizione FROM TabAzioni WHERE TbaCodice = 'VIS'")).toString(),
+        QStringLiteral("VISITA"));
     // The local file holds nothing of the attachment.
-    EXPECT_EQ(l.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name GLOB '*EX*'")).toInt(), 0);
+    EXPECT_EQ(l.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name GLOB '*EX*'")).toInt(),
+              0);
     EXPECT_FALSE(QFileInfo::exists(local + QStringLiteral("-journal")));
     Q_UNUSED(localBefore);
 }
@@ -299,7 +317,8 @@ TEST_F(DatabaseTest, AttachingNeverWritesTheLocalFileAndAFailureLeavesNoAttachme
         ASSERT_FALSE(db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti")));
         EXPECT_TRUE(db.hasTable(QStringLiteral("ClientiEX")));
         // A failed attachment under the same name removes the old one too.
-        EXPECT_EQ(db.attachTable(QStringLiteral("ClientiEX"), path(QStringLiteral("none.mdb")), QStringLiteral("Clienti"))
+        EXPECT_EQ(db.attachTable(QStringLiteral("ClientiEX"), path(QStringLiteral("none.mdb")),
+                                 QStringLiteral("Clienti"))
                       .number,
                   DbErr::FileNotFound);
         EXPECT_FALSE(db.hasTable(QStringLiteral("ClientiEX")));
@@ -318,7 +337,8 @@ TEST_F(DatabaseTest, ExecuteCompletesWholeOrChangesNothing)
     const QString other = visits(QStringLiteral("o.mdb"));
     {
         RawDb raw(p);
-        raw.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', 'S'), (2, 'TEL', ' '), (3, 'VIS', 'S')"));
+        raw.exec(
+            QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', 'S'), (2, 'TEL', ' '), (3, 'VIS', 'S')"));
         RawDb o(other);
         o.exec(QStringLiteral("INSERT INTO Azioni VALUES (5, 'TEL', ' '), (2, 'TEL', ' '), (6, 'TEL', ' ')"));
     }
@@ -363,7 +383,7 @@ TEST_F(DatabaseTest, BatchesCommitWhatWasStoredAndConnectionsAreSeparate)
     {
         Database db;
         ASSERT_FALSE(db.open(p));
-        Database second;  // two databases open at once
+        Database second; // two databases open at once
         ASSERT_FALSE(second.open(p));
         TableRecordset rs(db);
         ASSERT_FALSE(rs.open(QStringLiteral("Clienti")));
@@ -392,7 +412,8 @@ TEST_F(DatabaseTest, BatchesCommitWhatWasStoredAndConnectionsAreSeparate)
         EXPECT_EQ(rs.seek({1}).number, DbErr::ObjectClosed);
     }
     RawDb raw(p);
-    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(CliCodice) FROM (SELECT CliCodice FROM Clienti ORDER BY 1)"))
+    EXPECT_EQ(raw.value(QStringLiteral(
+                            "SELECT group_concat(CliCodice) FROM (SELECT CliCodice FROM Clienti ORDER BY 1)"))
                   .toString(),
               QStringLiteral("1,2,3,10"));
     EXPECT_FALSE(QFileInfo::exists(p + QStringLiteral("-journal")));
@@ -413,7 +434,8 @@ TEST_F(DatabaseTest, SnapshotWalksRowsForwardAndCountsThem)
     {
         RawDb raw(p);
         for (int i = 1; i <= 3; ++i)
-            raw.insertClient({{QStringLiteral("CliCodice"), i}, {QStringLiteral("CliRagsoc"), QStringLiteral("N%1").arg(i)}});
+            raw.insertClient({{QStringLiteral("CliCodice"), i},
+                              {QStringLiteral("CliRagsoc"), QStringLiteral("N%1").arg(i)}});
     }
     ASSERT_FALSE(db.open(p));
     Snapshot snap(db);

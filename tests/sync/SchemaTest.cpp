@@ -1,6 +1,7 @@
+#include "sync/Schema.h"
+
 #include "fixture/ClientData.h"
 #include "sync/Database.h"
-#include "sync/Schema.h"
 #include "sync/SyncTestSupport.h"
 #include "sync/TableRecordset.h"
 
@@ -22,8 +23,10 @@ TEST(SchemaTest, CreatesEachDatabaseWithItsTablesAndRequiredKeys)
     };
     const std::vector<Case> cases = {
         {schema::Kind::Clients, "DatiDV.mdb", {QStringLiteral("Clienti")}},
-        {schema::Kind::Visits, "VisiteDV.mdb",
-         {QStringLiteral("TabAzioni"), QStringLiteral("Azioni"), QStringLiteral("VisiteN"), QStringLiteral("Appuntamenti")}},
+        {schema::Kind::Visits,
+         "VisiteDV.mdb",
+         {QStringLiteral("TabAzioni"), QStringLiteral("Azioni"), QStringLiteral("VisiteN"),
+          QStringLiteral("Appuntamenti")}},
         {schema::Kind::Indices, "IndiciDV.mdb", {QStringLiteral("Indici")}},
     };
     for (const Case& c : cases) {
@@ -48,7 +51,7 @@ TEST(SchemaTest, CreatesEachDatabaseWithItsTablesAndRequiredKeys)
         }
     }
     Database closed;
-    TableRecordset clients(closed);  // a database that is not open: refused
+    TableRecordset clients(closed); // a database that is not open: refused
     EXPECT_EQ(clients.open(QStringLiteral("Clienti")).number, DbErr::ObjectClosed);
 }
 
@@ -71,7 +74,8 @@ TEST(SchemaTest, RefusesAMissingFolder)
 {
     QTemporaryDir dir;
     QString error;
-    EXPECT_FALSE(schema::createDatabase(dir.filePath(QStringLiteral("no/DatiDV.mdb")), schema::Kind::Clients, &error));
+    EXPECT_FALSE(
+        schema::createDatabase(dir.filePath(QStringLiteral("no/DatiDV.mdb")), schema::Kind::Clients, &error));
     EXPECT_FALSE(error.isEmpty());
 }
 
@@ -91,17 +95,21 @@ TEST(FixtureTest, GeneratedClientsAreDeterministicAndComplete)
     const QString digest = QStringLiteral("SELECT group_concat(CliRagsoc || CliCodiceFiscale || CliCap || "
                                           "coalesce(CliVisite, '~'), '|') FROM Clienti");
     EXPECT_EQ(ra.value(digest), rb.value(digest));
-    EXPECT_EQ(ra.value(QStringLiteral("SELECT min(CliCodice) || '-' || max(CliCodice) || '-' || count(*) FROM Clienti"))
+    EXPECT_EQ(ra.value(QStringLiteral(
+                           "SELECT min(CliCodice) || '-' || max(CliCodice) || '-' || count(*) FROM Clienti"))
                   .toString(),
               QStringLiteral("100-599-500"));
-    EXPECT_EQ(ra.value(QStringLiteral("SELECT count(*) FROM Clienti WHERE length(CliCap) <> 5 OR length(CliProvincia) <> 2 "
-                                      "OR length(CliCodiceFiscale) <> 16 OR CliRagsoc IS NULL"))
-                  .toInt(),
-              0);
+    EXPECT_EQ(
+        ra.value(QStringLiteral(
+                     "SELECT count(*) FROM Clienti WHERE length(CliCap) <> 5 OR length(CliProvincia) <> 2 "
+                     "OR length(CliCodiceFiscale) <> 16 OR CliRagsoc IS NULL"))
+            .toInt(),
+        0);
     // Another seed gives other people; the same codes cannot be added twice.
     EXPECT_NE(fixture::generateClient(100, 7)[1], fixture::generateClient(100, 8)[1]);
     EXPECT_FALSE(fixture::insertClients(a, 599, 2, 7, &error));
-    EXPECT_EQ(ra.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 500) << "a failed fill adds nothing";
+    EXPECT_EQ(ra.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 500)
+        << "a failed fill adds nothing";
 }
 
 } // namespace

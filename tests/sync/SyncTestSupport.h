@@ -3,6 +3,8 @@
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
 
+#include <atomic>
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -10,10 +12,6 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QVariantMap>
-
-#include <gtest/gtest.h>
-
-#include <atomic>
 
 namespace mirsalex::test {
 
@@ -72,7 +70,8 @@ public:
             marks += QLatin1Char('?');
             values << it.value();
         }
-        exec(QStringLiteral("INSERT INTO Clienti (") + names + QStringLiteral(") VALUES (") + marks + QLatin1Char(')'),
+        exec(QStringLiteral("INSERT INTO Clienti (") + names + QStringLiteral(") VALUES (") + marks +
+                 QLatin1Char(')'),
              values);
     }
     QVariantMap client(qint32 code)
