@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n
   libgtest-dev googletest
-  sqlite3 rsync
+  sqlite3 libsqlite3-dev rsync
   xvfb xauth imagemagick
 )
 
