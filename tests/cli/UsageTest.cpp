@@ -1,0 +1,88 @@
+#include "CliSupport.h"
+
+#include <QTemporaryDir>
+
+namespace mirsalex::test {
+namespace {
+
+struct UsageCase
+{
+    const char* name;
+    QStringList args;
+    int exitCode;
+    QStringList mustMention; // in stdout + stderr
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UsageTest : public ::testing::TestWithParam<UsageCase>
+{
+};
+
+TEST_P(UsageTest, ExitCodeAndText)
+{
+    ASSERT_FALSE(binDir().isEmpty()) << "MIRSALEX_BIN_DIR is not set and no mirsalex in the build tree";
+    QTemporaryDir home;
+    const UsageCase& c = GetParam();
+    const ProcessResult r = runProgram(mirsalexPath(), c.args, home.path(), home.path());
+    ASSERT_TRUE(r.started) << qPrintable(mirsalexPath());
+    ASSERT_TRUE(r.finished) << testing::PrintToString(r);
+    EXPECT_EQ(r.exitCode, c.exitCode) << testing::PrintToString(r);
+    for (const QString& text : c.mustMention)
+        EXPECT_TRUE(r.all().contains(text)) << "missing '" << qPrintable(text) << "'\n"
+                                            << testing::PrintToString(r);
+    // Bad usage never opens a window nor runs a mode: nothing on stdout but help.
+    if (c.exitCode == 2) {
+        EXPECT_FALSE(r.out.contains(QStringLiteral("FINE AGGIORNAMENTO")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, UsageTest,
+    ::testing::Values(
+        UsageCase{"help",
+                  {QStringLiteral("--help")},
+                  0,
+                  {QStringLiteral("--show-config"), QStringLiteral("--batch"),
+                   QStringLiteral("--set-password"), QStringLiteral("--ini"), QStringLiteral("--side"),
+                   QStringLiteral("--answers"), QStringLiteral("Exit status")}},
+        UsageCase{"version", {QStringLiteral("--version")}, 0, {QStringLiteral("mirsalex")}},
+        UsageCase{"unknownOption", {QStringLiteral("--frobnicate")}, 2, {QStringLiteral("frobnicate")}},
+        UsageCase{"sideSideways",
+                  {QStringLiteral("--show-config"), QStringLiteral("--side"), QStringLiteral("sideways")},
+                  2,
+                  {QStringLiteral("--side")}},
+        UsageCase{"twoModes", {QStringLiteral("--batch"), QStringLiteral("--show-config")}, 2, {}},
+        UsageCase{
+            "threeModes",
+            {QStringLiteral("--batch"), QStringLiteral("--set-password"), QStringLiteral("--show-config")},
+            2,
+            {}},
+        UsageCase{"strayArgument",
+                  {QStringLiteral("--batch"), QStringLiteral("extra")},
+                  2,
+                  {QStringLiteral("extra")}},
+        UsageCase{"optionWithoutValue", {QStringLiteral("--show-config"), QStringLiteral("--ini")}, 2, {}},
+        UsageCase{"badAnswer",
+                  {QStringLiteral("--batch"), QStringLiteral("--ini"), QStringLiteral("/nonexistent/x.ini"),
+                   QStringLiteral("--answers"), QStringLiteral("yes,maybe")},
+                  2,
+                  {QStringLiteral("maybe")}}),
+    [](const ::testing::TestParamInfo<UsageCase>& p) { return std::string(p.param.name); });
+
+TEST(CliVersion, PrintsTheVersionOnOneLine)
+{
+    QTemporaryDir home;
+    const ProcessResult r = runProgram(mirsalexPath(), {QStringLiteral("--version")}, home.path());
+    ASSERT_EQ(r.exitCode, 0) << testing::PrintToString(r);
+    const QString line = r.out.trimmed();
+    EXPECT_FALSE(line.contains(QLatin1Char('\n'))) << qPrintable(r.out);
+    EXPECT_TRUE(line.startsWith(QStringLiteral("mirsalex "))) << qPrintable(r.out);
+    EXPECT_GT(line.size(), int(sizeof("mirsalex ") - 1)) << "no version number";
+}
+
+} // namespace
+} // namespace mirsalex::test
