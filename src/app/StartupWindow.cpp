@@ -1,9 +1,12 @@
 #include "app/StartupWindow.h"
 
 #include "app/AboutWindow.h"
+#include "app/FolderChooser.h"
 #include "app/PasswordDialog.h"
 #include "app/WindowHelpers.h"
+#include "common/FileErrors.h"
 #include "common/Helpers.h"
+#include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 #include "sync/Steps.h"
@@ -14,6 +17,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -25,7 +30,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace mirsalex {
@@ -76,19 +83,23 @@ void showPath(QLabel* label, const QString& text)
 
 } // namespace
 
-ClickableLabel::ClickableLabel(QWidget* parent) : QLabel(parent)
+ClickableLabel::ClickableLabel(QWidget* parent) : PathLabel(parent)
 {
     setCursor(Qt::PointingHandCursor);
+    setHoverFrame(true);
 }
 
 void ClickableLabel::mousePressEvent(QMouseEvent* event)
 {
-    QLabel::mousePressEvent(event);
-    Q_EMIT clicked();
+    PathLabel::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT clicked();
 }
 
 StartupWindow::StartupWindow(Context& ctx, WindowState& state, QWidget* parent)
-    : QWidget(parent), m_ctx(ctx), m_state(state), m_runModal([](QDialog& d) { return d.exec(); })
+    : QWidget(parent), m_ctx(ctx), m_state(state), m_runModal([](QDialog& d) { return d.exec(); }),
+      m_chooseFile(
+          [this](QWidget* owner, const FileRequest& request) { return showFileDialog(owner, request); })
 {
     setObjectName(QStringLiteral("Startup"));
     setWindowTitle(kCaption);
@@ -105,7 +116,18 @@ StartupWindow::~StartupWindow()
 void StartupWindow::buildUi()
 {
     const QFont mono = fixedFont();
-    const int monoChar = QFontMetrics(mono).horizontalAdvance(QLatin1Char('M'));
+    const QFontMetrics monoMetrics(mono);
+    const int monoChar = monoMetrics.horizontalAdvance(QLatin1Char('M'));
+    const QIcon databaseIcon = style()->standardIcon(QStyle::SP_FileIcon);
+    const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    // The check boxes of both groups sit in a first column of one width, so
+    // the paths of the two groups start at the same place: room for the
+    // longest caption ("SCHEDE CLIENTI" or "DATI" with a date).
+    const int checkIndent = style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                            style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+    const int tickColumn = checkIndent + monoChar * 25 + 8;
+    // Room for the longest result ("Aggiornate: ->" and two counters).
+    const int resultWidth = monoMetrics.horizontalAdvance(QStringLiteral("Aggiornate: ->00000000000 <-")) + 8;
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -114,8 +136,8 @@ void StartupWindow::buildUi()
     outer->addWidget(m_pctbase);
 
     auto* main = new QVBoxLayout(m_pctbase);
-    main->setContentsMargins(16, 12, 16, 12);
-    main->setSpacing(10);
+    main->setContentsMargins(20, 14, 20, 14);
+    main->setSpacing(12);
 
     m_label1 = new QLabel(QStringLiteral("AGGIORNAMENTO DATI PER L'OPERATORE"), m_pctbase);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -131,12 +153,12 @@ void StartupWindow::buildUi()
     m_selection->setObjectName(QStringLiteral("selezione"));
     auto* sel = new QVBoxLayout(m_selection);
     sel->setContentsMargins(0, 0, 0, 0);
-    sel->setSpacing(10);
+    sel->setSpacing(12);
     main->addWidget(m_selection);
 
     // Operator, side and confirmation mode.
     auto* top = new QHBoxLayout;
-    top->setSpacing(12);
+    top->setSpacing(10);
     auto* label2_0 = new QLabel(QStringLiteral("Operatore"), m_selection);
     label2_0->setObjectName(QStringLiteral("Label2_0"));
     m_codOper = new QLineEdit(m_selection);
@@ -158,6 +180,7 @@ void StartupWindow::buildUi()
     computer->setObjectName(QStringLiteral("Frame1"));
     auto* computerLayout = new QHBoxLayout(computer);
     computerLayout->setContentsMargins(10, 4, 10, 4);
+    computerLayout->setSpacing(14);
     m_optGroup = new QButtonGroup(this);
     const QStringList sides{QStringLiteral("DeskTop"), QStringLiteral("Portatile")};
     for (int i = 0; i < 2; ++i) {
@@ -172,105 +195,128 @@ void StartupWindow::buildUi()
     m_chkDebug->setObjectName(QStringLiteral("chkDebug"));
     m_chkDebug->setToolTip(QStringLiteral("Mostra e chiede conferma di ogni copia dei documenti"));
 
-    top->addWidget(label2_0);
-    top->addWidget(m_codOper);
+    top->addWidget(label2_0, 0, Qt::AlignVCenter);
+    top->addWidget(m_codOper, 0, Qt::AlignVCenter);
     top->addStretch(1);
     top->addWidget(computer);
-    top->addSpacing(8);
-    top->addWidget(m_chkDebug);
+    top->addSpacing(12);
+    top->addWidget(m_chkDebug, 0, Qt::AlignBottom);
     sel->addLayout(top);
+
+    // Result labels: in a column at the right end of their group, all of one
+    // width so the two groups line up; shown once a run has a result.
+    for (int i = 0; i < 5; ++i) {
+        m_lbCount[i] = new QLabel(QStringLiteral("Conta"));
+        m_lbCount[i]->setObjectName(QStringLiteral("lbCount_%1").arg(i));
+        m_lbCount[i]->setFont(mono);
+        m_lbCount[i]->setFixedWidth(resultWidth);
+        m_lbCount[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
 
     // Databases and their synchronisations.
     auto* archivi = new QGroupBox(QStringLiteral("Archivi"), m_selection);
     archivi->setObjectName(QStringLiteral("FrameArchivi"));
+    archivi->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* ag = new QGridLayout(archivi);
-    ag->setHorizontalSpacing(10);
+    ag->setContentsMargins(12, 10, 12, 10);
+    ag->setHorizontalSpacing(12);
     ag->setVerticalSpacing(6);
     const QStringList fileLabels{QStringLiteral("Da"), QStringLiteral("su")};
+    const QStringList fileTips{QStringLiteral("Archivio dell'operatore (clic per sceglierlo)"),
+                               QStringLiteral("Archivio di scambio (clic per sceglierlo)")};
     for (int i = 0; i < 2; ++i) {
         auto* caption = new QLabel(fileLabels[i], archivi);
         caption->setObjectName(QStringLiteral("Label2_%1").arg(i + 1));
-        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Left-aligned with the captions of the check boxes below it.
+        caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        caption->setIndent(checkIndent);
         m_lbFile[i] = new ClickableLabel(archivi);
         m_lbFile[i]->setObjectName(QStringLiteral("lbFile_%1").arg(i));
         m_lbFile[i]->setFont(mono);
-        m_lbFile[i]->setFrameShape(QFrame::StyledPanel);
-        m_lbFile[i]->setFrameShadow(QFrame::Sunken);
-        m_lbFile[i]->setMinimumHeight(QFontMetrics(mono).height() + 8);
-        m_lbFile[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        m_lbFile[i]->setMinimumWidth(monoChar * 50);
-        m_lbFile[i]->setTextInteractionFlags(Qt::NoTextInteraction);
-        connect(m_lbFile[i], &ClickableLabel::clicked, this, [this, i] { Q_EMIT lbFileClicked(i); });
+        m_lbFile[i]->setIcon(databaseIcon);
+        m_lbFile[i]->setStatusTip(fileTips[i]);
+        connect(m_lbFile[i], &ClickableLabel::clicked, this, [this, i] { clickLbFile(i); });
         ag->addWidget(caption, i, 0);
-        ag->addWidget(m_lbFile[i], i, 1, 1, 3);
+        ag->addWidget(m_lbFile[i], i, 1, 1, 2);
     }
     m_chkDati = new QCheckBox(archivi);
     m_chkDati->setObjectName(QStringLiteral("chkDati"));
+    m_chkDati->setFont(mono);
     m_chkVisite = new QCheckBox(archivi);
     m_chkVisite->setObjectName(QStringLiteral("chkVisite"));
+    m_chkVisite->setFont(mono);
+    // The appointments heading sits under the "VISITE" caption, its result
+    // beside it.
     m_lbAppu = new QLabel(QStringLiteral("APPUNTAMENTI"), archivi);
     m_lbAppu->setObjectName(QStringLiteral("lbAppu"));
-    m_lbAppu->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (int i = 0; i < 5; ++i) {
-        m_lbCount[i] = new QLabel(QStringLiteral("Conta"), i < 3 ? nullptr : archivi);
-        m_lbCount[i]->setObjectName(QStringLiteral("lbCount_%1").arg(i));
-        m_lbCount[i]->setFont(mono);
-        m_lbCount[i]->setMinimumWidth(monoChar * 28);
-        m_lbCount[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    }
-    m_chkDati->setFont(mono);
-    m_chkVisite->setFont(mono);
-    ag->addWidget(m_chkDati, 2, 1, 1, 2);
-    ag->addWidget(m_chkVisite, 3, 1, 1, 2);
-    ag->addWidget(m_lbCount[3], 3, 3);
-    ag->addWidget(m_lbAppu, 4, 2);
-    ag->addWidget(m_lbCount[4], 4, 3);
-    ag->setColumnStretch(2, 1);
+    m_lbAppu->setFont(mono);
+    m_lbAppu->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_lbAppu->setIndent(checkIndent);
+    for (int i = 3; i < 5; ++i)
+        m_lbCount[i]->setParent(archivi);
+    ag->addWidget(m_chkDati, 2, 0);
+    ag->addWidget(m_chkVisite, 3, 0);
+    ag->addWidget(m_lbCount[3], 3, 2);
+    ag->addWidget(m_lbAppu, 4, 0);
+    ag->addWidget(m_lbCount[4], 4, 2);
+    ag->setColumnMinimumWidth(0, tickColumn);
+    ag->setColumnStretch(1, 1);
     sel->addWidget(archivi);
 
     // Document groups and their exchange folders.
     auto* documenti = new QGroupBox(QStringLiteral("Documenti"), m_selection);
     documenti->setObjectName(QStringLiteral("FrameDocumenti"));
+    documenti->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* dg = new QGridLayout(documenti);
-    dg->setHorizontalSpacing(10);
+    dg->setContentsMargins(12, 10, 12, 10);
+    dg->setHorizontalSpacing(12);
     dg->setVerticalSpacing(6);
     for (int i = 0; i < 3; ++i) {
         m_check1[i] = new QCheckBox(documenti);
         m_check1[i]->setObjectName(QStringLiteral("Check1_%1").arg(i));
         m_check1[i]->setFont(mono);
-        m_check1[i]->setMinimumWidth(monoChar * 26);
         m_lbFileX[i] = new ClickableLabel(documenti);
         m_lbFileX[i]->setObjectName(QStringLiteral("lbFileX_%1").arg(i));
         m_lbFileX[i]->setFont(mono);
-        m_lbFileX[i]->setFrameShape(QFrame::StyledPanel);
-        m_lbFileX[i]->setFrameShadow(QFrame::Sunken);
-        m_lbFileX[i]->setMinimumHeight(QFontMetrics(mono).height() + 8);
-        m_lbFileX[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        m_lbFileX[i]->setMinimumWidth(monoChar * 30);
-        connect(m_lbFileX[i], &ClickableLabel::clicked, this, [this, i] { Q_EMIT lbFileXClicked(i); });
+        m_lbFileX[i]->setIcon(folderIcon);
+        m_lbFileX[i]->setStatusTip(QStringLiteral("Cartella di scambio (clic per sceglierla)"));
+        connect(m_lbFileX[i], &ClickableLabel::clicked, this, [this, i] { clickLbFileX(i); });
         m_lbCount[i]->setParent(documenti);
         dg->addWidget(m_check1[i], i, 0);
         dg->addWidget(m_lbFileX[i], i, 1);
         dg->addWidget(m_lbCount[i], i, 2);
     }
+    dg->setColumnMinimumWidth(0, tickColumn);
     dg->setColumnStretch(1, 1);
     sel->addWidget(documenti);
 
+    main->addStretch(1);
+    auto* rule = new QFrame(m_pctbase);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    main->addWidget(rule);
+
     // The two buttons.
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
     buttons->addStretch(1);
     const QStringList captions{QStringLiteral("&ESEGUI"), QStringLiteral("&USCITA")};
     for (int i = 0; i < 2; ++i) {
         m_cmdM[i] = new QPushButton(captions[i], m_pctbase);
         m_cmdM[i]->setObjectName(QStringLiteral("cmdM_%1").arg(i));
-        m_cmdM[i]->setMinimumWidth(110);
+        m_cmdM[i]->setMinimumWidth(120);
         m_cmdM[i]->setAutoDefault(false);
         buttons->addWidget(m_cmdM[i]);
     }
     m_cmdM[0]->setToolTip(QStringLiteral("Esegue l'aggiornamento"));
     m_cmdM[1]->setToolTip(QStringLiteral("Chiude il programma (F2)"));
     main->addLayout(buttons);
-    main->addStretch(1);
+
+    // The folder chooser floats over the window, outside the panel it
+    // disables while it is shown.
+    m_pctDirList = new FolderChooser(this);
+    m_pctDirList->hide();
+    connect(m_pctDirList, &FolderChooser::buttonClicked, this, &StartupWindow::clickCmdDir);
 
     // Focus order: code box, operator list, side, debug, check boxes, buttons.
     setTabOrder(m_codOper, m_list);
@@ -304,12 +350,113 @@ void StartupWindow::buildUi()
     connect(m_cmdM[0], &QPushButton::clicked, this, &StartupWindow::onEsegui);
     connect(m_cmdM[1], &QPushButton::clicked, this, &QWidget::close);
 
-    setMinimumWidth(monoChar * 104);
+    setMinimumWidth(monoChar * 96);
 }
 
 int StartupWindow::runModal(QDialog& dialog)
 {
     return m_runModal ? m_runModal(dialog) : dialog.exec();
+}
+
+QString StartupWindow::showFileDialog(QWidget* parent, const FileRequest& request)
+{
+    QFileDialog dialog(parent, request.title);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A name not yet on the disk may be typed (a new exchange disk).
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(request.filter);
+    if (!request.folder.isEmpty() && platform::isDirectory(request.folder))
+        dialog.setDirectory(request.folder);
+    QString name = request.proposedName;
+    const qsizetype at = name.lastIndexOf(platform::separator());
+    if (at >= 0)
+        name = name.mid(at + 1);
+    dialog.selectFile(name);
+    if (runModal(dialog) != QDialog::Accepted)
+        return QString();
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen.first());
+}
+
+void StartupWindow::clickLbFile(int index)
+{
+    if (index < 0 || index > 1 || m_running || m_pctDirList->isVisible())
+        return;
+    const QString text = m_state.lbFile[index].caption;
+    FileRequest request;
+    request.title = QStringLiteral("ESPORTAZIONE DATI");
+    request.folder = CartellaDi(text);
+    request.proposedName = text;
+    request.filter = QStringLiteral("DataBase (*.mdb)");
+    const QString chosen = m_chooseFile ? m_chooseFile(this, request) : QString();
+    // A cancelled or failed dialog leaves the label as it was.
+    if (!chosen.isEmpty()) {
+        m_state.lbFile[index].caption = chosen;
+        syncFromModel();
+    }
+    Q_EMIT lbFileClicked(index);
+}
+
+void StartupWindow::clickLbFileX(int index)
+{
+    if (index < 0 || index > 2 || m_running || m_pctDirList->isVisible())
+        return;
+    // The focus leaves the window's controls first, so a code being typed is
+    // confirmed (and the labels refreshed for it) before the label is read.
+    m_focusBeforeChooser = QApplication::focusWidget();
+    placeChooser();
+    m_pctDirList->refreshDrives();
+    m_pctDirList->show();
+    m_pctDirList->raise();
+    m_pctDirList->dirList()->setFocus(Qt::OtherFocusReason);
+
+    m_state.GruppoCorrente = quint8(index);
+    m_pctDirList->setTitle(index < m_state.NomiGruppi.size() ? m_state.NomiGruppi[index] : QString());
+    // The chooser opens on the group's folder only when it holds files;
+    // otherwise it stays where it was.
+    const QString text = m_state.lbFileX[index].caption;
+    if (EsisteFile(m_ctx.prompt, text)) {
+        const QString folder = platform::isDirectory(text) ? text : CartellaDi(text);
+        m_pctDirList->setCurrentFolder(folder);
+    }
+    m_pctbase->setEnabled(false);
+    m_pctDirList->raise();
+    m_pctDirList->dirList()->setFocus(Qt::OtherFocusReason);
+    Q_EMIT lbFileXClicked(index);
+}
+
+void StartupWindow::clickCmdDir(int index)
+{
+    if (!m_pctDirList->isVisible())
+        return;
+    if (index == 0) {
+        QString folder = m_pctDirList->highlightedFolder();
+        if (!folder.endsWith(platform::separator()))
+            folder += platform::separator();
+        m_state.lbFileX[m_state.GruppoCorrente % 3].caption = folder;
+        syncFromModel();
+    }
+    m_pctbase->setEnabled(true);
+    m_pctDirList->hide();
+    if (m_focusBeforeChooser && m_focusBeforeChooser->isEnabled() && m_focusBeforeChooser->isVisible())
+        m_focusBeforeChooser->setFocus(Qt::OtherFocusReason);
+    else
+        m_codOper->setFocus(Qt::OtherFocusReason);
+}
+
+void StartupWindow::placeChooser()
+{
+    const int w = qBound(qMin(480, width() - 24), width() * 2 / 3, width() - 24);
+    const int h = qMax(200, height() - 40);
+    m_pctDirList->setGeometry((width() - w) / 2, (height() - h) / 2, w, h);
+}
+
+void StartupWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_pctDirList && m_pctDirList->isVisible())
+        placeChooser();
 }
 
 bool StartupWindow::initialise(const StartOptions& options)
@@ -377,6 +524,8 @@ bool StartupWindow::load()
         return false;
     }
     adjustSize();
+    // Wide enough for the usual paths; never narrower than the layout needs.
+    resize(qMax(width(), 980), height());
     CentraForm(this);
 
     CaricaFinestra(m_ctx, m_state);
@@ -434,7 +583,8 @@ void StartupWindow::syncFromModel()
     m_chkDebug->setChecked(m_state.chkDebug.value > 0);
     for (int i = 0; i < 5; ++i) {
         m_lbCount[i]->setText(m_state.lbCount[i].caption);
-        m_lbCount[i]->setVisible(m_state.lbCount[i].visible);
+        // An empty result takes no room.
+        m_lbCount[i]->setVisible(m_state.lbCount[i].visible && !m_state.lbCount[i].caption.isEmpty());
     }
     m_lbAppu->setVisible(m_state.lbAppuVisible);
     m_cmdM[0]->setVisible(m_state.cmdEseguiVisible);
@@ -546,7 +696,9 @@ void StartupWindow::setRunning(bool running)
 
 void StartupWindow::onEsegui()
 {
-    if (m_running)
+    // After a run the button is hidden until the window is refreshed: one
+    // run per refresh.
+    if (m_running || !m_state.cmdEseguiVisible)
         return;
     // A code that cannot name an operator folder never starts a run (one not
     // above "000" ends the program in the driver, as the exit button does).
@@ -562,6 +714,11 @@ void StartupWindow::onEsegui()
     setRunning(false);
     RipristinaPuntatore(this);
     syncFromModel();
+    // The focus goes back to the code box rather than staying on the hidden
+    // run button or passing to the exit button, where the Enter that closes
+    // the last message would end the program.
+    if (!m_ended && (focusWidget() == m_cmdM[0] || focusWidget() == m_cmdM[1]))
+        m_codOper->setFocus(Qt::OtherFocusReason);
     if (outcome == RunDriver::Outcome::Exit) {
         endProgram(0);
         return;
@@ -575,11 +732,28 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
     const int key = event->key();
     if (GestioneTasti(key, event->modifiers(), this))
         return true;
+    if (m_pctDirList->isVisible()) {
+        // In the folder chooser Escape cancels and Enter on the folder list
+        // opens the highlighted folder.
+        if (key == Qt::Key_Escape) {
+            clickCmdDir(1);
+            return true;
+        }
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && receiver == m_pctDirList->dirList()) {
+            m_pctDirList->openHighlighted();
+            return true;
+        }
+    }
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         // Enter never types a character. On a button it presses it; anywhere
         // else it moves to the next control.
         if (auto* button = qobject_cast<QPushButton*>(receiver)) {
-            button->click();
+            // A hidden button (the run button after a run) keeps the focus
+            // while a message box is up; it must not be pressed.
+            if (button->isVisible() && button->isEnabled())
+                button->click();
+            else
+                focusNextChild();
             return true;
         }
         focusNextChild();

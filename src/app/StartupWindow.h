@@ -1,12 +1,13 @@
 #pragma once
 
+#include "app/PathLabel.h"
 #include "config/Context.h"
 #include "transfer/WindowState.h"
 
 #include <array>
 #include <functional>
 #include <memory>
-#include <QLabel>
+#include <QPointer>
 #include <QWidget>
 
 class QButtonGroup;
@@ -21,10 +22,12 @@ class QRadioButton;
 
 namespace mirsalex {
 
+class FolderChooser;
 class RunDriver;
 
-// A label that reports clicks (the database and folder labels of the window).
-class ClickableLabel : public QLabel
+// A path label that reports clicks (the database and folder labels of the
+// window).
+class ClickableLabel : public PathLabel
 {
     Q_OBJECT
 public:
@@ -58,6 +61,19 @@ public:
     // tests drive the dialog instead).
     using ModalRunner = std::function<int(QDialog&)>;
 
+    // What the database labels ask of the file-open dialog.
+    struct FileRequest
+    {
+        QString title;        // "ESPORTAZIONE DATI"
+        QString folder;       // initial folder
+        QString proposedName; // the label's text
+        QString filter;       // "DataBase (*.mdb)"
+    };
+    // Shows a file-open dialog and returns the chosen full path, or the empty
+    // text when the user cancelled. The default one shows the platform's
+    // dialog through the modal runner; tests answer it themselves.
+    using FileChooser = std::function<QString(QWidget* parent, const FileRequest& request)>;
+
     // Exit status of a start-up that could not go on.
     static constexpr int kStartupFailed = 2;
 
@@ -65,6 +81,7 @@ public:
     ~StartupWindow() override;
 
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
+    void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
     // Measures the screen, locates the configuration file and asks for the
     // password. False when the start-up cannot go on.
@@ -93,8 +110,16 @@ public:
     // Confirms an operator code as if typed in the code box and refreshes.
     void chooseOperator(const QString& code);
 
+    // The database label `index` clicked: the file-open dialog chooses its path.
+    void clickLbFile(int index);
+    // The folder label `index` clicked: the folder chooser opens for its group.
+    void clickLbFileX(int index);
+    // A button of the folder chooser clicked (0 confirm, 1 cancel).
+    void clickCmdDir(int index);
+
     QLineEdit* codOper() const { return m_codOper; }
     QListWidget* operatorList() const { return m_list; }
+    FolderChooser* folderChooser() const { return m_pctDirList; }
 
 Q_SIGNALS:
     // The window has ended the program; the application leaves its loop.
@@ -106,6 +131,7 @@ Q_SIGNALS:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildUi();
@@ -119,10 +145,13 @@ private:
     void onEsegui();
     void setRunning(bool running);
     int runModal(QDialog& dialog);
+    QString showFileDialog(QWidget* parent, const FileRequest& request);
+    void placeChooser();
 
     Context& m_ctx;
     WindowState& m_state;
     ModalRunner m_runModal;
+    FileChooser m_chooseFile;
     std::unique_ptr<RunDriver> m_driver;
 
     bool m_avvioFallito = false;
@@ -154,6 +183,8 @@ private:
     std::array<QLabel*, 5> m_lbCount{};
     QLabel* m_lbAppu = nullptr;
     std::array<QPushButton*, 2> m_cmdM{};
+    FolderChooser* m_pctDirList = nullptr;
+    QPointer<QWidget> m_focusBeforeChooser;
 };
 
 } // namespace mirsalex
