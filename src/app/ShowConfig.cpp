@@ -69,8 +69,11 @@ QString programName()
 
 int runShowConfig(const CliOptions& options)
 {
-    // A code that cannot name an operator folder is refused before anything is read or created.
-    if (!options.operatorCode.isEmpty() && !CodiceOperatoreValido(options.operatorCode)) {
+    // A code that cannot name an operator folder is refused before anything is
+    // read or created; it is taken as the window and the batch run take it
+    // (trimmed, upper case, at most 13 characters).
+    const QString code = options.operatorCode.trimmed().toUpper();
+    if (!options.operatorCode.isEmpty() && (code.size() > 13 || !CodiceOperatoreValido(code))) {
         std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n",
                      qPrintable(options.operatorCode));
         return 2;
@@ -102,11 +105,17 @@ int runShowConfig(const CliOptions& options)
     ctx.config.FileIni = fileIni;
     CaricaPercorsi(ctx);
     if (!options.operatorCode.isEmpty()) {
-        ctx.CodOperatore = options.operatorCode;
+        ctx.CodOperatore = code;
     } else {
-        ctx.CodOperatore = LeggiIni(fileIni, QStringLiteral("EXPORT"), QStringLiteral("OPERATORE"));
-        if (ctx.CodOperatore.trimmed().isEmpty())
-            ctx.CodOperatore = ctx.config.OperatoreBase.toUpper();
+        // The operator the window would start with: the one of the last run,
+        // else the base operator; a stored code that cannot name a folder is
+        // not used to build paths.
+        QString stored = LeggiIni(fileIni, QStringLiteral("EXPORT"), QStringLiteral("OPERATORE"));
+        if (stored.isEmpty() || !CodiceOperatoreValido(stored))
+            stored = ctx.config.OperatoreBase.toUpper();
+        if (!stored.isEmpty() && !CodiceOperatoreValido(stored))
+            stored.clear();
+        ctx.CodOperatore = stored;
     }
     CaricaParametri(ctx);
 

@@ -165,6 +165,8 @@ double ToNumber(const QString& text)
     return parseNumber(text, &v) ? v : 0.0;
 }
 
+// Both date formats use "/" and ":" whatever the machine's locale, so a stamp
+// written on one computer reads the same on the other.
 QString DateStamp(const QDateTime& when)
 {
     return QLocale::c().toString(when, QStringLiteral("dd/MM/yy HH:mm"));

@@ -6,13 +6,17 @@
 #include <fcntl.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <sys/stat.h>
 #include <unistd.h>
 
 // The file is handled as bytes: lines end with LF or CR LF, names and values
-// are decoded as Latin-1 (UTF-8 when the file starts with a UTF-8 byte-order
-// mark), and a write changes only the bytes of the one value it replaces or
-// the lines it adds.
+// are decoded as UTF-8 when the file starts with a UTF-8 byte-order mark or
+// its non-ASCII bytes form valid UTF-8 (a file written by an editor of this
+// platform), as Latin-1 otherwise, and a write changes only the bytes of the
+// one value it replaces or the lines it adds. A write never stores a
+// character the file's encoding cannot hold: a plain ASCII file then becomes
+// UTF-8, any other file is left as it is and the write fails.
 
 namespace mirsalex::ProfileFile {
 
@@ -84,6 +88,15 @@ QByteArray encode(const Text& t, const QString& s)
     return t.utf8 ? s.toUtf8() : s.toLatin1();
 }
 
+bool isAscii(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 // Loads the file; false when it cannot be read or is not a text file.
 bool load(const QString& path, Text& t)
 {
@@ -102,6 +115,22 @@ bool load(const QString& path, Text& t)
     if (t.bytes.startsWith(kUtf8Bom)) {
         t.utf8 = true;
         t.bodyStart = kUtf8Bom.size();
+    } else if (!isAscii(t.bytes)) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        [[maybe_unused]] const QString decoded = utf8(t.bytes);
+        t.utf8 = !utf8.hasError();
+    }
+    return true;
+}
+
+// True when `s` can be stored in the file's encoding without loss.
+bool representable(const Text& t, const QString& s)
+{
+    if (t.utf8)
+        return true;
+    for (const QChar c : s) {
+        if (c.unicode() > 0xFF)
+            return false;
     }
     return true;
 }
@@ -345,6 +374,14 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
+    }
+
+    if (!representable(t, sectionName) || !representable(t, keyName) || !representable(t, text)) {
+        // Latin-1 cannot hold it: a file of plain ASCII is the same file in
+        // UTF-8; one with Latin-1 text in it would be corrupted either way.
+        if (!isAscii(t.bytes))
+            return false;
+        t.utf8 = true;
     }
 
     const QList<Line> lines = splitLines(t);

@@ -201,6 +201,11 @@ void CaricaPercorsi(Context& ctx)
 QString PreparaCartella(Context& ctx, const QString& label, const QString& folder)
 {
     const QString first = QStringLiteral("ERRORE ") + label;
+    // No folder at all (its default came from a folder that could not be
+    // prepared, and that failure was already reported): it stays empty rather
+    // than becoming the root folder.
+    if (folder.trimmed().isEmpty())
+        return QString();
     QString path = folder;
     const qsizetype marker = path.indexOf(QLatin1Char('%'));
     if (marker >= kMaxMarkerPosition) {
@@ -215,9 +220,13 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
         return QString();
     }
     if (marker >= 0) {
-        // An operator code that is no plain folder name gets no folder of its own.
-        if (!codeIsFolderSafe(ctx.CodOperatore))
+        // An operator code that is no plain folder name gets no folder of its
+        // own: reported like a bad file name, the field stays empty.
+        if (!codeIsFolderSafe(ctx.CodOperatore)) {
+            showFolderError(ctx, first, path + ctx.CodOperatore,
+                            platform::FileError{64, platform::errorDescription(64), path});
             return QString();
+        }
         path += ctx.CodOperatore + platform::separator();
         if (const platform::FileError err = ensureFolder(path)) {
             showFolderError(ctx, first, path, err);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <QDateTime>
+#include <QLocale>
 
 using namespace mirsalex;
 
@@ -106,8 +107,15 @@ TEST(Helpers, IsNumericIsStrict)
 TEST(Helpers, DateFormats)
 {
     const QDateTime when(QDate(2004, 3, 7), QTime(17, 5, 59));
-    EXPECT_EQ(DateStamp(when), "07/03/04 17:05");
-    EXPECT_EQ(MessageDate(when), "07/03/2004 17:05");
+    const QLocale before;
+    // The stamps keep their separators whatever the machine's locale.
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
+                                  QLocale(QLocale::Finnish, QLocale::Finland)}) {
+        QLocale::setDefault(locale);
+        EXPECT_EQ(DateStamp(when), "07/03/04 17:05") << locale.name().toStdString();
+        EXPECT_EQ(MessageDate(when), "07/03/2004 17:05") << locale.name().toStdString();
+    }
+    QLocale::setDefault(before);
 }
 
 TEST(Helpers, CompareBinaryUsesCodeUnits)

@@ -256,3 +256,38 @@ TEST(ProfileFile, Utf8FileWithByteOrderMark)
     ASSERT_TRUE(ProfileFile::write(f, "S", "K", QString::fromUtf8("però")));
     EXPECT_EQ(TempInstall::readBytes(f), QByteArray("\xEF\xBB\xBF[S]\nK=per\xC3\xB2\n"));
 }
+
+TEST(ProfileFile, EncodingIsKeptAndNeverLosesCharacters)
+{
+    const QString euroPath = QString::fromUtf8("/media/Документы/€");
+    struct Case
+    {
+        const char* name;
+        QByteArray before;
+        QString value;
+        bool written;
+        QByteArray after; // the whole file afterwards
+    } cases[] = {
+        {"UTF-8 without byte-order mark stays UTF-8", "[S]\nA=citt\xC3\xA0\nK=x\n", QString::fromUtf8("però"),
+         true, "[S]\nA=citt\xC3\xA0\nK=per\xC3\xB2\n"},
+        {"plain ASCII file takes UTF-8 for a non-Latin-1 value", "[S]\nK=x\n", euroPath, true,
+         "[S]\nK=" + euroPath.toUtf8() + "\n"},
+        {"plain ASCII file keeps Latin-1 for a Latin-1 value", "[S]\nK=x\n", QString::fromUtf8("però"), true,
+         "[S]\nK=per\xF2\n"},
+        {"Latin-1 file refuses what it cannot hold", "[S]\nA=citt\xE0\nK=x\n", euroPath, false,
+         "[S]\nA=citt\xE0\nK=x\n"},
+    };
+    for (const auto& c : cases) {
+        TempInstall inst;
+        const QString f = writeBytes(inst, c.before);
+        EXPECT_EQ(ProfileFile::write(f, "S", "K", c.value), c.written) << c.name;
+        EXPECT_EQ(TempInstall::readBytes(f), c.after) << c.name;
+        if (c.written) {
+            EXPECT_EQ(readValue(f, "S", "K"), c.value) << c.name;
+        }
+    }
+    // A value written by an editor of this platform reads back as typed.
+    TempInstall inst;
+    const QString f = writeBytes(inst, "[PATH]\nFILE=/home/jos\xC3\xA9/dati\n");
+    EXPECT_EQ(readValue(f, "PATH", "FILE"), QString::fromUtf8("/home/josé/dati"));
+}

@@ -249,8 +249,23 @@ TEST(CaricaParametri, FolderFailuresAreReportedAndLoadingGoesOn)
     EXPECT_EQ(l.prompt.messages.value(0).title, applicationTitle());
     EXPECT_EQ(l.ctx.config.PathSave, missing + "save/A12/");
     EXPECT_EQ(l.ctx.config.PathTemp, "");
-    EXPECT_EQ(l.ctx.config.PathImpExp, platform::driveRoot()); // from the now empty TEMP folder
-    EXPECT_EQ(l.ctx.config.TipoStampa, "P");                   // later steps still ran
+    EXPECT_EQ(l.ctx.config.PathImpExp, "");  // its default, the TEMP folder, is empty: never the root
+    EXPECT_EQ(l.ctx.config.TipoStampa, "P"); // later steps still ran
+}
+
+TEST(CaricaParametri, SheetsFolderOfAFailedCardsFolderStaysEmpty)
+{
+    Loaded l("");
+    const QString missing = l.inst.path("no/such/");
+    QFile::remove(l.ini);
+    l.ini = l.inst.writeIni("[PATH]\nFILE=" + l.dati + "\nTESTI=" + missing + "testi\n");
+    l.ctx.config.FileIni = l.ini;
+    l.prompt.expect("ERRORE TESTI\n" + missing + "testi/\n76-", AnswerOk, 0);
+    l.load();
+    EXPECT_EQ(l.prompt.messages.size(), 1); // one failure, one message
+    EXPECT_EQ(l.ctx.config.PathTesti, "");
+    EXPECT_EQ(l.ctx.config.PathFogli, ""); // not the root folder
+    EXPECT_EQ(l.ctx.config.PathImpExp, l.dati + "temp/");
 }
 
 TEST(PreparaCartella, MarkerTooFarAndDeviceErrors)
@@ -351,15 +366,20 @@ TEST(CaricaParametri, UnsafeOperatorCodesCreateNoFolder)
         Context ctx(prompt);
         ctx.config.FileIni = inst.writeIni("[PATH]\nFILE=" + dati + "\nTEMP=" + dati + "tmp/%\n");
         ctx.CodOperatore = op;
+        // The per-operator TEMP folder is refused with a message, not silently.
+        prompt.expect("ERRORE TEMP\n" + dati + "tmp/" + op + "\n64-Nome di file non valido", AnswerOk,
+                      MsgStyle::Ok);
         CaricaPercorsi(ctx);
         CaricaParametri(ctx);
         SCOPED_TRACE(op.toStdString());
+        EXPECT_EQ(prompt.pending(), 0);
         EXPECT_EQ(ctx.config.DbDati, "");
         EXPECT_EQ(ctx.config.DbVisite, "");
         EXPECT_EQ(ctx.config.DbWork, "");
         EXPECT_EQ(ctx.config.PathModuliOperatore, "");
         EXPECT_EQ(ctx.config.PathSave, "");
         EXPECT_EQ(ctx.config.PathTemp, "");
+        EXPECT_EQ(ctx.config.PathImpExp, "");
         // Only the shared folders exist; nothing named after the code anywhere.
         QStringList all = tree(inst.path("base"));
         all.sort();
