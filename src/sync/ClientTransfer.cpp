@@ -7,6 +7,23 @@
 
 namespace mirsalex {
 
+namespace {
+
+// True when TestoODefault replaces a stored text by its default: empty, only
+// blanks, or beginning with the character of code 0.
+bool textTakesDefault(QByteArrayView text)
+{
+    if (text.isEmpty() || text.front() == '\0')
+        return true;
+    for (const char c : text) {
+        if (c != ' ')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 const std::array<ClientField, 28> kClientFields = {{
     {"CliCodice", true},        {"CliRagsoc", false},        {"CliRagsocEstesa", false},
     {"CliIndirizzo", false},    {"CliLocalita", false},      {"CliCap", false},
@@ -120,6 +137,28 @@ DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, con
     return {};
 }
 
+DbError ClientTransfer::setNormalised(int field, const Snapshot& row, int column, bool numeric)
+{
+    // The common cases are decided on the value as stored and copied without
+    // conversion; they give exactly what the normalisers give.
+    static const QVariant zero(0);
+    static const QVariant blank(QStringLiteral(" "));
+    const Snapshot::Field value = row.field(column);
+    if (numeric) {
+        if (value.kind == Snapshot::Stored::Integer || value.kind == Snapshot::Stored::Real)
+            return m_clienti.setValue(field, value); // a number passes unchanged
+        if (value.kind == Snapshot::Stored::Null)
+            return m_clienti.setValue(field, zero);
+        return m_clienti.setValue(field, NumeroOZero(value.toVariant()));
+    }
+    if (value.kind == Snapshot::Stored::Null)
+        return m_clienti.setValue(field, blank);
+    if (value.kind == Snapshot::Stored::Text)
+        return textTakesDefault(value.bytes) ? m_clienti.setValue(field, blank)
+                                             : m_clienti.setValue(field, value);
+    return m_clienti.setValue(field, QVariant(TestoODefault(value.toVariant())));
+}
+
 bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
 {
     m_ctx.CodErrore = 0;
@@ -137,21 +176,17 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
                 e = DbError::make(DbErr::ItemNotFound);
                 break;
             }
-            const QVariant v = exchangeRow.value(m_exchangeIndex[i]);
-            const QVariant normalised =
-                kClientFields[i].numeric ? NumeroOZero(v) : QVariant(TestoODefault(v));
-            e = m_localIndex[i] < 0 ? DbError::make(DbErr::ItemNotFound)
-                                    : m_clienti.setValue(m_localIndex[i], normalised);
+            if (m_localIndex[i] < 0) {
+                e = DbError::make(DbErr::ItemNotFound);
+                break;
+            }
+            e = setNormalised(m_localIndex[i], exchangeRow, m_exchangeIndex[i], kClientFields[i].numeric);
         }
         if (!e)
             e = m_clienti.update();
-        if (!e) {
-            DbError r;
-            const QVariant code = exchangeRow.value(QStringLiteral("CliCodice"), &r);
-            const QVariant name = exchangeRow.value(QStringLiteral("CliRagsoc"), &r);
-            const QVariant visits = exchangeRow.value(QStringLiteral("CliVisite"), &r);
-            e = r ? r : fillFrom(code, name, visits);
-        }
+        if (!e)
+            e = fillFrom(exchangeRow.value(m_exchangeIndex[0]), exchangeRow.value(m_exchangeIndex[1]),
+                         exchangeRow.value(m_exchangeIndex[24]));
     } else if (!e) {
         if (m_localIndex[0] < 0 || m_localIndex[1] < 0 || m_localIndex[24] < 0)
             e = DbError::make(DbErr::ItemNotFound);

@@ -61,6 +61,9 @@ public:
 
 private:
     DbError fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits);
+    // Sets local field `field` of the new row from exchange field `column`
+    // through NumeroOZero (`numeric`) or TestoODefault.
+    DbError setNormalised(int field, const Snapshot& row, int column, bool numeric);
 
     Context& m_ctx;
     Database& m_db;

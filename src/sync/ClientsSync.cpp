@@ -21,7 +21,7 @@ constexpr int kBatchRows = 5000;
 const QString kAttachment = QStringLiteral("ClientiEX");
 
 // Blanks (only) removed at both ends.
-QString trimBlanks(const QString& text)
+QStringView trimBlanks(QStringView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -29,7 +29,7 @@ QString trimBlanks(const QString& text)
         ++begin;
     while (end > begin && text.at(end - 1) == QLatin1Char(' '))
         --end;
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
 }
 
 // True when a journal of an unfinished write lies beside a database file:
@@ -78,8 +78,8 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
         if (found) {
             const ClienteCorrente& c = transfer.cliente();
             // Names are compared as held (35 characters), without the blanks
-            // around them; case counts.
-            if (trimBlanks(FixedWidth(exchangeName, kRagsocWidth)) != trimBlanks(c.ragsoc)) {
+            // around them; case counts. (Padding to 35 adds only blanks.)
+            if (trimBlanks(QStringView(exchangeName).left(kRagsocWidth)) != trimBlanks(c.ragsoc)) {
                 if (DbError e = db.commitBatch())
                     return e;
                 ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +

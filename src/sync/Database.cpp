@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -113,12 +114,17 @@ DbError Database::fromSql(const QSqlError& error, const QString& object)
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok);
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    const QString lower = text.toLower();
     if (!ok) {
         if (error.type() == QSqlError::ConnectionError)
             return DbError::withDetail(DbErr::CannotOpenFile, object, text);
         return DbError::withDetail(DbErr::Reserved, object, text);
     }
+    return fromNative(code, text, object);
+}
+
+DbError Database::fromNative(int code, const QString& text, const QString& object)
+{
+    const QString lower = text.toLower();
     switch (code & 0xff) {
     case 19: // constraint
         if (code == 1299 || lower.contains(QLatin1String("not null constraint"))) {
@@ -209,6 +215,13 @@ DbError Database::open(const QString& path)
         m_db = db;
     }
     m_path = resolved;
+    // The driver's own connection, for the statements that walk large tables.
+    if (const QVariant h = m_db.driver()->handle(); h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
+        m_handle = *static_cast<sqlite3* const*>(h.constData());
+    if (!m_handle) {
+        close();
+        return DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("no engine connection"));
+    }
 
     // Reading the schema makes the engine look at the file for real (and
     // recover an interrupted write).
@@ -468,6 +481,7 @@ void Database::close()
             dropAttachment(a);
         m_db.close();
     }
+    m_handle = nullptr;
     m_attachments.clear();
     m_inBatch = false;
     m_db = QSqlDatabase();

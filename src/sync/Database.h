@@ -7,6 +7,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+struct sqlite3;
+
 namespace mirsalex {
 
 class Database;
@@ -92,6 +94,10 @@ public:
 
     // The connection, for code that needs plain prepared statements.
     QSqlDatabase connection() const { return m_db; }
+    // The same connection on the engine's own interface, for statements run
+    // row by row (see Statement); null while closed. Statements compiled on
+    // it belong to a recordset and are finalized when it closes.
+    sqlite3* handle() const { return m_handle; }
 
     // Where a table really lives: schema name and table name (an attached
     // local name leads to its source table in the other file). Empty schema
@@ -105,6 +111,9 @@ public:
 
     // Translates a failed statement into an engine error.
     static DbError fromSql(const class QSqlError& error, const QString& object = QString());
+    // Translates an engine result code (extended codes included) and its
+    // message into an engine error.
+    static DbError fromNative(int code, const QString& text, const QString& object = QString());
     // Checks that `path` looks like an intact database file of this engine.
     static DbError checkFile(const QString& path);
     // Quotes an identifier for SQL text.
@@ -129,6 +138,7 @@ public:
 
 private:
     QSqlDatabase m_db;
+    sqlite3* m_handle = nullptr;
     QString m_connectionName;
     QString m_path;
     bool m_inBatch = false;

@@ -1,8 +1,7 @@
 #include "sync/Snapshot.h"
 
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlRecord>
+#include <sqlite3.h>
 
 namespace mirsalex {
 
@@ -15,11 +14,7 @@ Snapshot::~Snapshot()
 
 void Snapshot::close()
 {
-    if (m_query) {
-        m_query->finish();
-        delete m_query;
-        m_query = nullptr;
-    }
+    m_stmt.finalize();
     m_open = false;
     m_eof = true;
     m_count = 0;
@@ -35,16 +30,13 @@ DbError Snapshot::open(const QString& select)
                                                QRegularExpression::CaseInsensitiveOption);
     if (!selectText.match(select).hasMatch())
         return DbError::make(DbErr::InvalidOperation);
-    m_query = new QSqlQuery(m_db->connection());
-    m_query->setForwardOnly(true);
-    if (!m_query->exec(select)) {
-        const DbError e = m_db->noteFailure(Database::fromSql(m_query->lastError()));
+    if (m_stmt.prepare(m_db->handle(), select) != SQLITE_OK) {
+        const DbError e = m_db->noteFailure(m_stmt.error());
         close();
         return e;
     }
-    const QSqlRecord record = m_query->record();
-    for (int i = record.count() - 1; i >= 0; --i)
-        m_byName.insert(record.fieldName(i).toLower(), i); // the first of equal names wins
+    for (int i = m_stmt.columnCount() - 1; i >= 0; --i)
+        m_byName.insert(m_stmt.columnName(i).toLower(), i); // the first of equal names wins
     m_open = true;
     if (DbError e = fetch()) {
         close();
@@ -55,21 +47,25 @@ DbError Snapshot::open(const QString& select)
 
 DbError Snapshot::fetch()
 {
-    if (m_query->next()) {
+    const int rc = m_stmt.step();
+    if (rc == SQLITE_ROW) {
         ++m_count;
         m_eof = false;
         return {};
     }
     m_eof = true;
-    if (m_query->lastError().isValid())
-        return m_db ? m_db->noteFailure(Database::fromSql(m_query->lastError()))
-                    : Database::fromSql(m_query->lastError());
-    return {};
+    if (rc == SQLITE_DONE) {
+        m_stmt.reset();
+        return {};
+    }
+    const DbError e = m_stmt.error();
+    m_stmt.reset();
+    return m_db ? m_db->noteFailure(e) : e;
 }
 
 DbError Snapshot::moveNext()
 {
-    if (!m_open || !m_query)
+    if (!m_open || !m_stmt.isPrepared())
         return DbError::make(DbErr::ObjectClosed);
     if (m_eof)
         return DbError::make(DbErr::NoCurrentRecord);
@@ -83,9 +79,54 @@ int Snapshot::fieldIndex(const QString& field) const
 
 QVariant Snapshot::value(int index) const
 {
-    if (!m_open || m_eof || !m_query)
+    if (!m_open || m_eof)
         return QVariant();
-    return m_query->value(index);
+    return m_stmt.value(index);
+}
+
+Snapshot::Field Snapshot::field(int index) const
+{
+    Field f;
+    if (!m_open || m_eof)
+        return f;
+    switch (m_stmt.columnType(index)) {
+    case SQLITE_INTEGER:
+        f.kind = Stored::Integer;
+        f.whole = m_stmt.int64(index);
+        break;
+    case SQLITE_FLOAT:
+        f.kind = Stored::Real;
+        f.real = m_stmt.columnDouble(index);
+        break;
+    case SQLITE_TEXT:
+        f.kind = Stored::Text;
+        f.bytes = m_stmt.columnBytes(index, false);
+        break;
+    case SQLITE_BLOB:
+        f.kind = Stored::Bytes;
+        f.bytes = m_stmt.columnBytes(index, true);
+        break;
+    default:
+        break;
+    }
+    return f;
+}
+
+QVariant Snapshot::Field::toVariant() const
+{
+    switch (kind) {
+    case Stored::Integer:
+        return QVariant(qlonglong(whole));
+    case Stored::Real:
+        return QVariant(real);
+    case Stored::Text:
+        return QVariant(QString::fromUtf8(bytes));
+    case Stored::Bytes:
+        return QVariant(bytes.toByteArray());
+    case Stored::Null:
+        break;
+    }
+    return QVariant(QMetaType::fromType<QString>());
 }
 
 QVariant Snapshot::value(const QString& field, DbError* error) const
@@ -100,7 +141,7 @@ QVariant Snapshot::value(const QString& field, DbError* error) const
         e = DbError::make(DbErr::NoCurrentRecord);
     if (error)
         *error = e;
-    return e ? QVariant() : m_query->value(index);
+    return e ? QVariant() : m_stmt.value(index);
 }
 
 } // namespace mirsalex

@@ -1,16 +1,17 @@
 #pragma once
 
 #include "sync/Database.h"
+#include "sync/Statement.h"
 
 #include <QHash>
-#include <QSqlQuery>
 #include <QVariant>
 
 namespace mirsalex {
 
 // A read-only, forward-only walk over the rows of a SELECT. The rows are read
-// from the file as the walk goes; a snapshot must not walk a table that the
-// same connection changes during the walk.
+// from the file as the walk goes, and a field is converted only when it is
+// asked for; a snapshot must not walk a table that the same connection
+// changes during the walk.
 class Snapshot : public RecordsetBase
 {
 public:
@@ -33,10 +34,33 @@ public:
     QVariant value(const QString& field, DbError* error = nullptr) const;
     QVariant value(int index) const;
 
+    // Field `index` of the current row as the engine stores it, read
+    // without converting it: its kind and its number or its bytes (UTF-8
+    // for a text), valid until the walk moves. Null off a row or for an
+    // unknown field.
+    enum class Stored
+    {
+        Null,
+        Integer,
+        Real,
+        Text,
+        Bytes
+    };
+    struct Field
+    {
+        Stored kind = Stored::Null;
+        qint64 whole = 0;
+        double real = 0;
+        QByteArrayView bytes;
+        // The value as value() gives it.
+        QVariant toVariant() const;
+    };
+    Field field(int index) const;
+
 private:
     DbError fetch();
 
-    QSqlQuery* m_query = nullptr;
+    Statement m_stmt;
     bool m_open = false;
     bool m_eof = true;
     int m_count = 0;

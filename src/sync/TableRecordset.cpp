@@ -1,7 +1,10 @@
 #include "sync/TableRecordset.h"
 
+#include <cstring>
 #include <QLocale>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <sqlite3.h>
 
 namespace mirsalex {
 
@@ -37,27 +40,26 @@ TableRecordset::~TableRecordset()
 
 void TableRecordset::close()
 {
-    for (QSqlQuery* q : std::as_const(m_queries)) {
-        q->finish();
-        delete q;
-    }
-    m_queries.clear();
+    // Every statement goes before the connection can close.
+    forgetPlans();
+    qDeleteAll(m_statements);
+    m_statements.clear();
+    m_writes.clear();
+    m_lastWrite = nullptr;
     m_open = false;
     m_columns.clear();
     m_byName.clear();
     m_index.clear();
     m_primary.clear();
-    for (QString& s : m_seekSql)
-        s.clear();
     m_hasRow = false;
     m_noMatch = true;
     m_mode = Mode::None;
     m_row.clear();
     m_fetched.clear();
     m_fetch.clear();
-    m_writeSql.clear();
     m_pending.clear();
     m_assigned.clear();
+    m_stored.clear();
 }
 
 DbError TableRecordset::open(const QString& table)
@@ -107,6 +109,8 @@ DbError TableRecordset::open(const QString& table)
     m_fetched.fill(false, m_columns.size());
     m_pending.resize(m_columns.size());
     m_assigned.fill(false, m_columns.size());
+    m_stored.clear();
+    m_stored.resize(size_t(m_columns.size()));
     m_open = true;
     return {};
 }
@@ -127,8 +131,7 @@ DbError TableRecordset::setIndex(const QString& name)
         if (m_primary.isEmpty())
             return DbError::make(DbErr::IndexNotFound, name);
         m_index = m_primary;
-        for (QString& s : m_seekSql)
-            s.clear();
+        forgetPlans();
         return {};
     }
     const QString schema = Database::quoted(m_location.schema);
@@ -155,27 +158,34 @@ DbError TableRecordset::setIndex(const QString& name)
         parts.append({info.value(0).toInt(), col});
     }
     std::sort(parts.begin(), parts.end());
-    for (QString& s : m_seekSql)
-        s.clear();
+    forgetPlans();
     m_index.clear();
     for (const auto& p : parts)
         m_index.append(p.second);
     return {};
 }
 
-QSqlQuery* TableRecordset::cachedQuery(const QString& sql, DbError& error) const
+void TableRecordset::forgetPlans()
 {
-    auto it = m_queries.constFind(sql);
-    if (it != m_queries.constEnd())
+    // The statements stay compiled in m_statements; only the choice goes.
+    for (Statement*& st : m_seekStmt)
+        st = nullptr;
+    m_read.clear();
+}
+
+Statement* TableRecordset::statement(const QString& sql, DbError& error) const
+{
+    const auto it = m_statements.constFind(sql);
+    if (it != m_statements.constEnd())
         return *it;
-    auto* q = new QSqlQuery(m_db->connection());
-    if (!q->prepare(sql)) {
-        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
-        delete q;
+    auto* st = new Statement;
+    if (st->prepare(m_db->handle(), sql) != SQLITE_OK) {
+        error = m_db->noteFailure(st->error(m_location.table));
+        delete st;
         return nullptr;
     }
-    m_queries.insert(sql, q);
-    return q;
+    m_statements.insert(sql, st);
+    return st;
 }
 
 DbError TableRecordset::seek(const QVariantList& keys)
@@ -189,43 +199,46 @@ DbError TableRecordset::seek(const QVariantList& keys)
         return DbError::make(DbErr::InvalidOperation);
 
     const int n = int(keys.size());
-    QString built;
-    QString& sql = n <= 3 ? m_seekSql[n - 1] : built;
-    if (sql.isEmpty()) {
+    if (m_read.isEmpty())
+        m_read = readColumns();
+    DbError error;
+    Statement* st = n <= 3 ? m_seekStmt[n - 1] : nullptr;
+    if (!st) {
+        QString columns;
+        for (int i : std::as_const(m_read))
+            columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
         QString where;
         for (int i = 0; i < n; ++i) {
             if (i)
                 where += QStringLiteral(" AND ");
             where += Database::quoted(m_columns[m_index[i]].name) + QStringLiteral(" = ?");
         }
-        sql = QStringLiteral("SELECT rowid, ") + seekColumns() + QStringLiteral(" FROM ") + m_qualified +
-              QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1");
+        st = statement(QStringLiteral("SELECT rowid") + columns + QStringLiteral(" FROM ") + m_qualified +
+                           QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1"),
+                       error);
+        if (!st)
+            return error;
+        if (n <= 3)
+            m_seekStmt[n - 1] = st;
     }
-    DbError error;
-    QSqlQuery* q = cachedQuery(sql, error);
-    if (!q)
-        return error;
-    for (int i = 0; i < keys.size(); ++i)
-        q->bindValue(i, keys[i]);
-    if (!q->exec()) {
-        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
-        q->finish();
-        return error;
-    }
-    if (q->next()) {
-        m_rowid = q->value(0).toLongLong();
-        const QVector<int> read = readColumns();
+    int rc = SQLITE_OK;
+    for (int i = 0; rc == SQLITE_OK && i < n; ++i)
+        rc = st->bind(i, keys[i]);
+    if (rc == SQLITE_OK)
+        rc = st->step();
+    if (rc == SQLITE_ROW) {
+        m_rowid = st->int64(0);
         m_fetched.fill(false);
-        for (int i = 0; i < read.size(); ++i) {
-            m_row[read[i]] = q->value(i + 1);
-            m_fetched[read[i]] = true;
+        for (int i = 0; i < m_read.size(); ++i) {
+            m_row[m_read[i]] = st->value(i + 1);
+            m_fetched[m_read[i]] = true;
         }
         m_hasRow = true;
         m_noMatch = false;
-    } else if (q->lastError().isValid()) {
-        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
+    } else if (rc != SQLITE_DONE) {
+        error = m_db->noteFailure(st->error(m_location.table));
     }
-    q->finish();
+    st->reset();
     return error;
 }
 
@@ -241,8 +254,7 @@ DbError TableRecordset::setFetchFields(const QStringList& fields)
         fetch.append(i);
     }
     m_fetch = fetch;
-    for (QString& sql : m_seekSql)
-        sql.clear();
+    forgetPlans();
     return {};
 }
 
@@ -256,22 +268,22 @@ QVariant TableRecordset::value(int index) const
     if (index < 0 || index >= m_columns.size())
         return QVariant();
     if (m_mode != Mode::None && m_assigned[index])
-        return m_pending[index];
+        return m_stored[size_t(index)].kind != Snapshot::Stored::Null ? m_stored[size_t(index)].toVariant()
+                                                                      : m_pending[index];
     if (m_mode == Mode::AddNew || !m_hasRow)
         return QVariant();
     if (!m_fetched[index]) {
         // Read on demand (a field left out of the fetch hint).
         DbError error;
-        QSqlQuery* q =
-            cachedQuery(QStringLiteral("SELECT ") + Database::quoted(m_columns[index].name) +
-                            QStringLiteral(" FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"),
-                        error);
-        if (!q)
+        Statement* st =
+            statement(QStringLiteral("SELECT ") + Database::quoted(m_columns[index].name) +
+                          QStringLiteral(" FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"),
+                      error);
+        if (!st)
             return QVariant();
-        q->bindValue(0, m_rowid);
-        if (q->exec() && q->next())
-            m_row[index] = q->value(0);
-        q->finish();
+        if (st->bindInt64(0, m_rowid) == SQLITE_OK && st->step() == SQLITE_ROW)
+            m_row[index] = st->value(0);
+        st->reset();
         m_fetched[index] = true;
     }
     return m_row[index];
@@ -290,17 +302,6 @@ QVector<int> TableRecordset::readColumns() const
         if (!read.contains(i))
             read.append(i);
     return read;
-}
-
-QString TableRecordset::seekColumns() const
-{
-    QString out;
-    for (int i : readColumns()) {
-        if (!out.isEmpty())
-            out += QLatin1Char(',');
-        out += Database::quoted(m_columns[i].name);
-    }
-    return out;
 }
 
 QVariant TableRecordset::value(const QString& field, DbError* error) const
@@ -322,8 +323,8 @@ DbError TableRecordset::addNew()
 {
     if (!m_open)
         return DbError::make(DbErr::ObjectClosed);
+    cancelUpdate();
     m_mode = Mode::AddNew;
-    m_assigned.fill(false);
     return {};
 }
 
@@ -333,8 +334,8 @@ DbError TableRecordset::edit()
         return DbError::make(DbErr::ObjectClosed);
     if (!m_hasRow)
         return DbError::make(DbErr::NoCurrentRecord);
+    cancelUpdate();
     m_mode = Mode::Edit;
-    m_assigned.fill(false);
     return {};
 }
 
@@ -342,6 +343,8 @@ void TableRecordset::cancelUpdate()
 {
     m_mode = Mode::None;
     m_assigned.fill(false);
+    for (StoredValue& v : m_stored)
+        v.kind = Snapshot::Stored::Null; // the room of its bytes stays for the next row
 }
 
 DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) const
@@ -409,6 +412,53 @@ DbError TableRecordset::setValue(int index, const QVariant& value)
     if (DbError e = convert(index, value, converted))
         return e;
     m_pending[index] = converted;
+    m_stored[size_t(index)].kind = Snapshot::Stored::Null;
+    m_assigned[index] = true;
+    return {};
+}
+
+DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
+{
+    if (!m_open)
+        return DbError::make(DbErr::ObjectClosed);
+    if (m_mode == Mode::None)
+        return DbError::make(DbErr::UpdateWithoutEdit);
+    if (index < 0 || index >= m_columns.size())
+        return DbError::make(DbErr::ItemNotFound);
+    const Snapshot::Stored stored = value.kind;
+    bool asStored = false;
+    switch (m_columns[index].kind) {
+    case Kind::Any:
+        asStored = true;
+        break;
+    case Kind::Text:
+        asStored = stored == Snapshot::Stored::Text;
+        break;
+    case Kind::Integer:
+    case Kind::Real:
+        asStored = stored == Snapshot::Stored::Integer || stored == Snapshot::Stored::Real;
+        break;
+    }
+    if (!asStored || stored == Snapshot::Stored::Null)
+        return setValue(index, value.toVariant());
+    StoredValue& v = m_stored[size_t(index)];
+    switch (stored) {
+    case Snapshot::Stored::Integer:
+        v.whole = value.whole;
+        break;
+    case Snapshot::Stored::Real:
+        v.real = value.real;
+        break;
+    default: {
+        const QByteArrayView b = value.bytes;
+        v.bytes.resize(b.size());
+        if (!b.isEmpty())
+            memcpy(v.bytes.data(), b.data(), size_t(b.size()));
+        break;
+    }
+    }
+    v.kind = stored;
+    m_pending[index] = QVariant();
     m_assigned[index] = true;
     return {};
 }
@@ -427,11 +477,12 @@ DbError TableRecordset::update()
 
     // A required field must hold a value (the engine would otherwise number
     // a missing whole-number key by itself).
-    QVector<int> cols;
+    QVector<int>& cols = m_writeCols;
+    cols.clear();
     for (int i = 0; i < m_columns.size(); ++i) {
         const Column& c = m_columns[i];
         if (m_assigned[i]) {
-            if (c.required && m_pending[i].isNull())
+            if (c.required && m_stored[size_t(i)].kind == Snapshot::Stored::Null && m_pending[i].isNull())
                 return DbError::make(DbErr::NullInRequiredField, c.name);
             cols.append(i);
         } else if (m_mode == Mode::AddNew && c.required && !c.hasDefault) {
@@ -442,12 +493,20 @@ DbError TableRecordset::update()
         m_mode = Mode::None;
         return {};
     }
-    QByteArray key(m_columns.size() + 1, '0');
+    QByteArray& key = m_writeKey;
+    key.fill('0', m_columns.size() + 1);
     key[0] = m_mode == Mode::AddNew ? 'A' : 'E';
     for (int i : cols)
         key[i + 1] = '1';
-    QString& sql = m_writeSql[key];
-    if (sql.isEmpty()) {
+    DbError error;
+    // Row after row assigns the same fields: the last statement serves again.
+    if (!m_lastWrite || key != m_lastWriteKey) {
+        m_lastWrite = nullptr;
+        m_lastWriteKey = key;
+    }
+    Statement*& st = m_lastWrite ? m_lastWrite : m_writes[key];
+    if (!st) {
+        QString sql;
         if (m_mode == Mode::AddNew && cols.isEmpty()) {
             sql = QStringLiteral("INSERT INTO ") + m_qualified + QStringLiteral(" DEFAULT VALUES");
         } else if (m_mode == Mode::AddNew) {
@@ -472,25 +531,53 @@ DbError TableRecordset::update()
             sql = QStringLiteral("UPDATE ") + m_qualified + QStringLiteral(" SET ") + sets +
                   QStringLiteral(" WHERE rowid = ?");
         }
+        st = statement(sql, error);
+        if (!st) {
+            m_writes.remove(key);
+            return error;
+        }
     }
-    DbError error;
-    QSqlQuery* q = cachedQuery(sql, error);
-    if (!q)
-        return error;
+    m_lastWrite = st;
+    int rc = SQLITE_OK;
     int pos = 0;
-    for (int i : cols)
-        q->bindValue(pos++, m_pending[i]);
-    if (m_mode == Mode::Edit)
-        q->bindValue(pos, m_rowid);
-    if (!q->exec()) {
-        error = m_db->noteFailure(Database::fromSql(q->lastError(), m_location.table));
-        q->finish();
+    for (int i : cols) {
+        if (rc != SQLITE_OK)
+            break;
+        const StoredValue& v = m_stored[size_t(i)];
+        switch (v.kind) {
+        case Snapshot::Stored::Null:
+            rc = st->bind(pos, m_pending[i]);
+            break;
+        case Snapshot::Stored::Integer:
+            rc = st->bindInt64(pos, v.whole);
+            break;
+        case Snapshot::Stored::Real:
+            rc = st->bindDouble(pos, v.real);
+            break;
+        case Snapshot::Stored::Text:
+            rc = st->bindText(pos, v.bytes);
+            break;
+        case Snapshot::Stored::Bytes:
+            rc = st->bindBlob(pos, v.bytes);
+            break;
+        }
+        ++pos;
+    }
+    if (rc == SQLITE_OK && m_mode == Mode::Edit)
+        rc = st->bindInt64(pos, m_rowid);
+    if (rc == SQLITE_OK)
+        rc = st->step();
+    if (rc != SQLITE_DONE) {
+        // A bind refused, or the engine refused the row: nothing was stored.
+        error = m_db->noteFailure(st->error(m_location.table));
+        st->reset();
         return error;
     }
-    q->finish();
+    st->reset();
     if (m_mode == Mode::Edit) {
         for (int i : cols) {
-            m_row[i] = m_pending[i];
+            m_row[i] = m_stored[size_t(i)].kind != Snapshot::Stored::Null ? m_stored[size_t(i)].toVariant()
+                                                                          : m_pending[i];
             m_fetched[i] = true;
         }
     }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "sync/Database.h"
+#include "sync/Snapshot.h"
+#include "sync/Statement.h"
 
 #include <QHash>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <vector>
 
 namespace mirsalex {
 
@@ -46,6 +48,11 @@ public:
     DbError edit();
     DbError setValue(const QString& field, const QVariant& value);
     DbError setValue(int index, const QVariant& value);
+    // Sets field `index` to a field of a snapshot's current row. A value
+    // that already is of the field's kind is copied as the engine holds it,
+    // with no conversion on the way; any other goes through
+    // setValue(index, value.toVariant()). The same result, faster.
+    DbError setValue(int index, const Snapshot::Field& value);
     DbError update();
     void cancelUpdate();
 
@@ -78,29 +85,45 @@ private:
     };
 
     QVector<int> readColumns() const;
-    QString seekColumns() const;
     DbError convert(int index, const QVariant& in, QVariant& out) const;
-    QSqlQuery* cachedQuery(const QString& sql, DbError& error) const;
+    // The statement of `sql`, compiled on first use and kept until close().
+    Statement* statement(const QString& sql, DbError& error) const;
+    void forgetPlans();
 
     bool m_open = false;
     Database::TableLocation m_location;
     QString m_qualified; // "schema"."table"
     QVector<Column> m_columns;
-    QHash<QString, int> m_byName;                 // lower-case name -> column
-    QVector<int> m_primary;                       // columns of the primary key, in order
-    QVector<int> m_index;                         // columns of the current index
-    QString m_seekSql[3];                         // seek statements by number of keys
-    mutable QHash<QString, QSqlQuery*> m_queries; // prepared statements by text
+    QHash<QString, int> m_byName;                    // lower-case name -> column
+    QVector<int> m_primary;                          // columns of the primary key, in order
+    QVector<int> m_index;                            // columns of the current index
+    mutable QHash<QString, Statement*> m_statements; // compiled statements by text (owned)
+    Statement* m_seekStmt[3] = {};                   // seek statements by number of keys
+    QVector<int> m_read;                             // fields a seek reads, in its column order
     bool m_hasRow = false;
     bool m_noMatch = true;
     qint64 m_rowid = 0;
     mutable QVector<QVariant> m_row;
-    mutable QVector<bool> m_fetched;       // which fields of m_row are read
-    QVector<int> m_fetch;                  // fields read by seek (empty: all)
-    QHash<QByteArray, QString> m_writeSql; // statements by assigned fields
+    mutable QVector<bool> m_fetched;        // which fields of m_row are read
+    QVector<int> m_fetch;                   // fields read by seek (empty: all)
+    QHash<QByteArray, Statement*> m_writes; // write statements by assigned fields
+    QByteArray m_writeKey;                  // scratch key for m_writes
+    QByteArray m_lastWriteKey;              // key of m_lastWrite
+    Statement* m_lastWrite = nullptr;       // the last write statement used
+    QVector<int> m_writeCols;               // scratch: fields a write sets
     Mode m_mode = Mode::None;
     QVector<QVariant> m_pending;
     QVector<bool> m_assigned;
+    // A pending value copied from a snapshot as stored (see setValue).
+    struct StoredValue
+    {
+        Snapshot::Stored kind = Snapshot::Stored::Null; // Null: not used
+        qint64 whole = 0;
+        double real = 0;
+        QByteArray bytes; // room reused from row to row
+        QVariant toVariant() const { return Snapshot::Field{kind, whole, real, bytes}.toVariant(); }
+    };
+    std::vector<StoredValue> m_stored;
 };
 
 } // namespace mirsalex

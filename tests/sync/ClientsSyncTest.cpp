@@ -525,6 +525,75 @@ TEST_F(ClientsSyncTest, BadExchangeRowsEndTheWork)
     }
 }
 
+// Every kind of stored value of an exchange table of another make (untyped
+// columns) comes out of the two normalisers and the local column's kind as
+// stated, whichever way the layer copies it.
+TEST_F(ClientsSyncTest, NewClientsFromUntypedColumnsAreNormalisedByKind)
+{
+    struct Case
+    {
+        const char* field;
+        const char* stored;   // SQL of the exchange value
+        const char* expected; // typeof:quote of the local value
+    };
+    const std::vector<Case> cases = {
+        {"CliCap", "NULL", "text:' '"},
+        {"CliCap", "''", "text:' '"},
+        {"CliCap", "'   '", "text:' '"},
+        {"CliCap", "char(0) || 'RM'", "text:' '"},
+        {"CliCap", "'abc'", "text:'abc'"},
+        {"CliCap", "' x '", "text:' x '"},
+        {"CliCap", "5", "text:'5'"},
+        {"CliCap", "5.5", "text:'5.5'"},
+        {"CliNatoIl", "NULL", "real:0.0"},
+        {"CliNatoIl", "12", "real:12.0"},
+        {"CliNatoIl", "12.5", "real:12.5"},
+        {"CliNatoIl", "'12'", "real:12.0"},
+        {"CliNatoIl", "'abc'", "real:0.0"},
+        {"CliNatoIl", "'  '", "real:0.0"},
+        {"CliAbbinamento", "7.0", "integer:7"},
+        {"CliAbbinamento", "7.5", "real:7.5"},
+        {"CliAbbinamento", "NULL", "integer:0"},
+    };
+    QString error;
+    ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
+    ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Indices, &error));
+    QString columns;
+    for (const ClientField& f : kClientFields)
+        columns += (columns.isEmpty() ? QString() : QStringLiteral(", ")) + QLatin1String(f.name);
+    {
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("CREATE TABLE Clienti (") + columns + QLatin1Char(')'));
+        int code = 100;
+        for (const Case& c : cases)
+            ex.exec(QStringLiteral("INSERT INTO Clienti (CliCodice, CliRagsoc, ") + QLatin1String(c.field) +
+                        QStringLiteral(") VALUES (?, 'N', ") + QLatin1String(c.stored) + QLatin1Char(')'),
+                    {++code});
+    }
+    setTimes(0, 3);
+    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
+    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    RawDb local(m_local);
+    int code = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " = " + c.stored);
+        const QString f = QLatin1String(c.field);
+        EXPECT_EQ(local
+                      .value(QStringLiteral("SELECT typeof(") + f + QStringLiteral(") || ':' || quote(") + f +
+                                 QStringLiteral(") FROM Clienti WHERE CliCodice = ?"),
+                             {++code})
+                      .toString(),
+                  QLatin1String(c.expected));
+        // The untouched text fields hold a blank, the numbers 0.
+        EXPECT_EQ(local
+                      .value(QStringLiteral("SELECT CliNazione || '|' || CliUltimaVisita FROM Clienti "
+                                            "WHERE CliCodice = ?"),
+                             {code})
+                      .toString(),
+                  QStringLiteral(" |0.0"));
+    }
+}
+
 TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndTheWalkGoesOnOrStops)
 {
     QString error;

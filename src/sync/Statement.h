@@ -1,0 +1,86 @@
+#pragma once
+
+#include "sync/DbError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringEncoder>
+#include <QVariant>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace mirsalex {
+
+// One statement compiled once on SQLite's own interface, for the paths that
+// run it for every row of a large table: reset and bound again on each use,
+// columns read one at a time and only when asked for.
+//
+// Values come and go as the Qt driver of the same connection hands them, so
+// that both paths agree: whole numbers are 64-bit integers, reals doubles,
+// texts QString, bytes QByteArray, and a Null column is a null text. Every
+// value is bound, never written into the statement's text.
+//
+// The statement belongs to the connection it was compiled on and must be
+// finalized before that connection closes (its owner's close() does it).
+class Statement
+{
+public:
+    Statement() = default;
+    ~Statement() { finalize(); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Compiles `sql` on `db` (one statement). Returns the engine's result
+    // code: 0 on success; error() then describes a failure.
+    int prepare(sqlite3* db, const QString& sql);
+    bool isPrepared() const { return m_stmt != nullptr; }
+    // Releases the statement; harmless when there is none.
+    void finalize();
+
+    // Binds parameter `index` (0-based). Returns the engine's result code.
+    int bind(int index, const QVariant& value);
+    int bindInt64(int index, qint64 value);
+    int bindDouble(int index, double value);
+    // Binds a UTF-8 text or bytes; the bytes are copied.
+    int bindText(int index, QByteArrayView utf8);
+    int bindBlob(int index, QByteArrayView bytes);
+    // One step: returns SQLITE_ROW, SQLITE_DONE or an error code.
+    int step();
+    // Back to the start, keeping the bindings; ends any read in progress.
+    void reset();
+
+    int columnCount() const;
+    QString columnName(int index) const;
+    // The value of column `index` of the current row.
+    QVariant value(int index) const;
+    qint64 int64(int index) const;
+    // How column `index` of the current row is stored (SQLITE_INTEGER,
+    // SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL), and the bytes
+    // of a text or a blob as stored, valid until the statement moves. (Read
+    // a blob as a blob: reading it as a text changes what the engine
+    // reports as its kind.)
+    int columnType(int index) const;
+    QByteArrayView columnBytes(int index, bool blob) const;
+    double columnDouble(int index) const;
+
+    // The engine's last error on this statement's connection as an error of
+    // this layer, `object` naming what was being worked on.
+    DbError error(const QString& object = QString()) const;
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_stmt = nullptr;
+    int m_columns = 0;
+    int bindBuffer(int index, bool blob);
+
+    // Texts and bytes are bound from a buffer per parameter, kept (and its
+    // room reused) until the parameter is bound again or the statement is
+    // finalized.
+    std::vector<QByteArray> m_bound;
+    QStringEncoder m_utf8{QStringConverter::Utf8, QStringConverter::Flag::Stateless};
+    QString m_ownError; // a refusal of this class's own (not the engine's)
+};
+
+} // namespace mirsalex

@@ -1,0 +1,242 @@
+// The row-by-row paths of the engine layer: values read and written through
+// the engine's own interface come and go exactly as through Qt SQL, and no
+// statement outlives its connection.
+
+#include "support/ScriptedPrompt.h"
+#include "sync/ClientsSync.h"
+#include "sync/Database.h"
+#include "sync/Snapshot.h"
+#include "sync/SyncTestSupport.h"
+#include "sync/TableRecordset.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+using namespace mirsalex;
+using namespace mirsalex::test;
+
+namespace {
+
+class NativeStatementTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath(QStringLiteral("v.mdb"));
+        QString error;
+        ASSERT_TRUE(schema::createDatabase(m_path, schema::Kind::Clients, &error)) << error.toStdString();
+        RawDb raw(m_path);
+        // Source rows of every storage kind, and destinations of every kind.
+        raw.exec(QStringLiteral("CREATE TABLE Sorgente (k INTEGER PRIMARY KEY, v)"));
+        raw.exec(QStringLiteral(
+            "CREATE TABLE Destinazione (k INTEGER PRIMARY KEY, t TEXT, i INTEGER, r REAL, a)"));
+        for (const Source& s : sources())
+            raw.exec(QStringLiteral("INSERT INTO Sorgente VALUES (?, ") + QLatin1String(s.sql) +
+                         QLatin1Char(')'),
+                     {s.key});
+    }
+
+    struct Source
+    {
+        int key;
+        const char* sql; // the stored value
+        Snapshot::Stored kind;
+        QMetaType::Type variant; // as value() gives it
+    };
+    static std::vector<Source> sources()
+    {
+        return {
+            {1, "NULL", Snapshot::Stored::Null, QMetaType::QString},
+            {2, "42", Snapshot::Stored::Integer, QMetaType::LongLong},
+            {3, "-7.25", Snapshot::Stored::Real, QMetaType::Double},
+            {4, "'ROSSI'", Snapshot::Stored::Text, QMetaType::QString},
+            {5, "''", Snapshot::Stored::Text, QMetaType::QString},
+            {6, "'12.5'", Snapshot::Stored::Text, QMetaType::QString},
+            {7, "'città è'", Snapshot::Stored::Text, QMetaType::QString},
+            {8, "X'00FF10'", Snapshot::Stored::Bytes, QMetaType::QByteArray},
+            {9, "'  '", Snapshot::Stored::Text, QMetaType::QString},
+            {10, "'abc'", Snapshot::Stored::Text, QMetaType::QString},
+        };
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+TEST_F(NativeStatementTest, ValuesReadAsQtSqlReadsThem)
+{
+    Database db;
+    ASSERT_FALSE(db.open(m_path));
+    Snapshot snap(db);
+    ASSERT_FALSE(snap.open(QStringLiteral("SELECT k, v FROM Sorgente ORDER BY k")));
+    RawDb raw(m_path);
+    for (const Source& s : sources()) {
+        SCOPED_TRACE(s.sql);
+        ASSERT_FALSE(snap.eof());
+        const QVariant ours = snap.value(1);
+        const QVariant qt = raw.value(QStringLiteral("SELECT v FROM Sorgente WHERE k = ?"), {s.key});
+        EXPECT_EQ(ours.typeId(), int(s.variant));
+        EXPECT_EQ(ours.isNull(), qt.isNull());
+        EXPECT_EQ(ours.typeId(), qt.typeId());
+        EXPECT_EQ(ours, qt);
+        EXPECT_EQ(snap.field(1).kind, s.kind);
+        EXPECT_EQ(snap.field(1).toVariant(), ours);
+        // The table recordset reads the same.
+        TableRecordset rs(db);
+        ASSERT_FALSE(rs.open(QStringLiteral("Sorgente")));
+        ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+        ASSERT_FALSE(rs.seek({s.key}));
+        ASSERT_FALSE(rs.noMatch());
+        EXPECT_EQ(rs.value(QStringLiteral("v")), qt);
+        EXPECT_EQ(rs.value(QStringLiteral("v")).typeId(), qt.typeId());
+        ASSERT_FALSE(snap.moveNext());
+    }
+    EXPECT_TRUE(snap.eof());
+    EXPECT_EQ(snap.field(1).kind, Snapshot::Stored::Null) << "off a row";
+    EXPECT_EQ(snap.recordCount(), int(sources().size()));
+}
+
+// A field copied as stored ends up exactly as the same value set through
+// setValue(QVariant) would: same storage class, same value, same refusals.
+TEST_F(NativeStatementTest, CopyingAsStoredGivesWhatConvertingGives)
+{
+    Database db;
+    ASSERT_FALSE(db.open(m_path));
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Destinazione")));
+    Snapshot snap(db);
+    ASSERT_FALSE(snap.open(QStringLiteral("SELECT k, v FROM Sorgente ORDER BY k")));
+    const QStringList targets = {QStringLiteral("t"), QStringLiteral("i"), QStringLiteral("r"),
+                                 QStringLiteral("a")};
+    int key = 0;
+    for (; !snap.eof(); snap.moveNext()) {
+        const QString label = snap.value(1).toString();
+        for (const QString& target : targets) {
+            SCOPED_TRACE((label + QLatin1String(" -> ") + target).toStdString());
+            const int field = rs.fieldIndex(target);
+            // Once as stored, once converted.
+            DbError results[2];
+            for (int way = 0; way < 2; ++way) {
+                ASSERT_FALSE(rs.addNew());
+                ASSERT_FALSE(rs.setValue(QStringLiteral("k"), ++key));
+                results[way] =
+                    way == 0 ? rs.setValue(field, snap.field(1)) : rs.setValue(field, snap.value(1));
+                if (!results[way]) {
+                    // The pending value reads back the same either way.
+                    EXPECT_EQ(rs.value(field).toString(), snap.value(1).toString());
+                    results[way] = rs.update();
+                }
+                rs.cancelUpdate();
+            }
+            EXPECT_EQ(results[0].number, results[1].number);
+            if (results[0])
+                continue;
+            RawDb raw(m_path);
+            const QString column = Database::quoted(target);
+            const QString read = QStringLiteral("SELECT typeof(") + column +
+                                 QStringLiteral(") || ':' || quote(") + column +
+                                 QStringLiteral(") FROM Destinazione WHERE k = ?");
+            EXPECT_EQ(raw.value(read, {key - 1}).toString(), raw.value(read, {key}).toString());
+            EXPECT_FALSE(raw.value(read, {key}).toString().isEmpty());
+        }
+    }
+    EXPECT_GT(key, 30);
+}
+
+// Closing the database finalizes every statement first, so the connection
+// really closes and the file is free, even in the middle of a walk and
+// whichever object goes first.
+TEST_F(NativeStatementTest, ClosingMidWalkReleasesTheFile)
+{
+    for (bool databaseFirst : {false, true}) {
+        SCOPED_TRACE(databaseFirst ? "database destroyed first" : "database closed");
+        auto db = std::make_unique<Database>();
+        ASSERT_FALSE(db->open(m_path));
+        auto snap = std::make_unique<Snapshot>(*db);
+        ASSERT_FALSE(snap->open(QStringLiteral("SELECT * FROM Sorgente")));
+        ASSERT_FALSE(snap->moveNext()); // a read in progress
+        auto rs = std::make_unique<TableRecordset>(*db);
+        ASSERT_FALSE(rs->open(QStringLiteral("Destinazione")));
+        ASSERT_FALSE(rs->setIndex(QStringLiteral("primaria")));
+        ASSERT_FALSE(rs->seek({1}));
+        ASSERT_FALSE(db->beginBatch());
+        ASSERT_FALSE(rs->addNew());
+        ASSERT_FALSE(rs->setValue(QStringLiteral("k"), 500));
+        ASSERT_FALSE(rs->setValue(rs->fieldIndex(QStringLiteral("t")), snap->field(1)));
+        ASSERT_FALSE(rs->update());
+        if (databaseFirst) {
+            db.reset();
+        } else {
+            db->close();
+            EXPECT_FALSE(snap->isOpen());
+            EXPECT_FALSE(rs->isOpen());
+            EXPECT_EQ(snap->moveNext().number, DbErr::ObjectClosed);
+        }
+        {
+            // Another connection can take the file for itself.
+            RawDb raw(m_path);
+            raw.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+            EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Destinazione WHERE k = 500")).toInt(), 1)
+                << "the pending batch was committed on closing";
+            raw.exec(QStringLiteral("DELETE FROM Destinazione"));
+            raw.exec(QStringLiteral("COMMIT"));
+        }
+        rs.reset();
+        snap.reset();
+        db.reset();
+        EXPECT_FALSE(QFileInfo::exists(m_path + QStringLiteral("-journal")));
+    }
+}
+
+TEST_F(NativeStatementTest, FailuresKeepTheirNumbersAndAbandonTheRow)
+{
+    Database db;
+    ASSERT_FALSE(db.open(m_path));
+    {
+        RawDb raw(m_path);
+        raw.exec(
+            QStringLiteral("CREATE TABLE Vincoli (k INTEGER NOT NULL PRIMARY KEY, c TEXT CHECK (c <> 'NO'), "
+                           "u TEXT UNIQUE)"));
+    }
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Vincoli")));
+    struct Case
+    {
+        const char* label;
+        int key;
+        const char* c;
+        const char* u;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"stored", 1, "SI", "A", 0},
+        {"check rule", 2, "NO", "B", DbErr::ValidationRule},
+        {"unique index", 3, "SI", "A", DbErr::DuplicateKey},
+        {"duplicate key", 1, "SI", "C", DbErr::DuplicateKey},
+        {"stored after failures", 4, "SI", "D", 0},
+    };
+    ASSERT_FALSE(db.beginBatch());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_FALSE(rs.addNew());
+        ASSERT_FALSE(rs.setValue(QStringLiteral("k"), c.key));
+        ASSERT_FALSE(rs.setValue(QStringLiteral("c"), QString::fromUtf8(c.c)));
+        ASSERT_FALSE(rs.setValue(QStringLiteral("u"), QString::fromUtf8(c.u)));
+        const DbError e = rs.update();
+        EXPECT_EQ(e.number, c.expected) << e.description.toStdString();
+        rs.cancelUpdate();
+    }
+    ASSERT_FALSE(db.commitBatch());
+    // A statement the engine cannot compile is refused with its number.
+    Snapshot snap(db);
+    EXPECT_EQ(snap.open(QStringLiteral("SELECT nessuna FROM Vincoli")).number, DbErr::ItemNotFound);
+    EXPECT_EQ(snap.open(QStringLiteral("SELECT 1; SELECT 2")).number, DbErr::Reserved);
+    db.close();
+    RawDb raw(m_path);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(k) FROM (SELECT k FROM Vincoli ORDER BY k)"))
+                  .toString(),
+              QStringLiteral("1,4"));
+}
+
+} // namespace
