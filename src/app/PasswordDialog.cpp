@@ -1,6 +1,7 @@
 #include "app/PasswordDialog.h"
 
 #include "app/WindowHelpers.h"
+#include "common/Helpers.h"
 #include "common/Prompt.h"
 
 #include <QEvent>
@@ -134,7 +135,12 @@ void PasswordDialog::check()
     if (m_checking)
         return;
     m_checking = true;
-    const QString typed = m_txtPasswd->text().toUpper();
+    // Only a-z become upper case, as everywhere in the program: a full
+    // Unicode mapping would let other characters turn into letters (the
+    // German sharp s into "SS").
+    QString typed = m_txtPasswd->text();
+    for (QChar& c : typed)
+        c = QChar(char16_t(TastoMaiuscolo(c.unicode())));
     if (m_verify && m_verify(typed)) {
         m_accepted = typed;
         m_finished = true;

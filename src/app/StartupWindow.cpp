@@ -383,6 +383,15 @@ void StartupWindow::clickLbFile(int index)
 {
     if (index < 0 || index > 1 || m_running || m_pctDirList->isVisible())
         return;
+    // A code being typed is confirmed first (the labels then belong to it):
+    // otherwise leaving the box after the choice would refill the labels for
+    // the new operator and silently drop the chosen path. A refused code
+    // keeps the focus in the box and opens nothing.
+    if (m_codOper->hasFocus() && !m_scegliDaLista) {
+        codOperLostFocus();
+        if (!CodiceOperatoreValido(m_ctx.CodOperatore))
+            return;
+    }
     const QString text = m_state.lbFile[index].caption;
     FileRequest request;
     request.title = QStringLiteral("ESPORTAZIONE DATI");
@@ -605,7 +614,9 @@ void StartupWindow::aggiornaFinestra()
 
 void StartupWindow::MostraOperatori()
 {
-    if (m_list->count() < 1)
+    // The list floats over the window: it is not offered while the folder
+    // chooser holds the window or a run works on the current operator.
+    if (m_list->count() < 1 || m_running || m_pctDirList->isVisible())
         return;
     m_list->setCurrentRow(0);
     const QPoint below = m_codOper->mapTo(this, QPoint(0, m_codOper->height() + 2));
@@ -799,8 +810,12 @@ bool StartupWindow::eventFilter(QObject* watched, QEvent* event)
                 codOperLostFocus();
             break;
         case QEvent::MouseButtonDblClick:
-            m_scegliDaLista = 1;
-            MostraOperatori();
+            // With no list to pick from nothing happens: the code typed in
+            // the box is still confirmed when the box loses the focus.
+            if (m_list->count() > 0 && !m_running && !m_pctDirList->isVisible()) {
+                m_scegliDaLista = 1;
+                MostraOperatori();
+            }
             return true;
         default:
             break;

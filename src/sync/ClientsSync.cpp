@@ -143,6 +143,10 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
     const QDateTime exchangeTime =
         platform::modificationTime(exchangePath).value_or(QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
 
+    // Set when the local clients table could not be opened and the user gave
+    // up: the local file is then not known to be sound, and copying it over the
+    // exchange copy could destroy the other side's clients.
+    bool clientsUnreadable = false;
     {
         Database db;
         ClientTransfer transfer(ctx, db);
@@ -162,6 +166,7 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
         }
         if (walk && !transfer.ApriClienti()) {
             walk = false;
+            clientsUnreadable = true;
             ctx.CodErrore = 0;
         } else if (walk) {
             error = rows.open(QStringLiteral("SELECT * FROM ClientiEX"));
@@ -189,6 +194,9 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
         ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
         return result;
     }
+
+    if (clientsUnreadable)
+        return 0;
 
     // The file is copied only as a consistent whole: never while a journal
     // of an unfinished write lies beside either copy.

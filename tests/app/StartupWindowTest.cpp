@@ -1,5 +1,6 @@
 #include "app/StartupWindow.h"
 
+#include "app/FolderChooser.h"
 #include "app/PasswordDialog.h"
 #include "app/WindowHelpers.h"
 #include "AppTestSupport.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTreeWidget>
 
 using namespace mirsalex;
 using namespace mirsalex::test;
@@ -247,6 +249,86 @@ TEST_F(StartupTest, EmptyListOpensNothing)
     EXPECT_TRUE(window->codOper()->hasFocus());
 }
 
+TEST_F(StartupTest, DoubleClickWithAnEmptyListStillLetsTheTypedCodeBeConfirmed)
+{
+    QDir(dati + QStringLiteral("A12")).removeRecursively();
+    QDir(dati + QStringLiteral("B34")).removeRecursively();
+    ScriviIni(ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), inst.path(QStringLiteral("tmp/")));
+    open();
+    ASSERT_EQ(window->operatorList()->count(), 0);
+    QLineEdit* box = window->codOper();
+    QTest::mouseDClick(box, Qt::LeftButton);
+    EXPECT_FALSE(window->operatorList()->isVisible());
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("c56"));
+    QTest::keyClick(box, Qt::Key_Tab);
+    EXPECT_EQ(ctx.CodOperatore, QStringLiteral("C56"));
+    EXPECT_EQ(ctx.config.DbDati, dati + QStringLiteral("C56/DatiDV.mdb"));
+    EXPECT_EQ(labelText(QStringLiteral("lbFile_0")), dati + QStringLiteral("C56/DatiDV.mdb"));
+}
+
+TEST_F(StartupTest, PickingAFourteenCharacterFolderKeepsThirteenCharacters)
+{
+    inst.makeDir(QStringLiteral("dati/ABCDEFGHIJKLMN"));
+    open();
+    QTest::keyClick(window->codOper(), Qt::Key_F4);
+    QListWidget* list = window->operatorList();
+    ASSERT_TRUE(list->isVisible());
+    const auto found = list->findItems(QStringLiteral("ABCDEFGHIJKLMN"), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << "the folder name fills the 14 characters, no date follows";
+    list->setCurrentItem(found[0]);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(ctx.CodOperatore, QStringLiteral("ABCDEFGHIJKLM"));
+    EXPECT_EQ(window->codOper()->text(), QStringLiteral("ABCDEFGHIJKLM"));
+}
+
+TEST_F(StartupTest, OperatorListIsNotOfferedWhileTheFolderChooserIsShown)
+{
+    open();
+    window->clickLbFileX(0);
+    ASSERT_TRUE(window->folderChooser()->isVisible());
+    QTest::keyClick(window->folderChooser()->dirList(), Qt::Key_F4);
+    EXPECT_FALSE(window->operatorList()->isVisible());
+    EXPECT_EQ(ctx.CodOperatore, QStringLiteral("A12"));
+    window->clickCmdDir(1);
+    EXPECT_FALSE(window->folderChooser()->isVisible());
+    QTest::keyClick(window->codOper(), Qt::Key_F4);
+    EXPECT_TRUE(window->operatorList()->isVisible());
+}
+
+TEST_F(StartupTest, ExchangeDatabaseChosenRightAfterTypingACodeBelongsToThatCode)
+{
+    open();
+    QList<StartupWindow::FileRequest> requests;
+    const QString chosen = inst.path(QStringLiteral("chiavetta/B34/DatiDV.mdb"));
+    window->setFileChooser([&](QWidget*, const StartupWindow::FileRequest& request) {
+        requests << request;
+        return chosen;
+    });
+    QLineEdit* box = window->codOper();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("b34"));
+    QTest::mouseClick(child<QLabel>(QStringLiteral("lbFile_1")), Qt::LeftButton);
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].proposedName, QStringLiteral("/mnt/scambio/B34/DatiDV.mdb"))
+        << "the dialog starts from the typed operator's exchange database";
+    EXPECT_EQ(labelText(QStringLiteral("lbFile_1")), chosen);
+    // Leaving the box afterwards keeps the choice.
+    QTest::keyClick(box, Qt::Key_Tab);
+    EXPECT_EQ(ctx.CodOperatore, QStringLiteral("B34"));
+    EXPECT_EQ(labelText(QStringLiteral("lbFile_1")), chosen);
+    EXPECT_EQ(labelText(QStringLiteral("lbFile_0")), dati + QStringLiteral("B34/DatiDV.mdb"));
+
+    // A code that is refused opens no dialog.
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("0"));
+    QTest::mouseClick(child<QLabel>(QStringLiteral("lbFile_1")), Qt::LeftButton);
+    EXPECT_EQ(requests.size(), 1);
+    QTRY_VERIFY(box->hasFocus());
+}
+
 TEST_F(StartupTest, SwitchingSideShowsThePortableKeys)
 {
     open();
@@ -452,6 +534,29 @@ TEST_F(StartupTest, DamagedPasswordStoreIsReportedAndEndsTheProgram)
     EXPECT_TRUE(prompt.messages[0].text.contains(store));
     EXPECT_TRUE(dialogs.isEmpty());
     EXPECT_TRUE(window->ended());
+}
+
+TEST(PasswordDialogTest, OnlyLettersAToZAreUpperCasedBeforeTheCheck)
+{
+    testApplication();
+    ScriptedPrompt prompt;
+    QStringList checked;
+    PasswordDialog dialog(prompt, [&checked](const QString& typed) {
+        checked << typed;
+        return typed == QStringLiteral("AB1");
+    });
+    ASSERT_TRUE(activate(&dialog));
+    // The sharp s would become "SS" in a full mapping.
+    prompt.expect(QStringLiteral("PASSWORD ERRATA"), AnswerOk, MsgStyle::Ok);
+    dialog.field()->insert(QString(QChar(0x00DF)) + QChar(0x00E8) + QLatin1Char('x'));
+    QTest::keyClick(dialog.field(), Qt::Key_Return);
+    QTest::keyClicks(dialog.field(), QStringLiteral("aB1"));
+    QTest::keyClick(dialog.field(), Qt::Key_Return);
+    ASSERT_EQ(checked.size(), 2);
+    EXPECT_EQ(checked[0], QString(QChar(0x00DF)) + QChar(0x00E8) + QLatin1Char('X'));
+    EXPECT_EQ(checked[1], QStringLiteral("AB1"));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.attempts(), 1);
 }
 
 TEST(PasswordDialogTest, ShowsAmpersandsAndTakesAtMostTwelveCharacters)

@@ -266,18 +266,29 @@ TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
     EXPECT_EQ(local.client(5).value(QStringLiteral("CliRagsoc")).toString(), QStringLiteral("GIALLI"));
 }
 
-TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingButStillOffersTheCopy)
+TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingAndNeverCopiesTheUnreadableFile)
 {
     QString error;
     ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Indices, &error));
     ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
+    {
+        RawDb ex(m_exchange);
+        ex.insertClient(client(5, QStringLiteral("GIALLI"), QStringLiteral("S")));
+    }
     setTimes(0, 3);
+    QFile exchangeFile(m_exchange);
+    ASSERT_TRUE(exchangeFile.open(QIODevice::ReadOnly));
+    const QByteArray before = exchangeFile.readAll();
+    exchangeFile.close();
     ctx.CodErrore = 77; // left over by an earlier step
     prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
-    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
     EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
     EXPECT_EQ(ctx.CodErrore, 0);
-    EXPECT_EQ(w.chkDati.value, 2);
+    // The local file has no readable clients table: it must not replace the
+    // exchange copy, and the step is not marked as done.
+    ASSERT_TRUE(exchangeFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(exchangeFile.readAll(), before);
+    EXPECT_EQ(w.chkDati.value, 1);
 }
 
 TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
