@@ -11,8 +11,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <QFileInfo>
 #include <unistd.h>
+#include <utility>
 
 namespace mirsalex {
 
@@ -59,18 +62,49 @@ bool passwordAccepted(Prompt& prompt, const QString& iniPath)
     return false;
 }
 
-void printState(const Context& ctx, const WindowState& w)
+// The groups of synchronisation steps that this version provides: a group
+// whose steps are all missing is not carried out at all.
+struct Provided
+{
+    bool clients = true;
+    bool visits = true;
+    QStringList visitsMissing; // names of the visits steps not provided
+};
+
+Provided providedSteps(const SyncSteps& steps)
+{
+    Provided p;
+    p.clients = bool(steps.SincronizzaClienti);
+    const std::pair<const std::function<qint16()>*, const char*> visits[] = {
+        {&steps.UnisciTabAzioni, "UnisciTabAzioni"},
+        {&steps.SincronizzaAzioni, "SincronizzaAzioni"},
+        {&steps.SincronizzaVisite, "SincronizzaVisite"},
+        {&steps.SincronizzaAppuntamenti, "SincronizzaAppuntamenti"}};
+    for (const auto& [step, name] : visits) {
+        if (!*step)
+            p.visitsMissing << QLatin1String(name);
+    }
+    p.visits = p.visitsMissing.size() < int(std::size(visits));
+    return p;
+}
+
+void printState(const Context& ctx, const WindowState& w, const Provided& provided)
 {
     std::printf("=== Risultato per l'operatore %s (%s)\n", qPrintable(ctx.CodOperatore),
                 w.optPC == 0 ? "DeskTop" : "Portatile");
     auto tick = [](int v) { return v == 2 ? "fatto" : v == 1 ? "da fare" : "no"; };
-    std::printf("  %-28s [%s]\n", qPrintable(w.chkDati.caption), tick(w.chkDati.value));
-    std::printf("  %-28s [%s]\n", qPrintable(w.chkVisite.caption), tick(w.chkVisite.value));
+    // A group that this version does not provide is never shown as done or
+    // "to be done", and its counters are not printed as if it had run.
+    const char* const notInThisVersion = "NON eseguito: non disponibile in questa versione";
+    std::printf("  %-28s [%s]\n", qPrintable(w.chkDati.caption),
+                w.chkDati.value > 0 && !provided.clients ? notInThisVersion : tick(w.chkDati.value));
+    std::printf("  %-28s [%s]\n", qPrintable(w.chkVisite.caption),
+                w.chkVisite.value > 0 && !provided.visits ? notInThisVersion : tick(w.chkVisite.value));
     for (size_t i = 0; i < 3; ++i) {
         std::printf("  %-28s [%s] %s\n", qPrintable(w.Check1[i].caption), tick(w.Check1[i].value),
                     qPrintable(w.lbCount[i].caption));
     }
-    if (w.lbAppuVisible) {
+    if (w.lbAppuVisible && provided.visits) {
         std::printf("  VISITE       %s\n", qPrintable(w.lbCount[3].caption));
         std::printf("  APPUNTAMENTI %s\n", qPrintable(w.lbCount[4].caption));
     }
@@ -141,7 +175,11 @@ int runBatch(const CliOptions& options)
     if (options.debug)
         w.chkDebug.value = 1;
 
-    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    const SyncSteps steps = StandardSteps(ctx, w);
+    const Provided provided = providedSteps(steps);
+    const bool clientsAsked = w.chkDati.value == 1;
+    const bool visitsAsked = w.chkVisite.value == 1;
+    RunDriver driver(ctx, w, steps);
     const RunDriver::Outcome outcome = driver.click(0);
     if (outcome == RunDriver::Outcome::Exit) {
         std::fprintf(stderr,
@@ -150,12 +188,25 @@ int runBatch(const CliOptions& options)
                      qPrintable(ctx.CodOperatore));
         return 2;
     }
-    printState(ctx, w);
+    printState(ctx, w, provided);
     if (prompt.misfit())
         std::fprintf(stderr, "mirsalex: some --answers items did not fit their boxes\n");
     if (!prompt.unusedAnswers().isEmpty())
         std::fprintf(stderr, "mirsalex: unused --answers items: %s\n",
                      qPrintable(prompt.unusedAnswers().join(QLatin1Char(','))));
+    // Groups asked for that this version cannot carry out: said plainly, and
+    // never counted among the groups done or skipped.
+    QStringList notProvided;
+    if (clientsAsked && !provided.clients)
+        notProvided << QStringLiteral("DATI");
+    if (visitsAsked && !provided.visits)
+        notProvided << QStringLiteral("VISITE (visite, appuntamenti e azioni)");
+    else if (visitsAsked && !provided.visitsMissing.isEmpty())
+        notProvided << QStringLiteral("VISITE, in parte: ") +
+                           provided.visitsMissing.join(QStringLiteral(", "));
+    if (!notProvided.isEmpty())
+        std::printf("Non eseguiti, non disponibili in questa versione: %s\n",
+                    qPrintable(notProvided.join(QStringLiteral("; "))));
     if (outcome == RunDriver::Outcome::Failed) {
         std::printf("Esito: un passo NON e' stato completato (errore %d)\n", ctx.CodErrore);
         return 1;
@@ -167,11 +218,15 @@ int runBatch(const CliOptions& options)
         if (w.Check1[i].value == 1)
             skipped << w.NomiGruppi.value(int(i));
     }
-    if (w.chkDati.value == 1)
+    if (w.chkDati.value == 1 && provided.clients)
         skipped << QStringLiteral("DATI");
     if (!skipped.isEmpty())
         std::printf("Non eseguiti (cartella di scambio vuota o archivio assente): %s\n",
                     qPrintable(skipped.join(QStringLiteral(", "))));
+    if (!notProvided.isEmpty()) {
+        std::printf("Esito: completato, esclusi i gruppi non disponibili in questa versione\n");
+        return 0;
+    }
     std::printf("Esito: completato\n");
     return 0;
 }

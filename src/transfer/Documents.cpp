@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 
 namespace mirsalex {
 
@@ -71,8 +72,17 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
     // taken for the current folder.
     QStringList names;
     QStringList existing;
-    if (from.trimmed().isEmpty() || to.trimmed().isEmpty() ||
-        elenca(from, pattern, names) == Listing::Failed || elenca(to, pattern, existing) == Listing::Failed) {
+    if (from.trimmed().isEmpty() || to.trimmed().isEmpty()) {
+        ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
+        return false;
+    }
+    // The folders as they are named on disk: a folder configured as "Testi"
+    // and stored as "testi" is the same folder, and the paths of its files
+    // are built on the stored name.
+    const QString fromOnDisk = platform::resolve(from);
+    const QString toOnDisk = platform::resolve(to);
+    if (elenca(fromOnDisk, pattern, names) == Listing::Failed ||
+        elenca(toOnDisk, pattern, existing) == Listing::Failed) {
         ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
         return false;
     }
@@ -83,11 +93,25 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
     const auto group = w.GruppoCorrente;
     const auto direction = w.DirezioneCorrente;
     QHash<QString, QString> nameOf; // destination on disk -> name shown
+    QSet<QString> seen;             // upper-cased names offered in this direction
     SafeFileCopy::Batch batch;
+    int made = 0;
+    int placed = 0;
+    QString failed;
     for (const QString& listed : names) {
         const QString name = listed.toUpper();
-        const QString destination = to + onDisk.value(name, name);
-        if (detail::copiaFileRisolto(ctx, w, from + name, to + name, from + listed, destination,
+        // Two names that differ only in case (a folder on a case-sensitive
+        // disk) go to one destination: the copy of the first is put in place
+        // before the second is compared with it, so the newer one wins.
+        if (seen.contains(name)) {
+            made += batch.pending();
+            placed += batch.commit(nullptr, &failed);
+            if (placed < made)
+                break;
+        }
+        seen.insert(name);
+        const QString destination = toOnDisk + onDisk.value(name, name);
+        if (detail::copiaFileRisolto(ctx, w, from + name, to + name, fromOnDisk + listed, destination,
                                      w.chkDebug.value, 0)) {
             ctx.prompt.show(errorText + name, MsgStyle::Ok);
             batch.commit(nullptr, nullptr); // the copies made before stay in place
@@ -95,9 +119,10 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
         }
         nameOf.insert(destination, name);
     }
-    const int made = batch.pending();
-    QString failed;
-    const int placed = batch.commit(nullptr, &failed);
+    if (placed == made) {
+        made += batch.pending();
+        placed += batch.commit(nullptr, &failed);
+    }
     if (placed < made) {
         // Copies that never reached their place are not counted as updated.
         qint16& counter = w.Contatori[group][direction];

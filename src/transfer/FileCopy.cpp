@@ -19,16 +19,22 @@ namespace {
 // Error number of a counter raised past its 16-bit limit.
 constexpr qint16 kOverflow = 6;
 
-// Last-modification time, to the second and in local time, of a path that is
-// already the name on disk (no lookup without regard to case).
-std::optional<QDateTime> modificationTimeOnDisk(const QString& path)
+// Last-modification time, in whole seconds since the epoch, of a path that is
+// already the name on disk (no lookup without regard to case). Seconds are
+// compared as they are: a time zone conversion is needed only for a message.
+std::optional<qint64> modificationSeconds(const QString& path)
 {
     struct stat st
     {
     };
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
-    return QDateTime::fromSecsSinceEpoch(qint64(st.st_mtim.tv_sec), Qt::LocalTime);
+    return qint64(st.st_mtim.tv_sec);
+}
+
+QString messageDate(qint64 seconds)
+{
+    return MessageDate(QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime));
 }
 } // namespace
 
@@ -48,10 +54,10 @@ bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& sourc
 {
     // A source that cannot be dated counts as made today at midnight; a
     // destination that cannot be dated counts as missing.
-    const std::optional<QDateTime> sourceTime = modificationTimeOnDisk(sourceOnDisk);
-    const QDateTime dataFileSorgente =
-        sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0));
-    const std::optional<QDateTime> dataFileDestinazione = modificationTimeOnDisk(destinationOnDisk);
+    const std::optional<qint64> sourceTime = modificationSeconds(sourceOnDisk);
+    const qint64 dataFileSorgente =
+        sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
+    const std::optional<qint64> dataFileDestinazione = modificationSeconds(destinationOnDisk);
 
     const QChar lf(10);
     bool pending = false;
@@ -63,28 +69,30 @@ bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& sourc
                             : dataFileSorgente > *dataFileDestinazione;
     }
 
+    // The texts are built only for a box that is shown: a document stage
+    // without confirmations goes through thousands of files.
     if (!passOn) {
         if (prompt > 0) {
             const QString text = QStringLiteral("NON passo: ") + lf + source + lf + QStringLiteral("del  ") +
-                                 MessageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf +
+                                 messageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf +
                                  destination + lf + QStringLiteral("del  ") +
-                                 MessageDate(*dataFileDestinazione);
+                                 messageDate(*dataFileDestinazione);
             ctx.prompt.show(text, MsgStyle::Ok);
         }
         return false;
     }
 
-    QString text = QStringLiteral("Copio: ") + lf + source + lf + QStringLiteral("del  ") +
-                   MessageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf;
-    if (dataFileDestinazione)
-        text += destination + lf + QStringLiteral("del  ") + MessageDate(*dataFileDestinazione);
-    else
-        text += destination + QStringLiteral("  inesistente");
-
-    if (prompt > 0)
+    if (prompt > 0) {
+        QString text = QStringLiteral("Copio: ") + lf + source + lf + QStringLiteral("del  ") +
+                       messageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf;
+        if (dataFileDestinazione)
+            text += destination + lf + QStringLiteral("del  ") + messageDate(*dataFileDestinazione);
+        else
+            text += destination + QStringLiteral("  inesistente");
         ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
-    else
+    } else {
         ctx.RispostaMsg = AnswerYes;
+    }
 
     bool copied = false;
     if (ctx.RispostaMsg == AnswerYes) {

@@ -52,8 +52,12 @@ void setTwoSecondHook(std::function<bool(const QString&)> fn)
 bool sourceIsNewer(const QDateTime& sourceTime, const QString& source, const QDateTime& destinationTime,
                    const QString& destination)
 {
-    const qint64 s = sourceTime.toSecsSinceEpoch();
-    const qint64 d = destinationTime.toSecsSinceEpoch();
+    return sourceIsNewer(sourceTime.toSecsSinceEpoch(), source, destinationTime.toSecsSinceEpoch(),
+                         destination);
+}
+
+bool sourceIsNewer(qint64 s, const QString& source, qint64 d, const QString& destination)
+{
     if (s <= d)
         return false;
     // Within the 2-second step of a FAT disk, a copy whose even-second time

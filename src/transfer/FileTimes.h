@@ -28,6 +28,9 @@ void setTwoSecondHook(std::function<bool(const QString& path)> fn);
 // at `destination` (dated `destinationTime`), both read to the second.
 bool sourceIsNewer(const QDateTime& sourceTime, const QString& source, const QDateTime& destinationTime,
                    const QString& destination);
+// The same with both times in whole seconds since the epoch.
+bool sourceIsNewer(qint64 sourceSeconds, const QString& source, qint64 destinationSeconds,
+                   const QString& destination);
 
 } // namespace FileTimes
 } // namespace mirsalex

@@ -23,10 +23,14 @@ private:
     bool& m_flag;
 };
 
-// Runs one step; a step that is not available counts as completed.
-qint16 esegui(const std::function<qint16()>& step)
+// Runs one step; a step that is not available counts as completed and is
+// recorded under its name.
+qint16 esegui(const std::function<qint16()>& step, const char* name, QStringList& unavailable)
 {
-    return step ? step() : qint16(0);
+    if (step)
+        return step();
+    unavailable << QString::fromLatin1(name);
+    return 0;
 }
 
 QString allinea(int value)
@@ -51,6 +55,7 @@ RunDriver::Outcome RunDriver::click(int index)
     if (m_running)
         return Outcome::Refused;
     RunGuard guard(m_running);
+    m_unavailable.clear();
 
     Context& ctx = m_ctx;
     WindowState& w = m_w;
@@ -75,11 +80,15 @@ RunDriver::Outcome RunDriver::click(int index)
 
     bool failed = false;
     if (w.chkDati.value == 1)
-        failed = esegui(m_steps.SincronizzaClienti) > 0;
+        failed = esegui(m_steps.SincronizzaClienti, "SincronizzaClienti", m_unavailable) > 0;
     if (!failed && w.chkVisite.value == 1) {
-        for (const auto* step : {&m_steps.UnisciTabAzioni, &m_steps.SincronizzaAzioni,
-                                 &m_steps.SincronizzaVisite, &m_steps.SincronizzaAppuntamenti}) {
-            if (esegui(*step) > 0) {
+        const std::pair<const std::function<qint16()>*, const char*> chain[] = {
+            {&m_steps.UnisciTabAzioni, "UnisciTabAzioni"},
+            {&m_steps.SincronizzaAzioni, "SincronizzaAzioni"},
+            {&m_steps.SincronizzaVisite, "SincronizzaVisite"},
+            {&m_steps.SincronizzaAppuntamenti, "SincronizzaAppuntamenti"}};
+        for (const auto& [step, name] : chain) {
+            if (esegui(*step, name, m_unavailable) > 0) {
                 failed = true;
                 break;
             }

@@ -3,6 +3,7 @@
 #include "config/Context.h"
 #include "transfer/WindowState.h"
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -36,11 +37,19 @@ public:
     Outcome click(int index);
     bool running() const { return m_running; }
 
+    // The steps that the last run was asked for (their box held 1) but could
+    // not carry out because this program does not provide them, by name
+    // ("SincronizzaClienti", "UnisciTabAzioni", ...), in the order met. They
+    // count as completed for the chain; whoever reports the run must say that
+    // they were not done.
+    const QStringList& unavailableSteps() const { return m_unavailable; }
+
 private:
     Context& m_ctx;
     WindowState& m_w;
     SyncSteps m_steps;
     bool m_running = false;
+    QStringList m_unavailable;
 };
 
 } // namespace mirsalex

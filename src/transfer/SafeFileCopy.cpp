@@ -229,11 +229,18 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
         Descriptor dir(::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.get() < 0 || ::syncfs(dir.get()) != 0) {
+            // Nothing has been put in place yet: every copy is dropped, and
+            // the first one of the folder that failed is named.
             const int err = errno;
             for (size_t i = 0; i < entries.size(); ++i) {
-                if (folderOf(entries[i].destination) == folder)
-                    return failAt(i, err);
+                if (folderOf(entries[i].destination) == folder) {
+                    failAt(i, err);
+                    break;
+                }
             }
+            for (const Entry& e : entries)
+                ::unlink(e.temp.constData());
+            return 0;
         }
     }
     for (size_t i = 0; i < entries.size(); ++i) {

@@ -214,3 +214,49 @@ TEST_F(DocumentsTest, DatesGoUnderTheSideKeys)
 
 } // namespace
 } // namespace mirsalex::test
+
+namespace mirsalex::test {
+namespace {
+
+// Folders configured in another case than the one on disk are the same
+// folders: the cards are read from and written into the folders on disk.
+TEST_F(DocumentsTest, FoldersNamedInAnotherCase)
+{
+    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    ctx.config.PathTesti = dati + QStringLiteral("TESTI/");                  // "testi" on disk
+    w.lbFileX[1].caption = inst.path(QStringLiteral("scambio/op1/schede/")); // "OP1/SCHEDE" on disk
+    file(testi, QStringLiteral("sk1.doc"), "local card", baseTime().addSecs(60));
+    file(xSchede, QStringLiteral("SK2.DOC"), "remote card", baseTime());
+
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+
+    EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("local card"));
+    EXPECT_EQ(TempInstall::readBytes(testi + "SK2.DOC"), QByteArray("remote card"));
+    EXPECT_EQ(w.Contatori[1][0], 1);
+    EXPECT_EQ(w.Contatori[1][1], 1);
+    EXPECT_EQ(w.Check1[1].value, 2);
+    EXPECT_FALSE(QFileInfo::exists(dati + "TESTI")) << "no second folder is made";
+    EXPECT_FALSE(QFileInfo::exists(inst.path(QStringLiteral("scambio/op1"))));
+}
+
+// Two local cards whose names differ only in case (a case-sensitive disk) are
+// one card for the exchange folder: the newer one is the one left there,
+// whatever the listing order.
+TEST_F(DocumentsTest, NamesDifferingOnlyInCaseLeaveTheNewest)
+{
+    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    file(testi, QStringLiteral("sk1.doc"), "older", baseTime());
+    file(testi, QStringLiteral("SK1.DOC"), "newer", baseTime().addSecs(60));
+    file(testi, QStringLiteral("Sk1.Doc"), "oldest", baseTime().addSecs(-60));
+    file(xSchede, QStringLiteral("LEGGIMI.TXT"), "x", baseTime());
+
+    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+
+    EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("newer"));
+    EXPECT_EQ(mtime(xSchede + "SK1.DOC"), baseTime().addSecs(60));
+    for (const QString& name : entries(xSchede))
+        EXPECT_FALSE(name.startsWith(SafeFileCopy::temporaryPrefix())) << name.toStdString();
+}
+
+} // namespace
+} // namespace mirsalex::test

@@ -262,3 +262,29 @@ TEST_F(FileCopyTest, NamesWithoutRegardToCase)
 
 } // namespace
 } // namespace mirsalex::test
+
+namespace mirsalex::test {
+namespace {
+
+// A source that cannot be dated counts as made today at midnight: a
+// destination from later today is left alone, and the box says so.
+TEST_F(FileCopyTest, UndatedSourceCountsAsTodayAtMidnight)
+{
+    const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
+    const QString missing = testi + QStringLiteral("SK1.DOC");
+    const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "kept", midnight.addSecs(60));
+    prompt.expect(QStringLiteral("NON passo: "), AnswerOk, MsgStyle::Ok);
+    EXPECT_FALSE(CopiaFile(ctx, w, missing, dst, 1));
+    const QString lf(QChar(10));
+    EXPECT_EQ(prompt.messages.last().text, QStringLiteral("NON passo: ") + lf + missing + lf + "del  " +
+                                               MessageDate(midnight) + lf + "su" + lf + dst + lf + "del  " +
+                                               MessageDate(midnight.addSecs(60)));
+    EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("kept"));
+    // Exactly midnight is not older either.
+    TempInstall::setModified(dst, midnight);
+    EXPECT_FALSE(CopiaFile(ctx, w, missing, dst, 0));
+    EXPECT_EQ(w.Contatori[0][0], 0);
+}
+
+} // namespace
+} // namespace mirsalex::test
