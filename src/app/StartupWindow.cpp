@@ -11,6 +11,8 @@
 #include "config/PasswordStore.h"
 #include "sync/Steps.h"
 #include "transfer/RunDriver.h"
+
+#include <algorithm>
 #include "transfer/Transfer.h"
 
 #include <QApplication>
@@ -723,6 +725,16 @@ void StartupWindow::onEsegui()
     setRunning(true);
     const RunDriver::Outcome outcome = m_driver->click(0);
     setRunning(false);
+    // A ticked visits group whose steps this version does not provide was not
+    // carried out: its result labels say so instead of showing zero counters.
+    const QStringList& missing = m_driver->unavailableSteps();
+    const bool visitsMissing = std::any_of(missing.cbegin(), missing.cend(), [](const QString& step) {
+        return step != QLatin1String("SincronizzaClienti");
+    });
+    if (visitsMissing) {
+        m_state.lbCount[3].caption = QStringLiteral("NON eseguite (non disponibili)");
+        m_state.lbCount[4].caption = QStringLiteral("NON eseguiti (non disponibili)");
+    }
     RipristinaPuntatore(this);
     syncFromModel();
     // The focus goes back to the code box rather than staying on the hidden

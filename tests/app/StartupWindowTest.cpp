@@ -427,6 +427,18 @@ TEST_F(StartupTest, RunWithNothingTickedHidesTheRunButtonUntilTheNextRefresh)
     EXPECT_TRUE(run->isVisible());
 }
 
+TEST_F(StartupTest, VisitsGroupNotProvidedIsReportedAsNotCarriedOut)
+{
+    // Only the visits box is ticked; this version provides no visits steps.
+    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00001"));
+    open();
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
+    QTest::mouseClick(child<QPushButton>(QStringLiteral("cmdM_0")), Qt::LeftButton);
+    EXPECT_EQ(state.lbCount[3].caption, QStringLiteral("NON eseguite (non disponibili)"));
+    EXPECT_EQ(state.lbCount[4].caption, QStringLiteral("NON eseguiti (non disponibili)"));
+    EXPECT_EQ(labelText(QStringLiteral("lbCount_3")), state.lbCount[3].caption);
+}
+
 TEST_F(StartupTest, RunWithoutAnOperatorEndsTheProgram)
 {
     open();
