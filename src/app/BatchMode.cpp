@@ -21,7 +21,6 @@ namespace mirsalex {
 
 namespace {
 
-const char* const kMissingIni = "File di configurazione inesistente";
 
 // The password gate of the window, on the terminal: three attempts, each
 // refused one shown as "PASSWORD ERRATA". Without a terminal the password
@@ -33,8 +32,7 @@ bool passwordAccepted(Prompt& prompt, const QString& iniPath)
     case PasswordStore::State::None:
         return true;
     case PasswordStore::State::Damaged:
-        prompt.show(QStringLiteral("Archivio della password danneggiato: ") + store.path(),
-                    MsgStyle::Critical);
+        prompt.show(damagedPasswordText(store.path()), MsgStyle::Critical);
         return false;
     case PasswordStore::State::Set:
         break;
@@ -124,32 +122,15 @@ int runBatch(const CliOptions& options)
             return 2;
         }
     }
-    QString code = options.operatorCode.trimmed().toUpper();
-    if (!options.operatorCode.isEmpty() && (code.size() > 13 || !CodiceOperatoreValido(code))) {
-        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n",
-                     qPrintable(options.operatorCode));
+    QString code;
+    if (!operatorOption(options, code))
         return 2;
-    }
 
     // The configuration file: as given, or searched like the window does.
     QString fileIni;
     QString fullPath;
-    if (!options.ini.isEmpty()) {
-        fullPath = platform::resolve(QFileInfo(options.ini).absoluteFilePath());
-        if (!platform::isFile(fullPath)) {
-            std::fprintf(stderr, "%s\n%s\n", kMissingIni, qPrintable(fullPath));
-            return 2;
-        }
-        fileIni = fullPath;
-    } else {
-        const IniLocation loc = LocateIni(programFolder(), programName());
-        if (!loc.found) {
-            std::fprintf(stderr, "%s\n", kMissingIni);
-            return 2;
-        }
-        fileIni = loc.fileIni;
-        fullPath = loc.fullPath;
-    }
+    if (!findConfiguration(options, fileIni, fullPath))
+        return 2;
     std::printf("Configurazione: %s\n", qPrintable(fullPath));
     std::fflush(stdout);
 

@@ -30,4 +30,21 @@ int runGui(const CliOptions& options);
 QString programFolder();
 QString programName();
 
+// The configuration file named by --ini (from the current folder), or found
+// by the search the window makes. When there is none, prints "File di
+// configurazione inesistente" on standard error and returns false.
+bool findConfiguration(const CliOptions& options, QString& fileIni, QString& fullPath);
+
+// The --operator code as the window takes a typed one (trimmed, upper case).
+// Returns false, after a message on standard error, when it cannot name an
+// operator folder. An absent option gives the empty text.
+bool operatorOption(const CliOptions& options, QString& code);
+
+// The message shown when the password store exists but cannot be read.
+QString damagedPasswordText(const QString& storePath);
+
+// Reads one line from the terminal without echo (from standard input as it
+// is when that is not a terminal). False at the end of input.
+bool readSecretLine(const char* question, QString& out);
+
 } // namespace mirsalex

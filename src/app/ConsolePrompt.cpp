@@ -1,7 +1,6 @@
 #include "app/ConsolePrompt.h"
 
 #include <QByteArray>
-#include <termios.h>
 #include <unistd.h>
 #include <utility>
 
@@ -137,35 +136,6 @@ int ConsolePrompt::ask(const QString& text, int style, const QString& title)
     std::fprintf(m_out, "  -> %s\n", qPrintable(answerName(answer)));
     std::fflush(m_out);
     return answer;
-}
-
-bool readSecretLine(const char* question, QString& out)
-{
-    std::fprintf(stderr, "%s", question);
-    std::fflush(stderr);
-    struct termios saved
-    {
-    };
-    const bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (tty) {
-        struct termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    QByteArray line;
-    int c;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n')
-        line.append(static_cast<char>(c));
-    if (tty) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::fprintf(stderr, "\n");
-    }
-    if (c == EOF && line.isEmpty())
-        return false;
-    out = QString::fromLocal8Bit(line);
-    if (out.endsWith(QLatin1Char('\r')))
-        out.chop(1);
-    return true;
 }
 
 } // namespace mirsalex

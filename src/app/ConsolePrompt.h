@@ -42,8 +42,4 @@ private:
     bool m_misfit = false;
 };
 
-// Reads a line from the terminal without echo (the password). False at the
-// end of input.
-bool readSecretLine(const char* question, QString& out);
-
 } // namespace mirsalex

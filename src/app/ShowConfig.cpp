@@ -50,54 +50,19 @@ void printField(const char* name, long long value)
     std::printf("%s=%lld\n", name, value);
 }
 
-const char* const kMissingIni = "File di configurazione inesistente";
 
 } // namespace
 
-QString programFolder()
-{
-    return QFileInfo(platform::executablePath()).absolutePath();
-}
-
-QString programName()
-{
-    QString name = QFileInfo(platform::executablePath()).fileName();
-    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
-        name.chop(4);
-    return name;
-}
-
 int runShowConfig(const CliOptions& options)
 {
-    // A code that cannot name an operator folder is refused before anything is
-    // read or created; it is taken as the window and the batch run take it
-    // (trimmed, upper case, at most 13 characters).
-    const QString code = options.operatorCode.trimmed().toUpper();
-    if (!options.operatorCode.isEmpty() && (code.size() > 13 || !CodiceOperatoreValido(code))) {
-        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n",
-                     qPrintable(options.operatorCode));
+    QString code;
+    if (!operatorOption(options, code))
         return 2;
-    }
     QString fileIni;
-    if (!options.ini.isEmpty()) {
-        // A name given on the command line is taken from the current folder,
-        // never from the shared configuration folder.
-        const QString full = platform::resolve(QFileInfo(options.ini).absoluteFilePath());
-        if (!platform::isFile(full)) {
-            std::fprintf(stderr, "%s\n%s\n", kMissingIni, qPrintable(full));
-            return 2;
-        }
-        fileIni = full;
-        std::printf("Configuration file: %s\n", qPrintable(full));
-    } else {
-        const IniLocation loc = LocateIni(programFolder(), programName());
-        if (!loc.found) {
-            std::fprintf(stderr, "%s\n", kMissingIni);
-            return 2;
-        }
-        fileIni = loc.fileIni;
-        std::printf("Configuration file: %s\n", qPrintable(loc.fullPath));
-    }
+    QString fullPath;
+    if (!findConfiguration(options, fileIni, fullPath))
+        return 2;
+    std::printf("Configuration file: %s\n", qPrintable(fullPath));
     std::fflush(stdout);
 
     PrintingPrompt prompt;

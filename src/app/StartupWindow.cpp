@@ -10,6 +10,7 @@
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 #include "sync/Steps.h"
+#include "app/Cli.h"
 #include "transfer/RunDriver.h"
 
 #include <algorithm>
@@ -510,7 +511,7 @@ bool StartupWindow::chiediPassword()
         return true;
     case PasswordStore::State::Damaged:
         // A store that cannot be read never opens the way.
-        m_ctx.ask(QStringLiteral("ARCHIVIO PASSWORD DANNEGGIATO O ILLEGGIBILE\n") + store.path(),
+        m_ctx.ask(damagedPasswordText(store.path()),
                   MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
         return false;
     case PasswordStore::State::Set:
