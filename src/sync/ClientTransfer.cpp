@@ -3,6 +3,7 @@
 #include "common/Helpers.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace mirsalex {
@@ -131,31 +132,69 @@ DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, con
     qint32 c = 0;
     if (DbError e = clientCode(NumeroOZero(code), c))
         return e;
+    m_held = false;
     m_cliente.codice = c;
     m_cliente.ragsoc = FixedWidth(TestoODefault(name), kRagsocWidth);
     m_cliente.visite = FixedWidth(TestoODefault(visits), kVisiteWidth);
     return {};
 }
 
+void ClientTransfer::HeldField::take(const Snapshot::Field& f)
+{
+    kind = f.kind;
+    whole = f.whole;
+    real = f.real;
+    bytes.resize(f.bytes.size());
+    if (!f.bytes.isEmpty())
+        memcpy(bytes.data(), f.bytes.data(), size_t(f.bytes.size()));
+}
+
+DbError ClientTransfer::fillFromRow(const Snapshot& row)
+{
+    const Snapshot::Field code = row.field(m_exchangeIndex[0]);
+    qint32 c = 0;
+    if (code.kind == Snapshot::Stored::Integer && code.whole >= std::numeric_limits<qint32>::min() &&
+        code.whole <= std::numeric_limits<qint32>::max())
+        c = qint32(code.whole);
+    else if (DbError e = clientCode(NumeroOZero(code.toVariant()), c))
+        return e;
+    m_cliente.codice = c;
+    m_heldName.take(row.field(m_exchangeIndex[1]));
+    m_heldVisits.take(row.field(m_exchangeIndex[24]));
+    m_held = true;
+    return {};
+}
+
+const ClienteCorrente& ClientTransfer::cliente() const
+{
+    if (m_held) {
+        m_cliente.ragsoc = FixedWidth(TestoODefault(m_heldName.toVariant()), kRagsocWidth);
+        m_cliente.visite = FixedWidth(TestoODefault(m_heldVisits.toVariant()), kVisiteWidth);
+        m_held = false;
+    }
+    return m_cliente;
+}
+
 DbError ClientTransfer::setNormalised(int field, const Snapshot& row, int column, bool numeric)
 {
-    // The common cases are decided on the value as stored and copied without
-    // conversion; they give exactly what the normalisers give.
-    static const QVariant zero(0);
-    static const QVariant blank(QStringLiteral(" "));
+    // The common cases are decided on the value as stored: one that the
+    // normaliser passes unchanged is bound straight from the exchange row,
+    // one it replaces by its default gets the default, bound from constant
+    // storage. Both give exactly what the normalisers give.
+    static const Snapshot::Field zero{Snapshot::Stored::Integer, 0, 0, {}};
+    static const Snapshot::Field blank{Snapshot::Stored::Text, 0, 0, QByteArrayView(" ", 1)};
     const Snapshot::Field value = row.field(column);
     if (numeric) {
         if (value.kind == Snapshot::Stored::Integer || value.kind == Snapshot::Stored::Real)
-            return m_clienti.setValue(field, value); // a number passes unchanged
+            return m_clienti.setValue(field, row, value); // a number passes unchanged
         if (value.kind == Snapshot::Stored::Null)
-            return m_clienti.setValue(field, zero);
+            return m_clienti.setValue(field, row, zero);
         return m_clienti.setValue(field, NumeroOZero(value.toVariant()));
     }
     if (value.kind == Snapshot::Stored::Null)
-        return m_clienti.setValue(field, blank);
+        return m_clienti.setValue(field, row, blank);
     if (value.kind == Snapshot::Stored::Text)
-        return textTakesDefault(value.bytes) ? m_clienti.setValue(field, blank)
-                                             : m_clienti.setValue(field, value);
+        return m_clienti.setValue(field, row, textTakesDefault(value.bytes) ? blank : value);
     return m_clienti.setValue(field, QVariant(TestoODefault(value.toVariant())));
 }
 
@@ -185,8 +224,7 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
         if (!e)
             e = m_clienti.update();
         if (!e)
-            e = fillFrom(exchangeRow.value(m_exchangeIndex[0]), exchangeRow.value(m_exchangeIndex[1]),
-                         exchangeRow.value(m_exchangeIndex[24]));
+            e = fillFromRow(exchangeRow);
     } else if (!e) {
         if (m_localIndex[0] < 0 || m_localIndex[1] < 0 || m_localIndex[24] < 0)
             e = DbError::make(DbErr::ItemNotFound);

@@ -50,7 +50,7 @@ public:
     // false. The pending batch is committed before any message is shown.
     bool LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow);
 
-    const ClienteCorrente& cliente() const { return m_cliente; }
+    const ClienteCorrente& cliente() const;
     TableRecordset& ClientiLocali() { return m_clienti; }
 
     // A failure that cannot be reported client by client (the batch of
@@ -61,6 +61,10 @@ public:
 
 private:
     DbError fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits);
+    // Fills ClienteCorrente from the exchange row of a client just added:
+    // the code at once, the name and the visits text kept as stored and
+    // converted only when cliente() is asked for them.
+    DbError fillFromRow(const Snapshot& row);
     // Sets local field `field` of the new row from exchange field `column`
     // through NumeroOZero (`numeric`) or TestoODefault.
     DbError setNormalised(int field, const Snapshot& row, int column, bool numeric);
@@ -68,7 +72,21 @@ private:
     Context& m_ctx;
     Database& m_db;
     TableRecordset m_clienti;
-    ClienteCorrente m_cliente;
+    mutable ClienteCorrente m_cliente;
+    // Name and visits text of a client added from the exchange row, as
+    // stored there, while m_cliente does not hold them yet.
+    struct HeldField
+    {
+        Snapshot::Stored kind = Snapshot::Stored::Null;
+        qint64 whole = 0;
+        double real = 0;
+        QByteArray bytes; // room reused from client to client
+        void take(const Snapshot::Field& f);
+        QVariant toVariant() const { return Snapshot::Field{kind, whole, real, bytes}.toVariant(); }
+    };
+    HeldField m_heldName;
+    HeldField m_heldVisits;
+    mutable bool m_held = false;
     DbError m_fatal;
     std::array<int, 28> m_localIndex{};
     const Snapshot* m_exchangeRow = nullptr; // the walk whose fields are resolved below

@@ -66,16 +66,17 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
         qint32 code = 0;
         if (DbError e = clientCode(rows.value(codeField), code))
             return e;
-        const QVariant name = rows.value(nameField);
-        if (name.isNull())
+        if (rows.field(nameField).kind == Snapshot::Stored::Null)
             return DbError::make(DbErr::InvalidUseOfNull);
-        const QString exchangeName = name.toString();
-        const QString exchangeVisits = FixedWidth(TestoODefault(rows.value(visitsField)), kVisiteWidth);
 
         const bool found = transfer.LeggiCliente(code, rows);
         if (DbError f = transfer.fatal())
             return f;
         if (found) {
+            // Name and visits text are needed only for a client both sides
+            // have; the lookup never moves the exchange row.
+            const QString exchangeName = rows.value(nameField).toString();
+            const QString exchangeVisits = FixedWidth(TestoODefault(rows.value(visitsField)), kVisiteWidth);
             const ClienteCorrente& c = transfer.cliente();
             // Names are compared as held (35 characters), without the blanks
             // around them; case counts. (Padding to 35 adds only blanks.)

@@ -15,6 +15,7 @@ Snapshot::~Snapshot()
 void Snapshot::close()
 {
     m_stmt.finalize();
+    ++m_position;
     m_open = false;
     m_eof = true;
     m_count = 0;
@@ -47,6 +48,7 @@ DbError Snapshot::open(const QString& select)
 
 DbError Snapshot::fetch()
 {
+    ++m_position;
     const int rc = m_stmt.step();
     if (rc == SQLITE_ROW) {
         ++m_count;

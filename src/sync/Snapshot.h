@@ -57,6 +57,10 @@ public:
     };
     Field field(int index) const;
 
+    // Changes whenever the walk moves, is opened again or closed: a value
+    // taken from the current row is valid while this stays the same.
+    quint64 position() const { return m_position; }
+
 private:
     DbError fetch();
 
@@ -64,6 +68,7 @@ private:
     bool m_open = false;
     bool m_eof = true;
     int m_count = 0;
+    quint64 m_position = 0;
     QHash<QString, int> m_byName; // lower-case name -> column
 };
 

@@ -126,6 +126,18 @@ int Statement::bindBlob(int index, QByteArrayView bytes)
     return bindBuffer(index, true);
 }
 
+int Statement::bindInPlace(int index, QByteArrayView bytes, bool blob)
+{
+    if (!m_stmt || index < 0 || size_t(index) >= m_bound.size())
+        return SQLITE_RANGE;
+    if (bytes.size() > std::numeric_limits<int>::max())
+        return SQLITE_TOOBIG;
+    // No pointer binds Null: an empty value is bound from a buffer of its own.
+    const char* data = bytes.data() ? bytes.data() : "";
+    return blob ? sqlite3_bind_blob(m_stmt, index + 1, data, int(bytes.size()), SQLITE_STATIC)
+                : sqlite3_bind_text(m_stmt, index + 1, data, int(bytes.size()), SQLITE_STATIC);
+}
+
 int Statement::bind(int index, const QVariant& value)
 {
     if (!m_stmt || index < 0 || size_t(index) >= m_bound.size())

@@ -46,6 +46,10 @@ public:
     // Binds a UTF-8 text or bytes; the bytes are copied.
     int bindText(int index, QByteArrayView utf8);
     int bindBlob(int index, QByteArrayView bytes);
+    // Binds a UTF-8 text or bytes where they lie, without a copy: they must
+    // stay unchanged until this statement has stepped, and the parameter be
+    // bound again before any later step.
+    int bindInPlace(int index, QByteArrayView bytes, bool blob);
     // One step: returns SQLITE_ROW, SQLITE_DONE or an error code.
     int step();
     // Back to the start, keeping the bindings; ends any read in progress.

@@ -60,6 +60,8 @@ void TableRecordset::close()
     m_pending.clear();
     m_assigned.clear();
     m_stored.clear();
+    m_fromRow.clear();
+    m_anyFromRow = false;
 }
 
 DbError TableRecordset::open(const QString& table)
@@ -108,9 +110,11 @@ DbError TableRecordset::open(const QString& table)
     m_row.resize(m_columns.size());
     m_fetched.fill(false, m_columns.size());
     m_pending.resize(m_columns.size());
-    m_assigned.fill(false, m_columns.size());
+    m_assigned.assign(size_t(m_columns.size()), 0);
     m_stored.clear();
     m_stored.resize(size_t(m_columns.size()));
+    m_fromRow.assign(size_t(m_columns.size()), RowSource());
+    m_anyFromRow = false;
     m_open = true;
     return {};
 }
@@ -267,9 +271,13 @@ QVariant TableRecordset::value(int index) const
 {
     if (index < 0 || index >= m_columns.size())
         return QVariant();
-    if (m_mode != Mode::None && m_assigned[index])
+    if (m_mode != Mode::None && m_assigned[size_t(index)]) {
+        const RowSource& source = m_fromRow[size_t(index)];
+        if (source.row)
+            return source.row->position() == source.position ? source.value.toVariant() : QVariant();
         return m_stored[size_t(index)].kind != Snapshot::Stored::Null ? m_stored[size_t(index)].toVariant()
                                                                       : m_pending[index];
+    }
     if (m_mode == Mode::AddNew || !m_hasRow)
         return QVariant();
     if (!m_fetched[index]) {
@@ -342,9 +350,14 @@ DbError TableRecordset::edit()
 void TableRecordset::cancelUpdate()
 {
     m_mode = Mode::None;
-    m_assigned.fill(false);
+    std::fill(m_assigned.begin(), m_assigned.end(), 0);
     for (StoredValue& v : m_stored)
         v.kind = Snapshot::Stored::Null; // the room of its bytes stays for the next row
+    if (m_anyFromRow) {
+        for (RowSource& r : m_fromRow)
+            r.row = nullptr;
+        m_anyFromRow = false;
+    }
 }
 
 DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) const
@@ -413,7 +426,8 @@ DbError TableRecordset::setValue(int index, const QVariant& value)
         return e;
     m_pending[index] = converted;
     m_stored[size_t(index)].kind = Snapshot::Stored::Null;
-    m_assigned[index] = true;
+    m_fromRow[size_t(index)].row = nullptr;
+    m_assigned[size_t(index)] = 1;
     return {};
 }
 
@@ -439,7 +453,10 @@ DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
         asStored = stored == Snapshot::Stored::Integer || stored == Snapshot::Stored::Real;
         break;
     }
-    if (!asStored || stored == Snapshot::Stored::Null)
+    // Empty bytes read as a null value: they go the converting way, which
+    // stores them as Null.
+    if (!asStored || stored == Snapshot::Stored::Null ||
+        (stored == Snapshot::Stored::Bytes && value.bytes.isEmpty()))
         return setValue(index, value.toVariant());
     StoredValue& v = m_stored[size_t(index)];
     switch (stored) {
@@ -459,7 +476,47 @@ DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
     }
     v.kind = stored;
     m_pending[index] = QVariant();
-    m_assigned[index] = true;
+    m_fromRow[size_t(index)].row = nullptr;
+    m_assigned[size_t(index)] = 1;
+    return {};
+}
+
+DbError TableRecordset::setValue(int index, const Snapshot& row, const Snapshot::Field& value)
+{
+    if (!m_open)
+        return DbError::make(DbErr::ObjectClosed);
+    if (m_mode == Mode::None)
+        return DbError::make(DbErr::UpdateWithoutEdit);
+    if (index < 0 || index >= m_columns.size())
+        return DbError::make(DbErr::ItemNotFound);
+    const Snapshot::Stored stored = value.kind;
+    bool asStored = false;
+    switch (std::as_const(m_columns)[index].kind) {
+    case Kind::Any:
+        asStored = true;
+        break;
+    case Kind::Text:
+        asStored = stored == Snapshot::Stored::Text;
+        break;
+    case Kind::Integer:
+    case Kind::Real:
+        asStored = stored == Snapshot::Stored::Integer || stored == Snapshot::Stored::Real;
+        break;
+    }
+    // Empty bytes read as a null value: they go the converting way, which
+    // stores them as Null.
+    if (!asStored || stored == Snapshot::Stored::Null ||
+        (stored == Snapshot::Stored::Bytes && value.bytes.isEmpty()))
+        return setValue(index, value.toVariant());
+    RowSource& source = m_fromRow[size_t(index)];
+    source.row = &row;
+    source.value = value;
+    source.position = row.position();
+    m_anyFromRow = true;
+    m_stored[size_t(index)].kind = Snapshot::Stored::Null;
+    if (std::as_const(m_pending)[index].isValid())
+        m_pending[index] = QVariant();
+    m_assigned[size_t(index)] = 1;
     return {};
 }
 
@@ -477,27 +534,30 @@ DbError TableRecordset::update()
 
     // A required field must hold a value (the engine would otherwise number
     // a missing whole-number key by itself).
-    QVector<int>& cols = m_writeCols;
+    std::vector<int>& cols = m_writeCols;
     cols.clear();
-    for (int i = 0; i < m_columns.size(); ++i) {
-        const Column& c = m_columns[i];
-        if (m_assigned[i]) {
-            if (c.required && m_stored[size_t(i)].kind == Snapshot::Stored::Null && m_pending[i].isNull())
+    const QVector<Column>& columns = m_columns;
+    for (int i = 0; i < columns.size(); ++i) {
+        const Column& c = columns[i];
+        if (m_assigned[size_t(i)]) {
+            if (c.required && m_stored[size_t(i)].kind == Snapshot::Stored::Null && !m_fromRow[size_t(i)].row &&
+                std::as_const(m_pending)[i].isNull())
                 return DbError::make(DbErr::NullInRequiredField, c.name);
-            cols.append(i);
+            cols.push_back(i);
         } else if (m_mode == Mode::AddNew && c.required && !c.hasDefault) {
             return DbError::make(DbErr::NullInRequiredField, c.name);
         }
     }
-    if (m_mode == Mode::Edit && cols.isEmpty()) {
+    if (m_mode == Mode::Edit && cols.empty()) {
         m_mode = Mode::None;
         return {};
     }
     QByteArray& key = m_writeKey;
     key.fill('0', m_columns.size() + 1);
-    key[0] = m_mode == Mode::AddNew ? 'A' : 'E';
-    for (int i : cols)
-        key[i + 1] = '1';
+    char* keyData = key.data();
+    keyData[0] = m_mode == Mode::AddNew ? 'A' : 'E';
+    for (int i : std::as_const(cols))
+        keyData[i + 1] = '1';
     DbError error;
     // Row after row assigns the same fields: the last statement serves again.
     if (!m_lastWrite || key != m_lastWriteKey) {
@@ -507,7 +567,7 @@ DbError TableRecordset::update()
     Statement*& st = m_lastWrite ? m_lastWrite : m_writes[key];
     if (!st) {
         QString sql;
-        if (m_mode == Mode::AddNew && cols.isEmpty()) {
+        if (m_mode == Mode::AddNew && cols.empty()) {
             sql = QStringLiteral("INSERT INTO ") + m_qualified + QStringLiteral(" DEFAULT VALUES");
         } else if (m_mode == Mode::AddNew) {
             QString names, marks;
@@ -540,13 +600,35 @@ DbError TableRecordset::update()
     m_lastWrite = st;
     int rc = SQLITE_OK;
     int pos = 0;
-    for (int i : cols) {
+    for (int i : std::as_const(cols)) {
         if (rc != SQLITE_OK)
             break;
+        const RowSource& source = m_fromRow[size_t(i)];
+        if (source.row) {
+            if (source.row->position() != source.position) {
+                // The snapshot moved on: the value set is no longer there.
+                st->reset();
+                return DbError::make(DbErr::NoCurrentRecord);
+            }
+            const Snapshot::Field& f = source.value;
+            switch (f.kind) {
+            case Snapshot::Stored::Integer:
+                rc = st->bindInt64(pos, f.whole);
+                break;
+            case Snapshot::Stored::Real:
+                rc = st->bindDouble(pos, f.real);
+                break;
+            default:
+                rc = st->bindInPlace(pos, f.bytes, f.kind == Snapshot::Stored::Bytes);
+                break;
+            }
+            ++pos;
+            continue;
+        }
         const StoredValue& v = m_stored[size_t(i)];
         switch (v.kind) {
         case Snapshot::Stored::Null:
-            rc = st->bind(pos, m_pending[i]);
+            rc = st->bind(pos, std::as_const(m_pending)[i]);
             break;
         case Snapshot::Stored::Integer:
             rc = st->bindInt64(pos, v.whole);
@@ -575,9 +657,13 @@ DbError TableRecordset::update()
     }
     st->reset();
     if (m_mode == Mode::Edit) {
-        for (int i : cols) {
-            m_row[i] = m_stored[size_t(i)].kind != Snapshot::Stored::Null ? m_stored[size_t(i)].toVariant()
-                                                                          : m_pending[i];
+        for (int i : std::as_const(cols)) {
+            const RowSource& source = m_fromRow[size_t(i)];
+            if (source.row)
+                m_row[i] = source.value.toVariant();
+            else
+                m_row[i] = m_stored[size_t(i)].kind != Snapshot::Stored::Null ? m_stored[size_t(i)].toVariant()
+                                                                              : m_pending[i];
             m_fetched[i] = true;
         }
     }

@@ -53,6 +53,14 @@ public:
     // with no conversion on the way; any other goes through
     // setValue(index, value.toVariant()). The same result, faster.
     DbError setValue(int index, const Snapshot::Field& value);
+    // Sets field `index` to `value`, a field of the current row of `row` as
+    // row.field() gave it (or a value whose bytes lie in storage that lasts
+    // at least as long). A value that already is of the field's kind is
+    // bound by update() where it lies, with no copy and no conversion on
+    // the way; any other goes through setValue(index, value.toVariant()).
+    // The snapshot must outlive the pending row and stay on its row until
+    // update(): once it has moved, update() refuses the row with 3021.
+    DbError setValue(int index, const Snapshot& row, const Snapshot::Field& value);
     DbError update();
     void cancelUpdate();
 
@@ -110,10 +118,10 @@ private:
     QByteArray m_writeKey;                  // scratch key for m_writes
     QByteArray m_lastWriteKey;              // key of m_lastWrite
     Statement* m_lastWrite = nullptr;       // the last write statement used
-    QVector<int> m_writeCols;               // scratch: fields a write sets
+    std::vector<int> m_writeCols;           // scratch: fields a write sets
     Mode m_mode = Mode::None;
     QVector<QVariant> m_pending;
-    QVector<bool> m_assigned;
+    std::vector<char> m_assigned;
     // A pending value copied from a snapshot as stored (see setValue).
     struct StoredValue
     {
@@ -124,6 +132,15 @@ private:
         QVariant toVariant() const { return Snapshot::Field{kind, whole, real, bytes}.toVariant(); }
     };
     std::vector<StoredValue> m_stored;
+    // A pending value bound from a snapshot's current row (see setValue).
+    struct RowSource
+    {
+        const Snapshot* row = nullptr; // null: not used
+        Snapshot::Field value;         // its bytes lie in the snapshot
+        quint64 position = 0;          // the snapshot's position when it was set
+    };
+    std::vector<RowSource> m_fromRow;
+    bool m_anyFromRow = false;
 };
 
 } // namespace mirsalex

@@ -565,6 +565,14 @@ TEST_F(ClientsSyncTest, NewClientsFromUntypedColumnsAreNormalisedByKind)
         {"CliAbbinamento", "7.0", "integer:7"},
         {"CliAbbinamento", "7.5", "real:7.5"},
         {"CliAbbinamento", "NULL", "integer:0"},
+        {"CliAbbinamento", "'7'", "integer:7"},
+        {"CliNatoIl", "-3", "real:-3.0"},
+        {"CliNatoIl", "X''", "real:0.0"},
+        {"CliCap", "X'41'", "text:'A'"},
+        {"CliCap", "X''", "text:' '"},
+        {"CliCap", "'città'", "text:'città'"},
+        {"CliCap", "'a' || char(0)", "text:'a'"},
+        {"CliOraVisita", "' 10:30'", "text:' 10:30'"},
     };
     QString error;
     ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));

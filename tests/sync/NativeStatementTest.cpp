@@ -57,6 +57,12 @@ protected:
             {8, "X'00FF10'", Snapshot::Stored::Bytes, QMetaType::QByteArray},
             {9, "'  '", Snapshot::Stored::Text, QMetaType::QString},
             {10, "'abc'", Snapshot::Stored::Text, QMetaType::QString},
+            {11, "X''", Snapshot::Stored::Bytes, QMetaType::QByteArray},
+            {12, "char(0) || 'a'", Snapshot::Stored::Text, QMetaType::QString},
+            {13, "'a' || char(0) || 'b'", Snapshot::Stored::Text, QMetaType::QString},
+            {14, "9223372036854775807", Snapshot::Stored::Integer, QMetaType::LongLong},
+            {15, "' 7 '", Snapshot::Stored::Text, QMetaType::QString},
+            {16, "1e300", Snapshot::Stored::Real, QMetaType::Double},
         };
     }
 
@@ -97,8 +103,9 @@ TEST_F(NativeStatementTest, ValuesReadAsQtSqlReadsThem)
     EXPECT_EQ(snap.recordCount(), int(sources().size()));
 }
 
-// A field copied as stored ends up exactly as the same value set through
-// setValue(QVariant) would: same storage class, same value, same refusals.
+// A field copied as stored, or bound in place from the snapshot's row, ends
+// up exactly as the same value set through setValue(QVariant) would: same
+// storage class, same value, same refusals.
 TEST_F(NativeStatementTest, CopyingAsStoredGivesWhatConvertingGives)
 {
     Database db;
@@ -115,33 +122,91 @@ TEST_F(NativeStatementTest, CopyingAsStoredGivesWhatConvertingGives)
         for (const QString& target : targets) {
             SCOPED_TRACE((label + QLatin1String(" -> ") + target).toStdString());
             const int field = rs.fieldIndex(target);
-            // Once as stored, once converted.
-            DbError results[2];
-            for (int way = 0; way < 2; ++way) {
+            // Once copied as stored, once bound in place, once converted.
+            DbError results[3];
+            QVariant pending[3];
+            for (int way = 0; way < 3; ++way) {
                 ASSERT_FALSE(rs.addNew());
                 ASSERT_FALSE(rs.setValue(QStringLiteral("k"), ++key));
-                results[way] =
-                    way == 0 ? rs.setValue(field, snap.field(1)) : rs.setValue(field, snap.value(1));
+                results[way] = way == 0   ? rs.setValue(field, snap.field(1))
+                               : way == 1 ? rs.setValue(field, snap, snap.field(1))
+                                          : rs.setValue(field, snap.value(1));
                 if (!results[way]) {
-                    // The pending value reads back the same either way.
-                    EXPECT_EQ(rs.value(field).toString(), snap.value(1).toString());
+                    pending[way] = rs.value(field);
+                    // The first sources read back as their text whichever the field's kind.
+                    if (snap.value(0).toInt() <= 10) {
+                        EXPECT_EQ(pending[way].toString(), snap.value(1).toString());
+                    }
                     results[way] = rs.update();
                 }
                 rs.cancelUpdate();
             }
-            EXPECT_EQ(results[0].number, results[1].number);
-            if (results[0])
+            // The pending value reads back the same every way.
+            EXPECT_EQ(pending[0], pending[2]);
+            EXPECT_EQ(pending[1], pending[2]);
+            EXPECT_EQ(results[0].number, results[2].number);
+            EXPECT_EQ(results[1].number, results[2].number);
+            if (results[2])
                 continue;
             RawDb raw(m_path);
             const QString column = Database::quoted(target);
             const QString read = QStringLiteral("SELECT typeof(") + column +
                                  QStringLiteral(") || ':' || quote(") + column +
                                  QStringLiteral(") FROM Destinazione WHERE k = ?");
-            EXPECT_EQ(raw.value(read, {key - 1}).toString(), raw.value(read, {key}).toString());
-            EXPECT_FALSE(raw.value(read, {key}).toString().isEmpty());
+            const QString converted = raw.value(read, {key}).toString();
+            EXPECT_FALSE(converted.isEmpty());
+            EXPECT_EQ(raw.value(read, {key - 2}).toString(), converted) << "copied as stored";
+            EXPECT_EQ(raw.value(read, {key - 1}).toString(), converted) << "bound in place";
         }
     }
-    EXPECT_GT(key, 30);
+    EXPECT_GT(key, 3 * 4 * 15);
+}
+
+// A value bound in place lives in the snapshot's row: once the walk has
+// moved on, the pending row is refused and nothing is stored; an edit stores
+// it and reads it back.
+TEST_F(NativeStatementTest, ValuesBoundInPlaceNeedTheSnapshotToStayOnItsRow)
+{
+    Database db;
+    ASSERT_FALSE(db.open(m_path));
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Destinazione")));
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+    Snapshot snap(db);
+    ASSERT_FALSE(snap.open(QStringLiteral("SELECT k, v FROM Sorgente WHERE k IN (4, 10) ORDER BY k")));
+    const int t = rs.fieldIndex(QStringLiteral("t"));
+
+    ASSERT_FALSE(rs.addNew());
+    ASSERT_FALSE(rs.setValue(QStringLiteral("k"), 1));
+    ASSERT_FALSE(rs.setValue(t, snap, snap.field(1)));
+    EXPECT_EQ(rs.value(t).toString(), QStringLiteral("ROSSI"));
+    ASSERT_FALSE(snap.moveNext());
+    EXPECT_EQ(rs.update().number, DbErr::NoCurrentRecord);
+    rs.cancelUpdate();
+    ASSERT_FALSE(rs.seek({1}));
+    EXPECT_TRUE(rs.noMatch()) << "nothing stored";
+
+    // Stored while the snapshot stays; then changed by an edit.
+    ASSERT_FALSE(rs.addNew());
+    ASSERT_FALSE(rs.setValue(QStringLiteral("k"), 2));
+    ASSERT_FALSE(rs.setValue(t, snap, snap.field(1)));
+    ASSERT_FALSE(rs.update());
+    ASSERT_FALSE(rs.seek({2}));
+    ASSERT_FALSE(rs.noMatch());
+    EXPECT_EQ(rs.value(t).toString(), QStringLiteral("abc"));
+    ASSERT_FALSE(rs.edit());
+    const Snapshot::Field blank{Snapshot::Stored::Text, 0, 0, QByteArrayView(" ", 1)};
+    ASSERT_FALSE(rs.setValue(t, snap, blank));
+    ASSERT_FALSE(rs.update());
+    EXPECT_EQ(rs.value(t).toString(), QStringLiteral(" "));
+    ASSERT_FALSE(snap.moveNext());
+    EXPECT_TRUE(snap.eof());
+    rs.close();
+    snap.close();
+    db.close();
+    RawDb raw(m_path);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(k || '=' || quote(t)) FROM Destinazione")).toString(),
+              QStringLiteral("2=' '"));
 }
 
 // Closing the database finalizes every statement first, so the connection
