@@ -110,7 +110,7 @@ int main(int argc, char** argv)
         documents / 2, documents - documents / 2, cards.same + sheets.same, cards.newer + sheets.newer,
         cards.only + sheets.only, static_cast<long long>(cards.bytes + sheets.bytes));
 
-    std::vector<double> ours, theirs;
+    std::vector<double> ours, theirs, theirsFlush;
     bool identical = true;
     for (int r = 0; r < rounds; ++r) {
         const QString a = root + QStringLiteral("ours%1/").arg(r);
@@ -150,6 +150,8 @@ int main(int argc, char** argv)
             done = AggiornaDocumenti(ctx, w);
             ours.push_back(double(t.nsecsElapsed()) / 1e9);
             QFile::remove(ctx.config.FileIni);
+            ::sync(); // nothing of ours is left for the other contender to write
+
         };
         bool rsyncOk = true;
         auto runRsync = [&]() {
@@ -164,6 +166,12 @@ int main(int argc, char** argv)
                     rsyncOk = false;
             }
             theirs.push_back(double(t.nsecsElapsed()) / 1e9);
+            // rsync leaves its copies in the page cache; what it costs to put
+            // them on the disk, as ours does, is measured apart.
+            QElapsedTimer f;
+            f.start();
+            ::sync();
+            theirsFlush.push_back(double(f.nsecsElapsed()) / 1e9);
         };
         // On a shared machine the first of the two runs meets different
         // conditions from the second: the order alternates between rounds.
@@ -186,15 +194,22 @@ int main(int argc, char** argv)
         const bool same = snapshot(a) == snapshot(b);
         identical = identical && same;
         std::printf(
-            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s, ratio %.2f, trees %s\n", r + 1,
-            ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1], w.Contatori[2][1],
-            theirs.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
+            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s (+ %.3f s to put it on the disk), "
+            "ratio %.2f, trees %s\n",
+            r + 1, ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1], w.Contatori[2][1],
+            theirs.back(), theirsFlush.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
         QDir(a).removeRecursively();
         QDir(b).removeRecursively();
     }
     const double ratio = median(ours) / median(theirs);
     std::printf("Median: ours %.3f s, rsync -rtu %.3f s, ratio ours/rsync %.2f (target <= 1.20): %s\n",
                 median(ours), median(theirs), ratio, ratio <= 1.2 ? "met" : "NOT met");
+    std::vector<double> durable;
+    for (size_t i = 0; i < theirs.size(); ++i)
+        durable.push_back(theirs[i] + theirsFlush[i]);
+    std::printf("Like for like (rsync -rtu followed by sync, as ours leaves every copy on the disk): "
+                "ratio %.2f\n",
+                median(ours) / median(durable));
     std::printf("Trees after both runs: %s\n",
                 identical ? "identical (names, contents, times)" : "DIFFERENT");
     return identical ? 0 : 1;
