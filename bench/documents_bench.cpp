@@ -151,7 +151,6 @@ int main(int argc, char** argv)
             ours.push_back(double(t.nsecsElapsed()) / 1e9);
             QFile::remove(ctx.config.FileIni);
             ::sync(); // nothing of ours is left for the other contender to write
-
         };
         bool rsyncOk = true;
         auto runRsync = [&]() {
@@ -193,11 +192,12 @@ int main(int argc, char** argv)
 
         const bool same = snapshot(a) == snapshot(b);
         identical = identical && same;
-        std::printf(
-            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s (+ %.3f s to put it on the disk), "
-            "ratio %.2f, trees %s\n",
-            r + 1, ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1], w.Contatori[2][1],
-            theirs.back(), theirsFlush.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
+        std::printf("Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s (+ %.3f s to put it on "
+                    "the disk), "
+                    "ratio %.2f, trees %s\n",
+                    r + 1, ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1],
+                    w.Contatori[2][1], theirs.back(), theirsFlush.back(), ours.back() / theirs.back(),
+                    same ? "identical" : "DIFFERENT");
         QDir(a).removeRecursively();
         QDir(b).removeRecursively();
     }

@@ -21,7 +21,6 @@ namespace mirsalex {
 
 namespace {
 
-
 // The password gate of the window, on the terminal: three attempts, each
 // refused one shown as "PASSWORD ERRATA". Without a terminal the password
 // comes from MIRSALEX_PASSWORD (one attempt).

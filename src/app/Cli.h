@@ -8,12 +8,12 @@ namespace mirsalex {
 // Options of the command line, shared by the program's faces.
 struct CliOptions
 {
-    QString ini;            // --ini FILE: configuration file, search skipped
-    QString operatorCode;   // --operator CODE
-    QString side;           // --side desktop|portable (empty: desktop)
-    bool debug = false;     // --debug: show and confirm every document copy
-    bool yes = false;       // --yes: answer Yes to unattended questions
-    QStringList answers;    // --answers LIST: scripted answers, consumed in order
+    QString ini;          // --ini FILE: configuration file, search skipped
+    QString operatorCode; // --operator CODE
+    QString side;         // --side desktop|portable (empty: desktop)
+    bool debug = false;   // --debug: show and confirm every document copy
+    bool yes = false;     // --yes: answer Yes to unattended questions
+    QStringList answers;  // --answers LIST: scripted answers, consumed in order
 };
 
 // Prints where the configuration file is and every loaded field.

@@ -82,7 +82,8 @@ bool operatorOption(const CliOptions& options, QString& code)
     // anything is read or created.
     code = options.operatorCode.trimmed().toUpper();
     if (!options.operatorCode.isEmpty() && (code.size() > 13 || !CodiceOperatoreValido(code))) {
-        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n", qPrintable(options.operatorCode));
+        std::fprintf(stderr, "mirsalex: codice operatore non valido: '%s'\n",
+                     qPrintable(options.operatorCode));
         return false;
     }
     return true;

@@ -50,7 +50,6 @@ void printField(const char* name, long long value)
     std::printf("%s=%lld\n", name, value);
 }
 
-
 } // namespace
 
 int runShowConfig(const CliOptions& options)

@@ -1,6 +1,7 @@
 #include "app/StartupWindow.h"
 
 #include "app/AboutWindow.h"
+#include "app/Cli.h"
 #include "app/FolderChooser.h"
 #include "app/PasswordDialog.h"
 #include "app/WindowHelpers.h"
@@ -10,12 +11,10 @@
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 #include "sync/Steps.h"
-#include "app/Cli.h"
 #include "transfer/RunDriver.h"
-
-#include <algorithm>
 #include "transfer/Transfer.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -511,8 +510,7 @@ bool StartupWindow::chiediPassword()
         return true;
     case PasswordStore::State::Damaged:
         // A store that cannot be read never opens the way.
-        m_ctx.ask(damagedPasswordText(store.path()),
-                  MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
+        m_ctx.ask(damagedPasswordText(store.path()), MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
         return false;
     case PasswordStore::State::Set:
         break;

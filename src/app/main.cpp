@@ -1,12 +1,11 @@
 #include "app/Cli.h"
 
-#include <QApplication>
-#include <QCommandLineParser>
-#include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 
 using namespace mirsalex;
 
@@ -16,7 +15,8 @@ bool wantsWindow(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        for (const char* flag : {"--batch", "--show-config", "--set-password", "--help", "-h", "--version", "-v"}) {
+        for (const char* flag :
+             {"--batch", "--show-config", "--set-password", "--help", "-h", "--version", "-v"}) {
             if (std::strcmp(a, flag) == 0)
                 return false;
         }
@@ -64,19 +64,28 @@ int main(int argc, char** argv)
         "desktop and the promoter's portable computer through an exchange area."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption showConfig(QStringLiteral("show-config"), QStringLiteral("Print the loaded configuration."));
-    const QCommandLineOption batch(QStringLiteral("batch"), QStringLiteral("Run one transfer without a window."));
-    const QCommandLineOption setPassword(QStringLiteral("set-password"), QStringLiteral("Set the access password."));
-    const QCommandLineOption ini(QStringLiteral("ini"), QStringLiteral("Use this configuration file (no search)."),
+    const QCommandLineOption showConfig(QStringLiteral("show-config"),
+                                        QStringLiteral("Print the loaded configuration."));
+    const QCommandLineOption batch(QStringLiteral("batch"),
+                                   QStringLiteral("Run one transfer without a window."));
+    const QCommandLineOption setPassword(QStringLiteral("set-password"),
+                                         QStringLiteral("Set the access password."));
+    const QCommandLineOption ini(QStringLiteral("ini"),
+                                 QStringLiteral("Use this configuration file (no search)."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption oper(QStringLiteral("operator"), QStringLiteral("Operator code."), QStringLiteral("CODE"));
-    const QCommandLineOption side(QStringLiteral("side"), QStringLiteral("Side of this computer: desktop or portable."),
+    const QCommandLineOption oper(QStringLiteral("operator"), QStringLiteral("Operator code."),
+                                  QStringLiteral("CODE"));
+    const QCommandLineOption side(QStringLiteral("side"),
+                                  QStringLiteral("Side of this computer: desktop or portable."),
                                   QStringLiteral("desktop|portable"));
-    const QCommandLineOption debug(QStringLiteral("debug"), QStringLiteral("Show and confirm every document copy."));
-    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Answer Yes to unattended questions."));
-    const QCommandLineOption answers(QStringLiteral("answers"),
-                                     QStringLiteral("Comma list of answers (yes,no,ok,cancel,retry) used in order."),
-                                     QStringLiteral("LIST"));
+    const QCommandLineOption debug(QStringLiteral("debug"),
+                                   QStringLiteral("Show and confirm every document copy."));
+    const QCommandLineOption yes(QStringLiteral("yes"),
+                                 QStringLiteral("Answer Yes to unattended questions."));
+    const QCommandLineOption answers(
+        QStringLiteral("answers"),
+        QStringLiteral("Comma list of answers (yes,no,ok,cancel,retry) used in order."),
+        QStringLiteral("LIST"));
     for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers})
         parser.addOption(o);
 
@@ -97,7 +106,8 @@ int main(int argc, char** argv)
                      qPrintable(parser.positionalArguments().constFirst()));
         return 2;
     }
-    const int modes = int(parser.isSet(showConfig)) + int(parser.isSet(batch)) + int(parser.isSet(setPassword));
+    const int modes =
+        int(parser.isSet(showConfig)) + int(parser.isSet(batch)) + int(parser.isSet(setPassword));
     if (modes > 1) {
         std::fprintf(stderr, "mirsalex: --show-config, --batch and --set-password exclude each other\n");
         return 2;
@@ -111,7 +121,8 @@ int main(int argc, char** argv)
     options.yes = parser.isSet(yes);
     if (parser.isSet(answers))
         options.answers = parser.value(answers).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (!options.side.isEmpty() && options.side != QLatin1String("desktop") && options.side != QLatin1String("portable")) {
+    if (!options.side.isEmpty() && options.side != QLatin1String("desktop") &&
+        options.side != QLatin1String("portable")) {
         std::fprintf(stderr, "mirsalex: --side takes desktop or portable\n");
         return 2;
     }

@@ -7,11 +7,12 @@ namespace mirsalex {
 class Prompt;
 
 // Result codes of MsgErroreFile.
-enum FileErrorChoice : int {
-    SceltaRiprova = 0,   // Retry
-    SceltaIgnora = 1,    // Ignore
-    SceltaChiudi = 2,    // OK, Cancel or Abort
-    SceltaNessuna = 3,   // no message for this number, or no known answer
+enum FileErrorChoice : int
+{
+    SceltaRiprova = 0, // Retry
+    SceltaIgnora = 1,  // Ignore
+    SceltaChiudi = 2,  // OK, Cancel or Abort
+    SceltaNessuna = 3, // no message for this number, or no known answer
 };
 
 // Explains a file error number in Italian and asks what to do.

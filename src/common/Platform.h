@@ -1,11 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
-#include <optional>
 
 namespace mirsalex::platform {
 
@@ -44,9 +43,9 @@ bool isFile(const QString& path);
 // access error, 76 path not found.
 struct FileError
 {
-    int number = 0;          // 0 when there is no error
-    QString description;     // the platform's description of it
-    QString file;            // the file concerned
+    int number = 0;      // 0 when there is no error
+    QString description; // the platform's description of it
+    QString file;        // the file concerned
     explicit operator bool() const { return number != 0; }
 };
 
@@ -82,7 +81,7 @@ FileError setModificationTime(const QString& path, const QDateTime& when);
 
 struct DirEntry
 {
-    QString name;    // as stored on disk
+    QString name; // as stored on disk
     bool isDir = false;
 };
 

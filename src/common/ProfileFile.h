@@ -19,8 +19,8 @@ QString locate(const QString& fileName);
 // Reads a value. Returns the number of characters copied (at most
 // bufferSize - 1) and the value in `out`; `defaultValue` when the key,
 // section or file is missing or the file cannot be read.
-int read(const QString& fileName, const QString& section, const QString& key,
-         const QString& defaultValue, QString& out, int bufferSize);
+int read(const QString& fileName, const QString& section, const QString& key, const QString& defaultValue,
+         QString& out, int bufferSize);
 
 // Writes key=value into the section, creating section or key when missing.
 // Returns false when the file could not be written (it is then untouched).

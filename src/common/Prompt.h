@@ -6,7 +6,8 @@ namespace mirsalex {
 
 // Answer codes of a message box (the Windows values, kept because the
 // stored answer is compared against them throughout the program).
-enum Answer : int {
+enum Answer : int
+{
     AnswerNone = 0,
     AnswerOk = 1,
     AnswerCancel = 2,
@@ -19,7 +20,7 @@ enum Answer : int {
 
 // Message-box style numbers: buttons in the low nibble, icon in the next one.
 namespace MsgStyle {
-constexpr int Ok = 0;                      // OK only, no icon
+constexpr int Ok = 0; // OK only, no icon
 constexpr int OkCancel = 1;
 constexpr int AbortRetryIgnore = 2;
 constexpr int YesNoCancel = 3;
@@ -30,18 +31,27 @@ constexpr int IconQuestion = 32;
 constexpr int IconExclamation = 48;
 constexpr int IconInformation = 64;
 
-constexpr int Critical = IconCritical | Ok;                            // 16
-constexpr int Question = IconQuestion | YesNo;                         // 36
-constexpr int ExclamationOk = IconExclamation | Ok;                    // 48
-constexpr int ExclamationOkCancel = IconExclamation | OkCancel;        // 49
-constexpr int ExclamationRetryCancel = IconExclamation | RetryCancel;  // 53
+constexpr int Critical = IconCritical | Ok;                           // 16
+constexpr int Question = IconQuestion | YesNo;                        // 36
+constexpr int ExclamationOk = IconExclamation | Ok;                   // 48
+constexpr int ExclamationOkCancel = IconExclamation | OkCancel;       // 49
+constexpr int ExclamationRetryCancel = IconExclamation | RetryCancel; // 53
 
-constexpr int buttons(int style) { return style & 0x0F; }
-constexpr int icon(int style) { return style & 0xF0; }
+constexpr int buttons(int style)
+{
+    return style & 0x0F;
+}
+constexpr int icon(int style)
+{
+    return style & 0xF0;
+}
 } // namespace MsgStyle
 
 // The title a box shows when it has none of its own.
-inline QString applicationTitle() { return QStringLiteral("MirsalEX"); }
+inline QString applicationTitle()
+{
+    return QStringLiteral("MirsalEX");
+}
 
 // Every message box of the program goes through this interface, so the core
 // runs without a window: Qt message boxes in the window, a console prompt in

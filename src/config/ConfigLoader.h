@@ -7,13 +7,13 @@
 namespace mirsalex {
 
 // Name of the product and of the program, used to find the configuration file.
-QString productName();     // "Mirsal"
+QString productName(); // "Mirsal"
 
 struct IniLocation
 {
     bool found = false;
-    QString fileIni;      // full path, or a bare file name for the shared configuration folder
-    QString fullPath;     // where the file actually is (empty when not found)
+    QString fileIni;  // full path, or a bare file name for the shared configuration folder
+    QString fullPath; // where the file actually is (empty when not found)
 };
 
 // Looks for the configuration file: program folder + program name + ".ini",

@@ -17,11 +17,11 @@ struct Context
 
     Prompt& prompt;
     Configurazione config;
-    QString CodOperatore;       // current operator code, at most 13 characters
-    QString MsgErrore;          // text naming the step being attempted
-    qint16 CodErrore = 0;       // error number of the last failed step, 0 when none
-    int RispostaMsg = 0;        // answer of the last message box a routine tests
-    QString PasswordOperatore;  // access password as read, empty when none
+    QString CodOperatore;      // current operator code, at most 13 characters
+    QString MsgErrore;         // text naming the step being attempted
+    qint16 CodErrore = 0;      // error number of the last failed step, 0 when none
+    int RispostaMsg = 0;       // answer of the last message box a routine tests
+    QString PasswordOperatore; // access password as read, empty when none
 
     // Shows a box and keeps its answer in RispostaMsg.
     int ask(const QString& text, int style, const QString& title = QString())

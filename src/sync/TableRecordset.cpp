@@ -540,8 +540,8 @@ DbError TableRecordset::update()
     for (int i = 0; i < columns.size(); ++i) {
         const Column& c = columns[i];
         if (m_assigned[size_t(i)]) {
-            if (c.required && m_stored[size_t(i)].kind == Snapshot::Stored::Null && !m_fromRow[size_t(i)].row &&
-                std::as_const(m_pending)[i].isNull())
+            if (c.required && m_stored[size_t(i)].kind == Snapshot::Stored::Null &&
+                !m_fromRow[size_t(i)].row && std::as_const(m_pending)[i].isNull())
                 return DbError::make(DbErr::NullInRequiredField, c.name);
             cols.push_back(i);
         } else if (m_mode == Mode::AddNew && c.required && !c.hasDefault) {
@@ -662,8 +662,9 @@ DbError TableRecordset::update()
             if (source.row)
                 m_row[i] = source.value.toVariant();
             else
-                m_row[i] = m_stored[size_t(i)].kind != Snapshot::Stored::Null ? m_stored[size_t(i)].toVariant()
-                                                                              : m_pending[i];
+                m_row[i] = m_stored[size_t(i)].kind != Snapshot::Stored::Null
+                               ? m_stored[size_t(i)].toVariant()
+                               : m_pending[i];
             m_fetched[i] = true;
         }
     }

@@ -3,10 +3,9 @@
 #include "config/Context.h"
 #include "transfer/WindowState.h"
 
+#include <functional>
 #include <QStringList>
 #include <QtGlobal>
-
-#include <functional>
 
 namespace mirsalex {
 
@@ -25,11 +24,12 @@ struct SyncSteps
 class RunDriver
 {
 public:
-    enum class Outcome {
-        Exit,       // the program ends (exit button, or no valid operator)
-        Completed,  // the run went through every ticked step
-        Failed,     // a step failed and ended the run early
-        Refused,    // a run was already in progress
+    enum class Outcome
+    {
+        Exit,      // the program ends (exit button, or no valid operator)
+        Completed, // the run went through every ticked step
+        Failed,    // a step failed and ended the run early
+        Refused,   // a run was already in progress
     };
 
     RunDriver(Context& ctx, WindowState& w, SyncSteps steps);

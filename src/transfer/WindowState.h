@@ -1,10 +1,9 @@
 #pragma once
 
+#include <array>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-
-#include <array>
 
 namespace mirsalex {
 
@@ -27,18 +26,18 @@ struct LabelState
 struct WindowState
 {
     // Controls
-    QString CodOper;                       // text of the operator code box
-    int optPC = 0;                         // 0 "DeskTop", 1 "Portatile"
-    std::array<LabelState, 2> lbFile;      // 0 operator database, 1 exchange database
-    std::array<LabelState, 3> lbFileX;     // exchange folders of the document groups
-    std::array<CheckState, 3> Check1;      // INDICI, SCHEDE, FOGLI
+    QString CodOper;                   // text of the operator code box
+    int optPC = 0;                     // 0 "DeskTop", 1 "Portatile"
+    std::array<LabelState, 2> lbFile;  // 0 operator database, 1 exchange database
+    std::array<LabelState, 3> lbFileX; // exchange folders of the document groups
+    std::array<CheckState, 3> Check1;  // INDICI, SCHEDE, FOGLI
     CheckState chkDati{0, QStringLiteral("DATI")};
     CheckState chkVisite{0, QStringLiteral("VISITE")};
     CheckState chkDebug{0, QStringLiteral("con Debug")};
-    std::array<LabelState, 5> lbCount;     // result labels
-    bool lbAppuVisible = false;            // "APPUNTAMENTI" heading
-    bool cmdEseguiVisible = true;          // "&ESEGUI"
-    QStringList LCodOpe;                   // operator list items
+    std::array<LabelState, 5> lbCount; // result labels
+    bool lbAppuVisible = false;        // "APPUNTAMENTI" heading
+    bool cmdEseguiVisible = true;      // "&ESEGUI"
+    QStringList LCodOpe;               // operator list items
 
     // Window-level state
     QString PrefissoLato = QStringLiteral(" "); // "X" portable, blank desktop

@@ -16,7 +16,7 @@ struct Outcome
 };
 
 Outcome runWithInput(const QStringList& args, const QByteArray& input, const QString& home,
-                 const QString& password = QString())
+                     const QString& password = QString())
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -78,8 +78,8 @@ TEST_F(PasswordCli, SetRefuseAndClear)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << "\n" << r.out.toStdString();
         EXPECT_EQ(QFileInfo::exists(store), c.stored) << c.name;
         if (c.stored) {
-            EXPECT_EQ(QFileInfo(store).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup |
-                                                        QFile::WriteOther),
+            EXPECT_EQ(QFileInfo(store).permissions() &
+                          (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                       QFile::Permissions())
                 << "only the owner may read the store";
             QFile f(store);

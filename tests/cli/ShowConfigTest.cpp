@@ -267,8 +267,8 @@ TEST_P(ShowConfigSearch, FindsTheFirstCandidate)
     const QString root = tmp.path() + QStringLiteral("/");
     const QString xdg = root + QStringLiteral("xdg/");
     QDir().mkpath(xdg);
-    auto place = [&](const QString& spec) {
-        return spec.startsWith(QLatin1String("prog/")) ? progDir + spec.mid(5) : xdg + spec.mid(4);
+    auto place = [&](const QString& where) {
+        return where.startsWith(QLatin1String("prog/")) ? progDir + where.mid(5) : xdg + where.mid(4);
     };
     for (const QString& f : c.files) {
         const QString full = place(f);

@@ -34,8 +34,8 @@ int ScriptedPrompt::ask(const QString& text, int style, const QString& title)
         return style == MsgStyle::Question ? AnswerNo : AnswerCancel;
     }
     const Expectation e = m_queue.takeFirst();
-    EXPECT_TRUE(text.startsWith(e.prefix))
-        << "message \"" << text.toStdString() << "\" does not begin with \"" << e.prefix.toStdString() << "\"";
+    EXPECT_TRUE(text.startsWith(e.prefix)) << "message \"" << text.toStdString()
+                                           << "\" does not begin with \"" << e.prefix.toStdString() << "\"";
     if (e.style != -1) {
         EXPECT_EQ(style, e.style) << "style of message \"" << text.toStdString() << "\"";
     }

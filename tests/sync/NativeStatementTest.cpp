@@ -205,8 +205,9 @@ TEST_F(NativeStatementTest, ValuesBoundInPlaceNeedTheSnapshotToStayOnItsRow)
     snap.close();
     db.close();
     RawDb raw(m_path);
-    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(k || '=' || quote(t)) FROM Destinazione")).toString(),
-              QStringLiteral("2=' '"));
+    EXPECT_EQ(
+        raw.value(QStringLiteral("SELECT group_concat(k || '=' || quote(t)) FROM Destinazione")).toString(),
+        QStringLiteral("2=' '"));
 }
 
 // Closing the database finalizes every statement first, so the connection
