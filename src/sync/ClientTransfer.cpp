@@ -23,7 +23,104 @@ bool textTakesDefault(QByteArrayView text)
     return true;
 }
 
+bool plainAscii(QByteArrayView bytes)
+{
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Blanks (only) removed at both ends.
+QByteArrayView trimBlanks(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+QStringView trimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+QByteArrayView firstBytes(QByteArrayView text, qsizetype n)
+{
+    return text.first(qMin(text.size(), n));
+}
+
+// A text (or Null) held in a width as plain ASCII, before its padding: what
+// TestoODefault gives (a blank for a Null, an empty or blank text or one
+// beginning with the character of code 0), cut to `width`. No answer for a
+// value of any other kind or not plain ASCII.
+std::optional<QByteArrayView> heldBytes(const Snapshot::Field& value, qsizetype width)
+{
+    static const QByteArrayView blank(" ", 1);
+    if (value.kind == Snapshot::Stored::Null)
+        return blank;
+    if (value.kind != Snapshot::Stored::Text || !plainAscii(value.bytes))
+        return std::nullopt;
+    return textTakesDefault(value.bytes) ? blank : firstBytes(value.bytes, width);
+}
+
 } // namespace
+
+QString heldName(const QVariant& name)
+{
+    return FixedWidth(TestoODefault(name), kRagsocWidth);
+}
+
+QString heldVisits(const QVariant& visits)
+{
+    return FixedWidth(TestoODefault(visits), kVisiteWidth);
+}
+
+bool sameNameText(const QString& exchangeName, const QString& localHeld)
+{
+    // Padding to 35 adds only blanks, which the comparison leaves aside.
+    return trimBlanks(QStringView(exchangeName).left(kRagsocWidth)) == trimBlanks(QStringView(localHeld));
+}
+
+std::optional<bool> sameNameStored(const Snapshot::Field& exchange, const Snapshot::Field& local)
+{
+    // The exchange name is taken as it is, never replaced by a default.
+    if (exchange.kind != Snapshot::Stored::Text || !plainAscii(exchange.bytes))
+        return std::nullopt;
+    const std::optional<QByteArrayView> held = heldBytes(local, kRagsocWidth);
+    if (!held)
+        return std::nullopt;
+    return trimBlanks(firstBytes(exchange.bytes, kRagsocWidth)) == trimBlanks(*held);
+}
+
+std::optional<bool> sameVisitsStored(const Snapshot::Field& exchange, const Snapshot::Field& local)
+{
+    const std::optional<QByteArrayView> a = heldBytes(exchange, kVisiteWidth);
+    const std::optional<QByteArrayView> b = heldBytes(local, kVisiteWidth);
+    if (!a || !b)
+        return std::nullopt;
+    // Both are padded with blanks to the same width: they agree where both
+    // have characters, and the longer one has only blanks beyond.
+    const qsizetype common = qMin(a->size(), b->size());
+    if (a->first(common) != b->first(common))
+        return false;
+    const QByteArrayView rest = a->size() > common ? a->sliced(common) : b->sliced(common);
+    for (const char c : rest) {
+        if (c != ' ')
+            return false;
+    }
+    return true;
+}
 
 const std::array<ClientField, 28> kClientFields = {{
     {"CliCodice", true},        {"CliRagsoc", false},        {"CliRagsocEstesa", false},
@@ -134,8 +231,24 @@ DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, con
         return e;
     m_held = false;
     m_cliente.codice = c;
-    m_cliente.ragsoc = FixedWidth(TestoODefault(name), kRagsocWidth);
-    m_cliente.visite = FixedWidth(TestoODefault(visits), kVisiteWidth);
+    m_cliente.ragsoc = heldName(name);
+    m_cliente.visite = heldVisits(visits);
+    return {};
+}
+
+DbError ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
+                                       const Snapshot::Field& visits)
+{
+    qint32 c = 0;
+    if (code.kind == Snapshot::Stored::Integer && code.whole >= std::numeric_limits<qint32>::min() &&
+        code.whole <= std::numeric_limits<qint32>::max())
+        c = qint32(code.whole);
+    else if (DbError e = clientCode(NumeroOZero(code.toVariant()), c))
+        return e;
+    m_cliente.codice = c;
+    m_heldName.take(name);
+    m_heldVisits.take(visits);
+    m_held = true;
     return {};
 }
 
@@ -151,28 +264,36 @@ void ClientTransfer::HeldField::take(const Snapshot::Field& f)
 
 DbError ClientTransfer::fillFromRow(const Snapshot& row)
 {
-    const Snapshot::Field code = row.field(m_exchangeIndex[0]);
-    qint32 c = 0;
-    if (code.kind == Snapshot::Stored::Integer && code.whole >= std::numeric_limits<qint32>::min() &&
-        code.whole <= std::numeric_limits<qint32>::max())
-        c = qint32(code.whole);
-    else if (DbError e = clientCode(NumeroOZero(code.toVariant()), c))
-        return e;
-    m_cliente.codice = c;
-    m_heldName.take(row.field(m_exchangeIndex[1]));
-    m_heldVisits.take(row.field(m_exchangeIndex[24]));
-    m_held = true;
-    return {};
+    return fillFromStored(row.field(m_exchangeIndex[0]), row.field(m_exchangeIndex[1]),
+                          row.field(m_exchangeIndex[24]));
 }
 
 const ClienteCorrente& ClientTransfer::cliente() const
 {
     if (m_held) {
-        m_cliente.ragsoc = FixedWidth(TestoODefault(m_heldName.toVariant()), kRagsocWidth);
-        m_cliente.visite = FixedWidth(TestoODefault(m_heldVisits.toVariant()), kVisiteWidth);
+        m_cliente.ragsoc = heldName(m_heldName.toVariant());
+        m_cliente.visite = heldVisits(m_heldVisits.toVariant());
         m_held = false;
     }
     return m_cliente;
+}
+
+bool ClientTransfer::sameName(const Snapshot::Field& exchangeName) const
+{
+    if (m_held) {
+        if (const std::optional<bool> same = sameNameStored(exchangeName, m_heldName.view()))
+            return *same;
+    }
+    return sameNameText(exchangeName.toVariant().toString(), cliente().ragsoc);
+}
+
+bool ClientTransfer::sameVisits(const Snapshot::Field& exchangeVisits) const
+{
+    if (m_held) {
+        if (const std::optional<bool> same = sameVisitsStored(exchangeVisits, m_heldVisits.view()))
+            return *same;
+    }
+    return heldVisits(exchangeVisits.toVariant()) == cliente().visite;
 }
 
 DbError ClientTransfer::setNormalised(int field, const Snapshot& row, int column, bool numeric)
@@ -228,9 +349,15 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
     } else if (!e) {
         if (m_localIndex[0] < 0 || m_localIndex[1] < 0 || m_localIndex[24] < 0)
             e = DbError::make(DbErr::ItemNotFound);
-        else
-            e = fillFrom(m_clienti.value(m_localIndex[0]), m_clienti.value(m_localIndex[1]),
-                         m_clienti.value(m_localIndex[24]));
+        else {
+            Snapshot::Field code, name, visits;
+            if (m_clienti.stored(m_localIndex[0], code) && m_clienti.stored(m_localIndex[1], name) &&
+                m_clienti.stored(m_localIndex[24], visits))
+                e = fillFromStored(code, name, visits);
+            else
+                e = fillFrom(m_clienti.value(m_localIndex[0]), m_clienti.value(m_localIndex[1]),
+                             m_clienti.value(m_localIndex[24]));
+        }
         if (!e)
             result = true;
     }

@@ -6,6 +6,7 @@
 #include "sync/TableRecordset.h"
 
 #include <array>
+#include <optional>
 #include <QString>
 #include <QtGlobal>
 
@@ -51,6 +52,14 @@ public:
     bool LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow);
 
     const ClienteCorrente& cliente() const;
+
+    // The checks of the client the last lookup found against the exchange
+    // row's name (its first 35 characters, blanks around it aside, case
+    // counting) and visits text (held in 13 characters). Decided on the
+    // stored bytes while they are plain ASCII, on the texts otherwise.
+    bool sameName(const Snapshot::Field& exchangeName) const;
+    bool sameVisits(const Snapshot::Field& exchangeVisits) const;
+
     TableRecordset& ClientiLocali() { return m_clienti; }
 
     // A failure that cannot be reported client by client (the batch of
@@ -61,6 +70,11 @@ public:
 
 private:
     DbError fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits);
+    // Fills ClienteCorrente from values as stored: the code at once, the
+    // name and the visits text kept and converted only when cliente() is
+    // asked for them.
+    DbError fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
+                           const Snapshot::Field& visits);
     // Fills ClienteCorrente from the exchange row of a client just added:
     // the code at once, the name and the visits text kept as stored and
     // converted only when cliente() is asked for them.
@@ -82,7 +96,8 @@ private:
         double real = 0;
         QByteArray bytes; // room reused from client to client
         void take(const Snapshot::Field& f);
-        QVariant toVariant() const { return Snapshot::Field{kind, whole, real, bytes}.toVariant(); }
+        Snapshot::Field view() const { return Snapshot::Field{kind, whole, real, bytes}; }
+        QVariant toVariant() const { return view().toVariant(); }
     };
     HeldField m_heldName;
     HeldField m_heldVisits;
@@ -92,6 +107,22 @@ private:
     const Snapshot* m_exchangeRow = nullptr; // the walk whose fields are resolved below
     std::array<int, 28> m_exchangeIndex{};
 };
+
+// A client's name and visits text as held locally.
+QString heldName(const QVariant& name);
+QString heldVisits(const QVariant& visits);
+
+// Whether the exchange name matches a local name as held (see heldName):
+// the exchange name's first 35 characters and the held one, each without
+// the blanks around it, are the same.
+bool sameNameText(const QString& exchangeName, const QString& localHeld);
+
+// The same checks on values as stored: the name (exchange and local) and
+// the visits text (exchange and local, each held as heldVisits holds it).
+// Decided on the bytes when each value is plain ASCII text (or, where a
+// Null stands for a blank, Null); no answer otherwise.
+std::optional<bool> sameNameStored(const Snapshot::Field& exchange, const Snapshot::Field& local);
+std::optional<bool> sameVisitsStored(const Snapshot::Field& exchange, const Snapshot::Field& local);
 
 // The value of a client code as a 32-bit signed integer: 94 when it is Null,
 // 13 when it is not a whole number, 6 when it does not fit.

@@ -20,18 +20,6 @@ constexpr int kBatchRows = 5000;
 
 const QString kAttachment = QStringLiteral("ClientiEX");
 
-// Blanks (only) removed at both ends.
-QStringView trimBlanks(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 // True when a journal of an unfinished write lies beside a database file:
 // the file alone is then not a consistent copy of the database.
 bool unfinishedWriteBeside(const QString& path)
@@ -74,13 +62,13 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
             return f;
         if (found) {
             // Name and visits text are needed only for a client both sides
-            // have; the lookup never moves the exchange row.
-            const QString exchangeName = rows.value(nameField).toString();
-            const QString exchangeVisits = FixedWidth(TestoODefault(rows.value(visitsField)), kVisiteWidth);
-            const ClienteCorrente& c = transfer.cliente();
-            // Names are compared as held (35 characters), without the blanks
-            // around them; case counts. (Padding to 35 adds only blanks.)
-            if (trimBlanks(QStringView(exchangeName).left(kRagsocWidth)) != trimBlanks(c.ragsoc)) {
+            // have; the lookup never moves the exchange row. The visits
+            // text is settled first, while nothing has been committed.
+            const bool sameVisits = transfer.sameVisits(rows.field(visitsField));
+            const QString exchangeVisits = sameVisits ? QString() : heldVisits(rows.value(visitsField));
+            if (!transfer.sameName(rows.field(nameField))) {
+                const QString exchangeName = rows.value(nameField).toString();
+                const ClienteCorrente& c = transfer.cliente();
                 if (DbError e = db.commitBatch())
                     return e;
                 ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +
@@ -90,7 +78,7 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                 if (ctx.RispostaMsg != AnswerYes)
                     return {};
             }
-            if (exchangeVisits != c.visite) {
+            if (!sameVisits) {
                 DbError e = local.edit();
                 if (!e)
                     e = local.setValue(localVisits, exchangeVisits);

@@ -91,22 +91,23 @@ Snapshot::Field Snapshot::field(int index) const
     Field f;
     if (!m_open || m_eof)
         return f;
-    switch (m_stmt.columnType(index)) {
+    const Statement::Column c = m_stmt.column(index);
+    switch (c.type) {
     case SQLITE_INTEGER:
         f.kind = Stored::Integer;
-        f.whole = m_stmt.int64(index);
+        f.whole = c.whole;
         break;
     case SQLITE_FLOAT:
         f.kind = Stored::Real;
-        f.real = m_stmt.columnDouble(index);
+        f.real = c.real;
         break;
     case SQLITE_TEXT:
         f.kind = Stored::Text;
-        f.bytes = m_stmt.columnBytes(index, false);
+        f.bytes = c.bytes;
         break;
     case SQLITE_BLOB:
         f.kind = Stored::Bytes;
-        f.bytes = m_stmt.columnBytes(index, true);
+        f.bytes = c.bytes;
         break;
     default:
         break;

@@ -269,6 +269,39 @@ double Statement::columnDouble(int index) const
     return m_stmt ? sqlite3_column_double(m_stmt, index) : 0.0;
 }
 
+Statement::Column Statement::column(int index) const
+{
+    Column c;
+    if (!m_stmt || index < 0 || index >= m_columns)
+        return c;
+    // One call through the connection instead of one per question. The
+    // value is read at once, on the thread that steps the statement, and
+    // not kept past the statement's next move.
+    sqlite3_value* v = sqlite3_column_value(m_stmt, index);
+    c.type = sqlite3_value_type(v);
+    switch (c.type) {
+    case SQLITE_INTEGER:
+        c.whole = sqlite3_value_int64(v);
+        break;
+    case SQLITE_FLOAT:
+        c.real = sqlite3_value_double(v);
+        break;
+    case SQLITE_TEXT: {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_value_text(v));
+        c.bytes = QByteArrayView(data, data ? sqlite3_value_bytes(v) : 0);
+        break;
+    }
+    case SQLITE_BLOB: {
+        const auto* data = static_cast<const char*>(sqlite3_value_blob(v));
+        c.bytes = QByteArrayView(data, data ? sqlite3_value_bytes(v) : 0);
+        break;
+    }
+    default:
+        break;
+    }
+    return c;
+}
+
 DbError Statement::error(const QString& object) const
 {
     if (!m_db)

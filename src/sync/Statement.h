@@ -68,6 +68,17 @@ public:
     int columnType(int index) const;
     QByteArrayView columnBytes(int index, bool blob) const;
     double columnDouble(int index) const;
+    // Column `index` of the current row read at once: how it is stored (as
+    // columnType() tells) and its number, or the bytes of a text (UTF-8) or
+    // a blob, valid until the statement moves. SQLITE_NULL off a row.
+    struct Column
+    {
+        int type = 5; // SQLITE_NULL
+        qint64 whole = 0;
+        double real = 0;
+        QByteArrayView bytes;
+    };
+    Column column(int index) const;
 
     // The engine's last error on this statement's connection as an error of
     // this layer, `object` naming what was being worked on.

@@ -56,6 +56,8 @@ void TableRecordset::close()
     m_mode = Mode::None;
     m_row.clear();
     m_fetched.clear();
+    m_raw.clear();
+    m_rawState.clear();
     m_fetch.clear();
     m_pending.clear();
     m_assigned.clear();
@@ -109,6 +111,9 @@ DbError TableRecordset::open(const QString& table)
         m_primary.append(p.second);
     m_row.resize(m_columns.size());
     m_fetched.fill(false, m_columns.size());
+    m_raw.clear();
+    m_raw.resize(size_t(m_columns.size()));
+    m_rawState.assign(size_t(m_columns.size()), NoRaw);
     m_pending.resize(m_columns.size());
     m_assigned.assign(size_t(m_columns.size()), 0);
     m_stored.clear();
@@ -233,9 +238,34 @@ DbError TableRecordset::seek(const QVariantList& keys)
     if (rc == SQLITE_ROW) {
         m_rowid = st->int64(0);
         m_fetched.fill(false);
+        std::fill(m_rawState.begin(), m_rawState.end(), NoRaw);
+        // Kept as stored: a value is built only when value() asks for it.
         for (int i = 0; i < m_read.size(); ++i) {
-            m_row[m_read[i]] = st->value(i + 1);
-            m_fetched[m_read[i]] = true;
+            const int field = m_read[i];
+            RawValue& raw = m_raw[size_t(field)];
+            const Statement::Column c = st->column(i + 1);
+            switch (c.type) {
+            case SQLITE_INTEGER:
+                raw.kind = Snapshot::Stored::Integer;
+                raw.whole = c.whole;
+                break;
+            case SQLITE_FLOAT:
+                raw.kind = Snapshot::Stored::Real;
+                raw.real = c.real;
+                break;
+            case SQLITE_TEXT:
+            case SQLITE_BLOB:
+                raw.kind = c.type == SQLITE_BLOB ? Snapshot::Stored::Bytes : Snapshot::Stored::Text;
+                raw.bytes.resize(c.bytes.size());
+                if (!c.bytes.isEmpty())
+                    memcpy(raw.bytes.data(), c.bytes.data(), size_t(c.bytes.size()));
+                break;
+            default:
+                raw.kind = Snapshot::Stored::Null;
+                break;
+            }
+            m_rawState[size_t(field)] = RawOnly;
+            m_fetched[field] = true;
         }
         m_hasRow = true;
         m_noMatch = false;
@@ -280,6 +310,10 @@ QVariant TableRecordset::value(int index) const
     }
     if (m_mode == Mode::AddNew || !m_hasRow)
         return QVariant();
+    if (m_rawState[size_t(index)] == RawOnly) {
+        m_row[index] = m_raw[size_t(index)].view().toVariant();
+        m_rawState[size_t(index)] = RawAndRow;
+    }
     if (!m_fetched[index]) {
         // Read on demand (a field left out of the fetch hint).
         DbError error;
@@ -295,6 +329,15 @@ QVariant TableRecordset::value(int index) const
         m_fetched[index] = true;
     }
     return m_row[index];
+}
+
+bool TableRecordset::stored(int index, Snapshot::Field& out) const
+{
+    if (index < 0 || index >= m_columns.size() || m_mode != Mode::None || !m_hasRow ||
+        m_rawState[size_t(index)] == NoRaw)
+        return false;
+    out = m_raw[size_t(index)].view();
+    return true;
 }
 
 QVector<int> TableRecordset::readColumns() const
@@ -666,6 +709,7 @@ DbError TableRecordset::update()
                                ? m_stored[size_t(i)].toVariant()
                                : m_pending[i];
             m_fetched[i] = true;
+            m_rawState[size_t(i)] = NoRaw;
         }
     }
     cancelUpdate();

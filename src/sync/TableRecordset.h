@@ -42,6 +42,11 @@ public:
     QVariant value(const QString& field, DbError* error = nullptr) const;
     int fieldIndex(const QString& field) const;
     QVariant value(int index) const;
+    // Field `index` of the current row as the engine stored it, when seek()
+    // read it and nothing has been written to it since: its bytes lie in
+    // this recordset and last until the next seek(), update() or close().
+    // False (and `out` untouched) otherwise: value() then gives it.
+    bool stored(int index, Snapshot::Field& out) const;
 
     // Writing.
     DbError addNew();
@@ -112,7 +117,25 @@ private:
     bool m_noMatch = true;
     qint64 m_rowid = 0;
     mutable QVector<QVariant> m_row;
-    mutable QVector<bool> m_fetched;        // which fields of m_row are read
+    mutable QVector<bool> m_fetched; // which fields of m_row are read
+    // The fields seek() read, as stored; m_row holds one of them only once
+    // value() has asked for it.
+    struct RawValue
+    {
+        Snapshot::Stored kind = Snapshot::Stored::Null;
+        qint64 whole = 0;
+        double real = 0;
+        QByteArray bytes; // room reused from row to row
+        Snapshot::Field view() const { return Snapshot::Field{kind, whole, real, bytes}; }
+    };
+    std::vector<RawValue> m_raw;
+    enum RawState : char
+    {
+        NoRaw,     // m_raw does not hold the field
+        RawOnly,   // m_raw holds it, m_row does not yet
+        RawAndRow, // both hold it
+    };
+    mutable std::vector<char> m_rawState;
     QVector<int> m_fetch;                   // fields read by seek (empty: all)
     QHash<QByteArray, Statement*> m_writes; // write statements by assigned fields
     QByteArray m_writeKey;                  // scratch key for m_writes
