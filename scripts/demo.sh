@@ -52,7 +52,7 @@ if command -v xvfb-run >/dev/null; then
   xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     "$0/mirsalex" --ini "$1/desktop/mirsalex.ini" & pid=$!
     sleep 3
-    import -window root "$1/screenshot.png" 2>/dev/null || true
+    import -window root "$1/screenshot.png" 2>/dev/null && convert "$1/screenshot.png" -trim +repage "$1/screenshot.png" 2>/dev/null || true
     kill $pid 2>/dev/null; wait $pid 2>/dev/null || true' "$BIN" "$DEMO"
   [[ -f "$DEMO/screenshot.png" ]] && echo "   screenshot saved to $DEMO/screenshot.png"
 fi
