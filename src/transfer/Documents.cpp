@@ -86,6 +86,9 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
         ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
         return false;
     }
+    // Leftovers of a copy into this folder that a killed run never ended.
+    SafeFileCopy::removeStale(toOnDisk.endsWith(platform::separator()) ? toOnDisk
+                                                                       : toOnDisk + platform::sep());
     QHash<QString, QString> onDisk;
     for (const QString& e : existing)
         onDisk.insert(e.toUpper(), e);

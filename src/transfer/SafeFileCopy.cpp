@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <QDateTime>
 #include <QFile>
 #include <QStringList>
 #include <sys/stat.h>
@@ -86,6 +87,26 @@ void syncFolder(const QString& folder)
 QString SafeFileCopy::temporaryPrefix()
 {
     return QStringLiteral(".~mirsalex-");
+}
+
+int SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
+{
+    QList<platform::DirEntry> entries;
+    if (platform::listDirectory(folder, temporaryPrefix() + QStringLiteral("*"), false, entries))
+        return 0;
+    const QDateTime limit = QDateTime::currentDateTime().addSecs(-olderThanSeconds);
+    int removed = 0;
+    for (const platform::DirEntry& e : entries) {
+        // The listing matches without regard to case; only our own exact
+        // prefix is ever removed.
+        if (!e.name.startsWith(temporaryPrefix()))
+            continue;
+        const QString path = folder + e.name;
+        const std::optional<QDateTime> when = platform::modificationTime(path);
+        if (when && *when < limit && QFile::remove(path))
+            ++removed;
+    }
+    return removed;
 }
 
 void SafeFileCopy::setWriteHook(WriteFn fn)

@@ -62,6 +62,13 @@ public:
     // The prefix of the temporary files left in a destination folder while a
     // copy runs; no document pattern of the program matches it.
     static QString temporaryPrefix();
+
+    // Removes from `folder` the temporary files of copies that never ended (a
+    // run killed in the middle of a copy): those last modified more than
+    // `olderThanSeconds` ago. A younger one may belong to a run in progress on
+    // the other computer sharing the exchange folder, and is left alone.
+    // Returns the number removed.
+    static int removeStale(const QString& folder, qint64 olderThanSeconds = 6 * 3600);
 };
 
 } // namespace mirsalex

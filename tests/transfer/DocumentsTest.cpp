@@ -71,6 +71,24 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
     EXPECT_EQ(w.Contatori[1][0] + w.Contatori[1][1] + w.Contatori[2][0] + w.Contatori[2][1], 0);
 }
 
+TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
+{
+    const QDateTime t = baseTime();
+    file(xIndici, QStringLiteral("DatiDV.mdb"), "db", t);
+    file(testi, QStringLiteral("SK1.doc"), "card", t);
+    file(xSchede, QStringLiteral("SK9.DOC"), "remote card", t);
+    const QString stale = QStringLiteral(".~mirsalex-SK7.DOC.a1b2c3");
+    const QString young = QStringLiteral(".~mirsalex-SK8.DOC.d4e5f6");
+    file(xSchede, stale, "half a card", QDateTime::currentDateTime().addDays(-1));
+    file(xSchede, young, "a copy in progress elsewhere", QDateTime::currentDateTime());
+    w.Check1[0].value = 0;
+    w.Check1[2].value = 0;
+    ASSERT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(QFileInfo::exists(xSchede + stale));
+    EXPECT_TRUE(QFileInfo::exists(xSchede + young));
+    EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral("SK1.DOC")));
+}
+
 TEST_F(DocumentsTest, DebugAsksForEveryDocument)
 {
     w.Check1[0].value = 0;
