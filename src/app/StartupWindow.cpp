@@ -731,8 +731,8 @@ void StartupWindow::onEsegui()
         return step != QLatin1String("SincronizzaClienti");
     });
     if (visitsMissing) {
-        m_state.lbCount[3].caption = QStringLiteral("NON eseguite (non disponibili)");
-        m_state.lbCount[4].caption = QStringLiteral("NON eseguiti (non disponibili)");
+        m_state.lbCount[3].caption = QStringLiteral("non disponibili");
+        m_state.lbCount[4].caption = QStringLiteral("non disponibili");
     }
     RipristinaPuntatore(this);
     syncFromModel();

@@ -434,8 +434,8 @@ TEST_F(StartupTest, VisitsGroupNotProvidedIsReportedAsNotCarriedOut)
     open();
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
     QTest::mouseClick(child<QPushButton>(QStringLiteral("cmdM_0")), Qt::LeftButton);
-    EXPECT_EQ(state.lbCount[3].caption, QStringLiteral("NON eseguite (non disponibili)"));
-    EXPECT_EQ(state.lbCount[4].caption, QStringLiteral("NON eseguiti (non disponibili)"));
+    EXPECT_EQ(state.lbCount[3].caption, QStringLiteral("non disponibili"));
+    EXPECT_EQ(state.lbCount[4].caption, QStringLiteral("non disponibili"));
     EXPECT_EQ(labelText(QStringLiteral("lbCount_3")), state.lbCount[3].caption);
 }
 
