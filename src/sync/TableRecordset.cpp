@@ -456,7 +456,7 @@ DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) co
     return DbError::make(DbErr::ConversionError);
 }
 
-DbError TableRecordset::setValue(int index, const QVariant& value)
+DbError TableRecordset::assignable(int index) const
 {
     if (!m_open)
         return DbError::make(DbErr::ObjectClosed);
@@ -464,6 +464,32 @@ DbError TableRecordset::setValue(int index, const QVariant& value)
         return DbError::make(DbErr::UpdateWithoutEdit);
     if (index < 0 || index >= m_columns.size())
         return DbError::make(DbErr::ItemNotFound);
+    return {};
+}
+
+bool TableRecordset::keepsAsStored(int index, const Snapshot::Field& value) const
+{
+    const Snapshot::Stored stored = value.kind;
+    // Null, and empty bytes (which read as a null value), go the converting
+    // way, which stores them as Null.
+    if (stored == Snapshot::Stored::Null || (stored == Snapshot::Stored::Bytes && value.bytes.isEmpty()))
+        return false;
+    switch (m_columns[index].kind) {
+    case Kind::Any:
+        return true;
+    case Kind::Text:
+        return stored == Snapshot::Stored::Text;
+    case Kind::Integer:
+    case Kind::Real:
+        return stored == Snapshot::Stored::Integer || stored == Snapshot::Stored::Real;
+    }
+    return false;
+}
+
+DbError TableRecordset::setValue(int index, const QVariant& value)
+{
+    if (DbError e = assignable(index))
+        return e;
     QVariant converted;
     if (DbError e = convert(index, value, converted))
         return e;
@@ -476,30 +502,10 @@ DbError TableRecordset::setValue(int index, const QVariant& value)
 
 DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
 {
-    if (!m_open)
-        return DbError::make(DbErr::ObjectClosed);
-    if (m_mode == Mode::None)
-        return DbError::make(DbErr::UpdateWithoutEdit);
-    if (index < 0 || index >= m_columns.size())
-        return DbError::make(DbErr::ItemNotFound);
+    if (DbError e = assignable(index))
+        return e;
     const Snapshot::Stored stored = value.kind;
-    bool asStored = false;
-    switch (m_columns[index].kind) {
-    case Kind::Any:
-        asStored = true;
-        break;
-    case Kind::Text:
-        asStored = stored == Snapshot::Stored::Text;
-        break;
-    case Kind::Integer:
-    case Kind::Real:
-        asStored = stored == Snapshot::Stored::Integer || stored == Snapshot::Stored::Real;
-        break;
-    }
-    // Empty bytes read as a null value: they go the converting way, which
-    // stores them as Null.
-    if (!asStored || stored == Snapshot::Stored::Null ||
-        (stored == Snapshot::Stored::Bytes && value.bytes.isEmpty()))
+    if (!keepsAsStored(index, value))
         return setValue(index, value.toVariant());
     StoredValue& v = m_stored[size_t(index)];
     switch (stored) {
@@ -526,30 +532,9 @@ DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
 
 DbError TableRecordset::setValue(int index, const Snapshot& row, const Snapshot::Field& value)
 {
-    if (!m_open)
-        return DbError::make(DbErr::ObjectClosed);
-    if (m_mode == Mode::None)
-        return DbError::make(DbErr::UpdateWithoutEdit);
-    if (index < 0 || index >= m_columns.size())
-        return DbError::make(DbErr::ItemNotFound);
-    const Snapshot::Stored stored = value.kind;
-    bool asStored = false;
-    switch (std::as_const(m_columns)[index].kind) {
-    case Kind::Any:
-        asStored = true;
-        break;
-    case Kind::Text:
-        asStored = stored == Snapshot::Stored::Text;
-        break;
-    case Kind::Integer:
-    case Kind::Real:
-        asStored = stored == Snapshot::Stored::Integer || stored == Snapshot::Stored::Real;
-        break;
-    }
-    // Empty bytes read as a null value: they go the converting way, which
-    // stores them as Null.
-    if (!asStored || stored == Snapshot::Stored::Null ||
-        (stored == Snapshot::Stored::Bytes && value.bytes.isEmpty()))
+    if (DbError e = assignable(index))
+        return e;
+    if (!keepsAsStored(index, value))
         return setValue(index, value.toVariant());
     RowSource& source = m_fromRow[size_t(index)];
     source.row = &row;

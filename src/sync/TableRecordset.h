@@ -99,6 +99,12 @@ private:
 
     QVector<int> readColumns() const;
     DbError convert(int index, const QVariant& in, QVariant& out) const;
+    // Whether a value may be set on column `index` now (recordset open, in
+    // AddNew or Edit, column known).
+    DbError assignable(int index) const;
+    // Whether a value read from a snapshot can be written as it is stored,
+    // without going through the conversion of setValue(QVariant).
+    bool keepsAsStored(int index, const Snapshot::Field& value) const;
     // The statement of `sql`, compiled on first use and kept until close().
     Statement* statement(const QString& sql, DbError& error) const;
     void forgetPlans();
