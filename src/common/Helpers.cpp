@@ -27,26 +27,18 @@ QString trimSpaces(const QString& s)
     return s.mid(a, b - a);
 }
 
+// Numbers, and the truth values and character codes a database or a window
+// hands over as numbers too.
 bool isNumericType(const QVariant& v)
 {
     switch (v.typeId()) {
     case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Short:
-    case QMetaType::UShort:
     case QMetaType::Char:
     case QMetaType::SChar:
     case QMetaType::UChar:
-    case QMetaType::Long:
-    case QMetaType::ULong:
         return true;
     default:
-        return false;
+        return IsNumberValue(v);
     }
 }
 
@@ -67,6 +59,25 @@ bool parseNumber(const QString& text, double* value)
 }
 
 } // namespace
+
+bool IsNumberValue(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+        return true;
+    default:
+        return false;
+    }
+}
 
 QString AllineaDestra(const QVariant& value, int width, bool* ok)
 {

@@ -41,6 +41,10 @@ int TastoMaiuscolo(int code);
 // Holds `text` in exactly `width` characters: cut, or padded with blanks.
 QString FixedWidth(const QString& text, int width);
 
+// True for a value held as a number (integer or floating point, not a truth
+// value or a character).
+bool IsNumberValue(const QVariant& value);
+
 // True when `text` is numeric by the user's locale rules (or the C locale).
 bool IsNumeric(const QString& text);
 // Numeric value of a text read as in IsNumeric; 0 when not numeric.

@@ -1,5 +1,7 @@
 #include "sync/TableRecordset.h"
 
+#include "common/Helpers.h"
+
 #include <cstring>
 #include <QLocale>
 #include <QSqlError>
@@ -7,29 +9,6 @@
 #include <sqlite3.h>
 
 namespace mirsalex {
-
-namespace {
-
-bool isNumberType(const QVariant& v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
 
 TableRecordset::TableRecordset(Database& db) : RecordsetBase(db) {}
 
@@ -418,7 +397,7 @@ DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) co
             out = in;
         else if (in.typeId() == QMetaType::Double)
             out = QString::number(in.toDouble(), 'g', 15);
-        else if (isNumberType(in) || in.typeId() == QMetaType::QByteArray || in.typeId() == QMetaType::QChar)
+        else if (IsNumberValue(in) || in.typeId() == QMetaType::QByteArray || in.typeId() == QMetaType::QChar)
             out = in.toString();
         else if (in.typeId() == QMetaType::Bool)
             out = in.toBool() ? QStringLiteral("-1") : QStringLiteral("0");
@@ -427,7 +406,7 @@ DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) co
         return {};
     case Kind::Integer:
     case Kind::Real:
-        if (isNumberType(in)) {
+        if (IsNumberValue(in)) {
             out = in;
             return {};
         }
