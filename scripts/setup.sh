@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n
   libgtest-dev googletest
   sqlite3 libsqlite3-dev rsync
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick ccache
 )
 
 missing=()

@@ -4,8 +4,8 @@
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "config/PasswordStore.h"
-#include "sync/Steps.h"
-#include "transfer/RunDriver.h"
+#include "run/Steps.h"
+#include "run/RunDriver.h"
 #include "transfer/Transfer.h"
 #include "transfer/WindowState.h"
 

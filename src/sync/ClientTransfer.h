@@ -1,9 +1,9 @@
 #pragma once
 
 #include "config/Context.h"
-#include "sync/Database.h"
-#include "sync/Snapshot.h"
-#include "sync/TableRecordset.h"
+#include "db/Database.h"
+#include "db/Snapshot.h"
+#include "db/TableRecordset.h"
 
 #include <array>
 #include <optional>

@@ -5,8 +5,8 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "sync/ClientTransfer.h"
-#include "sync/Database.h"
-#include "sync/Snapshot.h"
+#include "db/Database.h"
+#include "db/Snapshot.h"
 #include "transfer/Transfer.h"
 
 #include <QFileInfo>

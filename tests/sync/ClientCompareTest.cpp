@@ -3,10 +3,10 @@
 // search hands out the values it read as stored.
 
 #include "sync/ClientTransfer.h"
-#include "sync/Database.h"
+#include "db/Database.h"
 #include "sync/Schema.h"
 #include "sync/SyncTestSupport.h"
-#include "sync/TableRecordset.h"
+#include "db/TableRecordset.h"
 
 #include <gtest/gtest.h>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
-#include "sync/Steps.h"
+#include "run/Steps.h"
 #include "sync/SyncTestSupport.h"
 #include "transfer/SafeFileCopy.h"
 

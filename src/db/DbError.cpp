@@ -1,4 +1,4 @@
-#include "sync/DbError.h"
+#include "db/DbError.h"
 
 namespace mirsalex {
 

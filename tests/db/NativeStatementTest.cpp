@@ -4,10 +4,10 @@
 
 #include "support/ScriptedPrompt.h"
 #include "sync/ClientsSync.h"
-#include "sync/Database.h"
-#include "sync/Snapshot.h"
+#include "db/Database.h"
+#include "db/Snapshot.h"
 #include "sync/SyncTestSupport.h"
-#include "sync/TableRecordset.h"
+#include "db/TableRecordset.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "sync/Snapshot.h"
+#include "db/Snapshot.h"
 
 #include <QRegularExpression>
 #include <sqlite3.h>

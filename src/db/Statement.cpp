@@ -1,6 +1,6 @@
-#include "sync/Statement.h"
+#include "db/Statement.h"
 
-#include "sync/Database.h"
+#include "db/Database.h"
 
 #include <cstring>
 #include <limits>

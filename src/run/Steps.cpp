@@ -1,4 +1,4 @@
-#include "sync/Steps.h"
+#include "run/Steps.h"
 
 #include "sync/ClientsSync.h"
 

@@ -1,10 +1,10 @@
-#include "sync/Database.h"
+#include "db/Database.h"
 
 #include "support/ScriptedPrompt.h"
 #include "sync/Schema.h"
-#include "sync/Snapshot.h"
+#include "db/Snapshot.h"
 #include "sync/SyncTestSupport.h"
-#include "sync/TableRecordset.h"
+#include "db/TableRecordset.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/RunDriver.h"
+#include "run/RunDriver.h"
 
 namespace mirsalex {
 

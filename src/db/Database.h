@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sync/DbError.h"
+#include "db/DbError.h"
 
 #include <QHash>
 #include <QList>

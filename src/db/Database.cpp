@@ -1,4 +1,4 @@
-#include "sync/Database.h"
+#include "db/Database.h"
 
 #include "common/Platform.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sync/Database.h"
-#include "sync/Snapshot.h"
-#include "sync/Statement.h"
+#include "db/Database.h"
+#include "db/Snapshot.h"
+#include "db/Statement.h"
 
 #include <QHash>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "transfer/RunDriver.h"
+#include "run/RunDriver.h"
 
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"

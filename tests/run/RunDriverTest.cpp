@@ -1,8 +1,8 @@
-#include "transfer/RunDriver.h"
+#include "run/RunDriver.h"
 
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
-#include "TransferTestSupport.h"
+#include "transfer/TransferTestSupport.h"
 
 #include <array>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "sync/TableRecordset.h"
+#include "db/TableRecordset.h"
 
 #include "common/Helpers.h"
 

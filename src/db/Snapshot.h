@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sync/Database.h"
-#include "sync/Statement.h"
+#include "db/Database.h"
+#include "db/Statement.h"
 
 #include <QHash>
 #include <QVariant>
