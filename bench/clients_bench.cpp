@@ -171,7 +171,7 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     const double cpuBefore = cpuMs();
     timer.start();
-    const qint16 result = SincronizzaClienti(ctx, w);
+    const qint16 result = SincronizzaClienti(ctx, w).result();
     const double oursMs = double(timer.nsecsElapsed()) / 1e6;
     const double oursCpuMs = cpuMs() - cpuBefore;
     const long syncPeak = peakKb();

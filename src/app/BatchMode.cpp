@@ -72,7 +72,7 @@ Provided providedSteps(const SyncSteps& steps)
 {
     Provided p;
     p.clients = bool(steps.SincronizzaClienti);
-    const std::pair<const std::function<qint16()>*, const char*> visits[] = {
+    const std::pair<const SyncStep*, const char*> visits[] = {
         {&steps.UnisciTabAzioni, "UnisciTabAzioni"},
         {&steps.SincronizzaAzioni, "SincronizzaAzioni"},
         {&steps.SincronizzaVisite, "SincronizzaVisite"},

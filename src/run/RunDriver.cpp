@@ -25,10 +25,10 @@ private:
 
 // Runs one step; a step that is not available counts as completed and is
 // recorded under its name.
-qint16 esegui(const std::function<qint16()>& step, const char* name, QStringList& unavailable)
+qint16 esegui(const SyncStep& step, const char* name, QStringList& unavailable)
 {
     if (step)
-        return step();
+        return step().result();
     unavailable << QString::fromLatin1(name);
     return 0;
 }
@@ -82,7 +82,7 @@ RunDriver::Outcome RunDriver::click(int index)
     if (w.chkDati.value == 1)
         failed = esegui(m_steps.SincronizzaClienti, "SincronizzaClienti", m_unavailable) > 0;
     if (!failed && w.chkVisite.value == 1) {
-        const std::pair<const std::function<qint16()>*, const char*> chain[] = {
+        const std::pair<const SyncStep*, const char*> chain[] = {
             {&m_steps.UnisciTabAzioni, "UnisciTabAzioni"},
             {&m_steps.SincronizzaAzioni, "SincronizzaAzioni"},
             {&m_steps.SincronizzaVisite, "SincronizzaVisite"},

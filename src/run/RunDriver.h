@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/Context.h"
+#include "transfer/StepOutcome.h"
 #include "transfer/WindowState.h"
 
 #include <functional>
@@ -11,13 +12,14 @@ namespace mirsalex {
 
 // The synchronisation steps of a run; a step that is not available is empty
 // and counts as completed.
+using SyncStep = std::function<StepOutcome()>;
 struct SyncSteps
 {
-    std::function<qint16()> SincronizzaClienti;
-    std::function<qint16()> UnisciTabAzioni;
-    std::function<qint16()> SincronizzaAzioni;
-    std::function<qint16()> SincronizzaVisite;
-    std::function<qint16()> SincronizzaAppuntamenti;
+    SyncStep SincronizzaClienti;
+    SyncStep UnisciTabAzioni;
+    SyncStep SincronizzaAzioni;
+    SyncStep SincronizzaVisite;
+    SyncStep SincronizzaAppuntamenti;
 };
 
 // The click of the two buttons "&ESEGUI" (0) and "&USCITA" (1).

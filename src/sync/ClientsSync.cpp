@@ -110,21 +110,22 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
 
 } // namespace
 
-qint16 SincronizzaClienti(Context& ctx, WindowState& w)
+StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
 {
-    qint16 result = 0;
     const QString local = w.DbLocale;
     const QString exchange = w.DbScambio;
     if (local.isEmpty() || exchange.isEmpty())
-        return result;
-    if (!EsisteFile(ctx.prompt, local, 0) || !EsisteFile(ctx.prompt, exchange, 0))
-        return result;
+        return StepOutcome::skipped(QStringLiteral("percorso del database non indicato"));
+    if (!EsisteFile(ctx.prompt, local, 0))
+        return StepOutcome::skipped(QStringLiteral("database non trovato"), local);
+    if (!EsisteFile(ctx.prompt, exchange, 0))
+        return StepOutcome::skipped(QStringLiteral("database non trovato"), exchange);
     const QString localPath = platform::resolve(local);
     const QString exchangePath = platform::resolve(exchange);
     // The exchange copy named as the local file itself: nothing to merge, and
     // copying a file onto itself would destroy it.
     if (sameFile(localPath, exchangePath))
-        return result;
+        return StepOutcome::skipped(QStringLiteral("il database di scambio è il database locale"), exchange);
 
     // Modification times, taken before anything is opened.
     const QDateTime localTime =
@@ -166,10 +167,8 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
             if (!error)
                 error = committed;
         }
-        if (error || walk) {
+        if (error || walk)
             ctx.CodErrore = qint16(error.number);
-            result = ctx.CodErrore;
-        }
 
         // Closing, whatever happened.
         rows.close();
@@ -181,17 +180,18 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
 
     if (ctx.CodErrore != 0) {
         ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
-        return result;
+        return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
     }
 
     if (clientsUnreadable)
-        return 0;
+        return StepOutcome::stopped(QStringLiteral("archivio CLIENTI non aperto"));
 
     // The file is copied only as a consistent whole: never while a journal
     // of an unfinished write lies beside either copy.
     if (unfinishedWriteBeside(localPath) || unfinishedWriteBeside(exchangePath)) {
         ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
-        return 0;
+        return StepOutcome::failureGoingOn(ctx.CodErrore,
+                                           QStringLiteral("scrittura non terminata accanto al database"));
     }
 
     bool failed = false;
@@ -205,7 +205,7 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
                              QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(exchangeTime);
         ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE"));
         if (ctx.RispostaMsg != AnswerYes)
-            return 0;
+            return StepOutcome::stopped(QStringLiteral("copia del database non confermata"));
         failed = CopiaFile(ctx, w, local, exchange, 1, 1);
     }
     if (!failed) {
@@ -213,10 +213,10 @@ qint16 SincronizzaClienti(Context& ctx, WindowState& w)
         ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
                   w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
                   DateStamp(QDateTime::currentDateTime()));
-    } else {
-        ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
+        return StepOutcome::done();
     }
-    return 0;
+    ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
+    return StepOutcome::failureGoingOn(ctx.CodErrore, QStringLiteral("Errore nell'aggiornamento del DataBase"));
 }
 
 } // namespace mirsalex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/Context.h"
+#include "transfer/StepOutcome.h"
 #include "transfer/WindowState.h"
 
 #include <QtGlobal>
@@ -10,8 +11,8 @@ namespace mirsalex {
 // Clients synchronisation: adds the exchange copy's new clients to the local
 // clients database, takes over the visits text of known clients after a name
 // check, then offers the local file to the exchange area newest-wins.
-// Returns 0 when it completed, was skipped or was stopped by the user,
+// Its result is 0 when it completed, was skipped or was stopped by the user,
 // otherwise the number of the error that ended it (already reported).
-qint16 SincronizzaClienti(Context& ctx, WindowState& w);
+StepOutcome SincronizzaClienti(Context& ctx, WindowState& w);
 
 } // namespace mirsalex

@@ -30,9 +30,9 @@ struct RunDriverTest : TransferFixture
                     qint16 visite = 0, qint16 appuntamenti = 0)
     {
         auto step = [&calls](const char* name, qint16 result) {
-            return [&calls, name, result]() -> qint16 {
+            return [&calls, name, result]() {
                 calls << QString::fromLatin1(name);
-                return result;
+                return result > 0 ? StepOutcome::failure(result) : StepOutcome::done();
             };
         };
         return SyncSteps{step("clienti", clienti), step("tabazioni", tab), step("azioni", azioni),
@@ -244,10 +244,10 @@ TEST_F(RunDriverTest, SecondClickDuringARunIsRefused)
     std::optional<RunDriver::Outcome> inner;
     bool runningInside = false;
     SyncSteps s;
-    s.SincronizzaClienti = [&]() -> qint16 {
+    s.SincronizzaClienti = [&]() {
         runningInside = self->running();
         inner = self->click(0); // the user clicks "&ESEGUI" again while events run
-        return 0;
+        return StepOutcome::done();
     };
     RunDriver driver(ctx, w, s);
     self = &driver;
@@ -259,9 +259,9 @@ TEST_F(RunDriverTest, SecondClickDuringARunIsRefused)
     EXPECT_EQ(prompt.messages.size(), 1) << "one run, one FINE AGGIORNAMENTO";
     EXPECT_FALSE(driver.running());
     // The exit button still works during a run.
-    s.SincronizzaClienti = [&]() -> qint16 {
+    s.SincronizzaClienti = [&]() {
         inner = self->click(1);
-        return 0;
+        return StepOutcome::done();
     };
     RunDriver second(ctx, w, s);
     self = &second;

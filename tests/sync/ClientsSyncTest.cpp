@@ -118,7 +118,7 @@ TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
     setTimes(0, 2); // local newer: no question of ours, the copy asks its own
     prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
 
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
 
     RawDb local(m_local);
     const QVariantMap c = local.client(10);
@@ -186,7 +186,7 @@ TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
         AnswerYes, MsgStyle::Question);
     prompt.expect(kOlder, AnswerNo, MsgStyle::Question);
 
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     ASSERT_GE(prompt.messages.size(), 1);
     EXPECT_EQ(prompt.messages[0].title, QStringLiteral("MIRSALEX - NOMINATIVO"));
     EXPECT_EQ(prompt.messages[1].title, QStringLiteral("AGGIORNAMENTO DATABASE"));
@@ -221,7 +221,7 @@ TEST_F(ClientsSyncTest, NoToTheNameQuestionStopsTheWalkAndKeepsEarlierChanges)
     setTimes(0, 3);
     prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!"), AnswerNo, MsgStyle::Question);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     RawDb local(m_local);
     EXPECT_FALSE(local.client(1).isEmpty()) << "added before the question";
     EXPECT_EQ(local.client(2).value(QStringLiteral("CliVisite")).toString(), QStringLiteral("A"));
@@ -260,7 +260,7 @@ TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
     prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
     prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(prompt.messages[0].title, prompt.messages[0].text) << "the title is the message itself";
     RawDb local(m_local);
     EXPECT_EQ(local.client(5).value(QStringLiteral("CliRagsoc")).toString(), QStringLiteral("GIALLI"));
@@ -282,7 +282,7 @@ TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingAndNeverCopiesTheUnreadab
     exchangeFile.close();
     ctx.CodErrore = 77; // left over by an earlier step
     prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(ctx.CodErrore, 0);
     // The local file has no readable clients table: it must not replace the
     // exchange copy, and the step is not marked as done.
@@ -354,7 +354,7 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         }
         for (const auto& [text, answer] : c.answers)
             prompt.expect(text, answer);
-        EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
         platform::setFailureInjector({});
         SafeFileCopy::setWriteHook({});
         for (const auto& m : prompt.messages) {
@@ -406,7 +406,7 @@ TEST_F(ClientsSyncTest, SkippedWithoutAMessageWhenAPathIsEmptyOrAFileMissing)
         }
         w.DbLocale = c.emptyLocal ? QString() : m_local;
         w.DbScambio = c.emptyExchange ? QString() : m_exchange;
-        EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
         EXPECT_TRUE(prompt.messages.isEmpty());
         EXPECT_EQ(QFileInfo::exists(m_local), c.createLocal) << "no file is created";
         EXPECT_EQ(QFileInfo::exists(m_exchange), c.createExchange);
@@ -421,7 +421,7 @@ TEST_F(ClientsSyncTest, TheSameFileOnBothSidesIsNeverCopiedOntoItself)
     ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
     w.DbScambio = m_local;
     const QByteArray before = fileBytes(m_local);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(fileBytes(m_local), before);
 }
 
@@ -476,7 +476,7 @@ TEST_F(ClientsSyncTest, BadFilesFailClosed)
         const QByteArray exchangeBefore = fileBytes(m_exchange);
         prompt.expect(c.localSide ? kOpenError : kAttachError, AnswerOk, MsgStyle::Ok);
         ctx.CodErrore = 0;
-        EXPECT_EQ(SincronizzaClienti(ctx, w), c.expected);
+        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), c.expected);
         EXPECT_EQ(ctx.CodErrore, c.expected);
         ASSERT_EQ(prompt.messages.size(), 1);
         EXPECT_EQ(prompt.messages[0].text, c.localSide ? kOpenError : kAttachError);
@@ -526,7 +526,7 @@ TEST_F(ClientsSyncTest, BadExchangeRowsEndTheWork)
         setTimes(0, 3);
         const QByteArray exchangeBefore = fileBytes(m_exchange);
         prompt.expect(kAttachError, AnswerOk, MsgStyle::Ok);
-        EXPECT_EQ(SincronizzaClienti(ctx, w), c.expected);
+        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), c.expected);
         prompt.messages.clear();
         RawDb local(m_local);
         EXPECT_FALSE(local.client(50).isEmpty()) << "stored before the bad row";
@@ -591,7 +591,7 @@ TEST_F(ClientsSyncTest, NewClientsFromUntypedColumnsAreNormalisedByKind)
     }
     setTimes(0, 3);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     RawDb local(m_local);
     int code = 100;
     for (const Case& c : cases) {
@@ -632,7 +632,7 @@ TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndTheWalkGoesOnOrStop
     prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  124"), AnswerCancel,
                   MsgStyle::ExclamationOkCancel);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(prompt.messages[0].text, QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"));
     EXPECT_EQ(prompt.messages[0].title, QStringLiteral("ERRORE"));
     RawDb local(m_local);
@@ -657,7 +657,7 @@ TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
     };
     prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!"), AnswerYes);
     prompt.expect(kCopyError, AnswerOk, MsgStyle::Ok);
-    EXPECT_EQ(SincronizzaClienti(ctx, w), 0);
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(fileBytes(m_exchange), before);
     EXPECT_EQ(w.chkDati.value, 1);
     EXPECT_TRUE(marker().isEmpty());
@@ -675,7 +675,7 @@ TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)
     ASSERT_TRUE(steps.SincronizzaClienti);
     EXPECT_FALSE(steps.SincronizzaVisite);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(steps.SincronizzaClienti(), 0);
+    EXPECT_EQ(steps.SincronizzaClienti().result(), 0);
     RawDb local(m_local);
     EXPECT_FALSE(local.client(9).isEmpty());
 }
