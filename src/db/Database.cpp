@@ -35,6 +35,8 @@ QString uriFor(const QString& path)
            QStringLiteral("?mode=rw");
 }
 
+int g_busyTimeout = 5000;
+
 bool hotJournalBeside(const QString& path)
 {
     const QFileInfo journal(path + QStringLiteral("-journal"));
@@ -73,6 +75,16 @@ QString Database::quoted(const QString& identifier)
     QString q = identifier;
     q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+int Database::busyTimeout()
+{
+    return g_busyTimeout;
+}
+
+void Database::setBusyTimeout(int milliseconds)
+{
+    g_busyTimeout = milliseconds;
 }
 
 DbError Database::checkFile(const QString& path)
@@ -202,7 +214,7 @@ DbError Database::open(const QString& path)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
         db.setDatabaseName(uriFor(resolved));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(g_busyTimeout));
         if (!db.open()) {
             DbError e = fromSql(db.lastError(), resolved);
             if (e.number == DbErr::Reserved)
@@ -434,7 +446,11 @@ DbError Database::beginBatch()
         return DbError::make(DbErr::ObjectClosed);
     if (m_inBatch)
         return {};
-    if (DbError e = run(QStringLiteral("BEGIN")))
+    // IMMEDIATE: the write lock is taken now, waiting for it under the busy
+    // timeout. A deferred batch would take it only at its first write, and
+    // the engine then fails at once, without waiting, on a file that another
+    // program is writing.
+    if (DbError e = run(QStringLiteral("BEGIN IMMEDIATE")))
         return e;
     m_inBatch = true;
     m_batchLost = false;

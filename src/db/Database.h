@@ -82,6 +82,9 @@ public:
 
     // Batches: begin, commit. Committing without a batch is not an error. A
     // batch that cannot be committed is rolled back and its error returned.
+    // A batch takes the file for writing when it begins, waiting for another
+    // program's write to end for at most busyTimeout(); past that it fails
+    // with 3218, before anything is read or written in it.
     DbError beginBatch();
     DbError commitBatch();
     // Abandons the rows written since the batch began.
@@ -116,6 +119,11 @@ public:
     static DbError fromNative(int code, const QString& text, const QString& object = QString());
     // Checks that `path` looks like an intact database file of this engine.
     static DbError checkFile(const QString& path);
+    // How long an open database waits for another program's lock on its
+    // file before an operation fails with 3218, in milliseconds (5 seconds
+    // unless changed; tests shorten it).
+    static int busyTimeout();
+    static void setBusyTimeout(int milliseconds);
     // Quotes an identifier for SQL text.
     static QString quoted(const QString& identifier);
 

@@ -366,6 +366,7 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
 
     // Failure: the row being added is abandoned; what was stored before is
     // made durable before the user is asked anything.
+    ++m_failedClients;
     m_clienti.cancelUpdate();
     if (DbError c = m_db.commitBatch()) {
         m_fatal = c;

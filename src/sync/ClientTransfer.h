@@ -65,6 +65,10 @@ public:
     // A failure that cannot be reported client by client (the batch of
     // stored rows could not be committed): the synchronisation must end.
     DbError fatal() const { return m_fatal; }
+    // How many clients could not be looked up or added (each reported to the
+    // user as it failed): the local table may then lack clients that the
+    // exchange copy has.
+    int failedClients() const { return m_failedClients; }
 
     void close() { m_clienti.close(); }
 
@@ -85,6 +89,7 @@ private:
 
     Context& m_ctx;
     Database& m_db;
+    int m_failedClients = 0;
     TableRecordset m_clienti;
     mutable ClienteCorrente m_cliente;
     // Name and visits text of a client added from the exchange row, as

@@ -4,9 +4,10 @@
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
-#include "sync/ClientTransfer.h"
 #include "db/Database.h"
+#include "db/Integrity.h"
 #include "db/Snapshot.h"
+#include "sync/ClientTransfer.h"
 #include "transfer/Transfer.h"
 
 #include <QFileInfo>
@@ -36,9 +37,11 @@ bool sameFile(const QString& a, const QString& b)
 
 // The walk over the exchange clients: adds the missing ones, takes over the
 // visits text of the known ones after the name check. Returns the error that
-// ended it (none when it ran to the end or the user stopped it).
-DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows)
+// ended it (none when it ran to the end or the user stopped it); `reachedEnd`
+// tells whether it went past the last exchange row.
+DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd)
 {
+    reachedEnd = false;
     if (DbError e = db.beginBatch())
         return e;
     int written = 0;
@@ -105,7 +108,23 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
         if (DbError e = rows.moveNext())
             return e;
     }
+    reachedEnd = true;
     return {};
+}
+
+QString inUse(const QString& file)
+{
+    return QStringLiteral("ARCHIVIO CLIENTI IN USO DA UN ALTRO PROGRAMMA") + QLatin1Char('\n') + file +
+           QLatin1Char('\n') + QStringLiteral("Chiudere il programma che lo usa e ripetere l'aggiornamento.");
+}
+
+// The one message that says why the local file was not copied over the
+// exchange copy.
+void tellNotCopied(Context& ctx, const QString& why)
+{
+    ctx.prompt.show(QStringLiteral("DATABASE NON COPIATO NELL'AREA DI SCAMBIO!") + QLatin1Char('\n') + why +
+                        QLatin1Char('\n') + QStringLiteral("La copia di scambio non è stata modificata."),
+                    MsgStyle::Ok);
 }
 
 } // namespace
@@ -137,6 +156,11 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
     // up: the local file is then not known to be sound, and copying it over the
     // exchange copy could destroy the other side's clients.
     bool clientsUnreadable = false;
+    // Whether the walk went past the last exchange row, and how many clients
+    // it failed to look up or add: the local file replaces the exchange copy
+    // only when it holds every client of that copy, each merged.
+    bool walkEnded = true;
+    int failedClients = 0;
     {
         Database db;
         ClientTransfer transfer(ctx, db);
@@ -159,13 +183,22 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
             clientsUnreadable = true;
             ctx.CodErrore = 0;
         } else if (walk) {
-            error = rows.open(QStringLiteral("SELECT * FROM ClientiEX"));
+            // The local file is taken for writing before any client is read,
+            // so that a file another program is writing is waited for (a few
+            // seconds) and then reported once, before any client is merged,
+            // instead of failing client by client.
+            error = db.beginBatch();
+            if (!error)
+                error = rows.open(QStringLiteral("SELECT * FROM ClientiEX"));
             if (!error && rows.recordCount() > 0)
-                error = walkClients(ctx, db, transfer, rows);
+                error = walkClients(ctx, db, transfer, rows, walkEnded);
             // What the walk stored stays, whatever ended it.
             const DbError committed = db.commitBatch();
             if (!error)
                 error = committed;
+            failedClients = transfer.failedClients();
+            if (error.number == DbErr::RecordLocked)
+                ctx.MsgErrore = inUse(local);
         }
         if (error || walk)
             ctx.CodErrore = qint16(error.number);
@@ -183,8 +216,34 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
         return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
     }
 
-    if (clientsUnreadable)
-        return StepOutcome::stopped(QStringLiteral("archivio CLIENTI non aperto"));
+    if (clientsUnreadable) {
+        tellNotCopied(ctx, QStringLiteral("L'archivio CLIENTI locale non è stato aperto."));
+        return StepOutcome::failureGoingOn(
+            0, QStringLiteral("archivio CLIENTI locale non aperto: database non copiato"));
+    }
+    if (failedClients > 0) {
+        const QString why = failedClients == 1
+                                ? QStringLiteral("1 cliente non è stato aggiornato.")
+                                : QStringLiteral("%1 clienti non sono stati aggiornati.").arg(failedClients);
+        tellNotCopied(ctx, why);
+        return StepOutcome::failureGoingOn(0, why + QStringLiteral(" Database non copiato."));
+    }
+    if (!walkEnded) {
+        const QString why =
+            QStringLiteral("L'aggiornamento dei clienti è stato interrotto prima dell'ultimo cliente.");
+        tellNotCopied(ctx, why);
+        return StepOutcome::stopped(why + QStringLiteral(" Database non copiato."));
+    }
+    // A damaged local file never replaces the exchange copy, however newer.
+    if (const DbError damaged = checkDatabaseIntegrity(localPath)) {
+        const QString why =
+            damaged.number == DbErr::RecordLocked
+                ? QStringLiteral("Il database locale è in uso da un altro programma:") + QLatin1Char('\n') +
+                      local
+                : QStringLiteral("Il database locale è danneggiato:") + QLatin1Char('\n') + local;
+        tellNotCopied(ctx, why);
+        return StepOutcome::failureGoingOn(qint16(damaged.number), why);
+    }
 
     // The file is copied only as a consistent whole: never while a journal
     // of an unfinished write lies beside either copy.
@@ -216,7 +275,8 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
         return StepOutcome::done();
     }
     ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
-    return StepOutcome::failureGoingOn(ctx.CodErrore, QStringLiteral("Errore nell'aggiornamento del DataBase"));
+    return StepOutcome::failureGoingOn(ctx.CodErrore,
+                                       QStringLiteral("Errore nell'aggiornamento del DataBase"));
 }
 
 } // namespace mirsalex

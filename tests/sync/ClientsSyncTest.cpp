@@ -2,8 +2,9 @@
 
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
-#include "support/ScriptedPrompt.h"
+#include "db/Database.h"
 #include "run/Steps.h"
+#include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
 #include "transfer/SafeFileCopy.h"
 
@@ -37,6 +38,7 @@ const QString kOpenError = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DAT
 const QString kAttachError = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
 const QString kCopyError = QStringLiteral("Errore nell'aggiornamento del DataBase");
 const QString kOlder = QStringLiteral("DATABASE ORIGINARIO MENO RECENTE! ");
+const QString kNotCopied = QStringLiteral("DATABASE NON COPIATO NELL'AREA DI SCAMBIO!");
 
 class ClientsSyncTest : public ::testing::Test
 {
@@ -219,14 +221,21 @@ TEST_F(ClientsSyncTest, NoToTheNameQuestionStopsTheWalkAndKeepsEarlierChanges)
         ex.insertClient(client(3, QStringLiteral("ALTRO NUOVO"), QStringLiteral("Y")));
     }
     setTimes(0, 3);
+    const QByteArray before = fileBytes(m_exchange);
     prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!"), AnswerNo, MsgStyle::Question);
-    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    // Client 3 is not in the local file: copying it over the exchange copy
+    // would lose that client, so the copy is not made and the user is told.
+    prompt.expect(kNotCopied + QStringLiteral("\nL'aggiornamento dei clienti è stato interrotto"), AnswerOk,
+                  MsgStyle::Ok);
+    const StepOutcome outcome = SincronizzaClienti(ctx, w);
+    EXPECT_EQ(outcome.result(), 0);
+    EXPECT_EQ(outcome.status, StepOutcome::Status::Stopped);
     RawDb local(m_local);
     EXPECT_FALSE(local.client(1).isEmpty()) << "added before the question";
     EXPECT_EQ(local.client(2).value(QStringLiteral("CliVisite")).toString(), QStringLiteral("A"));
     EXPECT_TRUE(local.client(3).isEmpty()) << "the walk stopped";
-    EXPECT_EQ(w.chkDati.value, 2);
+    EXPECT_EQ(fileBytes(m_exchange), before);
+    EXPECT_EQ(w.chkDati.value, 1);
 }
 
 TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
@@ -282,6 +291,8 @@ TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingAndNeverCopiesTheUnreadab
     exchangeFile.close();
     ctx.CodErrore = 77; // left over by an earlier step
     prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
+    prompt.expect(kNotCopied + QStringLiteral("\nL'archivio CLIENTI locale non è stato aperto."), AnswerOk,
+                  MsgStyle::Ok);
     EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(ctx.CodErrore, 0);
     // The local file has no readable clients table: it must not replace the
@@ -613,30 +624,106 @@ TEST_F(ClientsSyncTest, NewClientsFromUntypedColumnsAreNormalisedByKind)
     }
 }
 
-TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndTheWalkGoesOnOrStops)
+TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndNeverLostFromTheExchangeCopy)
 {
-    QString error;
-    ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
-    ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Indices, &error));
+    // OK to every failure (what batch mode answers), or Cancel at the second.
+    const std::vector<std::vector<int>> answers = {{AnswerOk, AnswerOk, AnswerOk}, {AnswerOk, AnswerCancel}};
+    for (const auto& script : answers) {
+        SCOPED_TRACE(script.size());
+        QFile::remove(m_local);
+        QFile::remove(m_exchange);
+        QString error;
+        ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
+        ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Indices, &error));
+        {
+            // The exchange table lacks a field of the client record.
+            RawDb ex(m_exchange);
+            ex.exec(QStringLiteral("CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc "
+                                   "TEXT, CliVisite TEXT)"));
+            for (int code : {123, 124, 125})
+                ex.insertClient(client(code, QStringLiteral("C%1").arg(code)));
+        }
+        setTimes(0, 3); // the local file is newer: the Part's copy would follow
+        const QByteArray before = fileBytes(m_exchange);
+        prompt.messages.clear();
+        int code = 123;
+        for (int answer : script)
+            prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  %1").arg(code++), answer,
+                          MsgStyle::ExclamationOkCancel);
+        prompt.expect(kNotCopied, AnswerOk, MsgStyle::Ok);
+        const StepOutcome outcome = SincronizzaClienti(ctx, w);
+        EXPECT_EQ(outcome.result(), 0) << "the chain goes on";
+        EXPECT_EQ(outcome.status, StepOutcome::Status::Failed) << "but the run is not a success";
+        EXPECT_EQ(prompt.messages[0].title, QStringLiteral("ERRORE"));
+        RawDb local(m_local);
+        EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 0);
+        EXPECT_EQ(fileBytes(m_exchange), before) << "no client may vanish from the exchange copy";
+        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_TRUE(marker().isEmpty());
+        EXPECT_EQ(prompt.pending(), 0);
+    }
+}
+
+TEST_F(ClientsSyncTest, ALocalFileInUseIsWaitedForThenReportedOnceBeforeAnythingIsMerged)
+{
+    createBoth();
     {
-        // The exchange table lacks a field of the client record.
         RawDb ex(m_exchange);
-        ex.exec(QStringLiteral(
-            "CREATE TABLE Clienti (CliCodice INTEGER NOT NULL PRIMARY KEY, CliRagsoc TEXT, CliVisite TEXT)"));
-        for (int code : {123, 124, 125})
+        for (int code = 1; code <= 50; ++code)
             ex.insertClient(client(code, QStringLiteral("C%1").arg(code)));
     }
     setTimes(0, 3);
-    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"), AnswerOk,
-                  MsgStyle::ExclamationOkCancel);
-    prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  124"), AnswerCancel,
-                  MsgStyle::ExclamationOkCancel);
-    prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
-    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  123"));
-    EXPECT_EQ(prompt.messages[0].title, QStringLiteral("ERRORE"));
+    const QByteArray before = fileBytes(m_exchange);
+    const int timeout = Database::busyTimeout();
+    Database::setBusyTimeout(200);
+    {
+        // The main application holds a write transaction on the local file.
+        RawDb holder(m_local);
+        holder.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        holder.exec(QStringLiteral("INSERT INTO Clienti (CliCodice, CliRagsoc) VALUES (999, 'IN CORSO')"));
+        prompt.expect(QStringLiteral("ARCHIVIO CLIENTI IN USO DA UN ALTRO PROGRAMMA\n") + m_local, AnswerOk,
+                      MsgStyle::Ok);
+        const StepOutcome outcome = SincronizzaClienti(ctx, w);
+        EXPECT_GT(outcome.result(), 0) << "the chain stops";
+        EXPECT_EQ(prompt.messages.size(), 1) << "one message, not one per client";
+        holder.exec(QStringLiteral("ROLLBACK"));
+    }
+    Database::setBusyTimeout(timeout);
+    EXPECT_EQ(fileBytes(m_exchange), before);
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 0);
+    EXPECT_EQ(w.chkDati.value, 1);
+}
+
+TEST_F(ClientsSyncTest, ADamagedLocalFileNeverReplacesTheExchangeCopy)
+{
+    createBoth();
+    {
+        RawDb local(m_local);
+        local.exec(QStringLiteral("BEGIN"));
+        for (int code = 1; code <= 3000; ++code)
+            local.insertClient(client(code, QStringLiteral("CLIENTE CON UN NOME LUNGO %1").arg(code)));
+        local.exec(QStringLiteral("COMMIT"));
+        RawDb ex(m_exchange);
+        ex.insertClient(client(1, QStringLiteral("CLIENTE CON UN NOME LUNGO 1")));
+    }
+    {
+        // A page the merge never reads (the last clients) is damaged.
+        QFile f(m_local);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const qint64 pages = f.size() / 4096;
+        ASSERT_GT(pages, 10);
+        ASSERT_TRUE(f.seek((pages - 1) * 4096));
+        ASSERT_EQ(f.write(QByteArray(64, '\xee')), 64);
+    }
+    setTimes(0, 3); // the local file is newer
+    const QByteArray before = fileBytes(m_exchange);
+    prompt.expect(kNotCopied + QStringLiteral("\nIl database locale è danneggiato:"), AnswerOk, MsgStyle::Ok);
+    const StepOutcome outcome = SincronizzaClienti(ctx, w);
+    EXPECT_EQ(outcome.status, StepOutcome::Status::Failed);
+    EXPECT_EQ(outcome.error, DbErr::CannotOpenDatabase);
+    EXPECT_EQ(fileBytes(m_exchange), before);
+    EXPECT_EQ(w.chkDati.value, 1);
 }
 
 TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
