@@ -2,6 +2,7 @@
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
+#include "db/Integrity.h"
 #include "transfer/FileCopyDetail.h"
 #include "transfer/SafeFileCopy.h"
 #include "transfer/Transfer.h"
@@ -148,6 +149,15 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
     if (w.Check1[0].value == 1 && EsisteFile(ctx.prompt, indici, 0)) {
         w.Contatori[0][0] = 0;
         const QString name = QStringLiteral("IndiciDV.mdb");
+        // A damaged database never replaces the exchange copy.
+        if (const DbError e = checkDatabaseIntegrity(platform::resolve(ctx.config.PathDati + name));
+            e.number == DbErr::CannotOpenDatabase) {
+            ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento degli INDICI") + QLatin1Char('\n') +
+                                QStringLiteral("Il database locale è danneggiato:") + QLatin1Char('\n') +
+                                ctx.config.PathDati + name,
+                            MsgStyle::Ok);
+            return false;
+        }
         if (CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1)) {
             ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento degli INDICI"), MsgStyle::Ok);
             return false;

@@ -3,6 +3,7 @@
 #include "TransferTestSupport.h"
 
 #include <cerrno>
+#include <sqlite3.h>
 
 namespace mirsalex::test {
 namespace {
@@ -22,6 +23,37 @@ struct DocumentsTest : TransferFixture
                         marker + QString::number(group) + QStringLiteral("OP1"));
     }
 };
+
+// A database of many pages whose last page is then damaged.
+void damagedDatabase(const QString& path)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE Indici (k INTEGER PRIMARY KEY, v TEXT);"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                           "INSERT INTO Indici SELECT i, printf('indice numero %d', i) FROM n;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(f.size() - 4096));
+    ASSERT_EQ(f.write(QByteArray(64, '\xee')), 64);
+}
+
+TEST_F(DocumentsTest, ADamagedIndicesDatabaseNeverReplacesTheExchangeCopy)
+{
+    const QDateTime t = baseTime();
+    damagedDatabase(dati + QStringLiteral("IndiciDV.mdb"));
+    ASSERT_FALSE(platform::setModificationTime(dati + QStringLiteral("IndiciDV.mdb"), t.addSecs(600)));
+    file(xIndici, QStringLiteral("IndiciDV.mdb"), "indices v1", t);
+    prompt.expect(QStringLiteral("Errore nell'aggiornamento degli INDICI\nIl database locale è danneggiato:"),
+                  AnswerOk, MsgStyle::Ok);
+    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("indices v1"));
+    EXPECT_EQ(w.Check1[0].value, 1);
+}
 
 TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
 {
