@@ -41,8 +41,46 @@ bool readLine(std::FILE* in, QString& out)
 } // namespace
 
 ConsolePrompt::ConsolePrompt(std::FILE* out, std::FILE* in, bool interactive, QStringList answers, bool yes)
-    : m_out(out), m_in(in), m_interactive(interactive), m_answers(std::move(answers)), m_yes(yes)
+    : m_out(out), m_in(in), m_interactive(interactive), m_answers(std::move(answers)), m_yes(yes),
+      m_progressLine(out && ::isatty(::fileno(out)) == 1)
 {
+}
+
+void ConsolePrompt::progress(const QString& step, qint64 done, qint64 total)
+{
+    if (!m_progressLine)
+        return;
+    const bool last = total > 0 && done >= total;
+    if (m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < 100 && !last)
+        return;
+    m_sinceDrawn.start();
+    QString line = step + QStringLiteral(": ") + QString::number(done);
+    if (total > 0) {
+        constexpr int width = 30;
+        const int filled = int(qBound<qint64>(0, done * width / total, width));
+        line += QLatin1Char('/') + QString::number(total) + QStringLiteral(" [") +
+                QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.')) +
+                QLatin1Char(']');
+    }
+    // Carriage return, the line, and erase what a longer line left.
+    std::fprintf(m_out, "\r%s\x1b[K", line.toLocal8Bit().constData());
+    std::fflush(m_out);
+    m_lineShown = true;
+}
+
+void ConsolePrompt::progressEnd()
+{
+    clearProgressLine();
+    m_sinceDrawn.invalidate();
+}
+
+void ConsolePrompt::clearProgressLine()
+{
+    if (!m_lineShown)
+        return;
+    std::fputs("\r\x1b[K", m_out);
+    std::fflush(m_out);
+    m_lineShown = false;
 }
 
 QString ConsolePrompt::answerName(int answer)
@@ -104,6 +142,7 @@ int ConsolePrompt::askTerminal(int style)
 
 int ConsolePrompt::ask(const QString& text, int style, const QString& title)
 {
+    clearProgressLine();
     std::fprintf(m_out, "--- [%s] (style %d)\n", qPrintable(title), style);
     for (const QString& line : text.split(QChar(10)))
         std::fprintf(m_out, "  %s\n", qPrintable(line));

@@ -3,6 +3,7 @@
 #include "common/Prompt.h"
 
 #include <cstdio>
+#include <QElapsedTimer>
 #include <QStringList>
 
 namespace mirsalex {
@@ -16,6 +17,13 @@ class ConsolePrompt : public Prompt
 {
 public:
     ConsolePrompt(std::FILE* out, std::FILE* in, bool interactive, QStringList answers, bool yes);
+
+    // One line that updates in place, at most every 100 ms, and only when the
+    // output is a terminal (a log stays clean).
+    void progress(const QString& step, qint64 done, qint64 total) override;
+    void progressEnd() override;
+    // Whether the progress line is drawn (the output is a terminal); tests set it.
+    void setProgressLine(bool on) { m_progressLine = on; }
 
     // Scripted answers not used (for the final report).
     QStringList unusedAnswers() const { return m_answers; }
@@ -40,6 +48,10 @@ private:
     QStringList m_answers;
     bool m_yes;
     bool m_misfit = false;
+    bool m_progressLine = false;
+    bool m_lineShown = false;
+    QElapsedTimer m_sinceDrawn;
+    void clearProgressLine();
 };
 
 } // namespace mirsalex

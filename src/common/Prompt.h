@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace mirsalex {
 
@@ -70,6 +71,19 @@ public:
 
     // Lets pending window events run (a no-op without a window).
     virtual void processEvents() {}
+
+    // Progress of long work (a merge of many rows, a document group of many
+    // files, a large copy): `step` names it, `done` of `total` items (total 0
+    // when not known). Called at the work's own safe points, possibly for
+    // every item: a face shows it at a bounded rate. progressEnd() closes
+    // the display when the work is over. Both do nothing by default.
+    virtual void progress(const QString& step, qint64 done, qint64 total)
+    {
+        (void)step;
+        (void)done;
+        (void)total;
+    }
+    virtual void progressEnd() {}
 
 protected:
     virtual int ask(const QString& text, int style, const QString& title) = 0;
