@@ -1,5 +1,6 @@
 #include "app/ConsolePrompt.h"
 
+#include <algorithm>
 #include <QByteArray>
 #include <unistd.h>
 #include <utility>
@@ -57,7 +58,7 @@ void ConsolePrompt::progress(const QString& step, qint64 done, qint64 total)
     QString line = step + QStringLiteral(": ") + QString::number(done);
     if (total > 0) {
         constexpr int width = 30;
-        const int filled = int(qBound<qint64>(0, done * width / total, width));
+        const int filled = int(std::clamp<qint64>(done * width / total, 0, width));
         line += QLatin1Char('/') + QString::number(total) + QStringLiteral(" [") +
                 QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.')) +
                 QLatin1Char(']');
