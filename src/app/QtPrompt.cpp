@@ -1,7 +1,11 @@
 #include "app/QtPrompt.h"
 
+#include <algorithm>
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 
 namespace mirsalex {
@@ -73,6 +77,48 @@ void QtPrompt::refresh()
     m_refreshing = true;
     m_refresh();
     m_refreshing = false;
+}
+
+void QtPrompt::progress(const QString& step, qint64 done, qint64 total)
+{
+    if (!m_parent)
+        return;
+    const bool last = total > 0 && done >= total;
+    if (m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < 100 && !last)
+        return;
+    m_sinceDrawn.start();
+    if (!m_panel) {
+        m_panel = new QWidget(m_parent);
+        m_panel->setObjectName(QStringLiteral("pctProgresso"));
+        m_panel->setAutoFillBackground(true);
+        auto* layout = new QHBoxLayout(m_panel);
+        layout->setContentsMargins(8, 4, 8, 4);
+        m_panelText = new QLabel(m_panel);
+        m_panelText->setObjectName(QStringLiteral("lbProgresso"));
+        m_panelBar = new QProgressBar(m_panel);
+        m_panelBar->setObjectName(QStringLiteral("barProgresso"));
+        m_panelBar->setTextVisible(false);
+        layout->addWidget(m_panelText, 1);
+        layout->addWidget(m_panelBar, 1);
+    }
+    const int height = m_panel->sizeHint().height();
+    m_panel->setGeometry(0, m_parent->height() - height, m_parent->width(), height);
+    m_panelText->setText(total > 0 ? QStringLiteral("%1: %2/%3").arg(step).arg(done).arg(total)
+                                   : QStringLiteral("%1: %2").arg(step).arg(done));
+    // A range of 0..0 is the bar's "busy" look, for work of unknown size.
+    constexpr int scale = 1000;
+    m_panelBar->setRange(0, total > 0 ? scale : 0);
+    m_panelBar->setValue(total > 0 ? int(std::clamp<qint64>(done * scale / total, 0, scale)) : 0);
+    m_panel->show();
+    m_panel->raise();
+    processEvents();
+}
+
+void QtPrompt::progressEnd()
+{
+    m_sinceDrawn.invalidate();
+    if (m_panel)
+        m_panel->hide();
 }
 
 void QtPrompt::processEvents()

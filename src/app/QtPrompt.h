@@ -3,6 +3,7 @@
 #include "common/Prompt.h"
 
 #include <functional>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -24,6 +25,14 @@ public:
 
     void processEvents() override;
 
+    // A panel at the bottom of the window: step name, done/total and a bar.
+    // It is redrawn, and pending events run, at most every 100 ms, so the
+    // window repaints during long work without slowing it down.
+    void progress(const QString& step, qint64 done, qint64 total) override;
+    void progressEnd() override;
+    // The panel, while it is shown (for tests).
+    QWidget* progressPanel() const { return m_panel; }
+
 protected:
     int ask(const QString& text, int style, const QString& title) override;
 
@@ -33,6 +42,10 @@ private:
     QPointer<QWidget> m_parent;
     std::function<void()> m_refresh;
     bool m_refreshing = false;
+    QPointer<QWidget> m_panel;
+    QPointer<class QLabel> m_panelText;
+    QPointer<class QProgressBar> m_panelBar;
+    QElapsedTimer m_sinceDrawn;
 };
 
 } // namespace mirsalex
