@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPointer>
 #include <QWidget>
 
@@ -43,8 +45,8 @@ private:
     std::function<void()> m_refresh;
     bool m_refreshing = false;
     QPointer<QWidget> m_panel;
-    QPointer<class QLabel> m_panelText;
-    QPointer<class QProgressBar> m_panelBar;
+    QPointer<QLabel> m_panelText;
+    QPointer<QProgressBar> m_panelBar;
     QElapsedTimer m_sinceDrawn;
 };
 
