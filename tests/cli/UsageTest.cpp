@@ -11,6 +11,7 @@ struct UsageCase
     QStringList args;
     int exitCode;
     QStringList mustMention; // in stdout + stderr
+    bool noDisplay = false;  // run without any display nor Qt platform
 };
 
 void PrintTo(const UsageCase& c, std::ostream* os)
@@ -27,7 +28,7 @@ TEST_P(UsageTest, ExitCodeAndText)
     ASSERT_FALSE(binDir().isEmpty()) << "MIRSALEX_BIN_DIR is not set and no mirsalex in the build tree";
     QTemporaryDir home;
     const UsageCase& c = GetParam();
-    const ProcessResult r = runProgram(mirsalexPath(), c.args, home.path(), home.path());
+    const ProcessResult r = runProgram(mirsalexPath(), c.args, home.path(), home.path(), 30000, c.noDisplay);
     ASSERT_TRUE(r.started) << qPrintable(mirsalexPath());
     ASSERT_TRUE(r.finished) << testing::PrintToString(r);
     EXPECT_EQ(r.exitCode, c.exitCode) << testing::PrintToString(r);
@@ -48,9 +49,18 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {QStringLiteral("--show-config"), QStringLiteral("--batch"),
                    QStringLiteral("--set-password"), QStringLiteral("--ini"), QStringLiteral("--side"),
-                   QStringLiteral("--answers"), QStringLiteral("Exit status")}},
+                   QStringLiteral("--answers"), QStringLiteral("Exit statuses"), QStringLiteral("  3  "),
+                   QStringLiteral("  4  ")}},
         UsageCase{"version", {QStringLiteral("--version")}, 0, {QStringLiteral("mirsalex")}},
         UsageCase{"unknownOption", {QStringLiteral("--frobnicate")}, 2, {QStringLiteral("frobnicate")}},
+        // Without a display the command line is still read and judged first.
+        UsageCase{"unknownOptionWithoutDisplay",
+                  {QStringLiteral("--bogus")},
+                  2,
+                  {QStringLiteral("unknown option '--bogus'")},
+                  true},
+        UsageCase{"windowWithoutDisplay", {}, 2, {QStringLiteral("no display")}, true},
+        UsageCase{"helpWithoutDisplay", {QStringLiteral("--help")}, 0, {QStringLiteral("--batch")}, true},
         UsageCase{"sideSideways",
                   {QStringLiteral("--show-config"), QStringLiteral("--side"), QStringLiteral("sideways")},
                   2,
