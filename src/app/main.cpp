@@ -45,6 +45,7 @@ they take the next --answers item, then Yes with --yes, else No. OK/Cancel
 boxes take OK, Retry/Cancel boxes take Cancel. When an access password is set,
 batch mode asks for it on the terminal, or reads MIRSALEX_PASSWORD when there
 is no terminal.
+
 Exit statuses (of every mode; the window ends with 0 or 2):
   0  every ticked step completed (or the mode did its work)
   1  a step failed, also one after which the run went on (for one, the copy
@@ -114,8 +115,9 @@ int main(int argc, char** argv)
         }
         return exitstatus::kUsage;
     }
+    const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
     const bool window = !parser.isSet(showConfig) && !parser.isSet(batch) && !parser.isSet(setPassword) &&
-                        !parser.isSet(helpOption) && !parser.isSet(versionOption);
+                        !help && !parser.isSet(versionOption);
     if (!window && !platform.isEmpty()) {
         std::fprintf(stderr, "mirsalex: -platform is an option of the window only\n");
         return exitstatus::kUsage;
@@ -123,7 +125,7 @@ int main(int argc, char** argv)
     std::unique_ptr<QCoreApplication> app;
     if (!window)
         app = std::make_unique<QCoreApplication>(argc, argv);
-    if (parser.isSet(helpOption)) {
+    if (help) {
         std::printf("%s%s", qPrintable(parser.helpText()), kHelpTail);
         return 0;
     }

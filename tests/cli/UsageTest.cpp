@@ -1,5 +1,7 @@
 #include "CliSupport.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace mirsalex::test {
@@ -92,6 +94,38 @@ TEST(CliVersion, PrintsTheVersionOnOneLine)
     EXPECT_FALSE(line.contains(QLatin1Char('\n'))) << qPrintable(r.out);
     EXPECT_TRUE(line.startsWith(QStringLiteral("mirsalex "))) << qPrintable(r.out);
     EXPECT_GT(line.size(), int(sizeof("mirsalex ") - 1)) << "no version number";
+}
+
+// The manual page and --help document the same options and every exit
+// status.
+TEST(CliManual, CoversEveryOptionAndExitStatus)
+{
+    QFile page(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../docs/mirsalex.1"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << qPrintable(page.fileName());
+    const QString man = QString::fromUtf8(page.readAll()).remove(QStringLiteral("\\"));
+    QTemporaryDir home;
+    const ProcessResult help = runProgram(mirsalexPath(), {QStringLiteral("--help")}, home.path());
+    ASSERT_EQ(help.exitCode, 0) << testing::PrintToString(help);
+    const QRegularExpression option(QStringLiteral("^\\s+(?:-\\w, )?--([a-z-]+)"),
+                                    QRegularExpression::MultilineOption);
+    int options = 0;
+    for (auto it = option.globalMatch(help.out); it.hasNext();) {
+        const QString name = it.next().captured(1);
+        if (name == QLatin1String("help-all"))
+            continue;
+        ++options;
+        EXPECT_TRUE(man.contains(QStringLiteral("-") + name)) << "manual page lacks --" << qPrintable(name);
+    }
+    EXPECT_GE(options, 10);
+    const QRegularExpression status(QStringLiteral("^\\.TP\n\\.B (\\d)$"),
+                                    QRegularExpression::MultilineOption);
+    QStringList statuses;
+    for (auto it = status.globalMatch(man); it.hasNext();)
+        statuses << it.next().captured(1);
+    EXPECT_EQ(statuses, (QStringList{"0", "1", "2", "3", "4"}));
+    for (const QString& s : statuses)
+        EXPECT_TRUE(help.out.contains(QStringLiteral("\n  ") + s + QStringLiteral("  ")))
+            << "--help lacks status " << qPrintable(s);
 }
 
 } // namespace
