@@ -11,8 +11,6 @@
 #include "transfer/WindowState.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <QFileInfo>
 #include <unistd.h>
 
 namespace mirsalex {

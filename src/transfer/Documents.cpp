@@ -161,9 +161,9 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
     w.DirezioneCorrente = 0;
     const QString indici = w.lbFileX[0].caption;
     w.EsitoDocumenti = {};
-    if (w.Check1[0].value == 1 && !EsisteFile(ctx.prompt, indici, 0))
+    if (w.Check1[0].value == 1 && !EsisteFile(ctx.prompt, indici, 0)) {
         segnaSaltato(w, 0, indici);
-    else if (w.Check1[0].value == 1) {
+    } else if (w.Check1[0].value == 1) {
         w.Contatori[0][0] = 0;
         const QString name = QStringLiteral("IndiciDV.mdb");
         if (CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1)) {
