@@ -104,10 +104,10 @@ struct RunReport
     // -1 when they could not be counted (the step did not run, or a database
     // could not be read).
     qint64 clientiAggiunti = -1;
-    qint16 visiteAggiunteScambio = 0;
-    qint16 visiteAggiunteLocale = 0;
-    qint16 appuntamentiAggiuntiScambio = 0;
-    qint16 appuntamentiAggiuntiLocale = 0;
+    qint64 visiteAggiunteScambio = 0;
+    qint64 visiteAggiunteLocale = 0;
+    qint64 appuntamentiAggiuntiScambio = 0;
+    qint64 appuntamentiAggiuntiLocale = 0;
     std::array<std::array<qint16, 2>, 3> documenti{}; // (group, 0 send / 1 receive)
 
     // The first step that failed, or null.
