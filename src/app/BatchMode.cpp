@@ -4,18 +4,14 @@
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "config/PasswordStore.h"
-#include "run/Steps.h"
 #include "run/RunDriver.h"
+#include "run/RunReport.h"
+#include "run/Steps.h"
 #include "transfer/Transfer.h"
 #include "transfer/WindowState.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <iterator>
-#include <QFileInfo>
 #include <unistd.h>
-#include <utility>
 
 namespace mirsalex {
 
@@ -59,51 +55,55 @@ bool passwordAccepted(Prompt& prompt, const QString& iniPath)
     return false;
 }
 
-// The groups of synchronisation steps that this version provides: a group
-// whose steps are all missing is not carried out at all.
-struct Provided
+// The report of a run: the boxes as the run left them with their result
+// labels, then every step of the run with how it fared, then the outcome.
+void printReport(const WindowState& w, const RunReport& report)
 {
-    bool clients = true;
-    bool visits = true;
-    QStringList visitsMissing; // names of the visits steps not provided
-};
-
-Provided providedSteps(const SyncSteps& steps)
-{
-    Provided p;
-    p.clients = bool(steps.SincronizzaClienti);
-    const std::pair<const SyncStep*, const char*> visits[] = {
-        {&steps.UnisciTabAzioni, "UnisciTabAzioni"},
-        {&steps.SincronizzaAzioni, "SincronizzaAzioni"},
-        {&steps.SincronizzaVisite, "SincronizzaVisite"},
-        {&steps.SincronizzaAppuntamenti, "SincronizzaAppuntamenti"}};
-    for (const auto& [step, name] : visits) {
-        if (!*step)
-            p.visitsMissing << QLatin1String(name);
-    }
-    p.visits = p.visitsMissing.size() < int(std::size(visits));
-    return p;
-}
-
-void printState(const Context& ctx, const WindowState& w, const Provided& provided)
-{
-    std::printf("=== Risultato per l'operatore %s (%s)\n", qPrintable(ctx.CodOperatore),
-                w.optPC == 0 ? "DeskTop" : "Portatile");
+    std::printf("=== Risultato per l'operatore %s (%s)\n", qPrintable(report.operatore),
+                report.portable ? "Portatile" : "DeskTop");
     auto tick = [](int v) { return v == 2 ? "fatto" : v == 1 ? "da fare" : "no"; };
-    // A group that this version does not provide is never shown as done or
-    // "to be done", and its counters are not printed as if it had run.
-    const char* const notInThisVersion = "NON eseguito: non disponibile in questa versione";
-    std::printf("  %-28s [%s]\n", qPrintable(w.chkDati.caption),
-                w.chkDati.value > 0 && !provided.clients ? notInThisVersion : tick(w.chkDati.value));
-    std::printf("  %-28s [%s]\n", qPrintable(w.chkVisite.caption),
-                w.chkVisite.value > 0 && !provided.visits ? notInThisVersion : tick(w.chkVisite.value));
+    std::printf("  %-28s [%s]\n", qPrintable(w.chkDati.caption), tick(w.chkDati.value));
+    std::printf("  %-28s [%s]\n", qPrintable(w.chkVisite.caption), tick(w.chkVisite.value));
     for (size_t i = 0; i < 3; ++i) {
         std::printf("  %-28s [%s] %s\n", qPrintable(w.Check1[i].caption), tick(w.Check1[i].value),
                     qPrintable(w.lbCount[i].caption));
     }
-    if (w.lbAppuVisible && provided.visits) {
+    if (w.lbAppuVisible) {
         std::printf("  VISITE       %s\n", qPrintable(w.lbCount[3].caption));
         std::printf("  APPUNTAMENTI %s\n", qPrintable(w.lbCount[4].caption));
+    }
+    std::printf("Passi:\n");
+    for (const StepReport& s : report.steps) {
+        QString line = describeStep(s);
+        if (s.step->sync == &SyncSteps::SincronizzaClienti && s.state == StepReport::State::Ran &&
+            report.clientiAggiunti >= 0)
+            line += QStringLiteral(" (clienti aggiunti: %1)").arg(report.clientiAggiunti);
+        std::printf("  %-24s %s\n", s.step->name, qPrintable(line));
+    }
+
+    switch (report.exitStatus()) {
+    case exitstatus::kCompleted:
+        std::printf("Esito: completato\n");
+        break;
+    case exitstatus::kIncomplete: {
+        QStringList names;
+        for (const StepReport* s : report.incompleteSteps())
+            names << QLatin1String(s->step->name);
+        std::printf("Esito: INCOMPLETO, passi saltati o interrotti: %s\n",
+                    qPrintable(names.join(QStringLiteral(", "))));
+        break;
+    }
+    default: {
+        const StepReport* failed = report.firstFailure();
+        if (failed)
+            std::printf("Esito: ERRORE in %s%s\n", failed->step->name,
+                        failed->outcome.error != 0
+                            ? qPrintable(QStringLiteral(" (errore %1)").arg(failed->outcome.error))
+                            : "");
+        else
+            std::printf("Esito: ERRORE, la sessione si e' fermata prima della fine\n");
+        break;
+    }
     }
     std::fflush(stdout);
 }
@@ -118,25 +118,25 @@ int runBatch(const CliOptions& options)
         if (ConsolePrompt::parseAnswer(a) == AnswerNone) {
             std::fprintf(stderr, "mirsalex: --answers takes yes, no, ok, cancel, retry (not '%s')\n",
                          qPrintable(a));
-            return 2;
+            return exitstatus::kUsage;
         }
     }
     QString code;
     if (!operatorOption(options, code))
-        return 2;
+        return exitstatus::kUsage;
 
     // The configuration file: as given, or searched like the window does.
     QString fileIni;
     QString fullPath;
     if (!findConfiguration(options, fileIni, fullPath))
-        return 2;
+        return exitstatus::kUsage;
     std::printf("Configurazione: %s\n", qPrintable(fullPath));
     std::fflush(stdout);
 
     Context ctx(prompt);
     ctx.config.FileIni = fileIni;
     if (!passwordAccepted(prompt, fullPath))
-        return 2;
+        return exitstatus::kUsage;
 
     // The window's load, then the choices of the command line as the user
     // would make them in the window.
@@ -155,60 +155,22 @@ int runBatch(const CliOptions& options)
     if (options.debug)
         w.chkDebug.value = 1;
 
-    const SyncSteps steps = StandardSteps(ctx, w);
-    const Provided provided = providedSteps(steps);
-    const bool clientsAsked = w.chkDati.value == 1;
-    const bool visitsAsked = w.chkVisite.value == 1;
-    RunDriver driver(ctx, w, steps);
+    RunDriver driver(ctx, w, StandardSteps(ctx, w));
     const RunDriver::Outcome outcome = driver.click(0);
     if (outcome == RunDriver::Outcome::Exit) {
         std::fprintf(stderr,
                      "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
                      "section [BASE] or [EXPORT]\n",
                      qPrintable(ctx.CodOperatore));
-        return 2;
+        return exitstatus::kUsage;
     }
-    printState(ctx, w, provided);
+    printReport(w, driver.report());
     if (prompt.misfit())
         std::fprintf(stderr, "mirsalex: some --answers items did not fit their boxes\n");
     if (!prompt.unusedAnswers().isEmpty())
         std::fprintf(stderr, "mirsalex: unused --answers items: %s\n",
                      qPrintable(prompt.unusedAnswers().join(QLatin1Char(','))));
-    // Groups asked for that this version cannot carry out: said plainly, and
-    // never counted among the groups done or skipped.
-    QStringList notProvided;
-    if (clientsAsked && !provided.clients)
-        notProvided << QStringLiteral("DATI");
-    if (visitsAsked && !provided.visits)
-        notProvided << QStringLiteral("VISITE (visite, appuntamenti e azioni)");
-    else if (visitsAsked && !provided.visitsMissing.isEmpty())
-        notProvided << QStringLiteral("VISITE, in parte: ") +
-                           provided.visitsMissing.join(QStringLiteral(", "));
-    if (!notProvided.isEmpty())
-        std::printf("Non eseguiti, non disponibili in questa versione: %s\n",
-                    qPrintable(notProvided.join(QStringLiteral("; "))));
-    if (outcome == RunDriver::Outcome::Failed) {
-        std::printf("Esito: un passo NON e' stato completato (errore %d)\n", ctx.CodErrore);
-        return 1;
-    }
-    // A ticked group whose exchange folder held nothing (or a step that found
-    // no file to work on) was skipped, not failed: say so.
-    QStringList skipped;
-    for (size_t i = 0; i < 3; ++i) {
-        if (w.Check1[i].value == 1)
-            skipped << w.NomiGruppi.value(int(i));
-    }
-    if (w.chkDati.value == 1 && provided.clients)
-        skipped << QStringLiteral("DATI");
-    if (!skipped.isEmpty())
-        std::printf("Non eseguiti (cartella di scambio vuota o archivio assente): %s\n",
-                    qPrintable(skipped.join(QStringLiteral(", "))));
-    if (!notProvided.isEmpty()) {
-        std::printf("Esito: completato, esclusi i gruppi non disponibili in questa versione\n");
-        return 0;
-    }
-    std::printf("Esito: completato\n");
-    return 0;
+    return driver.report().exitStatus();
 }
 
 } // namespace mirsalex

@@ -18,13 +18,19 @@ struct CliOptions
 
 // Prints where the configuration file is and every loaded field.
 int runShowConfig(const CliOptions& options);
-// One transfer run without a window. Exit status 0 done, 1 a step failed,
-// 2 bad usage or failed start-up.
+// One transfer run without a window. Exit status as in exitstatus
+// (run/RunReport.h): 0 done, 1 a step failed, 2 bad usage or failed
+// start-up, 3 a ticked step skipped or stopped.
 int runBatch(const CliOptions& options);
 // Sets or clears the access password from the terminal.
 int runSetPassword(const CliOptions& options);
 // The window. Needs a QApplication.
 int runGui(const CliOptions& options);
+
+// Whether the window can be opened: a display is named (DISPLAY or
+// WAYLAND_DISPLAY), or the platform chosen (`platform`, else QT_QPA_PLATFORM)
+// needs none, as "offscreen" does. When not, `why` says so in one line.
+bool displayAvailable(const QString& platform, QString& why);
 
 // The program's own folder and base name (for the configuration file search).
 QString programFolder();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <QByteArray>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,6 +39,33 @@ extern "C" void onInterrupt(int sig)
 }
 
 } // namespace
+
+bool displayAvailable(const QString& platform, QString& why)
+{
+    QString chosen = platform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : platform;
+    // "xcb:wayland" names a platform and its fall-backs; "offscreen:size=..."
+    // a platform with its settings.
+    chosen = chosen.section(QLatin1Char(';'), 0, 0).section(QLatin1Char(':'), 0, 0).trimmed().toLower();
+    const bool x11 = qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariable("DISPLAY").isEmpty();
+    const bool wayland =
+        qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty();
+    // Windows and macOS always have their own display.
+    const QString system = QSysInfo::productType();
+    if (chosen.isEmpty() && (system == QLatin1String("windows") || system == QLatin1String("macos")))
+        return true;
+    if (chosen.isEmpty() || chosen == QLatin1String("xcb") || chosen.startsWith(QLatin1String("wayland"))) {
+        // The desktop platforms need a display server; others (offscreen,
+        // minimal, vnc, the frame-buffer ones) are left to Qt.
+        const bool ok = chosen == QLatin1String("xcb") ? x11 : chosen.isEmpty() ? x11 || wayland : wayland;
+        if (!ok) {
+            why =
+                QStringLiteral("no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+                               "use --batch, or QT_QPA_PLATFORM=offscreen");
+            return false;
+        }
+    }
+    return true;
+}
 
 QString programFolder()
 {

@@ -2,6 +2,7 @@
 #include "app/QtPrompt.h"
 #include "app/StartupWindow.h"
 #include "config/Context.h"
+#include "run/RunReport.h"
 #include "transfer/WindowState.h"
 
 #include <QApplication>
@@ -16,7 +17,7 @@ int runGui(const CliOptions& options)
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!app)
-        return 2;
+        return exitstatus::kUsage;
 
     // Standard buttons and dialogs in Italian (Sì, No, Annulla, Riprova).
     QTranslator qtTranslator;

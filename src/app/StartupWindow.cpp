@@ -10,11 +10,10 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
-#include "run/Steps.h"
 #include "run/RunDriver.h"
+#include "run/Steps.h"
 #include "transfer/Transfer.h"
 
-#include <algorithm>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -724,16 +723,6 @@ void StartupWindow::onEsegui()
     setRunning(true);
     const RunDriver::Outcome outcome = m_driver->click(0);
     setRunning(false);
-    // A ticked visits group whose steps this version does not provide was not
-    // carried out: its result labels say so instead of showing zero counters.
-    const QStringList& missing = m_driver->unavailableSteps();
-    const bool visitsMissing = std::any_of(missing.cbegin(), missing.cend(), [](const QString& step) {
-        return step != QLatin1String("SincronizzaClienti");
-    });
-    if (visitsMissing) {
-        m_state.lbCount[3].caption = QStringLiteral("non disponibili");
-        m_state.lbCount[4].caption = QStringLiteral("non disponibili");
-    }
     RipristinaPuntatore(this);
     syncFromModel();
     // The focus goes back to the code box rather than staying on the hidden

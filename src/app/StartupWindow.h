@@ -2,6 +2,7 @@
 
 #include "app/PathLabel.h"
 #include "config/Context.h"
+#include "run/RunReport.h"
 #include "transfer/WindowState.h"
 
 #include <array>
@@ -75,7 +76,7 @@ public:
     using FileChooser = std::function<QString(QWidget* parent, const FileRequest& request)>;
 
     // Exit status of a start-up that could not go on.
-    static constexpr int kStartupFailed = 2;
+    static constexpr int kStartupFailed = exitstatus::kUsage;
 
     StartupWindow(Context& ctx, WindowState& state, QWidget* parent = nullptr);
     ~StartupWindow() override;

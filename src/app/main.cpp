@@ -1,7 +1,7 @@
 #include "app/Cli.h"
+#include "run/RunReport.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,17 +11,20 @@ using namespace mirsalex;
 
 namespace {
 
-bool wantsWindow(int argc, char** argv)
+// Takes out Qt's "-platform NAME" option, which only the window's
+// application object reads; NAME goes to `platform`.
+QStringList withoutPlatformOption(const QStringList& args, QString& platform)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        for (const char* flag :
-             {"--batch", "--show-config", "--set-password", "--help", "-h", "--version", "-v"}) {
-            if (std::strcmp(a, flag) == 0)
-                return false;
+    QStringList kept;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if ((args[i] == QLatin1String("-platform") || args[i] == QLatin1String("--platform")) && i > 0 &&
+            i + 1 < args.size()) {
+            platform = args[++i];
+            continue;
         }
+        kept << args[i];
     }
-    return true;
+    return kept;
 }
 
 const char* kHelpTail = R"(
@@ -42,21 +45,33 @@ they take the next --answers item, then Yes with --yes, else No. OK/Cancel
 boxes take OK, Retry/Cancel boxes take Cancel. When an access password is set,
 batch mode asks for it on the terminal, or reads MIRSALEX_PASSWORD when there
 is no terminal.
-Exit status: 0 every ticked step completed, 1 a step failed, 2 bad usage or
-failed start-up.
+
+Exit statuses (of every mode; the window ends with 0 or 2):
+  0  every ticked step completed (or the mode did its work)
+  1  a step failed, also one after which the run went on (for one, the copy
+     of the clients database: "Errore nell'aggiornamento del DataBase")
+  2  bad usage (unknown option, bad value), or the program could not start
+     (no configuration file, wrong password, no display for the window)
+  3  a ticked step was skipped (a database, file or folder is missing, e.g. an
+     exchange disk that is not mounted) or stopped by an answer, and no step
+     failed; the report names each such step and the missing path
+  4  refused: another run holds the lock on the operator's folders
+A failure beats a skip: a run with both exits with 1.
 )";
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::unique_ptr<QCoreApplication> app;
-    if (wantsWindow(argc, argv))
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    // The command line is read before any application object exists: a
+    // mistake in it is told plainly, whatever the display.
     QCoreApplication::setApplicationName(QStringLiteral("mirsalex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MIRSALEX_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString platform;
+    arguments = withoutPlatformOption(arguments, platform);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -89,11 +104,28 @@ int main(int argc, char** argv)
     for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers})
         parser.addOption(o);
 
-    if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "mirsalex: %s\nTry 'mirsalex --help'.\n", qPrintable(parser.errorText()));
-        return 2;
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            const QString& name = unknown.constFirst();
+            std::fprintf(stderr, "mirsalex: unknown option '%s%s'\nTry 'mirsalex --help'.\n",
+                         name.size() == 1 ? "-" : "--", qPrintable(name));
+        } else {
+            std::fprintf(stderr, "mirsalex: %s\nTry 'mirsalex --help'.\n", qPrintable(parser.errorText()));
+        }
+        return exitstatus::kUsage;
     }
-    if (parser.isSet(helpOption)) {
+    const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
+    const bool window = !parser.isSet(showConfig) && !parser.isSet(batch) && !parser.isSet(setPassword) &&
+                        !help && !parser.isSet(versionOption);
+    if (!window && !platform.isEmpty()) {
+        std::fprintf(stderr, "mirsalex: -platform is an option of the window only\n");
+        return exitstatus::kUsage;
+    }
+    std::unique_ptr<QCoreApplication> app;
+    if (!window)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    if (help) {
         std::printf("%s%s", qPrintable(parser.helpText()), kHelpTail);
         return 0;
     }
@@ -104,13 +136,13 @@ int main(int argc, char** argv)
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "mirsalex: unexpected argument '%s'\nTry 'mirsalex --help'.\n",
                      qPrintable(parser.positionalArguments().constFirst()));
-        return 2;
+        return exitstatus::kUsage;
     }
     const int modes =
         int(parser.isSet(showConfig)) + int(parser.isSet(batch)) + int(parser.isSet(setPassword));
     if (modes > 1) {
         std::fprintf(stderr, "mirsalex: --show-config, --batch and --set-password exclude each other\n");
-        return 2;
+        return exitstatus::kUsage;
     }
 
     CliOptions options;
@@ -124,7 +156,7 @@ int main(int argc, char** argv)
     if (!options.side.isEmpty() && options.side != QLatin1String("desktop") &&
         options.side != QLatin1String("portable")) {
         std::fprintf(stderr, "mirsalex: --side takes desktop or portable\n");
-        return 2;
+        return exitstatus::kUsage;
     }
 
     if (parser.isSet(showConfig))
@@ -133,5 +165,12 @@ int main(int argc, char** argv)
         return runBatch(options);
     if (parser.isSet(setPassword))
         return runSetPassword(options);
+    // The window: only where there is a display to open it on.
+    QString why;
+    if (!displayAvailable(platform, why)) {
+        std::fprintf(stderr, "mirsalex: %s\n", qPrintable(why));
+        return exitstatus::kUsage;
+    }
+    app = std::make_unique<QApplication>(argc, argv);
     return runGui(options);
 }

@@ -2,6 +2,8 @@
 
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
+#include "db/Database.h"
+#include "db/Snapshot.h"
 #include "transfer/Transfer.h"
 
 #include <utility>
@@ -23,19 +25,32 @@ private:
     bool& m_flag;
 };
 
-// Runs one step; a step that is not available counts as completed and is
-// recorded under its name.
-qint16 esegui(const SyncStep& step, const char* name, QStringList& unavailable)
-{
-    if (step)
-        return step().result();
-    unavailable << QString::fromLatin1(name);
-    return 0;
-}
-
 QString allinea(int value)
 {
     return AllineaDestra(QVariant(value), 5);
+}
+
+// The clients of a clients database, -1 when it cannot be read. The
+// synchronisation only ever adds clients, so the difference over the step
+// is the number it added.
+qint64 contaClienti(const QString& path)
+{
+    Database db;
+    if (db.open(path))
+        return -1;
+    qint64 count = -1;
+    {
+        Snapshot rows(db);
+        if (!rows.open(QStringLiteral("SELECT COUNT(*) FROM Clienti")) && !rows.eof()) {
+            bool ok = false;
+            const qint64 v = rows.value(0).toLongLong(&ok);
+            if (ok)
+                count = v;
+        }
+        rows.close();
+    }
+    db.close();
+    return count;
 }
 
 } // namespace
@@ -43,6 +58,15 @@ QString allinea(int value)
 RunDriver::RunDriver(Context& ctx, WindowState& w, SyncSteps steps)
     : m_ctx(ctx), m_w(w), m_steps(std::move(steps))
 {
+}
+
+StepOutcome RunDriver::runStep(const StepInfo& step)
+{
+    const SyncStep& routine = m_steps.*(step.sync);
+    if (!routine)
+        return StepOutcome::failure(
+            0, QStringLiteral("nessuna routine collegata a questo passo (errore del programma)"));
+    return routine();
 }
 
 RunDriver::Outcome RunDriver::click(int index)
@@ -55,7 +79,6 @@ RunDriver::Outcome RunDriver::click(int index)
     if (m_running)
         return Outcome::Refused;
     RunGuard guard(m_running);
-    m_unavailable.clear();
 
     Context& ctx = m_ctx;
     WindowState& w = m_w;
@@ -63,6 +86,19 @@ RunDriver::Outcome RunDriver::click(int index)
     w.DbLocale = w.lbFile[0].caption.trimmed();
     w.DbScambio = w.lbFile[1].caption.trimmed();
     w.PrefissoLato = w.sideLetter();
+
+    // What is asked for is decided by the boxes as the run starts: a step
+    // that completes greys its box.
+    RunReport report;
+    report.operatore = ctx.CodOperatore;
+    report.portable = w.optPC != 0;
+    for (const StepInfo& step : kSteps) {
+        StepReport r;
+        r.step = &step;
+        r.state =
+            casella(w, step.box).value == 1 ? StepReport::State::NotReached : StepReport::State::NotTicked;
+        report.steps.push_back(r);
+    }
 
     const QString ini = ctx.config.FileIni;
     const QString section = QStringLiteral("EXPORT");
@@ -78,24 +114,57 @@ RunDriver::Outcome RunDriver::click(int index)
                          QString::number(w.chkVisite.value);
     ScriviIni(ini, section, w.PrefissoLato + QStringLiteral("PARM") + code, parm);
 
-    bool failed = false;
-    if (w.chkDati.value == 1)
-        failed = esegui(m_steps.SincronizzaClienti, "SincronizzaClienti", m_unavailable) > 0;
-    if (!failed && w.chkVisite.value == 1) {
-        const std::pair<const SyncStep*, const char*> chain[] = {
-            {&m_steps.UnisciTabAzioni, "UnisciTabAzioni"},
-            {&m_steps.SincronizzaAzioni, "SincronizzaAzioni"},
-            {&m_steps.SincronizzaVisite, "SincronizzaVisite"},
-            {&m_steps.SincronizzaAppuntamenti, "SincronizzaAppuntamenti"}};
-        for (const auto& [step, name] : chain) {
-            if (esegui(*step, name, m_unavailable) > 0) {
-                failed = true;
-                break;
+    // The synchronisations, in the order of the table: the first result above
+    // zero ends the run (a failure after which the run goes on has result 0).
+    bool ended = false;
+    for (StepReport& r : report.steps) {
+        if (!r.step->sync || r.state == StepReport::State::NotTicked)
+            continue;
+        const bool clients = r.step->sync == &SyncSteps::SincronizzaClienti;
+        const qint64 before = clients ? contaClienti(w.DbLocale) : -1;
+        const QString clientsFile = w.DbLocale;
+        r.outcome = runStep(*r.step);
+        r.state = StepReport::State::Ran;
+        if (clients && before >= 0 && r.outcome.status != StepOutcome::Status::Skipped) {
+            const qint64 after = contaClienti(clientsFile);
+            if (after >= before)
+                report.clientiAggiunti = after - before;
+        }
+        if (r.outcome.result() > 0) {
+            ended = true;
+            break;
+        }
+    }
+
+    // Documents. A group the stage did not record ran to the end when its
+    // box is greyed, was skipped when the stage completed without it, and was
+    // never reached when the stage ended early before it.
+    if (!ended) {
+        const bool completed = AggiornaDocumenti(ctx, w);
+        bool stageEnded = false;
+        for (StepReport& r : report.steps) {
+            if (r.step->documentGroup < 0 || r.state == StepReport::State::NotTicked)
+                continue;
+            const auto g = static_cast<size_t>(r.step->documentGroup);
+            if (w.EsitoDocumenti[g]) {
+                r.state = StepReport::State::Ran;
+                r.outcome = *w.EsitoDocumenti[g];
+                stageEnded = stageEnded || r.outcome.failed();
+            } else if (casella(w, r.step->box).value == 2) {
+                r.state = StepReport::State::Ran;
+                r.outcome = StepOutcome::done();
+            } else if (completed) {
+                r.state = StepReport::State::Ran;
+                r.outcome = StepOutcome::skipped(QStringLiteral("cartella di scambio vuota o assente"),
+                                                 w.lbFileX[g].caption);
+            } else if (!stageEnded) {
+                // The group that ended the stage, had it left no record.
+                r.state = StepReport::State::Ran;
+                r.outcome = StepOutcome::failure(ctx.CodErrore, QStringLiteral("trasferimento non riuscito"));
+                stageEnded = true;
             }
         }
     }
-    if (!failed)
-        failed = !AggiornaDocumenti(ctx, w);
 
     // Outcome.
     ctx.prompt.processEvents();
@@ -120,8 +189,17 @@ RunDriver::Outcome RunDriver::click(int index)
                                allinea(w.AppuntamentiAggiuntiLocale) + QStringLiteral(" <-");
     }
     w.cmdEseguiVisible = false;
+
+    report.visiteAggiunteScambio = w.VisiteAggiunteScambio;
+    report.visiteAggiunteLocale = w.VisiteAggiunteLocale;
+    report.appuntamentiAggiuntiScambio = w.AppuntamentiAggiuntiScambio;
+    report.appuntamentiAggiuntiLocale = w.AppuntamentiAggiuntiLocale;
+    for (size_t g = 0; g < report.documenti.size(); ++g)
+        report.documenti[g] = w.Contatori[g];
+    m_report = std::move(report);
+
     ctx.prompt.show(QStringLiteral("FINE AGGIORNAMENTO"), MsgStyle::Ok);
-    return failed ? Outcome::Failed : Outcome::Completed;
+    return m_report.exitStatus() == exitstatus::kFailed ? Outcome::Failed : Outcome::Completed;
 }
 
 } // namespace mirsalex

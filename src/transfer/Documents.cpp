@@ -24,6 +24,21 @@ void segnaCompletato(Context& ctx, WindowState& w, int group)
               w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) + ctx.CodOperatore,
               DateStamp(QDateTime::currentDateTime()));
     w.Check1[static_cast<size_t>(group)].value = 2;
+    w.EsitoDocumenti[static_cast<size_t>(group)] = StepOutcome::done();
+}
+
+// For the run report: a ticked group whose exchange folder is missing or
+// holds no file was skipped; a failed group ended with the text it showed.
+void segnaSaltato(WindowState& w, size_t group, const QString& folder)
+{
+    w.EsitoDocumenti[group] =
+        StepOutcome::skipped(platform::isDirectory(folder) ? QStringLiteral("cartella di scambio vuota")
+                                                           : QStringLiteral("cartella di scambio assente"),
+                             folder);
+}
+void segnaFallito(Context& ctx, WindowState& w, size_t group, const QString& text)
+{
+    w.EsitoDocumenti[group] = StepOutcome::failure(ctx.CodErrore, text.trimmed());
 }
 
 struct DocumentGroup
@@ -146,7 +161,10 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
     w.GruppoCorrente = 0;
     w.DirezioneCorrente = 0;
     const QString indici = w.lbFileX[0].caption;
-    if (w.Check1[0].value == 1 && EsisteFile(ctx.prompt, indici, 0)) {
+    w.EsitoDocumenti = {};
+    if (w.Check1[0].value == 1 && !EsisteFile(ctx.prompt, indici, 0)) {
+        segnaSaltato(w, 0, indici);
+    } else if (w.Check1[0].value == 1) {
         w.Contatori[0][0] = 0;
         const QString name = QStringLiteral("IndiciDV.mdb");
         // A damaged database never replaces the exchange copy.
@@ -160,6 +178,7 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
         }
         if (CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1)) {
             ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento degli INDICI"), MsgStyle::Ok);
+            segnaFallito(ctx, w, 0, QStringLiteral("Errore nell'aggiornamento degli INDICI"));
             return false;
         }
         segnaCompletato(ctx, w, 0);
@@ -177,18 +196,26 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
         const auto i = static_cast<size_t>(g.index);
         w.GruppoCorrente = static_cast<quint8>(g.index);
         const QString scambio = w.lbFileX[i].caption;
-        if (w.Check1[i].value != 1 || !EsisteFile(ctx.prompt, scambio, 0))
+        if (w.Check1[i].value != 1)
             continue;
+        if (!EsisteFile(ctx.prompt, scambio, 0)) {
+            segnaSaltato(w, i, scambio);
+            continue;
+        }
 
         w.DirezioneCorrente = 0;
         w.Contatori[i][0] = 0;
-        if (!trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError))
+        if (!trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError)) {
+            segnaFallito(ctx, w, i, g.sendError);
             return false;
+        }
 
         w.DirezioneCorrente = 1;
         w.Contatori[i][1] = 0;
-        if (!trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError))
+        if (!trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError)) {
+            segnaFallito(ctx, w, i, g.receiveError);
             return false;
+        }
 
         segnaCompletato(ctx, w, g.index);
     }

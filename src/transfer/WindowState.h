@@ -1,6 +1,9 @@
 #pragma once
 
+#include "transfer/StepOutcome.h"
+
 #include <array>
+#include <optional>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -52,6 +55,10 @@ struct WindowState
     qint16 VisiteAggiunteScambio = 0;
     qint16 AppuntamentiAggiuntiLocale = 0;
     qint16 AppuntamentiAggiuntiScambio = 0;
+    // How each document group of the last document stage ended (done,
+    // skipped with the missing folder, failed); empty for a group the stage
+    // did not take up. Read by the run report.
+    std::array<std::optional<StepOutcome>, 3> EsitoDocumenti;
 
     // Side letter for the selected option.
     QString sideLetter() const { return optPC == 0 ? QStringLiteral(" ") : QStringLiteral("X"); }

@@ -95,6 +95,10 @@ bool runSql(const QString& database, const QString& sql)
     return p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+// The ticks of these runs: every group but the visits group, which has tests
+// of its own.
+const QByteArray kWithoutVisits = "11110";
+
 const QRegularExpression kStamp(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d$"));
 
 // Checks that a configuration file changed only inside [EXPORT], kept every
@@ -123,6 +127,7 @@ TEST(Batch, BothSidesConvergeThroughTheExchangeArea)
 {
     FixtureInstall inst(2, 20, 30, 7);
     ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    inst.setTicks(kWithoutVisits);
     const Tree start = snapshot(inst.root());
     const QByteArray iniDesk0 = fileState(inst.ini(QStringLiteral("desktop"))).content;
     const QByteArray iniPort0 = fileState(inst.ini(QStringLiteral("portable"))).content;
@@ -163,7 +168,7 @@ TEST(Batch, BothSidesConvergeThroughTheExchangeArea)
     EXPECT_EQ(clientCodes(dbPort), port0 + exch0) << "portable clients after the first run";
     const QByteArray iniPort1 = fileState(inst.ini(QStringLiteral("portable"))).content;
     expectOnlyExportGrew(iniPort0, iniPort1, "portable");
-    EXPECT_EQ(exportValue(iniPort1, QStringLiteral("XPARMP001")), QStringLiteral("11111"));
+    EXPECT_EQ(exportValue(iniPort1, QStringLiteral("XPARMP001")), QLatin1String(kWithoutVisits));
     EXPECT_EQ(exportValue(iniPort1, QStringLiteral("OPERATORE")), QStringLiteral("P001"));
     for (const char* key : {"XDTLX0P001", "XDTLX1P001", "XDTLX2P001", "XDATAP001"})
         EXPECT_TRUE(kStamp.match(exportValue(iniPort1, QLatin1String(key))).hasMatch())
@@ -257,6 +262,7 @@ TEST(Batch, UnattendedQuestionsTakeNo)
 {
     FixtureInstall inst(1, 6, 8, 11);
     ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    inst.setTicks(kWithoutVisits);
     const FileState db0 = fileState(inst.path(QStringLiteral("exchange/P001/DatiDV.mdb")));
     const FileState ix0 = fileState(inst.path(QStringLiteral("exchange/P001/IndiciDV.mdb")));
     const ProcessResult r = inst.batch(QStringLiteral("desktop"));
@@ -277,6 +283,7 @@ TEST(Batch, AnswerNoToTheDatabaseQuestionKeepsTheExchangeCopy)
 {
     FixtureInstall inst(1, 6, 8, 12);
     ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    inst.setTicks(kWithoutVisits);
     const QString dbDesk = inst.path(QStringLiteral("desktop/dati/P001/DatiDV.mdb"));
     const QString dbExch = inst.path(QStringLiteral("exchange/P001/DatiDV.mdb"));
     const QSet<qint64> desk0 = clientCodes(dbDesk);
@@ -289,7 +296,15 @@ TEST(Batch, AnswerNoToTheDatabaseQuestionKeepsTheExchangeCopy)
         inst.batch(QStringLiteral("desktop"),
                    {QStringLiteral("--answers"), QStringLiteral("no"), QStringLiteral("--yes")});
     ASSERT_TRUE(r.finished);
-    EXPECT_EQ(r.exitCode, 0) << testing::PrintToString(r);
+    // Stopped by the answer: not a completed run.
+    EXPECT_EQ(r.exitCode, 3) << testing::PrintToString(r);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(
+        QStringLiteral("^  SincronizzaClienti +interrotto: copia del database non confermata"),
+        QRegularExpression::MultilineOption)))
+        << qPrintable(r.out);
+    EXPECT_TRUE(
+        r.out.contains(QStringLiteral("Esito: INCOMPLETO, passi saltati o interrotti: SincronizzaClienti")));
+    EXPECT_FALSE(r.out.contains(QStringLiteral("Esito: completato")));
     const QList<Box> list = boxes(r.out);
     ASSERT_FALSE(list.isEmpty()) << qPrintable(r.out);
     EXPECT_EQ(list.first().style, 36);
@@ -336,6 +351,7 @@ TEST_P(BatchRetry, EndsWithCancel)
 {
     FixtureInstall inst(1, 4, 6, 13);
     ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    inst.setTicks(kWithoutVisits);
     // A local clients database without its table cannot be opened.
     ASSERT_TRUE(runSql(inst.path(QStringLiteral("desktop/dati/P001/DatiDV.mdb")),
                        QStringLiteral("alter table Clienti rename to Vecchi")));
@@ -357,7 +373,11 @@ TEST_P(BatchRetry, EndsWithCancel)
     EXPECT_EQ(retryBoxes, GetParam().expectedBoxes) << qPrintable(r.out);
     EXPECT_EQ(last, QStringLiteral("Cancel"));
     EXPECT_TRUE(r.out.contains(QStringLiteral("FINE AGGIORNAMENTO")));
-    EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 1) << testing::PrintToString(r);
+    // Given up at the user's Cancel: not a completed run.
+    EXPECT_EQ(r.exitCode, 3) << testing::PrintToString(r);
+    EXPECT_TRUE(
+        r.out.contains(QStringLiteral("Esito: INCOMPLETO, passi saltati o interrotti: SincronizzaClienti")))
+        << qPrintable(r.out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, BatchRetry,
@@ -404,6 +424,10 @@ TEST(Batch, FailingStepExitsWithOneAndStopsTheRun)
     EXPECT_TRUE(r.out.contains(QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI"))) << qPrintable(r.out);
     EXPECT_TRUE(r.out.contains(QStringLiteral("FINE AGGIORNAMENTO")));
     EXPECT_FALSE(r.out.contains(QStringLiteral("Esito: completato")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Esito: ERRORE in SincronizzaClienti"))) << qPrintable(r.out);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^  SCHEDE CLIENTI +non eseguito"),
+                                                  QRegularExpression::MultilineOption)))
+        << qPrintable(r.out);
     // No document moved, the exchange file is left as it was, no date written.
     const Tree after = snapshot(inst.root());
     for (const auto& [name, state] : before) {
@@ -420,6 +444,59 @@ TEST(Batch, FailingStepExitsWithOneAndStopsTheRun)
     for (const char* key : {"DATAP001", "DTLX0P001", "DTLX1P001", "DTLX2P001"})
         EXPECT_TRUE(exportValue(ini, QLatin1String(key)).isNull()) << key;
 }
+
+// A ticked step that could not run because a file or folder is missing (an
+// exchange disk that is not mounted, a group folder removed) is never a
+// completed run: the report names the step and the path, and the exit status
+// is 3.
+struct MissingCase
+{
+    const char* name;
+    QString remove; // below the installation
+    const char* step;
+    QString reason;
+};
+
+void PrintTo(const MissingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BatchMissing : public ::testing::TestWithParam<MissingCase>
+{
+};
+
+TEST_P(BatchMissing, ExitsWithThreeAndNamesThePath)
+{
+    const MissingCase& c = GetParam();
+    FixtureInstall inst(1, 4, 6, 17);
+    ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    inst.setTicks(kWithoutVisits);
+    const QString path = inst.path(c.remove);
+    ASSERT_TRUE(QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path));
+    const ProcessResult r = inst.batch(QStringLiteral("desktop"), {QStringLiteral("--yes")});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 3) << testing::PrintToString(r);
+    const QRegularExpression line(
+        QStringLiteral("^  %1 +saltato: %2: (.*)$").arg(QLatin1String(c.step), c.reason),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = line.match(r.out);
+    ASSERT_TRUE(m.hasMatch()) << qPrintable(r.out);
+    EXPECT_EQ(QDir::cleanPath(m.captured(1)), QDir::cleanPath(path));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Esito: INCOMPLETO, passi saltati o interrotti: ") +
+                               QLatin1String(c.step)))
+        << qPrintable(r.out);
+    EXPECT_FALSE(r.out.contains(QStringLiteral("Esito: completato")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("FINE AGGIORNAMENTO")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, BatchMissing,
+    ::testing::Values(MissingCase{"exchangeDatabase", QStringLiteral("exchange/P001/DatiDV.mdb"),
+                                  "SincronizzaClienti", QStringLiteral("database non trovato")},
+                      MissingCase{"groupFolder", QStringLiteral("exchange/P001/SCHEDE"), "SCHEDE CLIENTI",
+                                  QStringLiteral("cartella di scambio assente")}),
+    [](const ::testing::TestParamInfo<MissingCase>& p) { return std::string(p.param.name); });
 
 struct RefusedCase
 {

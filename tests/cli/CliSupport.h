@@ -65,15 +65,21 @@ inline QString fixturePath()
 }
 
 // Runs a program with stdin on the null device, XDG_CONFIG_HOME at
-// `configHome`, the offscreen platform and no password in the environment.
+// `configHome`, the offscreen platform (none, nor any display, when
+// `noDisplay`) and no password in the environment.
 inline ProcessResult runProgram(const QString& program, const QStringList& args, const QString& configHome,
-                                const QString& workingDir = QString(), int timeoutMs = 30000)
+                                const QString& workingDir = QString(), int timeoutMs = 30000,
+                                bool noDisplay = false)
 {
     ProcessResult r;
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (noDisplay) {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QLatin1String(name));
+    }
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.remove(QStringLiteral("MIRSALEX_PASSWORD"));
     p.setProcessEnvironment(env);
@@ -238,6 +244,21 @@ public:
     QString path(const QString& relative) const { return m_root + relative; }
     QString configHome() const { return m_configHome; }
     QString ini(const QString& side) const { return m_root + side + QStringLiteral("/mirsalex.ini"); }
+
+    // Sets the ticks ("PARM" key, five digits) of every operator on both
+    // sides, as the window would have saved them.
+    void setTicks(const QByteArray& parm) const
+    {
+        for (const char* side : {"desktop", "portable"}) {
+            QFile f(ini(QLatin1String(side)));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            QByteArray bytes = f.readAll();
+            f.close();
+            bytes.replace("=11111\r\n", "=" + parm + "\r\n");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            ASSERT_EQ(f.write(bytes), bytes.size());
+        }
+    }
 
     // mirsalex --batch on one side, with further options.
     ProcessResult batch(const QString& side, const QStringList& more = {}) const

@@ -1,5 +1,7 @@
 #include "CliSupport.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace mirsalex::test {
@@ -11,6 +13,7 @@ struct UsageCase
     QStringList args;
     int exitCode;
     QStringList mustMention; // in stdout + stderr
+    bool noDisplay = false;  // run without any display nor Qt platform
 };
 
 void PrintTo(const UsageCase& c, std::ostream* os)
@@ -27,7 +30,7 @@ TEST_P(UsageTest, ExitCodeAndText)
     ASSERT_FALSE(binDir().isEmpty()) << "MIRSALEX_BIN_DIR is not set and no mirsalex in the build tree";
     QTemporaryDir home;
     const UsageCase& c = GetParam();
-    const ProcessResult r = runProgram(mirsalexPath(), c.args, home.path(), home.path());
+    const ProcessResult r = runProgram(mirsalexPath(), c.args, home.path(), home.path(), 30000, c.noDisplay);
     ASSERT_TRUE(r.started) << qPrintable(mirsalexPath());
     ASSERT_TRUE(r.finished) << testing::PrintToString(r);
     EXPECT_EQ(r.exitCode, c.exitCode) << testing::PrintToString(r);
@@ -48,9 +51,18 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {QStringLiteral("--show-config"), QStringLiteral("--batch"),
                    QStringLiteral("--set-password"), QStringLiteral("--ini"), QStringLiteral("--side"),
-                   QStringLiteral("--answers"), QStringLiteral("Exit status")}},
+                   QStringLiteral("--answers"), QStringLiteral("Exit statuses"), QStringLiteral("  3  "),
+                   QStringLiteral("  4  ")}},
         UsageCase{"version", {QStringLiteral("--version")}, 0, {QStringLiteral("mirsalex")}},
         UsageCase{"unknownOption", {QStringLiteral("--frobnicate")}, 2, {QStringLiteral("frobnicate")}},
+        // Without a display the command line is still read and judged first.
+        UsageCase{"unknownOptionWithoutDisplay",
+                  {QStringLiteral("--bogus")},
+                  2,
+                  {QStringLiteral("unknown option '--bogus'")},
+                  true},
+        UsageCase{"windowWithoutDisplay", {}, 2, {QStringLiteral("no display")}, true},
+        UsageCase{"helpWithoutDisplay", {QStringLiteral("--help")}, 0, {QStringLiteral("--batch")}, true},
         UsageCase{"sideSideways",
                   {QStringLiteral("--show-config"), QStringLiteral("--side"), QStringLiteral("sideways")},
                   2,
@@ -82,6 +94,38 @@ TEST(CliVersion, PrintsTheVersionOnOneLine)
     EXPECT_FALSE(line.contains(QLatin1Char('\n'))) << qPrintable(r.out);
     EXPECT_TRUE(line.startsWith(QStringLiteral("mirsalex "))) << qPrintable(r.out);
     EXPECT_GT(line.size(), int(sizeof("mirsalex ") - 1)) << "no version number";
+}
+
+// The manual page and --help document the same options and every exit
+// status.
+TEST(CliManual, CoversEveryOptionAndExitStatus)
+{
+    QFile page(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../docs/mirsalex.1"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << qPrintable(page.fileName());
+    const QString man = QString::fromUtf8(page.readAll()).remove(QStringLiteral("\\"));
+    QTemporaryDir home;
+    const ProcessResult help = runProgram(mirsalexPath(), {QStringLiteral("--help")}, home.path());
+    ASSERT_EQ(help.exitCode, 0) << testing::PrintToString(help);
+    const QRegularExpression option(QStringLiteral("^\\s+(?:-\\w, )?--([a-z-]+)"),
+                                    QRegularExpression::MultilineOption);
+    int options = 0;
+    for (auto it = option.globalMatch(help.out); it.hasNext();) {
+        const QString name = it.next().captured(1);
+        if (name == QLatin1String("help-all"))
+            continue;
+        ++options;
+        EXPECT_TRUE(man.contains(QStringLiteral("-") + name)) << "manual page lacks --" << qPrintable(name);
+    }
+    EXPECT_GE(options, 10);
+    const QRegularExpression status(QStringLiteral("^\\.TP\n\\.B (\\d)$"),
+                                    QRegularExpression::MultilineOption);
+    QStringList statuses;
+    for (auto it = status.globalMatch(man); it.hasNext();)
+        statuses << it.next().captured(1);
+    EXPECT_EQ(statuses, (QStringList{"0", "1", "2", "3", "4"}));
+    for (const QString& s : statuses)
+        EXPECT_TRUE(help.out.contains(QStringLiteral("\n  ") + s + QStringLiteral("  ")))
+            << "--help lacks status " << qPrintable(s);
 }
 
 } // namespace

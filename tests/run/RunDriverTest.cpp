@@ -165,33 +165,6 @@ TEST_F(RunDriverTest, FailingStepStopsTheChainAndTheDocuments)
     }
 }
 
-TEST_F(RunDriverTest, MissingStepsCountAsCompleted)
-{
-    w.chkDati.value = 1;
-    w.chkVisite.value = 1;
-    QStringList calls;
-    SyncSteps s = steps(calls);
-    s.SincronizzaClienti = nullptr;
-    s.SincronizzaAzioni = nullptr;
-    RunDriver driver(ctx, w, s);
-    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-    EXPECT_EQ(driver.click(0), RunDriver::Outcome::Completed);
-    EXPECT_EQ(calls, (QStringList{"tabazioni", "visite", "appuntamenti"}));
-    // The run says which ticked steps it could not carry out.
-    EXPECT_EQ(driver.unavailableSteps(), (QStringList{"SincronizzaClienti", "SincronizzaAzioni"}));
-
-    // Unticked groups are not reported, and each run starts afresh.
-    w.chkDati.value = 0;
-    w.cmdEseguiVisible = true;
-    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-    driver.click(0);
-    EXPECT_EQ(driver.unavailableSteps(), QStringList{"SincronizzaAzioni"});
-    w.chkVisite.value = 0;
-    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-    driver.click(0);
-    EXPECT_TRUE(driver.unavailableSteps().isEmpty());
-}
-
 TEST_F(RunDriverTest, ResultLabels)
 {
     // Groups completed earlier in this window (value 2) do not run but show
