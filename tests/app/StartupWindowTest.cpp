@@ -158,11 +158,12 @@ TEST_F(StartupTest, LoadFillsTheWindowForTheBaseOperatorOnTheDesktopSide)
     EXPECT_TRUE(child<QPushButton>(QStringLiteral("cmdM_0"))->isVisible());
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(labelText(QStringLiteral("lbCount_%1").arg(i)).isEmpty());
-    // The work folder made in the data folder is listed like any folder.
-    ASSERT_EQ(window->operatorList()->count(), 3);
+    // Loading names the temporary folder but does not make it (the
+    // configuration loading of an operator does): only the two operators.
+    ASSERT_EQ(window->operatorList()->count(), 2);
     EXPECT_EQ(window->operatorList()->item(0)->text(), QStringLiteral("A12           01/02/24 10:15"));
     EXPECT_EQ(window->operatorList()->item(1)->text(), QStringLiteral("B34           02/03/24 09:00"));
-    EXPECT_EQ(window->operatorList()->item(2)->text(), QStringLiteral("TEMP          "));
+    EXPECT_FALSE(QFileInfo::exists(dati + QStringLiteral("temp")));
     EXPECT_TRUE(window->codOper()->hasFocus());
 }
 
