@@ -10,8 +10,8 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
-#include "run/Steps.h"
 #include "run/RunDriver.h"
+#include "run/Steps.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>
@@ -528,7 +528,7 @@ bool StartupWindow::load()
     if (m_ended)
         return false;
     if (m_avvioFallito) {
-        AboutWindow about;
+        AboutWindow about(m_ctx);
         runModal(about);
         endProgram(kStartupFailed);
         return false;
