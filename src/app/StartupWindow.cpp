@@ -10,8 +10,8 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
-#include "run/RunDriver.h"
 #include "run/Steps.h"
+#include "run/RunDriver.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>
