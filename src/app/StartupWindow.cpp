@@ -712,6 +712,10 @@ void StartupWindow::onEsegui()
     // run per refresh.
     if (m_running || !m_state.cmdEseguiVisible)
         return;
+    // The operator list is never left open over the results: it is left as
+    // when the focus leaves it.
+    if (m_list->isVisible())
+        listLostFocus();
     // A code that cannot name an operator folder never starts a run (one not
     // above "000" ends the program in the driver, as the exit button does).
     if (CompareBinary(m_ctx.CodOperatore, QStringLiteral("000")) > 0 &&
@@ -783,6 +787,13 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
     }
     if (key == Qt::Key_F4) {
         MostraOperatori();
+        return true;
+    }
+    if (key == Qt::Key_Escape && m_list->isVisible()) {
+        // Escape closes the operator list without taking an item.
+        m_list->hide();
+        m_scegliDaLista = 0;
+        m_codOper->setFocus(Qt::OtherFocusReason);
         return true;
     }
     // Every letter a-z typed in the window arrives in upper case.
