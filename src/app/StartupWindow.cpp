@@ -365,8 +365,12 @@ QString StartupWindow::showFileDialog(QWidget* parent, const FileRequest& reques
     QFileDialog dialog(parent, request.title);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // A name not yet on the disk may be typed (a new exchange disk).
-    dialog.setFileMode(QFileDialog::AnyFile);
+    // An open dialog: only a database that is there can be chosen.
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Qt's own dialog, whose filter ignores case like every other name of
+    // the program ("*.mdb" shows ARCHIVIO.MDB too).
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     dialog.setNameFilter(request.filter);
     if (!request.folder.isEmpty() && platform::isDirectory(request.folder))
         dialog.setDirectory(request.folder);
