@@ -24,7 +24,7 @@ namespace {
 
 // The maker's texts.
 const QString kIndirizzo = QStringLiteral("Via dei Promotori 18 - 20121 Milano (MI)");
-const QString kDati = QStringLiteral("Tel.  02 8645 2210\nFax   02 8645 2299\nCell. 348 771 0452");
+const QString kDati = QStringLiteral("Tel. 02 8645 2210\nFax 02 8645 2299\nCell. 348 771 0452");
 const QString kNota = QStringLiteral(
     "Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore e dai trattati "
     "internazionali. La riproduzione o la distribuzione non autorizzata di questo programma, o di "
