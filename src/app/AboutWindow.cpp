@@ -230,7 +230,11 @@ bool AboutWindow::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::MouseMove) {
         const auto* move = static_cast<QMouseEvent*>(event);
         if (isLink) {
-            setLinkLook(label, dentroAreaLink(label, move->position().toPoint()));
+            // Inside its inner area the link stands out; anywhere else both
+            // are plain.
+            const bool inside = dentroAreaLink(label, move->position().toPoint());
+            setLinkLook(label == m_lbMail ? m_lbSito : m_lbMail, false);
+            setLinkLook(label, inside);
             // Taken here: passed on to the frame below, it would count as a
             // move over the frame.
             event->accept();
@@ -244,6 +248,14 @@ bool AboutWindow::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void AboutWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    // The window's background (and the controls that pass their moves on).
+    setLinkLook(m_lbMail, false);
+    setLinkLook(m_lbSito, false);
+    QDialog::mouseMoveEvent(event);
 }
 
 void AboutWindow::clickInfoSys()
