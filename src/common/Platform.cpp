@@ -499,14 +499,21 @@ QString absentMedium(const QString& path)
             desktopMade = perUser;
         }
     }
-    const QString point = fromMedia.size() > fromFstab.size() ? fromMedia : fromFstab;
-    if (point.isEmpty())
+    if (fromMedia.isEmpty() && fromFstab.isEmpty())
         return QString();
 
     // Without the table of what is mounted nothing can be told: the medium
     // counts as there.
     const std::optional<QStringList> mounted = mountPoints(layout.mountTable);
     if (!mounted)
+        return QString();
+    // A media folder that is itself a disk holds ordinary folders, not media.
+    for (const QString& m : *mounted) {
+        if (!fromMedia.isEmpty() && m.size() >= root.size() && fromMedia.startsWith(m + QLatin1Char('/')))
+            fromMedia.clear();
+    }
+    const QString point = fromMedia.size() > fromFstab.size() ? fromMedia : fromFstab;
+    if (point.isEmpty())
         return QString();
     const QString onDisk = QDir::cleanPath(resolve(point));
     if (mounted->contains(onDisk) || mounted->contains(point))

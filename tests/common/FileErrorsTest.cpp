@@ -246,6 +246,7 @@ TEST(EsisteFile, AbsentRemovableMediumIsADiskNotReady)
          {},
          nullptr},
         {"plain folder under /mnt", "mnt/cartella/x.doc", {"mnt/cartella"}, {}, {}, nullptr},
+        {"/mnt itself a disk: a missing folder on it", "mnt/manca/x.doc", {}, {"mnt"}, {}, nullptr},
         {"simply wrong path", "altro/manca/x.doc", {}, {}, {}, nullptr},
         {"the user's own media folder", "media/mario/", {}, {}, {}, nullptr},
     };
