@@ -239,10 +239,9 @@ bool AboutWindow::eventFilter(QObject* watched, QEvent* event)
             // move over the frame.
             event->accept();
             return true;
-        } else {
-            setLinkLook(m_lbMail, false);
-            setLinkLook(m_lbSito, false);
         }
+        setLinkLook(m_lbMail, false);
+        setLinkLook(m_lbSito, false);
     } else if (isLink && event->type() == QEvent::MouseButtonPress) {
         openLink(label);
         return true;
@@ -280,10 +279,10 @@ void AboutWindow::clickInfoSys()
         self->m_dirHidden->addItems(subfolders);
         return true;
     };
-    Context& ctx = m_ctx;
+    Prompt& prompt = m_ctx.prompt;
     QString found;
     for (const QString& root : m_info->cartelleProgrammi()) {
-        found = CercaSuDisco(ctx.prompt, root, tool, visit);
+        found = CercaSuDisco(prompt, root, tool, visit);
         if (!self || m_closed || !found.isEmpty())
             break;
     }
