@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -41,6 +42,43 @@ bool isSystemFolder(const QString& root)
         const QString p = QString::fromLatin1(prefix);
         if (root == p || root.startsWith(p + QLatin1Char('/')))
             return true;
+    }
+    return false;
+}
+
+// File system types of shared folders on other computers.
+bool isNetworkFileSystem(const QByteArray& type)
+{
+    static const QList<QByteArray> network{
+        "nfs",  "nfs4",      "cifs",       "smb3",  "smbfs", "ncpfs",       "afs",         "9p",
+        "ceph", "glusterfs", "fuse.sshfs", "sshfs", "davfs", "fuse.davfs2", "fuse.rclone", "fuse.smbnetfs"};
+    return network.contains(type);
+}
+
+// Folders under which the desktop and the administrator mount removable media.
+bool isMediaFolder(const QString& root)
+{
+    for (const char* prefix : {"/media/", "/run/media/", "/mnt/"}) {
+        if (root.startsWith(QString::fromLatin1(prefix)))
+            return true;
+    }
+    return false;
+}
+
+// The kernel marks removable block devices (card readers, sticks, optical
+// drives); a partition's mark is on its disk.
+bool isRemovableDevice(const QByteArray& device)
+{
+    if (!device.startsWith("/dev/"))
+        return false;
+    const QString name = QFile::decodeName(device.mid(5));
+    const QString node = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
+    if (node.isEmpty())
+        return false;
+    for (const QString& dir : {node, QFileInfo(node).path()}) {
+        QFile flag(dir + QStringLiteral("/removable"));
+        if (flag.open(QIODevice::ReadOnly))
+            return flag.read(1) == "1";
     }
     return false;
 }
@@ -91,6 +129,26 @@ protected:
     void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
 };
 
+// The drive list: read again each time it is opened, so a medium plugged in
+// meanwhile is there.
+class DriveList : public QComboBox
+{
+public:
+    DriveList(QWidget* parent, std::function<void()> beforeOpening)
+        : QComboBox(parent), m_beforeOpening(std::move(beforeOpening))
+    {
+    }
+    void showPopup() override
+    {
+        if (m_beforeOpening)
+            m_beforeOpening();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> m_beforeOpening;
+};
+
 } // namespace
 
 FolderChooser::FolderChooser(QWidget* parent) : QFrame(parent)
@@ -122,7 +180,8 @@ FolderChooser::FolderChooser(QWidget* parent) : QFrame(parent)
 
     auto* driveRow = new QHBoxLayout;
     auto* driveCaption = new QLabel(QStringLiteral("Unità"), this);
-    m_drvList = new QComboBox(this);
+    m_volumes = &FolderChooser::mountedVolumes;
+    m_drvList = new DriveList(this, [this] { refreshDrives(); });
     m_drvList->setObjectName(QStringLiteral("drvList"));
     m_drvList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_drvList->setMinimumContentsLength(20);
@@ -175,6 +234,33 @@ FolderChooser::FolderChooser(QWidget* parent) : QFrame(parent)
     refreshDrives();
     if (!setCurrentFolder(QDir::homePath()))
         setCurrentFolder(QDir::rootPath());
+}
+
+QList<FolderChooser::Volume> FolderChooser::mountedVolumes()
+{
+    QList<Volume> out;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid() || !volume.isReady() || volume.isRoot())
+            continue;
+        const QByteArray type = volume.fileSystemType();
+        if (isSystemFileSystem(type) || isSystemFolder(volume.rootPath()))
+            continue;
+        Volume v;
+        v.root = volume.rootPath();
+        v.label = volume.name();
+        if (isNetworkFileSystem(type))
+            v.kind = Volume::Kind::Network;
+        else if (isMediaFolder(v.root + QLatin1Char('/')) || isRemovableDevice(volume.device()))
+            v.kind = Volume::Kind::Removable;
+        out.append(v);
+    }
+    return out;
+}
+
+void FolderChooser::setVolumeSource(VolumeSource source)
+{
+    m_volumes = source ? std::move(source) : VolumeSource(&FolderChooser::mountedVolumes);
+    refreshDrives();
 }
 
 void FolderChooser::setTitle(const QString& title)
@@ -301,19 +387,22 @@ void FolderChooser::refreshDrives()
     if (!home.isEmpty() && QFileInfo(home).isDir())
         add(home, home, QStyle::SP_DirHomeIcon);
 
+    // The media a user picks an exchange area from: removable disks and
+    // shared folders, each with its label. The computer's own disks are
+    // reached from "/" and the home folder.
     QList<Place> volumes;
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (!volume.isValid() || !volume.isReady() || volume.isRoot())
+    for (const Volume& volume : m_volumes ? m_volumes() : QList<Volume>()) {
+        if (volume.kind == Volume::Kind::Other || !QFileInfo(volume.root).isDir())
             continue;
-        const QString root = QDir::toNativeSeparators(volume.rootPath());
-        if (isSystemFileSystem(volume.fileSystemType()) || isSystemFolder(volume.rootPath()) ||
-            !QFileInfo(volume.rootPath()).isDir())
+        const QString root = normalised(volume.root);
+        if (root.isEmpty())
             continue;
-        const QString name = volume.displayName();
-        const QString text = name.isEmpty() || name == volume.rootPath()
-                                 ? root
-                                 : name + QStringLiteral("  (") + root + QStringLiteral(")");
-        volumes.append(Place{root, text, QStyle::SP_DriveNetIcon});
+        const QString name = volume.label.trimmed();
+        const QString text =
+            name.isEmpty() || name == root ? root : name + QStringLiteral("  (") + root + QStringLiteral(")");
+        volumes.append(
+            Place{root, text,
+                  volume.kind == Volume::Kind::Network ? QStyle::SP_DriveNetIcon : QStyle::SP_DriveFDIcon});
     }
     std::sort(volumes.begin(), volumes.end(), [](const Place& a, const Place& b) { return a.root < b.root; });
     for (const Place& v : volumes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <QFrame>
 #include <QHash>
 #include <QString>
@@ -25,7 +26,28 @@ class FolderChooser : public QFrame
 {
     Q_OBJECT
 public:
+    // A mounted file system as the drive list sees it.
+    struct Volume
+    {
+        enum class Kind
+        {
+            Removable, // a disk that comes and goes (USB stick, memory card, optical disc)
+            Network,   // a shared folder of another computer
+            Other,     // the computer's own disks: reached from "/" or the home folder
+        };
+        QString root;  // mount point
+        QString label; // the medium's name, empty when it has none
+        Kind kind = Kind::Other;
+    };
+    // Lists the mounted file systems (the system's by default; tests give
+    // their own).
+    using VolumeSource = std::function<QList<Volume>()>;
+    // The system's mounted volumes, each with its kind.
+    static QList<Volume> mountedVolumes();
+
     explicit FolderChooser(QWidget* parent = nullptr);
+
+    void setVolumeSource(VolumeSource source);
 
     void setTitle(const QString& title);
     QString title() const;
@@ -45,7 +67,9 @@ public:
     void openHighlighted();
 
     // Reads the drives and places again (a removable disk may have come or
-    // gone) and shows the current folder's.
+    // gone) and shows the current folder's: "/", the home folder and every
+    // mounted removable or network medium with its label. Done each time the
+    // chooser opens and each time the drive list is opened.
     void refreshDrives();
     // The drive or place that holds `folder` (the longest one leading to it).
     QString driveOf(const QString& folder) const;
@@ -69,6 +93,7 @@ private:
     void showHighlighted();
     static QString folderOfItem(const QTreeWidgetItem* item);
 
+    VolumeSource m_volumes;
     QString m_current;
     QHash<QString, QString> m_lastOnDrive;
     QLabel* m_lbTitolo = nullptr;

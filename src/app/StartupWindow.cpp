@@ -364,8 +364,12 @@ QString StartupWindow::showFileDialog(QWidget* parent, const FileRequest& reques
     QFileDialog dialog(parent, request.title);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // A name not yet on the disk may be typed (a new exchange disk).
-    dialog.setFileMode(QFileDialog::AnyFile);
+    // An open dialog: only a database that is there can be chosen.
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Qt's own dialog, whose filter ignores case like every other name of
+    // the program ("*.mdb" shows ARCHIVIO.MDB too).
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     dialog.setNameFilter(request.filter);
     if (!request.folder.isEmpty() && platform::isDirectory(request.folder))
         dialog.setDirectory(request.folder);
@@ -527,7 +531,7 @@ bool StartupWindow::load()
     if (m_ended)
         return false;
     if (m_avvioFallito) {
-        AboutWindow about;
+        AboutWindow about(m_ctx);
         runModal(about);
         endProgram(kStartupFailed);
         return false;
@@ -711,6 +715,10 @@ void StartupWindow::onEsegui()
     // run per refresh.
     if (m_running || !m_state.cmdEseguiVisible)
         return;
+    // The operator list is never left open over the results: it is left as
+    // when the focus leaves it.
+    if (m_list->isVisible())
+        listLostFocus();
     // A code that cannot name an operator folder never starts a run (one not
     // above "000" ends the program in the driver, as the exit button does).
     if (CompareBinary(m_ctx.CodOperatore, QStringLiteral("000")) > 0 &&
@@ -772,6 +780,13 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
     }
     if (key == Qt::Key_F4) {
         MostraOperatori();
+        return true;
+    }
+    if (key == Qt::Key_Escape && m_list->isVisible()) {
+        // Escape closes the operator list without taking an item.
+        m_list->hide();
+        m_scegliDaLista = 0;
+        m_codOper->setFocus(Qt::OtherFocusReason);
         return true;
     }
     // Every letter a-z typed in the window arrives in upper case.

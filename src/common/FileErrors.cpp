@@ -12,9 +12,10 @@ constexpr int kAttributeDirectory = 16;
 
 } // namespace
 
-int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName)
+int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName, const QString& driveText)
 {
-    const QString drive = fileName.left(2).leftJustified(2, QLatin1Char(' '));
+    const QString drive =
+        driveText.isEmpty() ? fileName.left(2).leftJustified(2, QLatin1Char(' ')) : driveText;
     QString text;
     bool retry = false;
     switch (errorNumber) {
@@ -90,8 +91,17 @@ bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes)
                 if (!skipHidden || !e.name.startsWith(QLatin1Char('.')))
                     return true;
             }
-            return false;
         }
+        // Nothing found on a medium that is not inserted (a missing mount
+        // point, or one with nothing mounted on it): the disk is not ready.
+        const QString medium = platform::absentMedium(fileName);
+        if (!medium.isEmpty()) {
+            if (MsgErroreFile(prompt, 71, fileName, medium) != SceltaRiprova)
+                return false;
+            continue;
+        }
+        if (!err)
+            return false;
         // A folder that is not there is a search that finds nothing, not a
         // failure: only a device that cannot be read is worth a message.
         if (err.number == 76 || err.number == 53)

@@ -15,13 +15,17 @@ enum FileErrorChoice : int
     SceltaNessuna = 3, // no message for this number, or no known answer
 };
 
-// Explains a file error number in Italian and asks what to do.
-int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName);
+// Explains a file error number in Italian and asks what to do. The drive
+// named in the text is the first two characters of the file name, or
+// `drive` when one is given (the mount point of a medium on this platform).
+int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName, const QString& drive = QString());
 
 // True when at least one entry matches `fileName` (which may hold wildcards;
 // a folder path ending with the separator matches its ordinary files).
 // `attributes` 0 means ordinary files. A failing search is explained through
-// MsgErroreFile and retried on request.
+// MsgErroreFile and retried on request; so is a name on a removable or
+// mountable medium that is absent (error 71, "disk not ready", naming the
+// medium's mount point), so the user can insert it and retry.
 bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes = 0);
 
 } // namespace mirsalex

@@ -96,6 +96,34 @@ FileError listDirectory(const QString& folder, const QString& pattern, bool dire
 // Full path of the running executable (empty when it cannot be had).
 QString executablePath();
 
+// Where this system mounts removable and mountable media: the table of what
+// is mounted now, the table of what the administrator expects to be mounted,
+// and the folders under which media appear. Under a media folder a medium's
+// mount point is <folder>/<name>, or <folder>/<user>/<name> when the next
+// folder is the user's own (as the desktop mounts them; always so under
+// /run/media).
+struct MediaLayout
+{
+    QString mountTable = QStringLiteral("/proc/self/mounts");
+    QString fstab = QStringLiteral("/etc/fstab");
+    QStringList mediaFolders = {QStringLiteral("/media"), QStringLiteral("/run/media"),
+                                QStringLiteral("/mnt")};
+    QString perUserFolder = QStringLiteral("/run/media"); // the one with a user level always
+    QString userName;                                     // empty: the user running the program
+};
+// Test hook: replaces the layout (std::nullopt restores the system's). Never
+// set outside tests.
+void setMediaLayout(const std::optional<MediaLayout>& layout);
+
+// The mount point of the removable or mountable medium that `path` lies on
+// when that medium is absent, as a disk not inserted: its mount point under a
+// media folder is missing, or the mount point is there with nothing mounted
+// on it while the fstab names it or the desktop made it (a per-user media
+// folder). Empty when the medium is there, when the path lies on no such
+// medium (a path that is simply wrong), or when the mount table cannot be
+// read.
+QString absentMedium(const QString& path);
+
 // Test hook. When an injector is set, every file-layer call of this module
 // (and of the modules above that consult injectedFailure()) first asks it
 // with the operation name ("list", "mkdir", "stat", "utime", "read", "write",

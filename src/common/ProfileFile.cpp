@@ -10,7 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The file is handled as bytes: lines end with LF or CR LF, names and values
+// The file is handled as bytes: lines end with LF or CR LF (in a file with
+// no LF at all, with a lone CR, as old editors wrote them), names and values
 // are decoded as UTF-8 when the file starts with a UTF-8 byte-order mark or
 // its non-ASCII bytes form valid UTF-8 (a file written by an editor of this
 // platform), as Latin-1 otherwise, and a write changes only the bytes of the
@@ -135,20 +136,28 @@ bool representable(const Text& t, const QString& s)
     return true;
 }
 
+// The byte that ends a line: LF, or CR in a file that holds no LF at all.
+char lineBreak(const Text& t)
+{
+    const QByteArrayView body = QByteArrayView(t.bytes).sliced(t.bodyStart);
+    return !body.contains('\n') && body.contains('\r') ? '\r' : '\n';
+}
+
 QList<Line> splitLines(const Text& t)
 {
     QList<Line> lines;
     const QByteArray& b = t.bytes;
+    const char eol = lineBreak(t);
     qsizetype pos = t.bodyStart;
     while (pos < b.size()) {
         Line l;
         l.start = pos;
-        const qsizetype lf = b.indexOf('\n', pos);
+        const qsizetype lf = b.indexOf(eol, pos);
         if (lf < 0) {
             l.end = b.size();
             l.next = b.size();
         } else {
-            l.end = (lf > pos && b.at(lf - 1) == '\r') ? lf - 1 : lf;
+            l.end = (eol == '\n' && lf > pos && b.at(lf - 1) == '\r') ? lf - 1 : lf;
             l.next = lf + 1;
             l.hasEol = true;
         }
@@ -390,6 +399,8 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
     const qsizetype lf = t.bytes.indexOf('\n', t.bodyStart);
     if (lf >= 0)
         eol = (lf > 0 && t.bytes.at(lf - 1) == '\r') ? QByteArray("\r\n") : QByteArray("\n");
+    else if (lineBreak(t) == '\r')
+        eol = QByteArray("\r"); // lines added to a CR-only file end the same way
     const QByteArray keyLine = encode(t, keyName) + '=' + encode(t, text);
 
     QByteArray out;

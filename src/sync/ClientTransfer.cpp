@@ -86,10 +86,14 @@ QString heldVisits(const QVariant& visits)
     return FixedWidth(TestoODefault(visits), kVisiteWidth);
 }
 
-bool sameNameText(const QString& exchangeName, const QString& localHeld)
+QString localName(const QVariant& name)
 {
-    // Padding to 35 adds only blanks, which the comparison leaves aside.
-    return trimBlanks(QStringView(exchangeName).left(kRagsocWidth)) == trimBlanks(QStringView(localHeld));
+    return TestoODefault(name);
+}
+
+bool sameNameText(const QString& exchangeName, const QString& localName)
+{
+    return trimBlanks(QStringView(exchangeName)) == trimBlanks(QStringView(localName));
 }
 
 std::optional<bool> sameNameStored(const Snapshot::Field& exchange, const Snapshot::Field& local)
@@ -97,10 +101,12 @@ std::optional<bool> sameNameStored(const Snapshot::Field& exchange, const Snapsh
     // The exchange name is taken as it is, never replaced by a default.
     if (exchange.kind != Snapshot::Stored::Text || !plainAscii(exchange.bytes))
         return std::nullopt;
-    const std::optional<QByteArrayView> held = heldBytes(local, kRagsocWidth);
-    if (!held)
+    // Both names whole: two names that differ only after the characters the
+    // window shows are different clients.
+    const std::optional<QByteArrayView> whole = heldBytes(local, local.bytes.size());
+    if (!whole)
         return std::nullopt;
-    return trimBlanks(firstBytes(exchange.bytes, kRagsocWidth)) == trimBlanks(*held);
+    return trimBlanks(exchange.bytes) == trimBlanks(*whole);
 }
 
 std::optional<bool> sameVisitsStored(const Snapshot::Field& exchange, const Snapshot::Field& local)
@@ -230,6 +236,8 @@ DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, con
     if (DbError e = clientCode(NumeroOZero(code), c))
         return e;
     m_held = false;
+    m_nameHeld = false;
+    m_localName = localName(name);
     m_cliente.codice = c;
     m_cliente.ragsoc = heldName(name);
     m_cliente.visite = heldVisits(visits);
@@ -249,6 +257,7 @@ DbError ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapsh
     m_heldName.take(name);
     m_heldVisits.take(visits);
     m_held = true;
+    m_nameHeld = true;
     return {};
 }
 
@@ -280,11 +289,13 @@ const ClienteCorrente& ClientTransfer::cliente() const
 
 bool ClientTransfer::sameName(const Snapshot::Field& exchangeName) const
 {
-    if (m_held) {
+    // The whole local name, not the 35 characters the question shows.
+    if (m_nameHeld) {
         if (const std::optional<bool> same = sameNameStored(exchangeName, m_heldName.view()))
             return *same;
+        return sameNameText(exchangeName.toVariant().toString(), localName(m_heldName.toVariant()));
     }
-    return sameNameText(exchangeName.toVariant().toString(), cliente().ragsoc);
+    return sameNameText(exchangeName.toVariant().toString(), m_localName);
 }
 
 bool ClientTransfer::sameVisits(const Snapshot::Field& exchangeVisits) const

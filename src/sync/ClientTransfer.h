@@ -54,9 +54,10 @@ public:
     const ClienteCorrente& cliente() const;
 
     // The checks of the client the last lookup found against the exchange
-    // row's name (its first 35 characters, blanks around it aside, case
-    // counting) and visits text (held in 13 characters). Decided on the
-    // stored bytes while they are plain ASCII, on the texts otherwise.
+    // row's name (the whole names, blanks around them aside, case counting;
+    // cliente() still holds the local one in 35 characters for the question)
+    // and visits text (held in 13 characters). Decided on the stored bytes
+    // while they are plain ASCII, on the texts otherwise.
     bool sameName(const Snapshot::Field& exchangeName) const;
     bool sameVisits(const Snapshot::Field& exchangeVisits) const;
 
@@ -107,6 +108,10 @@ private:
     HeldField m_heldName;
     HeldField m_heldVisits;
     mutable bool m_held = false;
+    // The local name is in m_heldName (kept after cliente() has converted
+    // it), or else whole in m_localName.
+    bool m_nameHeld = false;
+    QString m_localName;
     DbError m_fatal;
     std::array<int, 28> m_localIndex{};
     const Snapshot* m_exchangeRow = nullptr; // the walk whose fields are resolved below
@@ -117,10 +122,13 @@ private:
 QString heldName(const QVariant& name);
 QString heldVisits(const QVariant& visits);
 
-// Whether the exchange name matches a local name as held (see heldName):
-// the exchange name's first 35 characters and the held one, each without
-// the blanks around it, are the same.
-bool sameNameText(const QString& exchangeName, const QString& localHeld);
+// A client's local name whole, as the name check compares it (a blank for a
+// Null, an empty or blank name, or one beginning with code 0).
+QString localName(const QVariant& name);
+
+// Whether the exchange name matches a local name (see localName): the two
+// whole names, each without the blanks around it, are the same.
+bool sameNameText(const QString& exchangeName, const QString& localName);
 
 // The same checks on values as stored: the name (exchange and local) and
 // the visits text (exchange and local, each held as heldVisits holds it).

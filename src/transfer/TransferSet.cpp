@@ -51,6 +51,29 @@ QString exchangeFolderOf(const QString& exchangeDb)
     return CartellaDi(t).trimmed() + sep;
 }
 
+// The temporary folder as the configuration names it: the text before a
+// per-operator marker "%" with the operator's own folder after it. Only the
+// configuration loading prepares (and reports) that folder; a refresh just
+// names it, so a folder that cannot be made is reported once, not at every
+// refresh of the window.
+QString temporaryFolderOf(const QString& configured, const QString& code)
+{
+    QString path = configured;
+    const qsizetype marker = path.indexOf(QLatin1Char('%'));
+    if (marker >= 0)
+        path.truncate(marker);
+    if (path.trimmed().isEmpty())
+        return QString();
+    if (!path.endsWith(platform::separator()))
+        path += platform::separator();
+    if (marker >= 0) {
+        if (!code.isEmpty() && !CodiceOperatoreValido(code))
+            return QString();
+        path += code + platform::separator();
+    }
+    return path;
+}
+
 } // namespace
 
 void AggiornaFinestra(Context& ctx, WindowState& w)
@@ -75,13 +98,13 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     w.chkDati.value = tickValue(parm.at(3));
     w.chkVisite.value = tickValue(parm.at(4));
 
-    // 4. Document folders. The temporary folder goes through the same
-    // preparation as at configuration loading, so a per-operator marker "%"
-    // never stays in the path.
+    // 4. Document folders. The temporary folder is named the way the
+    // configuration loading prepares it (a per-operator marker "%" never
+    // stays in the path), without touching the disk.
     QString temp = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("TEMP"));
     if (temp.isEmpty())
         temp = cfg.PathDati + QStringLiteral("temp") + sep;
-    cfg.PathTemp = PreparaCartella(ctx, QStringLiteral("TEMP"), temp);
+    cfg.PathTemp = temporaryFolderOf(temp, ctx.CodOperatore);
 
     QString testi = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("TESTI"));
     if (testi.isEmpty())

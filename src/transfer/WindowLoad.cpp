@@ -4,6 +4,7 @@
 #include "transfer/Transfer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace mirsalex {
 
@@ -36,7 +37,9 @@ QStringList ElencoOperatori(Context& ctx, const WindowState& w)
                      });
 
     for (const auto& entry : entries) {
-        if (!entry.isDir || entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
+        // Names beginning with a dot are this platform's hidden folders
+        // (including "." and ".."): never an operator.
+        if (!entry.isDir || entry.name.startsWith(QLatin1Char('.')))
             continue;
         const QString key = (w.PrefissoLato + QStringLiteral("DATA") + entry.name).trimmed();
         items << FixedWidth(entry.name.toUpper(), kNameWidth) + LeggiIni(ctx.config.FileIni, kExport, key);
@@ -69,9 +72,12 @@ void CaricaFinestra(Context& ctx, WindowState& w)
     // Transfer set for this operator and the selected side.
     AggiornaFinestra(ctx, w);
 
-    // Confirmation mode of the document copies: only 0 and 1 are stored.
+    // Confirmation mode of the document copies: the stored number as it is
+    // (a check box value, 0 to 2, rounded half to even); a value no check
+    // box can hold counts as 0, like a missing or non-numeric one.
     const QVariant debug = NumeroOZero(LeggiIni(ctx.config.FileIni, kExport, QStringLiteral("DEBUG")));
-    w.chkDebug.value = ToNumber(debug.toString()) == 1.0 ? 1 : 0;
+    const double number = std::nearbyint(ToNumber(debug.toString()));
+    w.chkDebug.value = number >= 0 && number <= 2 ? int(number) : 0;
 
     w.lbAppuVisible = false;
     w.LCodOpe = ElencoOperatori(ctx, w);

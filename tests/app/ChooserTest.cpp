@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -147,12 +149,31 @@ TEST_F(ChooserTest, PlatformDialogIsPreparedFromTheLabelAndItsAnswerTaken)
         EXPECT_EQ(fd->nameFilters(), QStringList{QStringLiteral("DataBase (*.mdb)")});
         EXPECT_EQ(fd->directory().absolutePath(), folder(scambio));
         EXPECT_EQ(fd->acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(fd->fileMode(), QFileDialog::ExistingFile) << "existing files only";
+        // The filter ignores case: the upper-case database is listed, the
+        // other file is not.
+        auto* view = fd->findChild<QListView*>(QStringLiteral("listView"));
+        EXPECT_NE(view, nullptr);
+        if (view) {
+            const auto listed = [view] {
+                QStringList names;
+                for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                    names << view->model()->index(r, 0, view->rootIndex()).data().toString();
+                return names;
+            };
+            EXPECT_TRUE(QTest::qWaitFor([&] { return listed().contains(QStringLiteral("ALTRO.MDB")); }))
+                << listed().join(QLatin1Char(',')).toStdString();
+            EXPECT_FALSE(listed().contains(QStringLiteral("note.txt")));
+        }
         if (!accept)
             return int(QDialog::Rejected);
         fd->setDirectory(folder(picked));
         fd->selectFile(QStringLiteral("Nuovo.mdb"));
         return int(QDialog::Accepted);
     });
+    inst.writeFile(QStringLiteral("scambio/A12/ALTRO.MDB"), "db");
+    inst.writeFile(QStringLiteral("scambio/A12/note.txt"), "x");
+    inst.writeFile(QStringLiteral("chiavetta/Nuovo.mdb"), "db");
     state.lbFile[1].caption = scambio + QStringLiteral("DatiDV.mdb");
     fresh->syncFromModel();
 
@@ -294,6 +315,43 @@ TEST_F(ChooserTest, UnreadableDriveIsRefusedSilently)
     EXPECT_TRUE(prompt.messages.isEmpty());
     EXPECT_FALSE(chooser->setCurrentFolder(inst.path(QStringLiteral("nessuna"))));
     EXPECT_EQ(chooser->currentFolder(), folder(schede));
+}
+
+TEST_F(ChooserTest, DriveListOffersRootHomeAndMountedMediaWithTheirLabels)
+{
+    using Kind = FolderChooser::Volume::Kind;
+    const QString stick = folder(inst.makeDir(QStringLiteral("media/mario/CHIAVETTA")));
+    const QString share = folder(inst.makeDir(QStringLiteral("rete/sede")));
+    const QString ownDisk = folder(inst.makeDir(QStringLiteral("dati2")));
+    const QString card = folder(inst.makeDir(QStringLiteral("media/mario/SCHEDA")));
+    QList<FolderChooser::Volume> mounted{{stick, QStringLiteral("CHIAVETTA"), Kind::Removable},
+                                         {share, QString(), Kind::Network},
+                                         {ownDisk, QStringLiteral("DATI"), Kind::Other}};
+    chooser->setVolumeSource([&mounted] { return mounted; });
+    window->clickLbFileX(1);
+    QComboBox* drives = chooser->drvList();
+    const auto roots = [drives] {
+        QStringList out;
+        for (int i = 0; i < drives->count(); ++i)
+            out << drives->itemData(i).toString();
+        return out;
+    };
+    EXPECT_EQ(roots(), (QStringList{QStringLiteral("/"), folder(QDir::homePath()), stick, share}));
+    EXPECT_EQ(drives->itemText(roots().indexOf(stick)),
+              QStringLiteral("CHIAVETTA  (") + stick + QLatin1Char(')'));
+    EXPECT_EQ(drives->itemText(roots().indexOf(share)), share);
+
+    // A card inserted while the chooser is open is there when the list is
+    // opened again; the folder list stays where it was.
+    mounted.append({card, QStringLiteral("SCHEDA"), Kind::Removable});
+    EXPECT_FALSE(roots().contains(card));
+    drives->showPopup();
+    drives->hidePopup();
+    EXPECT_TRUE(roots().contains(card));
+    EXPECT_EQ(drives->itemData(drives->currentIndex()).toString(), chooser->driveOf(folder(schede)));
+    chooser->chooseDrive(roots().indexOf(card));
+    EXPECT_EQ(chooser->currentFolder(), card);
+    window->clickCmdDir(1);
 }
 
 TEST_F(ChooserTest, SideClickRefillsEveryLabelDiscardingChoicesNotStored)

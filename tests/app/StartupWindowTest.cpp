@@ -158,11 +158,12 @@ TEST_F(StartupTest, LoadFillsTheWindowForTheBaseOperatorOnTheDesktopSide)
     EXPECT_TRUE(child<QPushButton>(QStringLiteral("cmdM_0"))->isVisible());
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(labelText(QStringLiteral("lbCount_%1").arg(i)).isEmpty());
-    // The work folder made in the data folder is listed like any folder.
-    ASSERT_EQ(window->operatorList()->count(), 3);
+    // Loading names the temporary folder but does not make it (the
+    // configuration loading of an operator does): only the two operators.
+    ASSERT_EQ(window->operatorList()->count(), 2);
     EXPECT_EQ(window->operatorList()->item(0)->text(), QStringLiteral("A12           01/02/24 10:15"));
     EXPECT_EQ(window->operatorList()->item(1)->text(), QStringLiteral("B34           02/03/24 09:00"));
-    EXPECT_EQ(window->operatorList()->item(2)->text(), QStringLiteral("TEMP          "));
+    EXPECT_FALSE(QFileInfo::exists(dati + QStringLiteral("temp")));
     EXPECT_TRUE(window->codOper()->hasFocus());
 }
 
@@ -218,6 +219,53 @@ TEST_F(StartupTest, F4OpensTheListAndPickingAnOperatorRefreshesTheWindow)
     EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(),
               QStringLiteral("DATI   ( 02/03/24 09:00)"));
     EXPECT_EQ(labelText(QStringLiteral("lbFileX_1")), QStringLiteral("/mnt/scambio/"));
+}
+
+TEST_F(StartupTest, EscapeClosesTheListAndF2EndsTheProgramFromIt)
+{
+    open();
+    QListWidget* list = window->operatorList();
+    // Escape: the list closes without taking an item; the code box has the focus.
+    for (bool doubleClick : {false, true}) {
+        SCOPED_TRACE(doubleClick ? "opened by double-click" : "opened with F4");
+        if (doubleClick)
+            QTest::mouseDClick(window->codOper(), Qt::LeftButton);
+        else
+            QTest::keyClick(window->codOper(), Qt::Key_F4);
+        ASSERT_TRUE(list->isVisible());
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Escape);
+        EXPECT_FALSE(list->isVisible());
+        EXPECT_TRUE(window->codOper()->hasFocus());
+        EXPECT_EQ(ctx.CodOperatore, QStringLiteral("A12"));
+        EXPECT_EQ(window->codOper()->text(), QStringLiteral("A12"));
+    }
+    // F2 while the list has the focus presses the exit button.
+    QSignalSpy ended(window.get(), &StartupWindow::programEnded);
+    QTest::keyClick(window->codOper(), Qt::Key_F4);
+    ASSERT_TRUE(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_F2);
+    EXPECT_EQ(ended.size(), 1);
+    EXPECT_TRUE(window->ended());
+}
+
+TEST_F(StartupTest, ARunNeverStartsWithTheListOpenOverTheResults)
+{
+    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000"));
+    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMB34"), QStringLiteral("00000"));
+    open();
+    QListWidget* list = window->operatorList();
+    QTest::keyClick(window->codOper(), Qt::Key_F4);
+    QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_TRUE(list->hasFocus());
+    // The run button pressed without the focus leaving the list (as its
+    // accelerator may): the list is left as a click elsewhere leaves it (the
+    // highlighted operator is taken) before the run.
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
+    child<QPushButton>(QStringLiteral("cmdM_0"))->click();
+    EXPECT_EQ(prompt.pending(), 0) << "the run took place";
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("OPERATORE")), QStringLiteral("B34"));
 }
 
 TEST_F(StartupTest, DoubleClickOnTheCodeBoxOpensTheList)

@@ -79,12 +79,13 @@ TEST_P(DebugValueTest, ConfirmationModeIsReadBack)
     EXPECT_EQ(f.w.chkDebug.value, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(CaricaFinestra, DebugValueTest,
-                         ::testing::Values(DebugCase{"missing", nullptr, 0}, DebugCase{"blank", "", 0},
-                                           DebugCase{"one", "1", 1}, DebugCase{"zero", "0", 0},
-                                           DebugCase{"text", "abc", 0}, DebugCase{"two", "2", 0},
-                                           DebugCase{"oneWithBlanks", " 1 ", 1}),
-                         [](const auto& tpi) { return std::string(tpi.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    CaricaFinestra, DebugValueTest,
+    ::testing::Values(DebugCase{"missing", nullptr, 0}, DebugCase{"blank", "", 0}, DebugCase{"one", "1", 1},
+                      DebugCase{"zero", "0", 0}, DebugCase{"text", "abc", 0}, DebugCase{"two", "2", 2},
+                      DebugCase{"oneWithBlanks", " 1 ", 1}, DebugCase{"halfRoundsToEven", "2.5", 2},
+                      DebugCase{"outsideACheckBox", "3", 0}, DebugCase{"negative", "-1", 0}),
+    [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST(ElencoOperatori, ListsOperatorFoldersWithTheirClientsDateForTheSide)
 {
@@ -94,6 +95,9 @@ TEST(ElencoOperatori, ListsOperatorFoldersWithTheirClientsDateForTheSide)
     f.inst.makeDir(QStringLiteral("dati/TEMP"));
     f.inst.makeDir(QStringLiteral("dati/nomeLunghissimo1"));
     f.inst.writeFile(QStringLiteral("dati/plain.txt"), "x");
+    // Hidden folders are no operators.
+    f.inst.makeDir(QStringLiteral("dati/.cache"));
+    f.inst.makeDir(QStringLiteral("dati/.A12"));
     f.ctx.config.PathDati = f.dati;
 
     f.w.PrefissoLato = QStringLiteral(" ");

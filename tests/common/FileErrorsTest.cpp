@@ -5,7 +5,9 @@
 #include "support/TempInstall.h"
 
 #include <cerrno>
+#include <functional>
 #include <gtest/gtest.h>
+#include <QFile>
 
 using namespace mirsalex;
 using mirsalex::test::ScriptedPrompt;
@@ -154,4 +156,139 @@ TEST(EsisteFile, DeviceErrorOffersRetry)
         ScriptedPrompt prompt;
         EXPECT_FALSE(EsisteFile(prompt, f));
     }
+}
+
+namespace {
+
+// A system of its own for the media tests: media folders, the table of what
+// is mounted and the fstab all under a temporary root, user "mario".
+struct MediaSystem
+{
+    MediaSystem()
+    {
+        inst.makeDir("media/mario");
+        inst.makeDir("run/media/mario");
+        inst.makeDir("mnt");
+        platform::MediaLayout layout;
+        layout.mountTable = inst.path("mounts");
+        layout.fstab = inst.path("fstab");
+        layout.mediaFolders = {inst.path("media"), inst.path("run/media"), inst.path("mnt")};
+        layout.perUserFolder = inst.path("run/media");
+        layout.userName = "mario";
+        platform::setMediaLayout(layout);
+        setTables({}, {});
+    }
+    ~MediaSystem() { platform::setMediaLayout(std::nullopt); }
+    // Lines "device mount-point type options 0 0"; mount points relative to the root.
+    void setTables(const QStringList& mounted, const QStringList& expected)
+    {
+        const auto table = [this](const QStringList& points) {
+            QByteArray bytes = "/dev/sda1 / ext4 rw 0 0\n";
+            for (QString p : points)
+                bytes += "/dev/sdb1 " + inst.path(p).replace(' ', "\\040").toUtf8() + " vfat rw 0 0\n";
+            return bytes;
+        };
+        inst.writeFile("mounts", table(mounted));
+        inst.writeFile("fstab", "# static file system information\n" + table(expected));
+    }
+    TempInstall inst;
+};
+
+// A prompt that lets the user act (insert the disk) before answering.
+class ActingPrompt : public ScriptedPrompt
+{
+public:
+    std::function<void()> onMessage;
+
+protected:
+    int ask(const QString& text, int style, const QString& title) override
+    {
+        if (onMessage)
+            onMessage();
+        return ScriptedPrompt::ask(text, style, title);
+    }
+};
+
+} // namespace
+
+TEST(EsisteFile, AbsentRemovableMediumIsADiskNotReady)
+{
+    struct Case
+    {
+        const char* name;
+        QString file;         // relative to the root
+        QStringList folders;  // made before the test
+        QStringList mounted;  // mount points in the mount table
+        QStringList expected; // mount points in the fstab
+        const char* medium;   // the drive text, or nullptr for no message
+    } cases[] = {
+        {"desktop medium not inserted",
+         "media/mario/CHIAVETTA/A12/DatiDV.mdb",
+         {},
+         {},
+         {},
+         "media/mario/CHIAVETTA"},
+        {"per-user media folder", "run/media/mario/USB/DatiDV.mdb", {}, {}, {}, "run/media/mario/USB"},
+        {"shared media folder", "media/usb0/A12/", {}, {}, {}, "media/usb0"},
+        {"missing mount point under /mnt", "mnt/scambio/DatiDV.mdb", {}, {}, {}, "mnt/scambio"},
+        {"fstab mount point not mounted", "mnt/usb/DatiDV.mdb", {"mnt/usb"}, {}, {"mnt/usb"}, "mnt/usb"},
+        {"stale desktop mount folder",
+         "media/mario/CHIAVETTA/x.doc",
+         {"media/mario/CHIAVETTA"},
+         {},
+         {},
+         "media/mario/CHIAVETTA"},
+        {"network share of the fstab", "srv/rete/A12/DatiDV.mdb", {"srv/rete"}, {}, {"srv/rete"}, "srv/rete"},
+        {"mounted medium, file missing",
+         "media/mario/MIA CHIAVETTA/x.doc",
+         {"media/mario/MIA CHIAVETTA"},
+         {"media/mario/MIA CHIAVETTA"},
+         {},
+         nullptr},
+        {"plain folder under /mnt", "mnt/cartella/x.doc", {"mnt/cartella"}, {}, {}, nullptr},
+        {"/mnt itself a disk: a missing folder on it", "mnt/manca/x.doc", {}, {"mnt"}, {}, nullptr},
+        {"simply wrong path", "altro/manca/x.doc", {}, {}, {}, nullptr},
+        {"the user's own media folder", "media/mario/", {}, {}, {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MediaSystem sys;
+        for (const QString& f : c.folders)
+            sys.inst.makeDir(f);
+        sys.setTables(c.mounted, c.expected);
+        const QString file = sys.inst.path(c.file);
+        ScriptedPrompt prompt;
+        if (c.medium)
+            prompt.expect("Il disco non è pronto   " + sys.inst.path(c.medium), AnswerCancel,
+                          MsgStyle::ExclamationRetryCancel);
+        EXPECT_FALSE(EsisteFile(prompt, file));
+        EXPECT_EQ(prompt.messages.size(), c.medium ? 1 : 0);
+        if (c.medium) {
+            EXPECT_EQ(prompt.messages.value(0).title, "Errori su  " + file);
+        }
+    }
+}
+
+TEST(EsisteFile, RetryFindsTheFileOnceTheMediumIsInserted)
+{
+    MediaSystem sys;
+    const QString file = sys.inst.path("media/mario/CHIAVETTA/A12/DatiDV.mdb");
+    ActingPrompt prompt;
+    int shown = 0;
+    prompt.onMessage = [&] {
+        // Still missing at the first Retry; inserted before the second.
+        if (++shown == 2) {
+            sys.inst.writeFile("media/mario/CHIAVETTA/A12/DatiDV.mdb", "db");
+            sys.setTables({"media/mario/CHIAVETTA"}, {});
+        }
+    };
+    prompt.expect("Il disco non è pronto", AnswerRetry).expect("Il disco non è pronto", AnswerRetry);
+    EXPECT_TRUE(EsisteFile(prompt, file));
+    EXPECT_EQ(shown, 2);
+
+    // Without a readable mount table nothing can be told: no message.
+    MediaSystem other;
+    QFile::remove(other.inst.path("mounts"));
+    ScriptedPrompt silent;
+    EXPECT_FALSE(EsisteFile(silent, other.inst.path("media/mario/ALTRA/x.doc")));
 }

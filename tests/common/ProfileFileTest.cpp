@@ -87,6 +87,29 @@ TEST(ProfileFile, ReadMatchesTheWindowsRules)
             << c.section.toStdString() << "/" << c.key.toStdString();
 }
 
+TEST(ProfileFile, LinesEndAtCrLfAtLfAndAtALoneCrWhenTheFileHasNoLf)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        const char* key;
+        QString expected;
+    } cases[] = {
+        {"CR LF", "[S]\r\nA=1\r\nB=2\r\n", "B", "2"},
+        {"LF", "[S]\nA=1\nB=2\n", "B", "2"},
+        {"CR only", "[S]\rA=1\rB=2\r", "B", "2"},
+        {"CR only, first key", "[S]\rA=1\rB=2", "A", "1"},
+        {"CR only, section after", "[T]\rB=x\r[S]\rB=2\r", "B", "2"},
+        {"a lone CR inside an LF file ends no line", "[S]\nA=1\rB=2\n", "B", "<def>"},
+    };
+    for (const auto& c : cases) {
+        TempInstall inst;
+        const QString f = writeBytes(inst, c.bytes);
+        EXPECT_EQ(readValue(f, "S", c.key), c.expected) << c.name;
+    }
+}
+
 TEST(ProfileFile, ReadCopiesAtMostBufferSizeMinusOne)
 {
     TempInstall inst;
@@ -179,6 +202,9 @@ TEST(ProfileFile, WriteAddsMissingKeysAndSections)
          "[EXPORT]\nK=a\n"},
         {"first of duplicate keys replaced", "[S]\nK=1\nK=2\n", "S", "k", "9", "[S]\nK=9\nK=2\n"},
         {"empty file", "", "S", "K", "v", "[S]\r\nK=v\r\n"},
+        {"CR-only file: value replaced", "[S]\rK=1\rL=2\r", "S", "K", "9", "[S]\rK=9\rL=2\r"},
+        {"CR-only file: key added with CR", "[S]\rK=1\r[T]\r", "S", "L", "2", "[S]\rK=1\rL=2\r[T]\r"},
+        {"CR-only file: section added with CR", "[S]\rK=1\r", "T", "L", "2", "[S]\rK=1\r\r[T]\rL=2\r"},
     };
     for (const auto& c : cases) {
         TempInstall inst;

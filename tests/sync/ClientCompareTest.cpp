@@ -2,13 +2,17 @@
 // exactly what the same checks on the texts give; and a table opened for
 // search hands out the values it read as stored.
 
-#include "sync/ClientTransfer.h"
+#include "config/ConfigLoader.h"
 #include "db/Database.h"
+#include "db/TableRecordset.h"
+#include "support/ScriptedPrompt.h"
+#include "sync/ClientsSync.h"
+#include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
 #include "sync/SyncTestSupport.h"
-#include "db/TableRecordset.h"
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QTemporaryDir>
 #include <vector>
 
@@ -95,7 +99,7 @@ TEST(ClientCompareTest, NameOnBytesAgreesWithNameOnTexts)
         for (const Value& l : all) {
             SCOPED_TRACE(std::string("exchange ") + e.label + ", local " + l.label);
             const bool onTexts =
-                sameNameText(e.field().toVariant().toString(), heldName(l.field().toVariant()));
+                sameNameText(e.field().toVariant().toString(), localName(l.field().toVariant()));
             const std::optional<bool> onBytes = sameNameStored(e.field(), l.field());
             const bool decidable = plainText(e) && (plainText(l) || l.kind == Snapshot::Stored::Null);
             EXPECT_EQ(onBytes.has_value(), decidable);
@@ -144,7 +148,10 @@ TEST(ClientCompareTest, KnownAnswers)
     const Case cases[] = {
         {"blanks around the name", true, "  ROSSI ", "ROSSI", true},
         {"case counts", true, "Rossi", "ROSSI", false},
-        {"only the first 35 count", true, k35 + "EXTRA", k35 + "OTHER", true},
+        {"names differing after 35 differ", true, k35 + "EXTRA", k35 + "OTHER", false},
+        {"the longer name differs", true, k35 + "X", k35, false},
+        {"identical long names agree", true, k35 + "EXTRA", k35 + "EXTRA", true},
+        {"long names, blanks around aside", true, " " + k35 + "EXTRA  ", k35 + "EXTRA", true},
         {"the 35th counts", true, k35.left(34) + "X", k35, false},
         {"empty local name is a blank", true, "", "", true},
         {"NUL-led local name is a blank", true, "", QByteArray("\0A", 2), true},
@@ -162,7 +169,7 @@ TEST(ClientCompareTest, KnownAnswers)
         const std::optional<bool> onBytes = c.name ? sameNameStored(e, l) : sameVisitsStored(e, l);
         ASSERT_TRUE(onBytes.has_value());
         EXPECT_EQ(*onBytes, c.same);
-        const bool onTexts = c.name ? sameNameText(e.toVariant().toString(), heldName(l.toVariant()))
+        const bool onTexts = c.name ? sameNameText(e.toVariant().toString(), localName(l.toVariant()))
                                     : heldVisits(e.toVariant()) == heldVisits(l.toVariant());
         EXPECT_EQ(onTexts, c.same);
     }
@@ -173,6 +180,72 @@ TEST(ClientCompareTest, KnownAnswers)
     EXPECT_EQ(sameNameStored(blanks, null), std::optional<bool>(true));
     // A Null exchange name is never decided here.
     EXPECT_FALSE(sameNameStored(null, blanks).has_value());
+}
+
+// The name check of a client both sides have compares the whole names: two
+// long names that differ only after the 35 characters the question shows
+// ask, and the question shows the local name in its 35 characters; two
+// identical long names ask nothing. Both the name as stored (plain ASCII)
+// and the converted text (non-ASCII) are covered.
+TEST(ClientCompareTest, LongNamesAreComparedWhole)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString local = dir.filePath(QStringLiteral("DatiDV.mdb"));
+    QDir(dir.path()).mkpath(QStringLiteral("scambio"));
+    const QString exchange = dir.filePath(QStringLiteral("scambio/DatiDV.mdb"));
+    QString error;
+    ASSERT_TRUE(schema::createDatabase(local, schema::Kind::Clients, &error)) << error.toStdString();
+    ASSERT_TRUE(schema::createDatabase(exchange, schema::Kind::Clients, &error)) << error.toStdString();
+    const QString name = QString::fromLatin1(k35);
+    const QString accented = QString::fromUtf8("ROSSI E FIGLI S.N.C. DI GIOVANNI ROSSI\u00c8");
+    const auto row = [](qint32 code, const QString& n, const QString& visits) {
+        return QVariantMap{{QStringLiteral("CliCodice"), code},
+                           {QStringLiteral("CliRagsoc"), n},
+                           {QStringLiteral("CliVisite"), visits}};
+    };
+    {
+        RawDb l(local);
+        RawDb e(exchange);
+        l.insertClient(row(1, name + QStringLiteral("ALFA"), QStringLiteral("A")));
+        e.insertClient(row(1, name + QStringLiteral("BETA"), QStringLiteral("B")));
+        l.insertClient(row(2, name + QStringLiteral("GAMMA"), QStringLiteral("A")));
+        e.insertClient(row(2, QStringLiteral("  ") + name + QStringLiteral("GAMMA "), QStringLiteral("C")));
+        l.insertClient(row(3, accented + QStringLiteral("A"), QStringLiteral("A")));
+        e.insertClient(row(3, accented + QStringLiteral("B"), QStringLiteral("D")));
+        l.insertClient(row(4, accented, QStringLiteral("A")));
+        e.insertClient(row(4, accented, QStringLiteral("E")));
+    }
+    const QString ini = dir.filePath(QStringLiteral("Mirsal.ini"));
+    writeBytes(ini, "[EXPORT]\n");
+    ScriptedPrompt prompt;
+    Context ctx{prompt};
+    ctx.config.FileIni = ini;
+    ctx.CodOperatore = QStringLiteral("001");
+    WindowState w;
+    w.DbLocale = local;
+    w.DbScambio = exchange;
+    w.chkDati.value = 1;
+    const auto question = [](int code, const QString& localName, const QString& exchangeName) {
+        return QStringLiteral("NOMINATIVI DIFFERENTI!\n") + QString::number(code) + QStringLiteral(" : ") +
+               localName.left(35) + QLatin1Char('-') + exchangeName + QStringLiteral("\nContinuo comunque?");
+    };
+    prompt.expect(question(1, name, name + QStringLiteral("BETA")), AnswerYes, MsgStyle::Question);
+    prompt.expect(question(3, accented, accented + QStringLiteral("B")), AnswerYes, MsgStyle::Question);
+    prompt.expect(QString(), AnswerNo); // the copy of the whole file, declined
+
+    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(prompt.pending(), 0);
+    ASSERT_GE(prompt.messages.size(), 2);
+    EXPECT_EQ(prompt.messages[0].text, question(1, name, name + QStringLiteral("BETA")));
+    EXPECT_EQ(prompt.messages[1].text, question(3, accented, accented + QStringLiteral("B")));
+    RawDb l(local);
+    const QStringList visits{QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"),
+                             QStringLiteral("E")};
+    for (int code = 1; code <= 4; ++code)
+        EXPECT_EQ(l.client(code).value(QStringLiteral("CliVisite")).toString(),
+                  visits[code - 1].leftJustified(13, QLatin1Char(' ')))
+            << code;
 }
 
 // A table opened for search hands out the fields a seek read as stored,

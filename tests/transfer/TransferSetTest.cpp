@@ -149,7 +149,7 @@ TEST(AggiornaFinestra, FillsPathsCaptionsAndFoldersForTheOperatorAndSide)
     EXPECT_EQ(f.ctx.config.PathTesti, f.dati);
     EXPECT_EQ(f.ctx.config.PathFogli, f.dati);
     EXPECT_EQ(f.ctx.config.PathTemp, f.dati + QStringLiteral("temp/"));
-    EXPECT_TRUE(QFileInfo(f.ctx.config.PathTemp).isDir());
+    EXPECT_FALSE(QFileInfo::exists(f.ctx.config.PathTemp)) << "only the configuration loading makes it";
     // Nothing is written.
     EXPECT_EQ(TempInstall::readBytes(f.ini), before);
 
@@ -178,8 +178,28 @@ TEST(AggiornaFinestra, ConfiguredFoldersArePreparedWithTheOperatorMarker)
     EXPECT_EQ(f.ctx.config.PathTemp, root + QStringLiteral("tmp/OP1/"));
     EXPECT_EQ(f.ctx.config.PathTesti, root + QStringLiteral("schede/"));
     EXPECT_EQ(f.ctx.config.PathFogli, root + QStringLiteral("fogli/OP1/"));
-    for (const QString& dir : {f.ctx.config.PathTemp, f.ctx.config.PathTesti, f.ctx.config.PathFogli})
+    for (const QString& dir : {f.ctx.config.PathTesti, f.ctx.config.PathFogli})
         EXPECT_TRUE(QFileInfo(dir).isDir()) << dir.toStdString();
+}
+
+// A temporary folder that cannot be made is reported by the configuration
+// loading, once; the refreshes that follow (another operator, the other
+// side) name it without a message.
+TEST(AggiornaFinestra, TemporaryFolderErrorIsShownOncePerRefreshAtMost)
+{
+    TransferSetFixture f{QString()};
+    const QString blocker = f.inst.writeFile(QStringLiteral("occupato"), "x");
+    ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), blocker + QStringLiteral("/tmp/%"));
+    f.prompt.expect(QStringLiteral("ERRORE TEMP\n") + blocker + QStringLiteral("/tmp/\n"));
+
+    CaricaParametri(f.ctx);
+    EXPECT_TRUE(f.ctx.config.PathTemp.isEmpty());
+    AggiornaFinestra(f.ctx, f.w);
+    f.w.optPC = 1;
+    AggiornaFinestra(f.ctx, f.w);
+
+    EXPECT_EQ(f.prompt.messages.size(), 1);
+    EXPECT_EQ(f.ctx.config.PathTemp, blocker + QStringLiteral("/tmp/OP1/"));
 }
 
 TEST(AggiornaFinestra, FolderThatCannotBeMadeIsReportedAndLeftEmpty)
