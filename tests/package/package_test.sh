@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder and checks what a user gets
+# when installing it: exactly the program, its desktop entry, its icons and
+# its manual page (never the fixture generator or anything of the build), the
+# package dependencies, a valid desktop entry that names the installed
+# program and icon, a manual page covering every option of --help, and an
+# extracted program that prints its version without a display.
+#   package_test.sh BUILD_DIR VERSION
+set -euo pipefail
+
+BUILD="$1"
+VERSION="$2"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate groff gzip; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
+done
+
+if ! cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/out" >"$WORK/cpack.log" 2>&1; then
+  cat "$WORK/cpack.log" >&2
+  echo "FAIL: cpack -G DEB" >&2
+  exit 1
+fi
+shopt -s nullglob
+debs=("$WORK"/out/*.deb)
+[[ ${#debs[@]} -eq 1 ]] || { echo "FAIL: expected one .deb, got ${#debs[@]}" >&2; exit 1; }
+DEB="${debs[0]}"
+[[ "$(basename "$DEB")" == "mirsalex_${VERSION}_$(dpkg --print-architecture).deb" ]] ||
+  fail "package file name $(basename "$DEB")"
+
+# Exactly these files, nothing more (no fixture generator, tests, libraries, headers).
+expected="./usr/bin/mirsalex
+./usr/share/applications/mirsalex.desktop
+./usr/share/icons/hicolor/48x48/apps/mirsalex.png
+./usr/share/icons/hicolor/scalable/apps/mirsalex.svg
+./usr/share/man/man1/mirsalex.1.gz"
+actual="$(dpkg-deb --fsys-tarfile "$DEB" | tar -t -v | awk '$1 !~ /^d/ { print $NF }' | sort)"
+[[ "$actual" == "$expected" ]] || fail "file list differs:
+$(diff <(echo "$expected") <(echo "$actual") || true)"
+dpkg-deb --fsys-tarfile "$DEB" | tar -t -v | awk '$NF == "./usr/bin/mirsalex" { print $1 }' | grep -q '^-rwxr-xr-x$' ||
+  fail "usr/bin/mirsalex is not an executable 0755 file"
+
+# Control fields.
+field() { dpkg-deb -f "$DEB" "$1"; }
+[[ "$(field Package)" == mirsalex ]] || fail "Package: $(field Package)"
+[[ "$(field Version)" == "$VERSION" ]] || fail "Version: $(field Version), expected $VERSION"
+for f in Maintainer Section Description Architecture; do
+  [[ -n "$(field "$f")" ]] || fail "no $f field"
+done
+depends="$(field Depends)"
+names="$(echo "$depends" | tr ',' '\n' | sed -e 's/^ *//' -e 's/[ (].*//' | sort -u)"
+for need in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libsqlite3-0; do
+  grep -qx "$need" <<<"$names" || fail "Depends lacks $need: $depends"
+done
+if grep -q -- '-dev$' <<<"$names"; then fail "Depends names a development package: $depends"; fi
+
+# Installed the way dpkg lays it out, without touching this machine.
+ROOT="$WORK/root"
+dpkg-deb -x "$DEB" "$ROOT"
+DESKTOP="$ROOT/usr/share/applications/mirsalex.desktop"
+desktop-file-validate "$DESKTOP" || fail "desktop entry is not valid"
+entry() { sed -n "s/^$1=//p" "$DESKTOP"; }
+[[ "$(entry Exec)" == mirsalex* && -x "$ROOT/usr/bin/$(entry Exec | cut -d' ' -f1)" ]] ||
+  fail "Exec=$(entry Exec) is not the installed program"
+icon="$(entry Icon)"
+[[ -f "$ROOT/usr/share/icons/hicolor/scalable/apps/$icon.svg" && -f "$ROOT/usr/share/icons/hicolor/48x48/apps/$icon.png" ]] ||
+  fail "Icon=$icon has no installed icon"
+for key in 'Name\[it\]' 'Comment\[it\]' Categories; do
+  [[ -n "$(entry "$key")" ]] || fail "desktop entry has no $key"
+done
+
+# The extracted program starts and answers --version with no display at all.
+out="$(env -i PATH=/usr/bin:/bin HOME="$WORK" "$ROOT/usr/bin/mirsalex" --version 2>&1)" ||
+  fail "mirsalex --version failed: $out"
+[[ "$out" == "mirsalex $VERSION" ]] || fail "mirsalex --version printed '$out'"
+
+# The manual page: compressed, well formed, and naming every option --help lists.
+MAN="$ROOT/usr/share/man/man1/mirsalex.1.gz"
+gzip -t "$MAN" || fail "manual page is not a valid gzip file"
+warnings="$(gzip -dc "$MAN" | LC_ALL=C.UTF-8 groff -man -ww -z 2>&1)"
+[[ -z "$warnings" ]] || fail "manual page warnings: $warnings"
+page="$(gzip -dc "$MAN")"
+grep -q '^\.TH MIRSALEX 1 ' <<<"$page" || fail "manual page has no .TH MIRSALEX 1 header"
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS '"EXIT STATUS"' FILES; do
+  grep -q "^\.SH $section" <<<"$page" || fail "manual page has no $section section"
+done
+options="$(env -i PATH=/usr/bin:/bin HOME="$WORK" "$ROOT/usr/bin/mirsalex" --help |
+  sed -n 's/^ \{1,\}\(-[a-zA-Z], \)\{0,1\}--\([a-z][a-z-]*\).*/\2/p' | sort -u)"
+[[ -n "$options" ]] || fail "no option found in --help"
+for o in $options; do
+  grep -q -- "\\\\-\\\\-${o//-/\\\\-}" <<<"$page" || fail "manual page does not describe --$o"
+done
+
+if ((failures)); then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "package $(basename "$DEB"): all checks passed"
