@@ -2,9 +2,9 @@
 # Builds the Debian package from a build folder and checks what a user gets
 # when installing it: exactly the program, its desktop entry, its icons and
 # its manual page (never the fixture generator or anything of the build), the
-# package dependencies, a valid desktop entry that names the installed
-# program and icon, a manual page covering every option of --help, and an
-# extracted program that prints its version without a display.
+# package dependencies and recommendations, a valid desktop entry that names
+# the installed program and icon, a manual page covering every option of
+# --help, and an extracted program that prints its version without a display.
 #   package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 
@@ -60,6 +60,8 @@ for need in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 li
   grep -qx "$need" <<<"$names" || fail "Depends lacks $need: $depends"
 done
 if grep -q -- '-dev$' <<<"$names"; then fail "Depends names a development package: $depends"; fi
+grep -q 'qt6-translations-l10n' <<<"$(field Recommends)" ||
+  fail "Recommends lacks qt6-translations-l10n (Italian standard buttons): $(field Recommends)"
 
 # Installed the way dpkg lays it out, without touching this machine.
 ROOT="$WORK/root"
