@@ -4,12 +4,14 @@
 # its manual page (never the fixture generator or anything of the build), the
 # package dependencies and recommendations, a valid desktop entry that names
 # the installed program and icon, a manual page covering every option of
-# --help, and an extracted program that prints its version without a display.
-#   package_test.sh BUILD_DIR VERSION
+# --help, and an extracted program that prints its version without a display
+# and carries out a batch run on a generated installation.
+#   package_test.sh BUILD_DIR VERSION FIXTURE_GENERATOR
 set -euo pipefail
 
 BUILD="$1"
 VERSION="$2"
+FIXTURE="$3"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 
@@ -60,6 +62,19 @@ for need in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 li
   grep -qx "$need" <<<"$names" || fail "Depends lacks $need: $depends"
 done
 if grep -q -- '-dev$' <<<"$names"; then fail "Depends names a development package: $depends"; fi
+# Every dependency names a package of this Debian release, in a version that
+# satisfies it (the build machine has them all: the program was built with them).
+while read -r dep; do
+  name="${dep%% *}"
+  have="$(dpkg-query -W -f='${Version}' "$name" 2>/dev/null || true)"
+  if [[ -z "$have" ]]; then
+    fail "dependency $name is not a package known here"
+  elif [[ "$dep" =~ \(([<>=]+)\ ([^\)]+)\) ]]; then
+    op="${BASH_REMATCH[1]}"
+    case "$op" in ">=") op=ge ;; "<=") op=le ;; "=") op=eq ;; ">>") op=gt ;; "<<") op=lt ;; esac
+    dpkg --compare-versions "$have" "$op" "${BASH_REMATCH[2]}" || fail "dependency $dep: version $have here"
+  fi
+done < <(echo "$depends" | tr ',' '\n' | sed -e 's/^ *//' -e 's/:any//')
 grep -q 'qt6-translations-l10n' <<<"$(field Recommends)" ||
   fail "Recommends lacks qt6-translations-l10n (Italian standard buttons): $(field Recommends)"
 
@@ -82,6 +97,16 @@ done
 out="$(env -i PATH=/usr/bin:/bin HOME="$WORK" "$ROOT/usr/bin/mirsalex" --version 2>&1)" ||
   fail "mirsalex --version failed: $out"
 [[ "$out" == "mirsalex $VERSION" ]] || fail "mirsalex --version printed '$out'"
+
+# The packaged (stripped) program does a real run: databases through the Qt
+# SQLite driver, documents, the configuration file.
+"$FIXTURE" --out "$WORK/inst" --operators 1 --clients 20 --documents 5 >/dev/null ||
+  fail "the fixture generator failed"
+if ! out="$(env -i PATH=/usr/bin:/bin HOME="$WORK" XDG_STATE_HOME="$WORK/state" "$ROOT/usr/bin/mirsalex" --batch \
+  --ini "$WORK/inst/portable/mirsalex.ini" --side portable --yes </dev/null 2>&1)"; then
+  fail "batch run of the packaged program failed: $out"
+fi
+grep -q 'FINE AGGIORNAMENTO' <<<"$out" || fail "batch run did not end with FINE AGGIORNAMENTO: $out"
 
 # The manual page: compressed, well formed, and naming every option --help lists.
 MAN="$ROOT/usr/share/man/man1/mirsalex.1.gz"
