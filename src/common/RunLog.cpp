@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <QFile>
+#include <QFileInfo>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,6 +116,13 @@ QString RunLog::defaultPath()
 {
     return platform::stateFolder() + QStringLiteral("mirsalex") + platform::sep() +
            QStringLiteral("mirsalex.log");
+}
+
+RunLog RunLog::forOption(const QString& logOption)
+{
+    if (logOption.isEmpty())
+        return RunLog();
+    return RunLog(QFileInfo(logOption).absoluteFilePath());
 }
 
 RunLog::RunLog(QString path, qint64 limitBytes, int keptFiles)

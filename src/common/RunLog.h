@@ -46,7 +46,11 @@ public:
     // <state folder>mirsalex/mirsalex.log (see platform::stateFolder()).
     static QString defaultPath();
 
-    // A log at `path` (the --log option, or defaultPath()), rotated when it
+    // The log a run writes to: the file of the --log option (a relative name
+    // taken from the current folder), or defaultPath() when none is given.
+    static RunLog forOption(const QString& logOption);
+
+    // A log at `path`, rotated when it
     // would grow past `limitBytes`, keeping `keptFiles` older files.
     explicit RunLog(QString path = defaultPath(), qint64 limitBytes = kDefaultLimit,
                     int keptFiles = kDefaultKept);
