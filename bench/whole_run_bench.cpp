@@ -8,11 +8,12 @@
 //              then the newer DatiDV.mdb copied to the exchange area;
 //   indices:   the newer IndiciDV.mdb copied to the exchange area;
 //   documents: rsync -rtu both ways for the cards and for the sheets.
-// Prints for each side and for both the elapsed time and the peak memory of
-// ours and of the baseline, the ratios ours/baseline, and checks that both
-// leave the same clients counts and the same document trees.
+// Prints for each round (3 by default, on fresh copies, the order of the two
+// contenders alternating) and side the elapsed time and the peak memory of
+// ours and of the baseline, the ratios ours/baseline and their median, and
+// checks that both leave the same clients counts and document trees.
 //
-//   whole_run_bench [--clients N] [--documents N] [--program-folder DIR] [--keep]
+//   whole_run_bench [--clients N] [--documents N] [--rounds R] [--program-folder DIR] [--keep]
 //
 // --keep leaves the installations and the programs' output in the temporary
 // folder it names at the end.
@@ -95,6 +96,12 @@ Measure timed(const QString& program, const QStringList& args, const QString& ou
     return m;
 }
 
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 bool run(const QString& program, const QStringList& args)
 {
     QProcess p;
@@ -166,17 +173,18 @@ QString count(const QString& sqlite3, const QString& database, const QString& ta
 QString databaseCounts(const QString& sqlite3, const QString& root)
 {
     const QString op = QLatin1String(kOperator);
-    QString out;
+    QStringList out;
     const QString places[] = {QStringLiteral("portable/dati/") + op, QStringLiteral("exchange/") + op,
                               QStringLiteral("desktop/dati/") + op};
     for (const QString& place : places) {
-        out += place + QStringLiteral(": clients ") + count(sqlite3, root + place + "/DatiDV.mdb", "Clienti");
+        QString counts =
+            place + QStringLiteral(": clients ") + count(sqlite3, root + place + "/DatiDV.mdb", "Clienti");
         // Visits group: once the visits, appointments and actions are merged
         // by the program, their rows are counted here too (VisiteDV.mdb:
         // VisiteN, Appuntamenti, Azioni, TabAzioni).
-        out += QStringLiteral("; ");
+        out << counts;
     }
-    return out;
+    return out.join(QStringLiteral("; "));
 }
 
 // The baseline's work for one side, as a shell script of standard tools.
@@ -220,6 +228,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     int clients = 50000;
     int documents = 10000; // cards and sheets together
+    int rounds = 3;
     QString programs = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/");
     bool keep = false;
     const QStringList args = app.arguments();
@@ -231,12 +240,13 @@ int main(int argc, char** argv)
             clients = args[++i].toInt();
         else if (more && args[i] == QLatin1String("--documents"))
             documents = args[++i].toInt();
+        else if (more && args[i] == QLatin1String("--rounds"))
+            rounds = std::max(1, args[++i].toInt());
         else if (more && args[i] == QLatin1String("--program-folder"))
             programs = args[++i] + QLatin1Char('/');
         else {
-            std::fprintf(stderr,
-                         "usage: whole_run_bench [--clients N] [--documents N] [--program-folder DIR] "
-                         "[--keep]\n");
+            std::fprintf(stderr, "usage: whole_run_bench [--clients N] [--documents N] [--rounds R] "
+                                 "[--program-folder DIR] [--keep]\n");
             return 2;
         }
     }
@@ -268,14 +278,6 @@ int main(int argc, char** argv)
     }
     // Visits data: when the generator fills VisiteDV.mdb (visits,
     // appointments, actions), pass its options here.
-    const QString ours = root + QStringLiteral("ours/");
-    const QString base = root + QStringLiteral("baseline/");
-    if (!copyInstallation(master, ours) || !copyInstallation(master, base)) {
-        std::fprintf(stderr, "whole_run_bench: cannot copy the installation\n");
-        return 2;
-    }
-    std::printf("Before: %s\n", qPrintable(databaseCounts(sqlite3, ours)));
-
     struct Side
     {
         const char* name;
@@ -283,60 +285,107 @@ int main(int argc, char** argv)
     };
     const Side sides[] = {{"portable", {QStringLiteral("--side"), QStringLiteral("portable")}},
                           {"desktop", {}}};
-    Measure oursTotal, baseTotal;
+    std::vector<double> oursTimes, baseTimes, ratios;
+    long oursPeak = 0, basePeak = 0;
     bool ok = true;
-    for (const Side& side : sides) {
-        const QString name = QLatin1String(side.name);
-        // The copies just made are put on the disk first, so that neither
-        // contender pays for the benchmark's own writes.
-        ::sync();
-        const Measure o =
-            timed(mirsalex,
-                  QStringList{QStringLiteral("--batch"), QStringLiteral("--ini"),
-                              ours + name + QStringLiteral("/mirsalex.ini"), QStringLiteral("--yes")} +
-                      side.extra,
-                  root + QStringLiteral("ours-%1.out").arg(name));
-        ::sync();
-        const Measure b = timed(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), baselineScript(base, name)},
-                                root + QStringLiteral("baseline-%1.out").arg(name));
-        // What the baseline's tools leave in the page cache, ours has already
-        // put on the disk: that flush is measured apart.
-        QElapsedTimer flush;
-        flush.start();
-        ::sync();
-        const double flushSeconds = double(flush.nsecsElapsed()) / 1e9;
-        if (o.status != 0 || b.status != 0) {
-            std::fprintf(stderr, "whole_run_bench: %s side: ours ended with %d, baseline with %d (see %s)\n",
-                         side.name, o.status, b.status, qPrintable(root));
-            tmp.setAutoRemove(false);
-            return 1;
+    for (int r = 0; r < rounds && ok; ++r) {
+        const QString ours = root + QStringLiteral("ours%1/").arg(r);
+        const QString base = root + QStringLiteral("baseline%1/").arg(r);
+        if (!copyInstallation(master, ours) || !copyInstallation(master, base)) {
+            std::fprintf(stderr, "whole_run_bench: cannot copy the installation\n");
+            return 2;
         }
-        std::printf("%-8s side: ours %.2f s, peak %ld KB; baseline %.2f s (+ %.2f s to put it on the disk), "
-                    "peak %ld KB; ratio %.2f (%.2f with the flush), memory ratio %.2f\n",
-                    side.name, o.seconds, o.peakKb, b.seconds, flushSeconds, b.peakKb, o.seconds / b.seconds,
-                    o.seconds / (b.seconds + flushSeconds), double(o.peakKb) / double(b.peakKb));
-        oursTotal.seconds += o.seconds;
-        oursTotal.peakKb = std::max(oursTotal.peakKb, o.peakKb);
-        baseTotal.seconds += b.seconds + flushSeconds;
-        baseTotal.peakKb = std::max(baseTotal.peakKb, b.peakKb);
-    }
-    std::printf("Both sides: ours %.2f s, peak %ld KB; baseline with its flushes %.2f s, peak %ld KB; "
-                "ratio %.2f\n",
-                oursTotal.seconds, oursTotal.peakKb, baseTotal.seconds, baseTotal.peakKb,
-                oursTotal.seconds / baseTotal.seconds);
+        if (r == 0)
+            std::printf("Before: %s\n", qPrintable(databaseCounts(sqlite3, ours)));
 
-    const QString oursCounts = databaseCounts(sqlite3, ours);
-    const QString baseCounts = databaseCounts(sqlite3, base);
-    std::printf("After, ours:     %s\nAfter, baseline: %s\n", qPrintable(oursCounts), qPrintable(baseCounts));
-    const QStringList oursFolders = documentFolders(ours);
-    const QStringList baseFolders = documentFolders(base);
-    for (qsizetype i = 0; i < oursFolders.size(); ++i) {
-        if (snapshot(oursFolders[i]) != snapshot(baseFolders[i])) {
-            std::printf("documents DIFFER: %s\n", qPrintable(oursFolders[i].mid(ours.size())));
+        double oursRound = 0, baseRound = 0;
+        for (const Side& side : sides) {
+            const QString name = QLatin1String(side.name);
+            Measure o, b;
+            double flushSeconds = 0;
+            auto runOurs = [&] {
+                o = timed(mirsalex,
+                          QStringList{QStringLiteral("--batch"), QStringLiteral("--ini"),
+                                      ours + name + QStringLiteral("/mirsalex.ini"),
+                                      QStringLiteral("--yes")} +
+                              side.extra,
+                          root + QStringLiteral("ours%1-%2.out").arg(r).arg(name));
+                ::sync();
+            };
+            auto runBaseline = [&] {
+                b = timed(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), baselineScript(base, name)},
+                          root + QStringLiteral("baseline%1-%2.out").arg(r).arg(name));
+                // What the baseline's tools leave in the page cache, ours has
+                // already put on the disk: that flush is measured apart.
+                QElapsedTimer flush;
+                flush.start();
+                ::sync();
+                flushSeconds = double(flush.nsecsElapsed()) / 1e9;
+            };
+            // The copies just made are put on the disk first, so that neither
+            // contender pays for the benchmark's own writes; on a shared
+            // machine the first of two runs meets other conditions than the
+            // second, so the order alternates between rounds.
+            ::sync();
+            if (r % 2 == 0) {
+                runOurs();
+                runBaseline();
+            } else {
+                runBaseline();
+                runOurs();
+            }
+            if (o.status != 0 || b.status != 0) {
+                std::fprintf(stderr,
+                             "whole_run_bench: %s side: ours ended with %d, baseline with %d (see %s)\n",
+                             side.name, o.status, b.status, qPrintable(root));
+                tmp.setAutoRemove(false);
+                return 1;
+            }
+            std::printf(
+                "Round %d, %-8s side: ours %.2f s, peak %ld KB; baseline %.2f s (+ %.2f s to put it on "
+                "the disk), peak %ld KB; ratio %.2f\n",
+                r + 1, side.name, o.seconds, o.peakKb, b.seconds, flushSeconds, b.peakKb,
+                o.seconds / (b.seconds + flushSeconds));
+            oursRound += o.seconds;
+            baseRound += b.seconds + flushSeconds;
+            oursPeak = std::max(oursPeak, o.peakKb);
+            basePeak = std::max(basePeak, b.peakKb);
+        }
+        oursTimes.push_back(oursRound);
+        baseTimes.push_back(baseRound);
+        ratios.push_back(oursRound / baseRound);
+        std::printf("Round %d, both sides: ours %.2f s, baseline with its flushes %.2f s, ratio %.2f\n",
+                    r + 1, oursRound, baseRound, ratios.back());
+
+        const QString oursCounts = databaseCounts(sqlite3, ours);
+        const QString baseCounts = databaseCounts(sqlite3, base);
+        const QStringList oursFolders = documentFolders(ours);
+        const QStringList baseFolders = documentFolders(base);
+        for (qsizetype i = 0; i < oursFolders.size(); ++i) {
+            if (snapshot(oursFolders[i]) != snapshot(baseFolders[i])) {
+                std::printf("documents DIFFER: %s\n", qPrintable(oursFolders[i].mid(ours.size())));
+                ok = false;
+            }
+        }
+        if (oursCounts != baseCounts) {
+            std::printf("After, ours:     %s\nAfter, baseline: %s\n", qPrintable(oursCounts),
+                        qPrintable(baseCounts));
             ok = false;
+        } else if (r == 0) {
+            std::printf("After: %s (both)\n", qPrintable(oursCounts));
+        }
+        if (!keep) {
+            QDir(ours).removeRecursively();
+            QDir(base).removeRecursively();
         }
     }
-    ok = ok && oursCounts == baseCounts;
+    if (ok) {
+        std::printf(
+            "Median of %d round(s): ours %.2f s, baseline %.2f s, ratio %.2f; peak memory ours %ld KB, "
+            "baseline %ld KB (ratio %.2f)\n",
+            int(ratios.size()), median(oursTimes), median(baseTimes), median(ratios), oursPeak, basePeak,
+            double(oursPeak) / double(basePeak));
+    }
     std::printf("Results: %s\n", ok ? "the same" : "DIFFERENT");
     if (keep)
         std::printf("Kept in %s\n", qPrintable(root));
