@@ -93,8 +93,15 @@ for key in 'Name\[it\]' 'Comment\[it\]' Categories; do
   [[ -n "$(entry "$key")" ]] || fail "desktop entry has no $key"
 done
 
-# The extracted program starts and answers --version with no display at all.
-out="$(env -i PATH=/usr/bin:/bin HOME="$WORK" "$ROOT/usr/bin/mirsalex" --version 2>&1)" ||
+# The extracted program runs with a bare environment: no display, nothing of
+# the caller's but the sanitizer settings of a sanitizer build.
+clean_env=(PATH=/usr/bin:/bin HOME="$WORK" XDG_STATE_HOME="$WORK/state")
+for v in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+  if [[ -n "${!v:-}" ]]; then clean_env+=("$v=${!v}"); fi
+done
+
+# It starts and answers --version with no display at all.
+out="$(env -i "${clean_env[@]}" "$ROOT/usr/bin/mirsalex" --version 2>&1)" ||
   fail "mirsalex --version failed: $out"
 [[ "$out" == "mirsalex $VERSION" ]] || fail "mirsalex --version printed '$out'"
 
@@ -102,7 +109,7 @@ out="$(env -i PATH=/usr/bin:/bin HOME="$WORK" "$ROOT/usr/bin/mirsalex" --version
 # SQLite driver, documents, the configuration file.
 "$FIXTURE" --out "$WORK/inst" --operators 1 --clients 20 --documents 5 >/dev/null ||
   fail "the fixture generator failed"
-if ! out="$(env -i PATH=/usr/bin:/bin HOME="$WORK" XDG_STATE_HOME="$WORK/state" "$ROOT/usr/bin/mirsalex" --batch \
+if ! out="$(env -i "${clean_env[@]}" "$ROOT/usr/bin/mirsalex" --batch \
   --ini "$WORK/inst/portable/mirsalex.ini" --side portable --yes </dev/null 2>&1)"; then
   fail "batch run of the packaged program failed: $out"
 fi
@@ -118,7 +125,7 @@ grep -q '^\.TH MIRSALEX 1 ' <<<"$page" || fail "manual page has no .TH MIRSALEX 
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS '"EXIT STATUS"' FILES; do
   grep -q "^\.SH $section" <<<"$page" || fail "manual page has no $section section"
 done
-options="$(env -i PATH=/usr/bin:/bin HOME="$WORK" "$ROOT/usr/bin/mirsalex" --help |
+options="$(env -i "${clean_env[@]}" "$ROOT/usr/bin/mirsalex" --help |
   sed -n 's/^ \{1,\}\(-[a-zA-Z], \)\{0,1\}--\([a-z][a-z-]*\).*/\2/p' | sort -u)"
 [[ -n "$options" ]] || fail "no option found in --help"
 for o in $options; do
