@@ -217,6 +217,16 @@ QString windowsFolder()
     return folder;
 }
 
+QString stateFolder()
+{
+    QString folder = qEnvironmentVariable("XDG_STATE_HOME");
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        folder = QDir::homePath() + QStringLiteral("/.local/state");
+    if (!folder.endsWith(separator()))
+        folder += separator();
+    return folder;
+}
+
 bool isDirectory(const QString& path)
 {
     if (path.isEmpty() || injectedFailure(QStringLiteral("stat"), path) != 0)

@@ -32,6 +32,11 @@ QString resolve(const QString& path);
 // $XDG_CONFIG_HOME, else ~/.config (with the separator at its end).
 QString windowsFolder();
 
+// The user's state folder, where the program keeps what it records of its own
+// runs: $XDG_STATE_HOME when it is an absolute path, else ~/.local/state
+// (with the separator at its end). It may not exist yet.
+QString stateFolder();
+
 bool isDirectory(const QString& path);
 // True for an existing plain file (not a folder).
 bool isFile(const QString& path);
