@@ -48,10 +48,12 @@ struct WindowState
     std::array<std::array<qint16, 2>, 6> Contatori{}; // (group, direction)
     quint8 GruppoCorrente = 0;
     quint8 DirezioneCorrente = 0;
-    qint16 VisiteAggiunteLocale = 0;
-    qint16 VisiteAggiunteScambio = 0;
-    qint16 AppuntamentiAggiuntiLocale = 0;
-    qint16 AppuntamentiAggiuntiScambio = 0;
+    // Rows added by the last visits and appointments merges; never limited
+    // to 16 bits, so a large first exchange is counted, not stopped.
+    int VisiteAggiunteLocale = 0;
+    int VisiteAggiunteScambio = 0;
+    int AppuntamentiAggiuntiLocale = 0;
+    int AppuntamentiAggiuntiScambio = 0;
 
     // Side letter for the selected option.
     QString sideLetter() const { return optPC == 0 ? QStringLiteral(" ") : QStringLiteral("X"); }

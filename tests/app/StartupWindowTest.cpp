@@ -427,15 +427,16 @@ TEST_F(StartupTest, RunWithNothingTickedHidesTheRunButtonUntilTheNextRefresh)
     EXPECT_TRUE(run->isVisible());
 }
 
-TEST_F(StartupTest, VisitsGroupNotProvidedIsReportedAsNotCarriedOut)
+TEST_F(StartupTest, VisitsGroupShowsItsCounters)
 {
-    // Only the visits box is ticked; this version provides no visits steps.
+    // Only the visits box is ticked; its steps run (here skipped, nothing to
+    // merge) and the result labels show their counters.
     ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00001"));
     open();
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
     QTest::mouseClick(child<QPushButton>(QStringLiteral("cmdM_0")), Qt::LeftButton);
-    EXPECT_EQ(state.lbCount[3].caption, QStringLiteral("non disponibili"));
-    EXPECT_EQ(state.lbCount[4].caption, QStringLiteral("non disponibili"));
+    EXPECT_EQ(state.lbCount[3].caption, QStringLiteral("Aggiornate: ->    0    0 <-"));
+    EXPECT_EQ(state.lbCount[4].caption, QStringLiteral("Aggiornati: ->    0    0 <-"));
     EXPECT_EQ(labelText(QStringLiteral("lbCount_3")), state.lbCount[3].caption);
 }
 
