@@ -21,6 +21,19 @@ namespace {
 
 const QString kMarked = QStringLiteral("S");
 
+// Rows the walk adds between two commits.
+constexpr int kBatchRows = 5000;
+
+// Commits what is stored so far and opens the next batch, so that a failure
+// after this point (even one after which the engine abandons its whole
+// transaction, as on a full disk) cannot take these rows with it.
+DbError checkpoint(Database& db)
+{
+    if (DbError e = db.commitBatch())
+        return e;
+    return db.beginBatch();
+}
+
 bool sameFile(const QString& a, const QString& b)
 {
     const QString ca = QFileInfo(a).canonicalFilePath();
@@ -114,6 +127,7 @@ DbError walkRows(Database& db, const MergePolicy& p, const QString& source, cons
     const QString insert = insertFrom(p, target) + table + QStringLiteral(" AS s WHERE s.rowid = ");
 
     QVariantList key;
+    int sinceCommit = 0;
     if (rows.recordCount() <= 0)
         return {};
     while (!rows.eof()) {
@@ -128,6 +142,11 @@ DbError walkRows(Database& db, const MergePolicy& p, const QString& source, cons
                 if (DbError e = db.execute(insert + QString::number(rows.value(0).toLongLong()), &stored))
                     return e;
                 added += stored;
+                if (stored > 0 && ++sinceCommit >= kBatchRows) {
+                    if (DbError e = checkpoint(db))
+                        return e;
+                    sinceCommit = 0;
+                }
             }
         }
         if (DbError e = rows.moveNext())
@@ -250,6 +269,9 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
     if (!error) {
         ctx.MsgErrore = policy.passIn;
         error = copyMissingRows(db, policy, session.attached(), policy.table, addedLocal);
+        // The first pass's rows are stored for good before the second begins.
+        if (!error)
+            error = checkpoint(db);
     }
     if (!error) {
         ctx.MsgErrore = policy.passOut;

@@ -418,6 +418,7 @@ struct GroupStep
     const char* name;
     StepFunction step;
     QString openLocal;
+    QString openExchange;
 };
 
 void PrintTo(const GroupStep& s, std::ostream* os)
@@ -444,21 +445,30 @@ TEST_P(VisitsStepTest, MissingExchangeFileIsSkippedSilently)
     EXPECT_EQ(fileBytes(m_ini), QByteArray("[EXPORT]\n"));
 }
 
-TEST_P(VisitsStepTest, UnreadableLocalFileFailsWithItsContext)
+TEST_P(VisitsStepTest, UnreadableFileFailsWithItsContext)
 {
-    writeBytes(m_local, "not a database, not at all, and long enough to be read as a header of one......");
-    prompt.expect(GetParam().openLocal, AnswerOk, MsgStyle::Ok);
-    EXPECT_GT(GetParam().step(ctx, w).result(), 0);
-    EXPECT_EQ(prompt.messages.value(0).text, GetParam().openLocal);
+    const QByteArray junk = "not a database, not at all, and long enough to be read as a header of one......";
+    for (const bool local : {false, true}) { // the exchange file first, then the local one too
+        writeBytes(local ? m_local : m_exchange, junk);
+        const QString text = local ? GetParam().openLocal : GetParam().openExchange;
+        prompt.expect(text, AnswerOk, MsgStyle::Ok);
+        EXPECT_GT(GetParam().step(ctx, w).result(), 0);
+        EXPECT_EQ(prompt.messages.value(prompt.messages.size() - 1).text, text);
+        // The local file is left closed and as it was.
+        EXPECT_FALSE(QFile::exists(m_local + QStringLiteral("-journal")));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Visits, VisitsStepTest,
-    ::testing::Values(GroupStep{"UnisciTabAzioni", &UnisciTabAzioni,
-                                QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE")},
-                      GroupStep{"SincronizzaAzioni", &SincronizzaAzioni, kVisitsOpenLocal},
-                      GroupStep{"SincronizzaVisite", &SincronizzaVisite, kVisitsOpenLocal},
-                      GroupStep{"SincronizzaAppuntamenti", &SincronizzaAppuntamenti, kVisitsOpenLocal}),
+    ::testing::Values(
+        GroupStep{"UnisciTabAzioni", &UnisciTabAzioni,
+                  QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE"),
+                  QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI")},
+        GroupStep{"SincronizzaAzioni", &SincronizzaAzioni, kVisitsOpenLocal, kVisitsOpenExchange},
+        GroupStep{"SincronizzaVisite", &SincronizzaVisite, kVisitsOpenLocal, kVisitsOpenExchange},
+        GroupStep{"SincronizzaAppuntamenti", &SincronizzaAppuntamenti, kVisitsOpenLocal,
+                  kVisitsOpenExchange}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(VisitsFixture, ActionCodesCrossWholeAndSharedCodesStayAsTheyAre)
