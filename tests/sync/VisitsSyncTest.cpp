@@ -185,7 +185,7 @@ protected:
     }
     // Every row of the table, each field as an SQL literal (so its kind
     // shows), in key order.
-    QString dump(const QString& path, bool withMark = true)
+    QString dump(const QString& path, bool withMark = true, const QString& where = QStringLiteral("1"))
     {
         QStringList fields = m().fields;
         if (withMark && !m().mark.isEmpty())
@@ -194,10 +194,10 @@ protected:
             f = QStringLiteral("quote(") + f + QLatin1Char(')');
         RawDb db(path);
         return db
-            .value(
-                QStringLiteral("SELECT group_concat(r, char(10)) FROM (SELECT %1 AS r FROM %2 ORDER BY %3)")
-                    .arg(fields.join(QStringLiteral(" || '|' || ")), m().table,
-                         m().keys.join(QLatin1Char(','))))
+            .value(QStringLiteral(
+                       "SELECT group_concat(r, char(10)) FROM (SELECT %1 AS r FROM %2 WHERE %4 ORDER BY %3)")
+                       .arg(fields.join(QStringLiteral(" || '|' || ")), m().table,
+                            m().keys.join(QLatin1Char(',')), where))
             .toString();
     }
     QStringList clients(const QString& path)
@@ -254,14 +254,26 @@ TEST_P(TwoWayMergeTest, OneSidedRowsCrossBothWaysWithEveryValueIntact)
         insert(m_local, c);
     for (int c : {2, 4})
         insert(m_exchange, c);
+    // On both sides with another value: each side keeps its own.
     insert(m_local, 6);
-    insert(m_exchange, 6, QStringLiteral("N")); // on both sides: each keeps its own
+    insert(m_exchange, 6, QStringLiteral("N"));
+    const QString other = m().fields.size() > m().keys.size() ? m().fields.last() : m().mark;
+    {
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("UPDATE %1 SET %2 = 'N' WHERE %3 = 6").arg(m().table, other, m().keys[0]));
+    }
+    const QString local6 = dump(m_local, true, m().keys[0] + QStringLiteral(" = 6"));
+    const QString exchange6 = dump(m_exchange, true, m().keys[0] + QStringLiteral(" = 6"));
 
     EXPECT_EQ(run().status, StepOutcome::Status::Done);
 
     // Every field as it was, Null, texts with blanks and bytes included.
-    EXPECT_EQ(dump(m_local, false), dump(m_exchange, false));
-    EXPECT_EQ(dump(m_local, false).count(QLatin1Char('\n')), 5);
+    const QString oneSided = m().keys[0] + QStringLiteral(" <> 6");
+    EXPECT_EQ(dump(m_local, false, oneSided), dump(m_exchange, false, oneSided));
+    EXPECT_EQ(dump(m_local, false, oneSided).count(QLatin1Char('\n')), 4);
+    EXPECT_EQ(dump(m_local, true, m().keys[0] + QStringLiteral(" = 6")), local6);
+    EXPECT_EQ(dump(m_exchange, true, m().keys[0] + QStringLiteral(" = 6")), exchange6);
+    EXPECT_NE(local6, exchange6);
     if (!m().mark.isEmpty()) {
         EXPECT_EQ(clients(m_local),
                   QStringList({QStringLiteral("1' '"), QStringLiteral("2' '"), QStringLiteral("3' '"),
