@@ -16,10 +16,23 @@ rm -rf "$DEMO"
 "$BIN/mirsalex-fixture" --out "$DEMO" --operators 2 --documents 12 --clients 40 --seed 2026
 
 clients() { sqlite3 "$1" "select count(*) from Clienti" 2>/dev/null || echo "?"; }
+rows() { sqlite3 "$1" "select count(*) from $2" 2>/dev/null || echo "?"; }
+marked() { sqlite3 "$1" "select count(*) from $2 where $3 = 'S'" 2>/dev/null || echo "?"; }
 show_counts() {
   echo "   clients: portable $(clients "$DEMO/portable/dati/P001/DatiDV.mdb")," \
        "exchange $(clients "$DEMO/exchange/P001/DatiDV.mdb")," \
        "desktop $(clients "$DEMO/desktop/dati/P001/DatiDV.mdb")"
+  local p="$DEMO/portable/dati/P001/VisiteDV.mdb" x="$DEMO/exchange/P001/VisiteDV.mdb" d="$DEMO/desktop/dati/P001/VisiteDV.mdb"
+  echo "   visits:  portable $(rows "$p" VisiteN), exchange $(rows "$x" VisiteN), desktop $(rows "$d" VisiteN)"
+  echo "   appointments (marked for deletion):" \
+       "portable $(rows "$p" Appuntamenti) ($(marked "$p" Appuntamenti ApDelete))," \
+       "exchange $(rows "$x" Appuntamenti) ($(marked "$x" Appuntamenti ApDelete))," \
+       "desktop $(rows "$d" Appuntamenti) ($(marked "$d" Appuntamenti ApDelete))"
+  echo "   actions (marked for deletion):" \
+       "portable $(rows "$p" Azioni) ($(marked "$p" Azioni AzDelete))," \
+       "exchange $(rows "$x" Azioni) ($(marked "$x" Azioni AzDelete))," \
+       "desktop $(rows "$d" Azioni) ($(marked "$d" Azioni AzDelete))"
+  echo "   action codes: portable $(rows "$p" TabAzioni), exchange $(rows "$x" TabAzioni), desktop $(rows "$d" TabAzioni)"
   echo "   cards:   portable $(ls "$DEMO/portable/dati/testi/P001" | wc -l)," \
        "exchange $(ls "$DEMO/exchange/P001/SCHEDE" | wc -l)," \
        "desktop $(ls "$DEMO/desktop/dati/testi/P001" | wc -l)"

@@ -51,10 +51,12 @@ struct WindowState
     std::array<std::array<qint16, 2>, 6> Contatori{}; // (group, direction)
     quint8 GruppoCorrente = 0;
     quint8 DirezioneCorrente = 0;
-    qint16 VisiteAggiunteLocale = 0;
-    qint16 VisiteAggiunteScambio = 0;
-    qint16 AppuntamentiAggiuntiLocale = 0;
-    qint16 AppuntamentiAggiuntiScambio = 0;
+    // Rows added by the last visits and appointments merges; never limited
+    // to 16 bits, so a large first exchange is counted, not stopped.
+    int VisiteAggiunteLocale = 0;
+    int VisiteAggiunteScambio = 0;
+    int AppuntamentiAggiuntiLocale = 0;
+    int AppuntamentiAggiuntiScambio = 0;
     // How each document group of the last document stage ended (done,
     // skipped with the missing folder, failed); empty for a group the stage
     // did not take up. Read by the run report.

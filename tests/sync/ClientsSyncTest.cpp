@@ -760,7 +760,8 @@ TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)
     setTimes(0, 3);
     const SyncSteps steps = StandardSteps(ctx, w);
     ASSERT_TRUE(steps.SincronizzaClienti);
-    EXPECT_FALSE(steps.SincronizzaVisite);
+    EXPECT_TRUE(steps.UnisciTabAzioni && steps.SincronizzaAzioni && steps.SincronizzaVisite &&
+                steps.SincronizzaAppuntamenti);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
     EXPECT_EQ(steps.SincronizzaClienti().result(), 0);
     RawDb local(m_local);

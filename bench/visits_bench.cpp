@@ -1,0 +1,271 @@
+// The visits group against a set-based baseline.
+//
+// Builds two VisiteDV.mdb with, on each side, 100,000 visits, 50,000
+// appointments (one in twenty marked "S") and 20,000 actions (as many
+// marked), half of each table on that side only, and action codes partly
+// shared. Then, on fresh identical copies, in the same run:
+//   ours:     UnisciTabAzioni, SincronizzaAzioni, SincronizzaVisite and
+//             SincronizzaAppuntamenti, as a run chains them;
+//   baseline: the sqlite3 command-line tool doing the same union and purge
+//             set-based, one transaction per database.
+// Each contender runs five times on fresh copies; the median is reported,
+// with the ratio ours/baseline and the peak memory of this process. The two
+// results are compared table by table.
+
+#include "common/Prompt.h"
+#include "config/Context.h"
+#include "fixture/VisitsData.h"
+#include "sync/Schema.h"
+#include "sync/VisitsSync.h"
+#include "transfer/WindowState.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace mirsalex;
+
+namespace {
+
+class BenchPrompt : public Prompt
+{
+public:
+    int messages = 0;
+
+protected:
+    int ask(const QString& text, int, const QString&) override
+    {
+        ++messages;
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return AnswerOk;
+    }
+};
+
+// Processor time (user and system) of this process, or of its finished
+// child processes, so far, in milliseconds.
+double cpuMs(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return (double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec)) * 1e3 +
+           (double(u.ru_utime.tv_usec) + double(u.ru_stime.tv_usec)) / 1e3;
+}
+
+long peakKb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Row counts and sums over every table of a visits database, to compare two
+// results.
+QString summary(const QString& sqlite3, const QString& path)
+{
+    QProcess p;
+    p.start(sqlite3,
+            {path, QStringLiteral(
+                       "SELECT (SELECT count(*) || '/' || group_concat(TbaCodice, '') FROM TabAzioni), "
+                       "(SELECT count(*) || '/' || total(AzCliente) FROM Azioni), "
+                       "(SELECT count(*) || '/' || total(VsCliente * VsData) || '/' || total(VsVersato) || "
+                       "'/' || count(VsPrelevato) FROM VisiteN), "
+                       "(SELECT count(*) || '/' || total(ApCliente * ApData) || '/' || count(ApNote) || "
+                       "'/' || sum(ApDelete = ' ') FROM Appuntamenti);")});
+    p.waitForFinished(-1);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The union of one table: what `to` lacks of `from`, marked rows left out
+// and added rows unmarked when the table has a mark.
+QString unionOf(const QString& table, const QString& fields, const QString& keyMatch, const QString& mark,
+                const QString& from, const QString& to)
+{
+    QString select = fields;
+    if (!mark.isEmpty())
+        select += QStringLiteral(", ' '");
+    QString names = fields;
+    names.replace(QStringLiteral("s."), QString());
+    if (!mark.isEmpty())
+        names += QStringLiteral(", ") + mark;
+    return QStringLiteral("INSERT INTO %1.%2 (%3) SELECT %4 FROM %5.%2 AS s WHERE %6 NOT EXISTS "
+                          "(SELECT 1 FROM %1.%2 AS t WHERE %7);\n")
+        .arg(to, table, names, select, from,
+             mark.isEmpty() ? QString() : QStringLiteral("s.%1 IS NOT 'S' AND").arg(mark), keyMatch);
+}
+
+QString baselineScript(const QString& exchange)
+{
+    const QString codes =
+        QStringLiteral("INSERT INTO %1.TabAzioni SELECT * FROM %2.TabAzioni WHERE TbaCodice "
+                       "NOT IN (SELECT TbaCodice FROM %1.TabAzioni);\n");
+    struct Table
+    {
+        QString name, fields, match, mark;
+    };
+    const Table tables[] = {
+        {QStringLiteral("Azioni"), QStringLiteral("s.AzCliente, s.AzCodice"),
+         QStringLiteral("t.AzCliente = s.AzCliente AND t.AzCodice = s.AzCodice"), QStringLiteral("AzDelete")},
+        {QStringLiteral("VisiteN"),
+         QStringLiteral(
+             "s.VsCliente, s.VsData, s.VsVersato, s.VsPrelevato, s.VsTrasferitoP, s.VsTrasferitoN, "
+             "s.VsSaldo, s.VsDataSaldo, s.VsPercAss, s.VsPercTir, s.VsTipoElenco"),
+         QStringLiteral("t.VsCliente = s.VsCliente AND t.VsData = s.VsData"), QString()},
+        {QStringLiteral("Appuntamenti"),
+         QStringLiteral("s.ApCliente, s.ApData, s.ApAzione, s.ApNote, s.ApStato, s.ApCausa"),
+         QStringLiteral("t.ApCliente = s.ApCliente AND t.ApData = s.ApData AND t.ApAzione = s.ApAzione"),
+         QStringLiteral("ApDelete")},
+    };
+    QString script = QStringLiteral("ATTACH DATABASE '%1' AS ex;\n").arg(exchange);
+    // One transaction per database: first what the local one receives, and
+    // its purge; then what the exchange one receives, and its purge.
+    for (const auto& [from, to] : {std::pair{QStringLiteral("ex"), QStringLiteral("main")},
+                                   std::pair{QStringLiteral("main"), QStringLiteral("ex")}}) {
+        script += QStringLiteral("BEGIN;\n") + codes.arg(to, from);
+        for (const Table& t : tables)
+            script += unionOf(t.name, t.fields, t.match, t.mark, from, to);
+        for (const Table& t : tables) {
+            if (!t.mark.isEmpty())
+                script += QStringLiteral("DELETE FROM %1.%2 WHERE %3 = 'S';\n").arg(to, t.name, t.mark);
+        }
+        script += QStringLiteral("COMMIT;\n");
+    }
+    return script;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // An optional scale (1 = the sizes above), for profiling on fewer rows.
+    const double scale = argc > 1 ? qMax(0.001, QByteArray(argv[1]).toDouble()) : 1.0;
+    const int visits = int(100000 * scale), appointments = int(50000 * scale), actions = int(20000 * scale);
+    const int rounds = 5;
+    const quint32 seed = 20240601;
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqlite3.isEmpty()) {
+        std::fprintf(stderr, "sqlite3 command-line tool not found\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("local.mdb"));
+    const QString exchange = dir.filePath(QStringLiteral("exchange.mdb"));
+    // Half of each table on one side only: the local side holds rows
+    // [0, n), the exchange side [n/2, 3n/2).
+    fixture::VisitsContent mine, theirs;
+    mine.clients = theirs.clients = qMax(1, int(50000 * scale));
+    mine.codes = {0, 10};
+    theirs.codes = {2, 10};
+    mine.visits = {0, visits};
+    theirs.visits = {visits / 2, visits};
+    mine.appointments = {0, appointments};
+    theirs.appointments = {appointments / 2, appointments};
+    mine.actions = {0, actions};
+    theirs.actions = {actions / 2, actions};
+    QString error;
+    if (!schema::createDatabase(local, schema::Kind::Visits, &error) ||
+        !schema::createDatabase(exchange, schema::Kind::Visits, &error) ||
+        !fixture::insertVisitsData(local, mine, seed, &error) ||
+        !fixture::insertVisitsData(exchange, theirs, seed, &error)) {
+        std::fprintf(stderr, "setup failed: %s\n", qPrintable(error));
+        return 2;
+    }
+    const long setupPeak = peakKb();
+
+    std::vector<double> ours, base, oursCpu, baseCpu;
+    QString oursSummary, baseSummary;
+    int result = 0;
+    int addedVisits = 0, addedAppointments = 0;
+    for (int round = 0; round < rounds; ++round) {
+        // Ours: the layout a run sees (operator folder and exchange folder,
+        // each with its clients database beside the visits one).
+        const QString root = dir.filePath(QStringLiteral("ours%1").arg(round));
+        QDir().mkpath(root + QStringLiteral("/dati/001"));
+        QDir().mkpath(root + QStringLiteral("/scambio"));
+        const QString oursLocal = root + QStringLiteral("/dati/001/VisiteDV.mdb");
+        const QString oursExchange = root + QStringLiteral("/scambio/VisiteDV.mdb");
+        QFile::copy(local, oursLocal);
+        QFile::copy(exchange, oursExchange);
+        schema::createDatabase(root + QStringLiteral("/dati/001/DatiDV.mdb"), schema::Kind::Clients);
+        schema::createDatabase(root + QStringLiteral("/scambio/DatiDV.mdb"), schema::Kind::Clients);
+        BenchPrompt prompt;
+        Context ctx(prompt);
+        ctx.config.FileIni = root + QStringLiteral("/bench.ini");
+        ctx.config.PathDati = root + QStringLiteral("/dati/");
+        ctx.CodOperatore = QStringLiteral("001");
+        WindowState w;
+        w.DbLocale = root + QStringLiteral("/dati/001/DatiDV.mdb");
+        w.DbScambio = root + QStringLiteral("/scambio/DatiDV.mdb");
+        w.chkVisite.value = 1;
+        QElapsedTimer timer;
+        const double cpuBefore = cpuMs(RUSAGE_SELF);
+        timer.start();
+        for (StepOutcome (*step)(Context&, WindowState&) :
+             {&UnisciTabAzioni, &SincronizzaAzioni, &SincronizzaVisite, &SincronizzaAppuntamenti}) {
+            const StepOutcome out = step(ctx, w);
+            if (out.status != StepOutcome::Status::Done) {
+                std::fprintf(stderr, "step not done: %s %s\n", qPrintable(out.reason), qPrintable(out.path));
+                result = 1;
+                break;
+            }
+        }
+        ours.push_back(double(timer.nsecsElapsed()) / 1e6);
+        oursCpu.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
+        addedVisits = w.VisiteAggiunteLocale + w.VisiteAggiunteScambio;
+        addedAppointments = w.AppuntamentiAggiuntiLocale + w.AppuntamentiAggiuntiScambio;
+        oursSummary = summary(sqlite3, oursLocal) + QStringLiteral(" | ") + summary(sqlite3, oursExchange);
+
+        // Baseline.
+        const QString baseLocal = dir.filePath(QStringLiteral("base%1_local.mdb").arg(round));
+        const QString baseExchange = dir.filePath(QStringLiteral("base%1_exchange.mdb").arg(round));
+        QFile::copy(local, baseLocal);
+        QFile::copy(exchange, baseExchange);
+        QProcess p;
+        const double childBefore = cpuMs(RUSAGE_CHILDREN);
+        timer.restart();
+        p.start(sqlite3, {baseLocal});
+        p.write(baselineScript(baseExchange).toUtf8());
+        p.closeWriteChannel();
+        p.waitForFinished(-1);
+        base.push_back(double(timer.nsecsElapsed()) / 1e6);
+        baseCpu.push_back(cpuMs(RUSAGE_CHILDREN) - childBefore);
+        if (p.exitCode() != 0) {
+            std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
+            return 2;
+        }
+        baseSummary = summary(sqlite3, baseLocal) + QStringLiteral(" | ") + summary(sqlite3, baseExchange);
+    }
+    const long runPeak = peakKb();
+
+    std::printf("visits group: per side %d visits, %d appointments, %d actions (half on one side only)\n",
+                visits, appointments, actions);
+    std::printf("ours (UnisciTabAzioni, SincronizzaAzioni, SincronizzaVisite, SincronizzaAppuntamenti): "
+                "%.1f ms (median of %d), visits added %d, appointments added %d\n",
+                median(ours), rounds, addedVisits, addedAppointments);
+    std::printf("baseline (sqlite3, set-based, one transaction per database): %.1f ms (median of %d)\n",
+                median(base), rounds);
+    std::printf("ratio ours/baseline: %.2f\n", median(ours) / median(base));
+    // Less sensitive to other work on the machine than the elapsed times.
+    std::printf("processor time: ours %.1f ms, baseline %.1f ms, ratio %.2f\n", median(oursCpu),
+                median(baseCpu), median(oursCpu) / median(baseCpu));
+    std::printf("peak memory: %ld KB after setup, %ld KB after the runs\n", setupPeak, runPeak);
+    std::printf("ours:     %s\n", qPrintable(oursSummary));
+    std::printf("baseline: %s\n", qPrintable(baseSummary));
+    const bool same = oursSummary == baseSummary;
+    std::printf("results agree: %s\n", same ? "yes" : "NO");
+    return result == 0 && same ? 0 : 1;
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "config/Context.h"
+#include "db/Database.h"
+#include "transfer/StepOutcome.h"
+#include "transfer/WindowState.h"
+
+#include <optional>
+#include <QString>
+#include <QStringList>
+
+namespace mirsalex {
+
+// The pieces shared by the merges of the visits database (action codes,
+// actions, visits, appointments).
+
+// Context texts of the two openings.
+extern const QString kVisitsOpenLocal;    // "ERRORE NELL'APERTURA DEL DATABASE VISITE LOCALE"
+extern const QString kVisitsOpenExchange; // "ERRORE NELL'APERTURA DEL DATABASE VISITE REMOTO"
+
+// Checks the run's two paths, then rewrites them to the two visits databases
+// (the local one under PathDati + operator, the exchange one beside the
+// exchange clients database) and checks those. The rewrite stays in the
+// window state for the rest of the chain; applied to visits paths it gives
+// the same paths. Returns the skip (nothing shown) when a path is empty or a
+// file is missing, nothing when the step can go on.
+std::optional<StepOutcome> takeVisitsPaths(Context& ctx, WindowState& w);
+
+// An error number as the 16-bit CodErrore holds it: a number that does not
+// fit (or is not above zero) is recorded as 32767, still a failure.
+qint16 errorCode(const DbError& error);
+
+// The local visits database with one table of the exchange copy attached
+// under its own name followed by "EX", for the length of one merge. Every
+// write goes into one batch on the local connection, committed before any
+// message is shown; the attachment and the file are closed on every path.
+class VisitsSession
+{
+public:
+    VisitsSession(Context& ctx, QString table);
+    ~VisitsSession() { close(); }
+    VisitsSession(const VisitsSession&) = delete;
+    VisitsSession& operator=(const VisitsSession&) = delete;
+
+    // Opens the local file (context `openLocal`), attaches the exchange
+    // table (context `openExchange`; an exchange file without the table
+    // fails under `missingTable`, the context of the pass that would have
+    // read it) and begins the batch.
+    DbError open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
+                 const QString& openExchange, const QString& missingTable);
+
+    // Commits the batch (what is stored stays, whatever ended the work),
+    // records `error` (or the commit's) in CodErrore, serves pending window
+    // events once, detaches and closes. Idempotent.
+    void finish(DbError error);
+    void close();
+
+    Database& db() { return m_db; }
+    const QString& table() const { return m_table; }
+    const QString& attached() const { return m_attached; }
+
+private:
+    Context& m_ctx;
+    QString m_table;
+    QString m_attached;
+    Database m_db;
+    bool m_finished = false;
+};
+
+// The policy of one table in the two-pass merge: which rows, which fields,
+// which mark, which counters and texts.
+struct MergePolicy
+{
+    QString table;      // table name in both files
+    QStringList keys;   // fields of the index "primaria", in order
+    QStringList copied; // the other fields copied, in order
+    QString mark;       // deletion mark field ("S" marked), empty when none
+    QString passIn;     // context of the exchange-to-local pass
+    QString passOut;    // context of the local-to-exchange pass and the purges
+    QString marker;     // marker of section "EXPORT" ("DATV", "DATP", "DATZ")
+    // Counters of rows added locally and to the exchange copy, none when
+    // the table keeps no count.
+    int WindowState::*addedLocal = nullptr;
+    int WindowState::*addedExchange = nullptr;
+};
+
+// The two-pass merge of one table of the visits database: the exchange
+// copy's missing rows are added locally, then the local ones (now including
+// those) to the exchange copy, each pass walking its source in key order;
+// marked rows are never copied, and once both passes succeeded they are
+// deleted on both sides. Added rows get the mark " ". On success the
+// "VISITE" box is greyed and the marker written; a failure shows its
+// context text alone and keeps what was stored before it.
+StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& policy);
+
+// Adds to table `target` of `db` the rows of `source` whose key it lacks,
+// walking `source` in key order, skipping marked rows and giving the added
+// ones the mark " ". Set-based, with the row-by-row walk taking over when
+// the statement fails, so that the rows before a failing one are added and
+// counted. `added` counts the rows added.
+DbError copyMissingRows(Database& db, const MergePolicy& policy, const QString& source, const QString& target,
+                        int& added);
+
+} // namespace mirsalex

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "config/Context.h"
+#include "transfer/StepOutcome.h"
+#include "transfer/WindowState.h"
+
+namespace mirsalex {
+
+// The visits group, run in this order on the local VisiteDV.mdb and the one
+// beside the exchange clients database. Each rewrites the run's two paths to
+// those files (they stay so for the rest of the chain), is skipped silently
+// when a file is missing, and after a failure has shown its context text.
+
+// Action codes: each side receives the codes (whole rows of TabAzioni) that
+// only the other side has; nothing else changes.
+StepOutcome UnisciTabAzioni(Context& ctx, WindowState& w);
+
+// Actions (Azioni, key client and action code, deletion mark AzDelete).
+StepOutcome SincronizzaAzioni(Context& ctx, WindowState& w);
+
+// Visits (VisiteN, key client and date); counts the visits added.
+StepOutcome SincronizzaVisite(Context& ctx, WindowState& w);
+
+// Appointments (Appuntamenti, key client, date and action, deletion mark
+// ApDelete); counts the appointments added.
+StepOutcome SincronizzaAppuntamenti(Context& ctx, WindowState& w);
+
+} // namespace mirsalex
