@@ -21,7 +21,9 @@ int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName);
 // True when at least one entry matches `fileName` (which may hold wildcards;
 // a folder path ending with the separator matches its ordinary files).
 // `attributes` 0 means ordinary files. A failing search is explained through
-// MsgErroreFile and retried on request.
-bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes = 0);
+// MsgErroreFile and retried on request; `failure`, when given, then receives
+// its error number (0 when the search itself went through), so a caller can
+// tell an unreadable folder from an empty one.
+bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes = 0, int* failure = nullptr);
 
 } // namespace mirsalex

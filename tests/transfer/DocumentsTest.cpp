@@ -1,3 +1,4 @@
+#include "common/RunLock.h"
 #include "config/ConfigLoader.h"
 #include "transfer/Transfer.h"
 #include "TransferTestSupport.h"
@@ -73,18 +74,21 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
 
 TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
 {
+    // A temporary file carries the time of the card it copies (a day old
+    // here) but was written just now, maybe by a run on the other computer:
+    // its age is when it was written, so it stays. Old ones go only while
+    // the run holds its lock (see SafeFileCopyTest for the removal itself).
     const QDateTime t = baseTime();
     file(xIndici, QStringLiteral("DatiDV.mdb"), "db", t);
     file(testi, QStringLiteral("SK1.doc"), "card", t);
     file(xSchede, QStringLiteral("SK9.DOC"), "remote card", t);
-    const QString stale = QStringLiteral(".~mirsalex-SK7.DOC.a1b2c3");
-    const QString young = QStringLiteral(".~mirsalex-SK8.DOC.d4e5f6");
-    file(xSchede, stale, "half a card", QDateTime::currentDateTime().addDays(-1));
-    file(xSchede, young, "a copy in progress elsewhere", QDateTime::currentDateTime());
+    const QString young = QStringLiteral(".~mirsalex-SK7.DOC.a1b2c3");
+    file(xSchede, young, "a copy in progress elsewhere", QDateTime::currentDateTime().addDays(-1));
     w.Check1[0].value = 0;
     w.Check1[2].value = 0;
+    RunLock lock;
+    ASSERT_TRUE(lock.acquire({xIndici, dati}, QStringLiteral("DeskTop")));
     ASSERT_TRUE(AggiornaDocumenti(ctx, w));
-    EXPECT_FALSE(QFileInfo::exists(xSchede + stale));
     EXPECT_TRUE(QFileInfo::exists(xSchede + young));
     EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral("SK1.DOC")));
 }
@@ -154,8 +158,13 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
             errno = ENOSPC;
             return -1;
         });
-        prompt.expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
+        // The full disk is named as such before the group's message.
+        prompt
+            .expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel,
+                    MsgStyle::ExclamationRetryCancel)
+            .expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
         EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+        EXPECT_EQ(ctx.CodErrore, 61);
         SafeFileCopy::setWriteHook({});
         EXPECT_EQ(w.Check1[1].value, 1);
         EXPECT_EQ(w.Check1[2].value, 1) << "no later group runs";
@@ -188,7 +197,8 @@ TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
     file(fogli, QStringLiteral("xk3.xls"), "sheet", baseTime());
     file(xFogli, QStringLiteral("README"), "x", baseTime());
     SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 { return 0; });
-    prompt.expect(QStringLiteral("Errore nell'invio del Foglio XK3.XLS"), AnswerOk, MsgStyle::Ok);
+    prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
+        .expect(QStringLiteral("Errore nell'invio del Foglio XK3.XLS"), AnswerOk, MsgStyle::Ok);
     EXPECT_FALSE(AggiornaDocumenti(ctx, w));
 }
 

@@ -1,0 +1,191 @@
+#include "common/RunLock.h"
+
+#include "common/Platform.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <QDateTime>
+#include <QFile>
+#include <QSysInfo>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mirsalex {
+
+namespace {
+
+// Folders locked by this process, as resolved on disk, with their separator.
+QStringList& heldFolders()
+{
+    static QStringList folders;
+    return folders;
+}
+
+QString normalised(const QString& folder)
+{
+    QString f = platform::resolve(folder);
+    if (!f.isEmpty() && !f.endsWith(platform::separator()))
+        f += platform::separator();
+    return f;
+}
+
+RunLock::Holder readHolder(int fd)
+{
+    RunLock::Holder h;
+    char buffer[1024];
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer - 1, 0);
+    if (got <= 0)
+        return h;
+    const QString text = QString::fromUtf8(buffer, got);
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        const QString value = line.mid(eq + 1).trimmed().left(100);
+        if (key == QLatin1String("computer"))
+            h.computer = value;
+        else if (key == QLatin1String("side"))
+            h.side = value;
+        else if (key == QLatin1String("pid"))
+            h.pid = value.toLongLong();
+        else if (key == QLatin1String("since")) {
+            const QDateTime t = QDateTime::fromString(value, Qt::ISODate);
+            h.since = t.isValid() ? t.toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm")) : QString();
+        }
+    }
+    return h;
+}
+
+void writeHolder(int fd, const QString& side)
+{
+    const QByteArray text =
+        (QStringLiteral("computer=") + QSysInfo::machineHostName() + QStringLiteral("\nside=") + side +
+         QStringLiteral("\npid=") + QString::number(::getpid()) + QStringLiteral("\nsince=") +
+         QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + QLatin1Char('\n'))
+            .toUtf8();
+    // Who holds the lock is a courtesy for the refused run: a failing write
+    // leaves the lock itself in force.
+    if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, text.constData(), size_t(text.size()), 0) == text.size())
+        ::fdatasync(fd);
+}
+
+} // namespace
+
+RunLock::~RunLock()
+{
+    release();
+}
+
+QString RunLock::fileName()
+{
+    return QStringLiteral(".mirsalex.lock");
+}
+
+bool RunLock::acquire(const QStringList& folders, const QString& side, QString* busyFolder, Holder* holder)
+{
+    release();
+    std::vector<std::pair<dev_t, ino_t>> taken;
+    for (const QString& given : folders) {
+        if (given.trimmed().isEmpty())
+            continue;
+        const QString folder = normalised(given);
+        if (!platform::isDirectory(folder))
+            continue;
+        const QByteArray path = QFile::encodeName(folder + fileName());
+        int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        bool writable = true;
+        if (fd < 0) {
+            fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            writable = false;
+        }
+        if (fd < 0)
+            continue; // nothing can be written here by this run either
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            continue;
+        }
+        bool duplicate = false;
+        for (const auto& [dev, ino] : taken)
+            duplicate = duplicate || (dev == st.st_dev && ino == st.st_ino);
+        if (duplicate) { // the same folder reached by two paths
+            ::close(fd);
+            continue;
+        }
+        int rc;
+        do {
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            const int err = errno;
+            if (err == EWOULDBLOCK) {
+                if (busyFolder)
+                    *busyFolder = given;
+                if (holder)
+                    *holder = readHolder(fd);
+                ::close(fd);
+                release();
+                return false;
+            }
+            // A file system without locks (some network drivers): the run
+            // goes on unprotected there rather than not at all.
+            ::close(fd);
+            continue;
+        }
+        if (writable)
+            writeHolder(fd, side);
+        taken.emplace_back(st.st_dev, st.st_ino);
+        m_files.push_back({fd, folder});
+        heldFolders() << folder;
+    }
+    return true;
+}
+
+void RunLock::release()
+{
+    for (const File& f : m_files) {
+        // The holder is wiped before the lock goes, so a stale name is never
+        // shown; the file itself stays (removing it could let two runs lock
+        // two different files of the same name).
+        [[maybe_unused]] const int wiped = ::ftruncate(f.fd, 0);
+        ::flock(f.fd, LOCK_UN);
+        ::close(f.fd);
+        heldFolders().removeOne(f.folder);
+    }
+    m_files.clear();
+}
+
+bool RunLock::heldByThisProcess(const QString& folder)
+{
+    return heldFolders().contains(normalised(folder));
+}
+
+bool RunLock::anyHeldByThisProcess()
+{
+    return !heldFolders().isEmpty();
+}
+
+QString RunLock::refusalMessage(const QString& folder, const Holder& holder)
+{
+    QString who;
+    if (holder.computer.isEmpty()) {
+        who = QStringLiteral("un altro aggiornamento");
+    } else {
+        who = QStringLiteral("il computer ") + holder.computer;
+        if (!holder.side.isEmpty())
+            who += QStringLiteral(" (") + holder.side + QLatin1Char(')');
+        if (holder.pid > 0)
+            who += QStringLiteral(", processo ") + QString::number(holder.pid);
+        if (!holder.since.isEmpty())
+            who += QStringLiteral(", dal ") + holder.since;
+    }
+    return QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO") + QLatin1Char('\n') + folder + QLatin1Char('\n') +
+           QStringLiteral("è in uso da ") + who + QLatin1Char('.') + QLatin1Char('\n') +
+           QStringLiteral("Riprovare quando l'altro aggiornamento sarà terminato.");
+}
+
+} // namespace mirsalex
