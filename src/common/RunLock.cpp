@@ -94,52 +94,73 @@ bool RunLock::acquire(const QStringList& folders, const QString& side, QString* 
         if (!platform::isDirectory(folder))
             continue;
         const QByteArray path = QFile::encodeName(folder + fileName());
-        int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        int fd = -1;
         bool writable = true;
-        if (fd < 0) {
-            fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-            writable = false;
-        }
-        if (fd < 0)
-            continue; // nothing can be written here by this run either
         struct stat st
         {
         };
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        bool busy = false;
+        // A run that ends removes its lock file while still holding the
+        // lock; a lock taken on a file removed meanwhile is worth nothing,
+        // so the file locked must still be the one in the folder.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+            writable = fd >= 0;
+            if (fd < 0)
+                fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd < 0)
+                break; // nothing can be written here by this run either
+            if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                ::close(fd);
+                fd = -1;
+                break;
+            }
+            int rc;
+            do {
+                rc = ::flock(fd, LOCK_EX | LOCK_NB);
+            } while (rc != 0 && errno == EINTR);
+            if (rc != 0) {
+                const int err = errno;
+                if (err == EWOULDBLOCK) {
+                    busy = true;
+                    break;
+                }
+                // A file system without locks (some network drivers): the
+                // run goes on unprotected there rather than not at all.
+                ::close(fd);
+                fd = -1;
+                break;
+            }
+            struct stat now
+            {
+            };
+            if (::stat(path.constData(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+                break;
             ::close(fd);
-            continue;
+            fd = -1;
         }
+        if (busy) {
+            if (busyFolder)
+                *busyFolder = given;
+            if (holder)
+                *holder = readHolder(fd);
+            ::close(fd);
+            release();
+            return false;
+        }
+        if (fd < 0)
+            continue;
         bool duplicate = false;
         for (const auto& [dev, ino] : taken)
             duplicate = duplicate || (dev == st.st_dev && ino == st.st_ino);
-        if (duplicate) { // the same folder reached by two paths
-            ::close(fd);
-            continue;
-        }
-        int rc;
-        do {
-            rc = ::flock(fd, LOCK_EX | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
-            const int err = errno;
-            if (err == EWOULDBLOCK) {
-                if (busyFolder)
-                    *busyFolder = given;
-                if (holder)
-                    *holder = readHolder(fd);
-                ::close(fd);
-                release();
-                return false;
-            }
-            // A file system without locks (some network drivers): the run
-            // goes on unprotected there rather than not at all.
+        if (duplicate) { // the same folder reached by two paths: already held
             ::close(fd);
             continue;
         }
         if (writable)
             writeHolder(fd, side);
         taken.emplace_back(st.st_dev, st.st_ino);
-        m_files.push_back({fd, folder});
+        m_files.push_back({fd, folder, writable});
         heldFolders() << folder;
     }
     return true;
@@ -148,10 +169,10 @@ bool RunLock::acquire(const QStringList& folders, const QString& side, QString* 
 void RunLock::release()
 {
     for (const File& f : m_files) {
-        // The holder is wiped before the lock goes, so a stale name is never
-        // shown; the file itself stays (removing it could let two runs lock
-        // two different files of the same name).
-        [[maybe_unused]] const int wiped = ::ftruncate(f.fd, 0);
+        // Removed while still locked: a run that opened it meanwhile finds
+        // it gone once it gets the lock, and starts again on a new file.
+        if (f.writable)
+            ::unlink(QFile::encodeName(f.folder + fileName()).constData());
         ::flock(f.fd, LOCK_UN);
         ::close(f.fd);
         heldFolders().removeOne(f.folder);

@@ -55,6 +55,7 @@ private:
     {
         int fd = -1;
         QString folder;
+        bool writable = true;
     };
     std::vector<File> m_files;
 };

@@ -177,10 +177,29 @@ QString LeggiIni(const QString& file, const QString& section, const QString& key
     return value.mid(a, b - a);
 }
 
+namespace {
+QString& failedIniWrite()
+{
+    static QString file;
+    return file;
+}
+} // namespace
+
 void ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value)
 {
-    // The outcome is ignored on purpose: a read-only or full disk must not stop a run.
-    [[maybe_unused]] const bool written = ProfileFile::write(file, section, key, value);
+    // A read-only or full disk must not stop a run; it is remembered instead.
+    if (!ProfileFile::write(file, section, key, value) && failedIniWrite().isEmpty())
+        failedIniWrite() = file.isEmpty() ? QStringLiteral("?") : file;
+}
+
+QString ScritturaIniFallita()
+{
+    return failedIniWrite();
+}
+
+void AzzeraScritturaIniFallita()
+{
+    failedIniWrite().clear();
 }
 
 void CaricaPercorsi(Context& ctx)

@@ -2,6 +2,7 @@
 
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
+#include "transfer/RunLockStep.h"
 #include "transfer/Transfer.h"
 
 #include <utility>
@@ -77,6 +78,12 @@ RunDriver::Outcome RunDriver::click(int index)
                          QString::number(w.Check1[2].value) + QString::number(w.chkDati.value) +
                          QString::number(w.chkVisite.value);
     ScriviIni(ini, section, w.PrefissoLato + QStringLiteral("PARM") + code, parm);
+
+    // One run at a time on this operator's folders: a second run is refused
+    // at once, naming who holds them.
+    const CorsaEsclusiva exclusive(ctx, w);
+    if (exclusive.refused())
+        return Outcome::Refused;
 
     bool failed = false;
     if (w.chkDati.value == 1)
