@@ -194,9 +194,9 @@ QString RunLock::refusalMessage(const QString& folder, const Holder& holder)
 {
     QString who;
     if (holder.computer.isEmpty()) {
-        who = QStringLiteral("un altro aggiornamento");
+        who = QStringLiteral("da un altro aggiornamento");
     } else {
-        who = QStringLiteral("il computer ") + holder.computer;
+        who = QStringLiteral("dal computer ") + holder.computer;
         if (!holder.side.isEmpty())
             who += QStringLiteral(" (") + holder.side + QLatin1Char(')');
         if (holder.pid > 0)
@@ -205,7 +205,7 @@ QString RunLock::refusalMessage(const QString& folder, const Holder& holder)
             who += QStringLiteral(", dal ") + holder.since;
     }
     return QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO") + QLatin1Char('\n') + folder + QLatin1Char('\n') +
-           QStringLiteral("è in uso da ") + who + QLatin1Char('.') + QLatin1Char('\n') +
+           QStringLiteral("è in uso ") + who + QLatin1Char('.') + QLatin1Char('\n') +
            QStringLiteral("Riprovare quando l'altro aggiornamento sarà terminato.");
 }
 
