@@ -159,7 +159,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
                  const std::function<bool(qint64)>& beforeWrite)
 {
     const QByteArray src = QFile::encodeName(source);
-    Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return {platform::fileErrorFromErrno(errno, source)};
     struct stat info

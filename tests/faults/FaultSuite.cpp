@@ -596,8 +596,12 @@ int main(int argc, char** argv)
             const int calls = countCalls(probe, kind, side, cleanTexts);
             const auto clean = documents(probe, true);
             QDir(probe).removeRecursively();
+            int last = 0;
             for (int k = 0; k < perKind && calls > 0; ++k) {
                 const int nth = 1 + int((qint64(k) * calls) / perKind); // first, then evenly spread
+                if (nth == last)
+                    continue; // fewer calls than cases
+                last = nth;
                 if (fresh(root))
                     injectCase(root, kind, side, nth, clean, cleanTexts);
                 QDir(root).removeRecursively();
