@@ -590,7 +590,7 @@ int main(int argc, char** argv)
     for (const Kind& kind : kKinds) {
         for (const QString& side : {QStringLiteral("desktop"), QStringLiteral("portable")}) {
             QString probe;
-            if (!fresh(probe))
+            if (perKind <= 0 || !fresh(probe))
                 continue;
             QStringList cleanTexts;
             const int calls = countCalls(probe, kind, side, cleanTexts);
