@@ -93,6 +93,24 @@ QString SafeFileCopy::temporaryPrefix()
     return QStringLiteral(".~mirsalex-");
 }
 
+namespace {
+qint64& staleAgeSlot()
+{
+    static qint64 seconds = 3600;
+    return seconds;
+}
+} // namespace
+
+qint64 SafeFileCopy::staleAge()
+{
+    return staleAgeSlot();
+}
+
+void SafeFileCopy::setStaleAge(qint64 seconds)
+{
+    staleAgeSlot() = seconds;
+}
+
 int SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
 {
     // Another run may be writing these files right now: only a run holding

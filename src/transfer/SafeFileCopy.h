@@ -96,7 +96,12 @@ public:
     // is left alone. Runs only while this process holds a run lock
     // (common/RunLock): without it nothing is removed. Returns the number
     // removed.
-    static int removeStale(const QString& folder, qint64 olderThanSeconds = 3600);
+    static int removeStale(const QString& folder, qint64 olderThanSeconds = staleAge());
+
+    // The age after which a temporary file counts as abandoned (an hour);
+    // tests shorten it, since a file's status-change time cannot be set back.
+    static qint64 staleAge();
+    static void setStaleAge(qint64 seconds);
 };
 
 } // namespace mirsalex

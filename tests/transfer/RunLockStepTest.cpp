@@ -63,5 +63,31 @@ TEST_F(RunLockStepTest, RefusalAndUnwritableConfiguration)
     }
 }
 
+// Leftover temporary copies of the databases (each as big as the database)
+// are removed from the exchange and the local folder when a run starts.
+TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
+{
+    const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
+    const QString name = SafeFileCopy::temporaryPrefix() + QStringLiteral("DatiDV.mdb.q1w2e3");
+    for (const QString& folder : {xIndici, local})
+        file(folder, name, "half a database", baseTime());
+    SafeFileCopy::setStaleAge(-60); // everything written before now counts as old
+    {
+        RunLock other;
+        ASSERT_TRUE(other.acquire({xIndici}, QStringLiteral("Portatile")));
+        prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO"), AnswerOk);
+        const CorsaEsclusiva refused(ctx, w);
+        EXPECT_TRUE(refused.refused());
+    }
+    EXPECT_TRUE(QFileInfo::exists(xIndici + name)) << "a refused run removes nothing";
+    {
+        const CorsaEsclusiva run(ctx, w);
+        EXPECT_FALSE(run.refused());
+    }
+    SafeFileCopy::setStaleAge(3600);
+    EXPECT_FALSE(QFileInfo::exists(xIndici + name));
+    EXPECT_FALSE(QFileInfo::exists(local + name));
+}
+
 } // namespace
 } // namespace mirsalex::test
