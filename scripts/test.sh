@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds with warnings as errors and runs the whole test
-# suite; then builds again with AddressSanitizer and UndefinedBehaviorSanitizer
+# suite and the fault suite (tests/faults, a few minutes, on /dev/shm when
+# there is one); then builds again with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs the suite once more. Set MIRSALEX_SKIP_SANITIZE=1 to skip the second
 # pass.
 set -euo pipefail
@@ -13,6 +14,8 @@ echo "== build (warnings as errors)"
 BUILD_TYPE=Debug "$ROOT/scripts/build.sh" "$ROOT/build-test" -DMIRSALEX_WERROR=ON
 echo "== tests"
 ctest --test-dir "$ROOT/build-test" --output-on-failure -j2
+echo "== fault suite (kills, injected faults, two runs at once)"
+"$ROOT/build-test/tests/mirsalex-faults" --bin "$ROOT/build-test/src"
 
 if [[ "${MIRSALEX_SKIP_SANITIZE:-0}" != "1" ]]; then
   echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"

@@ -72,6 +72,10 @@ void printReport(const WindowState& w, const RunReport& report)
         std::printf("  VISITE       %s\n", qPrintable(w.lbCount[3].caption));
         std::printf("  APPUNTAMENTI %s\n", qPrintable(w.lbCount[4].caption));
     }
+    if (report.refused) {
+        std::printf("Esito: RIFIUTATO, un altro aggiornamento tiene le cartelle dell'operatore\n");
+        return;
+    }
     std::printf("Passi:\n");
     for (const StepReport& s : report.steps) {
         QString line = describeStep(s);
@@ -158,6 +162,10 @@ int runBatch(const CliOptions& options)
     RunDriver driver(ctx, w, StandardSteps(ctx, w));
     const RunDriver::Outcome outcome = driver.click(0);
     if (outcome == RunDriver::Outcome::Exit) {
+        if (!ctx.ProblemaIni.isEmpty()) {
+            std::fprintf(stderr, "mirsalex: %s: %s\n", qPrintable(ctx.config.FileIni), qPrintable(ctx.ProblemaIni));
+            return exitstatus::kUsage;
+        }
         std::fprintf(stderr,
                      "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
                      "section [BASE] or [EXPORT]\n",

@@ -71,8 +71,10 @@ int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName, cons
     }
 }
 
-bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes)
+bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes, int* failure)
 {
+    if (failure)
+        *failure = 0;
     if (fileName.trimmed().isEmpty())
         return false;
     QString folder, pattern;
@@ -106,8 +108,11 @@ bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes)
         // failure: only a device that cannot be read is worth a message.
         if (err.number == 76 || err.number == 53)
             return false;
-        if (MsgErroreFile(prompt, err.number, fileName) != SceltaRiprova)
+        if (MsgErroreFile(prompt, err.number, fileName) != SceltaRiprova) {
+            if (failure)
+                *failure = err.number;
             return false;
+        }
     }
 }
 

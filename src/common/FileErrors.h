@@ -25,7 +25,10 @@ int MsgErroreFile(Prompt& prompt, int errorNumber, const QString& fileName, cons
 // `attributes` 0 means ordinary files. A failing search is explained through
 // MsgErroreFile and retried on request; so is a name on a removable or
 // mountable medium that is absent (error 71, "disk not ready", naming the
-// medium's mount point), so the user can insert it and retry.
-bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes = 0);
+// medium's mount point), so the user can insert it and retry. `failure`,
+// when given, receives the error number of a search that failed (0 when the
+// search itself went through), so a caller can tell an unreadable folder
+// from an empty one.
+bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes = 0, int* failure = nullptr);
 
 } // namespace mirsalex

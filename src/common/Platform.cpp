@@ -407,8 +407,10 @@ FileError setModificationTime(const QString& path, const QDateTime& when)
     return FileError{};
 }
 
-FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
-                        QList<DirEntry>& out)
+namespace {
+
+FileError listEntries(const QString& folder, const QString& pattern, bool directoriesToo,
+                      QList<DirEntry>& out, QStringList* passedOver)
 {
     out.clear();
     const QString where = folder.isEmpty() ? QStringLiteral(".") : resolve(folder);
@@ -434,6 +436,13 @@ FileError listDirectory(const QString& folder, const QString& pattern, bool dire
             continue;
         if (!matchWildcard(wanted, name))
             continue;
+        if (QFile::encodeName(name) != QByteArray(entry->d_name)) {
+            // Bytes that are no text in the system's encoding: the name read
+            // back would name another file (or none).
+            if (passedOver)
+                passedOver->append(prefix + name);
+            continue;
+        }
         bool isDir = false;
         bool isPlain = false;
         if (entry->d_type == DT_DIR) {
@@ -444,8 +453,16 @@ FileError listDirectory(const QString& folder, const QString& pattern, bool dire
             struct stat st
             {
             };
-            if (::stat(encoded(prefix + name).constData(), &st) != 0)
-                continue; // a dangling link is no entry
+            if (::lstat(encoded(prefix + name).constData(), &st) != 0)
+                continue;
+            if (S_ISLNK(st.st_mode)) {
+                if (passedOver) {
+                    passedOver->append(prefix + name);
+                    continue;
+                }
+                if (::stat(encoded(prefix + name).constData(), &st) != 0)
+                    continue; // a dangling link is no entry
+            }
             isDir = S_ISDIR(st.st_mode);
             isPlain = S_ISREG(st.st_mode);
         }
@@ -458,6 +475,48 @@ FileError listDirectory(const QString& folder, const QString& pattern, bool dire
         return makeError(errorNumberFromErrno(readError), folder);
     }
     return FileError{};
+}
+
+} // namespace
+
+FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
+                        QList<DirEntry>& out)
+{
+    return listEntries(folder, pattern, directoriesToo, out, nullptr);
+}
+
+FileError listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
+                               QList<DirEntry>& out, QStringList& passedOver)
+{
+    return listEntries(folder, pattern, directoriesToo, out, &passedOver);
+}
+
+QString linkBelow(const QString& anchor, const QString& path)
+{
+    QString base = resolve(anchor);
+    QString full = resolve(path);
+    while (base.size() > 1 && base.endsWith(separator()))
+        base.chop(1);
+    while (full.size() > 1 && full.endsWith(separator()))
+        full.chop(1);
+    if (base.isEmpty() || full.size() <= base.size() || !full.startsWith(base) ||
+        (full.at(base.size()) != separator() && !base.endsWith(separator())))
+        return QString();
+    QString current = base;
+    const QStringList parts = full.mid(base.size()).split(separator(), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        if (!current.endsWith(separator()))
+            current += separator();
+        current += part;
+        struct stat st
+        {
+        };
+        if (::lstat(encoded(current).constData(), &st) != 0)
+            return QString(); // nothing below a missing folder
+        if (S_ISLNK(st.st_mode))
+            return current;
+    }
+    return QString();
 }
 
 QString executablePath()

@@ -97,6 +97,18 @@ struct DirEntry
 // is not an error.
 FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
                         QList<DirEntry>& out);
+// The same, but an entry that is a symbolic link is never followed: it is
+// left out and its full path added to `passedOver`. Every listing leaves out
+// names that cannot be told in the system's encoding (not valid UTF-8), since
+// no path built on them would reach the file; this one names them in
+// `passedOver` too.
+FileError listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
+                               QList<DirEntry>& out, QStringList& passedOver);
+
+// The first folder below `anchor` on the way to `path` (`path` included)
+// that is a symbolic link; empty when there is none, or when `path` does not
+// lie below `anchor`. `anchor` itself may be a link.
+QString linkBelow(const QString& anchor, const QString& path);
 
 // Full path of the running executable (empty when it cannot be had).
 QString executablePath();
@@ -132,7 +144,8 @@ QString absentMedium(const QString& path);
 // Test hook. When an injector is set, every file-layer call of this module
 // (and of the modules above that consult injectedFailure()) first asks it
 // with the operation name ("list", "mkdir", "stat", "utime", "read", "write",
-// "copy") and the path concerned; a non-zero errno value it returns makes the
+// "copy"; the safe copy also asks "chmod", "fsync" and "rename") and the path
+// concerned; a non-zero errno value it returns makes the
 // call fail as if the operating system had reported that error. Pass an empty
 // function to remove it. Never set outside tests.
 using FailureInjector = std::function<int(const QString& operation, const QString& path)>;

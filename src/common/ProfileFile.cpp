@@ -312,6 +312,50 @@ QString locate(const QString& fileName)
     return platform::resolve(fileName);
 }
 
+QString problem(const QString& fileName)
+{
+    const QString path = locate(fileName);
+    struct stat st
+    {
+    };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString(); // a missing file is told apart by whoever looks for it
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("non è un file");
+    const int injected = platform::injectedFailure(QStringLiteral("read"), path);
+    const int fd = injected != 0 ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QFile f;
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const int err = injected != 0 ? injected : (fd < 0 ? errno : EIO);
+        if (fd >= 0)
+            ::close(fd);
+        const platform::FileError e = platform::fileErrorFromErrno(err, path);
+        return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
+               e.description;
+    }
+    if (f.size() > kMaxFileSize)
+        return QStringLiteral("è troppo grande per un file di configurazione");
+    Text t;
+    t.bytes = f.read(kMaxFileSize + 1);
+    if (f.error() != QFileDevice::NoError) {
+        const platform::FileError e = platform::fileErrorFromErrno(EIO, path);
+        return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
+               e.description;
+    }
+    if (t.bytes.contains('\0'))
+        return QStringLiteral("non è un file di testo (contiene caratteri nulli)");
+    if (t.bytes.startsWith(kUtf8Bom))
+        t.bodyStart = kUtf8Bom.size();
+    bool anything = false;
+    for (const Line& l : splitLines(t)) {
+        const Kind kind = parse(t, l).kind;
+        if (kind == Kind::Section)
+            return QString();
+        anything = anything || (kind != Kind::Blank && kind != Kind::Comment);
+    }
+    return anything ? QStringLiteral("non contiene nessuna sezione [...]") : QString();
+}
+
 int read(const QString& fileName, const QString& section, const QString& key, const QString& defaultValue,
          QString& out, int bufferSize)
 {

@@ -22,6 +22,12 @@ QString locate(const QString& fileName);
 int read(const QString& fileName, const QString& section, const QString& key, const QString& defaultValue,
          QString& out, int bufferSize);
 
+// Why the file cannot serve as a profile file, in Italian ("non si può
+// leggere: 70-Autorizzazione negata", "non è un file di testo ...", "non
+// contiene nessuna sezione [...]"); empty when it can, and for a missing
+// file. An empty file is a valid one.
+QString problem(const QString& fileName);
+
 // Writes key=value into the section, creating section or key when missing.
 // Returns false when the file could not be written (it is then untouched).
 bool write(const QString& fileName, const QString& section, const QString& key, const QString& value);

@@ -177,15 +177,68 @@ QString LeggiIni(const QString& file, const QString& section, const QString& key
     return value.mid(a, b - a);
 }
 
+namespace {
+QString& failedIniWrite()
+{
+    static QString file;
+    return file;
+}
+} // namespace
+
 void ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value)
 {
-    // The outcome is ignored on purpose: a read-only or full disk must not stop a run.
-    [[maybe_unused]] const bool written = ProfileFile::write(file, section, key, value);
+    // A read-only or full disk must not stop a run; it is remembered instead.
+    if (!ProfileFile::write(file, section, key, value) && failedIniWrite().isEmpty())
+        failedIniWrite() = file.isEmpty() ? QStringLiteral("?") : file;
 }
+
+QString ScritturaIniFallita()
+{
+    return failedIniWrite();
+}
+
+void AzzeraScritturaIniFallita()
+{
+    failedIniWrite().clear();
+}
+
+namespace {
+
+// Longest operator code: the folder names and keys of the operator are built on it.
+constexpr int kMaxCodeLength = 13;
+
+// What is wrong with the configuration file or its operator codes; empty
+// when nothing is.
+QString problemaIni(const QString& fileIni)
+{
+    const QString problem = ProfileFile::problem(fileIni);
+    if (!problem.isEmpty())
+        return QStringLiteral("Il file ") + problem + QLatin1Char('.');
+    QStringList tooLong;
+    for (const char* section : {"BASE", "EXPORT"}) {
+        const QString code = LeggiIni(fileIni, QString::fromLatin1(section), QStringLiteral("OPERATORE"));
+        if (code.size() > kMaxCodeLength)
+            tooLong << QStringLiteral("[") + QString::fromLatin1(section) + QStringLiteral("] OPERATORE");
+    }
+    if (!tooLong.isEmpty())
+        return tooLong.join(QStringLiteral(", ")) +
+               QStringLiteral(": codice operatore troppo lungo (al massimo ") +
+               QString::number(kMaxCodeLength) + QStringLiteral(" caratteri), non usato.");
+    return QString();
+}
+
+} // namespace
 
 void CaricaPercorsi(Context& ctx)
 {
     Configurazione& c = ctx.config;
+    // A file that cannot be read, or is no configuration file at all, is told
+    // as such: every value would otherwise silently take its default.
+    ctx.ProblemaIni = problemaIni(c.FileIni);
+    if (!ctx.ProblemaIni.isEmpty())
+        ctx.prompt.show(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') +
+                            ProfileFile::locate(c.FileIni) + QLatin1Char('\n') + ctx.ProblemaIni,
+                        MsgStyle::ExclamationOk);
     const QString root = platform::driveRoot().left(3);
     c.PathDati = LeggiIni(c.FileIni, kSectionPath, QStringLiteral("FILE"));
     if (c.PathDati.trimmed().isEmpty())
@@ -387,7 +440,7 @@ void CaricaParametri(Context& ctx)
 
 bool CodiceOperatoreValido(const QString& code)
 {
-    if (CompareBinary(code, QStringLiteral("0")) <= 0)
+    if (CompareBinary(code, QStringLiteral("0")) <= 0 || code.size() > kMaxCodeLength)
         return false;
     if (!codeIsFolderSafe(code))
         return false;

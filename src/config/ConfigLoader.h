@@ -26,8 +26,14 @@ IniLocation LocateIni(const QString& programFolder, const QString& programName);
 // characters); the empty text when the key or the file is missing.
 QString LeggiIni(const QString& file, const QString& section, const QString& key);
 
-// Writes key=value into a section; the outcome is ignored.
+// Writes key=value into a section. A run does not stop on a failure (a
+// read-only or full disk), but the failure is remembered, so the run can tell
+// the user once that its dates and ticks were not recorded.
 void ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value);
+// The configuration file of the first write that failed since the last
+// reset; empty when every write went through.
+QString ScritturaIniFallita();
+void AzzeraScritturaIniFallita();
 
 // First loading step: PathDati, PathWork, OperatoreBase.
 void CaricaPercorsi(Context& ctx);

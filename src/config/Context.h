@@ -22,6 +22,9 @@ struct Context
     qint16 CodErrore = 0;      // error number of the last failed step, 0 when none
     int RispostaMsg = 0;       // answer of the last message box a routine tests
     QString PasswordOperatore; // access password as read, empty when none
+    // What is wrong with the configuration file, as told to the user when the
+    // paths were loaded; empty when nothing is.
+    QString ProblemaIni;
 
     // Shows a box and keeps its answer in RispostaMsg.
     int ask(const QString& text, int style, const QString& title = QString())

@@ -4,6 +4,7 @@
 #include "config/ConfigLoader.h"
 #include "db/Database.h"
 #include "db/Snapshot.h"
+#include "transfer/RunLockStep.h"
 #include "transfer/Transfer.h"
 
 #include <utility>
@@ -113,6 +114,15 @@ RunDriver::Outcome RunDriver::click(int index)
                          QString::number(w.Check1[2].value) + QString::number(w.chkDati.value) +
                          QString::number(w.chkVisite.value);
     ScriviIni(ini, section, w.PrefissoLato + QStringLiteral("PARM") + code, parm);
+
+    // One run at a time on this operator's folders: a second run is refused
+    // at once, naming who holds them.
+    const CorsaEsclusiva exclusive(ctx, w);
+    if (exclusive.refused()) {
+        report.refused = true;
+        m_report = std::move(report);
+        return Outcome::Refused;
+    }
 
     // The synchronisations, in the order of the table: the first result above
     // zero ends the run (a failure after which the run goes on has result 0).

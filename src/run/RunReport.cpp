@@ -57,6 +57,8 @@ const StepReport& RunReport::of(const char* name) const
 
 int RunReport::exitStatus() const
 {
+    if (refused)
+        return exitstatus::kLocked;
     if (firstFailure())
         return exitstatus::kFailed;
     for (const StepReport& s : steps) {

@@ -99,6 +99,9 @@ struct RunReport
     QString operatore;             // the operator code of the run
     bool portable = false;         // side: "Portatile" (true) or "DeskTop"
     std::vector<StepReport> steps; // one per entry of kSteps, in its order
+    // Refused at once because another run holds the operator's folders: no
+    // step ran.
+    bool refused = false;
 
     // Counters as the run left them. Clients added to the local database:
     // -1 when they could not be counted (the step did not run, or a database

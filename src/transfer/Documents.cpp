@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
+#include <tuple>
 
 namespace mirsalex {
 
@@ -29,12 +30,14 @@ void segnaCompletato(Context& ctx, WindowState& w, int group)
 
 // For the run report: a ticked group whose exchange folder is missing or
 // holds no file was skipped; a failed group ended with the text it showed.
-void segnaSaltato(WindowState& w, size_t group, const QString& folder)
+void segnaSaltato(WindowState& w, size_t group, const QString& folder,
+                  const QString& reason = QString())
 {
-    w.EsitoDocumenti[group] =
-        StepOutcome::skipped(platform::isDirectory(folder) ? QStringLiteral("cartella di scambio vuota")
-                                                           : QStringLiteral("cartella di scambio assente"),
-                             folder);
+    w.EsitoDocumenti[group] = StepOutcome::skipped(
+        !reason.isEmpty()                  ? reason
+        : platform::isDirectory(folder) ? QStringLiteral("cartella di scambio vuota")
+                                        : QStringLiteral("cartella di scambio assente"),
+        folder);
 }
 void segnaFallito(Context& ctx, WindowState& w, size_t group, const QString& text)
 {
@@ -50,39 +53,64 @@ struct DocumentGroup
     QString receiveError;
 };
 
-enum class Listing
+enum class Esito
 {
     Ok,
-    Failed
+    Failed,
+    Retry // the user asked to try the direction again
 };
+
+// A failure of a direction: explained through the file-error messages when
+// they know the error (a full disk, a device that is not ready...), which may
+// offer to try again; otherwise its number and description follow the
+// group's message on a second line. `file` is the file or folder concerned.
+Esito fallisce(Context& ctx, const QString& groupMessage, int number, const QString& file)
+{
+    if (number > 0)
+        ctx.CodErrore = static_cast<qint16>(number);
+    const int choice = number > 0 ? MsgErroreFile(ctx.prompt, number, file) : SceltaNessuna;
+    if (choice == SceltaRiprova)
+        return Esito::Retry;
+    QString text = groupMessage;
+    if (choice == SceltaNessuna && number > 0)
+        text += QLatin1Char('\n') + QString::number(number) + QLatin1Char('-') +
+                platform::errorDescription(number);
+    ctx.prompt.show(text, MsgStyle::Ok);
+    return Esito::Failed;
+}
 
 // The names of `folder` matching `pattern`, in the folder's own order. A
 // folder that does not exist holds nothing; a folder that cannot be read
-// (device error) fails the direction.
-Listing elenca(const QString& folder, const QString& pattern, QStringList& names)
+// (device error, no permission) fails the direction with its error number.
+// Links and names that are no text are left out and added to `ignored`.
+platform::FileError elenca(const QString& folder, const QString& pattern, QStringList& names,
+                           QStringList& ignored)
 {
     names.clear();
     QList<platform::DirEntry> entries;
-    const platform::FileError error = platform::listDirectory(folder, pattern, false, entries);
+    QStringList passed;
+    const platform::FileError error = platform::listDirectoryNoLinks(folder, pattern, false, entries, passed);
     if (error && error.number != 76 && error.number != 53)
-        return Listing::Failed;
+        return error;
     for (const platform::DirEntry& e : entries) {
         if (!e.isDir)
             names << e.name;
     }
-    return Listing::Ok;
+    ignored << passed;
+    return {};
 }
 
 // One direction of a group: every listed name, upper-cased, goes through the
-// newest-wins copy. Returns false after reporting the first failure.
+// newest-wins copy.
 //
 // Both folders are listed once: a name is matched against the destination's
 // names without regard to case, so a card listed as "sk12.doc" meets its
 // copy "SK12.DOC", and a card new to the destination gets the upper-cased
-// name. The copies of one direction are flushed to the disk together and put
-// in place at its end, before the other direction lists them.
-bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QString& to, const QString& pattern,
-                 const QString& errorText)
+// name. The copies are flushed to the disk together and put in place in
+// bounded batches (see SafeFileCopy::Batch), the last at the end of the
+// direction, before the other direction lists them.
+Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, const QString& to,
+                          const QString& pattern, const QString& errorText, QStringList& ignored)
 {
     // A folder that could not be prepared (already reported at load) is never
     // taken for the current folder.
@@ -90,98 +118,193 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
     QStringList existing;
     if (from.trimmed().isEmpty() || to.trimmed().isEmpty()) {
         ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
-        return false;
+        return Esito::Failed;
     }
     // The folders as they are named on disk: a folder configured as "Testi"
     // and stored as "testi" is the same folder, and the paths of its files
     // are built on the stored name.
     const QString fromOnDisk = platform::resolve(from);
     const QString toOnDisk = platform::resolve(to);
-    if (elenca(fromOnDisk, pattern, names) == Listing::Failed ||
-        elenca(toOnDisk, pattern, existing) == Listing::Failed) {
-        ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
-        return false;
+    QStringList passedAtDestination;
+    for (const auto& [folder, list, passed] :
+         {std::tuple<const QString&, QStringList&, QStringList&>{fromOnDisk, names, ignored},
+          std::tuple<const QString&, QStringList&, QStringList&>{toOnDisk, existing, passedAtDestination}}) {
+        if (const platform::FileError error = elenca(folder, pattern, list, passed))
+            return fallisce(ctx, errorText + pattern, error.number, folder);
     }
+    ignored << passedAtDestination;
     // Leftovers of a copy into this folder that a killed run never ended.
     SafeFileCopy::removeStale(toOnDisk.endsWith(platform::separator()) ? toOnDisk
                                                                        : toOnDisk + platform::sep());
     QHash<QString, QString> onDisk;
     for (const QString& e : existing)
         onDisk.insert(e.toUpper(), e);
+    // A destination name that is a link is never written through nor replaced.
+    QSet<QString> blocked;
+    for (const QString& path : passedAtDestination)
+        blocked.insert(path.mid(path.lastIndexOf(platform::separator()) + 1).toUpper());
 
     const auto group = w.GruppoCorrente;
     const auto direction = w.DirezioneCorrente;
     QHash<QString, QString> nameOf; // destination on disk -> name shown
     QSet<QString> seen;             // upper-cased names offered in this direction
     SafeFileCopy::Batch batch;
-    int made = 0;
-    int placed = 0;
-    QString failed;
+    // Copies that never reached their place are not counted as updated.
+    auto uncount = [&] {
+        qint16& counter = w.Contatori[group][direction];
+        counter = static_cast<qint16>(std::max(0, counter - batch.dropped()));
+    };
+    auto batchFailed = [&] {
+        uncount();
+        const QString shown = nameOf.value(batch.failedDestination(), batch.failedDestination());
+        return fallisce(ctx, errorText + shown, batch.failure().number, batch.failedDestination());
+    };
     for (const QString& listed : names) {
         const QString name = listed.toUpper();
+        if (blocked.contains(name))
+            continue;
         // Two names that differ only in case (a folder on a case-sensitive
         // disk) go to one destination: the copy of the first is put in place
         // before the second is compared with it, so the newer one wins.
         if (seen.contains(name)) {
-            made += batch.pending();
-            placed += batch.commit(nullptr, &failed);
-            if (placed < made)
-                break;
+            batch.commit(nullptr, nullptr);
+            if (batch.failure())
+                return batchFailed();
         }
         seen.insert(name);
         const QString destination = toOnDisk + onDisk.value(name, name);
+        nameOf.insert(destination, name);
         if (detail::copiaFileRisolto(ctx, w, from + name, to + name, fromOnDisk + listed, destination,
                                      w.chkDebug.value, 0)) {
-            ctx.prompt.show(errorText + name, MsgStyle::Ok);
+            if (batch.failure()) // what was pending could not be put in place
+                return batchFailed();
+            const platform::FileError error = detail::lastCopyError();
             batch.commit(nullptr, nullptr); // the copies made before stay in place
-            return false;
+            uncount();
+            return fallisce(ctx, errorText + name, error ? error.number : ctx.CodErrore,
+                            error ? error.file : destination);
         }
-        nameOf.insert(destination, name);
     }
-    if (placed == made) {
-        made += batch.pending();
-        placed += batch.commit(nullptr, &failed);
+    batch.commit(nullptr, nullptr);
+    if (batch.failure())
+        return batchFailed();
+    return Esito::Ok;
+}
+
+// A direction, tried again for as long as the user asks after a failure;
+// the copies already in place are equal by then and are not made twice.
+bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QString& to, const QString& pattern,
+                 const QString& errorText, QStringList& ignored)
+{
+    for (;;) {
+        const Esito esito = trasferisciUnaVolta(ctx, w, from, to, pattern, errorText, ignored);
+        if (esito != Esito::Retry)
+            return esito == Esito::Ok;
     }
-    if (placed < made) {
-        // Copies that never reached their place are not counted as updated.
-        qint16& counter = w.Contatori[group][direction];
-        counter = static_cast<qint16>(std::max(0, counter - (made - placed)));
-        ctx.prompt.show(errorText + nameOf.value(failed), MsgStyle::Ok);
-        return false;
-    }
-    return true;
+}
+
+// One notice for everything the stage left alone: links below the exchange
+// folder and names that are no text. Shown once per run.
+void segnalaIgnorati(Context& ctx, QStringList ignored)
+{
+    ignored.removeDuplicates();
+    if (ignored.isEmpty())
+        return;
+    constexpr int kShown = 10;
+    QString text = QStringLiteral("FILE NON TRASFERITI: collegamenti o nomi non validi");
+    for (int i = 0; i < std::min<int>(kShown, int(ignored.size())); ++i)
+        text += QLatin1Char('\n') + ignored.at(i);
+    if (ignored.size() > kShown)
+        text += QStringLiteral("\n... e altri ") + QString::number(ignored.size() - kShown);
+    ctx.prompt.show(text, MsgStyle::ExclamationOk);
+}
+
+// The folder of the exchange database: the group folders below it are the
+// operator's exchange area, and a link in it is not followed.
+QString areaScambio(const WindowState& w)
+{
+    const QString db = w.lbFile[1].caption.trimmed();
+    QString folder, name;
+    platform::splitPath(db, folder, name);
+    return folder;
 }
 
 } // namespace
 
 bool AggiornaDocumenti(Context& ctx, WindowState& w)
 {
+    QStringList ignored;
+    auto finish = [&](bool completed) {
+        segnalaIgnorati(ctx, ignored);
+        return completed;
+    };
+    // A group folder below the exchange folder that is a link (it may lead
+    // anywhere, and the exchange area is shared with others) is not used.
+    const QString area = areaScambio(w);
+    auto linked = [&](const QString& folder) {
+        const QString link = platform::linkBelow(area, folder);
+        if (!link.isEmpty())
+            ignored << link;
+        return !link.isEmpty();
+    };
+    // The exchange folder of a group holds something; a folder that cannot
+    // be read at all ends the run like a failed copy, never as an empty one.
+    auto available = [&](const QString& folder, const QString& failureText, bool& failed) {
+        int error = 0;
+        failed = false;
+        if (EsisteFile(ctx.prompt, folder, 0, &error))
+            return true;
+        if (error != 0) {
+            ctx.CodErrore = static_cast<qint16>(error);
+            ctx.prompt.show(failureText + QLatin1Char('\n') + folder + QLatin1Char('\n') +
+                                QString::number(error) + QLatin1Char('-') + platform::errorDescription(error),
+                            MsgStyle::Ok);
+            failed = true;
+        }
+        return false;
+    };
+
     // Group 0: the indices database, only ever pushed to the exchange folder,
     // always with its confirmation box.
     w.GruppoCorrente = 0;
     w.DirezioneCorrente = 0;
-    const QString indici = w.lbFileX[0].caption;
     w.EsitoDocumenti = {};
-    if (w.Check1[0].value == 1 && !EsisteFile(ctx.prompt, indici, 0)) {
-        segnaSaltato(w, 0, indici);
-    } else if (w.Check1[0].value == 1) {
+    const QString linkNotFollowed = QStringLiteral("la cartella di scambio è un collegamento: non seguito");
+    const QString indici = w.lbFileX[0].caption;
+    const QString indiciError = QStringLiteral("Errore nell'aggiornamento degli INDICI");
+    bool failed = false;
+    if (w.Check1[0].value == 1 && linked(indici)) {
+        segnaSaltato(w, 0, indici, linkNotFollowed);
+    } else if (w.Check1[0].value == 1 && available(indici, indiciError, failed)) {
         w.Contatori[0][0] = 0;
         const QString name = QStringLiteral("IndiciDV.mdb");
         // A damaged database never replaces the exchange copy.
         if (const DbError e = checkDatabaseIntegrity(platform::resolve(ctx.config.PathDati + name));
             e.number == DbErr::CannotOpenDatabase) {
-            ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento degli INDICI") + QLatin1Char('\n') +
-                                QStringLiteral("Il database locale è danneggiato:") + QLatin1Char('\n') +
-                                ctx.config.PathDati + name,
+            ctx.CodErrore = static_cast<qint16>(e.number);
+            ctx.prompt.show(indiciError + QLatin1Char('\n') + QStringLiteral("Il database locale è danneggiato:") +
+                                QLatin1Char('\n') + ctx.config.PathDati + name,
                             MsgStyle::Ok);
-            return false;
+            segnaFallito(ctx, w, 0, QStringLiteral("database locale danneggiato"));
+            return finish(false);
         }
-        if (CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1)) {
-            ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento degli INDICI"), MsgStyle::Ok);
-            segnaFallito(ctx, w, 0, QStringLiteral("Errore nell'aggiornamento degli INDICI"));
-            return false;
+        for (;;) {
+            if (!CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1))
+                break;
+            const platform::FileError error = detail::lastCopyError();
+            if (fallisce(ctx, indiciError, error ? error.number : ctx.CodErrore,
+                         error ? error.file : indici + name) != Esito::Retry) {
+                segnaFallito(ctx, w, 0, indiciError);
+                return finish(false);
+            }
         }
         segnaCompletato(ctx, w, 0);
+    } else if (w.Check1[0].value == 1 && !failed) {
+        segnaSaltato(w, 0, indici);
+    }
+    if (failed) {
+        segnaFallito(ctx, w, 0, indiciError);
+        return finish(false);
     }
 
     // Groups 1 and 2: client cards and sheets, sent then received.
@@ -198,28 +321,36 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
         const QString scambio = w.lbFileX[i].caption;
         if (w.Check1[i].value != 1)
             continue;
-        if (!EsisteFile(ctx.prompt, scambio, 0)) {
+        if (linked(scambio)) {
+            segnaSaltato(w, i, scambio, linkNotFollowed);
+            continue;
+        }
+        if (!available(scambio, g.receiveError + g.pattern, failed)) {
+            if (failed) {
+                segnaFallito(ctx, w, i, g.receiveError + g.pattern);
+                return finish(false);
+            }
             segnaSaltato(w, i, scambio);
             continue;
         }
 
         w.DirezioneCorrente = 0;
         w.Contatori[i][0] = 0;
-        if (!trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError)) {
+        if (!trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError, ignored)) {
             segnaFallito(ctx, w, i, g.sendError);
-            return false;
+            return finish(false);
         }
 
         w.DirezioneCorrente = 1;
         w.Contatori[i][1] = 0;
-        if (!trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError)) {
+        if (!trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError, ignored)) {
             segnaFallito(ctx, w, i, g.receiveError);
-            return false;
+            return finish(false);
         }
 
         segnaCompletato(ctx, w, g.index);
     }
-    return true;
+    return finish(true);
 }
 
 } // namespace mirsalex

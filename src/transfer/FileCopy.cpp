@@ -32,6 +32,12 @@ std::optional<qint64> modificationSeconds(const QString& path)
     return qint64(st.st_mtim.tv_sec);
 }
 
+platform::FileError& lastError()
+{
+    static platform::FileError error;
+    return error;
+}
+
 QString messageDate(qint64 seconds)
 {
     return MessageDate(QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime));
@@ -48,6 +54,11 @@ bool CopiaFile(Context& ctx, WindowState& w, const QString& source, const QStrin
                                     platform::resolve(destination), prompt, force);
 }
 
+const platform::FileError& detail::lastCopyError()
+{
+    return lastError();
+}
+
 bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& source, const QString& destination,
                               const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt,
                               int force)
@@ -61,6 +72,7 @@ bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& sourc
 
     const QChar lf(10);
     bool pending = false;
+    lastError() = {};
 
     bool passOn = force == 1 || !dataFileDestinazione;
     if (!passOn) {
@@ -99,6 +111,7 @@ bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& sourc
         const platform::FileError error = SafeFileCopy::copy(sourceOnDisk, destinationOnDisk);
         if (error) {
             pending = true;
+            lastError() = error;
             ctx.CodErrore = static_cast<qint16>(error.number);
         } else {
             copied = true;

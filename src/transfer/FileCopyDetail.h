@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Platform.h"
 #include "config/Context.h"
 #include "transfer/WindowState.h"
 
@@ -13,5 +14,9 @@ namespace mirsalex::detail {
 // paths are the ones used.
 bool copiaFileRisolto(Context& ctx, WindowState& w, const QString& source, const QString& destination,
                       const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt, int force);
+
+// The file error of the last copy that failed (number, description and the
+// file concerned, source or destination); no error after a good copy.
+const platform::FileError& lastCopyError();
 
 } // namespace mirsalex::detail

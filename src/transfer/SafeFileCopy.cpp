@@ -1,12 +1,16 @@
 #include "transfer/SafeFileCopy.h"
 
+#include "common/RunLock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <QDateTime>
 #include <QFile>
 #include <QStringList>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -89,12 +93,34 @@ QString SafeFileCopy::temporaryPrefix()
     return QStringLiteral(".~mirsalex-");
 }
 
+namespace {
+qint64& staleAgeSlot()
+{
+    static qint64 seconds = 3600;
+    return seconds;
+}
+} // namespace
+
+qint64 SafeFileCopy::staleAge()
+{
+    return staleAgeSlot();
+}
+
+void SafeFileCopy::setStaleAge(qint64 seconds)
+{
+    staleAgeSlot() = seconds;
+}
+
 int SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
 {
+    // Another run may be writing these files right now: only a run holding
+    // the lock may judge them abandoned.
+    if (!RunLock::anyHeldByThisProcess())
+        return 0;
     QList<platform::DirEntry> entries;
     if (platform::listDirectory(folder, temporaryPrefix() + QStringLiteral("*"), false, entries))
         return 0;
-    const QDateTime limit = QDateTime::currentDateTime().addSecs(-olderThanSeconds);
+    const qint64 limit = QDateTime::currentSecsSinceEpoch() - olderThanSeconds;
     int removed = 0;
     for (const platform::DirEntry& e : entries) {
         // The listing matches without regard to case; only our own exact
@@ -102,8 +128,17 @@ int SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
         if (!e.name.startsWith(temporaryPrefix()))
             continue;
         const QString path = folder + e.name;
-        const std::optional<QDateTime> when = platform::modificationTime(path);
-        if (when && *when < limit && QFile::remove(path))
+        const QByteArray encoded = QFile::encodeName(path);
+        struct stat st
+        {
+        };
+        if (::lstat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // Written when its status last changed (creation, the dating of the
+        // copy); the later of the two times stands in for a file system that
+        // keeps no status-change time of its own.
+        const qint64 written = std::max(qint64(st.st_ctim.tv_sec), qint64(st.st_mtim.tv_sec));
+        if (written < limit && ::unlink(encoded.constData()) == 0)
             ++removed;
     }
     return removed;
@@ -114,33 +149,68 @@ void SafeFileCopy::setWriteHook(WriteFn fn)
     writeHook() = std::move(fn);
 }
 
-platform::FileError SafeFileCopy::copy(const QString& source, const QString& destination)
+namespace {
+
+bool diskFull(int err)
+{
+    return err == ENOSPC || err == EDQUOT;
+}
+
+// A file system that keeps no permissions of its own (FAT, many network
+// drivers) refuses to change them; the copy's content and time are what
+// count.
+bool permissionsNotKept(int err)
+{
+    return err == EPERM || err == EACCES || err == ENOTSUP || err == EOPNOTSUPP || err == EINVAL ||
+           err == ENOSYS;
+}
+
+struct Attempt
+{
+    platform::FileError error;
+    bool outOfSpace = false; // the destination's disk was full
+};
+
+// One copy into a temporary file; in a batch it is left pending there.
+Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy::Batch* batch,
+                 std::vector<std::pair<QByteArray, QString>>* pendingOut, qint64* sizeOut,
+                 const std::function<bool(qint64)>& beforeWrite)
 {
     const QByteArray src = QFile::encodeName(source);
     Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
-        return platform::fileErrorFromErrno(errno, source);
+        return {platform::fileErrorFromErrno(errno, source)};
     struct stat info
     {
     };
     if (::fstat(in.get(), &info) != 0)
-        return platform::fileErrorFromErrno(errno, source);
+        return {platform::fileErrorFromErrno(errno, source)};
     if (S_ISDIR(info.st_mode))
-        return platform::fileErrorFromErrno(EISDIR, source);
+        return {platform::fileErrorFromErrno(EISDIR, source)};
+    if (const int injected = platform::injectedFailure(QStringLiteral("read"), source))
+        return {platform::fileErrorFromErrno(injected, source)};
+    *sizeOut = qint64(info.st_size);
+    // Room is made (what is pending put in place) before anything is written.
+    if (beforeWrite && !beforeWrite(qint64(info.st_size)))
+        return {platform::FileError{-1, QString(), destination}};
 
     const QString folder = folderOf(destination);
-    QByteArray pattern =
-        QFile::encodeName(folder + temporaryPrefix() + nameOf(destination) + QStringLiteral(".XXXXXX"));
+    QByteArray pattern = QFile::encodeName(folder + SafeFileCopy::temporaryPrefix() + nameOf(destination) +
+                                           QStringLiteral(".XXXXXX"));
+    if (const int injected = platform::injectedFailure(QStringLiteral("write"), destination))
+        return {platform::fileErrorFromErrno(injected, destination), diskFull(injected)};
     Descriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (out.get() < 0)
-        return platform::fileErrorFromErrno(errno, destination);
+    if (out.get() < 0) {
+        const int err = errno;
+        return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
+    }
     const QByteArray temp = pattern;
 
     // From here on every failure removes the temporary file.
     auto fail = [&](int err) {
         out.reset();
         ::unlink(temp.constData());
-        return platform::fileErrorFromErrno(err, destination);
+        return Attempt{platform::fileErrorFromErrno(err, destination), diskFull(err)};
     };
 
     thread_local std::vector<char> buffer(1 << 20);
@@ -152,7 +222,7 @@ platform::FileError SafeFileCopy::copy(const QString& source, const QString& des
             const int err = errno;
             out.reset();
             ::unlink(temp.constData());
-            return platform::fileErrorFromErrno(err, source);
+            return {platform::fileErrorFromErrno(err, source)};
         }
         if (got == 0)
             break;
@@ -170,40 +240,106 @@ platform::FileError SafeFileCopy::copy(const QString& source, const QString& des
         }
     }
 
-    if (::fchmod(out.get(), info.st_mode & 0777) != 0)
-        return fail(errno);
+    const int chmodInjected = platform::injectedFailure(QStringLiteral("chmod"), destination);
+    if (chmodInjected != 0 || ::fchmod(out.get(), info.st_mode & 0777) != 0) {
+        const int err = chmodInjected != 0 ? chmodInjected : errno;
+        if (!permissionsNotKept(err))
+            return fail(err);
+    }
     // The copy keeps the source's modification time, so that the next
     // comparison of the two finds them equal.
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (const int injected = platform::injectedFailure(QStringLiteral("utime"), destination))
+        return fail(injected);
     if (::futimens(out.get(), times) != 0)
         return fail(errno);
-    if (SafeFileCopy::Batch* batch = activeBatch()) {
+    if (batch) {
         // Flushed and put in place by the batch's commit.
         if (out.close() != 0) {
             const int err = errno;
             ::unlink(temp.constData());
-            return platform::fileErrorFromErrno(err, destination);
+            return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
         }
-        batch->m_entries.push_back({temp, destination});
+        pendingOut->emplace_back(temp, destination);
         return {};
     }
-    if (::fsync(out.get()) != 0)
-        return fail(errno);
+    const int syncInjected = platform::injectedFailure(QStringLiteral("fsync"), destination);
+    if (syncInjected != 0 || ::fsync(out.get()) != 0)
+        return fail(syncInjected != 0 ? syncInjected : errno);
     if (out.close() != 0) {
         const int err = errno;
         ::unlink(temp.constData());
-        return platform::fileErrorFromErrno(err, destination);
+        return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
     }
-    if (::rename(temp.constData(), QFile::encodeName(destination).constData()) != 0) {
-        const int err = errno;
+    const int renameInjected = platform::injectedFailure(QStringLiteral("rename"), destination);
+    if (renameInjected != 0 || ::rename(temp.constData(), QFile::encodeName(destination).constData()) != 0) {
+        const int err = renameInjected != 0 ? renameInjected : errno;
         ::unlink(temp.constData());
-        return platform::fileErrorFromErrno(err, destination);
+        return {platform::fileErrorFromErrno(err, destination)};
     }
     syncFolder(folder);
     return {};
 }
 
-SafeFileCopy::Batch::Batch()
+// Free bytes on the disk holding `folder`; nothing when it cannot be told.
+std::optional<qint64> freeSpace(const QString& folder)
+{
+    struct statvfs fs
+    {
+    };
+    if (::statvfs(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(), &fs) != 0)
+        return std::nullopt;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize);
+}
+
+} // namespace
+
+platform::FileError SafeFileCopy::copy(const QString& source, const QString& destination)
+{
+    SafeFileCopy::Batch* batch = activeBatch();
+    std::vector<std::pair<QByteArray, QString>> made;
+    qint64 size = 0;
+    if (!batch)
+        return copyOnce(source, destination, nullptr, &made, &size, {}).error;
+
+    const QString folder = folderOf(destination);
+    auto makeRoom = [&](qint64 nextSize) {
+        if (batch->pending() == 0 || !batch->full(nextSize, folder))
+            return true;
+        const int before = batch->pending();
+        return batch->commit(nullptr, nullptr) == before;
+    };
+    Attempt attempt = copyOnce(source, destination, batch, &made, &size, makeRoom);
+    if (attempt.error.number == -1)
+        return batch->failure(); // what was pending could not be put in place
+    if (attempt.outOfSpace && batch->pending() > 0) {
+        // The disk filled while copies were waiting: putting them in place
+        // frees the files they replace; then this one is tried once more,
+        // exactly as if it had been made on its own.
+        const int before = batch->pending();
+        if (batch->commit(nullptr, nullptr) != before)
+            return batch->failure();
+        attempt = copyOnce(source, destination, batch, &made, &size, {});
+    }
+    if (attempt.error)
+        return attempt.error;
+    for (auto& [temp, dest] : made)
+        batch->m_entries.push_back({temp, dest, size});
+    batch->m_bytes += size;
+    return {};
+}
+
+bool SafeFileCopy::Batch::full(qint64 nextSize, const QString& folder) const
+{
+    if (int(m_entries.size()) >= m_maxCount || m_bytes + nextSize > m_maxBytes)
+        return true;
+    // Some room is kept for the folder's own records.
+    const std::optional<qint64> room = freeSpace(folder);
+    return room && *room < nextSize + (qint64(1) << 20);
+}
+
+SafeFileCopy::Batch::Batch(int maxCount, qint64 maxBytes)
+    : m_maxCount(std::max(1, maxCount)), m_maxBytes(maxBytes)
 {
     Q_ASSERT(!activeBatch());
     activeBatch() = this;
@@ -221,21 +357,31 @@ void SafeFileCopy::Batch::discardFrom(size_t index)
     for (size_t i = index; i < m_entries.size(); ++i)
         ::unlink(m_entries[i].temp.constData());
     m_entries.resize(std::min(index, m_entries.size()));
+    m_bytes = 0;
+    for (const Entry& e : m_entries)
+        m_bytes += e.size;
 }
 
 int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDestination)
 {
     std::vector<Entry> entries;
     entries.swap(m_entries);
+    m_bytes = 0;
     if (entries.empty())
         return 0;
     auto failAt = [&](size_t index, int err) {
         for (size_t i = index; i < entries.size(); ++i)
             ::unlink(entries[i].temp.constData());
+        const platform::FileError e = platform::fileErrorFromErrno(err, entries[index].destination);
         if (error)
-            *error = platform::fileErrorFromErrno(err, entries[index].destination);
+            *error = e;
         if (failedDestination)
             *failedDestination = entries[index].destination;
+        if (!m_failure) {
+            m_failure = e;
+            m_failedDestination = entries[index].destination;
+        }
+        m_dropped += int(entries.size() - index);
         return int(index);
     };
     // One flush per file system holding a temporary file: the data of every
@@ -249,24 +395,38 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
     for (const QString& folder : folders) {
         Descriptor dir(::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() < 0 || ::syncfs(dir.get()) != 0) {
+        const int injected = platform::injectedFailure(QStringLiteral("fsync"), folder);
+        if (injected != 0 || dir.get() < 0 || ::syncfs(dir.get()) != 0) {
             // Nothing has been put in place yet: every copy is dropped, and
             // the first one of the folder that failed is named.
-            const int err = errno;
-            for (size_t i = 0; i < entries.size(); ++i) {
-                if (folderOf(entries[i].destination) == folder) {
-                    failAt(i, err);
-                    break;
-                }
-            }
+            const int err = injected != 0 ? injected : errno;
+            size_t named = 0;
+            while (named + 1 < entries.size() && folderOf(entries[named].destination) != folder)
+                ++named;
             for (const Entry& e : entries)
                 ::unlink(e.temp.constData());
+            const platform::FileError e = platform::fileErrorFromErrno(err, entries[named].destination);
+            if (error)
+                *error = e;
+            if (failedDestination)
+                *failedDestination = entries[named].destination;
+            if (!m_failure) {
+                m_failure = e;
+                m_failedDestination = entries[named].destination;
+            }
+            m_dropped += int(entries.size());
             return 0;
         }
     }
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (::rename(entries[i].temp.constData(), QFile::encodeName(entries[i].destination).constData()) != 0)
-            return failAt(i, errno);
+        const int injected = platform::injectedFailure(QStringLiteral("rename"), entries[i].destination);
+        if (injected != 0 || ::rename(entries[i].temp.constData(),
+                                      QFile::encodeName(entries[i].destination).constData()) != 0) {
+            const int placed = failAt(i, injected != 0 ? injected : errno);
+            for (const QString& folder : folders)
+                syncFolder(folder); // the renames made before stay durable
+            return placed;
+        }
     }
     for (const QString& folder : folders)
         syncFolder(folder);

@@ -33,11 +33,19 @@ public:
     // temporary file but leaves it beside its destination; commit() flushes
     // the file systems once for all of them and only then renames each over
     // its destination. Copies not committed are removed when the batch ends.
+    //
+    // The batch is bounded: once it holds `maxCount` copies or `maxBytes`
+    // bytes, or when the next copy would not fit in the free space of its
+    // disk, what is pending is put in place before the next copy is written;
+    // a copy that meets a full disk while others are pending puts those in
+    // place (freeing the space of the files they replace) and is tried once
+    // more. So a full disk fails only where a copy made on its own would fail
+    // too, and a killed run loses at most one batch of confirmed copies.
     // Batches are not nested; single-threaded use only.
     class Batch
     {
     public:
-        Batch();
+        explicit Batch(int maxCount = 200, qint64 maxBytes = qint64(256) << 20);
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -48,15 +56,31 @@ public:
         int commit(platform::FileError* error, QString* failedDestination);
         int pending() const { return int(m_entries.size()); }
 
+        // The first commit that failed in this batch (also one made by
+        // copy() on its own), with the destination it failed on; and the
+        // number of copies that copy() had accepted but that never reached
+        // their place because of it.
+        const platform::FileError& failure() const { return m_failure; }
+        const QString& failedDestination() const { return m_failedDestination; }
+        int dropped() const { return m_dropped; }
+
     private:
         friend class SafeFileCopy;
         struct Entry
         {
             QByteArray temp;
             QString destination;
+            qint64 size = 0;
         };
         void discardFrom(size_t index);
+        bool full(qint64 nextSize, const QString& folder) const;
         std::vector<Entry> m_entries;
+        int m_maxCount;
+        qint64 m_maxBytes;
+        qint64 m_bytes = 0;
+        platform::FileError m_failure;
+        QString m_failedDestination;
+        int m_dropped = 0;
     };
 
     // The prefix of the temporary files left in a destination folder while a
@@ -64,11 +88,20 @@ public:
     static QString temporaryPrefix();
 
     // Removes from `folder` the temporary files of copies that never ended (a
-    // run killed in the middle of a copy): those last modified more than
-    // `olderThanSeconds` ago. A younger one may belong to a run in progress on
-    // the other computer sharing the exchange folder, and is left alone.
-    // Returns the number removed.
-    static int removeStale(const QString& folder, qint64 olderThanSeconds = 6 * 3600);
+    // run killed in the middle of a copy): those written more than
+    // `olderThanSeconds` ago. Their age is when they were written (their
+    // status change), never the modification time, which a copy takes from
+    // its source and which is often years old. A younger one may belong to a
+    // run in progress on the other computer sharing the exchange folder, and
+    // is left alone. Runs only while this process holds a run lock
+    // (common/RunLock): without it nothing is removed. Returns the number
+    // removed.
+    static int removeStale(const QString& folder, qint64 olderThanSeconds = staleAge());
+
+    // The age after which a temporary file counts as abandoned (an hour);
+    // tests shorten it, since a file's status-change time cannot be set back.
+    static qint64 staleAge();
+    static void setStaleAge(qint64 seconds);
 };
 
 } // namespace mirsalex

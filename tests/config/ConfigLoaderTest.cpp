@@ -402,6 +402,54 @@ TEST(CodiceOperatoreValido, Table)
         EXPECT_EQ(CodiceOperatoreValido(code), valid) << code.toStdString();
 }
 
+// A configuration file that cannot serve says what is wrong with it, once,
+// instead of every value silently taking its default; an operator code longer
+// than the limit is not taken from the file.
+TEST(CaricaPercorsi, TellsWhatIsWrongWithTheFile)
+{
+    const QString longCode = QString(40, QLatin1Char('A'));
+    struct Case
+    {
+        const char* name;
+        QByteArray content;
+        int readError;   // injected on reading the file
+        QString problem; // beginning of the reason, empty for none
+    } cases[] = {
+        {"sound", "[BASE]\nOPERATORE=A12\n", 0, {}},
+        {"empty", "", 0, {}},
+        {"comments only", "; nothing yet\n\n", 0, {}},
+        {"unreadable", "[BASE]\nOPERATORE=A12\n", EACCES, "Il file non si può leggere: 70-"},
+        {"binary junk",
+         QByteArray("\x7f"
+                    "ELF\0\0\x01garbage",
+                    14),
+         0, "Il file non è un file di testo"},
+        {"no section", "this is not\na configuration file\n", 0, "Il file non contiene nessuna sezione"},
+        {"code too long", "[BASE]\nOPERATORE=" + longCode.toLatin1() + "\n", 0,
+         "[BASE] OPERATORE: codice operatore troppo lungo"},
+        {"stored code too long", "[EXPORT]\nOPERATORE=ABCDEFGHIJKLMN\n", 0, "[EXPORT] OPERATORE: codice"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempInstall inst;
+        ScriptedPrompt prompt;
+        Context ctx(prompt);
+        ctx.config.FileIni = inst.writeFile(QStringLiteral("prog/Mirsal.ini"), c.content);
+        platform::setFailureInjector(
+            [&](const QString& op, const QString&) { return op == QLatin1String("read") ? c.readError : 0; });
+        if (!c.problem.isEmpty())
+            prompt.expect(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE\n") + ctx.config.FileIni +
+                              QLatin1Char('\n') + c.problem,
+                          AnswerOk, MsgStyle::ExclamationOk);
+        CaricaPercorsi(ctx);
+        platform::setFailureInjector({});
+        EXPECT_EQ(ctx.ProblemaIni.isEmpty(), c.problem.isEmpty()) << ctx.ProblemaIni.toStdString();
+        EXPECT_EQ(prompt.messages.size(), c.problem.isEmpty() ? 0 : 1);
+    }
+    EXPECT_FALSE(CodiceOperatoreValido(QStringLiteral("ABCDEFGHIJKLMN"))) << "14 characters";
+    EXPECT_TRUE(CodiceOperatoreValido(QStringLiteral("ABCDEFGHIJKLM"))) << "13 characters";
+}
+
 TEST(ProductName, IsMirsal)
 {
     EXPECT_EQ(productName(), "Mirsal");

@@ -215,6 +215,8 @@ TEST_F(RunReportTest, DocumentGroups)
         errno = ENOSPC;
         return -1;
     });
+    // The full disk is named first, with Retry; Cancel, then the group's message.
+    prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel);
     prompt.expect(QStringLiteral("Errore nell'invio della Scheda "));
     r = run(steps(calls, {}));
     SafeFileCopy::setWriteHook({});

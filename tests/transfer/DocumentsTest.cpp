@@ -1,8 +1,11 @@
+#include "common/RunLock.h"
 #include "config/ConfigLoader.h"
 #include "transfer/Transfer.h"
 #include "TransferTestSupport.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <unistd.h>
 #include <sqlite3.h>
 
 namespace mirsalex::test {
@@ -105,18 +108,21 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
 
 TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
 {
+    // A temporary file carries the time of the card it copies (a day old
+    // here) but was written just now, maybe by a run on the other computer:
+    // its age is when it was written, so it stays. Old ones go only while
+    // the run holds its lock (see SafeFileCopyTest for the removal itself).
     const QDateTime t = baseTime();
     file(xIndici, QStringLiteral("DatiDV.mdb"), "db", t);
     file(testi, QStringLiteral("SK1.doc"), "card", t);
     file(xSchede, QStringLiteral("SK9.DOC"), "remote card", t);
-    const QString stale = QStringLiteral(".~mirsalex-SK7.DOC.a1b2c3");
-    const QString young = QStringLiteral(".~mirsalex-SK8.DOC.d4e5f6");
-    file(xSchede, stale, "half a card", QDateTime::currentDateTime().addDays(-1));
-    file(xSchede, young, "a copy in progress elsewhere", QDateTime::currentDateTime());
+    const QString young = QStringLiteral(".~mirsalex-SK7.DOC.a1b2c3");
+    file(xSchede, young, "a copy in progress elsewhere", QDateTime::currentDateTime().addDays(-1));
     w.Check1[0].value = 0;
     w.Check1[2].value = 0;
+    RunLock lock;
+    ASSERT_TRUE(lock.acquire({xIndici, dati}, QStringLiteral("DeskTop")));
     ASSERT_TRUE(AggiornaDocumenti(ctx, w));
-    EXPECT_FALSE(QFileInfo::exists(xSchede + stale));
     EXPECT_TRUE(QFileInfo::exists(xSchede + young));
     EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral("SK1.DOC")));
 }
@@ -186,8 +192,13 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
             errno = ENOSPC;
             return -1;
         });
-        prompt.expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
+        // The full disk is named as such before the group's message.
+        prompt
+            .expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel,
+                    MsgStyle::ExclamationRetryCancel)
+            .expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
         EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+        EXPECT_EQ(ctx.CodErrore, 61);
         SafeFileCopy::setWriteHook({});
         EXPECT_EQ(w.Check1[1].value, 1);
         EXPECT_EQ(w.Check1[2].value, 1) << "no later group runs";
@@ -220,7 +231,8 @@ TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
     file(fogli, QStringLiteral("xk3.xls"), "sheet", baseTime());
     file(xFogli, QStringLiteral("README"), "x", baseTime());
     SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 { return 0; });
-    prompt.expect(QStringLiteral("Errore nell'invio del Foglio XK3.XLS"), AnswerOk, MsgStyle::Ok);
+    prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
+        .expect(QStringLiteral("Errore nell'invio del Foglio XK3.XLS"), AnswerOk, MsgStyle::Ok);
     EXPECT_FALSE(AggiornaDocumenti(ctx, w));
 }
 
@@ -309,4 +321,156 @@ TEST_F(DocumentsTest, NamesDifferingOnlyInCaseLeaveTheNewest)
 }
 
 } // namespace
+
+// A disk of `capacity` bytes holding the folder: a write that would take the
+// files of the folder past it fails as a full disk would. Space comes back
+// when a file is replaced.
+struct SmallDisk
+{
+    explicit SmallDisk(const QString& folder, qint64 capacity)
+    {
+        SafeFileCopy::setWriteHook([folder, capacity](int fd, const char* data, qint64 size) -> qint64 {
+            qint64 used = 0;
+            for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+                used += f.size();
+            if (used + size > capacity) {
+                errno = ENOSPC;
+                return -1;
+            }
+            return ::write(fd, data, static_cast<size_t>(size));
+        });
+    }
+    ~SmallDisk() { SafeFileCopy::setWriteHook({}); }
+};
+
+// Room for each card but not for all at once: the cards are put in place as
+// the disk fills, and only a card that would not fit on its own fails.
+TEST_F(DocumentsTest, FullDiskFailsOnlyWhereOneCopyAtATimeWould)
+{
+    constexpr int kCards = 20;
+    constexpr qint64 kSize = 1000;
+    struct Case
+    {
+        const char* name;
+        qint64 spare; // free bytes beyond the old cards
+        bool completes;
+    } cases[] = {{"room for one more card", 1500, true}, {"not even for one", 500, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempInstall other;
+        const QString local = other.makeDir("testi");
+        const QString remote = other.makeDir("x");
+        for (int i = 0; i < kCards; ++i) {
+            other.writeFile(QStringLiteral("testi/SK%1.DOC").arg(i), QByteArray(kSize, 'n'),
+                            baseTime().addSecs(60));
+            other.writeFile(QStringLiteral("x/SK%1.DOC").arg(i), QByteArray(kSize, 'o'), baseTime());
+        }
+        ctx.config.PathTesti = local;
+        w.lbFileX[1].caption = remote;
+        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+        if (!c.completes)
+            prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
+                .expect(QStringLiteral("Errore nell'invio della Scheda SK"), AnswerOk);
+        {
+            SmallDisk disk(remote, kCards * kSize + c.spare);
+            EXPECT_EQ(AggiornaDocumenti(ctx, w), c.completes);
+        }
+        int placed = 0;
+        for (int i = 0; i < kCards; ++i)
+            placed +=
+                TempInstall::readBytes(remote + QStringLiteral("SK%1.DOC").arg(i)) == QByteArray(kSize, 'n');
+        EXPECT_EQ(placed, c.completes ? kCards : 0);
+        EXPECT_EQ(w.Contatori[1][0], placed);
+        EXPECT_EQ(entries(remote).size(), kCards) << "no temporary file left";
+        EXPECT_EQ(w.Check1[1].value, c.completes ? 2 : 1);
+    }
+}
+
+// An exchange folder that cannot be read is a failure told to the user (and
+// ends the run), never an empty folder skipped in silence.
+TEST_F(DocumentsTest, UnreadableFolderFailsTheRunWithItsCause)
+{
+    struct Case
+    {
+        const char* name;
+        int err;
+        bool exchange; // the exchange folder, else the local one
+        QStringList messages;
+        int number;
+    } cases[] = {
+        {"no permission", EACCES, true, {"Errore nella ricezione della Scheda SK*.doc\n"}, 70},
+        {"device error",
+         EIO,
+         true,
+         {"Errore di I/O sul DEVICE", "Errore nella ricezione della Scheda SK*.doc"},
+         57},
+        {"local folder", EACCES, false, {"Errore nell'invio della Scheda SK*.doc\n70-"}, 70},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        ctx.CodErrore = 0;
+        file(xSchede, QStringLiteral("SK1.DOC"), "card", baseTime());
+        file(xFogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
+        const QString target = c.exchange ? xSchede : testi;
+        platform::setFailureInjector([&](const QString& op, const QString& path) {
+            return op == QLatin1String("list") && path.startsWith(target) ? c.err : 0;
+        });
+        for (const QString& m : c.messages)
+            prompt.expect(m, AnswerCancel);
+        EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+        platform::setFailureInjector({});
+        EXPECT_EQ(ctx.CodErrore, c.number);
+        EXPECT_EQ(w.Check1[1].value, 1);
+        EXPECT_EQ(w.Check1[2].value, 1) << "no later group runs";
+    }
+}
+
+// Links below the exchange folder are not followed, and a name that is no
+// text does not stop the others: both are told once, and the run goes on.
+TEST_F(DocumentsTest, LinksAndUndecodableNamesArePassedOverWithOneNotice)
+{
+    TempInstall outside;
+    const QString secret =
+        outside.writeFile("secret.doc", "not for the exchange area", baseTime().addSecs(60));
+    const QString elsewhere = outside.makeDir("elsewhere");
+    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+    file(testi, QStringLiteral("SK2.doc"), "card", baseTime());
+    file(xSchede, QStringLiteral("SK3.DOC"), "remote card", baseTime());
+    ASSERT_TRUE(QFile::link(secret, xSchede + QStringLiteral("SK1.DOC")));
+    const QByteArray badName = QFile::encodeName(xSchede) + QByteArray("SK\xff.DOC");
+    {
+        QFile bad(QFile::decodeName(badName));
+        FILE* f = std::fopen(badName.constData(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("card with a Latin-1 name", f);
+        std::fclose(f);
+    }
+    // The sheets folder was replaced by a link to somewhere else.
+    QDir().rmdir(xFogli);
+    ASSERT_TRUE(QFile::link(elsewhere.chopped(1), xFogli.chopped(1)));
+    file(fogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
+    ctx.config.PathFogli = fogli;
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        prompt.expect(QStringLiteral("FILE NON TRASFERITI"), AnswerOk, MsgStyle::ExclamationOk);
+        EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+        ASSERT_EQ(prompt.messages.size(), run + 1);
+        const QString notice = prompt.messages.last().text;
+        EXPECT_TRUE(notice.contains(QStringLiteral("SK1.DOC"))) << notice.toStdString();
+        EXPECT_TRUE(notice.contains(xFogli.chopped(1))) << notice.toStdString();
+        EXPECT_EQ(notice.count(QLatin1Char('\n')), 3) << "each one named once";
+        EXPECT_TRUE(QFileInfo::exists(testi + QStringLiteral("SK3.DOC")));
+        EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral("SK2.DOC")));
+        EXPECT_FALSE(QFileInfo::exists(testi + QStringLiteral("SK1.DOC")));
+        EXPECT_TRUE(QFileInfo(xSchede + QStringLiteral("SK1.DOC")).isSymLink());
+        EXPECT_TRUE(QDir(elsewhere).isEmpty()) << "nothing written through the link";
+        EXPECT_EQ(w.Check1[1].value, 2);
+        EXPECT_EQ(w.Check1[2].value, 1);
+    }
+    EXPECT_EQ(TempInstall::readBytes(secret), QByteArray("not for the exchange area"));
+}
+
 } // namespace mirsalex::test

@@ -1,4 +1,5 @@
 #include "common/Helpers.h"
+#include "common/RunLock.h"
 #include "transfer/Transfer.h"
 #include "TransferTestSupport.h"
 
@@ -287,4 +288,85 @@ TEST_F(FileCopyTest, UndatedSourceCountsAsTodayAtMidnight)
 }
 
 } // namespace
+
+// Removes the failure injector whatever a test did.
+struct InjectorReset
+{
+    ~InjectorReset() { platform::setFailureInjector({}); }
+};
+
+// A disk that refuses permission changes (FAT, many network drivers) still
+// takes the copy: content and time are what count. Other faults still fail.
+TEST_F(FileCopyTest, PermissionsRefusedByTheDiskDoNotFailTheCopy)
+{
+    InjectorReset reset;
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), "new", baseTime().addSecs(60));
+    for (const auto& [err, fails] :
+         {std::pair{EPERM, false}, std::pair{ENOTSUP, false}, std::pair{EIO, true}}) {
+        SCOPED_TRACE(err);
+        const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "old", baseTime());
+        platform::setFailureInjector(
+            [err](const QString& op, const QString&) { return op == QLatin1String("chmod") ? err : 0; });
+        EXPECT_EQ(bool(SafeFileCopy::copy(src, dst)), fails);
+        EXPECT_EQ(TempInstall::readBytes(dst), fails ? QByteArray("old") : QByteArray("new"));
+        EXPECT_EQ(mtime(dst), fails ? baseTime() : baseTime().addSecs(60));
+    }
+}
+
+// A failed rename reports its real cause, never "error 0".
+TEST_F(FileCopyTest, FailedRenameReportsItsError)
+{
+    InjectorReset reset;
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), "new", baseTime().addSecs(60));
+    const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "old", baseTime());
+    platform::setFailureInjector(
+        [](const QString& op, const QString&) { return op == QLatin1String("rename") ? EACCES : 0; });
+    for (const bool batched : {false, true}) {
+        SCOPED_TRACE(batched);
+        std::optional<SafeFileCopy::Batch> batch;
+        if (batched)
+            batch.emplace();
+        platform::FileError error = SafeFileCopy::copy(src, dst);
+        if (batched) {
+            EXPECT_FALSE(error);
+            EXPECT_EQ(batch->commit(&error, nullptr), 0);
+            EXPECT_EQ(batch->failure().number, 70);
+            EXPECT_EQ(batch->dropped(), 1);
+        }
+        EXPECT_EQ(error.number, 70) << "permission denied";
+        EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("old"));
+        EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
+    }
+}
+
+// Temporary files are judged by when they were written, and only by a run
+// holding the lock: a copy in progress carries its source's old time.
+TEST_F(FileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
+{
+    struct Case
+    {
+        const char* name;
+        bool locked;
+        qint64 olderThan; // seconds
+        bool removed;
+    } cases[] = {
+        {"no lock: nothing is removed", false, -60, false},
+        {"written just now, dated a year ago: kept", true, 3600, false},
+        {"written before the limit: removed", true, -60, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString temp = SafeFileCopy::temporaryPrefix() + QStringLiteral("SK1.DOC.abcdef");
+        file(xSchede, temp, "half a card", baseTime().addDays(-365));
+        file(xSchede, QStringLiteral(".~Mirsalex-other"), "not ours", baseTime().addDays(-365));
+        RunLock lock;
+        if (c.locked) {
+            ASSERT_TRUE(lock.acquire({xSchede}, QStringLiteral("DeskTop")));
+        }
+        EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan), c.removed ? 1 : 0);
+        EXPECT_EQ(QFileInfo::exists(xSchede + temp), !c.removed);
+        EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral(".~Mirsalex-other")));
+    }
+}
+
 } // namespace mirsalex::test

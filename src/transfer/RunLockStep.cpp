@@ -1,0 +1,68 @@
+#include "transfer/RunLockStep.h"
+
+#include "common/Platform.h"
+#include "common/ProfileFile.h"
+#include "config/ConfigLoader.h"
+#include "transfer/SafeFileCopy.h"
+
+namespace mirsalex {
+
+namespace {
+
+QString folderOf(const QString& path)
+{
+    const QString p = path.trimmed();
+    if (!p.contains(platform::separator()))
+        return QString();
+    QString folder, name;
+    platform::splitPath(p, folder, name);
+    return folder;
+}
+
+} // namespace
+
+QString CorsaEsclusiva::sideName(const WindowState& w)
+{
+    return w.optPC == 0 ? QStringLiteral("DeskTop") : QStringLiteral("Portatile");
+}
+
+CorsaEsclusiva::CorsaEsclusiva(Context& ctx, WindowState& w) : m_ctx(ctx)
+{
+    const QStringList folders = {folderOf(w.lbFile[0].caption), folderOf(w.lbFile[1].caption)};
+    QString busy;
+    RunLock::Holder holder;
+    if (!m_lock.acquire(folders, sideName(w), &busy, &holder)) {
+        m_refused = true;
+        ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
+        return;
+    }
+    for (const QString& folder : folders) {
+        if (!folder.isEmpty())
+            SafeFileCopy::removeStale(platform::resolve(folder));
+    }
+    tellIniNotWritten();
+}
+
+CorsaEsclusiva::~CorsaEsclusiva()
+{
+    if (!m_refused)
+        tellIniNotWritten();
+}
+
+void CorsaEsclusiva::tellIniNotWritten()
+{
+    const QString file = ScritturaIniFallita();
+    if (file.isEmpty())
+        return;
+    AzzeraScritturaIniFallita();
+    if (m_iniTold)
+        return;
+    m_iniTold = true;
+    m_ctx.prompt.show(
+        QStringLiteral("ATTENZIONE: il file di configurazione non si può scrivere") + QLatin1Char('\n') +
+            ProfileFile::locate(file) + QLatin1Char('\n') +
+            QStringLiteral("Le scelte e le date di questo aggiornamento non saranno registrate."),
+        MsgStyle::ExclamationOk);
+}
+
+} // namespace mirsalex

@@ -1,0 +1,626 @@
+// mirsalex-faults: the fault suite. One runner for three kinds of case, each
+// on a fresh installation made by mirsalex-fixture (on /dev/shm when there
+// is one):
+//
+//   kill    a batch run killed with SIGKILL at a random moment;
+//   inject  a run in this process whose n-th file-layer call of one kind
+//           (open for reading or writing, write, fsync, rename, folder
+//           listing) fails through the platform layer's failure injector;
+//   twice   two runs on the same operator at once.
+//
+// After every case: each database passes "PRAGMA integrity_check", each
+// document is byte for byte a version that existed before, and the reruns of
+// both sides exit 0 and leave the same documents on desktop, exchange area and
+// portable. A failure must be reported as one (a message and a non-zero
+// status); a run that reports success must have done what a clean run does.
+// The figures are printed at the end; the exit status is 0 only when every
+// case held.
+//
+//   mirsalex-faults --bin <folder of mirsalex and mirsalex-fixture>
+//                   [--work <folder>] [--kills 20] [--per-kind 8] [--seed 1]
+
+#include "common/Platform.h"
+#include "common/Prompt.h"
+#include "common/RunLock.h"
+#include "config/ConfigLoader.h"
+#include "run/RunDriver.h"
+#include "run/Steps.h"
+#include "transfer/SafeFileCopy.h"
+#include "transfer/Transfer.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <random>
+#include <set>
+#include <sqlite3.h>
+#include <utility>
+
+using namespace mirsalex;
+
+namespace {
+
+constexpr int kDocuments = 400;
+constexpr int kClients = 3000;
+const char* const kLockText = "AGGIORNAMENTO GIÀ IN CORSO";
+
+struct Figures
+{
+    int cases = 0;
+    int kills = 0;
+    int killedMidRun = 0;
+    int faultsInjected = 0;
+    int faultsReported = 0; // runs that ended with a message and a failure
+    int faultsAbsorbed = 0; // runs that completed with the clean result anyway
+    int concurrent = 0;
+    int refusals = 0;
+    int damagedFiles = 0;
+    int wrongStatuses = 0;
+    int notConverged = 0;
+    QStringList problems;
+};
+
+Figures figures;
+
+void problem(const QString& what)
+{
+    figures.problems << what;
+    std::fprintf(stderr, "  FAULT SUITE: %s\n", qPrintable(what));
+}
+
+// --- installations ---------------------------------------------------------
+
+struct Paths
+{
+    QString bin;
+    QString work;
+};
+Paths paths;
+
+QString env(const QString& root)
+{
+    return root + QStringLiteral("xdg/");
+}
+
+QProcessEnvironment processEnvironment(const QString& root)
+{
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("XDG_CONFIG_HOME"), env(root));
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    e.remove(QStringLiteral("MIRSALEX_PASSWORD"));
+    return e;
+}
+
+// A fresh installation under `root` (which ends with "/"); the same seed
+// gives the same installation.
+bool makeInstallation(const QString& root, int seed)
+{
+    QDir().mkpath(env(root));
+    QProcess p;
+    p.setProcessEnvironment(processEnvironment(root));
+    p.start(paths.bin + QStringLiteral("mirsalex-fixture"),
+            {QStringLiteral("--out"), root + QStringLiteral("inst/"), QStringLiteral("--operators"),
+             QStringLiteral("1"), QStringLiteral("--documents"), QString::number(kDocuments),
+             QStringLiteral("--clients"), QString::number(kClients), QStringLiteral("--seed"),
+             QString::number(seed)});
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        problem(QStringLiteral("mirsalex-fixture failed: ") +
+                QString::fromLocal8Bit(p.readAllStandardError()));
+        return false;
+    }
+    return true;
+}
+
+QString ini(const QString& root, const QString& side)
+{
+    return root + QStringLiteral("inst/") + side + QStringLiteral("/mirsalex.ini");
+}
+
+QStringList batchArguments(const QString& root, const QString& side)
+{
+    QStringList args = {QStringLiteral("--batch"), QStringLiteral("--ini"), ini(root, side),
+                        QStringLiteral("--yes")};
+    if (side == QLatin1String("portable"))
+        args << QStringLiteral("--side") << QStringLiteral("portable");
+    return args;
+}
+
+void startBatch(QProcess& p, const QString& root, const QString& side)
+{
+    p.setProcessEnvironment(processEnvironment(root));
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(paths.bin + QStringLiteral("mirsalex"), batchArguments(root, side));
+    p.waitForStarted();
+}
+
+struct Result
+{
+    int status = -1;
+    QString output;
+};
+
+Result batch(const QString& root, const QString& side)
+{
+    QProcess p;
+    startBatch(p, root, side);
+    Result r;
+    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit)
+        r.status = p.exitCode();
+    r.output = QString::fromUtf8(p.readAll());
+    return r;
+}
+
+// --- what the installation holds ------------------------------------------
+
+bool isDocument(const QString& name)
+{
+    const QString n = name.toUpper();
+    return (n.startsWith(QLatin1String("SK")) && n.endsWith(QLatin1String(".DOC"))) ||
+           (n.startsWith(QLatin1String("XK")) && n.endsWith(QLatin1String(".XLS"))) ||
+           n == QLatin1String("INDICIDV.MDB");
+}
+
+// Relative path -> content hash of every document (and database).
+std::map<QString, QByteArray> documents(const QString& root, bool databasesToo = false)
+{
+    std::map<QString, QByteArray> out;
+    const QString base = root + QStringLiteral("inst/");
+    QDirIterator it(base, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!isDocument(it.fileName()) && !(databasesToo && it.fileName().endsWith(QLatin1String(".mdb"))))
+            continue;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        out[path.mid(base.size())] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+    }
+    return out;
+}
+
+// Every version of each document name anywhere in the installation.
+std::map<QString, std::set<QByteArray>> versions(const std::map<QString, QByteArray>& docs)
+{
+    std::map<QString, std::set<QByteArray>> out;
+    for (const auto& [path, hash] : docs)
+        out[path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).toUpper()].insert(hash);
+    return out;
+}
+
+// Damaged databases and documents that are no version seen before; a
+// document that was there and is gone counts as damaged too.
+int damage(const QString& root, const std::map<QString, QByteArray>& before)
+{
+    int damaged = 0;
+    const QString base = root + QStringLiteral("inst/");
+    QDirIterator it(base, {QStringLiteral("*.mdb")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        sqlite3* db = nullptr;
+        QString verdict;
+        // Read-write without create: a hot journal left by a killed run is
+        // rolled back, as the next run would.
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_stmt* st = nullptr;
+            if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+                sqlite3_step(st) == SQLITE_ROW)
+                verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+        if (verdict != QLatin1String("ok")) {
+            ++damaged;
+            problem(QStringLiteral("damaged database ") + path.mid(base.size()) + QStringLiteral(": ") +
+                    verdict);
+        }
+    }
+    const auto known = versions(before);
+    const auto now = documents(root);
+    for (const auto& [path, hash] : now) {
+        const auto v = known.find(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).toUpper());
+        if (v == known.end() || !v->second.count(hash)) {
+            ++damaged;
+            problem(QStringLiteral("document neither old nor new: ") + path);
+        }
+    }
+    for (const auto& [path, hash] : before) {
+        if (!now.count(path)) {
+            ++damaged;
+            problem(QStringLiteral("document lost: ") + path);
+        }
+    }
+    return damaged;
+}
+
+// The documents of one group folder, by upper-cased name.
+std::map<QString, QByteArray> group(const std::map<QString, QByteArray>& docs, const QString& folder)
+{
+    std::map<QString, QByteArray> out;
+    for (const auto& [path, hash] : docs) {
+        if (path.startsWith(folder) && path.indexOf(QLatin1Char('/'), folder.size()) < 0)
+            out[path.mid(folder.size()).toUpper()] = hash;
+    }
+    return out;
+}
+
+// Desktop, portable and desktop again; each must exit 0, and the cards and
+// sheets must then be the same in the three places.
+bool rerunConverges(const QString& root, const QString& label)
+{
+    for (const char* side : {"desktop", "portable", "desktop"}) {
+        const Result r = batch(root, QString::fromLatin1(side));
+        if (r.status != 0) {
+            ++figures.wrongStatuses;
+            problem(label + QStringLiteral(": rerun on ") + QString::fromLatin1(side) +
+                    QStringLiteral(" exited ") + QString::number(r.status) + QStringLiteral("\n") +
+                    r.output.right(1500));
+            return false;
+        }
+    }
+    const auto docs = documents(root);
+    const QString op = QStringLiteral("P001/");
+    const QString groups[][3] = {
+        {QStringLiteral("desktop/dati/testi/") + op,
+         QStringLiteral("exchange/") + op + QStringLiteral("SCHEDE/"),
+         QStringLiteral("portable/dati/testi/") + op},
+        {QStringLiteral("desktop/dati/fogli/") + op,
+         QStringLiteral("exchange/") + op + QStringLiteral("FOGLI/"),
+         QStringLiteral("portable/dati/fogli/") + op},
+    };
+    for (const auto& g : groups) {
+        const auto a = group(docs, g[0]);
+        if (a.empty() || a != group(docs, g[1]) || a != group(docs, g[2])) {
+            ++figures.notConverged;
+            problem(label + QStringLiteral(": the sides did not converge in ") + g[0]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// --- kill -----------------------------------------------------------------
+
+void killCase(const QString& root, int index, std::mt19937& rng, qint64 runMicros)
+{
+    const QString label = QStringLiteral("kill %1").arg(index);
+    const auto before = documents(root);
+    const QString side = index % 2 ? QStringLiteral("portable") : QStringLiteral("desktop");
+    std::uniform_int_distribution<qint64> when(0, runMicros);
+    const qint64 delay = when(rng);
+    QProcess p;
+    startBatch(p, root, side);
+    QThread::usleep(static_cast<unsigned long>(delay));
+    const bool running = p.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(60000);
+    ++figures.kills;
+    if (running && p.exitStatus() == QProcess::CrashExit)
+        ++figures.killedMidRun;
+    figures.damagedFiles += damage(root, before);
+    rerunConverges(root, label);
+}
+
+// --- injected faults ------------------------------------------------------
+
+// A prompt for runs in this process: Yes to questions (as --yes), Cancel to
+// a retry, OK otherwise; every text is kept.
+class RecordingPrompt : public Prompt
+{
+public:
+    explicit RecordingPrompt(QString root) : m_root(std::move(root)) {}
+    QStringList texts; // with the installation's folder as "<root>/"
+
+protected:
+    int ask(const QString& text, int style, const QString&) override
+    {
+        QString t = text;
+        texts << t.replace(m_root, QStringLiteral("<root>/"));
+        switch (MsgStyle::buttons(style)) {
+        case MsgStyle::YesNo:
+        case MsgStyle::YesNoCancel:
+            return AnswerYes;
+        case MsgStyle::RetryCancel:
+        case MsgStyle::OkCancel:
+            return AnswerCancel;
+        default:
+            return AnswerOk;
+        }
+    }
+
+private:
+    QString m_root;
+};
+
+// The decision boxes of the copies and the end of the run tell no failure.
+bool ordinary(const QString& text)
+{
+    return text.startsWith(QLatin1String("Copio: ")) || text.startsWith(QLatin1String("NON passo: ")) ||
+           text == QLatin1String("FINE AGGIORNAMENTO");
+}
+
+// One run of a side in this process, as batch mode makes it.
+RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPrompt& prompt)
+{
+    qputenv("XDG_CONFIG_HOME", env(root).toLocal8Bit());
+    Context ctx(prompt);
+    ctx.config.FileIni = ini(root, side);
+    WindowState w;
+    CaricaFinestra(ctx, w);
+    if (side == QLatin1String("portable")) {
+        w.optPC = 1;
+        AggiornaFinestra(ctx, w);
+    }
+    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    return driver.click(0);
+}
+
+struct Kind
+{
+    const char* name;      // the call that fails
+    const char* operation; // the injector's operation name; "" for the write itself
+    int err;
+    bool configurationToo; // also the calls on the configuration file
+};
+
+// Reading the configuration file is left out: a value that cannot be read
+// is taken as missing, by design of the profile functions.
+const Kind kKinds[] = {
+    {"open for reading", "read", EIO, false},
+    {"open for writing", "write", EACCES, true},
+    {"write", "", ENOSPC, true},
+    {"fsync", "fsync", EIO, true},
+    {"rename", "rename", EIO, true},
+    {"readdir", "list", EIO, true},
+};
+
+bool counts(const Kind& kind, const QString& operation, const QString& path)
+{
+    return operation == QLatin1String(kind.operation) &&
+           (kind.configurationToo || !path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive));
+}
+
+// The file-layer calls of one kind that a clean run of `side` makes, and the
+// texts that run shows.
+int countCalls(const QString& root, const Kind& kind, const QString& side, QStringList& texts)
+{
+    int calls = 0;
+    const QString op = QString::fromLatin1(kind.operation);
+    if (op.isEmpty())
+        SafeFileCopy::setWriteHook([&calls](int fd, const char* data, qint64 size) -> qint64 {
+            ++calls;
+            return ::write(fd, data, static_cast<size_t>(size));
+        });
+    else
+        platform::setFailureInjector([&](const QString& o, const QString& path) {
+            calls += counts(kind, o, path);
+            return 0;
+        });
+    RecordingPrompt prompt(root);
+    runHere(root, side, prompt);
+    texts = prompt.texts;
+    platform::setFailureInjector({});
+    SafeFileCopy::setWriteHook({});
+    return calls;
+}
+
+void injectCase(const QString& root, const Kind& kind, const QString& side, int nth,
+                const std::map<QString, QByteArray>& clean, const QStringList& cleanTexts)
+{
+    const QString label =
+        QStringLiteral("%1 #%2 (%3)").arg(QString::fromLatin1(kind.name)).arg(nth).arg(side);
+    const auto before = documents(root);
+    int calls = 0;
+    bool injected = false;
+    const QString op = QString::fromLatin1(kind.operation);
+    if (op.isEmpty())
+        SafeFileCopy::setWriteHook([&](int fd, const char* data, qint64 size) -> qint64 {
+            if (++calls == nth) {
+                injected = true;
+                errno = kind.err;
+                return -1;
+            }
+            return ::write(fd, data, static_cast<size_t>(size));
+        });
+    else
+        platform::setFailureInjector([&](const QString& o, const QString& path) {
+            if (counts(kind, o, path) && ++calls == nth) {
+                injected = true;
+                return kind.err;
+            }
+            return 0;
+        });
+    RecordingPrompt prompt(root);
+    const RunDriver::Outcome outcome = runHere(root, side, prompt);
+    platform::setFailureInjector({});
+    SafeFileCopy::setWriteHook({});
+    if (!injected)
+        return;
+    ++figures.faultsInjected;
+    figures.damagedFiles += damage(root, before);
+    QStringList told;
+    for (const QString& t : prompt.texts) {
+        if (!ordinary(t) && !cleanTexts.contains(t))
+            told << t;
+    }
+    if (outcome == RunDriver::Outcome::Failed) {
+        if (told.isEmpty()) {
+            ++figures.wrongStatuses;
+            problem(label + QStringLiteral(": failed without a message"));
+        } else {
+            ++figures.faultsReported;
+        }
+    } else if (documents(root, true) == clean) {
+        ++figures.faultsAbsorbed; // the fault did not change what the run did
+    } else {
+        ++figures.wrongStatuses;
+        problem(label + QStringLiteral(": reported as completed, but the documents differ from a clean run") +
+                (told.isEmpty() ? QString() : QStringLiteral("; told: ") + told.join(QStringLiteral(" | "))));
+    }
+    rerunConverges(root, label);
+}
+
+// --- two runs at once -----------------------------------------------------
+
+void twiceCase(const QString& root, int index)
+{
+    const QString label = QStringLiteral("two runs %1").arg(index);
+    const auto before = documents(root);
+    const QString lockFile = root + QStringLiteral("inst/exchange/P001/") + RunLock::fileName();
+    // The first run is a real one; the second starts while the first holds
+    // its lock (its lock file names it). A first run that ends before the
+    // second could start is tried again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QProcess first;
+        startBatch(first, root, QStringLiteral("desktop"));
+        QElapsedTimer t;
+        t.start();
+        while (first.state() == QProcess::Running && !QFile(lockFile).exists() && t.elapsed() < 5000)
+            QThread::usleep(200);
+        const QString secondSide = index % 2 ? QStringLiteral("portable") : QStringLiteral("desktop");
+        QProcess second;
+        startBatch(second, root, secondSide);
+        second.waitForFinished(120000);
+        first.waitForFinished(120000);
+        const QString out = QString::fromUtf8(second.readAll());
+        const bool overlapped = out.contains(QString::fromUtf8(kLockText));
+        if (!overlapped && second.exitCode() == 0)
+            continue; // the first had finished already: no overlap
+        ++figures.concurrent;
+        if (first.exitStatus() != QProcess::NormalExit || first.exitCode() != 0) {
+            ++figures.wrongStatuses;
+            problem(label + QStringLiteral(": the first run exited ") + QString::number(first.exitCode()));
+        }
+        if (overlapped && second.exitStatus() == QProcess::NormalExit && second.exitCode() != 0) {
+            ++figures.refusals;
+        } else {
+            ++figures.wrongStatuses;
+            problem(label + QStringLiteral(": the second run exited ") + QString::number(second.exitCode()) +
+                    (overlapped ? QStringLiteral(" after the lock message")
+                                : QStringLiteral(" without the lock message")) +
+                    QStringLiteral("\n") + out.right(800));
+        }
+        break;
+    }
+    figures.damagedFiles += damage(root, before);
+    rerunConverges(root, label);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOptions(
+        {{QStringLiteral("bin"), QStringLiteral("folder of mirsalex and mirsalex-fixture"),
+          QStringLiteral("folder")},
+         {QStringLiteral("work"), QStringLiteral("working folder (default /dev/shm)"),
+          QStringLiteral("folder")},
+         {QStringLiteral("kills"), QStringLiteral("runs to kill"), QStringLiteral("n"), QStringLiteral("20")},
+         {QStringLiteral("per-kind"), QStringLiteral("faults injected per kind of call"), QStringLiteral("n"),
+          QStringLiteral("8")},
+         {QStringLiteral("twice"), QStringLiteral("pairs of runs at once"), QStringLiteral("n"),
+          QStringLiteral("4")},
+         {QStringLiteral("seed"), QStringLiteral("random seed"), QStringLiteral("n"), QStringLiteral("1")}});
+    parser.process(app);
+    paths.bin = parser.value(QStringLiteral("bin"));
+    if (!paths.bin.isEmpty() && !paths.bin.endsWith(QLatin1Char('/')))
+        paths.bin += QLatin1Char('/');
+    QString work = parser.value(QStringLiteral("work"));
+    if (work.isEmpty())
+        work = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
+                                                                  : QDir::tempPath();
+    QTemporaryDir dir(work + QStringLiteral("/mirsalex-faults-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "mirsalex-faults: cannot work in %s\n", qPrintable(work));
+        return 2;
+    }
+    const int kills = parser.value(QStringLiteral("kills")).toInt();
+    const int perKind = parser.value(QStringLiteral("per-kind")).toInt();
+    const int twice = parser.value(QStringLiteral("twice")).toInt();
+    const int seed = parser.value(QStringLiteral("seed")).toInt();
+    std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+    std::printf("mirsalex-faults: working in %s (seed %d)\n", qPrintable(dir.path()), seed);
+    std::fflush(stdout);
+
+    int serial = 0;
+    auto fresh = [&](QString& root) {
+        root = dir.path() + QStringLiteral("/case%1/").arg(++serial);
+        ++figures.cases;
+        return makeInstallation(root, seed);
+    };
+
+    // How long a run lasts here: the kills fall within it.
+    QString root;
+    if (!fresh(root))
+        return 2;
+    QElapsedTimer timer;
+    timer.start();
+    const Result first = batch(root, QStringLiteral("desktop"));
+    const qint64 runMicros = std::max<qint64>(1000, timer.nsecsElapsed() / 1000);
+    QDir(root).removeRecursively();
+    if (first.status != 0) {
+        std::fprintf(stderr, "mirsalex-faults: a clean run exits %d:\n%s\n", first.status,
+                     qPrintable(first.output));
+        return 2;
+    }
+
+    // The kinds of case, one after the other: the kills, the injected faults
+    // (spread over the calls each kind has in a clean run of each side), two
+    // runs at once.
+    for (int i = 0; i < kills; ++i) {
+        if (fresh(root))
+            killCase(root, i, rng, runMicros);
+        QDir(root).removeRecursively();
+    }
+    for (const Kind& kind : kKinds) {
+        for (const QString& side : {QStringLiteral("desktop"), QStringLiteral("portable")}) {
+            QString probe;
+            if (perKind <= 0 || !fresh(probe))
+                continue;
+            QStringList cleanTexts;
+            const int calls = countCalls(probe, kind, side, cleanTexts);
+            const auto clean = documents(probe, true);
+            QDir(probe).removeRecursively();
+            int last = 0;
+            for (int k = 0; k < perKind && calls > 0; ++k) {
+                const int nth = 1 + int((qint64(k) * calls) / perKind); // first, then evenly spread
+                if (nth == last)
+                    continue; // fewer calls than cases
+                last = nth;
+                if (fresh(root))
+                    injectCase(root, kind, side, nth, clean, cleanTexts);
+                QDir(root).removeRecursively();
+            }
+        }
+    }
+    for (int i = 0; i < twice; ++i) {
+        if (fresh(root))
+            twiceCase(root, i);
+        QDir(root).removeRecursively();
+    }
+
+    std::printf("mirsalex-faults: %d installations; kills %d (%d in the middle of a run); faults injected %d "
+                "(%d reported as failures, %d absorbed with the clean result); runs at once %d (%d refused); "
+                "damaged files %d; wrong exit statuses %d; reruns not converged %d\n",
+                figures.cases, figures.kills, figures.killedMidRun, figures.faultsInjected,
+                figures.faultsReported, figures.faultsAbsorbed, figures.concurrent, figures.refusals,
+                figures.damagedFiles, figures.wrongStatuses, figures.notConverged);
+    const bool ok = figures.problems.isEmpty() && figures.kills >= kills && figures.concurrent == twice;
+    std::printf("mirsalex-faults: %s\n", ok ? "passed" : "FAILED");
+    return ok ? 0 : 1;
+}

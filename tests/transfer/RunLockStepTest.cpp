@@ -1,0 +1,93 @@
+#include "transfer/RunLockStep.h"
+
+#include "common/RunLock.h"
+#include "config/ConfigLoader.h"
+#include "TransferTestSupport.h"
+
+#include <cerrno>
+
+namespace mirsalex::test {
+namespace {
+
+using RunLockStepTest = TransferFixture;
+
+// The start of a run: refused at once, naming the holder, while another run
+// holds the local or the exchange folder; a configuration file that cannot be
+// written is told once however many writes failed.
+TEST_F(RunLockStepTest, RefusalAndUnwritableConfiguration)
+{
+    const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
+    struct Case
+    {
+        const char* name;
+        QString heldFolder; // held by "another run", empty for none
+        bool iniWritable;
+        QStringList messages;
+    } cases[] = {
+        {"free", {}, true, {}},
+        {"exchange folder held", xIndici, true, {QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + xIndici}},
+        {"local folder held", local, true, {QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local}},
+        {"configuration read-only",
+         {},
+         false,
+         {QStringLiteral("ATTENZIONE: il file di configurazione non si può scrivere\n") + ini}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AzzeraScritturaIniFallita();
+        RunLock other;
+        if (!c.heldFolder.isEmpty()) {
+            ASSERT_TRUE(other.acquire({c.heldFolder}, QStringLiteral("Portatile")));
+        }
+        platform::setFailureInjector([&](const QString& op, const QString&) {
+            return !c.iniWritable && op == QLatin1String("write") ? EROFS : 0;
+        });
+        for (const QString& m : c.messages)
+            prompt.expect(m, AnswerOk, MsgStyle::ExclamationOk);
+        {
+            for (int i = 0; i < 3; ++i)
+                ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARM") + QString::number(i), "1");
+            const CorsaEsclusiva run(ctx, w);
+            EXPECT_EQ(run.refused(), !c.heldFolder.isEmpty());
+            EXPECT_EQ(RunLock::heldByThisProcess(local), !run.refused() || c.heldFolder == local);
+            ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("DTLX0OP1"),
+                      "x"); // fails again, not told again
+        }
+        platform::setFailureInjector({});
+        EXPECT_EQ(prompt.pending(), 0);
+        other.release();
+        EXPECT_FALSE(RunLock::heldByThisProcess(xIndici)) << "given back at the end of the run";
+        if (!c.heldFolder.isEmpty()) {
+            EXPECT_TRUE(prompt.messages.last().text.contains(QStringLiteral("(Portatile)")));
+        }
+    }
+}
+
+// Leftover temporary copies of the databases (each as big as the database)
+// are removed from the exchange and the local folder when a run starts.
+TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
+{
+    const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
+    const QString name = SafeFileCopy::temporaryPrefix() + QStringLiteral("DatiDV.mdb.q1w2e3");
+    for (const QString& folder : {xIndici, local})
+        file(folder, name, "half a database", baseTime());
+    SafeFileCopy::setStaleAge(-60); // everything written before now counts as old
+    {
+        RunLock other;
+        ASSERT_TRUE(other.acquire({xIndici}, QStringLiteral("Portatile")));
+        prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO"), AnswerOk);
+        const CorsaEsclusiva refused(ctx, w);
+        EXPECT_TRUE(refused.refused());
+    }
+    EXPECT_TRUE(QFileInfo::exists(xIndici + name)) << "a refused run removes nothing";
+    {
+        const CorsaEsclusiva run(ctx, w);
+        EXPECT_FALSE(run.refused());
+    }
+    SafeFileCopy::setStaleAge(3600);
+    EXPECT_FALSE(QFileInfo::exists(xIndici + name));
+    EXPECT_FALSE(QFileInfo::exists(local + name));
+}
+
+} // namespace
+} // namespace mirsalex::test
