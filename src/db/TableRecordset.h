@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Cell.h"
 #include "db/Database.h"
 #include "db/Snapshot.h"
 #include "db/Statement.h"
@@ -68,6 +69,10 @@ public:
     DbError setValue(int index, const Snapshot& row, const Snapshot::Field& value);
     DbError update();
     void cancelUpdate();
+    // Deletes the current row (the one the last seek found); a pending new
+    // row or edit is discarded first. Afterwards no row is current until the
+    // next seek. Fails with 3021 when there is no current row.
+    DbError remove();
 
     QStringList fieldNames() const;
 
@@ -126,14 +131,8 @@ private:
     mutable QVector<bool> m_fetched; // which fields of m_row are read
     // The fields seek() read, as stored; m_row holds one of them only once
     // value() has asked for it.
-    struct RawValue
-    {
-        Snapshot::Stored kind = Snapshot::Stored::Null;
-        qint64 whole = 0;
-        double real = 0;
-        QByteArray bytes; // room reused from row to row
-        Snapshot::Field view() const { return Snapshot::Field{kind, whole, real, bytes}; }
-    };
+    // (Cells holding their bytes, their room reused from row to row.)
+    using RawValue = Cell;
     std::vector<RawValue> m_raw;
     enum RawState : char
     {
@@ -151,15 +150,9 @@ private:
     Mode m_mode = Mode::None;
     QVector<QVariant> m_pending;
     std::vector<char> m_assigned;
-    // A pending value copied from a snapshot as stored (see setValue).
-    struct StoredValue
-    {
-        Snapshot::Stored kind = Snapshot::Stored::Null; // Null: not used
-        qint64 whole = 0;
-        double real = 0;
-        QByteArray bytes; // room reused from row to row
-        QVariant toVariant() const { return Snapshot::Field{kind, whole, real, bytes}.toVariant(); }
-    };
+    // A pending value copied from a snapshot as stored (see setValue): a
+    // cell holding its bytes, Null when not used.
+    using StoredValue = Cell;
     std::vector<StoredValue> m_stored;
     // A pending value bound from a snapshot's current row (see setValue).
     struct RowSource
