@@ -1,6 +1,6 @@
 // The row-by-row paths of the engine layer: values read and written through
-// the engine's own interface come and go exactly as through Qt SQL, and no
-// statement outlives its connection.
+// the engine's own interface come and go exactly as an independent connection
+// reads and writes them, and no statement outlives its connection.
 
 #include "support/ScriptedPrompt.h"
 #include "sync/ClientsSync.h"
