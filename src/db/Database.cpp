@@ -33,6 +33,9 @@ QString uriFor(const QString& path)
 
 int g_busyTimeout = 5000;
 
+// Page cache of a connection, in KiB.
+constexpr int kCacheKiB = 16384;
+
 bool hotJournalBeside(const QString& path)
 {
     const QFileInfo journal(path + QStringLiteral("-journal"));
@@ -192,6 +195,7 @@ DbError Database::scalar(const QString& sql, const QVariantList& params, QVarian
 
 DbError Database::noteFailure(const DbError& error)
 {
+    ++m_epoch;
     // Some failures (disk full, I/O errors) make the engine roll back the
     // whole transaction. Find out, so that a batch that is gone is never
     // reported as stored; what is written after it goes into a transaction
@@ -243,6 +247,10 @@ DbError Database::open(const QString& path)
         close();
         return e;
     }
+    // Room for the pages of a large batch, so that they are written once, at
+    // its commit, instead of spilling to the file (with a wait for the disk)
+    // half way through.
+    run(QStringLiteral("PRAGMA main.cache_size = -%1").arg(kCacheKiB));
     return {};
 }
 
@@ -275,6 +283,7 @@ void Database::dropAttachment(const Attachment& a)
 
 void Database::detachTable(const QString& localName)
 {
+    ++m_epoch;
     if (!m_conn.isOpen())
         return;
     if (m_batch)
@@ -290,6 +299,7 @@ void Database::detachTable(const QString& localName)
 
 DbError Database::attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable)
 {
+    ++m_epoch;
     if (!m_conn.isOpen())
         return DbError::make(DbErr::ObjectClosed);
     static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
@@ -359,6 +369,7 @@ DbError Database::execute(const QString& statement, int* rowsAffected)
 
 DbError Database::execute(const QString& statement, const QVariantList& params, int* rowsAffected)
 {
+    ++m_epoch;
     if (rowsAffected)
         *rowsAffected = 0;
     if (!m_conn.isOpen())
@@ -428,6 +439,7 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
 
 DbError Database::beginBatch()
 {
+    ++m_epoch;
     if (!m_conn.isOpen())
         return DbError::make(DbErr::ObjectClosed);
     if (m_batch)
@@ -447,6 +459,7 @@ DbError Database::beginBatch()
 
 DbError Database::commitBatch()
 {
+    ++m_epoch;
     if (!m_batch)
         return {};
     const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
@@ -465,6 +478,7 @@ DbError Database::commitBatch()
 
 void Database::rollbackBatch()
 {
+    ++m_epoch;
     if (!m_batch)
         return;
     m_batch->rollback();
@@ -475,6 +489,7 @@ void Database::rollbackBatch()
 
 void Database::close()
 {
+    ++m_epoch;
     // Recordsets stay bound to this database (they can be opened again after
     // it is reopened); only their statements go.
     const QList<RecordsetBase*> bound = m_recordsets;

@@ -107,6 +107,10 @@ public:
     // Abandons the rows written since the batch began.
     void rollbackBatch();
     bool inBatch() const { return m_batch != nullptr; }
+    // Changes whenever a batch begins or ends, a statement is executed, an
+    // attachment changes or the database closes: a reader that keeps a read
+    // open from call to call starts it again when this has moved.
+    quint64 epoch() const { return m_epoch; }
 
     // Closes every recordset open on it (they stay bound to it), commits a pending batch,
     // removes the attachments and closes the file. Errors are ignored.
@@ -165,6 +169,7 @@ private:
     sqlite::Connection m_conn;
     QString m_path;
     std::unique_ptr<sqlite::Transaction> m_batch;
+    quint64 m_epoch = 0;
     bool m_batchLost = false;
     DbError m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name

@@ -74,6 +74,7 @@ DbError TableRecordset::open(const QString& table)
             c.kind = Kind::Any;
         else
             c.kind = Kind::Real;
+        c.declaredInteger = type.trimmed() == QLatin1String("INTEGER");
         c.required = q.value(3).toInt() != 0;
         c.hasDefault = !q.value(4).isNull();
         const int pk = q.value(5).toInt();
@@ -95,6 +96,22 @@ DbError TableRecordset::open(const QString& table)
     m_primary.clear();
     for (const auto& p : keyParts)
         m_primary.append(p.second);
+    // A single INTEGER key column is the row number, unless the engine keeps
+    // an index of its own for the key (then it is an ordinary column).
+    m_rowidKey = false;
+    if (m_primary.size() == 1 && m_columns[m_primary[0]].declaredInteger) {
+        Statement list;
+        if (list.prepare(m_db->handle(), QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) +
+                                             QStringLiteral(".index_list(") +
+                                             Database::quoted(m_location.table) + QLatin1Char(')')) ==
+            SQLITE_OK) {
+            bool keyIndex = false;
+            int step = SQLITE_OK;
+            while ((step = list.step()) == SQLITE_ROW)
+                keyIndex = keyIndex || list.value(3).toString() == QLatin1String("pk");
+            m_rowidKey = step == SQLITE_DONE && !keyIndex;
+        }
+    }
     m_row.resize(m_columns.size());
     m_fetched.fill(false, m_columns.size());
     m_raw.clear();
@@ -169,6 +186,7 @@ DbError TableRecordset::setIndex(const QString& name)
 void TableRecordset::forgetPlans()
 {
     // The statements stay compiled in m_statements; only the choice goes.
+    stopForward();
     for (Statement*& st : m_seekStmt)
         st = nullptr;
     m_read.clear();
@@ -203,8 +221,24 @@ DbError TableRecordset::seek(const QVariantList& keys)
     if (m_read.isEmpty())
         m_read = readColumns();
     DbError error;
-    Statement* st = n <= 3 ? m_seekStmt[n - 1] : nullptr;
-    if (!st) {
+    Statement* st = nullptr;
+    int rc = SQLITE_OK;
+    bool forward = false;
+    if (n == 1 && m_rowidKey && m_index == m_primary) {
+        switch (keys[0].typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::Long:
+        case QMetaType::UInt:
+        case QMetaType::UShort:
+            forward = seekForward(keys[0].toLongLong(), st, rc);
+            break;
+        default:
+            break;
+        }
+    }
+    if (!forward && !(st = n <= 3 ? m_seekStmt[n - 1] : nullptr)) {
         QString columns;
         for (int i : std::as_const(m_read))
             columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
@@ -222,11 +256,12 @@ DbError TableRecordset::seek(const QVariantList& keys)
         if (n <= 3)
             m_seekStmt[n - 1] = st;
     }
-    int rc = SQLITE_OK;
-    for (int i = 0; rc == SQLITE_OK && i < n; ++i)
-        rc = st->bind(i, keys[i]);
-    if (rc == SQLITE_OK)
-        rc = st->step();
+    if (!forward) {
+        for (int i = 0; rc == SQLITE_OK && i < n; ++i)
+            rc = st->bind(i, keys[i]);
+        if (rc == SQLITE_OK)
+            rc = st->step();
+    }
     if (rc == SQLITE_ROW) {
         m_rowid = st->int64(0);
         m_fetched.fill(false);
@@ -243,8 +278,73 @@ DbError TableRecordset::seek(const QVariantList& keys)
     } else if (rc != SQLITE_DONE) {
         error = m_db->noteFailure(st->error(m_location.table));
     }
-    st->reset();
+    if (!forward)
+        st->reset(); // the forward cursor stays where it stands
     return error;
+}
+
+void TableRecordset::stopForward()
+{
+    if (m_forward.st)
+        m_forward.st->reset();
+    m_forward = Forward();
+}
+
+bool TableRecordset::seekForward(qint64 key, Statement*& st, int& rc)
+{
+    sqlite3* h = m_db->handle();
+    const qint64 changes = sqlite3_total_changes64(h);
+    Forward& f = m_forward;
+    const bool goOn = f.st && key > f.lastKey && f.changes == changes && f.epoch == m_db->epoch();
+    if (goOn) {
+        while (!f.atEnd && f.rowKey < key) {
+            const int step = f.st->step();
+            if (step == SQLITE_ROW) {
+                f.rowKey = f.st->int64(0);
+            } else if (step == SQLITE_DONE) {
+                f.atEnd = true;
+            } else {
+                // The cursor was ended under it (a rollback): search instead.
+                stopForward();
+                return false;
+            }
+        }
+    } else {
+        stopForward();
+        DbError error;
+        QString columns;
+        for (int i : std::as_const(m_read))
+            columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
+        Statement* walk = statement(QStringLiteral("SELECT rowid") + columns + QStringLiteral(" FROM ") +
+                                        m_qualified + QStringLiteral(" WHERE rowid >= ? ORDER BY rowid"),
+                                    error);
+        if (!walk || walk->bindInt64(0, key) != SQLITE_OK)
+            return false;
+        const int step = walk->step();
+        if (step != SQLITE_ROW && step != SQLITE_DONE) {
+            walk->reset();
+            return false;
+        }
+        f.st = walk;
+        f.atEnd = step == SQLITE_DONE;
+        f.rowKey = f.atEnd ? 0 : walk->int64(0);
+        f.changes = changes;
+        f.epoch = m_db->epoch();
+    }
+    f.lastKey = key;
+    st = f.st;
+    rc = !f.atEnd && f.rowKey == key ? SQLITE_ROW : SQLITE_DONE;
+    return true;
+}
+
+void TableRecordset::noteOwnWrite(qint64 changesBefore, bool behindCursor)
+{
+    if (!m_forward.st)
+        return;
+    if (changesBefore != m_forward.changes || !behindCursor)
+        stopForward();
+    else
+        m_forward.changes = sqlite3_total_changes64(m_db->handle());
 }
 
 DbError TableRecordset::setFetchFields(const QStringList& fields)
@@ -520,6 +620,7 @@ DbError TableRecordset::remove()
     if (!st)
         return error;
     int rc = st->bindInt64(0, m_rowid);
+    const qint64 changesBefore = sqlite3_total_changes64(m_db->handle());
     if (rc == SQLITE_OK)
         rc = st->step();
     if (rc != SQLITE_DONE)
@@ -527,6 +628,7 @@ DbError TableRecordset::remove()
     st->reset();
     if (error)
         return error;
+    noteOwnWrite(changesBefore, m_rowid <= m_forward.lastKey);
     // The row is gone: nothing is current until the next seek.
     m_hasRow = false;
     m_fetched.fill(false);
@@ -631,6 +733,7 @@ DbError TableRecordset::update()
     }
     if (rc == SQLITE_OK && m_mode == Mode::Edit)
         rc = st->bindInt64(pos, m_rowid);
+    const qint64 changesBefore = sqlite3_total_changes64(m_db->handle());
     if (rc == SQLITE_OK)
         rc = st->step();
     if (rc != SQLITE_DONE) {
@@ -640,6 +743,18 @@ DbError TableRecordset::update()
         return error;
     }
     st->reset();
+    if (m_forward.st) {
+        // A new row behind the cursor, or a row changed but not its key,
+        // leaves the rows ahead as the cursor sees them.
+        bool behind = true;
+        if (m_mode == Mode::AddNew) {
+            behind = sqlite3_last_insert_rowid(m_db->handle()) <= m_forward.lastKey;
+        } else {
+            for (int i : std::as_const(cols))
+                behind = behind && !m_index.contains(i) && !m_primary.contains(i);
+        }
+        noteOwnWrite(changesBefore, behind);
+    }
     if (m_mode == Mode::Edit) {
         for (int i : std::as_const(cols)) {
             const RowSource& source = m_fromRow[size_t(i)];

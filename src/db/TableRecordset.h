@@ -100,6 +100,7 @@ private:
         Kind kind = Kind::Any;
         bool required = false; // NOT NULL
         bool hasDefault = false;
+        bool declaredInteger = false; // declared exactly INTEGER
     };
 
     QVector<int> readColumns() const;
@@ -123,7 +124,30 @@ private:
     QVector<int> m_index;                            // columns of the current index
     mutable QHash<QString, Statement*> m_statements; // compiled statements by text (owned)
     Statement* m_seekStmt[3] = {};                   // seek statements by number of keys
-    QVector<int> m_read;                             // fields a seek reads, in its column order
+    // Seeks in ascending order on a whole-number primary key that is the
+    // table's row number walk the table instead of searching it: one cursor
+    // stays open on the first row at or after the last key sought. It serves
+    // a seek only while nothing but this recordset's own writes behind the
+    // cursor has changed the database since it last moved.
+    bool m_rowidKey = false; // the primary key is the row number
+    struct Forward
+    {
+        Statement* st = nullptr; // in m_statements; null: not running
+        bool atEnd = false;
+        qint64 rowKey = 0;  // key of the row the cursor stands on
+        qint64 lastKey = 0; // the last key it served
+        qint64 changes = 0; // the connection's count of changes it knows of
+        quint64 epoch = 0;  // the database's epoch it started in
+    };
+    Forward m_forward;
+    // Serves a seek of `key` with the forward cursor: true when it did (the
+    // row, if any, is then in `st`, standing on it), false to search instead.
+    bool seekForward(qint64 key, Statement*& st, int& rc);
+    void stopForward();
+    // After a write of this recordset: the cursor goes on only when the
+    // write was the only change and lies behind it.
+    void noteOwnWrite(qint64 changesBefore, bool behindCursor);
+    QVector<int> m_read; // fields a seek reads, in its column order
     bool m_hasRow = false;
     bool m_noMatch = true;
     qint64 m_rowid = 0;

@@ -662,4 +662,106 @@ TEST_F(DatabaseTest, OneInterfaceToTheEngine)
     EXPECT_TRUE(loaded.contains("libsqlite3")) << "the engine's own library is not";
 }
 
+// Seeks in ascending key order walk the table instead of searching it; they
+// must find exactly what a search finds, whatever was written in between:
+// rows added behind or ahead, by the recordset itself or by anything else on
+// the connection, a row deleted, a batch committed or rolled back.
+TEST_F(DatabaseTest, SeeksInKeyOrderFindWhatASearchFinds)
+{
+    const QString p = clients(QStringLiteral("c.mdb"));
+    {
+        RawDb raw(p);
+        for (int code = 2; code <= 20; code += 2)
+            raw.insertClient({{QStringLiteral("CliCodice"), code}});
+    }
+    enum Action
+    {
+        Seek,
+        Add,         // through the recordset, after a seek found nothing
+        OtherWrite,  // an INSERT executed on the same connection
+        OtherRecord, // another recordset on the same table adds it
+        Edit,        // the current row's visits text
+        Remove,      // the current row
+        Commit,      // and a new batch
+        Rollback     // and a new batch
+    };
+    struct Step
+    {
+        Action action;
+        int key;
+        bool found; // for Seek
+    };
+    const std::vector<Step> steps = {
+        {Seek, 1, false},   {Add, 1, false},         {Seek, 2, true},          {Seek, 3, false},
+        {Add, 3, false},    {Seek, 3, true},         {OtherWrite, 5, false},   {Seek, 5, true},
+        {Seek, 7, false},   {Add, 7, false},         {Add, 11, false},         {Seek, 11, true},
+        {Seek, 12, true},   {Edit, 12, false},       {Seek, 14, true},         {Remove, 14, false},
+        {Seek, 14, false},  {Seek, 16, true},        {OtherRecord, 17, false}, {Seek, 17, true},
+        {Commit, 0, false}, {Seek, 18, true},        {Seek, 25, false},        {Add, 25, false},
+        {Seek, 26, false},  {OtherWrite, 27, false}, {Seek, 27, true},         {Add, 29, false},
+        {Seek, 29, true},   {Seek, 25, true},        {Rollback, 0, false},     {Seek, 30, false},
+        {Seek, 25, false},  {Seek, 20, true},
+    };
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Clienti")));
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+    ASSERT_FALSE(rs.setFetchFields({QStringLiteral("CliCodice"), QStringLiteral("CliVisite")}));
+    TableRecordset other(db);
+    ASSERT_FALSE(other.open(QStringLiteral("Clienti")));
+    ASSERT_FALSE(db.beginBatch());
+    int n = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(QStringLiteral("step %1, key %2").arg(++n).arg(s.key).toStdString());
+        switch (s.action) {
+        case Seek:
+            ASSERT_FALSE(rs.seek({s.key}));
+            EXPECT_EQ(!rs.noMatch(), s.found);
+            if (s.found) {
+                EXPECT_EQ(rs.value(QStringLiteral("CliCodice")).toInt(), s.key);
+                EXPECT_EQ(rs.value(QStringLiteral("CliRagsoc")).isNull(), true) << "read on demand";
+            }
+            break;
+        case Add:
+            ASSERT_FALSE(rs.addNew());
+            ASSERT_FALSE(rs.setValue(QStringLiteral("CliCodice"), s.key));
+            ASSERT_FALSE(rs.update());
+            break;
+        case OtherWrite:
+            ASSERT_FALSE(db.execute(QStringLiteral("INSERT INTO Clienti (CliCodice) VALUES (?)"), {s.key}));
+            break;
+        case OtherRecord:
+            ASSERT_FALSE(other.addNew());
+            ASSERT_FALSE(other.setValue(QStringLiteral("CliCodice"), s.key));
+            ASSERT_FALSE(other.update());
+            break;
+        case Edit:
+            ASSERT_FALSE(rs.edit());
+            ASSERT_FALSE(rs.setValue(QStringLiteral("CliVisite"), QStringLiteral("SSS")));
+            ASSERT_FALSE(rs.update());
+            EXPECT_EQ(rs.value(QStringLiteral("CliVisite")).toString(), QStringLiteral("SSS"));
+            break;
+        case Remove:
+            ASSERT_FALSE(rs.remove());
+            break;
+        case Commit:
+            ASSERT_FALSE(db.commitBatch());
+            ASSERT_FALSE(db.beginBatch());
+            break;
+        case Rollback:
+            db.rollbackBatch();
+            ASSERT_FALSE(db.beginBatch());
+            break;
+        }
+    }
+    ASSERT_FALSE(db.commitBatch());
+    db.close();
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(CliCodice || coalesce(CliVisite, '')) FROM "
+                                       "(SELECT * FROM Clienti ORDER BY CliCodice)"))
+                  .toString(),
+              QStringLiteral("1,2,3,4,5,6,7,8,10,11,12SSS,16,17,18,20"));
+}
+
 } // namespace
