@@ -288,6 +288,9 @@ void Database::detachTable(const QString& localName)
         return;
     if (m_batch)
         commitBatch();
+    // The engine refuses to detach a file while a statement reads it.
+    for (RecordsetBase* rs : std::as_const(m_recordsets))
+        rs->releaseReads();
     const auto it = m_attachments.find(localName.toLower());
     if (it != m_attachments.end()) {
         dropAttachment(*it);
@@ -414,6 +417,8 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
             return st.error(m_path);
     }
 
+    for (RecordsetBase* rs : std::as_const(m_recordsets))
+        rs->releaseReads();
     // Whole or nothing: the statement runs inside a savepoint of its own.
     sqlite::Savepoint savepoint(m_conn, QStringLiteral("mx_execute"));
     if (savepoint.begun() != SQLITE_OK)

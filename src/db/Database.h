@@ -23,6 +23,10 @@ public:
     RecordsetBase(const RecordsetBase&) = delete;
     RecordsetBase& operator=(const RecordsetBase&) = delete;
     virtual void close() = 0;
+    // Ends any read the recordset keeps open from one call to the next on
+    // its own account (not one its caller is walking), so that the database
+    // can detach a file or run a statement of its own.
+    virtual void releaseReads() {}
 
 protected:
     explicit RecordsetBase(Database& db);

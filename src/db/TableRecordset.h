@@ -28,6 +28,7 @@ public:
     DbError open(const QString& table);
     bool isOpen() const { return m_open; }
     void close() override;
+    void releaseReads() override { stopForward(); }
 
     // Chooses the index used by seek(). "primaria" is the table's primary
     // key; any other name must be an index of the table.

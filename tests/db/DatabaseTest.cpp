@@ -756,6 +756,28 @@ TEST_F(DatabaseTest, SeeksInKeyOrderFindWhatASearchFinds)
         }
     }
     ASSERT_FALSE(db.commitBatch());
+
+    // A walk left open on an attached table does not keep its file attached.
+    const QString ex = clients(QStringLiteral("ex.mdb"));
+    {
+        RawDb e(ex);
+        e.insertClient({{QStringLiteral("CliCodice"), 1}});
+        e.insertClient({{QStringLiteral("CliCodice"), 3}});
+    }
+    ASSERT_FALSE(db.attachTable(QStringLiteral("ClientiEX"), ex, QStringLiteral("Clienti")));
+    TableRecordset onEx(db);
+    ASSERT_FALSE(onEx.open(QStringLiteral("ClientiEX")));
+    ASSERT_FALSE(onEx.setIndex(QStringLiteral("primaria")));
+    ASSERT_FALSE(onEx.seek({1}));
+    EXPECT_FALSE(onEx.noMatch());
+    db.detachTable(QStringLiteral("ClientiEX"));
+    Snapshot schemas(db);
+    ASSERT_FALSE(schemas.open(QStringLiteral("SELECT count(*) FROM pragma_database_list WHERE name = ?"),
+                              {QStringLiteral("mx_clienti"
+                                              "ex")}));
+    EXPECT_EQ(schemas.value(0).toInt(), 0) << "the other file is still attached";
+    schemas.close();
+    EXPECT_TRUE(onEx.seek({3})) << "its file is gone";
     db.close();
     RawDb raw(p);
     EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(CliCodice || coalesce(CliVisite, '')) FROM "
