@@ -12,7 +12,7 @@ namespace mirsalex {
 namespace {
 
 // A value that is stored as Null: no value, a null variant, or a null text,
-// bytes or date (as the Qt driver decides).
+// bytes or date (as Cell::fromVariant() decides).
 bool storedAsNull(const QVariant& v)
 {
     if (!v.isValid() || v.isNull())

@@ -70,7 +70,7 @@ protected:
     QString m_path;
 };
 
-TEST_F(NativeStatementTest, ValuesReadAsQtSqlReadsThem)
+TEST_F(NativeStatementTest, ValuesReadAsAnIndependentConnectionReadsThem)
 {
     Database db;
     ASSERT_FALSE(db.open(m_path));
