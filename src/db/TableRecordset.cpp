@@ -292,24 +292,29 @@ void TableRecordset::stopForward()
 
 bool TableRecordset::seekForward(qint64 key, Statement*& st, int& rc)
 {
+    // Rows stepped over before a search from the key is the cheaper way on:
+    // a walk never costs more than a few steps and a search per seek.
+    constexpr int kMaxSteps = 16;
     sqlite3* h = m_db->handle();
     const qint64 changes = sqlite3_total_changes64(h);
     Forward& f = m_forward;
-    const bool goOn = f.st && key > f.lastKey && f.changes == changes && f.epoch == m_db->epoch();
-    if (goOn) {
-        while (!f.atEnd && f.rowKey < key) {
-            const int step = f.st->step();
-            if (step == SQLITE_ROW) {
-                f.rowKey = f.st->int64(0);
-            } else if (step == SQLITE_DONE) {
-                f.atEnd = true;
-            } else {
-                // The cursor was ended under it (a rollback): search instead.
-                stopForward();
-                return false;
-            }
+    bool goOn = f.st && key > f.lastKey && f.changes == changes && f.epoch == m_db->epoch();
+    for (int steps = 0; goOn && !f.atEnd && f.rowKey < key; ++steps) {
+        if (steps == kMaxSteps) {
+            goOn = false;
+            break;
         }
-    } else {
+        const int step = f.st->step();
+        if (step == SQLITE_ROW) {
+            f.rowKey = f.st->int64(0);
+        } else if (step == SQLITE_DONE) {
+            f.atEnd = true;
+        } else {
+            goOn = false; // ended under it (a rollback): started again below
+        }
+    }
+    if (!goOn) {
+        // (Re)started on the first row at or after the key.
         stopForward();
         DbError error;
         QString columns;
@@ -323,7 +328,7 @@ bool TableRecordset::seekForward(qint64 key, Statement*& st, int& rc)
         const int step = walk->step();
         if (step != SQLITE_ROW && step != SQLITE_DONE) {
             walk->reset();
-            return false;
+            return false; // searched instead, which reports the failure
         }
         f.st = walk;
         f.atEnd = step == SQLITE_DONE;

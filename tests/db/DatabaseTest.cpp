@@ -673,6 +673,8 @@ TEST_F(DatabaseTest, SeeksInKeyOrderFindWhatASearchFinds)
         RawDb raw(p);
         for (int code = 2; code <= 20; code += 2)
             raw.insertClient({{QStringLiteral("CliCodice"), code}});
+        for (int code = 100; code <= 160; ++code) // long stretches to step over
+            raw.insertClient({{QStringLiteral("CliCodice"), code}});
     }
     enum Action
     {
@@ -700,7 +702,8 @@ TEST_F(DatabaseTest, SeeksInKeyOrderFindWhatASearchFinds)
         {Commit, 0, false}, {Seek, 18, true},        {Seek, 25, false},        {Add, 25, false},
         {Seek, 26, false},  {OtherWrite, 27, false}, {Seek, 27, true},         {Add, 29, false},
         {Seek, 29, true},   {Seek, 25, true},        {Rollback, 0, false},     {Seek, 30, false},
-        {Seek, 25, false},  {Seek, 20, true},
+        {Seek, 25, false},  {Seek, 20, true},        {Seek, 101, true},        {Seek, 140, true},
+        {Seek, 141, true},  {Seek, 170, false},
     };
     Database db;
     ASSERT_FALSE(db.open(p));
@@ -781,7 +784,7 @@ TEST_F(DatabaseTest, SeeksInKeyOrderFindWhatASearchFinds)
     db.close();
     RawDb raw(p);
     EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(CliCodice || coalesce(CliVisite, '')) FROM "
-                                       "(SELECT * FROM Clienti ORDER BY CliCodice)"))
+                                       "(SELECT * FROM Clienti WHERE CliCodice < 100 ORDER BY CliCodice)"))
                   .toString(),
               QStringLiteral("1,2,3,4,5,6,7,8,10,11,12SSS,16,17,18,20"));
 }
