@@ -2,12 +2,12 @@
 // the engine's own interface come and go exactly as an independent connection
 // reads and writes them, and no statement outlives its connection.
 
-#include "support/ScriptedPrompt.h"
-#include "sync/ClientsSync.h"
 #include "db/Database.h"
 #include "db/Snapshot.h"
-#include "sync/SyncTestSupport.h"
 #include "db/TableRecordset.h"
+#include "support/ScriptedPrompt.h"
+#include "sync/ClientsSync.h"
+#include "sync/SyncTestSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
