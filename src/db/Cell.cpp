@@ -16,7 +16,7 @@ bool hasBytes(CellKind kind)
 } // namespace
 
 Cell::Cell(const Cell& other)
-    : kind(other.kind), whole(other.whole), real(other.real), bytes(other.bytes), m_held(other.m_held)
+    : kind(other.kind), whole(other.whole), real(other.real), bytes(other.bytes), m_held(other.ownBytes())
 {
     if (m_held) {
         // The room is shared until either side changes it.
@@ -41,7 +41,7 @@ Cell& Cell::operator=(const Cell& other)
         kind = other.kind;
         whole = other.whole;
         real = other.real;
-        m_held = other.m_held;
+        m_held = other.ownBytes();
         if (m_held) {
             m_room = other.m_room;
             bytes = QByteArrayView(m_room.constData(), other.bytes.size());
@@ -192,7 +192,7 @@ QVariant Cell::toVariant() const
     case Kind::Text:
         return QVariant(QString::fromUtf8(bytes));
     case Kind::Bytes:
-        if (m_held && !bytes.isEmpty() && bytes.size() == m_room.size())
+        if (ownBytes() && !bytes.isEmpty() && bytes.size() == m_room.size())
             return QVariant(m_room); // shared, not copied
         return QVariant(bytes.toByteArray());
     case Kind::Null:

@@ -60,7 +60,7 @@ public:
 
     bool isNull() const { return kind == Kind::Null; }
     // True when the cell does not depend on storage of someone else's.
-    bool isHeld() const { return m_held || (kind != Kind::Text && kind != Kind::Bytes); }
+    bool isHeld() const { return ownBytes() || (kind != Kind::Text && kind != Kind::Bytes); }
     // Becomes a copy of `other` that holds its bytes (the room of the bytes
     // already held is reused).
     void take(const Cell& other);
@@ -75,6 +75,10 @@ public:
     friend bool operator!=(const Cell& a, const Cell& b) { return !(a == b); }
 
 private:
+    // Whether `bytes` lies in this cell's own room (and was not pointed
+    // elsewhere since).
+    bool ownBytes() const { return m_held && bytes.data() == m_room.constData(); }
+
     QByteArray m_room;
     bool m_held = false;
 };
