@@ -15,6 +15,7 @@
 
 #include "common/Prompt.h"
 #include "config/Context.h"
+#include "db/Database.h"
 #include "fixture/ClientData.h"
 #include "sync/ClientsSync.h"
 #include "sync/Schema.h"
@@ -26,8 +27,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <sys/resource.h>
@@ -82,24 +81,14 @@ long peakKb()
 
 bool runSql(const QString& path, const QString& sql)
 {
-    const QString name = QStringLiteral("bench-%1").arg(QDateTime::currentMSecsSinceEpoch());
-    bool ok = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        ok = db.open();
-        QSqlQuery q(db);
-        ok = ok && q.exec(sql);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    Database db;
+    return !db.open(path) && !db.execute(sql);
 }
 
-QString summary(const QString& sqlite3, const QString& path)
+QString summary(const QString& sqliteTool, const QString& path)
 {
     QProcess p;
-    p.start(sqlite3,
+    p.start(sqliteTool,
             {path, QStringLiteral("SELECT count(*), sum(length(CliVisite)), "
                                   "sum(CliVisite = rpad) FROM (SELECT CliVisite, "
                                   "substr(CliVisite || '             ', 1, 13) AS rpad FROM Clienti);")});
@@ -116,8 +105,8 @@ int main(int argc, char** argv)
     const int total = argc > 1 ? qMax(10, QByteArray(argv[1]).toInt()) : 50000;
     const int shared = total / 2;
     const quint32 seed = 20240601;
-    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-    if (sqlite3.isEmpty()) {
+    const QString sqliteTool = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqliteTool.isEmpty()) {
         std::fprintf(stderr, "sqlite3 command-line tool not found\n");
         return 2;
     }
@@ -192,7 +181,7 @@ int main(int argc, char** argv)
     QProcess p;
     const double childBefore = childCpuMs();
     timer.restart();
-    p.start(sqlite3, {baseLocal});
+    p.start(sqliteTool, {baseLocal});
     p.write(script.toUtf8());
     p.closeWriteChannel();
     p.waitForFinished(-1);
@@ -214,7 +203,7 @@ int main(int argc, char** argv)
     // Less sensitive to other work on the machine than the elapsed times.
     std::printf("processor ratio ours/baseline: %.2f\n", baseCpuMs > 0 ? oursCpuMs / baseCpuMs : 0.0);
     std::printf("peak memory: %ld KB after setup, %ld KB after the synchronisation\n", setupPeak, syncPeak);
-    std::printf("ours:     %s\n", qPrintable(summary(sqlite3, oursLocal)));
-    std::printf("baseline: %s\n", qPrintable(summary(sqlite3, baseLocal)));
+    std::printf("ours:     %s\n", qPrintable(summary(sqliteTool, oursLocal)));
+    std::printf("baseline: %s\n", qPrintable(summary(sqliteTool, baseLocal)));
     return result == 0 ? 0 : 1;
 }

@@ -74,10 +74,10 @@ double median(std::vector<double> v)
 
 // Row counts and sums over every table of a visits database, to compare two
 // results.
-QString summary(const QString& sqlite3, const QString& path)
+QString summary(const QString& sqliteTool, const QString& path)
 {
     QProcess p;
-    p.start(sqlite3,
+    p.start(sqliteTool,
             {path, QStringLiteral(
                        "SELECT (SELECT count(*) || '/' || group_concat(TbaCodice, '') FROM TabAzioni), "
                        "(SELECT count(*) || '/' || total(AzCliente) FROM Azioni), "
@@ -156,8 +156,8 @@ int main(int argc, char** argv)
     const int visits = int(100000 * scale), appointments = int(50000 * scale), actions = int(20000 * scale);
     const int rounds = 5;
     const quint32 seed = 20240601;
-    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-    if (sqlite3.isEmpty()) {
+    const QString sqliteTool = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqliteTool.isEmpty()) {
         std::fprintf(stderr, "sqlite3 command-line tool not found\n");
         return 2;
     }
@@ -227,7 +227,7 @@ int main(int argc, char** argv)
         oursCpu.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
         addedVisits = w.VisiteAggiunteLocale + w.VisiteAggiunteScambio;
         addedAppointments = w.AppuntamentiAggiuntiLocale + w.AppuntamentiAggiuntiScambio;
-        oursSummary = summary(sqlite3, oursLocal) + QStringLiteral(" | ") + summary(sqlite3, oursExchange);
+        oursSummary = summary(sqliteTool, oursLocal) + QStringLiteral(" | ") + summary(sqliteTool, oursExchange);
 
         // Baseline.
         const QString baseLocal = dir.filePath(QStringLiteral("base%1_local.mdb").arg(round));
@@ -237,7 +237,7 @@ int main(int argc, char** argv)
         QProcess p;
         const double childBefore = cpuMs(RUSAGE_CHILDREN);
         timer.restart();
-        p.start(sqlite3, {baseLocal});
+        p.start(sqliteTool, {baseLocal});
         p.write(baselineScript(baseExchange).toUtf8());
         p.closeWriteChannel();
         p.waitForFinished(-1);
@@ -247,7 +247,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
             return 2;
         }
-        baseSummary = summary(sqlite3, baseLocal) + QStringLiteral(" | ") + summary(sqlite3, baseExchange);
+        baseSummary = summary(sqliteTool, baseLocal) + QStringLiteral(" | ") + summary(sqliteTool, baseExchange);
     }
     const long runPeak = peakKb();
 
@@ -256,7 +256,7 @@ int main(int argc, char** argv)
     std::printf("ours (UnisciTabAzioni, SincronizzaAzioni, SincronizzaVisite, SincronizzaAppuntamenti): "
                 "%.1f ms (median of %d), visits added %d, appointments added %d\n",
                 median(ours), rounds, addedVisits, addedAppointments);
-    std::printf("baseline (sqlite3, set-based, one transaction per database): %.1f ms (median of %d)\n",
+    std::printf("baseline (sqliteTool, set-based, one transaction per database): %.1f ms (median of %d)\n",
                 median(base), rounds);
     std::printf("ratio ours/baseline: %.2f\n", median(ours) / median(base));
     // Less sensitive to other work on the machine than the elapsed times.

@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n
+  qt6-base-dev qt6-translations-l10n
   libgtest-dev googletest
   sqlite3 libsqlite3-dev rsync
   xvfb xauth imagemagick ccache

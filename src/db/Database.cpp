@@ -1,21 +1,17 @@
 #include "db/Database.h"
 
 #include "common/Platform.h"
+#include "db/Statement.h"
 
-#include <atomic>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QUrl>
+#include <sqlite3.h>
 
 namespace mirsalex {
 
 namespace {
-
-std::atomic<quint64> g_connectionCounter{0};
 
 constexpr char kSqliteMagic[] = "SQLite format 3"; // followed by a NUL byte
 
@@ -36,6 +32,9 @@ QString uriFor(const QString& path)
 }
 
 int g_busyTimeout = 5000;
+
+// Page cache of a connection, in KiB.
+constexpr int kCacheKiB = 16384;
 
 bool hotJournalBeside(const QString& path)
 {
@@ -121,19 +120,6 @@ DbError Database::checkFile(const QString& path)
     return {};
 }
 
-DbError Database::fromSql(const QSqlError& error, const QString& object)
-{
-    bool ok = false;
-    const int code = error.nativeErrorCode().toInt(&ok);
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    if (!ok) {
-        if (error.type() == QSqlError::ConnectionError)
-            return DbError::withDetail(DbErr::CannotOpenFile, object, text);
-        return DbError::withDetail(DbErr::Reserved, object, text);
-    }
-    return fromNative(code, text, object);
-}
-
 DbError Database::fromNative(int code, const QString& text, const QString& object)
 {
     const QString lower = text.toLower();
@@ -178,25 +164,47 @@ DbError Database::fromNative(int code, const QString& text, const QString& objec
     }
 }
 
+DbError Database::lastError(const QString& object) const
+{
+    const int code = m_conn.errorCode();
+    return fromNative(code == SQLITE_OK ? SQLITE_ERROR : code, m_conn.message(), object);
+}
+
 DbError Database::run(const QString& sql)
 {
-    QSqlQuery q(m_db);
-    if (!q.exec(sql))
-        return fromSql(q.lastError(), m_path);
+    if (m_conn.exec(sql) != SQLITE_OK)
+        return lastError(m_path);
+    return {};
+}
+
+DbError Database::scalar(const QString& sql, const QVariantList& params, QVariant& out) const
+{
+    out = QVariant();
+    Statement st;
+    if (st.prepare(m_conn.get(), sql) != SQLITE_OK)
+        return st.error(m_path);
+    if (st.bindAll(params) != SQLITE_OK)
+        return st.error(m_path);
+    const int rc = st.step();
+    if (rc == SQLITE_ROW)
+        out = st.value(0);
+    else if (rc != SQLITE_DONE)
+        return st.error(m_path);
     return {};
 }
 
 DbError Database::noteFailure(const DbError& error)
 {
+    ++m_epoch;
     // Some failures (disk full, I/O errors) make the engine roll back the
     // whole transaction. Find out, so that a batch that is gone is never
-    // reported as stored: BEGIN only succeeds when no transaction is open.
-    if (m_inBatch && !m_batchLost) {
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("BEGIN"))) {
-            m_batchLost = true;
-            m_batchLostError = error;
-        }
+    // reported as stored; what is written after it goes into a transaction
+    // again, committed (or not) with the rest of the batch.
+    if (m_batch && !m_batchLost && !m_conn.inTransaction()) {
+        m_batchLost = true;
+        m_batchLostError = error;
+        m_batch->abandon();
+        m_batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Deferred);
     }
     return error;
 }
@@ -210,45 +218,27 @@ DbError Database::open(const QString& path)
     if (DbError e = checkFile(resolved))
         return e;
 
-    m_connectionName = QStringLiteral("mirsalex-db-%1").arg(++g_connectionCounter);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-        db.setDatabaseName(uriFor(resolved));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(g_busyTimeout));
-        if (!db.open()) {
-            DbError e = fromSql(db.lastError(), resolved);
-            if (e.number == DbErr::Reserved)
-                e = DbError::withDetail(DbErr::CannotOpenFile, resolved, db.lastError().databaseText());
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(m_connectionName);
-            m_connectionName.clear();
-            return e;
-        }
-        m_db = db;
+    // An existing file, for reading and writing, never created.
+    if (m_conn.open(uriFor(resolved), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, g_busyTimeout) !=
+        SQLITE_OK) {
+        DbError e = fromNative(m_conn.errorCode(), m_conn.message(), resolved);
+        if (e.number == DbErr::Reserved)
+            e = DbError::withDetail(DbErr::CannotOpenFile, resolved, m_conn.message());
+        return e;
     }
     m_path = resolved;
-    // The driver's own connection, for the statements that walk large tables.
-    if (const QVariant h = m_db.driver()->handle(); h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-        m_handle = *static_cast<sqlite3* const*>(h.constData());
-    if (!m_handle) {
-        close();
-        return DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("no engine connection"));
-    }
 
     // Reading the schema makes the engine look at the file for real (and
     // recover an interrupted write).
-    DbError e;
-    {
-        QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("PRAGMA main.schema_version")) || !q.next())
-            e = fromSql(q.lastError(), resolved);
-    }
+    QVariant v;
+    DbError e = scalar(QStringLiteral("PRAGMA main.schema_version"), {}, v);
+    if (!e && !v.isValid())
+        e = DbError::make(DbErr::CannotOpenDatabase, resolved);
     if (!e) {
         // Rollback journal, so that a closed file is complete on its own and
         // can be copied as a whole.
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("PRAGMA main.journal_mode=DELETE")) && q.next() &&
-            q.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+        if (!scalar(QStringLiteral("PRAGMA main.journal_mode=DELETE"), {}, v) && v.isValid() &&
+            v.toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
             e = DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode"));
     }
     if (e) {
@@ -257,6 +247,10 @@ DbError Database::open(const QString& path)
         close();
         return e;
     }
+    // Room for the pages of a large batch, so that they are written once, at
+    // its commit, instead of spilling to the file (with a wait for the disk)
+    // half way through.
+    run(QStringLiteral("PRAGMA main.cache_size = -%1").arg(kCacheKiB));
     return {};
 }
 
@@ -265,14 +259,14 @@ Database::TableLocation Database::locate(const QString& name) const
     const auto it = m_attachments.constFind(name.toLower());
     if (it != m_attachments.constEnd())
         return {it->schema, it->sourceTable};
-    if (!m_db.isOpen())
+    if (!m_conn.isOpen())
         return {};
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral(
-        "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"));
-    q.addBindValue(name);
-    if (q.exec() && q.next())
-        return {QStringLiteral("main"), q.value(0).toString()};
+    QVariant found;
+    if (!scalar(QStringLiteral(
+                    "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"),
+                {name}, found) &&
+        !found.isNull())
+        return {QStringLiteral("main"), found.toString()};
     return {};
 }
 
@@ -289,10 +283,14 @@ void Database::dropAttachment(const Attachment& a)
 
 void Database::detachTable(const QString& localName)
 {
-    if (!m_db.isOpen())
+    ++m_epoch;
+    if (!m_conn.isOpen())
         return;
-    if (m_inBatch)
+    if (m_batch)
         commitBatch();
+    // The engine refuses to detach a file while a statement reads it.
+    for (RecordsetBase* rs : std::as_const(m_recordsets))
+        rs->releaseReads();
     const auto it = m_attachments.find(localName.toLower());
     if (it != m_attachments.end()) {
         dropAttachment(*it);
@@ -304,12 +302,13 @@ void Database::detachTable(const QString& localName)
 
 DbError Database::attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable)
 {
-    if (!m_db.isOpen())
+    ++m_epoch;
+    if (!m_conn.isOpen())
         return DbError::make(DbErr::ObjectClosed);
     static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (!identifier.match(localName).hasMatch() || sourceTable.isEmpty())
         return DbError::make(DbErr::InvalidOperation);
-    if (m_inBatch) {
+    if (m_batch) {
         if (DbError e = commitBatch())
             return e;
     }
@@ -324,13 +323,12 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
     a.localName = localName;
     a.schema = QStringLiteral("mx_") + localName.toLower();
     {
-        QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(a.schema));
-        q.addBindValue(uriFor(resolved));
-        if (!q.exec()) {
-            DbError e = fromSql(q.lastError(), resolved);
+        // The URI keeps the other file from being created too.
+        QVariant none;
+        if (DbError e = scalar(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(a.schema), {uriFor(resolved)},
+                               none)) {
             if (e.number == DbErr::Reserved)
-                e = DbError::withDetail(DbErr::CannotOpenFile, resolved, q.lastError().databaseText());
+                e = DbError::withDetail(DbErr::CannotOpenFile, resolved, m_conn.message());
             return e;
         }
     }
@@ -339,41 +337,26 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
         run(QStringLiteral("DETACH DATABASE ") + quoted(a.schema));
         return e;
     };
-    {
-        QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".schema_version")) ||
-            !q.next()) {
-            DbError e = fromSql(q.lastError(), resolved);
-            q = QSqlQuery();
-            if (e.number == DbErr::Reserved)
-                e = DbError::withDetail(DbErr::CannotOpenDatabase, resolved, e.description);
-            return fail(e);
-        }
+    QVariant v;
+    if (DbError e =
+            scalar(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".schema_version"), {}, v);
+        e || !v.isValid()) {
+        if (!e || e.number == DbErr::Reserved)
+            e = DbError::withDetail(DbErr::CannotOpenDatabase, resolved, e.description);
+        return fail(e);
     }
-    {
-        QSqlQuery q(m_db);
-        if (q.exec(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".journal_mode=DELETE")) &&
-            q.next() && q.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0) {
-            q = QSqlQuery();
-            return fail(DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode")));
-        }
-    }
-    {
-        QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("SELECT name FROM ") + quoted(a.schema) +
-                  QStringLiteral(".sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"));
-        q.addBindValue(sourceTable);
-        if (!q.exec()) {
-            DbError e = fromSql(q.lastError(), resolved);
-            q = QSqlQuery();
-            return fail(e);
-        }
-        if (!q.next()) {
-            q = QSqlQuery();
-            return fail(DbError::make(DbErr::TableNotFound, sourceTable));
-        }
-        a.sourceTable = q.value(0).toString();
-    }
+    if (!scalar(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".journal_mode=DELETE"), {},
+                v) &&
+        v.isValid() && v.toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+        return fail(DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode")));
+    if (DbError e =
+            scalar(QStringLiteral("SELECT name FROM ") + quoted(a.schema) +
+                       QStringLiteral(".sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"),
+                   {sourceTable}, v))
+        return fail(e);
+    if (v.isNull())
+        return fail(DbError::make(DbErr::TableNotFound, sourceTable));
+    a.sourceTable = v.toString();
     if (DbError e = run(QStringLiteral("CREATE TEMP VIEW ") + quoted(localName) +
                         QStringLiteral(" AS SELECT * FROM ") + quoted(a.schema) + QLatin1Char('.') +
                         quoted(a.sourceTable)))
@@ -384,9 +367,15 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
 
 DbError Database::execute(const QString& statement, int* rowsAffected)
 {
+    return execute(statement, QVariantList(), rowsAffected);
+}
+
+DbError Database::execute(const QString& statement, const QVariantList& params, int* rowsAffected)
+{
+    ++m_epoch;
     if (rowsAffected)
         *rowsAffected = 0;
-    if (!m_db.isOpen())
+    if (!m_conn.isOpen())
         return DbError::make(DbErr::ObjectClosed);
     QString sql = statement.trimmed();
     // The older form "DELETE * FROM table" deletes whole rows, as DELETE FROM.
@@ -418,41 +407,56 @@ DbError Database::execute(const QString& statement, int* rowsAffected)
         sql = sql.left(m.capturedStart(2)) + quoted(att->schema) + QLatin1Char('.') +
               quoted(att->sourceTable) + sql.mid(m.capturedEnd(2));
 
-    if (DbError e = run(QStringLiteral("SAVEPOINT mx_execute")))
-        return noteFailure(e);
-    DbError failure;
-    {
-        QSqlQuery q(m_db);
-        if (!q.exec(sql))
-            failure = fromSql(q.lastError(), m_path);
-        else if (rowsAffected)
-            *rowsAffected = q.numRowsAffected();
+    Statement st;
+    if (st.prepare(m_conn.get(), sql) != SQLITE_OK)
+        return noteFailure(st.error(m_path));
+    if (st.parameterCount() != params.size())
+        return DbError::make(DbErr::ParameterCount, QString::number(st.parameterCount()));
+    for (int i = 0; i < int(params.size()); ++i) {
+        if (st.bind(i, params[i]) != SQLITE_OK)
+            return st.error(m_path);
     }
-    if (!failure)
-        failure = run(QStringLiteral("RELEASE mx_execute"));
+
+    for (RecordsetBase* rs : std::as_const(m_recordsets))
+        rs->releaseReads();
+    // Whole or nothing: the statement runs inside a savepoint of its own.
+    sqlite::Savepoint savepoint(m_conn, QStringLiteral("mx_execute"));
+    if (savepoint.begun() != SQLITE_OK)
+        return noteFailure(lastError(m_path));
+    DbError failure;
+    int rc = st.step();
+    while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
+        rc = st.step();
+    if (rc != SQLITE_DONE)
+        failure = st.error(m_path);
+    const int changed = failure ? 0 : st.changes();
+    st.finalize();
+    if (!failure && savepoint.release() != SQLITE_OK)
+        failure = lastError(m_path);
     if (failure) {
-        run(QStringLiteral("ROLLBACK TO mx_execute"));
-        run(QStringLiteral("RELEASE mx_execute"));
-        if (rowsAffected)
-            *rowsAffected = 0;
+        savepoint.rollback();
         return noteFailure(failure);
     }
+    if (rowsAffected)
+        *rowsAffected = changed;
     return {};
 }
 
 DbError Database::beginBatch()
 {
-    if (!m_db.isOpen())
+    ++m_epoch;
+    if (!m_conn.isOpen())
         return DbError::make(DbErr::ObjectClosed);
-    if (m_inBatch)
+    if (m_batch)
         return {};
     // IMMEDIATE: the write lock is taken now, waiting for it under the busy
     // timeout. A deferred batch would take it only at its first write, and
     // the engine then fails at once, without waiting, on a file that another
     // program is writing.
-    if (DbError e = run(QStringLiteral("BEGIN IMMEDIATE")))
-        return e;
-    m_inBatch = true;
+    auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Immediate);
+    if (batch->begun() != SQLITE_OK)
+        return lastError(m_path);
+    m_batch = std::move(batch);
     m_batchLost = false;
     m_batchLostError = DbError();
     return {};
@@ -460,12 +464,15 @@ DbError Database::beginBatch()
 
 DbError Database::commitBatch()
 {
-    if (!m_inBatch)
+    ++m_epoch;
+    if (!m_batch)
         return {};
-    m_inBatch = false;
-    DbError e = run(QStringLiteral("COMMIT"));
-    if (e)
-        run(QStringLiteral("ROLLBACK"));
+    const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
+    DbError e;
+    if (batch->commit() != SQLITE_OK) {
+        e = lastError(m_path);
+        batch->rollback();
+    }
     if (m_batchLost) {
         m_batchLost = false;
         e = m_batchLostError;
@@ -476,35 +483,31 @@ DbError Database::commitBatch()
 
 void Database::rollbackBatch()
 {
-    if (!m_inBatch)
+    ++m_epoch;
+    if (!m_batch)
         return;
-    m_inBatch = false;
+    m_batch->rollback();
+    m_batch.reset();
     m_batchLost = false;
     m_batchLostError = DbError();
-    run(QStringLiteral("ROLLBACK"));
 }
 
 void Database::close()
 {
+    ++m_epoch;
     // Recordsets stay bound to this database (they can be opened again after
     // it is reopened); only their statements go.
     const QList<RecordsetBase*> bound = m_recordsets;
     for (RecordsetBase* rs : bound)
         rs->close();
-    if (m_db.isOpen()) {
+    if (m_conn.isOpen()) {
         commitBatch();
         for (const Attachment& a : std::as_const(m_attachments))
             dropAttachment(a);
-        m_db.close();
+        m_conn.close();
     }
-    m_handle = nullptr;
+    m_batch.reset();
     m_attachments.clear();
-    m_inBatch = false;
-    m_db = QSqlDatabase();
-    if (!m_connectionName.isEmpty()) {
-        QSqlDatabase::removeDatabase(m_connectionName);
-        m_connectionName.clear();
-    }
     m_path.clear();
 }
 

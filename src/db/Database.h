@@ -1,11 +1,13 @@
 #pragma once
 
 #include "db/DbError.h"
+#include "db/Sqlite.h"
 
+#include <memory>
 #include <QHash>
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
+#include <QVariantList>
 
 struct sqlite3;
 
@@ -21,6 +23,10 @@ public:
     RecordsetBase(const RecordsetBase&) = delete;
     RecordsetBase& operator=(const RecordsetBase&) = delete;
     virtual void close() = 0;
+    // Ends any read the recordset keeps open from one call to the next on
+    // its own account (not one its caller is walking), so that the database
+    // can detach a file or run a statement of its own.
+    virtual void releaseReads() {}
 
 protected:
     explicit RecordsetBase(Database& db);
@@ -32,19 +38,29 @@ protected:
     friend class Database;
 };
 
-// One open database file on the embedded engine (SQLite through Qt SQL).
+// One open database file on the embedded engine, SQLite, through its own C
+// library: the connection is owned here (sqlite::Connection) and every
+// statement on it is compiled on that one interface.
 //
 // A file is only ever opened, never created: the path must name an existing
 // SQLite database, checked before anything is trusted (header, size against
-// the page count, readable schema). Every open uses a connection of its own.
+// the page count, readable schema), and the engine is asked for an existing
+// file for reading and writing only (a "file:" URI with mode=rw, never
+// SQLITE_OPEN_CREATE). Every open uses a connection of its own. Files keep
+// a rollback journal, never a write-ahead log, so that a closed file is
+// complete on its own and can be copied as a whole.
 //
 // A table of another file is attached under a local name for the length of
 // one synchronisation: the other file is attached to this connection under a
-// private schema name, and the local name is a TEMP view over its table with
-// TEMP triggers that pass inserts, updates and deletes through. TEMP objects
-// and attachments live in the connection only, so attaching never writes to
-// the local file, and a leftover attachment cannot survive a failure or a
-// crash: closing the connection removes it.
+// private schema name, and the local name is a TEMP view over its table for
+// reading. Writes name the local name too: execute() sends a statement whose
+// target is the local name to the table in the other file, and a table
+// recordset opened on the local name reads and writes that table. (The
+// engine lets no trigger write a table of an attached file by its schema
+// name, so the view carries no triggers.) TEMP objects and attachments live
+// in the connection only, so attaching never writes to the local file, and
+// a leftover attachment cannot survive a failure or a crash: closing the
+// connection removes it.
 //
 // Writes are grouped in batches (one transaction per batch) when the caller
 // asks for it; otherwise each statement commits on its own.
@@ -60,7 +76,7 @@ public:
     // case). Fails with 3044 (no path), 3024 (missing), 3051 (unreadable),
     // 3343 (not a database of this engine) or 3049 (damaged or truncated).
     DbError open(const QString& path);
-    bool isOpen() const { return m_db.isOpen(); }
+    bool isOpen() const { return m_conn.isOpen(); }
     QString path() const { return m_path; }
 
     // True when `name` is a table (or an attached table) of this database.
@@ -79,6 +95,11 @@ public:
     // accepted) so that it completes whole or changes nothing. `rowsAffected`
     // receives the number of rows changed when not null.
     DbError execute(const QString& statement, int* rowsAffected = nullptr);
+    // The same with values bound to the statement's parameters ("?"), in
+    // order (see Statement::bind); they are never written into its text.
+    // Fails with 3061, changing nothing, when their number is not the
+    // statement's.
+    DbError execute(const QString& statement, const QVariantList& params, int* rowsAffected = nullptr);
 
     // Batches: begin, commit. Committing without a batch is not an error. A
     // batch that cannot be committed is rolled back and its error returned.
@@ -89,18 +110,21 @@ public:
     DbError commitBatch();
     // Abandons the rows written since the batch began.
     void rollbackBatch();
-    bool inBatch() const { return m_inBatch; }
+    bool inBatch() const { return m_batch != nullptr; }
+    // Changes whenever a batch begins or ends, a statement is executed, an
+    // attachment changes or the database closes: a reader that keeps a read
+    // open from call to call starts it again when this has moved.
+    quint64 epoch() const { return m_epoch; }
 
     // Closes every recordset open on it (they stay bound to it), commits a pending batch,
     // removes the attachments and closes the file. Errors are ignored.
     void close();
 
-    // The connection, for code that needs plain prepared statements.
-    QSqlDatabase connection() const { return m_db; }
-    // The same connection on the engine's own interface, for statements run
-    // row by row (see Statement); null while closed. Statements compiled on
-    // it belong to a recordset and are finalized when it closes.
-    sqlite3* handle() const { return m_handle; }
+    // The connection on the engine's own interface, for statements run row
+    // by row (see Statement); null while closed. Statements compiled on it
+    // must be finalized before the database closes (a recordset's are, when
+    // it closes).
+    sqlite3* handle() const { return m_conn.get(); }
 
     // Where a table really lives: schema name and table name (an attached
     // local name leads to its source table in the other file). Empty schema
@@ -112,8 +136,6 @@ public:
     };
     TableLocation locate(const QString& name) const;
 
-    // Translates a failed statement into an engine error.
-    static DbError fromSql(const class QSqlError& error, const QString& object = QString());
     // Translates an engine result code (extended codes included) and its
     // message into an engine error.
     static DbError fromNative(int code, const QString& text, const QString& object = QString());
@@ -137,6 +159,9 @@ private:
     };
 
     DbError run(const QString& sql);
+    // The first column of the first row of `sql` (bound to `params`).
+    DbError scalar(const QString& sql, const QVariantList& params, QVariant& out) const;
+    DbError lastError(const QString& object) const;
     void dropAttachment(const Attachment& a);
 
 public:
@@ -145,11 +170,10 @@ public:
     DbError noteFailure(const DbError& error);
 
 private:
-    QSqlDatabase m_db;
-    sqlite3* m_handle = nullptr;
-    QString m_connectionName;
+    sqlite::Connection m_conn;
     QString m_path;
-    bool m_inBatch = false;
+    std::unique_ptr<sqlite::Transaction> m_batch;
+    quint64 m_epoch = 0;
     bool m_batchLost = false;
     DbError m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name

@@ -50,6 +50,8 @@ QString dbErrorDescription(int number, const QString& object)
         return QStringLiteral("Impossibile trovare la tabella o la query di input '%1'.").arg(object);
     case DbErr::InvalidStatement:
         return QStringLiteral("Istruzione SQL non valida; prevista 'DELETE', 'INSERT' o 'UPDATE'.");
+    case DbErr::ParameterCount:
+        return QStringLiteral("Numero di parametri errato. Previsti %1.").arg(object);
     case DbErr::RecordLocked:
         return QStringLiteral("Impossibile aggiornare. Il database è attualmente bloccato.");
     case DbErr::InvalidOperation:

@@ -1,6 +1,8 @@
 #include "db/Integrity.h"
 
 #include "db/Database.h"
+#include "db/Sqlite.h"
+#include "db/Statement.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -10,33 +12,11 @@ namespace mirsalex {
 
 namespace {
 
-// One read-only connection for the length of the check.
-class ReadOnlyConnection
+QString readOnlyUri(const QString& path)
 {
-public:
-    ReadOnlyConnection() = default;
-    ~ReadOnlyConnection() { sqlite3_close_v2(m_db); }
-    ReadOnlyConnection(const ReadOnlyConnection&) = delete;
-    ReadOnlyConnection& operator=(const ReadOnlyConnection&) = delete;
-
-    int open(const QString& path)
-    {
-        const QByteArray uri =
-            (QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-             QStringLiteral("?mode=ro"))
-                .toUtf8();
-        const int rc =
-            sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-        if (rc == SQLITE_OK)
-            sqlite3_busy_timeout(m_db, Database::busyTimeout());
-        return rc;
-    }
-    sqlite3* get() const { return m_db; }
-    QString message() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString(); }
-
-private:
-    sqlite3* m_db = nullptr;
-};
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+           QStringLiteral("?mode=ro");
+}
 
 } // namespace
 
@@ -44,28 +24,28 @@ DbError checkDatabaseIntegrity(const QString& path)
 {
     if (DbError e = Database::checkFile(path))
         return e;
-    ReadOnlyConnection db;
-    if (const int rc = db.open(path); rc != SQLITE_OK)
-        return Database::fromNative(rc, db.message(), path);
+    // One read-only connection for the length of the check.
+    sqlite::Connection db;
+    if (db.open(readOnlyUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, Database::busyTimeout()) !=
+        SQLITE_OK)
+        return Database::fromNative(db.errorCode(), db.message(), path);
 
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check(20)", -1, &stmt, nullptr);
+    Statement check;
+    int rc = check.prepare(db.get(), QStringLiteral("PRAGMA quick_check(20)"));
     if (rc != SQLITE_OK) {
         const DbError e = Database::fromNative(rc, db.message(), path);
-        sqlite3_finalize(stmt);
         return e.number == DbErr::Reserved || e.number == DbErr::CannotOpenDatabase
                    ? DbError::withDetail(DbErr::CannotOpenDatabase, path, db.message())
                    : e;
     }
     QStringList findings;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-        const QString line = text ? QString::fromUtf8(text) : QString();
+    while ((rc = check.step()) == SQLITE_ROW) {
+        const QString line = check.value(0).toString();
         if (line.compare(QLatin1String("ok"), Qt::CaseInsensitive) != 0)
             findings << line;
     }
     const QString message = db.message();
-    sqlite3_finalize(stmt);
+    check.finalize();
     if (rc != SQLITE_DONE) {
         const DbError e = Database::fromNative(rc, message, path);
         if (e.number == DbErr::RecordLocked)

@@ -24,6 +24,11 @@ void Snapshot::close()
 
 DbError Snapshot::open(const QString& select)
 {
+    return open(select, QVariantList());
+}
+
+DbError Snapshot::open(const QString& select, const QVariantList& params)
+{
     close();
     if (!m_db || !m_db->isOpen())
         return DbError::make(DbErr::ObjectClosed);
@@ -35,6 +40,18 @@ DbError Snapshot::open(const QString& select)
         const DbError e = m_db->noteFailure(m_stmt.error());
         close();
         return e;
+    }
+    if (m_stmt.parameterCount() != params.size()) {
+        const int expected = m_stmt.parameterCount();
+        close();
+        return DbError::make(DbErr::ParameterCount, QString::number(expected));
+    }
+    for (int i = 0; i < int(params.size()); ++i) {
+        if (m_stmt.bind(i, params[i]) != SQLITE_OK) {
+            const DbError e = m_stmt.error();
+            close();
+            return e;
+        }
     }
     for (int i = m_stmt.columnCount() - 1; i >= 0; --i)
         m_byName.insert(m_stmt.columnName(i).toLower(), i); // the first of equal names wins
@@ -88,48 +105,9 @@ QVariant Snapshot::value(int index) const
 
 Snapshot::Field Snapshot::field(int index) const
 {
-    Field f;
     if (!m_open || m_eof)
-        return f;
-    const Statement::Column c = m_stmt.column(index);
-    switch (c.type) {
-    case SQLITE_INTEGER:
-        f.kind = Stored::Integer;
-        f.whole = c.whole;
-        break;
-    case SQLITE_FLOAT:
-        f.kind = Stored::Real;
-        f.real = c.real;
-        break;
-    case SQLITE_TEXT:
-        f.kind = Stored::Text;
-        f.bytes = c.bytes;
-        break;
-    case SQLITE_BLOB:
-        f.kind = Stored::Bytes;
-        f.bytes = c.bytes;
-        break;
-    default:
-        break;
-    }
-    return f;
-}
-
-QVariant Snapshot::Field::toVariant() const
-{
-    switch (kind) {
-    case Stored::Integer:
-        return QVariant(qlonglong(whole));
-    case Stored::Real:
-        return QVariant(real);
-    case Stored::Text:
-        return QVariant(QString::fromUtf8(bytes));
-    case Stored::Bytes:
-        return QVariant(bytes.toByteArray());
-    case Stored::Null:
-        break;
-    }
-    return QVariant(QMetaType::fromType<QString>());
+        return Field();
+    return m_stmt.cell(index);
 }
 
 QVariant Snapshot::value(const QString& field, DbError* error) const

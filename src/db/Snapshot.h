@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Cell.h"
 #include "db/Database.h"
 #include "db/Statement.h"
 
@@ -20,6 +21,10 @@ public:
 
     // Runs the SELECT and stands on its first row (eof() when none).
     DbError open(const QString& select);
+    // The same with values bound to the statement's parameters ("?"), in
+    // order (see Statement::bind); they are never written into its text.
+    // Fails with 3061 when their number is not the statement's.
+    DbError open(const QString& select, const QVariantList& params);
     bool isOpen() const { return m_open; }
     void close() override;
 
@@ -38,23 +43,9 @@ public:
     // without converting it: its kind and its number or its bytes (UTF-8
     // for a text), valid until the walk moves. Null off a row or for an
     // unknown field.
-    enum class Stored
-    {
-        Null,
-        Integer,
-        Real,
-        Text,
-        Bytes
-    };
-    struct Field
-    {
-        Stored kind = Stored::Null;
-        qint64 whole = 0;
-        double real = 0;
-        QByteArrayView bytes;
-        // The value as value() gives it.
-        QVariant toVariant() const;
-    };
+    // (The engine layer's one value type, under the names it has here.)
+    using Stored = CellKind;
+    using Field = Cell;
     Field field(int index) const;
 
     // Changes whenever the walk moves, is opened again or closed: a value

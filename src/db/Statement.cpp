@@ -12,7 +12,7 @@ namespace mirsalex {
 namespace {
 
 // A value that is stored as Null: no value, a null variant, or a null text,
-// bytes or date (as the Qt driver decides).
+// bytes or date (as Cell::fromVariant() decides).
 bool storedAsNull(const QVariant& v)
 {
     if (!v.isValid() || v.isNull())
@@ -195,6 +195,56 @@ int Statement::bind(int index, const QVariant& value)
     return bindText(index, bytes);
 }
 
+int Statement::bind(int index, const Cell& value)
+{
+    if (!m_stmt || index < 0 || size_t(index) >= m_bound.size())
+        return SQLITE_RANGE;
+    switch (value.kind) {
+    case CellKind::Integer:
+        return bindInt64(index, value.whole);
+    case CellKind::Real:
+        return bindDouble(index, value.real);
+    case CellKind::Text:
+        return bindText(index, value.bytes);
+    case CellKind::Bytes:
+        return bindBlob(index, value.bytes);
+    case CellKind::Null:
+        break;
+    }
+    return sqlite3_bind_null(m_stmt, index + 1);
+}
+
+int Statement::bindInPlace(int index, const Cell& value)
+{
+    if (!m_stmt || index < 0 || size_t(index) >= m_bound.size())
+        return SQLITE_RANGE;
+    switch (value.kind) {
+    case CellKind::Integer:
+        return bindInt64(index, value.whole);
+    case CellKind::Real:
+        return bindDouble(index, value.real);
+    case CellKind::Text:
+    case CellKind::Bytes:
+        return bindInPlace(index, value.bytes, value.kind == CellKind::Bytes);
+    case CellKind::Null:
+        break;
+    }
+    return sqlite3_bind_null(m_stmt, index + 1);
+}
+
+int Statement::bindAll(const QVariantList& values)
+{
+    if (!m_stmt)
+        return SQLITE_MISUSE;
+    if (size_t(values.size()) != m_bound.size())
+        return SQLITE_RANGE;
+    for (int i = 0; i < int(values.size()); ++i) {
+        if (const int rc = bind(i, values[i]); rc != SQLITE_OK)
+            return rc;
+    }
+    return SQLITE_OK;
+}
+
 int Statement::step()
 {
     if (!m_stmt)
@@ -300,6 +350,28 @@ Statement::Column Statement::column(int index) const
         break;
     }
     return c;
+}
+
+Cell Statement::cell(int index) const
+{
+    const Column c = column(index);
+    switch (c.type) {
+    case SQLITE_INTEGER:
+        return Cell::integer(c.whole);
+    case SQLITE_FLOAT:
+        return Cell::number(c.real);
+    case SQLITE_TEXT:
+        return Cell::text(c.bytes);
+    case SQLITE_BLOB:
+        return Cell::blob(c.bytes);
+    default:
+        return Cell();
+    }
+}
+
+int Statement::changes() const
+{
+    return m_db ? sqlite3_changes(m_db) : 0;
 }
 
 DbError Statement::error(const QString& object) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Cell.h"
 #include "db/DbError.h"
 
 #include <QByteArray>
@@ -17,10 +18,10 @@ namespace mirsalex {
 // run it for every row of a large table: reset and bound again on each use,
 // columns read one at a time and only when asked for.
 //
-// Values come and go as the Qt driver of the same connection hands them, so
-// that both paths agree: whole numbers are 64-bit integers, reals doubles,
-// texts QString, bytes QByteArray, and a Null column is a null text. Every
-// value is bound, never written into the statement's text.
+// Values read as QVariant are whole numbers as 64-bit integers, reals as
+// doubles, texts as QString, bytes as QByteArray, and a Null column as a null
+// text (Cell::toVariant()); read as cells they come as the engine stores
+// them. Every value is bound, never written into the statement's text.
 //
 // The statement belongs to the connection it was compiled on and must be
 // finalized before that connection closes (its owner's close() does it).
@@ -39,8 +40,17 @@ public:
     // Releases the statement; harmless when there is none.
     void finalize();
 
+    // The number of parameters of the statement.
+    int parameterCount() const { return int(m_bound.size()); }
     // Binds parameter `index` (0-based). Returns the engine's result code.
     int bind(int index, const QVariant& value);
+    // Binds a cell; its bytes are copied.
+    int bind(int index, const Cell& value);
+    // Binds every parameter, in order, from `values`: SQLITE_RANGE when
+    // their number is not the statement's.
+    int bindAll(const QVariantList& values);
+    // Binds a cell's bytes where they lie (see the other bindInPlace).
+    int bindInPlace(int index, const Cell& value);
     int bindInt64(int index, qint64 value);
     int bindDouble(int index, double value);
     // Binds a UTF-8 text or bytes; the bytes are copied.
@@ -79,6 +89,10 @@ public:
         QByteArrayView bytes;
     };
     Column column(int index) const;
+    // The same as a cell borrowing the bytes, valid until the statement moves.
+    Cell cell(int index) const;
+    // The rows changed by the last statement of the connection that wrote.
+    int changes() const;
 
     // The engine's last error on this statement's connection as an error of
     // this layer, `object` naming what was being worked on.

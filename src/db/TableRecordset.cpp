@@ -4,8 +4,6 @@
 
 #include <cstring>
 #include <QLocale>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <sqlite3.h>
 
 namespace mirsalex {
@@ -55,12 +53,14 @@ DbError TableRecordset::open(const QString& table)
         return DbError::make(DbErr::TableNotFound, table);
     m_qualified = Database::quoted(m_location.schema) + QLatin1Char('.') + Database::quoted(m_location.table);
 
-    QSqlQuery q(m_db->connection());
-    if (!q.exec(QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) +
-                QStringLiteral(".table_info(") + Database::quoted(m_location.table) + QLatin1Char(')')))
-        return m_db->noteFailure(Database::fromSql(q.lastError(), table));
+    Statement q;
+    if (q.prepare(m_db->handle(), QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) +
+                                      QStringLiteral(".table_info(") + Database::quoted(m_location.table) +
+                                      QLatin1Char(')')) != SQLITE_OK)
+        return m_db->noteFailure(q.error(table));
     QVector<QPair<int, int>> keyParts; // (position in key, column)
-    while (q.next()) {
+    int rc = SQLITE_OK;
+    while ((rc = q.step()) == SQLITE_ROW) {
         Column c;
         c.name = q.value(1).toString();
         const QString type = q.value(2).toString().toUpper();
@@ -74,6 +74,7 @@ DbError TableRecordset::open(const QString& table)
             c.kind = Kind::Any;
         else
             c.kind = Kind::Real;
+        c.declaredInteger = type.trimmed() == QLatin1String("INTEGER");
         c.required = q.value(3).toInt() != 0;
         c.hasDefault = !q.value(4).isNull();
         const int pk = q.value(5).toInt();
@@ -82,12 +83,35 @@ DbError TableRecordset::open(const QString& table)
         m_byName.insert(c.name.toLower(), int(m_columns.size()));
         m_columns.append(c);
     }
+    if (rc != SQLITE_DONE) {
+        const DbError e = m_db->noteFailure(q.error(table));
+        m_columns.clear();
+        m_byName.clear();
+        return e;
+    }
+    q.finalize();
     if (m_columns.isEmpty())
         return DbError::make(DbErr::TableNotFound, table);
     std::sort(keyParts.begin(), keyParts.end());
     m_primary.clear();
     for (const auto& p : keyParts)
         m_primary.append(p.second);
+    // A single INTEGER key column is the row number, unless the engine keeps
+    // an index of its own for the key (then it is an ordinary column).
+    m_rowidKey = false;
+    if (m_primary.size() == 1 && m_columns[m_primary[0]].declaredInteger) {
+        Statement list;
+        if (list.prepare(m_db->handle(), QStringLiteral("PRAGMA ") + Database::quoted(m_location.schema) +
+                                             QStringLiteral(".index_list(") +
+                                             Database::quoted(m_location.table) + QLatin1Char(')')) ==
+            SQLITE_OK) {
+            bool keyIndex = false;
+            int step = SQLITE_OK;
+            while ((step = list.step()) == SQLITE_ROW)
+                keyIndex = keyIndex || list.value(3).toString() == QLatin1String("pk");
+            m_rowidKey = step == SQLITE_DONE && !keyIndex;
+        }
+    }
     m_row.resize(m_columns.size());
     m_fetched.fill(false, m_columns.size());
     m_raw.clear();
@@ -123,28 +147,34 @@ DbError TableRecordset::setIndex(const QString& name)
         return {};
     }
     const QString schema = Database::quoted(m_location.schema);
-    QSqlQuery list(m_db->connection());
-    if (!list.exec(QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_list(") +
-                   Database::quoted(m_location.table) + QLatin1Char(')')))
-        return m_db->noteFailure(Database::fromSql(list.lastError(), name));
+    Statement list;
+    if (list.prepare(m_db->handle(), QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_list(") +
+                                         Database::quoted(m_location.table) + QLatin1Char(')')) != SQLITE_OK)
+        return m_db->noteFailure(list.error(name));
     QString found;
-    while (list.next()) {
+    int rc = SQLITE_OK;
+    while ((rc = list.step()) == SQLITE_ROW) {
         if (list.value(1).toString().compare(name, Qt::CaseInsensitive) == 0)
             found = list.value(1).toString();
     }
+    if (rc != SQLITE_DONE)
+        return m_db->noteFailure(list.error(name));
+    list.finalize();
     if (found.isEmpty())
         return DbError::make(DbErr::IndexNotFound, name);
-    QSqlQuery info(m_db->connection());
-    if (!info.exec(QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_info(") +
-                   Database::quoted(found) + QLatin1Char(')')))
-        return m_db->noteFailure(Database::fromSql(info.lastError(), name));
+    Statement info;
+    if (info.prepare(m_db->handle(), QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_info(") +
+                                         Database::quoted(found) + QLatin1Char(')')) != SQLITE_OK)
+        return m_db->noteFailure(info.error(name));
     QVector<QPair<int, int>> parts;
-    while (info.next()) {
+    while ((rc = info.step()) == SQLITE_ROW) {
         const int col = fieldIndex(info.value(2).toString());
         if (col < 0)
             return DbError::make(DbErr::IndexNotFound, name);
         parts.append({info.value(0).toInt(), col});
     }
+    if (rc != SQLITE_DONE)
+        return m_db->noteFailure(info.error(name));
     std::sort(parts.begin(), parts.end());
     forgetPlans();
     m_index.clear();
@@ -156,6 +186,7 @@ DbError TableRecordset::setIndex(const QString& name)
 void TableRecordset::forgetPlans()
 {
     // The statements stay compiled in m_statements; only the choice goes.
+    stopForward();
     for (Statement*& st : m_seekStmt)
         st = nullptr;
     m_read.clear();
@@ -190,8 +221,24 @@ DbError TableRecordset::seek(const QVariantList& keys)
     if (m_read.isEmpty())
         m_read = readColumns();
     DbError error;
-    Statement* st = n <= 3 ? m_seekStmt[n - 1] : nullptr;
-    if (!st) {
+    Statement* st = nullptr;
+    int rc = SQLITE_OK;
+    bool forward = false;
+    if (n == 1 && m_rowidKey && m_index == m_primary) {
+        switch (keys[0].typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::Long:
+        case QMetaType::UInt:
+        case QMetaType::UShort:
+            forward = seekForward(keys[0].toLongLong(), st, rc);
+            break;
+        default:
+            break;
+        }
+    }
+    if (!forward && !(st = n <= 3 ? m_seekStmt[n - 1] : nullptr)) {
         QString columns;
         for (int i : std::as_const(m_read))
             columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
@@ -209,11 +256,12 @@ DbError TableRecordset::seek(const QVariantList& keys)
         if (n <= 3)
             m_seekStmt[n - 1] = st;
     }
-    int rc = SQLITE_OK;
-    for (int i = 0; rc == SQLITE_OK && i < n; ++i)
-        rc = st->bind(i, keys[i]);
-    if (rc == SQLITE_OK)
-        rc = st->step();
+    if (!forward) {
+        for (int i = 0; rc == SQLITE_OK && i < n; ++i)
+            rc = st->bind(i, keys[i]);
+        if (rc == SQLITE_OK)
+            rc = st->step();
+    }
     if (rc == SQLITE_ROW) {
         m_rowid = st->int64(0);
         m_fetched.fill(false);
@@ -221,28 +269,7 @@ DbError TableRecordset::seek(const QVariantList& keys)
         // Kept as stored: a value is built only when value() asks for it.
         for (int i = 0; i < m_read.size(); ++i) {
             const int field = m_read[i];
-            RawValue& raw = m_raw[size_t(field)];
-            const Statement::Column c = st->column(i + 1);
-            switch (c.type) {
-            case SQLITE_INTEGER:
-                raw.kind = Snapshot::Stored::Integer;
-                raw.whole = c.whole;
-                break;
-            case SQLITE_FLOAT:
-                raw.kind = Snapshot::Stored::Real;
-                raw.real = c.real;
-                break;
-            case SQLITE_TEXT:
-            case SQLITE_BLOB:
-                raw.kind = c.type == SQLITE_BLOB ? Snapshot::Stored::Bytes : Snapshot::Stored::Text;
-                raw.bytes.resize(c.bytes.size());
-                if (!c.bytes.isEmpty())
-                    memcpy(raw.bytes.data(), c.bytes.data(), size_t(c.bytes.size()));
-                break;
-            default:
-                raw.kind = Snapshot::Stored::Null;
-                break;
-            }
+            m_raw[size_t(field)].take(st->cell(i + 1));
             m_rawState[size_t(field)] = RawOnly;
             m_fetched[field] = true;
         }
@@ -251,8 +278,78 @@ DbError TableRecordset::seek(const QVariantList& keys)
     } else if (rc != SQLITE_DONE) {
         error = m_db->noteFailure(st->error(m_location.table));
     }
-    st->reset();
+    if (!forward)
+        st->reset(); // the forward cursor stays where it stands
     return error;
+}
+
+void TableRecordset::stopForward()
+{
+    if (m_forward.st)
+        m_forward.st->reset();
+    m_forward = Forward();
+}
+
+bool TableRecordset::seekForward(qint64 key, Statement*& st, int& rc)
+{
+    // Rows stepped over before a search from the key is the cheaper way on:
+    // a walk never costs more than a few steps and a search per seek.
+    constexpr int kMaxSteps = 16;
+    sqlite3* h = m_db->handle();
+    const qint64 changes = sqlite3_total_changes64(h);
+    Forward& f = m_forward;
+    bool goOn = f.st && key > f.lastKey && f.changes == changes && f.epoch == m_db->epoch();
+    for (int steps = 0; goOn && !f.atEnd && f.rowKey < key; ++steps) {
+        if (steps == kMaxSteps) {
+            goOn = false;
+            break;
+        }
+        const int step = f.st->step();
+        if (step == SQLITE_ROW) {
+            f.rowKey = f.st->int64(0);
+        } else if (step == SQLITE_DONE) {
+            f.atEnd = true;
+        } else {
+            goOn = false; // ended under it (a rollback): started again below
+        }
+    }
+    if (!goOn) {
+        // (Re)started on the first row at or after the key.
+        stopForward();
+        DbError error;
+        QString columns;
+        for (int i : std::as_const(m_read))
+            columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
+        Statement* walk = statement(QStringLiteral("SELECT rowid") + columns + QStringLiteral(" FROM ") +
+                                        m_qualified + QStringLiteral(" WHERE rowid >= ? ORDER BY rowid"),
+                                    error);
+        if (!walk || walk->bindInt64(0, key) != SQLITE_OK)
+            return false;
+        const int step = walk->step();
+        if (step != SQLITE_ROW && step != SQLITE_DONE) {
+            walk->reset();
+            return false; // searched instead, which reports the failure
+        }
+        f.st = walk;
+        f.atEnd = step == SQLITE_DONE;
+        f.rowKey = f.atEnd ? 0 : walk->int64(0);
+        f.changes = changes;
+        f.epoch = m_db->epoch();
+    }
+    f.lastKey = key;
+    st = f.st;
+    rc = !f.atEnd && f.rowKey == key ? SQLITE_ROW : SQLITE_DONE;
+    return true;
+}
+
+void TableRecordset::noteOwnWrite(qint64 changesBefore, bool behindCursor)
+{
+    if (!m_forward.st)
+        return;
+    if (changesBefore != m_forward.changes || !behindCursor)
+        stopForward();
+    else
+        m_forward.changes = sqlite3_total_changes64(m_db->handle());
 }
 
 DbError TableRecordset::setFetchFields(const QStringList& fields)
@@ -284,13 +381,13 @@ QVariant TableRecordset::value(int index) const
         const RowSource& source = m_fromRow[size_t(index)];
         if (source.row)
             return source.row->position() == source.position ? source.value.toVariant() : QVariant();
-        return m_stored[size_t(index)].kind != Snapshot::Stored::Null ? m_stored[size_t(index)].toVariant()
-                                                                      : m_pending[index];
+        return m_stored[size_t(index)].kind != CellKind::Null ? m_stored[size_t(index)].toVariant()
+                                                              : m_pending[index];
     }
     if (m_mode == Mode::AddNew || !m_hasRow)
         return QVariant();
     if (m_rawState[size_t(index)] == RawOnly) {
-        m_row[index] = m_raw[size_t(index)].view().toVariant();
+        m_row[index] = m_raw[size_t(index)].toVariant();
         m_rawState[size_t(index)] = RawAndRow;
     }
     if (!m_fetched[index]) {
@@ -374,7 +471,7 @@ void TableRecordset::cancelUpdate()
     m_mode = Mode::None;
     std::fill(m_assigned.begin(), m_assigned.end(), 0);
     for (StoredValue& v : m_stored)
-        v.kind = Snapshot::Stored::Null; // the room of its bytes stays for the next row
+        v.clear(); // the room of its bytes stays for the next row
     if (m_anyFromRow) {
         for (RowSource& r : m_fromRow)
             r.row = nullptr;
@@ -473,7 +570,7 @@ DbError TableRecordset::setValue(int index, const QVariant& value)
     if (DbError e = convert(index, value, converted))
         return e;
     m_pending[index] = converted;
-    m_stored[size_t(index)].kind = Snapshot::Stored::Null;
+    m_stored[size_t(index)].clear();
     m_fromRow[size_t(index)].row = nullptr;
     m_assigned[size_t(index)] = 1;
     return {};
@@ -483,26 +580,9 @@ DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
 {
     if (DbError e = assignable(index))
         return e;
-    const Snapshot::Stored stored = value.kind;
     if (!keepsAsStored(index, value))
         return setValue(index, value.toVariant());
-    StoredValue& v = m_stored[size_t(index)];
-    switch (stored) {
-    case Snapshot::Stored::Integer:
-        v.whole = value.whole;
-        break;
-    case Snapshot::Stored::Real:
-        v.real = value.real;
-        break;
-    default: {
-        const QByteArrayView b = value.bytes;
-        v.bytes.resize(b.size());
-        if (!b.isEmpty())
-            memcpy(v.bytes.data(), b.data(), size_t(b.size()));
-        break;
-    }
-    }
-    v.kind = stored;
+    m_stored[size_t(index)].take(value);
     m_pending[index] = QVariant();
     m_fromRow[size_t(index)].row = nullptr;
     m_assigned[size_t(index)] = 1;
@@ -520,7 +600,7 @@ DbError TableRecordset::setValue(int index, const Snapshot& row, const Snapshot:
     source.value = value;
     source.position = row.position();
     m_anyFromRow = true;
-    m_stored[size_t(index)].kind = Snapshot::Stored::Null;
+    m_stored[size_t(index)].clear();
     if (std::as_const(m_pending)[index].isValid())
         m_pending[index] = QVariant();
     m_assigned[size_t(index)] = 1;
@@ -530,6 +610,35 @@ DbError TableRecordset::setValue(int index, const Snapshot& row, const Snapshot:
 DbError TableRecordset::setValue(const QString& field, const QVariant& value)
 {
     return setValue(fieldIndex(field), value);
+}
+
+DbError TableRecordset::remove()
+{
+    if (!m_open || !m_db)
+        return DbError::make(DbErr::ObjectClosed);
+    cancelUpdate();
+    if (!m_hasRow)
+        return DbError::make(DbErr::NoCurrentRecord);
+    DbError error;
+    Statement* st =
+        statement(QStringLiteral("DELETE FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"), error);
+    if (!st)
+        return error;
+    int rc = st->bindInt64(0, m_rowid);
+    const qint64 changesBefore = sqlite3_total_changes64(m_db->handle());
+    if (rc == SQLITE_OK)
+        rc = st->step();
+    if (rc != SQLITE_DONE)
+        error = m_db->noteFailure(st->error(m_location.table));
+    st->reset();
+    if (error)
+        return error;
+    noteOwnWrite(changesBefore, m_rowid <= m_forward.lastKey);
+    // The row is gone: nothing is current until the next seek.
+    m_hasRow = false;
+    m_fetched.fill(false);
+    std::fill(m_rawState.begin(), m_rawState.end(), NoRaw);
+    return {};
 }
 
 DbError TableRecordset::update()
@@ -547,8 +656,8 @@ DbError TableRecordset::update()
     for (int i = 0; i < columns.size(); ++i) {
         const Column& c = columns[i];
         if (m_assigned[size_t(i)]) {
-            if (c.required && m_stored[size_t(i)].kind == Snapshot::Stored::Null &&
-                !m_fromRow[size_t(i)].row && std::as_const(m_pending)[i].isNull())
+            if (c.required && m_stored[size_t(i)].kind == CellKind::Null && !m_fromRow[size_t(i)].row &&
+                std::as_const(m_pending)[i].isNull())
                 return DbError::make(DbErr::NullInRequiredField, c.name);
             cols.push_back(i);
         } else if (m_mode == Mode::AddNew && c.required && !c.hasDefault) {
@@ -618,42 +727,18 @@ DbError TableRecordset::update()
                 return DbError::make(DbErr::NoCurrentRecord);
             }
             const Snapshot::Field& f = source.value;
-            switch (f.kind) {
-            case Snapshot::Stored::Integer:
-                rc = st->bindInt64(pos, f.whole);
-                break;
-            case Snapshot::Stored::Real:
-                rc = st->bindDouble(pos, f.real);
-                break;
-            default:
-                rc = st->bindInPlace(pos, f.bytes, f.kind == Snapshot::Stored::Bytes);
-                break;
-            }
+            rc = st->bindInPlace(pos, f);
             ++pos;
             continue;
         }
         const StoredValue& v = m_stored[size_t(i)];
-        switch (v.kind) {
-        case Snapshot::Stored::Null:
-            rc = st->bind(pos, std::as_const(m_pending)[i]);
-            break;
-        case Snapshot::Stored::Integer:
-            rc = st->bindInt64(pos, v.whole);
-            break;
-        case Snapshot::Stored::Real:
-            rc = st->bindDouble(pos, v.real);
-            break;
-        case Snapshot::Stored::Text:
-            rc = st->bindText(pos, v.bytes);
-            break;
-        case Snapshot::Stored::Bytes:
-            rc = st->bindBlob(pos, v.bytes);
-            break;
-        }
+        // A held value lasts until the row is stored: bound where it lies.
+        rc = v.kind == CellKind::Null ? st->bind(pos, std::as_const(m_pending)[i]) : st->bindInPlace(pos, v);
         ++pos;
     }
     if (rc == SQLITE_OK && m_mode == Mode::Edit)
         rc = st->bindInt64(pos, m_rowid);
+    const qint64 changesBefore = sqlite3_total_changes64(m_db->handle());
     if (rc == SQLITE_OK)
         rc = st->step();
     if (rc != SQLITE_DONE) {
@@ -663,15 +748,26 @@ DbError TableRecordset::update()
         return error;
     }
     st->reset();
+    if (m_forward.st) {
+        // A new row behind the cursor, or a row changed but not its key,
+        // leaves the rows ahead as the cursor sees them.
+        bool behind = true;
+        if (m_mode == Mode::AddNew) {
+            behind = sqlite3_last_insert_rowid(m_db->handle()) <= m_forward.lastKey;
+        } else {
+            for (int i : std::as_const(cols))
+                behind = behind && !m_index.contains(i) && !m_primary.contains(i);
+        }
+        noteOwnWrite(changesBefore, behind);
+    }
     if (m_mode == Mode::Edit) {
         for (int i : std::as_const(cols)) {
             const RowSource& source = m_fromRow[size_t(i)];
             if (source.row)
                 m_row[i] = source.value.toVariant();
             else
-                m_row[i] = m_stored[size_t(i)].kind != Snapshot::Stored::Null
-                               ? m_stored[size_t(i)].toVariant()
-                               : m_pending[i];
+                m_row[i] = m_stored[size_t(i)].kind != CellKind::Null ? m_stored[size_t(i)].toVariant()
+                                                                      : m_pending[i];
             m_fetched[i] = true;
             m_rawState[size_t(i)] = NoRaw;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Cell.h"
 #include "db/Database.h"
 #include "db/Snapshot.h"
 #include "db/Statement.h"
@@ -27,6 +28,7 @@ public:
     DbError open(const QString& table);
     bool isOpen() const { return m_open; }
     void close() override;
+    void releaseReads() override { stopForward(); }
 
     // Chooses the index used by seek(). "primaria" is the table's primary
     // key; any other name must be an index of the table.
@@ -68,6 +70,10 @@ public:
     DbError setValue(int index, const Snapshot& row, const Snapshot::Field& value);
     DbError update();
     void cancelUpdate();
+    // Deletes the current row (the one the last seek found); a pending new
+    // row or edit is discarded first. Afterwards no row is current until the
+    // next seek. Fails with 3021 when there is no current row.
+    DbError remove();
 
     QStringList fieldNames() const;
 
@@ -95,6 +101,7 @@ private:
         Kind kind = Kind::Any;
         bool required = false; // NOT NULL
         bool hasDefault = false;
+        bool declaredInteger = false; // declared exactly INTEGER
     };
 
     QVector<int> readColumns() const;
@@ -118,7 +125,30 @@ private:
     QVector<int> m_index;                            // columns of the current index
     mutable QHash<QString, Statement*> m_statements; // compiled statements by text (owned)
     Statement* m_seekStmt[3] = {};                   // seek statements by number of keys
-    QVector<int> m_read;                             // fields a seek reads, in its column order
+    // Seeks in ascending order on a whole-number primary key that is the
+    // table's row number walk the table instead of searching it: one cursor
+    // stays open on the first row at or after the last key sought. It serves
+    // a seek only while nothing but this recordset's own writes behind the
+    // cursor has changed the database since it last moved.
+    bool m_rowidKey = false; // the primary key is the row number
+    struct Forward
+    {
+        Statement* st = nullptr; // in m_statements; null: not running
+        bool atEnd = false;
+        qint64 rowKey = 0;  // key of the row the cursor stands on
+        qint64 lastKey = 0; // the last key it served
+        qint64 changes = 0; // the connection's count of changes it knows of
+        quint64 epoch = 0;  // the database's epoch it started in
+    };
+    Forward m_forward;
+    // Serves a seek of `key` with the forward cursor: true when it did (the
+    // row, if any, is then in `st`, standing on it), false to search instead.
+    bool seekForward(qint64 key, Statement*& st, int& rc);
+    void stopForward();
+    // After a write of this recordset: the cursor goes on only when the
+    // write was the only change and lies behind it.
+    void noteOwnWrite(qint64 changesBefore, bool behindCursor);
+    QVector<int> m_read; // fields a seek reads, in its column order
     bool m_hasRow = false;
     bool m_noMatch = true;
     qint64 m_rowid = 0;
@@ -126,14 +156,8 @@ private:
     mutable QVector<bool> m_fetched; // which fields of m_row are read
     // The fields seek() read, as stored; m_row holds one of them only once
     // value() has asked for it.
-    struct RawValue
-    {
-        Snapshot::Stored kind = Snapshot::Stored::Null;
-        qint64 whole = 0;
-        double real = 0;
-        QByteArray bytes; // room reused from row to row
-        Snapshot::Field view() const { return Snapshot::Field{kind, whole, real, bytes}; }
-    };
+    // (Cells holding their bytes, their room reused from row to row.)
+    using RawValue = Cell;
     std::vector<RawValue> m_raw;
     enum RawState : char
     {
@@ -151,15 +175,9 @@ private:
     Mode m_mode = Mode::None;
     QVector<QVariant> m_pending;
     std::vector<char> m_assigned;
-    // A pending value copied from a snapshot as stored (see setValue).
-    struct StoredValue
-    {
-        Snapshot::Stored kind = Snapshot::Stored::Null; // Null: not used
-        qint64 whole = 0;
-        double real = 0;
-        QByteArray bytes; // room reused from row to row
-        QVariant toVariant() const { return Snapshot::Field{kind, whole, real, bytes}.toVariant(); }
-    };
+    // A pending value copied from a snapshot as stored (see setValue): a
+    // cell holding its bytes, Null when not used.
+    using StoredValue = Cell;
     std::vector<StoredValue> m_stored;
     // A pending value bound from a snapshot's current row (see setValue).
     struct RowSource

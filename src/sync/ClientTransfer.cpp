@@ -261,16 +261,6 @@ DbError ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapsh
     return {};
 }
 
-void ClientTransfer::HeldField::take(const Snapshot::Field& f)
-{
-    kind = f.kind;
-    whole = f.whole;
-    real = f.real;
-    bytes.resize(f.bytes.size());
-    if (!f.bytes.isEmpty())
-        memcpy(bytes.data(), f.bytes.data(), size_t(f.bytes.size()));
-}
-
 DbError ClientTransfer::fillFromRow(const Snapshot& row)
 {
     return fillFromStored(row.field(m_exchangeIndex[0]), row.field(m_exchangeIndex[1]),

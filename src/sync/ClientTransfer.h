@@ -95,16 +95,8 @@ private:
     mutable ClienteCorrente m_cliente;
     // Name and visits text of a client added from the exchange row, as
     // stored there, while m_cliente does not hold them yet.
-    struct HeldField
-    {
-        Snapshot::Stored kind = Snapshot::Stored::Null;
-        qint64 whole = 0;
-        double real = 0;
-        QByteArray bytes; // room reused from client to client
-        void take(const Snapshot::Field& f);
-        Snapshot::Field view() const { return Snapshot::Field{kind, whole, real, bytes}; }
-        QVariant toVariant() const { return view().toVariant(); }
-    };
+    // (Cells holding their bytes, their room reused from client to client.)
+    using HeldField = Cell;
     HeldField m_heldName;
     HeldField m_heldVisits;
     mutable bool m_held = false;

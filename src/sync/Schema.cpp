@@ -1,6 +1,7 @@
 #include "sync/Schema.h"
 
-#include <atomic>
+#include "db/Sqlite.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,18 +9,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QUrl>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace mirsalex::schema {
 
 namespace {
-
-std::atomic<quint64> g_schemaConnection{0};
 
 QString sectionName(Kind kind)
 {
@@ -123,27 +120,23 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
     // never over a file that appeared meanwhile.
     const QString temp = target.absoluteFilePath() + QStringLiteral(".tmp-") +
                          QString::number(QRandomGenerator::global()->generate(), 16);
-    const QString connection = QStringLiteral("mirsalex-schema-%1").arg(++g_schemaConnection);
     bool built = true;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(QUrl::fromLocalFile(temp).toString(QUrl::FullyEncoded) +
-                           QStringLiteral("?mode=rwc"));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
-        if (!db.open()) {
-            why = db.lastError().text();
+        // The one place where a database file is created: a new temporary
+        // file of its own.
+        sqlite::Connection db;
+        if (db.open(QUrl::fromLocalFile(temp).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rwc"),
+                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, 0) != SQLITE_OK) {
+            why = db.message();
             built = false;
         }
         for (int i = 0; built && i < statements.size(); ++i) {
-            QSqlQuery q(db);
-            if (!q.exec(statements[i])) {
-                why = q.lastError().text();
+            if (db.exec(statements[i]) != SQLITE_OK) {
+                why = db.message();
                 built = false;
             }
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase(connection);
     if (built && !syncFile(temp)) {
         why = QStringLiteral("scrittura su disco non riuscita");
         built = false;

@@ -1,12 +1,13 @@
 #include "db/Database.h"
 
+#include "db/Snapshot.h"
+#include "db/TableRecordset.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/Schema.h"
-#include "db/Snapshot.h"
 #include "sync/SyncTestSupport.h"
-#include "db/TableRecordset.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -448,6 +449,344 @@ TEST_F(DatabaseTest, SnapshotWalksRowsForwardAndCountsThem)
     }
     EXPECT_EQ(names, QStringList({QStringLiteral("N3"), QStringLiteral("N2"), QStringLiteral("N1")}));
     EXPECT_EQ(snap.recordCount(), 3);
+}
+
+// Values reach the engine bound, whatever they hold (quotes, Null, bytes with
+// a NUL inside), in statements run whole and in snapshots; a wrong number of
+// values is refused before anything is written.
+TEST_F(DatabaseTest, BoundParametersCarryEveryKindAndAreNeverText)
+{
+    const QString p = visits(QStringLiteral("v.mdb"));
+    const QString other = visits(QStringLiteral("o.mdb"));
+    {
+        RawDb raw(p);
+        raw.exec(QStringLiteral("CREATE TABLE Valori (k INTEGER PRIMARY KEY, v)"));
+    }
+    struct Case
+    {
+        const char* label;
+        QVariant value;
+        const char* stored; // typeof || ':' || quote
+    };
+    const std::vector<Case> cases = {
+        {"null", QVariant(), "null:NULL"},
+        {"null text", QVariant(QString()), "null:NULL"},
+        {"whole", 42, "integer:42"},
+        {"64-bit", std::numeric_limits<qint64>::max(), "integer:9223372036854775807"},
+        {"real", 2.5, "real:2.5"},
+        {"quotes", QStringLiteral("O'Neil'); DELETE FROM Valori; --"),
+         "text:'O''Neil''); DELETE FROM Valori; --'"},
+        {"empty text", QStringLiteral(""), "text:''"},
+        {"accents", QStringLiteral("città"), "text:'città'"},
+        {"bytes", QByteArray("a\0b", 3), "blob:X'610062'"},
+    };
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    int key = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        int rows = -1;
+        ASSERT_FALSE(
+            db.execute(QStringLiteral("INSERT INTO Valori (k, v) VALUES (?, ?)"), {++key, c.value}, &rows));
+        EXPECT_EQ(rows, 1);
+        Snapshot snap(db);
+        ASSERT_FALSE(snap.open(
+            QStringLiteral("SELECT typeof(v) || ':' || quote(v), v FROM Valori WHERE k = ?"), {key}));
+        ASSERT_FALSE(snap.eof());
+        EXPECT_EQ(snap.value(0).toString(), QString::fromUtf8(c.stored));
+        EXPECT_EQ(snap.field(1), Cell::fromVariant(c.value));
+    }
+    // A Null bound in a comparison matches the Null rows (IS), and nothing else.
+    Snapshot nulls(db);
+    ASSERT_FALSE(nulls.open(QStringLiteral("SELECT count(*) FROM Valori WHERE v IS ?"), {QVariant()}));
+    EXPECT_EQ(nulls.value(0).toInt(), 2);
+
+    // The wrong number of values: refused, nothing written, nothing read.
+    EXPECT_EQ(db.execute(QStringLiteral("INSERT INTO Valori (k, v) VALUES (?, ?)"), {99}).number,
+              DbErr::ParameterCount);
+    EXPECT_EQ(db.execute(QStringLiteral("DELETE FROM Valori"), {1}).number, DbErr::ParameterCount);
+    Snapshot wrong(db);
+    EXPECT_EQ(wrong.open(QStringLiteral("SELECT v FROM Valori WHERE k = ?")).number, DbErr::ParameterCount);
+    EXPECT_FALSE(wrong.isOpen());
+
+    // Bound values into the other file through its local name, whole or nothing.
+    ASSERT_FALSE(db.attachTable(QStringLiteral("AzioniEX"), other, QStringLiteral("Azioni")));
+    int rows = -1;
+    ASSERT_FALSE(
+        db.execute(QStringLiteral("INSERT INTO AzioniEX (AzCliente, AzCodice, AzDelete) VALUES (?, ?, ?)"),
+                   {7, QStringLiteral("TEL"), QVariant()}, &rows));
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(db.execute(QStringLiteral("INSERT INTO AzioniEX (AzCliente, AzCodice) VALUES (?, ?)"),
+                         {7, QStringLiteral("TEL")})
+                  .number,
+              DbErr::DuplicateKey);
+    ASSERT_FALSE(db.execute(QStringLiteral("DELETE * FROM AzioniEX WHERE AzCliente = ? AND AzDelete IS ?"),
+                            {7, QVariant()}, &rows));
+    EXPECT_EQ(rows, 1);
+    db.close();
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Valori")).toInt(), int(cases.size()));
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'Azioni'")).toInt(),
+              1);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 0);
+    RawDb o(other);
+    EXPECT_EQ(o.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 0);
+}
+
+// Deleting the current row removes that row only, in the file the table
+// lives in; with no current row nothing is deleted.
+TEST_F(DatabaseTest, RemoveDeletesTheCurrentRowOnly)
+{
+    const QString local = visits(QStringLiteral("local.mdb"));
+    const QString other = visits(QStringLiteral("other.mdb"));
+    {
+        RawDb l(local);
+        l.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', 'S'), (1, 'VIS', ' '), (2, 'TEL', 'S')"));
+        RawDb o(other);
+        o.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', 'S'), (3, 'LET', ' ')"));
+    }
+    Database db;
+    ASSERT_FALSE(db.open(local));
+    ASSERT_FALSE(db.attachTable(QStringLiteral("AzioniEX"), other, QStringLiteral("Azioni")));
+    for (const char* table : {"Azioni", "AzioniEX"}) {
+        SCOPED_TRACE(table);
+        TableRecordset rs(db);
+        ASSERT_FALSE(rs.open(QLatin1String(table)));
+        ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+        EXPECT_EQ(rs.remove().number, DbErr::NoCurrentRecord) << "no seek yet";
+        ASSERT_FALSE(rs.seek({1, QStringLiteral("TEL")}));
+        ASSERT_FALSE(rs.noMatch());
+        // A pending edit is discarded, the row goes.
+        ASSERT_FALSE(rs.edit());
+        ASSERT_FALSE(rs.setValue(QStringLiteral("AzDelete"), QStringLiteral(" ")));
+        ASSERT_FALSE(rs.remove());
+        DbError e;
+        rs.value(QStringLiteral("AzDelete"), &e);
+        EXPECT_EQ(e.number, DbErr::NoCurrentRecord);
+        EXPECT_EQ(rs.remove().number, DbErr::NoCurrentRecord) << "deleted once";
+        EXPECT_EQ(rs.update().number, DbErr::UpdateWithoutEdit);
+        ASSERT_FALSE(rs.seek({1, QStringLiteral("TEL")}));
+        EXPECT_TRUE(rs.noMatch());
+        ASSERT_FALSE(rs.seek({2, QStringLiteral("XXX")}));
+        EXPECT_EQ(rs.remove().number, DbErr::NoCurrentRecord) << "after a failed seek";
+    }
+    // Inside a batch the deletion is stored with the batch.
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Azioni")));
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+    ASSERT_FALSE(db.beginBatch());
+    ASSERT_FALSE(rs.seek({2}));
+    ASSERT_FALSE(rs.remove());
+    ASSERT_FALSE(db.commitBatch());
+    db.close();
+    RawDb l(local);
+    EXPECT_EQ(l.value(QStringLiteral("SELECT group_concat(AzCliente || AzCodice) FROM Azioni")).toString(),
+              QStringLiteral("1VIS"));
+    RawDb o(other);
+    EXPECT_EQ(o.value(QStringLiteral("SELECT group_concat(AzCliente || AzCodice) FROM Azioni")).toString(),
+              QStringLiteral("3LET"));
+}
+
+// One value type: a cell read from a row, held, copied and bound again keeps
+// its kind and its value, also after the row it came from has gone.
+TEST_F(DatabaseTest, CellsKeepTheirValueFromRowToRow)
+{
+    const QString p = visits(QStringLiteral("v.mdb"));
+    const QVariantList values = {QVariant(),
+                                 qlonglong(-5),
+                                 std::numeric_limits<qint64>::min(),
+                                 0.1,
+                                 QStringLiteral("ROSSI"),
+                                 QStringLiteral(""),
+                                 QStringLiteral("a\u0000b"),
+                                 QStringLiteral("perché"),
+                                 QByteArray("\x00\xff", 2),
+                                 QByteArray(5000, 'x')};
+    {
+        RawDb raw(p);
+        raw.exec(QStringLiteral("CREATE TABLE Da (k INTEGER PRIMARY KEY, v)"));
+        raw.exec(QStringLiteral("CREATE TABLE A (k INTEGER PRIMARY KEY, v)"));
+        for (int i = 0; i < values.size(); ++i)
+            raw.exec(QStringLiteral("INSERT INTO Da VALUES (?, ?)"), {i, values[i]});
+    }
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    Snapshot snap(db);
+    ASSERT_FALSE(snap.open(QStringLiteral("SELECT v FROM Da ORDER BY k")));
+    std::vector<Cell> held;
+    for (int i = 0; !snap.eof(); ++i) {
+        SCOPED_TRACE(i);
+        const Cell read = snap.field(0);
+        EXPECT_FALSE(read.isHeld() && (read.kind == CellKind::Text || read.kind == CellKind::Bytes))
+            << "a field borrows the row's bytes";
+        EXPECT_EQ(read, Cell::fromVariant(values[i]));
+        EXPECT_EQ(read.toVariant(), Cell::fromVariant(values[i]).toVariant());
+        Cell keep;
+        keep.take(read);
+        EXPECT_TRUE(keep.isHeld());
+        held.push_back(keep);
+        ASSERT_FALSE(snap.moveNext());
+    }
+    snap.close();
+    // A held cell copied, and the original given another value: the copy stays.
+    Cell first = held[4];
+    held[4].take(held[9]);
+    EXPECT_EQ(first.toVariant().toString(), QStringLiteral("ROSSI"));
+    held[4].take(first);
+
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("A")));
+    for (int i = 0; i < int(held.size()); ++i) {
+        ASSERT_FALSE(rs.addNew());
+        ASSERT_FALSE(rs.setValue(QStringLiteral("k"), i));
+        ASSERT_FALSE(rs.setValue(rs.fieldIndex(QStringLiteral("v")), held[size_t(i)]));
+        ASSERT_FALSE(rs.update());
+    }
+    rs.close();
+    db.close();
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Da JOIN A USING (k) WHERE Da.v IS A.v AND "
+                                       "typeof(Da.v) = typeof(A.v)"))
+                  .toInt(),
+              int(values.size()));
+}
+
+// The engine is reached through one interface: SQLite's own library, and no
+// Qt SQL driver (a second way to the same files) in the process.
+TEST_F(DatabaseTest, OneInterfaceToTheEngine)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray loaded = maps.readAll();
+    EXPECT_FALSE(loaded.contains("libQt6Sql")) << "Qt SQL is loaded";
+    EXPECT_TRUE(loaded.contains("libsqlite3")) << "the engine's own library is not";
+}
+
+// Seeks in ascending key order walk the table instead of searching it; they
+// must find exactly what a search finds, whatever was written in between:
+// rows added behind or ahead, by the recordset itself or by anything else on
+// the connection, a row deleted, a batch committed or rolled back.
+TEST_F(DatabaseTest, SeeksInKeyOrderFindWhatASearchFinds)
+{
+    const QString p = clients(QStringLiteral("c.mdb"));
+    {
+        RawDb raw(p);
+        for (int code = 2; code <= 20; code += 2)
+            raw.insertClient({{QStringLiteral("CliCodice"), code}});
+        for (int code = 100; code <= 160; ++code) // long stretches to step over
+            raw.insertClient({{QStringLiteral("CliCodice"), code}});
+    }
+    enum Action
+    {
+        Seek,
+        Add,         // through the recordset, after a seek found nothing
+        OtherWrite,  // an INSERT executed on the same connection
+        OtherRecord, // another recordset on the same table adds it
+        Edit,        // the current row's visits text
+        Remove,      // the current row
+        Commit,      // and a new batch
+        Rollback     // and a new batch
+    };
+    struct Step
+    {
+        Action action;
+        int key;
+        bool found; // for Seek
+    };
+    const std::vector<Step> steps = {
+        {Seek, 1, false},   {Add, 1, false},         {Seek, 2, true},          {Seek, 3, false},
+        {Add, 3, false},    {Seek, 3, true},         {OtherWrite, 5, false},   {Seek, 5, true},
+        {Seek, 7, false},   {Add, 7, false},         {Add, 11, false},         {Seek, 11, true},
+        {Seek, 12, true},   {Edit, 12, false},       {Seek, 14, true},         {Remove, 14, false},
+        {Seek, 14, false},  {Seek, 16, true},        {OtherRecord, 17, false}, {Seek, 17, true},
+        {Commit, 0, false}, {Seek, 18, true},        {Seek, 25, false},        {Add, 25, false},
+        {Seek, 26, false},  {OtherWrite, 27, false}, {Seek, 27, true},         {Add, 29, false},
+        {Seek, 29, true},   {Seek, 25, true},        {Rollback, 0, false},     {Seek, 30, false},
+        {Seek, 25, false},  {Seek, 20, true},        {Seek, 101, true},        {Seek, 140, true},
+        {Seek, 141, true},  {Seek, 170, false},
+    };
+    Database db;
+    ASSERT_FALSE(db.open(p));
+    TableRecordset rs(db);
+    ASSERT_FALSE(rs.open(QStringLiteral("Clienti")));
+    ASSERT_FALSE(rs.setIndex(QStringLiteral("primaria")));
+    ASSERT_FALSE(rs.setFetchFields({QStringLiteral("CliCodice"), QStringLiteral("CliVisite")}));
+    TableRecordset other(db);
+    ASSERT_FALSE(other.open(QStringLiteral("Clienti")));
+    ASSERT_FALSE(db.beginBatch());
+    int n = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(QStringLiteral("step %1, key %2").arg(++n).arg(s.key).toStdString());
+        switch (s.action) {
+        case Seek:
+            ASSERT_FALSE(rs.seek({s.key}));
+            EXPECT_EQ(!rs.noMatch(), s.found);
+            if (s.found) {
+                EXPECT_EQ(rs.value(QStringLiteral("CliCodice")).toInt(), s.key);
+                EXPECT_EQ(rs.value(QStringLiteral("CliRagsoc")).isNull(), true) << "read on demand";
+            }
+            break;
+        case Add:
+            ASSERT_FALSE(rs.addNew());
+            ASSERT_FALSE(rs.setValue(QStringLiteral("CliCodice"), s.key));
+            ASSERT_FALSE(rs.update());
+            break;
+        case OtherWrite:
+            ASSERT_FALSE(db.execute(QStringLiteral("INSERT INTO Clienti (CliCodice) VALUES (?)"), {s.key}));
+            break;
+        case OtherRecord:
+            ASSERT_FALSE(other.addNew());
+            ASSERT_FALSE(other.setValue(QStringLiteral("CliCodice"), s.key));
+            ASSERT_FALSE(other.update());
+            break;
+        case Edit:
+            ASSERT_FALSE(rs.edit());
+            ASSERT_FALSE(rs.setValue(QStringLiteral("CliVisite"), QStringLiteral("SSS")));
+            ASSERT_FALSE(rs.update());
+            EXPECT_EQ(rs.value(QStringLiteral("CliVisite")).toString(), QStringLiteral("SSS"));
+            break;
+        case Remove:
+            ASSERT_FALSE(rs.remove());
+            break;
+        case Commit:
+            ASSERT_FALSE(db.commitBatch());
+            ASSERT_FALSE(db.beginBatch());
+            break;
+        case Rollback:
+            db.rollbackBatch();
+            ASSERT_FALSE(db.beginBatch());
+            break;
+        }
+    }
+    ASSERT_FALSE(db.commitBatch());
+
+    // A walk left open on an attached table does not keep its file attached.
+    const QString ex = clients(QStringLiteral("ex.mdb"));
+    {
+        RawDb e(ex);
+        e.insertClient({{QStringLiteral("CliCodice"), 1}});
+        e.insertClient({{QStringLiteral("CliCodice"), 3}});
+    }
+    ASSERT_FALSE(db.attachTable(QStringLiteral("ClientiEX"), ex, QStringLiteral("Clienti")));
+    TableRecordset onEx(db);
+    ASSERT_FALSE(onEx.open(QStringLiteral("ClientiEX")));
+    ASSERT_FALSE(onEx.setIndex(QStringLiteral("primaria")));
+    ASSERT_FALSE(onEx.seek({1}));
+    EXPECT_FALSE(onEx.noMatch());
+    db.detachTable(QStringLiteral("ClientiEX"));
+    Snapshot schemas(db);
+    ASSERT_FALSE(schemas.open(QStringLiteral("SELECT count(*) FROM pragma_database_list WHERE name = ?"),
+                              {QStringLiteral("mx_clienti"
+                                              "ex")}));
+    EXPECT_EQ(schemas.value(0).toInt(), 0) << "the other file is still attached";
+    schemas.close();
+    EXPECT_TRUE(onEx.seek({3})) << "its file is gone";
+    db.close();
+    RawDb raw(p);
+    EXPECT_EQ(raw.value(QStringLiteral("SELECT group_concat(CliCodice || coalesce(CliVisite, '')) FROM "
+                                       "(SELECT * FROM Clienti WHERE CliCodice < 100 ORDER BY CliCodice)"))
+                  .toString(),
+              QStringLiteral("1,2,3,4,5,6,7,8,10,11,12SSS,16,17,18,20"));
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 // The row-by-row paths of the engine layer: values read and written through
-// the engine's own interface come and go exactly as through Qt SQL, and no
-// statement outlives its connection.
+// the engine's own interface come and go exactly as an independent connection
+// reads and writes them, and no statement outlives its connection.
 
-#include "support/ScriptedPrompt.h"
-#include "sync/ClientsSync.h"
 #include "db/Database.h"
 #include "db/Snapshot.h"
-#include "sync/SyncTestSupport.h"
 #include "db/TableRecordset.h"
+#include "support/ScriptedPrompt.h"
+#include "sync/ClientsSync.h"
+#include "sync/SyncTestSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -70,7 +70,7 @@ protected:
     QString m_path;
 };
 
-TEST_F(NativeStatementTest, ValuesReadAsQtSqlReadsThem)
+TEST_F(NativeStatementTest, ValuesReadAsAnIndependentConnectionReadsThem)
 {
     Database db;
     ASSERT_FALSE(db.open(m_path));

@@ -58,9 +58,10 @@ for f in Maintainer Section Description Architecture; do
 done
 depends="$(field Depends)"
 names="$(echo "$depends" | tr ',' '\n' | sed -e 's/^ *//' -e 's/[ (].*//' | sort -u)"
-for need in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libsqlite3-0; do
+for need in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libsqlite3-0; do
   grep -qx "$need" <<<"$names" || fail "Depends lacks $need: $depends"
 done
+if grep -q -- 'libqt6sql6' <<<"$names"; then fail "Depends names Qt SQL, which the program does not use: $depends"; fi
 if grep -q -- '-dev$' <<<"$names"; then fail "Depends names a development package: $depends"; fi
 # Every dependency names a package of this Debian release, in a version that
 # satisfies it (the build machine has them all: the program was built with them).

@@ -3,58 +3,53 @@
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QVariantMap>
+#include <sqlite3.h>
 
 namespace mirsalex::test {
 
-// Plain SQLite access to a test file, independent of the engine under test.
+// Plain SQLite access to a test file, independent of the engine under test:
+// a connection of its own on the engine's C library, none of the engine
+// layer's classes. Values come back as the engine layer hands them (64-bit
+// integers, doubles, QString, QByteArray, Null as a null QString) and are
+// bound the same way.
 class RawDb
 {
 public:
     explicit RawDb(const QString& path)
     {
-        static std::atomic<int> counter{0};
-        m_name = QStringLiteral("raw-%1").arg(++counter);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(path);
-        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        EXPECT_EQ(rc, SQLITE_OK) << (m_db ? sqlite3_errmsg(m_db) : "no connection");
+        if (m_db)
+            sqlite3_busy_timeout(m_db, 5000);
     }
-    ~RawDb()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_name, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(m_name);
-    }
+    ~RawDb() { sqlite3_close_v2(m_db); }
     RawDb(const RawDb&) = delete;
     RawDb& operator=(const RawDb&) = delete;
 
     void exec(const QString& sql, const QVariantList& binds = {})
     {
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        ASSERT_TRUE(q.prepare(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
-        for (int i = 0; i < binds.size(); ++i)
-            q.bindValue(i, binds[i]);
-        ASSERT_TRUE(q.exec()) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+        sqlite3_stmt* st = prepare(sql, binds);
+        ASSERT_NE(st, nullptr) << sql.toStdString() << ": " << sqlite3_errmsg(m_db);
+        int rc = SQLITE_ROW;
+        while (rc == SQLITE_ROW)
+            rc = sqlite3_step(st);
+        const std::string error = sqlite3_errmsg(m_db);
+        sqlite3_finalize(st);
+        ASSERT_EQ(rc, SQLITE_DONE) << sql.toStdString() << ": " << error;
     }
     QVariant value(const QString& sql, const QVariantList& binds = {})
     {
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        q.prepare(sql);
-        for (int i = 0; i < binds.size(); ++i)
-            q.bindValue(i, binds[i]);
-        if (!q.exec() || !q.next())
-            return QVariant();
-        return q.value(0);
+        QVariant out;
+        sqlite3_stmt* st = prepare(sql, binds);
+        if (st && sqlite3_step(st) == SQLITE_ROW)
+            out = column(st, 0);
+        sqlite3_finalize(st);
+        return out;
     }
     // A client row with the given fields (others Null).
     void insertClient(const QVariantMap& fields)
@@ -77,18 +72,74 @@ public:
     QVariantMap client(qint32 code)
     {
         QVariantMap out;
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        q.prepare(QStringLiteral("SELECT * FROM Clienti WHERE CliCodice = ?"));
-        q.addBindValue(code);
-        if (q.exec() && q.next()) {
-            for (int i = 0; i < q.record().count(); ++i)
-                out.insert(q.record().fieldName(i), q.value(i));
+        sqlite3_stmt* st = prepare(QStringLiteral("SELECT * FROM Clienti WHERE CliCodice = ?"), {code});
+        if (st && sqlite3_step(st) == SQLITE_ROW) {
+            for (int i = 0; i < sqlite3_column_count(st); ++i)
+                out.insert(QString::fromUtf8(sqlite3_column_name(st, i)), column(st, i));
         }
+        sqlite3_finalize(st);
         return out;
     }
 
 private:
-    QString m_name;
+    sqlite3_stmt* prepare(const QString& sql, const QVariantList& binds)
+    {
+        sqlite3_stmt* st = nullptr;
+        if (!m_db || sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr) != SQLITE_OK)
+            return nullptr;
+        for (int i = 0; i < binds.size(); ++i) {
+            const QVariant& v = binds[i];
+            const int at = i + 1;
+            if (v.isNull()) {
+                sqlite3_bind_null(st, at);
+                continue;
+            }
+            switch (v.typeId()) {
+            case QMetaType::Bool:
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::Long:
+            case QMetaType::Short:
+                sqlite3_bind_int64(st, at, v.toLongLong());
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                sqlite3_bind_double(st, at, v.toDouble());
+                break;
+            case QMetaType::QByteArray: {
+                const QByteArray b = v.toByteArray();
+                sqlite3_bind_blob(st, at, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            default: {
+                const QByteArray t = v.toString().toUtf8();
+                sqlite3_bind_text(st, at, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            }
+        }
+        return st;
+    }
+    static QVariant column(sqlite3_stmt* st, int i)
+    {
+        switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER:
+            return QVariant(qlonglong(sqlite3_column_int64(st, i)));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(st, i));
+        case SQLITE_NULL:
+            return QVariant(QMetaType::fromType<QString>());
+        case SQLITE_BLOB:
+            return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, i)),
+                                       sqlite3_column_bytes(st, i)));
+        default:
+            return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                              sqlite3_column_bytes(st, i)));
+        }
+    }
+
+    sqlite3* m_db = nullptr;
 };
 
 inline QByteArray fileBytes(const QString& path)
