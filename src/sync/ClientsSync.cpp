@@ -8,6 +8,7 @@
 #include "db/Integrity.h"
 #include "db/Snapshot.h"
 #include "sync/ClientTransfer.h"
+#include "transfer/FileCopyDetail.h"
 #include "transfer/Transfer.h"
 
 #include <QFileInfo>
@@ -139,10 +140,19 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
     const QString exchange = w.DbScambio;
     if (local.isEmpty() || exchange.isEmpty())
         return StepOutcome::skipped(QStringLiteral("percorso del database non indicato"));
-    if (!EsisteFile(ctx.prompt, local, 0))
-        return StepOutcome::skipped(QStringLiteral("database non trovato"), local);
-    if (!EsisteFile(ctx.prompt, exchange, 0))
-        return StepOutcome::skipped(QStringLiteral("database non trovato"), exchange);
+    // A file that is not there skips the step; a folder that cannot be read
+    // (already explained, with Retry) fails it: an unreadable disk is never
+    // taken for a missing file.
+    for (const QString& path : {local, exchange}) {
+        int unreadable = 0;
+        if (EsisteFile(ctx.prompt, path, 0, &unreadable))
+            continue;
+        if (unreadable != 0) {
+            ctx.CodErrore = static_cast<qint16>(unreadable);
+            return StepOutcome::failure(ctx.CodErrore, QStringLiteral("cartella non leggibile: ") + path);
+        }
+        return StepOutcome::skipped(QStringLiteral("database non trovato"), path);
+    }
     const QString localPath = platform::resolve(local);
     const QString exchangePath = platform::resolve(exchange);
     // The exchange copy named as the local file itself: nothing to merge, and
@@ -278,9 +288,12 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
                   DateStamp(QDateTime::currentDateTime()));
         return StepOutcome::done();
     }
-    ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
-    return StepOutcome::failureGoingOn(ctx.CodErrore,
-                                       QStringLiteral("Errore nell'aggiornamento del DataBase"));
+    // The cause is named on a second line (a full disk, a refused rename).
+    QString text = QStringLiteral("Errore nell'aggiornamento del DataBase");
+    if (const platform::FileError& e = detail::lastCopyError())
+        text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.description;
+    ctx.prompt.show(text, MsgStyle::Ok);
+    return StepOutcome::failureGoingOn(ctx.CodErrore, text);
 }
 
 } // namespace mirsalex

@@ -168,17 +168,30 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, WindowState& w)
 {
     if (w.DbLocale.isEmpty() || w.DbScambio.isEmpty())
         return StepOutcome::skipped(QStringLiteral("percorso del database non indicato"));
-    if (!EsisteFile(ctx.prompt, w.DbLocale, 0))
-        return StepOutcome::skipped(QStringLiteral("database non trovato"), w.DbLocale);
-    if (!EsisteFile(ctx.prompt, w.DbScambio, 0))
-        return StepOutcome::skipped(QStringLiteral("database non trovato"), w.DbScambio);
+    // A file that is not there skips the step; a folder that cannot be read
+    // (already explained, with Retry) fails it: an unreadable disk is never
+    // taken for an empty one.
+    int unreadable = 0;
+    auto missing = [&](const QString& path, const QString& why) -> std::optional<StepOutcome> {
+        if (EsisteFile(ctx.prompt, path, 0, &unreadable))
+            return std::nullopt;
+        if (unreadable != 0) {
+            ctx.CodErrore = static_cast<qint16>(unreadable);
+            return StepOutcome::failure(ctx.CodErrore, QStringLiteral("cartella non leggibile: ") + path);
+        }
+        return StepOutcome::skipped(why, path);
+    };
+    if (auto out = missing(w.DbLocale, QStringLiteral("database non trovato")))
+        return out;
+    if (auto out = missing(w.DbScambio, QStringLiteral("database non trovato")))
+        return out;
     const QString visits = schema::fileName(schema::Kind::Visits);
     w.DbLocale = ctx.config.PathDati + ctx.CodOperatore + platform::sep() + visits;
     w.DbScambio = CartellaDi(w.DbScambio) + platform::sep() + visits;
-    if (!EsisteFile(ctx.prompt, w.DbLocale, 0))
-        return StepOutcome::skipped(QStringLiteral("database delle visite non trovato"), w.DbLocale);
-    if (!EsisteFile(ctx.prompt, w.DbScambio, 0))
-        return StepOutcome::skipped(QStringLiteral("database delle visite non trovato"), w.DbScambio);
+    if (auto out = missing(w.DbLocale, QStringLiteral("database delle visite non trovato")))
+        return out;
+    if (auto out = missing(w.DbScambio, QStringLiteral("database delle visite non trovato")))
+        return out;
     // The exchange copy named as the local file itself: there is nothing to
     // merge, and the file must not be attached to itself.
     if (sameFile(platform::resolve(w.DbLocale), platform::resolve(w.DbScambio)))
