@@ -10,6 +10,7 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
+#include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "transfer/Transfer.h"
@@ -567,9 +568,12 @@ void StartupWindow::endProgram(int code)
 void StartupWindow::closeEvent(QCloseEvent* event)
 {
     if (m_running) {
-        // The run finishes first (it works on the window's state); the
-        // window closes as soon as it is over.
+        // The run finishes first (it works on the window's state and files,
+        // and stops nowhere else safely); the window closes, and the program
+        // ends, as soon as it returns. The exit button greys to show that the
+        // request is taken.
         m_closePending = true;
+        m_cmdM[1]->setEnabled(false);
         event->ignore();
         return;
     }
@@ -728,9 +732,16 @@ void StartupWindow::onEsegui()
     }
     if (!m_driver)
         m_driver = std::make_unique<RunDriver>(m_ctx, m_state, StandardSteps(m_ctx, m_state));
+    if (m_boxes)
+        m_boxes->clear();
     setRunning(true);
     const RunDriver::Outcome outcome = m_driver->click(0);
     setRunning(false);
+    if (outcome != RunDriver::Outcome::Exit && m_runLog) {
+        const RunReport& report = m_driver->report();
+        m_runLog->append(report.started,
+                         runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{}));
+    }
     RipristinaPuntatore(this);
     syncFromModel();
     // The focus goes back to the code box rather than staying on the hidden

@@ -56,6 +56,19 @@ enum class Listing
     Failed
 };
 
+// Closes the progress display of a direction on every path out of it.
+class ProgressEnd
+{
+public:
+    explicit ProgressEnd(Prompt& prompt) : m_prompt(prompt) {}
+    ~ProgressEnd() { m_prompt.progressEnd(); }
+    ProgressEnd(const ProgressEnd&) = delete;
+    ProgressEnd& operator=(const ProgressEnd&) = delete;
+
+private:
+    Prompt& m_prompt;
+};
+
 // The names of `folder` matching `pattern`, in the folder's own order. A
 // folder that does not exist holds nothing; a folder that cannot be read
 // (device error) fails the direction.
@@ -117,7 +130,13 @@ bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QStrin
     int made = 0;
     int placed = 0;
     QString failed;
+    // Progress: one item per name listed, shown as the group and direction.
+    const QString step = w.NomiGruppi.value(group) +
+                         (direction == 0 ? QStringLiteral(": invio") : QStringLiteral(": ricezione"));
+    const ProgressEnd progressEnd(ctx.prompt);
+    qint64 done = 0;
     for (const QString& listed : names) {
+        ctx.prompt.progress(step, done++, names.size());
         const QString name = listed.toUpper();
         // Two names that differ only in case (a folder on a case-sensitive
         // disk) go to one destination: the copy of the first is put in place
