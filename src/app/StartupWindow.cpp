@@ -30,6 +30,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -136,6 +137,14 @@ void StartupWindow::buildUi()
     m_pctbase = new QWidget(this);
     m_pctbase->setObjectName(QStringLiteral("pctbase"));
     outer->addWidget(m_pctbase);
+    // While a run works, the progress panel lies along the bottom edge of
+    // the window: this empty strip keeps it off the buttons, so that
+    // "&USCITA" stays in sight and can be clicked.
+    m_progressRoom = new QWidget(this);
+    m_progressRoom->setObjectName(QStringLiteral("spazioProgresso"));
+    m_progressRoom->setFixedHeight(qMax(QProgressBar().sizeHint().height(), fontMetrics().height()) + 12);
+    m_progressRoom->hide();
+    outer->addWidget(m_progressRoom);
 
     auto* main = new QVBoxLayout(m_pctbase);
     main->setContentsMargins(20, 14, 20, 14);
@@ -709,6 +718,7 @@ void StartupWindow::setRunning(bool running)
     // The choices stay as they are until the run is over: the run reads and
     // writes the settings of the operator and side it started with.
     m_selection->setEnabled(!running);
+    m_progressRoom->setVisible(running);
     if (running)
         setCursor(Qt::WaitCursor);
 }

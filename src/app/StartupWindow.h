@@ -182,6 +182,7 @@ private:
     QStringList m_listItems;
 
     QWidget* m_pctbase = nullptr;
+    QWidget* m_progressRoom = nullptr; // room for the progress panel while a run works
     QWidget* m_selection = nullptr;
     QLabel* m_label1 = nullptr;
     QLineEdit* m_codOper = nullptr;
