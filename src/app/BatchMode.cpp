@@ -1,9 +1,11 @@
 #include "app/Cli.h"
 #include "app/ConsolePrompt.h"
 #include "common/Platform.h"
+#include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "config/PasswordStore.h"
+#include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/RunReport.h"
 #include "run/Steps.h"
@@ -112,12 +114,29 @@ void printReport(const WindowState& w, const RunReport& report)
     std::fflush(stdout);
 }
 
+// Appends the run's entry to the run log. A log that cannot be written never
+// fails the run: it is said once, on standard error.
+void writeRunLog(const QString& logOption, const RunReport& report, const std::vector<ShownBox>& boxes)
+{
+    const RunLog log = RunLog::forOption(logOption);
+    if (const platform::FileError e = log.append(report.started, runLogText(report, boxes)))
+        std::fprintf(stderr,
+                     "mirsalex: the run log %s could not be written (%d %s); the run is not affected\n",
+                     qPrintable(log.path()), e.number, qPrintable(e.description));
+}
+
 } // namespace
 
 int runBatch(const CliOptions& options)
 {
     const bool interactive = ::isatty(STDIN_FILENO);
-    ConsolePrompt prompt(stdout, stdin, interactive, options.answers, options.yes);
+    // With --report json standard output carries the JSON document alone:
+    // the boxes and the other lines go to standard error.
+    const bool json = options.report == QLatin1String("json");
+    std::FILE* const out = json ? stderr : stdout;
+    ConsolePrompt console(out, stdin, interactive, options.answers, options.yes);
+    // Every box passes through the recorder, so the run log holds them all.
+    RecordingPrompt prompt(console);
     for (const QString& a : options.answers) {
         if (ConsolePrompt::parseAnswer(a) == AnswerNone) {
             std::fprintf(stderr, "mirsalex: --answers takes yes, no, ok, cancel, retry (not '%s')\n",
@@ -134,8 +153,8 @@ int runBatch(const CliOptions& options)
     QString fullPath;
     if (!findConfiguration(options, fileIni, fullPath))
         return exitstatus::kUsage;
-    std::printf("Configurazione: %s\n", qPrintable(fullPath));
-    std::fflush(stdout);
+    std::fprintf(out, "Configurazione: %s\n", qPrintable(fullPath));
+    std::fflush(out);
 
     Context ctx(prompt);
     ctx.config.FileIni = fileIni;
@@ -160,6 +179,7 @@ int runBatch(const CliOptions& options)
         w.chkDebug.value = 1;
 
     RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    prompt.clear();
     const RunDriver::Outcome outcome = driver.click(0);
     if (outcome == RunDriver::Outcome::Exit) {
         if (!ctx.ProblemaIni.isEmpty()) {
@@ -172,12 +192,19 @@ int runBatch(const CliOptions& options)
                      qPrintable(ctx.CodOperatore));
         return exitstatus::kUsage;
     }
-    printReport(w, driver.report());
-    if (prompt.misfit())
+    writeRunLog(options.log, driver.report(), prompt.boxes());
+    if (json) {
+        const QByteArray document = runReportJson(driver.report(), prompt.boxes());
+        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
+        std::fflush(stdout);
+    } else {
+        printReport(w, driver.report());
+    }
+    if (console.misfit())
         std::fprintf(stderr, "mirsalex: some --answers items did not fit their boxes\n");
-    if (!prompt.unusedAnswers().isEmpty())
+    if (!console.unusedAnswers().isEmpty())
         std::fprintf(stderr, "mirsalex: unused --answers items: %s\n",
-                     qPrintable(prompt.unusedAnswers().join(QLatin1Char(','))));
+                     qPrintable(console.unusedAnswers().join(QLatin1Char(','))));
     return driver.report().exitStatus();
 }
 

@@ -14,6 +14,8 @@ struct CliOptions
     bool debug = false;   // --debug: show and confirm every document copy
     bool yes = false;     // --yes: answer Yes to unattended questions
     QStringList answers;  // --answers LIST: scripted answers, consumed in order
+    QString log;          // --log FILE: run log to append to (empty: the default one)
+    QString report;       // --report text|json: batch report format (empty: text)
 };
 
 // Prints where the configuration file is and every loaded field.

@@ -1,7 +1,9 @@
 #include "app/Cli.h"
 #include "app/QtPrompt.h"
 #include "app/StartupWindow.h"
+#include "common/RunLog.h"
 #include "config/Context.h"
+#include "run/RecordingPrompt.h"
 #include "run/RunReport.h"
 #include "transfer/WindowState.h"
 
@@ -29,9 +31,13 @@ int runGui(const CliOptions& options)
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtPrompt prompt;
-    Context ctx(prompt);
+    // The context sees the window's boxes through the recorder, so that each
+    // run's log entry holds every box shown with its answer.
+    RecordingPrompt recorder(prompt);
+    Context ctx(recorder);
     WindowState state;
     StartupWindow window(ctx, state);
+    window.setRunLog(RunLog::forOption(options.log), &recorder);
     prompt.setParent(&window);
     prompt.setRefresh([&window] { window.syncFromModel(); });
 

@@ -10,6 +10,7 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
+#include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "transfer/Transfer.h"
@@ -29,6 +30,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -135,6 +137,14 @@ void StartupWindow::buildUi()
     m_pctbase = new QWidget(this);
     m_pctbase->setObjectName(QStringLiteral("pctbase"));
     outer->addWidget(m_pctbase);
+    // While a run works, the progress panel lies along the bottom edge of
+    // the window: this empty strip keeps it off the buttons, so that
+    // "&USCITA" stays in sight and can be clicked.
+    m_progressRoom = new QWidget(this);
+    m_progressRoom->setObjectName(QStringLiteral("spazioProgresso"));
+    m_progressRoom->setFixedHeight(qMax(QProgressBar().sizeHint().height(), fontMetrics().height()) + 12);
+    m_progressRoom->hide();
+    outer->addWidget(m_progressRoom);
 
     auto* main = new QVBoxLayout(m_pctbase);
     main->setContentsMargins(20, 14, 20, 14);
@@ -567,9 +577,12 @@ void StartupWindow::endProgram(int code)
 void StartupWindow::closeEvent(QCloseEvent* event)
 {
     if (m_running) {
-        // The run finishes first (it works on the window's state); the
-        // window closes as soon as it is over.
+        // The run finishes first (it works on the window's state and files,
+        // and stops nowhere else safely); the window closes, and the program
+        // ends, as soon as it returns. The exit button greys to show that the
+        // request is taken.
         m_closePending = true;
+        m_cmdM[1]->setEnabled(false);
         event->ignore();
         return;
     }
@@ -705,6 +718,7 @@ void StartupWindow::setRunning(bool running)
     // The choices stay as they are until the run is over: the run reads and
     // writes the settings of the operator and side it started with.
     m_selection->setEnabled(!running);
+    m_progressRoom->setVisible(running);
     if (running)
         setCursor(Qt::WaitCursor);
 }
@@ -728,9 +742,16 @@ void StartupWindow::onEsegui()
     }
     if (!m_driver)
         m_driver = std::make_unique<RunDriver>(m_ctx, m_state, StandardSteps(m_ctx, m_state));
+    if (m_boxes)
+        m_boxes->clear();
     setRunning(true);
     const RunDriver::Outcome outcome = m_driver->click(0);
     setRunning(false);
+    if (outcome != RunDriver::Outcome::Exit && m_runLog) {
+        const RunReport& report = m_driver->report();
+        m_runLog->append(report.started,
+                         runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{}));
+    }
     RipristinaPuntatore(this);
     syncFromModel();
     // The focus goes back to the code box rather than staying on the hidden

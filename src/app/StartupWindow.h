@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PathLabel.h"
+#include "common/RunLog.h"
 #include "config/Context.h"
 #include "run/RunReport.h"
 #include "transfer/WindowState.h"
@@ -8,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <QPointer>
 #include <QWidget>
 
@@ -24,6 +26,7 @@ class QRadioButton;
 namespace mirsalex {
 
 class FolderChooser;
+class RecordingPrompt;
 class RunDriver;
 
 // A path label that reports clicks (the database and folder labels of the
@@ -83,6 +86,14 @@ public:
 
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+    // Every run appends its report to `log`, with the boxes `boxes` saw (the
+    // recorder the context's prompt is, or null). Without a log none is kept;
+    // a log that cannot be written is passed over.
+    void setRunLog(const RunLog& log, RecordingPrompt* boxes)
+    {
+        m_runLog = log;
+        m_boxes = boxes;
+    }
 
     // Measures the screen, locates the configuration file and asks for the
     // password. False when the start-up cannot go on.
@@ -154,6 +165,8 @@ private:
     ModalRunner m_runModal;
     FileChooser m_chooseFile;
     std::unique_ptr<RunDriver> m_driver;
+    std::optional<RunLog> m_runLog;
+    RecordingPrompt* m_boxes = nullptr;
 
     bool m_avvioFallito = false;
     bool m_ended = false;
@@ -169,6 +182,7 @@ private:
     QStringList m_listItems;
 
     QWidget* m_pctbase = nullptr;
+    QWidget* m_progressRoom = nullptr; // room for the progress panel while a run works
     QWidget* m_selection = nullptr;
     QLabel* m_label1 = nullptr;
     QLineEdit* m_codOper = nullptr;

@@ -46,6 +46,16 @@ boxes take OK, Retry/Cancel boxes take Cancel. When an access password is set,
 batch mode asks for it on the terminal, or reads MIRSALEX_PASSWORD when there
 is no terminal.
 
+Run log: every run, from the window or in batch mode, appends its report
+(time, operator, side, each step with its outcome, the counters, every
+message box with its answer, the duration) to
+$XDG_STATE_HOME/mirsalex/mirsalex.log (else ~/.local/state/mirsalex/), or to
+the --log FILE. A log that cannot be written does not fail the run.
+
+--report json: batch mode prints the run's report as one JSON document on
+standard output; the message boxes and the other lines go to standard error,
+and the text report is not printed.
+
 Exit statuses (of every mode; the window ends with 0 or 2):
   0  every ticked step completed (or the mode did its work)
   1  a step failed, also one after which the run went on (for one, the copy
@@ -101,7 +111,13 @@ int main(int argc, char** argv)
         QStringLiteral("answers"),
         QStringLiteral("Comma list of answers (yes,no,ok,cancel,retry) used in order."),
         QStringLiteral("LIST"));
-    for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers})
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Append the run's report to this run log file."),
+                                 QStringLiteral("FILE"));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Batch report format: text, or json on standard output."),
+                                    QStringLiteral("text|json"));
+    for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report})
         parser.addOption(o);
 
     if (!parser.parse(arguments)) {
@@ -151,11 +167,27 @@ int main(int argc, char** argv)
     options.side = parser.value(side).toLower();
     options.debug = parser.isSet(debug);
     options.yes = parser.isSet(yes);
+    options.log = parser.value(log);
+    options.report = parser.value(report).toLower();
     if (parser.isSet(answers))
         options.answers = parser.value(answers).split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (!options.side.isEmpty() && options.side != QLatin1String("desktop") &&
         options.side != QLatin1String("portable")) {
         std::fprintf(stderr, "mirsalex: --side takes desktop or portable\n");
+        return exitstatus::kUsage;
+    }
+
+    if (!options.report.isEmpty() && options.report != QLatin1String("text") &&
+        options.report != QLatin1String("json")) {
+        std::fprintf(stderr, "mirsalex: --report takes text or json\n");
+        return exitstatus::kUsage;
+    }
+    if (parser.isSet(report) && !parser.isSet(batch)) {
+        std::fprintf(stderr, "mirsalex: --report is an option of --batch\n");
+        return exitstatus::kUsage;
+    }
+    if (parser.isSet(log) && options.log.isEmpty()) {
+        std::fprintf(stderr, "mirsalex: --log needs a file name\n");
         return exitstatus::kUsage;
     }
 

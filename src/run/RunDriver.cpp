@@ -7,6 +7,7 @@
 #include "transfer/RunLockStep.h"
 #include "transfer/Transfer.h"
 
+#include <QElapsedTimer>
 #include <utility>
 
 namespace mirsalex {
@@ -91,6 +92,9 @@ RunDriver::Outcome RunDriver::click(int index)
     // What is asked for is decided by the boxes as the run starts: a step
     // that completes greys its box.
     RunReport report;
+    report.started = QDateTime::currentDateTime();
+    QElapsedTimer clock;
+    clock.start();
     report.operatore = ctx.CodOperatore;
     report.portable = w.optPC != 0;
     for (const StepInfo& step : kSteps) {
@@ -206,6 +210,7 @@ RunDriver::Outcome RunDriver::click(int index)
     report.appuntamentiAggiuntiLocale = w.AppuntamentiAggiuntiLocale;
     for (size_t g = 0; g < report.documenti.size(); ++g)
         report.documenti[g] = w.Contatori[g];
+    report.durationMs = clock.elapsed();
     m_report = std::move(report);
 
     ctx.prompt.show(QStringLiteral("FINE AGGIORNAMENTO"), MsgStyle::Ok);

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <functional>
+#include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 #include <vector>
@@ -102,6 +104,8 @@ struct RunReport
     // Refused at once because another run holds the operator's folders: no
     // step ran.
     bool refused = false;
+    QDateTime started;             // when the run began
+    qint64 durationMs = -1;        // from the start to "FINE AGGIORNAMENTO", -1 when unknown
 
     // Counters as the run left them. Clients added to the local database:
     // -1 when they could not be counted (the step did not run, or a database
@@ -127,5 +131,26 @@ struct RunReport
 // "saltato: database non trovato: /x/DatiDV.mdb", "NON riuscito (errore 3021):
 // ...", "interrotto: ...", "non richiesto", "non eseguito: ...".
 QString describeStep(const StepReport& step);
+
+// One message box shown during a run, with the answer it got.
+struct ShownBox
+{
+    QString title;
+    int style = 0;
+    QString text;
+    int answer = 0;
+};
+
+// How a step fared, as one word for scripts: "done", "skipped", "stopped",
+// "failed", "not_reached", "not_ticked".
+QString stepStatusName(const StepReport& step);
+
+// The readable report of a run that the run log keeps (the log adds the
+// frame with the time): operator and side, each step with its outcome, the
+// counters, every box shown with its answer, the outcome and the duration.
+QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes);
+
+// The report of a run as a JSON document (indented, UTF-8), for scripts.
+QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& boxes);
 
 } // namespace mirsalex

@@ -98,8 +98,9 @@ QString setBasedCopy(const MergePolicy& p, const QString& source, const QString&
 // row added on its own. Stops at the first failure; the rows added before
 // it stay in the batch. A row is added straight from its source row (named
 // by the number the engine gave it), so every value arrives as it is
-// stored, whatever its kind.
-DbError walkRows(Database& db, const MergePolicy& p, const QString& source, const QString& target, int& added)
+// stored, whatever its kind. Each source row is reported to `progress`.
+DbError walkRows(Database& db, const MergePolicy& p, const QString& source, const QString& target, int& added,
+                 Prompt* progress, const QString& step)
 {
     const Database::TableLocation from = db.locate(source);
     if (from.schema.isEmpty())
@@ -130,7 +131,18 @@ DbError walkRows(Database& db, const MergePolicy& p, const QString& source, cons
     int sinceCommit = 0;
     if (rows.recordCount() <= 0)
         return {};
+    // The total for the progress display; unknown (0) when it cannot be counted.
+    qint64 total = 0;
+    if (progress) {
+        Snapshot count(db);
+        if (!count.open(QStringLiteral("SELECT COUNT(*) FROM ") + table) && !count.eof())
+            total = count.value(0).toLongLong();
+        count.close();
+    }
+    qint64 done = 0;
     while (!rows.eof()) {
+        if (progress)
+            progress->progress(step, done++, total);
         if (markColumn < 0 || TestoODefault(rows.value(markColumn)) != kMarked) {
             key.clear();
             for (int i = 0; i < keyCount; ++i)
@@ -253,16 +265,22 @@ void VisitsSession::close()
 // The merge
 
 DbError copyMissingRows(Database& db, const MergePolicy& policy, const QString& source, const QString& target,
-                        int& added)
+                        int& added, Prompt* progress, const QString& step)
 {
+    if (progress)
+        progress->progress(step, 0, 0);
     int rows = 0;
+    DbError error;
     if (!db.execute(setBasedCopy(policy, source, target), &rows)) {
         added += rows;
-        return {};
+    } else {
+        // The statement changed nothing: walk row by row, which adds the rows
+        // before the one that fails and stops there.
+        error = walkRows(db, policy, source, target, added, progress, step);
     }
-    // The statement changed nothing: walk row by row, which adds the rows
-    // before the one that fails and stops there.
-    return walkRows(db, policy, source, target, added);
+    if (progress)
+        progress->progressEnd();
+    return error;
 }
 
 StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& policy)
@@ -281,14 +299,16 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
     Database& db = session.db();
     if (!error) {
         ctx.MsgErrore = policy.passIn;
-        error = copyMissingRows(db, policy, session.attached(), policy.table, addedLocal);
+        error = copyMissingRows(db, policy, session.attached(), policy.table, addedLocal, &ctx.prompt,
+                                policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
         if (!error)
             error = checkpoint(db);
     }
     if (!error) {
         ctx.MsgErrore = policy.passOut;
-        error = copyMissingRows(db, policy, policy.table, session.attached(), addedExchange);
+        error = copyMissingRows(db, policy, policy.table, session.attached(), addedExchange, &ctx.prompt,
+                                policy.table + QStringLiteral(": locale -> scambio"));
     }
     if (!error && !policy.mark.isEmpty()) {
         const QString where = QStringLiteral(" WHERE ") + policy.mark + QStringLiteral(" = 'S'");

@@ -97,8 +97,10 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
 // walking `source` in key order, skipping marked rows and giving the added
 // ones the mark " ". Set-based, with the row-by-row walk taking over when
 // the statement fails, so that the rows before a failing one are added and
-// counted. `added` counts the rows added.
+// counted. `added` counts the rows added. With `progress`, the pass is
+// shown under the name `step`: its start and end for the one statement, each
+// source row for the walk; progressEnd() closes it on every path.
 DbError copyMissingRows(Database& db, const MergePolicy& policy, const QString& source, const QString& target,
-                        int& added);
+                        int& added, Prompt* progress = nullptr, const QString& step = QString());
 
 } // namespace mirsalex

@@ -30,14 +30,13 @@ void segnaCompletato(Context& ctx, WindowState& w, int group)
 
 // For the run report: a ticked group whose exchange folder is missing or
 // holds no file was skipped; a failed group ended with the text it showed.
-void segnaSaltato(WindowState& w, size_t group, const QString& folder,
-                  const QString& reason = QString())
+void segnaSaltato(WindowState& w, size_t group, const QString& folder, const QString& reason = QString())
 {
-    w.EsitoDocumenti[group] = StepOutcome::skipped(
-        !reason.isEmpty()                  ? reason
-        : platform::isDirectory(folder) ? QStringLiteral("cartella di scambio vuota")
-                                        : QStringLiteral("cartella di scambio assente"),
-        folder);
+    w.EsitoDocumenti[group] =
+        StepOutcome::skipped(!reason.isEmpty()               ? reason
+                             : platform::isDirectory(folder) ? QStringLiteral("cartella di scambio vuota")
+                                                             : QStringLiteral("cartella di scambio assente"),
+                             folder);
 }
 void segnaFallito(Context& ctx, WindowState& w, size_t group, const QString& text)
 {
@@ -78,6 +77,19 @@ Esito fallisce(Context& ctx, const QString& groupMessage, int number, const QStr
     ctx.prompt.show(text, MsgStyle::Ok);
     return Esito::Failed;
 }
+
+// Closes the progress display of a direction on every path out of it.
+class ProgressEnd
+{
+public:
+    explicit ProgressEnd(Prompt& prompt) : m_prompt(prompt) {}
+    ~ProgressEnd() { m_prompt.progressEnd(); }
+    ProgressEnd(const ProgressEnd&) = delete;
+    ProgressEnd& operator=(const ProgressEnd&) = delete;
+
+private:
+    Prompt& m_prompt;
+};
 
 // The names of `folder` matching `pattern`, in the folder's own order. A
 // folder that does not exist holds nothing; a folder that cannot be read
@@ -159,7 +171,13 @@ Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, con
         const QString shown = nameOf.value(batch.failedDestination(), batch.failedDestination());
         return fallisce(ctx, errorText + shown, batch.failure().number, batch.failedDestination());
     };
+    // Progress: one item per name listed, shown as the group and direction.
+    const QString step = w.NomiGruppi.value(group) +
+                         (direction == 0 ? QStringLiteral(": invio") : QStringLiteral(": ricezione"));
+    const ProgressEnd progressEnd(ctx.prompt);
+    qint64 done = 0;
     for (const QString& listed : names) {
+        ctx.prompt.progress(step, done++, names.size());
         const QString name = listed.toUpper();
         if (blocked.contains(name))
             continue;
@@ -282,8 +300,9 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
         if (const DbError e = checkDatabaseIntegrity(platform::resolve(ctx.config.PathDati + name));
             e.number == DbErr::CannotOpenDatabase) {
             ctx.CodErrore = static_cast<qint16>(e.number);
-            ctx.prompt.show(indiciError + QLatin1Char('\n') + QStringLiteral("Il database locale è danneggiato:") +
-                                QLatin1Char('\n') + ctx.config.PathDati + name,
+            ctx.prompt.show(indiciError + QLatin1Char('\n') +
+                                QStringLiteral("Il database locale è danneggiato:") + QLatin1Char('\n') +
+                                ctx.config.PathDati + name,
                             MsgStyle::Ok);
             segnaFallito(ctx, w, 0, QStringLiteral("database locale danneggiato"));
             return finish(false);

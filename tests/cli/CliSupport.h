@@ -65,7 +65,7 @@ inline QString fixturePath()
 }
 
 // Runs a program with stdin on the null device, XDG_CONFIG_HOME at
-// `configHome`, the offscreen platform (none, nor any display, when
+// `configHome` (XDG_STATE_HOME in its "state" folder), the offscreen platform (none, nor any display, when
 // `noDisplay`) and no password in the environment.
 inline ProcessResult runProgram(const QString& program, const QStringList& args, const QString& configHome,
                                 const QString& workingDir = QString(), int timeoutMs = 30000,
@@ -75,6 +75,8 @@ inline ProcessResult runProgram(const QString& program, const QStringList& args,
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    // The run log goes to a private state folder too.
+    env.insert(QStringLiteral("XDG_STATE_HOME"), QDir(configHome).absoluteFilePath(QStringLiteral("state")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (noDisplay) {
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
