@@ -227,7 +227,8 @@ int main(int argc, char** argv)
         oursCpu.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
         addedVisits = w.VisiteAggiunteLocale + w.VisiteAggiunteScambio;
         addedAppointments = w.AppuntamentiAggiuntiLocale + w.AppuntamentiAggiuntiScambio;
-        oursSummary = summary(sqliteTool, oursLocal) + QStringLiteral(" | ") + summary(sqliteTool, oursExchange);
+        oursSummary =
+            summary(sqliteTool, oursLocal) + QStringLiteral(" | ") + summary(sqliteTool, oursExchange);
 
         // Baseline.
         const QString baseLocal = dir.filePath(QStringLiteral("base%1_local.mdb").arg(round));
@@ -247,7 +248,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
             return 2;
         }
-        baseSummary = summary(sqliteTool, baseLocal) + QStringLiteral(" | ") + summary(sqliteTool, baseExchange);
+        baseSummary =
+            summary(sqliteTool, baseLocal) + QStringLiteral(" | ") + summary(sqliteTool, baseExchange);
     }
     const long runPeak = peakKb();
 
@@ -256,7 +258,7 @@ int main(int argc, char** argv)
     std::printf("ours (UnisciTabAzioni, SincronizzaAzioni, SincronizzaVisite, SincronizzaAppuntamenti): "
                 "%.1f ms (median of %d), visits added %d, appointments added %d\n",
                 median(ours), rounds, addedVisits, addedAppointments);
-    std::printf("baseline (sqliteTool, set-based, one transaction per database): %.1f ms (median of %d)\n",
+    std::printf("baseline (sqlite3, set-based, one transaction per database): %.1f ms (median of %d)\n",
                 median(base), rounds);
     std::printf("ratio ours/baseline: %.2f\n", median(ours) / median(base));
     // Less sensitive to other work on the machine than the elapsed times.

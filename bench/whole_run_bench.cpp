@@ -179,9 +179,11 @@ QString databaseCounts(const QString& sqlite3, const QString& root)
     for (const QString& place : places) {
         QString counts =
             place + QStringLiteral(": clients ") + count(sqlite3, root + place + "/DatiDV.mdb", "Clienti");
-        // Visits group: once the visits, appointments and actions are merged
-        // by the program, their rows are counted here too (VisiteDV.mdb:
-        // VisiteN, Appuntamenti, Azioni, TabAzioni).
+        const QString visits = root + place + "/VisiteDV.mdb";
+        counts += QStringLiteral(", visits ") + count(sqlite3, visits, "VisiteN") +
+                  QStringLiteral(", appointments ") + count(sqlite3, visits, "Appuntamenti") +
+                  QStringLiteral(", actions ") + count(sqlite3, visits, "Azioni") +
+                  QStringLiteral(", action codes ") + count(sqlite3, visits, "TabAzioni");
         out << counts;
     }
     return out.join(QStringLiteral("; "));
@@ -195,28 +197,61 @@ QString baselineScript(const QString& root, const QString& side)
     const QString exchange = root + QStringLiteral("exchange/") + op + QLatin1Char('/');
     const QString visits =
         QStringLiteral("substr(coalesce(nullif(trim(%1), ''), ' ') || '             ', 1, 13)");
-    return QStringLiteral("set -e\n"
-                          // Clients: additions and visits texts in one transaction, then
-                          // the newer whole file to the exchange area.
-                          "sqlite3 '%1%3/DatiDV.mdb' <<'EOF'\n"
-                          "ATTACH DATABASE '%2DatiDV.mdb' AS ex;\n"
-                          "BEGIN;\n"
-                          "UPDATE main.Clienti SET CliVisite = %4 FROM ex.Clienti AS e "
-                          "WHERE e.CliCodice = Clienti.CliCodice AND %4 <> %5;\n"
-                          "INSERT INTO main.Clienti SELECT * FROM ex.Clienti WHERE CliCodice NOT IN "
-                          "(SELECT CliCodice FROM main.Clienti);\n"
-                          "COMMIT;\n"
-                          "EOF\n"
-                          "rsync -tu '%1%3/DatiDV.mdb' '%2DatiDV.mdb'\n"
-                          // Visits group: the merges of VisiteDV.mdb (action codes,
-                          // actions, visits, appointments, both ways) go here once the
-                          // program carries them out.
-                          // Indices and documents.
-                          "rsync -tu '%1IndiciDV.mdb' '%2IndiciDV.mdb'\n"
-                          "rsync -rtu '%1testi/%3/' '%2SCHEDE/'\n"
-                          "rsync -rtu '%2SCHEDE/' '%1testi/%3/'\n"
-                          "rsync -rtu '%1fogli/%3/' '%2FOGLI/'\n"
-                          "rsync -rtu '%2FOGLI/' '%1fogli/%3/'\n")
+    return QStringLiteral(
+               "set -e\n"
+               // Clients: additions and visits texts in one transaction, then
+               // the newer whole file to the exchange area.
+               "sqlite3 '%1%3/DatiDV.mdb' <<'EOF'\n"
+               "ATTACH DATABASE '%2DatiDV.mdb' AS ex;\n"
+               "BEGIN;\n"
+               "UPDATE main.Clienti SET CliVisite = %4 FROM ex.Clienti AS e "
+               "WHERE e.CliCodice = Clienti.CliCodice AND %4 <> %5;\n"
+               "INSERT INTO main.Clienti SELECT * FROM ex.Clienti WHERE CliCodice NOT IN "
+               "(SELECT CliCodice FROM main.Clienti);\n"
+               "COMMIT;\n"
+               "EOF\n"
+               "rsync -tu '%1%3/DatiDV.mdb' '%2DatiDV.mdb'\n"
+               // Visits group: action codes, then actions, visits and
+               // appointments both ways (unmarked rows only, added with
+               // the mark " "), then the purge of the marks, in one
+               // transaction.
+               "sqlite3 '%1%3/VisiteDV.mdb' <<'EOF'\n"
+               "ATTACH DATABASE '%2VisiteDV.mdb' AS ex;\n"
+               "BEGIN;\n"
+               "INSERT INTO main.TabAzioni SELECT * FROM ex.TabAzioni WHERE TbaCodice NOT IN "
+               "(SELECT TbaCodice FROM main.TabAzioni);\n"
+               "INSERT INTO ex.TabAzioni SELECT * FROM main.TabAzioni WHERE TbaCodice NOT IN "
+               "(SELECT TbaCodice FROM ex.TabAzioni);\n"
+               "INSERT INTO main.Azioni SELECT AzCliente, AzCodice, ' ' FROM ex.Azioni AS s "
+               "WHERE s.AzDelete IS NOT 'S' AND NOT EXISTS (SELECT 1 FROM main.Azioni AS t "
+               "WHERE t.AzCliente = s.AzCliente AND t.AzCodice = s.AzCodice);\n"
+               "INSERT INTO ex.Azioni SELECT AzCliente, AzCodice, ' ' FROM main.Azioni AS s "
+               "WHERE s.AzDelete IS NOT 'S' AND NOT EXISTS (SELECT 1 FROM ex.Azioni AS t "
+               "WHERE t.AzCliente = s.AzCliente AND t.AzCodice = s.AzCodice);\n"
+               "INSERT INTO main.VisiteN SELECT * FROM ex.VisiteN AS s WHERE NOT EXISTS "
+               "(SELECT 1 FROM main.VisiteN AS t WHERE t.VsCliente = s.VsCliente AND t.VsData = s.VsData);\n"
+               "INSERT INTO ex.VisiteN SELECT * FROM main.VisiteN AS s WHERE NOT EXISTS "
+               "(SELECT 1 FROM ex.VisiteN AS t WHERE t.VsCliente = s.VsCliente AND t.VsData = s.VsData);\n"
+               "INSERT INTO main.Appuntamenti SELECT ApCliente, ApData, ApAzione, ApNote, ApStato, "
+               "ApCausa, ' ' FROM ex.Appuntamenti AS s WHERE s.ApDelete IS NOT 'S' AND NOT EXISTS "
+               "(SELECT 1 FROM main.Appuntamenti AS t WHERE t.ApCliente = s.ApCliente AND "
+               "t.ApData = s.ApData AND t.ApAzione = s.ApAzione);\n"
+               "INSERT INTO ex.Appuntamenti SELECT ApCliente, ApData, ApAzione, ApNote, ApStato, "
+               "ApCausa, ' ' FROM main.Appuntamenti AS s WHERE s.ApDelete IS NOT 'S' AND NOT EXISTS "
+               "(SELECT 1 FROM ex.Appuntamenti AS t WHERE t.ApCliente = s.ApCliente AND "
+               "t.ApData = s.ApData AND t.ApAzione = s.ApAzione);\n"
+               "DELETE FROM main.Azioni WHERE AzDelete = 'S';\n"
+               "DELETE FROM ex.Azioni WHERE AzDelete = 'S';\n"
+               "DELETE FROM main.Appuntamenti WHERE ApDelete = 'S';\n"
+               "DELETE FROM ex.Appuntamenti WHERE ApDelete = 'S';\n"
+               "COMMIT;\n"
+               "EOF\n"
+               // Indices and documents.
+               "rsync -tu '%1IndiciDV.mdb' '%2IndiciDV.mdb'\n"
+               "rsync -rtu '%1testi/%3/' '%2SCHEDE/'\n"
+               "rsync -rtu '%2SCHEDE/' '%1testi/%3/'\n"
+               "rsync -rtu '%1fogli/%3/' '%2FOGLI/'\n"
+               "rsync -rtu '%2FOGLI/' '%1fogli/%3/'\n")
         .arg(local, exchange, op, visits.arg(QStringLiteral("e.CliVisite")),
              visits.arg(QStringLiteral("Clienti.CliVisite")));
 }
@@ -276,8 +311,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "whole_run_bench: the fixture generator failed\n");
         return 2;
     }
-    // Visits data: when the generator fills VisiteDV.mdb (visits,
-    // appointments, actions), pass its options here.
+    // The generator fills VisiteDV.mdb on each side with 3 visits, 2
+    // appointments (some marked "S") and 1 action per client, partly shared.
     struct Side
     {
         const char* name;
