@@ -1,15 +1,18 @@
 #include "app/Cli.h"
 #include "app/ConsolePrompt.h"
+#include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "config/PasswordStore.h"
+#include "run/Preview.h"
 #include "run/RunDriver.h"
 #include "run/RunReport.h"
 #include "run/Steps.h"
 #include "transfer/Transfer.h"
 #include "transfer/WindowState.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -108,6 +111,153 @@ void printReport(const WindowState& w, const RunReport& report)
     std::fflush(stdout);
 }
 
+// How one operator's run ended, for the summary of --all-operators.
+struct OperatorRun
+{
+    QString code;
+    QString outcome;
+    int status = exitstatus::kCompleted;
+};
+
+// How bad an exit status is, for the worst of several runs: completed, a
+// step skipped, a step failed, refused by the lock, bad usage or start-up.
+int severity(int status)
+{
+    switch (status) {
+    case exitstatus::kCompleted:
+        return 0;
+    case exitstatus::kIncomplete:
+        return 1;
+    case exitstatus::kFailed:
+        return 2;
+    case exitstatus::kLocked:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+// The operator folders of the data folder: those that hold the operator's
+// clients or visits database. Other folders sharing it (documents, the
+// temporary files) are not operators.
+QStringList operatorFolders(const QString& pathDati)
+{
+    QStringList codes;
+    QList<platform::DirEntry> entries;
+    if (platform::listDirectory(pathDati, QStringLiteral("*"), true, entries))
+        return codes;
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const platform::DirEntry& a, const platform::DirEntry& b) {
+                         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+                     });
+    for (const platform::DirEntry& e : std::as_const(entries)) {
+        if (!e.isDir || e.name.startsWith(QLatin1Char('.')))
+            continue;
+        const QString folder = pathDati + e.name + platform::sep();
+        QList<platform::DirEntry> files;
+        bool holds = false;
+        for (const QString& db : {QStringLiteral("DatiDV.mdb"), QStringLiteral("VisiteDV.mdb")}) {
+            files.clear();
+            holds = holds || (!platform::listDirectory(folder, db, false, files) && !files.isEmpty());
+        }
+        const QString code = e.name.toUpper();
+        if (holds && code.size() <= 13 && CodiceOperatoreValido(code))
+            codes << code;
+    }
+    return codes;
+}
+
+// Whether any part of the operator's exchange area is there: the folder of
+// the exchange database, or the exchange folder of a ticked document group.
+bool exchangeAreaPresent(const WindowState& w, QString& where)
+{
+    QStringList paths;
+    const QString db = w.lbFile[1].caption.trimmed();
+    if (!db.isEmpty())
+        paths << CartellaDi(db);
+    for (size_t i = 0; i < 3; ++i) {
+        if (w.Check1[i].value == 1 && !w.lbFileX[i].caption.trimmed().isEmpty())
+            paths << w.lbFileX[i].caption;
+    }
+    for (const QString& p : std::as_const(paths)) {
+        if (platform::isDirectory(p))
+            return true;
+    }
+    where = paths.isEmpty() ? QStringLiteral("non indicata") : paths.constFirst();
+    return false;
+}
+
+// The window's load, then the choices of the command line as the user would
+// make them in the window, then one click on "ESEGUI" (or its preview).
+OperatorRun runOperator(Prompt& prompt, const CliOptions& options, const QString& fileIni,
+                        const QString& code, bool needsExchangeArea)
+{
+    OperatorRun run;
+    Context ctx(prompt);
+    ctx.config.FileIni = fileIni;
+    ctx.dryRun = options.dryRun;
+    WindowState w;
+    CaricaFinestra(ctx, w);
+    if (!code.isEmpty()) {
+        w.CodOper = code;
+        ctx.CodOperatore = code;
+        CaricaParametri(ctx);
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.side == QLatin1String("portable")) {
+        w.optPC = 1;
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.debug)
+        w.chkDebug.value = 1;
+    run.code = ctx.CodOperatore;
+
+    if (CompareBinary(ctx.CodOperatore, QStringLiteral("000")) <= 0) {
+        std::fprintf(stderr,
+                     "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
+                     "section [BASE] or [EXPORT]\n",
+                     qPrintable(ctx.CodOperatore));
+        run.outcome = QStringLiteral("operatore non valido");
+        run.status = exitstatus::kUsage;
+        return run;
+    }
+    QString where;
+    if (needsExchangeArea && !exchangeAreaPresent(w, where)) {
+        std::printf("=== Operatore %s: area di scambio assente (%s), saltato\n", qPrintable(run.code),
+                    qPrintable(where));
+        std::fflush(stdout);
+        run.outcome = QStringLiteral("area di scambio assente: ") + where;
+        run.status = exitstatus::kIncomplete;
+        return run;
+    }
+
+    if (options.dryRun) {
+        const Preview preview = PreviewRun(ctx, w);
+        std::fputs(qPrintable(formatPreview(preview)), stdout);
+        std::fflush(stdout);
+        run.status = preview.exitStatus();
+        run.outcome = run.status == exitstatus::kCompleted ? QStringLiteral("anteprima")
+                      : run.status == exitstatus::kIncomplete
+                          ? QStringLiteral("anteprima, passi che verrebbero saltati")
+                          : QStringLiteral("anteprima incompleta (errore di lettura)");
+        return run;
+    }
+
+    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    const RunDriver::Outcome outcome = driver.click(0);
+    if (outcome == RunDriver::Outcome::Exit) {
+        run.outcome = QStringLiteral("operatore non valido");
+        run.status = exitstatus::kUsage;
+        return run;
+    }
+    printReport(w, driver.report());
+    run.status = driver.report().exitStatus();
+    run.outcome = run.status == exitstatus::kCompleted    ? QStringLiteral("completato")
+                  : run.status == exitstatus::kIncomplete ? QStringLiteral("INCOMPLETO")
+                                                          : QStringLiteral("ERRORE");
+    return run;
+}
+
 } // namespace
 
 int runBatch(const CliOptions& options)
@@ -124,6 +274,10 @@ int runBatch(const CliOptions& options)
     QString code;
     if (!operatorOption(options, code))
         return exitstatus::kUsage;
+    if (options.allOperators && !code.isEmpty()) {
+        std::fprintf(stderr, "mirsalex: --all-operators and --operator exclude each other\n");
+        return exitstatus::kUsage;
+    }
 
     // The configuration file: as given, or searched like the window does.
     QString fileIni;
@@ -133,44 +287,39 @@ int runBatch(const CliOptions& options)
     std::printf("Configurazione: %s\n", qPrintable(fullPath));
     std::fflush(stdout);
 
-    Context ctx(prompt);
-    ctx.config.FileIni = fileIni;
     if (!passwordAccepted(prompt, fullPath))
         return exitstatus::kUsage;
 
-    // The window's load, then the choices of the command line as the user
-    // would make them in the window.
-    WindowState w;
-    CaricaFinestra(ctx, w);
-    if (!code.isEmpty()) {
-        w.CodOper = code;
-        ctx.CodOperatore = code;
-        CaricaParametri(ctx);
-        AggiornaFinestra(ctx, w);
+    int status = exitstatus::kCompleted;
+    if (!options.allOperators) {
+        status = runOperator(prompt, options, fileIni, code, false).status;
+    } else {
+        // Every operator folder in turn, each with its own settings.
+        Context ctx(prompt);
+        ctx.config.FileIni = fileIni;
+        CaricaPercorsi(ctx);
+        const QStringList codes = operatorFolders(platform::resolve(ctx.config.PathDati));
+        QList<OperatorRun> runs;
+        for (const QString& c : codes)
+            runs << runOperator(prompt, options, fileIni, c, true);
+        std::printf("=== Riepilogo (%lld operatori%s)\n", qlonglong(runs.size()),
+                    options.dryRun ? ", anteprima" : "");
+        std::printf("  %-14s %-56s %s\n", "OPERATORE", "ESITO", "STATO");
+        for (const OperatorRun& r : std::as_const(runs)) {
+            std::printf("  %-14s %-56s %d\n", qPrintable(r.code), qPrintable(r.outcome), r.status);
+            if (severity(r.status) > severity(status))
+                status = r.status;
+        }
+        if (runs.isEmpty())
+            std::printf("  nessuna cartella operatore in %s\n", qPrintable(ctx.config.PathDati));
+        std::fflush(stdout);
     }
-    if (options.side == QLatin1String("portable")) {
-        w.optPC = 1;
-        AggiornaFinestra(ctx, w);
-    }
-    if (options.debug)
-        w.chkDebug.value = 1;
-
-    RunDriver driver(ctx, w, StandardSteps(ctx, w));
-    const RunDriver::Outcome outcome = driver.click(0);
-    if (outcome == RunDriver::Outcome::Exit) {
-        std::fprintf(stderr,
-                     "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
-                     "section [BASE] or [EXPORT]\n",
-                     qPrintable(ctx.CodOperatore));
-        return exitstatus::kUsage;
-    }
-    printReport(w, driver.report());
     if (prompt.misfit())
         std::fprintf(stderr, "mirsalex: some --answers items did not fit their boxes\n");
     if (!prompt.unusedAnswers().isEmpty())
         std::fprintf(stderr, "mirsalex: unused --answers items: %s\n",
                      qPrintable(prompt.unusedAnswers().join(QLatin1Char(','))));
-    return driver.report().exitStatus();
+    return status;
 }
 
 } // namespace mirsalex

@@ -4,6 +4,7 @@
 #include "config/Configurazione.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace mirsalex {
 
@@ -22,6 +23,11 @@ struct Context
     qint16 CodErrore = 0;      // error number of the last failed step, 0 when none
     int RispostaMsg = 0;       // answer of the last message box a routine tests
     QString PasswordOperatore; // access password as read, empty when none
+
+    // A dry run: loading prepares nothing on disk. A folder it would create
+    // is listed in `wouldCreate` instead (and reads as prepared).
+    bool dryRun = false;
+    QStringList wouldCreate;
 
     // Shows a box and keeps its answer in RispostaMsg.
     int ask(const QString& text, int style, const QString& title = QString())
