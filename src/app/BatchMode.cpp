@@ -1,10 +1,12 @@
 #include "app/Cli.h"
 #include "app/ConsolePrompt.h"
+#include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "config/PasswordStore.h"
+#include "run/Preview.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/RunReport.h"
@@ -12,6 +14,7 @@
 #include "transfer/Transfer.h"
 #include "transfer/WindowState.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -125,6 +128,175 @@ void writeRunLog(const QString& logOption, const RunReport& report, const std::v
                      qPrintable(log.path()), e.number, qPrintable(e.description));
 }
 
+// How one operator's run ended, for the summary of --all-operators.
+struct OperatorRun
+{
+    QString code;
+    QString outcome;
+    int status = exitstatus::kCompleted;
+};
+
+// How bad an exit status is, for the worst of several runs: completed, a
+// step skipped, a step failed, refused by the lock, bad usage or start-up.
+int severity(int status)
+{
+    switch (status) {
+    case exitstatus::kCompleted:
+        return 0;
+    case exitstatus::kIncomplete:
+        return 1;
+    case exitstatus::kFailed:
+        return 2;
+    case exitstatus::kLocked:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+// The operator folders of the data folder: those that hold the operator's
+// clients or visits database. Other folders sharing it (documents, the
+// temporary files) are not operators.
+QStringList operatorFolders(const QString& pathDati)
+{
+    QStringList codes;
+    QList<platform::DirEntry> entries;
+    if (platform::listDirectory(pathDati, QStringLiteral("*"), true, entries))
+        return codes;
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const platform::DirEntry& a, const platform::DirEntry& b) {
+                         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+                     });
+    for (const platform::DirEntry& e : std::as_const(entries)) {
+        if (!e.isDir || e.name.startsWith(QLatin1Char('.')))
+            continue;
+        const QString folder = pathDati + e.name + platform::sep();
+        QList<platform::DirEntry> files;
+        bool holds = false;
+        for (const QString& db : {QStringLiteral("DatiDV.mdb"), QStringLiteral("VisiteDV.mdb")}) {
+            files.clear();
+            holds = holds || (!platform::listDirectory(folder, db, false, files) && !files.isEmpty());
+        }
+        const QString code = e.name.toUpper();
+        if (holds && code.size() <= 13 && CodiceOperatoreValido(code))
+            codes << code;
+    }
+    return codes;
+}
+
+// Whether any part of the operator's exchange area is there: the folder of
+// the exchange database, or the exchange folder of a ticked document group.
+bool exchangeAreaPresent(const WindowState& w, QString& where)
+{
+    QStringList paths;
+    const QString db = w.lbFile[1].caption.trimmed();
+    if (!db.isEmpty())
+        paths << CartellaDi(db);
+    for (size_t i = 0; i < 3; ++i) {
+        if (w.Check1[i].value == 1 && !w.lbFileX[i].caption.trimmed().isEmpty())
+            paths << w.lbFileX[i].caption;
+    }
+    for (const QString& p : std::as_const(paths)) {
+        if (platform::isDirectory(p))
+            return true;
+    }
+    where = paths.isEmpty() ? QStringLiteral("non indicata") : paths.constFirst();
+    return false;
+}
+
+// The window's load, then the choices of the command line as the user would
+// make them in the window, then one click on "ESEGUI" (or its preview).
+OperatorRun runOperator(RecordingPrompt& prompt, std::FILE* out, const CliOptions& options,
+                        const QString& fileIni, const QString& code, bool needsExchangeArea)
+{
+    OperatorRun run;
+    Context ctx(prompt);
+    ctx.config.FileIni = fileIni;
+    ctx.dryRun = options.dryRun;
+    WindowState w;
+    CaricaFinestra(ctx, w);
+    if (!code.isEmpty()) {
+        w.CodOper = code;
+        ctx.CodOperatore = code;
+        CaricaParametri(ctx);
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.side == QLatin1String("portable")) {
+        w.optPC = 1;
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.debug)
+        w.chkDebug.value = 1;
+    run.code = ctx.CodOperatore;
+
+    if (CompareBinary(ctx.CodOperatore, QStringLiteral("000")) <= 0 && !ctx.ProblemaIni.isEmpty()) {
+        // The configuration file itself is at fault: say what is wrong with it.
+        std::fprintf(stderr, "mirsalex: %s: %s\n", qPrintable(ctx.config.FileIni),
+                     qPrintable(ctx.ProblemaIni));
+        run.outcome = QStringLiteral("file di configurazione non valido");
+        run.status = exitstatus::kUsage;
+        return run;
+    }
+    if (CompareBinary(ctx.CodOperatore, QStringLiteral("000")) <= 0) {
+        std::fprintf(stderr,
+                     "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
+                     "section [BASE] or [EXPORT]\n",
+                     qPrintable(ctx.CodOperatore));
+        run.outcome = QStringLiteral("operatore non valido");
+        run.status = exitstatus::kUsage;
+        return run;
+    }
+    QString where;
+    if (needsExchangeArea && !exchangeAreaPresent(w, where)) {
+        std::fprintf(out, "=== Operatore %s: area di scambio assente (%s), saltato\n", qPrintable(run.code),
+                     qPrintable(where));
+        std::fflush(out);
+        run.outcome = QStringLiteral("area di scambio assente: ") + where;
+        run.status = exitstatus::kIncomplete;
+        return run;
+    }
+
+    if (options.dryRun) {
+        const Preview preview = PreviewRun(ctx, w);
+        std::fputs(qPrintable(formatPreview(preview)), out);
+        std::fflush(out);
+        run.status = preview.exitStatus();
+        run.outcome = run.status == exitstatus::kCompleted ? QStringLiteral("anteprima")
+                      : run.status == exitstatus::kIncomplete
+                          ? QStringLiteral("anteprima, passi che verrebbero saltati")
+                          : QStringLiteral("anteprima incompleta (errore di lettura)");
+        return run;
+    }
+
+    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    prompt.clear();
+    const RunDriver::Outcome outcome = driver.click(0);
+    if (outcome == RunDriver::Outcome::Exit) {
+        if (!ctx.ProblemaIni.isEmpty())
+            std::fprintf(stderr, "mirsalex: %s: %s\n", qPrintable(ctx.config.FileIni),
+                         qPrintable(ctx.ProblemaIni));
+        run.outcome = QStringLiteral("operatore non valido");
+        run.status = exitstatus::kUsage;
+        return run;
+    }
+    writeRunLog(options.log, driver.report(), prompt.boxes());
+    if (options.report == QLatin1String("json")) {
+        // One JSON document a line: one operator, or one line for each.
+        QByteArray document = runReportJson(driver.report(), prompt.boxes());
+        if (!document.endsWith('\n'))
+            document += '\n';
+        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
+        std::fflush(stdout);
+    } else {
+        printReport(w, driver.report());
+    }
+    run.status = driver.report().exitStatus();
+    run.outcome = run.status == exitstatus::kCompleted    ? QStringLiteral("completato")
+                  : run.status == exitstatus::kIncomplete ? QStringLiteral("INCOMPLETO")
+                                                          : QStringLiteral("ERRORE");
+    return run;
+}
+
 } // namespace
 
 int runBatch(const CliOptions& options)
@@ -147,6 +319,10 @@ int runBatch(const CliOptions& options)
     QString code;
     if (!operatorOption(options, code))
         return exitstatus::kUsage;
+    if (options.allOperators && !code.isEmpty()) {
+        std::fprintf(stderr, "mirsalex: --all-operators and --operator exclude each other\n");
+        return exitstatus::kUsage;
+    }
 
     // The configuration file: as given, or searched like the window does.
     QString fileIni;
@@ -156,56 +332,39 @@ int runBatch(const CliOptions& options)
     std::fprintf(out, "Configurazione: %s\n", qPrintable(fullPath));
     std::fflush(out);
 
-    Context ctx(prompt);
-    ctx.config.FileIni = fileIni;
     if (!passwordAccepted(prompt, fullPath))
         return exitstatus::kUsage;
 
-    // The window's load, then the choices of the command line as the user
-    // would make them in the window.
-    WindowState w;
-    CaricaFinestra(ctx, w);
-    if (!code.isEmpty()) {
-        w.CodOper = code;
-        ctx.CodOperatore = code;
-        CaricaParametri(ctx);
-        AggiornaFinestra(ctx, w);
-    }
-    if (options.side == QLatin1String("portable")) {
-        w.optPC = 1;
-        AggiornaFinestra(ctx, w);
-    }
-    if (options.debug)
-        w.chkDebug.value = 1;
-
-    RunDriver driver(ctx, w, StandardSteps(ctx, w));
-    prompt.clear();
-    const RunDriver::Outcome outcome = driver.click(0);
-    if (outcome == RunDriver::Outcome::Exit) {
-        if (!ctx.ProblemaIni.isEmpty()) {
-            std::fprintf(stderr, "mirsalex: %s: %s\n", qPrintable(ctx.config.FileIni), qPrintable(ctx.ProblemaIni));
-            return exitstatus::kUsage;
-        }
-        std::fprintf(stderr,
-                     "mirsalex: no valid operator (code '%s'): give one with --operator, or set OPERATORE in "
-                     "section [BASE] or [EXPORT]\n",
-                     qPrintable(ctx.CodOperatore));
-        return exitstatus::kUsage;
-    }
-    writeRunLog(options.log, driver.report(), prompt.boxes());
-    if (json) {
-        const QByteArray document = runReportJson(driver.report(), prompt.boxes());
-        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
-        std::fflush(stdout);
+    int status = exitstatus::kCompleted;
+    if (!options.allOperators) {
+        status = runOperator(prompt, out, options, fileIni, code, false).status;
     } else {
-        printReport(w, driver.report());
+        // Every operator folder in turn, each with its own settings.
+        Context ctx(prompt);
+        ctx.config.FileIni = fileIni;
+        CaricaPercorsi(ctx);
+        const QStringList codes = operatorFolders(platform::resolve(ctx.config.PathDati));
+        QList<OperatorRun> runs;
+        for (const QString& c : codes)
+            runs << runOperator(prompt, out, options, fileIni, c, true);
+        std::fprintf(out, "=== Riepilogo (%lld operatori%s)\n", qlonglong(runs.size()),
+                     options.dryRun ? ", anteprima" : "");
+        std::fprintf(out, "  %-14s %-56s %s\n", "OPERATORE", "ESITO", "STATO");
+        for (const OperatorRun& r : std::as_const(runs)) {
+            std::fprintf(out, "  %-14s %-56s %d\n", qPrintable(r.code), qPrintable(r.outcome), r.status);
+            if (severity(r.status) > severity(status))
+                status = r.status;
+        }
+        if (runs.isEmpty())
+            std::fprintf(out, "  nessuna cartella operatore in %s\n", qPrintable(ctx.config.PathDati));
+        std::fflush(out);
     }
     if (console.misfit())
         std::fprintf(stderr, "mirsalex: some --answers items did not fit their boxes\n");
     if (!console.unusedAnswers().isEmpty())
         std::fprintf(stderr, "mirsalex: unused --answers items: %s\n",
                      qPrintable(console.unusedAnswers().join(QLatin1Char(','))));
-    return driver.report().exitStatus();
+    return status;
 }
 
 } // namespace mirsalex

@@ -8,21 +8,24 @@ namespace mirsalex {
 // Options of the command line, shared by the program's faces.
 struct CliOptions
 {
-    QString ini;          // --ini FILE: configuration file, search skipped
-    QString operatorCode; // --operator CODE
-    QString side;         // --side desktop|portable (empty: desktop)
-    bool debug = false;   // --debug: show and confirm every document copy
-    bool yes = false;     // --yes: answer Yes to unattended questions
-    QStringList answers;  // --answers LIST: scripted answers, consumed in order
-    QString log;          // --log FILE: run log to append to (empty: the default one)
-    QString report;       // --report text|json: batch report format (empty: text)
+    QString ini;               // --ini FILE: configuration file, search skipped
+    QString operatorCode;      // --operator CODE
+    QString side;              // --side desktop|portable (empty: desktop)
+    bool debug = false;        // --debug: show and confirm every document copy
+    bool yes = false;          // --yes: answer Yes to unattended questions
+    QStringList answers;       // --answers LIST: scripted answers, consumed in order
+    QString log;               // --log FILE: run log to append to (empty: the default one)
+    QString report;            // --report text|json: batch report format (empty: text)
+    bool dryRun = false;       // --dry-run: list what the run would move, write nothing
+    bool allOperators = false; // --all-operators: every operator folder in turn
 };
 
 // Prints where the configuration file is and every loaded field.
 int runShowConfig(const CliOptions& options);
 // One transfer run without a window. Exit status as in exitstatus
 // (run/RunReport.h): 0 done, 1 a step failed, 2 bad usage or failed
-// start-up, 3 a ticked step skipped or stopped.
+// start-up, 3 a ticked step skipped or stopped, 4 refused by the lock. With
+// --all-operators, the worst of the runs (0 < 3 < 1 < 4 < 2).
 int runBatch(const CliOptions& options);
 // Sets or clears the access password from the terminal.
 int runSetPassword(const CliOptions& options);

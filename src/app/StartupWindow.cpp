@@ -10,6 +10,7 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
+#include "run/Preview.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
@@ -19,6 +20,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -29,6 +31,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -311,6 +314,15 @@ void StartupWindow::buildUi()
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     buttons->addStretch(1);
+    // The preview sits beside the run button, in its own slot: hiding
+    // "&ESEGUI" after a run does not move it.
+    m_cmdAnteprima = new QPushButton(QStringLiteral("&ANTEPRIMA"), m_pctbase);
+    m_cmdAnteprima->setObjectName(QStringLiteral("cmdAnteprima"));
+    m_cmdAnteprima->setMinimumWidth(120);
+    m_cmdAnteprima->setAutoDefault(false);
+    m_cmdAnteprima->setToolTip(
+        QStringLiteral("Mostra che cosa farebbe l'aggiornamento, senza scrivere nulla"));
+    buttons->addWidget(m_cmdAnteprima);
     const QStringList captions{QStringLiteral("&ESEGUI"), QStringLiteral("&USCITA")};
     for (int i = 0; i < 2; ++i) {
         m_cmdM[i] = new QPushButton(captions[i], m_pctbase);
@@ -339,7 +351,8 @@ void StartupWindow::buildUi()
     setTabOrder(m_chkVisite, m_check1[0]);
     setTabOrder(m_check1[0], m_check1[1]);
     setTabOrder(m_check1[1], m_check1[2]);
-    setTabOrder(m_check1[2], m_cmdM[0]);
+    setTabOrder(m_check1[2], m_cmdAnteprima);
+    setTabOrder(m_cmdAnteprima, m_cmdM[0]);
     setTabOrder(m_cmdM[0], m_cmdM[1]);
 
     // User edits go straight into the state.
@@ -359,6 +372,7 @@ void StartupWindow::buildUi()
     connect(m_list, &QListWidget::itemDoubleClicked, this,
             [this] { m_codOper->setFocus(Qt::OtherFocusReason); });
     connect(m_cmdM[0], &QPushButton::clicked, this, &StartupWindow::onEsegui);
+    connect(m_cmdAnteprima, &QPushButton::clicked, this, &StartupWindow::onAnteprima);
     connect(m_cmdM[1], &QPushButton::clicked, this, &QWidget::close);
 
     setMinimumWidth(monoChar * 96);
@@ -765,6 +779,33 @@ void StartupWindow::onEsegui()
     }
     if (m_closePending)
         close();
+}
+
+void StartupWindow::onAnteprima()
+{
+    if (m_running)
+        return;
+    if (m_list->isVisible())
+        listLostFocus();
+    setRunning(true);
+    const QString text = formatPreview(PreviewRun(m_ctx, m_state));
+    setRunning(false);
+
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("dlgAnteprima"));
+    dialog.setWindowTitle(QStringLiteral("ANTEPRIMA DELL'AGGIORNAMENTO"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* view = new QPlainTextEdit(text, &dialog);
+    view->setObjectName(QStringLiteral("txtAnteprima"));
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view->setMinimumSize(fontMetrics().averageCharWidth() * 100, fontMetrics().height() * 24);
+    layout->addWidget(view);
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(close);
+    runModal(dialog);
 }
 
 bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)

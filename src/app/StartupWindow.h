@@ -155,6 +155,9 @@ private:
     void onOptPC(int index);
     void onChkDebug();
     void onEsegui();
+    // "&ANTEPRIMA": what "&ESEGUI" would move now, in a read-only dialog
+    // ("dlgAnteprima"); nothing is written and "&ESEGUI" stays as it is.
+    void onAnteprima();
     void setRunning(bool running);
     int runModal(QDialog& dialog);
     QString showFileDialog(QWidget* parent, const FileRequest& request);
@@ -198,6 +201,7 @@ private:
     std::array<QLabel*, 5> m_lbCount{};
     QLabel* m_lbAppu = nullptr;
     std::array<QPushButton*, 2> m_cmdM{};
+    QPushButton* m_cmdAnteprima = nullptr;
     FolderChooser* m_pctDirList = nullptr;
     QPointer<QWidget> m_focusBeforeChooser;
 };

@@ -39,6 +39,17 @@ Modes:
   --set-password     set the access password (asked twice, without echo);
                      an empty entry clears it
 
+Batch options:
+  --dry-run          list what the run would move (clients to add, visits
+                     texts taken over, rows each way per table, rows purged,
+                     every file copied with its direction) and the questions
+                     it would ask, without asking them; writes no file, no
+                     configuration key and no database row, creates no folder
+  --all-operators    run every operator folder of the data folder in turn
+                     (a folder holding DatiDV.mdb or VisiteDV.mdb), each with
+                     its own settings; an operator whose exchange area is not
+                     there is reported and skipped; a summary table ends it
+
 Batch mode: every message box is printed (title, style, text, answer).
 Yes/No questions are asked on the terminal when it is interactive; otherwise
 they take the next --answers item, then Yes with --yes, else No. OK/Cancel
@@ -67,6 +78,9 @@ Exit statuses (of every mode; the window ends with 0 or 2):
      failed; the report names each such step and the missing path
   4  refused: another run holds the lock on the operator's folders
 A failure beats a skip: a run with both exits with 1.
+A dry run exits with 0, with 3 when a ticked step would be skipped, with 1
+when a database could not be read to tell. With --all-operators the status is
+the worst of the runs, in the order 0 < 3 < 1 < 4 < 2.
 )";
 
 } // namespace
@@ -117,7 +131,13 @@ int main(int argc, char** argv)
     const QCommandLineOption report(QStringLiteral("report"),
                                     QStringLiteral("Batch report format: text, or json on standard output."),
                                     QStringLiteral("text|json"));
-    for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report})
+    const QCommandLineOption dryRun(
+        QStringLiteral("dry-run"),
+        QStringLiteral("With --batch: list what the run would move, write nothing."));
+    const QCommandLineOption allOperators(QStringLiteral("all-operators"),
+                                          QStringLiteral("With --batch: run every operator folder in turn."));
+    for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report,
+                          dryRun, allOperators})
         parser.addOption(o);
 
     if (!parser.parse(arguments)) {
@@ -161,6 +181,11 @@ int main(int argc, char** argv)
         return exitstatus::kUsage;
     }
 
+    if ((parser.isSet(dryRun) || parser.isSet(allOperators)) && !parser.isSet(batch)) {
+        std::fprintf(stderr, "mirsalex: --dry-run and --all-operators go with --batch\n");
+        return exitstatus::kUsage;
+    }
+
     CliOptions options;
     options.ini = parser.value(ini);
     options.operatorCode = parser.value(oper);
@@ -169,6 +194,8 @@ int main(int argc, char** argv)
     options.yes = parser.isSet(yes);
     options.log = parser.value(log);
     options.report = parser.value(report).toLower();
+    options.dryRun = parser.isSet(dryRun);
+    options.allOperators = parser.isSet(allOperators);
     if (parser.isSet(answers))
         options.answers = parser.value(answers).split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (!options.side.isEmpty() && options.side != QLatin1String("desktop") &&

@@ -103,10 +103,14 @@ void showFolderError(Context& ctx, const QString& first, const QString& path, co
 }
 
 // Tests a folder and creates it (one level) when missing.
-platform::FileError ensureFolder(const QString& folder)
+platform::FileError ensureFolder(Context& ctx, const QString& folder)
 {
     if (platform::isDirectory(folder))
         return platform::FileError{};
+    if (ctx.dryRun) {
+        ctx.wouldCreate << folder;
+        return platform::FileError{};
+    }
     return platform::makeDirectory(folder);
 }
 
@@ -268,7 +272,7 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
     if (marker >= 0)
         path.truncate(marker);
     path = withSeparator(path);
-    if (const platform::FileError err = ensureFolder(path)) {
+    if (const platform::FileError err = ensureFolder(ctx, path)) {
         showFolderError(ctx, first, path, err);
         return QString();
     }
@@ -281,7 +285,7 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
             return QString();
         }
         path += ctx.CodOperatore + platform::separator();
-        if (const platform::FileError err = ensureFolder(path)) {
+        if (const platform::FileError err = ensureFolder(ctx, path)) {
             showFolderError(ctx, first, path, err);
             return QString();
         }
@@ -318,11 +322,11 @@ void CaricaParametri(Context& ctx)
     if (c.PathSave.isEmpty())
         c.PathSave = c.PathDati + QStringLiteral("save") + sep;
     c.PathSave = withSeparator(c.PathSave);
-    if (const platform::FileError err = ensureFolder(c.PathSave))
+    if (const platform::FileError err = ensureFolder(ctx, c.PathSave))
         showFolderError(ctx, QStringLiteral("ERRORE SAVE"), c.PathSave, err);
     if (opSafe) {
         c.PathSave = c.PathSave + op + sep;
-        if (const platform::FileError err = ensureFolder(c.PathSave))
+        if (const platform::FileError err = ensureFolder(ctx, c.PathSave))
             showFolderError(ctx, QStringLiteral("ERRORE SAVE"), c.PathSave, err);
     } else {
         c.PathSave.clear();

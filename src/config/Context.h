@@ -4,6 +4,7 @@
 #include "config/Configurazione.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace mirsalex {
 
@@ -25,6 +26,11 @@ struct Context
     // What is wrong with the configuration file, as told to the user when the
     // paths were loaded; empty when nothing is.
     QString ProblemaIni;
+
+    // A dry run: loading prepares nothing on disk. A folder it would create
+    // is listed in `wouldCreate` instead (and reads as prepared).
+    bool dryRun = false;
+    QStringList wouldCreate;
 
     // Shows a box and keeps its answer in RispostaMsg.
     int ask(const QString& text, int style, const QString& title = QString())

@@ -54,15 +54,23 @@ struct Preview
     QList<Table> tables;
 
     QList<File> files;
+    QList<int> groupsRun; // card and sheet groups the run would go through
     QList<Skip> skipped;
+    QStringList folders;   // folders the window's load would create
     QStringList questions; // questions a real run would ask, in order
+    QStringList messages;  // other boxes a real run would show (not asked)
     QStringList errors;    // what could not be read to tell
+
+    // The exit status a dry run reports: 1 when something could not be
+    // read, else 3 when a ticked step would be skipped, else 0.
+    int exitStatus() const;
 
     // Files of `group` going in `direction`.
     int fileCount(int group, int direction) const;
 };
 
-// Works out the preview of a run for the operator and side loaded in `w`.
+// Works out the preview of a run for the operator and side loaded in `w`
+// (the window as it stands, ticks and paths included). Shows no box.
 Preview PreviewRun(Context& ctx, const WindowState& w);
 
 // The preview as text, one line an item, in Italian.

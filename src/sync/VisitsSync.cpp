@@ -58,13 +58,36 @@ const MergePolicy& appointmentsPolicy()
 
 } // namespace
 
+const MergePolicy& actionCodesPolicy()
+{
+    static const MergePolicy p{
+        QStringLiteral("TabAzioni"),
+        {QStringLiteral("TbaCodice")},
+        {},
+        QString(),
+        QString(),
+        QString(),
+        QString(),
+        nullptr,
+        nullptr,
+    };
+    return p;
+}
+
+const std::array<const MergePolicy*, 3>& twoWayPolicies()
+{
+    static const std::array<const MergePolicy*, 3> all{&actionsPolicy(), &visitsPolicy(),
+                                                       &appointmentsPolicy()};
+    return all;
+}
+
 StepOutcome UnisciTabAzioni(Context& ctx, WindowState& w)
 {
     if (std::optional<StepOutcome> skip = takeVisitsPaths(ctx, w))
         return *skip;
 
     const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI");
-    VisitsSession session(ctx, QStringLiteral("TabAzioni"));
+    VisitsSession session(ctx, actionCodesPolicy().table);
     DbError error =
         session.open(w.DbLocale, w.DbScambio, QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE"),
                      connect, connect);

@@ -4,7 +4,11 @@
 #include "transfer/StepOutcome.h"
 #include "transfer/WindowState.h"
 
+#include <array>
+
 namespace mirsalex {
+
+struct MergePolicy;
 
 // The visits group, run in this order on the local VisiteDV.mdb and the one
 // beside the exchange clients database. Each rewrites the run's two paths to
@@ -24,5 +28,12 @@ StepOutcome SincronizzaVisite(Context& ctx, WindowState& w);
 // Appointments (Appuntamenti, key client, date and action, deletion mark
 // ApDelete); counts the appointments added.
 StepOutcome SincronizzaAppuntamenti(Context& ctx, WindowState& w);
+
+// The tables of the group, for what works out a run without running it.
+// Action codes: table and key only (each side receives the whole rows whose
+// code the other lacks, with no mark and no counters).
+const MergePolicy& actionCodesPolicy();
+// Actions, visits and appointments, in the order a run merges them.
+const std::array<const MergePolicy*, 3>& twoWayPolicies();
 
 } // namespace mirsalex
