@@ -13,6 +13,7 @@
 // Prints both times (elapsed and processor), their ratios (ours/baseline)
 // and the peak memory.
 
+#include "BenchSupport.h"
 #include "common/Prompt.h"
 #include "config/Context.h"
 #include "db/Database.h"
@@ -35,6 +36,10 @@ using namespace mirsalex;
 
 namespace {
 
+using mirsalex::bench::cpuMs;
+using mirsalex::bench::median;
+using mirsalex::bench::peakKb;
+
 class BenchPrompt : public Prompt
 {
 public:
@@ -53,31 +58,6 @@ protected:
         return AnswerOk;
     }
 };
-
-// Processor time of this process so far (user and system), in milliseconds.
-double cpuMs()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec)) * 1e3 +
-           (double(u.ru_utime.tv_usec) + double(u.ru_stime.tv_usec)) / 1e3;
-}
-
-// Processor time of the finished child processes so far, in milliseconds.
-double childCpuMs()
-{
-    rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return (double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec)) * 1e3 +
-           (double(u.ru_utime.tv_usec) + double(u.ru_stime.tv_usec)) / 1e3;
-}
-
-long peakKb()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
 
 bool runSql(const QString& path, const QString& sql)
 {
@@ -158,11 +138,11 @@ int main(int argc, char** argv)
     w.DbLocale = oursLocal;
     w.DbScambio = oursExchange;
     QElapsedTimer timer;
-    const double cpuBefore = cpuMs();
+    const double cpuBefore = cpuMs(RUSAGE_SELF);
     timer.start();
     const qint16 result = SincronizzaClienti(ctx, w).result();
     const double oursMs = double(timer.nsecsElapsed()) / 1e6;
-    const double oursCpuMs = cpuMs() - cpuBefore;
+    const double oursCpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
     const long syncPeak = peakKb();
 
     // Baseline.
@@ -179,14 +159,14 @@ int main(int argc, char** argv)
             "COMMIT;\n")
             .arg(baseExchange);
     QProcess p;
-    const double childBefore = childCpuMs();
+    const double childBefore = cpuMs(RUSAGE_CHILDREN);
     timer.restart();
     p.start(sqliteTool, {baseLocal});
     p.write(script.toUtf8());
     p.closeWriteChannel();
     p.waitForFinished(-1);
     const double baseMs = double(timer.nsecsElapsed()) / 1e6;
-    const double baseCpuMs = childCpuMs() - childBefore;
+    const double baseCpuMs = cpuMs(RUSAGE_CHILDREN) - childBefore;
     if (p.exitCode() != 0) {
         std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
         return 2;

@@ -5,6 +5,7 @@
 //
 //   documents_bench [--documents N] [--changed-fraction F] [--rounds R] [--keep DIR]
 
+#include "BenchSupport.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "fixture/DocumentTree.h"
@@ -29,6 +30,10 @@
 using namespace mirsalex;
 
 namespace {
+
+using mirsalex::bench::cpuMs;
+using mirsalex::bench::median;
+using mirsalex::bench::peakKb;
 
 // Says Yes to every question without showing anything.
 class YesPrompt : public Prompt
@@ -61,12 +66,6 @@ QMap<QString, QPair<QByteArray, qint64>> snapshot(const QString& root)
                                            QFileInfo(path).lastModified().toMSecsSinceEpoch()});
     }
     return out;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

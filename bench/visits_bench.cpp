@@ -12,6 +12,7 @@
 // with the ratio ours/baseline and the peak memory of this process. The two
 // results are compared table by table.
 
+#include "BenchSupport.h"
 #include "common/Prompt.h"
 #include "config/Context.h"
 #include "fixture/VisitsData.h"
@@ -35,6 +36,10 @@ using namespace mirsalex;
 
 namespace {
 
+using mirsalex::bench::cpuMs;
+using mirsalex::bench::median;
+using mirsalex::bench::peakKb;
+
 class BenchPrompt : public Prompt
 {
 public:
@@ -48,29 +53,6 @@ protected:
         return AnswerOk;
     }
 };
-
-// Processor time (user and system) of this process, or of its finished
-// child processes, so far, in milliseconds.
-double cpuMs(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return (double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec)) * 1e3 +
-           (double(u.ru_utime.tv_usec) + double(u.ru_stime.tv_usec)) / 1e3;
-}
-
-long peakKb()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Row counts and sums over every table of a visits database, to compare two
 // results.

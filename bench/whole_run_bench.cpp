@@ -22,6 +22,8 @@
 // process whose own resource usage (wait4) gives its peak memory, so the
 // generator and the copies made between runs never count.
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -46,6 +48,10 @@
 extern char** environ;
 
 namespace {
+
+using mirsalex::bench::cpuMs;
+using mirsalex::bench::median;
+using mirsalex::bench::peakKb;
 
 const char* const kOperator = "P001";
 
@@ -94,12 +100,6 @@ Measure timed(const QString& program, const QStringList& args, const QString& ou
     m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     posix_spawn_file_actions_destroy(&actions);
     return m;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 bool run(const QString& program, const QStringList& args)

@@ -5,8 +5,8 @@
 #include <functional>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QWidget>
 
 namespace mirsalex {

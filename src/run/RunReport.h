@@ -104,8 +104,8 @@ struct RunReport
     // Refused at once because another run holds the operator's folders: no
     // step ran.
     bool refused = false;
-    QDateTime started;             // when the run began
-    qint64 durationMs = -1;        // from the start to "FINE AGGIORNAMENTO", -1 when unknown
+    QDateTime started;      // when the run began
+    qint64 durationMs = -1; // from the start to "FINE AGGIORNAMENTO", -1 when unknown
 
     // Counters as the run left them. Clients added to the local database:
     // -1 when they could not be counted (the step did not run, or a database

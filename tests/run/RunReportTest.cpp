@@ -265,7 +265,8 @@ TEST_F(RunReportTest, FailedDatabaseCopyIsAFailureAfterWhichTheRunGoesOn)
     EXPECT_TRUE(clients.failed());
     EXPECT_TRUE(clients.outcome.chainGoesOn);
     // The full disk is named, not left as a generic copy error.
-    EXPECT_EQ(clients.outcome.reason, QStringLiteral("Errore nell'aggiornamento del DataBase\n61-Disco pieno"));
+    EXPECT_EQ(clients.outcome.reason,
+              QStringLiteral("Errore nell'aggiornamento del DataBase\n61-Disco pieno"));
     EXPECT_EQ(r.clientiAggiunti, 3);
     EXPECT_EQ(r.of("SCHEDE CLIENTI").outcome.status, Status::Done) << "the run went on";
     EXPECT_EQ(r.exitStatus(), exitstatus::kFailed);

@@ -1,9 +1,9 @@
 #include "sync/Schema.h"
 
-#include "fixture/ClientData.h"
 #include "db/Database.h"
-#include "sync/SyncTestSupport.h"
 #include "db/TableRecordset.h"
+#include "fixture/ClientData.h"
+#include "sync/SyncTestSupport.h"
 
 #include <QTemporaryDir>
 

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <unistd.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace mirsalex::test {
 namespace {
