@@ -99,20 +99,49 @@ bool isAscii(const QByteArray& bytes)
 }
 
 // Loads the file; false when it cannot be read or is not a text file.
-bool load(const QString& path, Text& t)
+// Reads the file whole. False when it is not there (`failure` stays empty:
+// the file is absent, and so is every key) or cannot be read (`failure`
+// tells why: a file that is there but unreadable is not a file without keys).
+bool load(const QString& path, Text& t, QString* failure = nullptr)
 {
-    if (path.isEmpty() || platform::injectedFailure(QStringLiteral("read"), path) != 0)
+    auto fail = [&](const QString& why) {
+        if (failure)
+            *failure = why;
         return false;
-    QFile f(path);
-    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly))
+    };
+    auto failErrno = [&](int err) {
+        const platform::FileError e = platform::fileErrorFromErrno(err, path);
+        return fail(QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
+                    e.description);
+    };
+    if (path.isEmpty())
         return false;
+    if (const int injected = platform::injectedFailure(QStringLiteral("read"), path))
+        return failErrno(injected);
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? false : failErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("non è un file"));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failErrno(errno);
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return failErrno(EIO);
+    }
     if (f.size() > kMaxFileSize)
-        return false;
+        return fail(QStringLiteral("è troppo grande per un file di configurazione"));
     t.bytes = f.read(kMaxFileSize + 1);
-    if (t.bytes.size() > kMaxFileSize || f.error() != QFileDevice::NoError)
-        return false;
+    if (t.bytes.size() > kMaxFileSize)
+        return fail(QStringLiteral("è troppo grande per un file di configurazione"));
+    if (f.error() != QFileDevice::NoError)
+        return failErrno(EIO);
     if (t.bytes.contains('\0'))
-        return false;
+        return fail(QStringLiteral("non è un file di testo (contiene caratteri nulli)"));
     if (t.bytes.startsWith(kUtf8Bom)) {
         t.utf8 = true;
         t.bodyStart = kUtf8Bom.size();
@@ -357,14 +386,16 @@ QString problem(const QString& fileName)
 }
 
 int read(const QString& fileName, const QString& section, const QString& key, const QString& defaultValue,
-         QString& out, int bufferSize)
+         QString& out, int bufferSize, QString* failure)
 {
     out.clear();
+    if (failure)
+        failure->clear();
     if (bufferSize <= 0)
         return 0;
     QString value = defaultValue;
     Text t;
-    if (load(locate(fileName), t)) {
+    if (load(locate(fileName), t, failure)) {
         const QList<Line> lines = splitLines(t);
         const Found f = find(t, lines, cleanName(section), cleanName(key));
         if (f.keyLine >= 0) {

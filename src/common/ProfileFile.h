@@ -18,9 +18,12 @@ QString locate(const QString& fileName);
 
 // Reads a value. Returns the number of characters copied (at most
 // bufferSize - 1) and the value in `out`; `defaultValue` when the key,
-// section or file is missing or the file cannot be read.
+// section or file is missing or the file cannot be read. A file that is
+// there but could not be read is told apart from a missing one: `failure`
+// (when given) then says why ("non si può leggere: 57-Errore di I/O sul
+// DEVICE", ...), and stays empty otherwise.
 int read(const QString& fileName, const QString& section, const QString& key, const QString& defaultValue,
-         QString& out, int bufferSize);
+         QString& out, int bufferSize, QString* failure = nullptr);
 
 // Why the file cannot serve as a profile file, in Italian ("non si può
 // leggere: 70-Autorizzazione negata", "non è un file di testo ...", "non

@@ -160,10 +160,22 @@ IniLocation LocateIni(const QString& programFolder, const QString& programName)
     return loc;
 }
 
+namespace {
+// The first read of the configuration file that failed since the load
+// began: the file, then why.
+QString& failedIniRead()
+{
+    static QString failure;
+    return failure;
+}
+} // namespace
+
 QString LeggiIni(const QString& file, const QString& section, const QString& key)
 {
-    QString buffer;
-    const int count = ProfileFile::read(file, section, key, QString(), buffer, 100);
+    QString buffer, failure;
+    const int count = ProfileFile::read(file, section, key, QString(), buffer, 100, &failure);
+    if (!failure.isEmpty() && failedIniRead().isEmpty())
+        failedIniRead() = ProfileFile::locate(file) + QLatin1Char('\n') + failure;
     if (qint16(count) <= 0)
         return QString();
     QString value = TagliaNul(buffer);
@@ -206,6 +218,11 @@ void AzzeraScritturaIniFallita()
     failedIniWrite().clear();
 }
 
+QString LetturaIniFallita()
+{
+    return failedIniRead();
+}
+
 namespace {
 
 // Longest operator code: the folder names and keys of the operator are built on it.
@@ -236,6 +253,8 @@ QString problemaIni(const QString& fileIni)
 void CaricaPercorsi(Context& ctx)
 {
     Configurazione& c = ctx.config;
+    // A load starts afresh: what it reads is what a run will rely on.
+    failedIniRead().clear();
     // A file that cannot be read, or is no configuration file at all, is told
     // as such: every value would otherwise silently take its default.
     ctx.ProblemaIni = problemaIni(c.FileIni);

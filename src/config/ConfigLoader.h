@@ -34,6 +34,11 @@ void ScriviIni(const QString& file, const QString& section, const QString& key, 
 // reset; empty when every write went through.
 QString ScritturaIniFallita();
 void AzzeraScritturaIniFallita();
+// The configuration file and why it could not be read ("file\nreason"), for
+// the first read that failed since the load began (CaricaPercorsi); empty
+// when every read went through. A value read then is not the file's, and a
+// run must not write it back over the file's own.
+QString LetturaIniFallita();
 
 // First loading step: PathDati, PathWork, OperatoreBase.
 void CaricaPercorsi(Context& ctx);

@@ -275,6 +275,51 @@ bool Database::hasTable(const QString& name) const
     return !locate(name).schema.isEmpty();
 }
 
+Database::ColumnKind Database::kindOf(const QString& declaredType)
+{
+    const QString type = declaredType.toUpper();
+    if (type.contains(QLatin1String("INT")))
+        return ColumnKind::Integer;
+    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
+        type.contains(QLatin1String("TEXT")))
+        return ColumnKind::Text;
+    if (type.trimmed().isEmpty() || type.contains(QLatin1String("BLOB")))
+        return ColumnKind::Any;
+    return ColumnKind::Real;
+}
+
+QString Database::qualified(const QString& name) const
+{
+    const TableLocation where = locate(name);
+    if (where.schema.isEmpty())
+        return {};
+    return quoted(where.schema) + QLatin1Char('.') + quoted(where.table);
+}
+
+DbError Database::columns(const QString& name, QList<ColumnInfo>& out) const
+{
+    out.clear();
+    if (!m_conn.isOpen())
+        return DbError::make(DbErr::ObjectClosed);
+    const TableLocation where = locate(name);
+    if (where.schema.isEmpty())
+        return DbError::make(DbErr::TableNotFound, name);
+    Statement q;
+    if (q.prepare(m_conn.get(), QStringLiteral("PRAGMA ") + quoted(where.schema) + QStringLiteral(".table_info(") +
+                                    quoted(where.table) + QLatin1Char(')')) != SQLITE_OK)
+        return q.error(name);
+    int rc = SQLITE_OK;
+    while ((rc = q.step()) == SQLITE_ROW)
+        out.append({q.value(1).toString(), kindOf(q.value(2).toString()), q.value(5).toInt()});
+    if (rc != SQLITE_DONE) {
+        out.clear();
+        return q.error(name);
+    }
+    if (out.isEmpty())
+        return DbError::make(DbErr::TableNotFound, name);
+    return {};
+}
+
 void Database::dropAttachment(const Attachment& a)
 {
     run(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(a.localName));

@@ -82,6 +82,31 @@ public:
     // True when `name` is a table (or an attached table) of this database.
     bool hasTable(const QString& name) const;
 
+    // What a column's declared type makes of the values it holds, by the
+    // engine's own rules.
+    enum class ColumnKind
+    {
+        Integer,
+        Real, // REAL, FLOAT, DOUBLE, NUMERIC and the other number types
+        Text,
+        Any // no declared type, or BLOB: values are kept as they come
+    };
+    static ColumnKind kindOf(const QString& declaredType);
+    struct ColumnInfo
+    {
+        QString name;
+        ColumnKind kind = ColumnKind::Any;
+        int keyPart = 0; // 1-based place in the primary key, 0 when not part of it
+    };
+    // The columns of table `name` (or of an attached table), in the order
+    // of the table. Fails with 3078 when there is no such table.
+    DbError columns(const QString& name, QList<ColumnInfo>& out) const;
+    // The table's name as statements must write it, with its schema:
+    // "main"."VisiteN" for a table of this file, the other file's schema for
+    // an attached one. Empty when there is no such table. An unqualified
+    // name that this file lacks would reach a table of an attached file.
+    QString qualified(const QString& name) const;
+
     // Attaches the table `sourceTable` of the file `otherFile` under the
     // local name `localName`. A previous attachment of that name is removed
     // first. Fails (and leaves nothing behind) when the other file cannot be

@@ -11,6 +11,8 @@ QString dbErrorDescription(int number, const QString& object)
         return QStringLiteral("Overflow");
     case DbErr::TypeMismatch:
         return QStringLiteral("Tipo non corrispondente");
+    case DbErr::KeyTypeMismatch:
+        return QStringLiteral("Tipo di dati non corrispondente nell'espressione criterio.");
     case DbErr::InvalidUseOfNull:
         return QStringLiteral("Utilizzo non valido di Null");
     case DbErr::IndexNotFound:

@@ -4,6 +4,42 @@
 
 namespace mirsalex::sqlite {
 
+int foldCompare(const char* a, int aLength, const char* b, int bLength)
+{
+    // Plain ASCII, by far the common case, folds byte by byte.
+    const int n = aLength < bLength ? aLength : bLength;
+    bool ascii = true;
+    for (int i = 0; i < n; ++i) {
+        unsigned ca = static_cast<unsigned char>(a[i]);
+        unsigned cb = static_cast<unsigned char>(b[i]);
+        if ((ca | cb) & 0x80u) {
+            ascii = false;
+            break;
+        }
+        if (ca - 'A' < 26u)
+            ca += 'a' - 'A';
+        if (cb - 'A' < 26u)
+            cb += 'a' - 'A';
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    if (ascii) {
+        if (aLength == bLength)
+            return 0;
+        return aLength < bLength ? -1 : 1;
+    }
+    return QString::compare(QString::fromUtf8(a, aLength), QString::fromUtf8(b, bLength), Qt::CaseInsensitive);
+}
+
+namespace {
+
+int foldCollation(void*, int aLength, const void* a, int bLength, const void* b)
+{
+    return foldCompare(static_cast<const char*>(a), aLength, static_cast<const char*>(b), bLength);
+}
+
+} // namespace
+
 int Connection::open(const QString& uri, int flags, int busyTimeout)
 {
     close();
@@ -19,6 +55,7 @@ int Connection::open(const QString& uri, int flags, int busyTimeout)
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, busyTimeout);
+    sqlite3_create_collation_v2(db, kFoldCollation, SQLITE_UTF8, nullptr, foldCollation, nullptr);
     m_db = db;
     m_openCode = 0;
     m_openMessage.clear();

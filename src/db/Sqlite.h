@@ -12,6 +12,16 @@ namespace mirsalex::sqlite {
 // of them decides what a failure means (the engine layer does, through
 // Database::fromNative()).
 
+// The collation every connection knows: texts compared without regard to
+// case, as the main application's engine compares its keys, for every
+// letter ("È" equals "è"), not only ASCII ones as the engine's own NOCASE.
+// It lives on the connection only: it is named in statements, never in a
+// file's schema, so that any other program can still read every file.
+inline constexpr char kFoldCollation[] = "MX_NOCASE";
+
+// Compares two UTF-8 texts as kFoldCollation does: <0, 0, >0.
+int foldCompare(const char* a, int aLength, const char* b, int bLength);
+
 // One connection to the engine, owning its handle.
 class Connection
 {
@@ -23,7 +33,8 @@ public:
 
     // Opens `uri` (a "file:" URI) with the engine's `flags`; SQLITE_OPEN_URI
     // is always added. Extended result codes are on and `busyTimeout`
-    // milliseconds are waited for another program's lock. Returns the
+    // milliseconds are waited for another program's lock; the collation
+    // kFoldCollation is registered. Returns the
     // engine's result code; on failure nothing stays open and message()
     // tells why.
     int open(const QString& uri, int flags, int busyTimeout);

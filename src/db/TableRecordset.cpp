@@ -1,6 +1,7 @@
 #include "db/TableRecordset.h"
 
 #include "common/Helpers.h"
+#include "db/Sqlite.h"
 
 #include <cstring>
 #include <QLocale>
@@ -189,6 +190,8 @@ void TableRecordset::forgetPlans()
     stopForward();
     for (Statement*& st : m_seekStmt)
         st = nullptr;
+    for (Statement*& st : m_foldSeekStmt)
+        st = nullptr;
     m_read.clear();
 }
 
@@ -261,6 +264,38 @@ DbError TableRecordset::seek(const QVariantList& keys)
             rc = st->bind(i, keys[i]);
         if (rc == SQLITE_OK)
             rc = st->step();
+        // Text keys match without regard to case, as the main application's
+        // engine matches them: "tel" finds "TEL". The exact search comes
+        // first, through the index; the wider one runs only when it found
+        // nothing and a text part of the key has a letter.
+        if (rc == SQLITE_DONE && needsFoldedSeek(keys)) {
+            st->reset();
+            st = n <= 3 ? m_foldSeekStmt[n - 1] : nullptr;
+            if (!st) {
+                QString columns;
+                for (int i : std::as_const(m_read))
+                    columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
+                QString where;
+                for (int i = 0; i < n; ++i) {
+                    const Column& c = m_columns[m_index[i]];
+                    if (i)
+                        where += QStringLiteral(" AND ");
+                    where += Database::quoted(c.name) + QStringLiteral(" = ?");
+                    if (c.kind == Kind::Text || c.kind == Kind::Any)
+                        where += QStringLiteral(" COLLATE ") + QLatin1String(sqlite::kFoldCollation);
+                }
+                st = statement(QStringLiteral("SELECT rowid") + columns + QStringLiteral(" FROM ") +
+                                   m_qualified + QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1"),
+                               error);
+                if (!st)
+                    return error;
+                if (n <= 3)
+                    m_foldSeekStmt[n - 1] = st;
+            }
+            for (int i = 0; rc == SQLITE_DONE && i < n; ++i)
+                rc = st->bind(i, keys[i]) == SQLITE_OK ? SQLITE_DONE : SQLITE_ERROR;
+            rc = rc == SQLITE_DONE ? st->step() : rc;
+        }
     }
     if (rc == SQLITE_ROW) {
         m_rowid = st->int64(0);
@@ -281,6 +316,20 @@ DbError TableRecordset::seek(const QVariantList& keys)
     if (!forward)
         st->reset(); // the forward cursor stays where it stands
     return error;
+}
+
+bool TableRecordset::needsFoldedSeek(const QVariantList& keys) const
+{
+    for (int i = 0; i < keys.size(); ++i) {
+        const Column& c = m_columns[m_index[i]];
+        if ((c.kind != Kind::Text && c.kind != Kind::Any) || keys[i].typeId() != QMetaType::QString)
+            continue;
+        for (const QChar ch : keys[i].toString()) {
+            if (ch.isLetter())
+                return true;
+        }
+    }
+    return false;
 }
 
 void TableRecordset::stopForward()

@@ -125,6 +125,7 @@ private:
     QVector<int> m_index;                            // columns of the current index
     mutable QHash<QString, Statement*> m_statements; // compiled statements by text (owned)
     Statement* m_seekStmt[3] = {};                   // seek statements by number of keys
+    Statement* m_foldSeekStmt[3] = {};               // the same, texts compared without regard to case
     // Seeks in ascending order on a whole-number primary key that is the
     // table's row number walk the table instead of searching it: one cursor
     // stays open on the first row at or after the last key sought. It serves
@@ -145,6 +146,9 @@ private:
     // row, if any, is then in `st`, standing on it), false to search instead.
     bool seekForward(qint64 key, Statement*& st, int& rc);
     void stopForward();
+    // Whether a seek of `keys` that found nothing must search again with
+    // texts compared without regard to case.
+    bool needsFoldedSeek(const QVariantList& keys) const;
     // After a write of this recordset: the cursor goes on only when the
     // write was the only change and lies behind it.
     void noteOwnWrite(qint64 changesBefore, bool behindCursor);

@@ -105,6 +105,20 @@ RunDriver::Outcome RunDriver::click(int index)
         report.steps.push_back(r);
     }
 
+    // The values a run writes back were read from the configuration file; one
+    // that could not be read (a passing I/O error, a flaky share) left them at
+    // their defaults, which must never replace the file's own.
+    if (const QString unread = LetturaIniFallita(); !unread.isEmpty()) {
+        report.configurationUnread = unread;
+        report.durationMs = clock.elapsed();
+        m_report = std::move(report);
+        ctx.prompt.show(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') + unread +
+                            QStringLiteral("\nL'aggiornamento non è stato eseguito e nulla è stato scritto. "
+                                           "Riprovare quando il file si potrà leggere."),
+                        MsgStyle::ExclamationOk);
+        return Outcome::Failed;
+    }
+
     const QString ini = ctx.config.FileIni;
     const QString section = QStringLiteral("EXPORT");
     const QString code = ctx.CodOperatore;
@@ -124,6 +138,7 @@ RunDriver::Outcome RunDriver::click(int index)
     const CorsaEsclusiva exclusive(ctx, w);
     if (exclusive.refused()) {
         report.refused = true;
+        report.durationMs = clock.elapsed();
         m_report = std::move(report);
         return Outcome::Refused;
     }

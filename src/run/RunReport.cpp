@@ -66,7 +66,7 @@ int RunReport::exitStatus() const
 {
     if (refused)
         return exitstatus::kLocked;
-    if (firstFailure())
+    if (!configurationUnread.isEmpty() || firstFailure())
         return exitstatus::kFailed;
     for (const StepReport& s : steps) {
         // A step asked for and never reached can only follow a failure; it is
@@ -185,6 +185,9 @@ QString outcomeLine(const RunReport& report)
     default:
         break;
     }
+    if (!report.configurationUnread.isEmpty())
+        return QStringLiteral("Esito: ERRORE, file di configurazione non leggibile: ") +
+               QString(report.configurationUnread).replace(QLatin1Char('\n'), QStringLiteral(": "));
     const StepReport* failed = report.firstFailure();
     if (!failed)
         return QStringLiteral("Esito: ERRORE, la sessione si e' fermata prima della fine");

@@ -104,6 +104,9 @@ struct RunReport
     // Refused at once because another run holds the operator's folders: no
     // step ran.
     bool refused = false;
+    // The configuration file could not be read whole when the run began
+    // ("file\nreason"): no step ran and nothing was written.
+    QString configurationUnread;
     QDateTime started;      // when the run began
     qint64 durationMs = -1; // from the start to "FINE AGGIORNAMENTO", -1 when unknown
 

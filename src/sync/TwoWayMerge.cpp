@@ -5,6 +5,7 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "db/Snapshot.h"
+#include "db/Sqlite.h"
 #include "db/TableRecordset.h"
 #include "sync/Schema.h"
 
@@ -40,16 +41,22 @@ bool sameFile(const QString& a, const QString& b)
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
-// The start of the statement that adds source rows (aliased s) to the
-// target: the fields written, in order (key, copied fields, mark), and what
-// each takes (the source's value, the mark " ").
-QString insertFrom(const MergePolicy& p, const QString& target)
+// The fields a pass writes, in order: keys, copied fields, mark.
+QStringList writtenFields(const MergePlan& p)
 {
     QStringList fields = p.keys + p.copied;
     if (!p.mark.isEmpty())
         fields << p.mark;
+    return fields;
+}
+
+// The start of the statement that adds source rows (aliased s) to the
+// target: the fields written, in order (key, copied fields, mark), and what
+// each takes (the source's value, the mark " ").
+QString insertFrom(const MergePlan& p, const QString& target)
+{
     QString names, values;
-    for (const QString& f : fields) {
+    for (const QString& f : writtenFields(p)) {
         if (!names.isEmpty()) {
             names += QStringLiteral(", ");
             values += QStringLiteral(", ");
@@ -57,11 +64,11 @@ QString insertFrom(const MergePolicy& p, const QString& target)
         names += Database::quoted(f);
         values += f == p.mark ? QStringLiteral("' '") : QStringLiteral("s.") + Database::quoted(f);
     }
-    return QStringLiteral("INSERT INTO ") + Database::quoted(target) + QStringLiteral(" (") + names +
-           QStringLiteral(") SELECT ") + values + QStringLiteral(" FROM ");
+    return QStringLiteral("INSERT INTO ") + target + QStringLiteral(" (") + names + QStringLiteral(") SELECT ") +
+           values + QStringLiteral(" FROM ");
 }
 
-QString keyOrder(const MergePolicy& p, const QString& alias)
+QString keyOrder(const MergePlan& p, const QString& alias)
 {
     QString order;
     for (const QString& k : p.keys) {
@@ -72,26 +79,71 @@ QString keyOrder(const MergePolicy& p, const QString& alias)
     return order;
 }
 
+// Row `x` has the key of source row `s`: numbers equal, texts equal without
+// regard to case.
+QString sameKey(const MergePlan& p, const QString& x)
+{
+    QString match;
+    for (qsizetype i = 0; i < p.keys.size(); ++i) {
+        if (!match.isEmpty())
+            match += QStringLiteral(" AND ");
+        const QString k = Database::quoted(p.keys[i]);
+        match += x + QLatin1Char('.') + k + QStringLiteral(" = s.") + k;
+        if (p.foldKey.value(i))
+            match += QStringLiteral(" COLLATE ") + QLatin1String(sqlite::kFoldCollation);
+    }
+    return match;
+}
+
+// Row `d` comes before source row `s` in key order (the texts' exact
+// spelling decides between keys that differ only in case).
+QString comesBefore(const MergePlan& p, const QString& d)
+{
+    QString before, equalSoFar;
+    for (qsizetype i = 0; i < p.keys.size(); ++i) {
+        if (!p.foldKey.value(i))
+            continue;
+        const QString k = Database::quoted(p.keys[i]);
+        const QString left = d + QLatin1Char('.') + k, right = QStringLiteral("s.") + k;
+        if (!before.isEmpty())
+            before += QStringLiteral(" OR ");
+        before += QLatin1Char('(') + equalSoFar + left + QStringLiteral(" < ") + right +
+                  QStringLiteral(" COLLATE BINARY)");
+        equalSoFar += left + QStringLiteral(" = ") + right + QStringLiteral(" COLLATE BINARY AND ");
+    }
+    return before;
+}
+
+QString unmarked(const MergePlan& p, const QString& alias)
+{
+    // A mark reads as marked only when its text is exactly "S" (Null, blank
+    // and any other value are unmarked).
+    return QStringLiteral("CAST(") + alias + QLatin1Char('.') + Database::quoted(p.mark) +
+           QStringLiteral(" AS TEXT) IS NOT 'S'");
+}
+
 // One statement adding the missing rows. It adds all of them or none, so the
 // order in which it reads the source shows nowhere; reading the table as it
 // lies is the cheapest. (The walk that takes over after a failure goes in
-// key order, which decides the rows added before the failing one.)
-QString setBasedCopy(const MergePolicy& p, const QString& source, const QString& target)
+// key order, which decides the rows added before the failing one.) Of
+// source rows whose keys differ only in case, the first in key order is
+// added, as the walk adds it and then finds it for the others.
+QString setBasedCopy(const MergePlan& p, const QString& source, const QString& target)
 {
-    QString match;
-    for (const QString& k : p.keys) {
-        if (!match.isEmpty())
-            match += QStringLiteral(" AND ");
-        match += QStringLiteral("t.") + Database::quoted(k) + QStringLiteral(" = s.") + Database::quoted(k);
+    QString sql = insertFrom(p, target) + source + QStringLiteral(" AS s WHERE ");
+    if (!p.mark.isEmpty())
+        sql += unmarked(p, QStringLiteral("s")) + QStringLiteral(" AND ");
+    sql += QStringLiteral("NOT EXISTS (SELECT 1 FROM ") + target + QStringLiteral(" AS t WHERE ") +
+           sameKey(p, QStringLiteral("t")) + QLatin1Char(')');
+    if (p.foldKey.contains(true)) {
+        sql += QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ") + source + QStringLiteral(" AS d WHERE ") +
+               sameKey(p, QStringLiteral("d")) + QStringLiteral(" AND (") + comesBefore(p, QStringLiteral("d")) +
+               QLatin1Char(')');
+        if (!p.mark.isEmpty())
+            sql += QStringLiteral(" AND ") + unmarked(p, QStringLiteral("d"));
+        sql += QLatin1Char(')');
     }
-    // A mark reads as marked only when its text is exactly "S" (Null, blank
-    // and any other value are unmarked).
-    const QString unmarked = p.mark.isEmpty() ? QString()
-                                              : QStringLiteral("CAST(s.") + Database::quoted(p.mark) +
-                                                    QStringLiteral(" AS TEXT) IS NOT 'S' AND ");
-    return insertFrom(p, target) + Database::quoted(source) + QStringLiteral(" AS s WHERE ") + unmarked +
-           QStringLiteral("NOT EXISTS (SELECT 1 FROM ") + Database::quoted(target) +
-           QStringLiteral(" AS t WHERE ") + match + QLatin1Char(')');
+    return sql;
 }
 
 // The row-by-row walk: one indexed seek per unmarked source row, a missing
@@ -99,16 +151,12 @@ QString setBasedCopy(const MergePolicy& p, const QString& source, const QString&
 // it stay in the batch. A row is added straight from its source row (named
 // by the number the engine gave it), so every value arrives as it is
 // stored, whatever its kind. Each source row is reported to `progress`.
-DbError walkRows(Database& db, const MergePolicy& p, const QString& source, const QString& target, int& added,
-                 Prompt* progress, const QString& step)
+DbError walkRows(Database& db, const MergePlan& p, const QString& sourceTable, const QString& targetName,
+                 const QString& targetTable, int& added, Prompt* progress, const QString& step)
 {
-    const Database::TableLocation from = db.locate(source);
-    if (from.schema.isEmpty())
-        return DbError::make(DbErr::TableNotFound, source);
-    const QString table = Database::quoted(from.schema) + QLatin1Char('.') + Database::quoted(from.table);
     TableRecordset to(db);
     Snapshot rows(db);
-    if (DbError e = to.open(target))
+    if (DbError e = to.open(targetName))
         return e;
     if (DbError e = to.setIndex(QStringLiteral("primaria")))
         return e;
@@ -119,13 +167,13 @@ DbError walkRows(Database& db, const MergePolicy& p, const QString& source, cons
         read += QStringLiteral(", ") + Database::quoted(k);
     if (!p.mark.isEmpty())
         read += QStringLiteral(", ") + Database::quoted(p.mark);
-    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
+    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + sourceTable +
                               QStringLiteral(" ORDER BY ") + keyOrder(p, QString())))
         return e;
     const int keyCount = int(p.keys.size());
     const int markColumn = p.mark.isEmpty() ? -1 : 1 + keyCount;
 
-    const QString insert = insertFrom(p, target) + table + QStringLiteral(" AS s WHERE s.rowid = ");
+    const QString insert = insertFrom(p, targetTable) + sourceTable + QStringLiteral(" AS s WHERE s.rowid = ");
 
     QVariantList key;
     int sinceCommit = 0;
@@ -135,7 +183,7 @@ DbError walkRows(Database& db, const MergePolicy& p, const QString& source, cons
     qint64 total = 0;
     if (progress) {
         Snapshot count(db);
-        if (!count.open(QStringLiteral("SELECT COUNT(*) FROM ") + table) && !count.eof())
+        if (!count.open(QStringLiteral("SELECT COUNT(*) FROM ") + sourceTable) && !count.eof())
             total = count.value(0).toLongLong();
         count.close();
     }
@@ -165,6 +213,62 @@ DbError walkRows(Database& db, const MergePolicy& p, const QString& source, cons
             return e;
     }
     return {};
+}
+
+const Database::ColumnInfo* column(const QList<Database::ColumnInfo>& columns, const QString& name)
+{
+    for (const Database::ColumnInfo& c : columns) {
+        if (c.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
+bool isText(const Database::ColumnInfo* c)
+{
+    return c && (c->kind == Database::ColumnKind::Text || c->kind == Database::ColumnKind::Any);
+}
+
+bool isNumber(const Database::ColumnInfo* c)
+{
+    return c && (c->kind == Database::ColumnKind::Integer || c->kind == Database::ColumnKind::Real);
+}
+
+// The first row of `table` whose number key holds a text or bytes: the
+// field and the value, as the reason for refusing the table. Empty when
+// every key is of its kind.
+DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::ColumnInfo>& columns,
+                     const QString& table, QString& field, QString& value)
+{
+    QStringList numeric;
+    for (const QString& k : p.keys) {
+        if (isNumber(column(columns, k)))
+            numeric << k;
+    }
+    if (numeric.isEmpty())
+        return {};
+    QString read, where;
+    for (const QString& k : std::as_const(numeric)) {
+        read += (read.isEmpty() ? QString() : QStringLiteral(", ")) + Database::quoted(k);
+        where += (where.isEmpty() ? QString() : QStringLiteral(" OR ")) + QStringLiteral("typeof(") +
+                 Database::quoted(k) + QStringLiteral(") IN ('text', 'blob')");
+    }
+    Snapshot rows(db);
+    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
+                              QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1")))
+        return e;
+    if (rows.eof())
+        return {};
+    for (int i = 0; i < numeric.size(); ++i) {
+        const QVariant v = rows.value(i);
+        if (v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QByteArray) {
+            field = numeric[i];
+            value = v.typeId() == QMetaType::QString ? v.toString()
+                                                     : QStringLiteral("(dati binari)");
+            break;
+        }
+    }
+    return DbError::make(DbErr::KeyTypeMismatch, field);
 }
 
 } // namespace
@@ -264,19 +368,89 @@ void VisitsSession::close()
 // ---------------------------------------------------------------------------
 // The merge
 
-DbError copyMissingRows(Database& db, const MergePolicy& policy, const QString& source, const QString& target,
-                        int& added, Prompt* progress, const QString& step)
+DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
+                  MergePlan& plan)
 {
+    ctx.MsgErrore = policy.passIn;
+    plan = MergePlan();
+    plan.keys = policy.keys;
+    plan.copied = policy.copied;
+    plan.mark = policy.mark;
+    plan.local = db.qualified(policy.table);
+    plan.exchange = db.qualified(attached);
+    if (plan.local.isEmpty())
+        return DbError::make(DbErr::TableNotFound, policy.table);
+    if (plan.exchange.isEmpty())
+        return DbError::make(DbErr::TableNotFound, attached);
+    QList<Database::ColumnInfo> local, exchange;
+    if (DbError e = db.columns(policy.table, local))
+        return e;
+    if (DbError e = db.columns(attached, exchange))
+        return e;
+
+    if (policy.wholeRows) {
+        // Rows are copied column by column, by name: both tables must have
+        // the same columns, in whatever order they were created.
+        QStringList missing;
+        for (const auto& c : std::as_const(local)) {
+            if (!column(exchange, c.name))
+                missing << c.name + QStringLiteral(" (manca nel database REMOTO)");
+        }
+        for (const auto& c : std::as_const(exchange)) {
+            if (!column(local, c.name))
+                missing << c.name + QStringLiteral(" (manca nel database LOCALE)");
+        }
+        if (!missing.isEmpty()) {
+            ctx.MsgErrore = policy.passIn + QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ")
+                                                .arg(policy.table) +
+                            missing.join(QStringLiteral(", "));
+            return DbError::make(DbErr::ItemNotFound, missing.first());
+        }
+        plan.copied.clear();
+        for (const auto& c : std::as_const(local)) {
+            if (!plan.keys.contains(c.name, Qt::CaseInsensitive))
+                plan.copied << c.name;
+        }
+    }
+    for (const QString& k : std::as_const(plan.keys))
+        plan.foldKey << (isText(column(local, k)) || isText(column(exchange, k)));
+
+    // A number key holding a text ("15/03/2023" for a date) would be
+    // copied as a text beside the same row keyed by its number: the table
+    // is refused, whole, and the reason named.
+    for (const bool remote : {true, false}) {
+        QString field, value;
+        if (DbError e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
+                                     field, value)) {
+            if (e.number == DbErr::KeyTypeMismatch)
+                ctx.MsgErrore = policy.passIn +
+                                QStringLiteral("\nNella tabella %1 del database %2 il campo chiave %3 contiene "
+                                               "\"%4\", che non è un numero: la tabella va corretta, nessuna "
+                                               "riga è stata copiata.")
+                                    .arg(policy.table, remote ? QStringLiteral("REMOTO") : QStringLiteral("LOCALE"),
+                                         field, value);
+            return e;
+        }
+    }
+    return {};
+}
+
+DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target, int& added,
+                        bool walkOnFailure, Prompt* progress,
+                        const QString& step)
+{
+    const QString& from = toExchange ? plan.local : plan.exchange;
+    const QString& to = toExchange ? plan.exchange : plan.local;
     if (progress)
         progress->progress(step, 0, 0);
     int rows = 0;
-    DbError error;
-    if (!db.execute(setBasedCopy(policy, source, target), &rows)) {
+    DbError error = db.execute(setBasedCopy(plan, from, to), &rows);
+    if (!error) {
         added += rows;
-    } else {
+    } else if (walkOnFailure) {
         // The statement changed nothing: walk row by row, which adds the rows
         // before the one that fails and stops there.
-        error = walkRows(db, policy, source, target, added, progress, step);
+        error = walkRows(db, plan, from, target, to, added, progress, step);
     }
     if (progress)
         progress->progressEnd();
@@ -295,11 +469,16 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
 
     VisitsSession session(ctx, policy.table);
     DbError error =
-        session.open(w.DbLocale, w.DbScambio, kVisitsOpenLocal, kVisitsOpenExchange, policy.passIn);
+        session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
     Database& db = session.db();
+    ctx.prompt.processEvents();
+    MergePlan plan;
+    if (!error)
+        error = planMerge(ctx, db, policy, session.attached(), plan);
     if (!error) {
         ctx.MsgErrore = policy.passIn;
-        error = copyMissingRows(db, policy, session.attached(), policy.table, addedLocal, &ctx.prompt,
+        error = copyMissingRows(db, plan, false, policy.table, addedLocal,
+                                policy.walkOnFailure, &ctx.prompt,
                                 policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
         if (!error)
@@ -307,14 +486,16 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
     }
     if (!error) {
         ctx.MsgErrore = policy.passOut;
-        error = copyMissingRows(db, policy, policy.table, session.attached(), addedExchange, &ctx.prompt,
+        error = copyMissingRows(db, plan, true, session.attached(), addedExchange,
+                                policy.walkOnFailure, &ctx.prompt,
                                 policy.table + QStringLiteral(": locale -> scambio"));
     }
-    if (!error && !policy.mark.isEmpty()) {
-        const QString where = QStringLiteral(" WHERE ") + policy.mark + QStringLiteral(" = 'S'");
-        error = db.execute(QStringLiteral("DELETE * FROM ") + policy.table + where);
+    if (!error && !plan.mark.isEmpty()) {
+        const QString where =
+            QStringLiteral(" WHERE ") + Database::quoted(plan.mark) + QStringLiteral(" = 'S'");
+        error = db.execute(QStringLiteral("DELETE FROM ") + plan.local + where);
         if (!error)
-            error = db.execute(QStringLiteral("DELETE * FROM ") + session.attached() + where);
+            error = db.execute(QStringLiteral("DELETE FROM ") + plan.exchange + where);
     }
     session.finish(error);
 
@@ -322,9 +503,11 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
         ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
         return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
     }
-    w.chkVisite.value = 2;
-    ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"), w.PrefissoLato + policy.marker + ctx.CodOperatore,
-              DateStamp(QDateTime::currentDateTime()));
+    if (!policy.marker.isEmpty()) {
+        w.chkVisite.value = 2;
+        ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                  w.PrefissoLato + policy.marker + ctx.CodOperatore, DateStamp(QDateTime::currentDateTime()));
+    }
     return StepOutcome::done();
 }
 

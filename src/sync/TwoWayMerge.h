@@ -77,12 +77,44 @@ struct MergePolicy
     QString mark;       // deletion mark field ("S" marked), empty when none
     QString passIn;     // context of the exchange-to-local pass
     QString passOut;    // context of the local-to-exchange pass and the purges
-    QString marker;     // marker of section "EXPORT" ("DATV", "DATP", "DATZ")
+    QString marker;     // marker of section "EXPORT" ("DATV", "DATP", "DATZ"); none: no marker, box left alone
     // Counters of rows added locally and to the exchange copy, none when
     // the table keeps no count.
     int WindowState::*addedLocal = nullptr;
     int WindowState::*addedExchange = nullptr;
+    QString openLocal = kVisitsOpenLocal;       // context of opening the local file
+    QString openExchange = kVisitsOpenExchange; // context of reaching the exchange table
+    // Whole rows move: every column of the table, the keys' and the others
+    // (named as the local table names them); both tables must have the
+    // same columns, or the merge is refused before anything is written.
+    bool wholeRows = false;
+    // A pass whose statement fails is walked row by row, keeping the rows
+    // before the failing one; without it a pass adds all its rows or none.
+    bool walkOnFailure = true;
 };
+
+// What a merge works on once both tables are known: their names as the
+// statements write them, the fields, and which key parts are texts
+// (compared without regard to case).
+struct MergePlan
+{
+    QString local;      // "main"."VisiteN"
+    QString exchange;   // the attached file's table
+    QStringList keys;   // as the policy names them
+    QStringList copied; // the policy's, or every other column for whole rows
+    QString mark;
+    QList<bool> foldKey; // per key part: a text, matched without regard to case
+};
+
+// Checks both tables and plans the merge: the local table must exist (an
+// unqualified name the local file lacks would reach the exchange file's
+// table), whole rows need the same columns on both sides, and no key field
+// may hold a value of the wrong kind (a text in a number key). A refusal
+// sets the context text (with the reason on a second line where the
+// context alone would not tell it) and returns the error; nothing is
+// written.
+DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
+                  MergePlan& plan);
 
 // The two-pass merge of one table of the visits database: the exchange
 // copy's missing rows are added locally, then the local ones (now including
@@ -100,7 +132,10 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
 // counted. `added` counts the rows added. With `progress`, the pass is
 // shown under the name `step`: its start and end for the one statement, each
 // source row for the walk; progressEnd() closes it on every path.
-DbError copyMissingRows(Database& db, const MergePolicy& policy, const QString& source, const QString& target,
-                        int& added, Prompt* progress = nullptr, const QString& step = QString());
+// `toExchange` tells the direction; `target` is the target table's name as
+// the database knows it (the local name, or the attached one).
+DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target, int& added,
+                        bool walkOnFailure, Prompt* progress = nullptr,
+                        const QString& step = QString());
 
 } // namespace mirsalex

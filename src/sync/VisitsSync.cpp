@@ -60,17 +60,21 @@ const MergePolicy& appointmentsPolicy()
 
 const MergePolicy& actionCodesPolicy()
 {
-    static const MergePolicy p{
-        QStringLiteral("TabAzioni"),
-        {QStringLiteral("TbaCodice")},
-        {},
-        QString(),
-        QString(),
-        QString(),
-        QString(),
-        nullptr,
-        nullptr,
-    };
+    // Whole rows each way, no mark, no counters, no marker; each pass adds
+    // all its codes or none.
+    static const MergePolicy p = [] {
+        const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI");
+        MergePolicy m;
+        m.table = QStringLiteral("TabAzioni");
+        m.keys = {QStringLiteral("TbaCodice")};
+        m.passIn = connect;
+        m.passOut = connect;
+        m.openLocal = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE");
+        m.openExchange = connect;
+        m.wholeRows = true;
+        m.walkOnFailure = false;
+        return m;
+    }();
     return p;
 }
 
@@ -83,33 +87,7 @@ const std::array<const MergePolicy*, 3>& twoWayPolicies()
 
 StepOutcome UnisciTabAzioni(Context& ctx, WindowState& w)
 {
-    if (std::optional<StepOutcome> skip = takeVisitsPaths(ctx, w))
-        return *skip;
-
-    const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI");
-    VisitsSession session(ctx, actionCodesPolicy().table);
-    DbError error =
-        session.open(w.DbLocale, w.DbScambio, QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE"),
-                     connect, connect);
-    ctx.prompt.processEvents();
-    // Each statement completes whole or changes nothing; the second runs only
-    // after the first, and a failed second one keeps the first one's rows.
-    if (!error)
-        error = session.db().execute(
-            QStringLiteral("INSERT INTO TabAzioni SELECT TabAzioniEX.* FROM TabAzioniEX ") +
-            QStringLiteral("WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioni.TbaCodice FROM TabAzioni)"));
-    if (!error)
-        error = session.db().execute(
-            QStringLiteral("INSERT INTO TabAzioniEX SELECT TabAzioni.* FROM TabAzioni ") +
-            QStringLiteral(
-                "WHERE TbaCodice NOT IN (SELECT DISTINCT TabAzioniEX.TbaCodice FROM TabAzioniEX)"));
-    session.finish(error);
-
-    if (ctx.CodErrore != 0) {
-        ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
-        return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
-    }
-    return StepOutcome::done();
+    return mergeBothWays(ctx, w, actionCodesPolicy());
 }
 
 StepOutcome SincronizzaAzioni(Context& ctx, WindowState& w)

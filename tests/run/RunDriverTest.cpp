@@ -1,10 +1,13 @@
 #include "run/RunDriver.h"
 
 #include "common/Helpers.h"
+#include "common/Platform.h"
+#include "common/RunLock.h"
 #include "config/ConfigLoader.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <array>
+#include <cerrno>
 #include <optional>
 #include <QFile>
 
@@ -241,6 +244,49 @@ TEST_F(RunDriverTest, SecondClickDuringARunIsRefused)
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     second.click(0);
     EXPECT_EQ(*inner, RunDriver::Outcome::Exit);
+}
+
+// A read of the configuration file that failed (a passing I/O error) is not
+// a file without the key: the run stops before it writes anything, and a
+// load that reads the file whole makes the next run work as before.
+TEST_F(RunDriverTest, AFailedConfigurationReadStopsTheRunBeforeItWritesAnything)
+{
+    w.chkDati.value = 1;
+    platform::setFailureInjector([](const QString& op, const QString&) { return op == "read" ? EIO : 0; });
+    EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("XPATHOP1")), QString());
+    platform::setFailureInjector({});
+    const QByteArray before = TempInstall::readBytes(ini);
+    QStringList calls;
+    prompt.expect(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE\n") + ini + QStringLiteral("\nnon si può leggere: 57-"),
+                  AnswerOk, MsgStyle::ExclamationOk);
+    {
+        RunDriver driver(ctx, w, steps(calls));
+        EXPECT_EQ(driver.click(0), RunDriver::Outcome::Failed);
+        EXPECT_EQ(driver.report().exitStatus(), exitstatus::kFailed);
+        EXPECT_GE(driver.report().durationMs, 0);
+    }
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_EQ(TempInstall::readBytes(ini), before);
+
+    CaricaPercorsi(ctx);
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
+    RunDriver driver(ctx, w, steps(calls));
+    EXPECT_EQ(driver.click(0), RunDriver::Outcome::Completed);
+    EXPECT_EQ(calls, QStringList{QStringLiteral("clienti")});
+}
+
+// A run refused by the lock reports the time it took, like any other.
+TEST_F(RunDriverTest, ARunRefusedByTheLockReportsItsDuration)
+{
+    w.chkDati.value = 1;
+    RunLock other;
+    ASSERT_TRUE(other.acquire({inst.makeDir(QStringLiteral("dati/OP1"))}, QStringLiteral("Portatile")));
+    prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO"), AnswerOk, MsgStyle::ExclamationOk);
+    QStringList calls;
+    RunDriver driver(ctx, w, steps(calls));
+    EXPECT_EQ(driver.click(0), RunDriver::Outcome::Refused);
+    EXPECT_TRUE(driver.report().refused);
+    EXPECT_GE(driver.report().durationMs, 0);
 }
 
 } // namespace

@@ -555,3 +555,181 @@ TEST_F(VisitsFixture, ChainStopsAtTheFirstFailure)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Files made by other versions, by hand or by other tools.
+
+namespace odd {
+
+struct TableStep
+{
+    const char* name;
+    StepFunction step;
+    QString table;
+    QString message; // the context text a refusal shows first
+    QString marker;  // empty: the step writes none
+    QString oneRow;  // VALUES of one row, as the exchange copy holds it
+};
+
+void PrintTo(const TableStep& s, std::ostream* os)
+{
+    *os << s.name;
+}
+
+const QString kConnect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI");
+
+class OddFileTest : public VisitsFixture, public ::testing::WithParamInterface<TableStep>
+{
+protected:
+    QString all(const QString& path, const QString& table)
+    {
+        RawDb db(path);
+        return db
+            .value(QStringLiteral("SELECT group_concat(r, ';') FROM (SELECT quote(%1) AS r FROM %2 ORDER BY 1)")
+                       .arg(QStringLiteral("TbaCodice"), table))
+            .toString();
+    }
+};
+
+// A local file without the table is never "merged" with the exchange's own
+// table: the step fails before anything is written, on either side.
+TEST_P(OddFileTest, ALocalFileWithoutTheTableFailsAndChangesNothing)
+{
+    {
+        RawDb local(m_local);
+        local.exec(QStringLiteral("DROP TABLE ") + GetParam().table);
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("INSERT INTO %1 VALUES %2").arg(GetParam().table, GetParam().oneRow));
+    }
+    const QByteArray exchangeBefore = fileBytes(m_exchange);
+    const QByteArray iniBefore = fileBytes(m_ini);
+    prompt.expect(GetParam().message, AnswerOk, MsgStyle::Ok);
+
+    const StepOutcome out = GetParam().step(ctx, w);
+
+    EXPECT_EQ(out.status, StepOutcome::Status::Failed);
+    EXPECT_EQ(out.error, DbErr::TableNotFound);
+    EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
+    EXPECT_EQ(fileBytes(m_ini), iniBefore);
+    EXPECT_EQ(w.chkVisite.value, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Visits, OddFileTest,
+    ::testing::Values(
+        TableStep{"TabAzioni", &UnisciTabAzioni, QStringLiteral("TabAzioni"), kConnect, QString(),
+                  QStringLiteral("('TEL', 'Telefonata')")},
+        TableStep{"Azioni", &SincronizzaAzioni, QStringLiteral("Azioni"), kActions.passIn, QStringLiteral("DATZ"),
+                  QStringLiteral("(1, 'TEL', 'S')")},
+        TableStep{"VisiteN", &SincronizzaVisite, QStringLiteral("VisiteN"), kVisits.passIn,
+                  QStringLiteral("DATV"), QStringLiteral("(1, 45000, 1, 2, 3, 4, 5, 6, 7, 8, 'A')")},
+        TableStep{"Appuntamenti", &SincronizzaAppuntamenti, QStringLiteral("Appuntamenti"), kAppointments.passIn,
+                  QStringLiteral("DATP"), QStringLiteral("(1, 45000, 'TEL', 'n', 's', 'c', 'S')")}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Action codes move column by column, by name, whatever order each side
+// created its columns in; different columns refuse the step untouched.
+TEST_F(VisitsFixture, ActionCodesMoveByColumnNameAndDifferentColumnsAreRefused)
+{
+    {
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("DROP TABLE TabAzioni"));
+        ex.exec(QStringLiteral("CREATE TABLE TabAzioni (TbaDescrizione TEXT, TbaCodice TEXT NOT NULL PRIMARY KEY)"));
+        ex.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('Telefonata', 'TEL')"));
+        RawDb local(m_local);
+        local.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('VIS', 'Visita')"));
+    }
+    EXPECT_EQ(UnisciTabAzioni(ctx, w).status, StepOutcome::Status::Done);
+    const QString pairs = QStringLiteral(
+        "SELECT group_concat(TbaCodice || '=' || TbaDescrizione, ',') FROM (SELECT * FROM TabAzioni ORDER BY TbaCodice)");
+    EXPECT_EQ(RawDb(m_local).value(pairs).toString(), QStringLiteral("TEL=Telefonata,VIS=Visita"));
+    EXPECT_EQ(RawDb(m_exchange).value(pairs).toString(), QStringLiteral("TEL=Telefonata,VIS=Visita"));
+
+    RawDb(m_exchange).exec(QStringLiteral("ALTER TABLE TabAzioni ADD COLUMN TbaColore TEXT"));
+    RawDb(m_exchange).exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('Nuova', 'NEW', 'rosso')"));
+    const QByteArray localBefore = fileBytes(m_local), exchangeBefore = fileBytes(m_exchange);
+    prompt.expect(kConnect + QStringLiteral("\nLe due tabelle TabAzioni non hanno gli stessi campi: TbaColore"),
+                  AnswerOk, MsgStyle::Ok);
+    const StepOutcome out = UnisciTabAzioni(ctx, w);
+    EXPECT_EQ(out.status, StepOutcome::Status::Failed);
+    EXPECT_EQ(fileBytes(m_local), localBefore);
+    EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
+}
+
+// Text keys that differ only in case (accented letters included) are one
+// key, as the main application's engine compares them; each side keeps its
+// own spelling. Both the set-based statement and the walk that takes over
+// after a refused row see it so.
+TEST_F(VisitsFixture, TextKeysDifferingOnlyInCaseAreOneKey)
+{
+    for (const bool walk : {false, true}) {
+        SCOPED_TRACE(walk ? "walk" : "statement");
+        {
+            RawDb local(m_local);
+            RawDb ex(m_exchange);
+            for (const char* t : {"TabAzioni", "Azioni", "Appuntamenti"}) {
+                local.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
+                ex.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
+            }
+            local.exec(QStringLiteral("DROP TRIGGER IF EXISTS refuse"));
+            local.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('TEL', 'l'), ('ÈCO', 'l')"));
+            ex.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('tel', 'x'), ('èco', 'x'), ('Nuovo', 'x'), "
+                                   "('NUOVO', 'x')"));
+            local.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', ' '), (2, 'ÈCO', ' ')"));
+            ex.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'tel', ' '), (2, 'èco', ' '), (3, 'nuovo', ' '), "
+                                   "(3, 'NUOVO', ' ')"));
+            local.exec(QStringLiteral("INSERT INTO Appuntamenti VALUES (1, 45000, 'TEL', 'l', '', '', ' ')"));
+            ex.exec(QStringLiteral("INSERT INTO Appuntamenti VALUES (1, 45000, 'Tel', 'x', '', '', ' ')"));
+            if (walk) { // a refused row, the last in key order, sends the pass to the walk
+                ex.exec(QStringLiteral("INSERT INTO Azioni VALUES (99, 'X', ' ')"));
+                local.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Azioni WHEN NEW.AzCliente = 99 "
+                                          "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+                prompt.expect(kActions.passIn, AnswerOk, MsgStyle::Ok);
+            }
+        }
+        EXPECT_EQ(UnisciTabAzioni(ctx, w).status, StepOutcome::Status::Done);
+        EXPECT_EQ(SincronizzaAzioni(ctx, w).status,
+                  walk ? StepOutcome::Status::Failed : StepOutcome::Status::Done);
+        EXPECT_EQ(SincronizzaAppuntamenti(ctx, w).status, StepOutcome::Status::Done);
+        RawDb local(m_local);
+        RawDb ex(m_exchange);
+        const QString codes = QStringLiteral("SELECT group_concat(TbaCodice, ',') FROM (SELECT TbaCodice FROM TabAzioni "
+                                             "ORDER BY TbaCodice)");
+        const QString actions = QStringLiteral("SELECT group_concat(AzCliente || AzCodice, ',') FROM (SELECT * FROM "
+                                               "Azioni ORDER BY AzCliente, AzCodice)");
+        const QString appointments = QStringLiteral("SELECT group_concat(ApAzione) FROM Appuntamenti");
+        EXPECT_EQ(local.value(codes).toString(), QStringLiteral("NUOVO,TEL,ÈCO"));
+        EXPECT_EQ(ex.value(codes).toString(), QStringLiteral("NUOVO,Nuovo,tel,èco"));
+        EXPECT_EQ(local.value(actions).toString(), QStringLiteral("1TEL,2ÈCO,3NUOVO"));
+        EXPECT_EQ(ex.value(actions).toString(),
+                  walk ? QStringLiteral("1tel,2èco,3NUOVO,3nuovo,99X") : QStringLiteral("1tel,2èco,3NUOVO,3nuovo"));
+        EXPECT_EQ(local.value(appointments).toString(), QStringLiteral("TEL"));
+        EXPECT_EQ(ex.value(appointments).toString(), QStringLiteral("Tel"));
+        EXPECT_EQ(prompt.messages.size(), walk ? 1 : 0);
+        prompt.messages.clear();
+    }
+}
+
+// A number key holding a text is refused with the file, before anything is
+// copied; the reason names the table, the side, the field and the value.
+TEST_F(VisitsFixture, ANumberKeyHoldingATextRefusesTheTable)
+{
+    {
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (1, 45000), (2, '15/03/2023')"));
+        RawDb local(m_local);
+        local.exec(QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (3, 45001)"));
+    }
+    const QByteArray localBefore = fileBytes(m_local), exchangeBefore = fileBytes(m_exchange);
+    prompt.expect(kVisits.passIn + QStringLiteral("\nNella tabella VisiteN del database REMOTO il campo chiave "
+                                                  "VsData contiene \"15/03/2023\""),
+                  AnswerOk, MsgStyle::Ok);
+    const StepOutcome out = SincronizzaVisite(ctx, w);
+    EXPECT_EQ(out.status, StepOutcome::Status::Failed);
+    EXPECT_EQ(out.error, DbErr::KeyTypeMismatch);
+    EXPECT_EQ(fileBytes(m_local), localBefore);
+    EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
+    EXPECT_TRUE(marker(QStringLiteral("DATV")).isEmpty());
+}
+
+} // namespace odd
