@@ -1,5 +1,7 @@
 #include "app/Cli.h"
 #include "app/ConsolePrompt.h"
+#include "app/OperatorFolders.h"
+#include "app/ProgressText.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLog.h"
@@ -154,36 +156,6 @@ int severity(int status)
     }
 }
 
-// The operator folders of the data folder: those that hold the operator's
-// clients or visits database. Other folders sharing it (documents, the
-// temporary files) are not operators.
-QStringList operatorFolders(const QString& pathDati)
-{
-    QStringList codes;
-    QList<platform::DirEntry> entries;
-    if (platform::listDirectory(pathDati, QStringLiteral("*"), true, entries))
-        return codes;
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const platform::DirEntry& a, const platform::DirEntry& b) {
-                         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
-                     });
-    for (const platform::DirEntry& e : std::as_const(entries)) {
-        if (!e.isDir || e.name.startsWith(QLatin1Char('.')))
-            continue;
-        const QString folder = pathDati + e.name + platform::sep();
-        QList<platform::DirEntry> files;
-        bool holds = false;
-        for (const QString& db : {QStringLiteral("DatiDV.mdb"), QStringLiteral("VisiteDV.mdb")}) {
-            files.clear();
-            holds = holds || (!platform::listDirectory(folder, db, false, files) && !files.isEmpty());
-        }
-        const QString code = e.name.toUpper();
-        if (holds && code.size() <= 13 && CodiceOperatoreValido(code))
-            codes << code;
-    }
-    return codes;
-}
-
 // Whether any part of the operator's exchange area is there: the folder of
 // the exchange database, or the exchange folder of a ticked document group.
 bool exchangeAreaPresent(const WindowState& w, QString& where)
@@ -206,14 +178,22 @@ bool exchangeAreaPresent(const WindowState& w, QString& where)
 
 // The window's load, then the choices of the command line as the user would
 // make them in the window, then one click on "ESEGUI" (or its preview).
-OperatorRun runOperator(RecordingPrompt& prompt, std::FILE* out, const CliOptions& options,
-                        const QString& fileIni, const QString& code, bool needsExchangeArea)
+OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FILE* out,
+                        const CliOptions& options, const QString& fileIni, const QString& code,
+                        bool needsExchangeArea)
 {
     OperatorRun run;
     Context ctx(prompt);
     ctx.config.FileIni = fileIni;
     ctx.dryRun = options.dryRun;
     WindowState w;
+    // The progress line tells the files copied from this run's counters.
+    console.setCopiedCounter([&w](const QString& step) { return copiedSoFar(w, step); });
+    struct Forget
+    {
+        ConsolePrompt& console;
+        ~Forget() { console.setCopiedCounter(nullptr); }
+    } forget{console};
     CaricaFinestra(ctx, w);
     if (!code.isEmpty()) {
         w.CodOper = code;
@@ -327,8 +307,10 @@ int runBatch(const CliOptions& options)
     // The configuration file: as given, or searched like the window does.
     QString fileIni;
     QString fullPath;
-    if (!findConfiguration(options, fileIni, fullPath))
+    if (!findConfiguration(options, fileIni, fullPath)) {
+        logMissingConfiguration(RunLog::forOption(options.log), configurationCandidates(options));
         return exitstatus::kUsage;
+    }
     std::fprintf(out, "Configurazione: %s\n", qPrintable(fullPath));
     std::fflush(out);
 
@@ -337,7 +319,7 @@ int runBatch(const CliOptions& options)
 
     int status = exitstatus::kCompleted;
     if (!options.allOperators) {
-        status = runOperator(prompt, out, options, fileIni, code, false).status;
+        status = runOperator(prompt, console, out, options, fileIni, code, false).status;
     } else {
         // Every operator folder in turn, each with its own settings.
         Context ctx(prompt);
@@ -346,7 +328,7 @@ int runBatch(const CliOptions& options)
         const QStringList codes = operatorFolders(platform::resolve(ctx.config.PathDati));
         QList<OperatorRun> runs;
         for (const QString& c : codes)
-            runs << runOperator(prompt, out, options, fileIni, c, true);
+            runs << runOperator(prompt, console, out, options, fileIni, c, true);
         std::fprintf(out, "=== Riepilogo (%lld operatori%s)\n", qlonglong(runs.size()),
                      options.dryRun ? ", anteprima" : "");
         std::fprintf(out, "  %-14s %-56s %s\n", "OPERATORE", "ESITO", "STATO");

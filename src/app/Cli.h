@@ -5,6 +5,8 @@
 
 namespace mirsalex {
 
+class RunLog;
+
 // Options of the command line, shared by the program's faces.
 struct CliOptions
 {
@@ -44,7 +46,17 @@ QString programName();
 // The configuration file named by --ini (from the current folder), or found
 // by the search the window makes. When there is none, prints "File di
 // configurazione inesistente" on standard error and returns false.
+// When the search fails, the places it looked in follow, one a line.
 bool findConfiguration(const CliOptions& options, QString& fileIni, QString& fullPath);
+// The places the configuration file is looked for, in search order (the
+// --ini file alone when one is given).
+QStringList configurationCandidates(const CliOptions& options);
+QStringList configurationCandidates(const QString& ini, const QString& folderOfProgram,
+                                   const QString& nameOfProgram);
+// "File di configurazione inesistente", then "Cercato in:" and the places.
+QString missingConfigurationText(const QStringList& searched);
+// Appends a run log entry for a start that found no configuration file.
+void logMissingConfiguration(const RunLog& log, const QStringList& searched);
 
 // The --operator code as the window takes a typed one (trimmed, upper case).
 // Returns false, after a message on standard error, when it cannot name an

@@ -2,12 +2,15 @@
 // the operator code, reading a password from the terminal.
 
 #include "app/Cli.h"
+#include "common/Helpers.h"
 #include "common/Platform.h"
+#include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 
 #include <csignal>
 #include <cstdio>
 #include <QByteArray>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSysInfo>
 #include <termios.h>
@@ -80,6 +83,54 @@ QString programName()
     return name;
 }
 
+QStringList configurationCandidates(const QString& ini, const QString& folderOfProgram,
+                                   const QString& nameOfProgram)
+{
+    if (!ini.isEmpty())
+        return {platform::resolve(QFileInfo(ini).absoluteFilePath())};
+    // The order LocateIni tries them in: beside the program, then in the
+    // shared configuration folder; the program's own name before the
+    // product's.
+    const QString ext = QStringLiteral(".ini");
+    QStringList places;
+    for (QString folder : {folderOfProgram, CartellaWindows()}) {
+        if (folder.isEmpty())
+            continue;
+        if (!folder.endsWith(platform::separator()))
+            folder += platform::separator();
+        for (const QString& name : {nameOfProgram, productName()}) {
+            if (!name.isEmpty() && !places.contains(folder + name + ext))
+                places << folder + name + ext;
+        }
+    }
+    return places;
+}
+
+QStringList configurationCandidates(const CliOptions& options)
+{
+    return configurationCandidates(options.ini, programFolder(), programName());
+}
+
+QString missingConfigurationText(const QStringList& searched)
+{
+    QString text = QString::fromLatin1(kMissingIni);
+    if (!searched.isEmpty()) {
+        text += QStringLiteral("\nCercato in:");
+        for (const QString& place : searched)
+            text += QStringLiteral("\n  ") + place;
+    }
+    return text;
+}
+
+void logMissingConfiguration(const RunLog& log, const QStringList& searched)
+{
+    // A start that found no configuration file still leaves its trace, so an
+    // administrator reading the log sees where the program looked.
+    const QString entry = QStringLiteral("Avvio non riuscito\n") + missingConfigurationText(searched) +
+                          QStringLiteral("\nEsito: ERRORE all'avvio\n");
+    (void)log.append(QDateTime::currentDateTime(), entry);
+}
+
 bool findConfiguration(const CliOptions& options, QString& fileIni, QString& fullPath)
 {
     if (!options.ini.isEmpty()) {
@@ -95,7 +146,7 @@ bool findConfiguration(const CliOptions& options, QString& fileIni, QString& ful
     }
     const IniLocation loc = LocateIni(programFolder(), programName());
     if (!loc.found) {
-        std::fprintf(stderr, "%s\n", kMissingIni);
+        std::fprintf(stderr, "%s\n", qPrintable(missingConfigurationText(configurationCandidates(options))));
         return false;
     }
     fileIni = loc.fileIni;

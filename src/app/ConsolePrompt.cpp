@@ -1,5 +1,7 @@
 #include "app/ConsolePrompt.h"
 
+#include "app/ProgressText.h"
+
 #include <algorithm>
 #include <QByteArray>
 #include <unistd.h>
@@ -55,11 +57,11 @@ void ConsolePrompt::progress(const QString& step, qint64 done, qint64 total)
     if (m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < 100 && !last)
         return;
     m_sinceDrawn.start();
-    QString line = step + QStringLiteral(": ") + QString::number(done);
+    QString line = progressText(step, done, total, m_copied ? m_copied(step) : -1);
     if (total > 0) {
         constexpr int width = 30;
         const int filled = int(std::clamp<qint64>(done * width / total, 0, width));
-        line += QLatin1Char('/') + QString::number(total) + QStringLiteral(" [") +
+        line += QStringLiteral(" [") +
                 QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.')) +
                 QLatin1Char(']');
     }

@@ -3,6 +3,7 @@
 #include "common/Prompt.h"
 
 #include <cstdio>
+#include <functional>
 #include <QElapsedTimer>
 #include <QStringList>
 
@@ -24,6 +25,9 @@ public:
     void progressEnd() override;
     // Whether the progress line is drawn (the output is a terminal); tests set it.
     void setProgressLine(bool on) { m_progressLine = on; }
+    // The files copied so far by the step shown (-1 when it does not copy
+    // files); the progress says so beside the files examined.
+    void setCopiedCounter(std::function<int(const QString& step)> counter) { m_copied = std::move(counter); }
 
     // Scripted answers not used (for the final report).
     QStringList unusedAnswers() const { return m_answers; }
@@ -49,6 +53,7 @@ private:
     bool m_yes;
     bool m_misfit = false;
     bool m_progressLine = false;
+    std::function<int(const QString&)> m_copied;
     bool m_lineShown = false;
     QElapsedTimer m_sinceDrawn;
     void clearProgressLine();

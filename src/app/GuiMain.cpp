@@ -1,4 +1,5 @@
 #include "app/Cli.h"
+#include "app/ProgressText.h"
 #include "app/QtPrompt.h"
 #include "app/StartupWindow.h"
 #include "common/RunLog.h"
@@ -40,6 +41,7 @@ int runGui(const CliOptions& options)
     window.setRunLog(RunLog::forOption(options.log), &recorder);
     prompt.setParent(&window);
     prompt.setRefresh([&window] { window.syncFromModel(); });
+    prompt.setCopiedCounter([&state](const QString& step) { return copiedSoFar(state, step); });
 
     StartupWindow::StartOptions start;
     start.ini = options.ini;

@@ -1,5 +1,7 @@
 #include "app/QtPrompt.h"
 
+#include "app/ProgressText.h"
+
 #include <algorithm>
 #include <QApplication>
 #include <QHBoxLayout>
@@ -36,6 +38,26 @@ QList<ButtonSpec> buttonsFor(int style)
         return {{QMessageBox::Retry, AnswerRetry}, {QMessageBox::Cancel, AnswerCancel}};
     default:
         return {{QMessageBox::Ok, AnswerOk}};
+    }
+}
+
+QString buttonText(QMessageBox::StandardButton button)
+{
+    switch (button) {
+    case QMessageBox::Yes:
+        return QStringLiteral("Sì");
+    case QMessageBox::No:
+        return QStringLiteral("No");
+    case QMessageBox::Cancel:
+        return QStringLiteral("Annulla");
+    case QMessageBox::Retry:
+        return QStringLiteral("Riprova");
+    case QMessageBox::Abort:
+        return QStringLiteral("Interrompi");
+    case QMessageBox::Ignore:
+        return QStringLiteral("Ignora");
+    default:
+        return QStringLiteral("OK");
     }
 }
 
@@ -103,8 +125,7 @@ void QtPrompt::progress(const QString& step, qint64 done, qint64 total)
     }
     const int height = m_panel->sizeHint().height();
     m_panel->setGeometry(0, m_parent->height() - height, m_parent->width(), height);
-    m_panelText->setText(total > 0 ? QStringLiteral("%1: %2/%3").arg(step).arg(done).arg(total)
-                                   : QStringLiteral("%1: %2").arg(step).arg(done));
+    m_panelText->setText(progressText(step, done, total, m_copied ? m_copied(step) : -1));
     // A range of 0..0 is the bar's "busy" look, for work of unknown size.
     constexpr int scale = 1000;
     m_panelBar->setRange(0, total > 0 ? scale : 0);
@@ -134,8 +155,13 @@ int QtPrompt::ask(const QString& text, int style, const QString& title)
     QMessageBox box(iconFor(style), title, text, QMessageBox::NoButton, parent);
     const QList<ButtonSpec> specs = buttonsFor(style);
     QHash<QAbstractButton*, int> answers;
-    for (const auto& s : specs)
-        answers.insert(box.addButton(s.button), s.answer);
+    for (const auto& s : specs) {
+        QPushButton* button = box.addButton(s.button);
+        // Italian captions of our own: they never depend on a translations
+        // package being installed.
+        button->setText(buttonText(s.button));
+        answers.insert(button, s.answer);
+    }
     // The first button is the default one, as on the original platform.
     box.setDefaultButton(qobject_cast<QPushButton*>(box.button(specs.first().button)));
     const int onEscape = escapeAnswer(specs);

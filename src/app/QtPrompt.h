@@ -24,10 +24,14 @@ public:
     void setParent(QWidget* parent) { m_parent = parent; }
     // Called to bring the window up to date with the core's state.
     void setRefresh(std::function<void()> refresh) { m_refresh = std::move(refresh); }
+    // The files copied so far by the step shown (-1 when it does not copy
+    // files); the progress says so beside the files examined.
+    void setCopiedCounter(std::function<int(const QString& step)> counter) { m_copied = std::move(counter); }
 
     void processEvents() override;
 
-    // A panel at the bottom of the window: step name, done/total and a bar.
+    // A panel over the status line at the bottom of the window: the step,
+    // what its numbers are (files examined and copied, or rows) and a bar.
     // It is redrawn, and pending events run, at most every 100 ms, so the
     // window repaints during long work without slowing it down.
     void progress(const QString& step, qint64 done, qint64 total) override;
@@ -43,6 +47,7 @@ private:
 
     QPointer<QWidget> m_parent;
     std::function<void()> m_refresh;
+    std::function<int(const QString&)> m_copied;
     bool m_refreshing = false;
     QPointer<QWidget> m_panel;
     QPointer<QLabel> m_panelText;

@@ -67,6 +67,9 @@ int runShowConfig(const CliOptions& options)
     PrintingPrompt prompt;
     Context ctx(prompt);
     ctx.config.FileIni = fileIni;
+    // A diagnostic writes nothing: the folders a start would create are
+    // listed at the end instead.
+    ctx.dryRun = true;
     CaricaPercorsi(ctx);
     if (!options.operatorCode.isEmpty()) {
         ctx.CodOperatore = code;
@@ -117,6 +120,8 @@ int runShowConfig(const CliOptions& options)
     printField("AnnoSolare", static_cast<long long>(c.AnnoSolare));
     printField("VitaRiv", c.VitaRiv);
     printField("CodOperatore", ctx.CodOperatore);
+    for (const QString& folder : std::as_const(ctx.wouldCreate))
+        std::printf("Would create: %s\n", qPrintable(folder));
     std::fflush(stdout);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "app/AboutWindow.h"
 #include "app/Cli.h"
 #include "app/FolderChooser.h"
+#include "app/OperatorFolders.h"
 #include "app/PasswordDialog.h"
 #include "app/WindowHelpers.h"
 #include "common/FileErrors.h"
@@ -18,14 +19,17 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -36,8 +40,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -85,6 +91,34 @@ void showPath(QLabel* label, const QString& text)
         label->setText(text);
         label->setToolTip(text);
     }
+}
+
+// Answers every box with the answer of Escape, showing nothing.
+class SilentPrompt : public Prompt
+{
+protected:
+    int ask(const QString&, int style, const QString&) override
+    {
+        switch (MsgStyle::buttons(style)) {
+        case MsgStyle::OkCancel:
+        case MsgStyle::RetryCancel:
+        case MsgStyle::YesNoCancel:
+            return AnswerCancel;
+        case MsgStyle::YesNo:
+            return AnswerNo;
+        case MsgStyle::AbortRetryIgnore:
+            return AnswerAbort;
+        default:
+            return AnswerOk;
+        }
+    }
+};
+
+void keepRoomWhenHidden(QWidget* widget)
+{
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
 }
 
 } // namespace
@@ -140,13 +174,12 @@ void StartupWindow::buildUi()
     m_pctbase = new QWidget(this);
     m_pctbase->setObjectName(QStringLiteral("pctbase"));
     outer->addWidget(m_pctbase);
-    // While a run works, the progress panel lies along the bottom edge of
-    // the window: this empty strip keeps it off the buttons, so that
-    // "&USCITA" stays in sight and can be clicked.
+    // The status line along the bottom edge: while a run works the progress
+    // panel lies over it. It is always there, so the window never changes
+    // size when a run starts or ends and nothing moves under the pointer.
     m_progressRoom = new QWidget(this);
     m_progressRoom->setObjectName(QStringLiteral("spazioProgresso"));
     m_progressRoom->setFixedHeight(qMax(QProgressBar().sizeHint().height(), fontMetrics().height()) + 12);
-    m_progressRoom->hide();
     outer->addWidget(m_progressRoom);
 
     auto* main = new QVBoxLayout(m_pctbase);
@@ -179,6 +212,8 @@ void StartupWindow::buildUi()
     m_codOper->setObjectName(QStringLiteral("CodOper"));
     m_codOper->setFont(mono);
     m_codOper->setFixedWidth(monoChar * (kCodeLength + 2) + 12);
+    // A longer code could name no operator: the box takes no more.
+    m_codOper->setMaxLength(kCodeLength);
     m_codOper->setToolTip(QStringLiteral("F4 o doppio clic: elenco degli operatori"));
     label2_0->setBuddy(m_codOper);
 
@@ -225,6 +260,7 @@ void StartupWindow::buildUi()
         m_lbCount[i]->setFont(mono);
         m_lbCount[i]->setFixedWidth(resultWidth);
         m_lbCount[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        keepRoomWhenHidden(m_lbCount[i]);
     }
 
     // Databases and their synchronisations.
@@ -266,6 +302,8 @@ void StartupWindow::buildUi()
     m_lbAppu->setFont(mono);
     m_lbAppu->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_lbAppu->setIndent(checkIndent);
+    // The results of a run take room kept for them from the start.
+    keepRoomWhenHidden(m_lbAppu);
     for (int i = 3; i < 5; ++i)
         m_lbCount[i]->setParent(archivi);
     ag->addWidget(m_chkDati, 2, 0);
@@ -313,6 +351,13 @@ void StartupWindow::buildUi()
     // The two buttons.
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
+    // The About box, at hand in normal use too (F1).
+    m_cmdInfo = new QToolButton(m_pctbase);
+    m_cmdInfo->setObjectName(QStringLiteral("cmdInfo"));
+    m_cmdInfo->setText(QStringLiteral("?"));
+    m_cmdInfo->setToolTip(QStringLiteral("Informazioni sul programma (F1)"));
+    m_cmdInfo->setFocusPolicy(Qt::NoFocus);
+    buttons->addWidget(m_cmdInfo);
     buttons->addStretch(1);
     // The preview sits beside the run button, in its own slot: hiding
     // "&ESEGUI" after a run does not move it.
@@ -374,8 +419,7 @@ void StartupWindow::buildUi()
     connect(m_cmdM[0], &QPushButton::clicked, this, &StartupWindow::onEsegui);
     connect(m_cmdAnteprima, &QPushButton::clicked, this, &StartupWindow::onAnteprima);
     connect(m_cmdM[1], &QPushButton::clicked, this, &QWidget::close);
-
-    setMinimumWidth(monoChar * 96);
+    connect(m_cmdInfo, &QToolButton::clicked, this, &StartupWindow::showAbout);
 }
 
 int StartupWindow::runModal(QDialog& dialog)
@@ -490,6 +534,14 @@ void StartupWindow::placeChooser()
     m_pctDirList->setGeometry((width() - w) / 2, (height() - h) / 2, w, h);
 }
 
+void StartupWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The frame the window manager adds is known once the window is shown:
+    // the whole of it is kept within the screen.
+    QTimer::singleShot(0, this, [this] { TieniNelloSchermo(this); });
+}
+
 void StartupWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -518,6 +570,10 @@ bool StartupWindow::initialise(const StartOptions& options)
         m_iniPath.clear();
         m_ctx.MsgErrore = QStringLiteral("File di configurazione inesistente");
         m_ctx.ask(m_ctx.MsgErrore, MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
+        // The box keeps its text; the run log says where the program looked.
+        if (m_runLog)
+            logMissingConfiguration(
+                *m_runLog, configurationCandidates(options.ini, options.programFolder, options.programName));
         m_avvioFallito = true;
         return false;
     }
@@ -561,11 +617,14 @@ bool StartupWindow::load()
         return false;
     }
     adjustSize();
-    // Wide enough for the usual paths; never narrower than the layout needs.
+    // Wide enough for the usual paths, within the screen (a path too long
+    // for its label is shortened in the middle).
     resize(qMax(width(), 980), height());
     CentraForm(this);
+    TieniNelloSchermo(this);
 
     CaricaFinestra(m_ctx, m_state);
+    m_state.LCodOpe = ElencoCartelleOperatori(m_ctx.config.PathDati, m_state.LCodOpe);
     m_shownCode = m_ctx.CodOperatore;
     syncFromModel();
     m_codOper->setFocus(Qt::OtherFocusReason);
@@ -649,7 +708,16 @@ void StartupWindow::MostraOperatori()
     // chooser holds the window or a run works on the current operator.
     if (m_list->count() < 1 || m_running || m_pctDirList->isVisible())
         return;
-    m_list->setCurrentRow(0);
+    // The current operator is selected, else the first item.
+    int row = 0;
+    for (int i = 0; i < m_list->count(); ++i) {
+        if (m_list->item(i)->text().left(kCodeLength).trimmed().compare(m_ctx.CodOperatore.trimmed(),
+                                                                        Qt::CaseInsensitive) == 0) {
+            row = i;
+            break;
+        }
+    }
+    m_list->setCurrentRow(row);
     const QPoint below = m_codOper->mapTo(this, QPoint(0, m_codOper->height() + 2));
     int x = below.x();
     if (x + m_list->width() > width())
@@ -732,7 +800,12 @@ void StartupWindow::setRunning(bool running)
     // The choices stay as they are until the run is over: the run reads and
     // writes the settings of the operator and side it started with.
     m_selection->setEnabled(!running);
-    m_progressRoom->setVisible(running);
+    // The buttons that would start work are greyed while it goes on; the
+    // focus never passes from them to the exit button.
+    if (running && (focusWidget() == m_cmdM[0] || focusWidget() == m_cmdAnteprima))
+        setFocus(Qt::OtherFocusReason);
+    m_cmdM[0]->setEnabled(!running);
+    m_cmdAnteprima->setEnabled(!running);
     if (running)
         setCursor(Qt::WaitCursor);
 }
@@ -766,6 +839,9 @@ void StartupWindow::onEsegui()
         m_runLog->append(report.started,
                          runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{}));
     }
+    // The dates beside the boxes show the run's own, as a load would; the
+    // ticks and the results stay as the run left them.
+    aggiornaDate();
     RipristinaPuntatore(this);
     syncFromModel();
     // The focus goes back to the code box rather than staying on the hidden
@@ -799,13 +875,84 @@ void StartupWindow::onAnteprima()
     view->setObjectName(QStringLiteral("txtAnteprima"));
     view->setReadOnly(true);
     view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    view->setMinimumSize(fontMetrics().averageCharWidth() * 100, fontMetrics().height() * 24);
+    view->setFont(fixedFont());
     layout->addWidget(view);
-    auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(close);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    auto* copy = buttons->addButton(QStringLiteral("&COPIA"), QDialogButtonBox::ActionRole);
+    copy->setObjectName(QStringLiteral("cmdCopia"));
+    copy->setToolTip(QStringLiteral("Copia il testo negli appunti"));
+    auto* save = buttons->addButton(QStringLiteral("&SALVA..."), QDialogButtonBox::ActionRole);
+    save->setObjectName(QStringLiteral("cmdSalva"));
+    save->setToolTip(QStringLiteral("Salva il testo in un file"));
+    auto* close = buttons->addButton(QStringLiteral("&CHIUDI"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("cmdChiudi"));
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    connect(copy, &QPushButton::clicked, &dialog, [text] { QGuiApplication::clipboard()->setText(text); });
+    connect(save, &QPushButton::clicked, &dialog, [this, &dialog, text] { salvaAnteprima(&dialog, text); });
+    layout->addWidget(buttons);
+    // Large enough to show the longest line and every line, within the
+    // screen.
+    const QFontMetrics metrics(view->font());
+    int longest = 0;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        longest = qMax(longest, metrics.horizontalAdvance(line));
+    const int chrome = view->frameWidth() * 2 + view->document()->documentMargin() * 2 +
+                       view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
+    const QRect screen = (window()->screen() ? window()->screen() : QGuiApplication::primaryScreen())
+                             ->availableGeometry();
+    const int viewW = qBound(metrics.averageCharWidth() * 60, longest + chrome, screen.width() * 9 / 10 - 40);
+    const int viewH = qBound(metrics.lineSpacing() * 10, metrics.lineSpacing() * int(lines.size() + 1) + chrome,
+                             screen.height() * 8 / 10 - buttons->sizeHint().height() - 40);
+    view->setMinimumSize(qMin(viewW, metrics.averageCharWidth() * 60), qMin(viewH, metrics.lineSpacing() * 10));
+    dialog.resize(viewW + 24, viewH + buttons->sizeHint().height() + 36);
     runModal(dialog);
+}
+
+void StartupWindow::salvaAnteprima(QWidget* parent, const QString& text)
+{
+    QFileDialog dialog(parent, QStringLiteral("SALVA ANTEPRIMA"));
+    dialog.setObjectName(QStringLiteral("dlgSalvaAnteprima"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(QStringLiteral("Testo (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(QStringLiteral("anteprima-%1.txt").arg(m_ctx.CodOperatore));
+    if (runModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QFile file(dialog.selectedFiles().constFirst());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
+        file.write(text.toUtf8() + '\n') < 0 || !file.flush())
+        m_ctx.prompt.show(QStringLiteral("ERRORE NEL SALVATAGGIO DELL'ANTEPRIMA\n") + file.fileName() +
+                              QStringLiteral("\n") + file.errorString(),
+                          MsgStyle::ExclamationOk);
+}
+
+void StartupWindow::showAbout()
+{
+    // Only from the window at rest: never over a run, the folder chooser or
+    // another box.
+    if (m_running || m_ended || m_pctDirList->isVisible() || QApplication::activeModalWidget())
+        return;
+    AboutWindow about(m_ctx, this);
+    runModal(about);
+}
+
+void StartupWindow::aggiornaDate()
+{
+    // The transfer set worked out again on copies, without a message and
+    // without touching the disk; only the captions (with the dates) are taken.
+    SilentPrompt silent;
+    Context scratch(silent);
+    scratch.config = m_ctx.config;
+    scratch.CodOperatore = m_ctx.CodOperatore;
+    scratch.dryRun = true;
+    WindowState fresh = m_state;
+    AggiornaFinestra(scratch, fresh);
+    m_state.chkDati.caption = fresh.chkDati.caption;
+    m_state.chkVisite.caption = fresh.chkVisite.caption;
+    for (size_t i = 0; i < m_state.Check1.size(); ++i)
+        m_state.Check1[i].caption = fresh.Check1[i].caption;
 }
 
 bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
@@ -842,6 +989,10 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
     }
     if (key == Qt::Key_F4) {
         MostraOperatori();
+        return true;
+    }
+    if (key == Qt::Key_F1) {
+        showAbout();
         return true;
     }
     if (key == Qt::Key_Escape && m_list->isVisible()) {

@@ -22,6 +22,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QToolButton;
 
 namespace mirsalex {
 
@@ -144,6 +145,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildUi();
@@ -159,6 +161,12 @@ private:
     // ("dlgAnteprima"); nothing is written and "&ESEGUI" stays as it is.
     void onAnteprima();
     void setRunning(bool running);
+    // The About box, from the window at rest (F1, "?").
+    void showAbout();
+    // Saves the preview's text in a file the user chooses.
+    void salvaAnteprima(QWidget* parent, const QString& text);
+    // The dates beside the check boxes read again from the configuration.
+    void aggiornaDate();
     int runModal(QDialog& dialog);
     QString showFileDialog(QWidget* parent, const FileRequest& request);
     void placeChooser();
@@ -202,6 +210,7 @@ private:
     QLabel* m_lbAppu = nullptr;
     std::array<QPushButton*, 2> m_cmdM{};
     QPushButton* m_cmdAnteprima = nullptr;
+    QToolButton* m_cmdInfo = nullptr;
     FolderChooser* m_pctDirList = nullptr;
     QPointer<QWidget> m_focusBeforeChooser;
 };

@@ -72,6 +72,33 @@ void CentraForm(QWidget* window)
     window->move(g.left() + left, g.top() + top);
 }
 
+void TieniNelloSchermo(QWidget* window)
+{
+    if (!window)
+        return;
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    const QRect inner = window->geometry();
+    const QSize border(frame.width() - inner.width(), frame.height() - inner.height());
+    const QSize size = inner.size().boundedTo(room.size() - border).expandedTo(window->minimumSize());
+    if (size != inner.size())
+        window->resize(size);
+    QRect wanted(frame.topLeft(), size + border);
+    if (wanted.right() > room.right())
+        wanted.moveRight(room.right());
+    if (wanted.bottom() > room.bottom())
+        wanted.moveBottom(room.bottom());
+    if (wanted.left() < room.left())
+        wanted.moveLeft(room.left());
+    if (wanted.top() < room.top())
+        wanted.moveTop(room.top());
+    if (wanted.topLeft() != frame.topLeft())
+        window->move(wanted.topLeft());
+}
+
 bool GestioneTasti(int key, Qt::KeyboardModifiers modifiers, QWidget* window)
 {
     if (!window)

@@ -23,6 +23,10 @@ void MisuraSchermo();
 // it on the extents measured at start-up.
 void CentraForm(QWidget* window);
 
+// Keeps the whole window, its frame included, within the available area of
+// its screen: shrinks it (never below its minimum size) and moves it in.
+void TieniNelloSchermo(QWidget* window);
+
 // Keyboard conventions of the data windows, applied before the control sees
 // the key: F2 presses the window's button whose caption has the accelerator
 // U ("&USCITA"); Ctrl+F8 toggles the caption between the normal one and the
