@@ -1,5 +1,6 @@
 #include "transfer/SafeFileCopy.h"
 
+#include "common/AtomicFile.h"
 #include "common/RunLock.h"
 
 #include <algorithm>
@@ -31,35 +32,19 @@ SafeFileCopy::WriteFn& writeHook()
     return fn;
 }
 
-qint64 writeSome(int fd, const char* data, qint64 size)
-{
-    if (writeHook())
-        return writeHook()(fd, data, size);
-    return ::write(fd, data, static_cast<size_t>(size));
-}
-
 // Closes a descriptor once; the destructor covers every early return.
 class Descriptor
 {
 public:
     explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    void reset()
+    ~Descriptor()
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        m_fd = -1;
     }
-    // Closes and reports the outcome (a failing close may mean lost data).
-    int close()
-    {
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
 
 private:
     int m_fd;
@@ -71,19 +56,11 @@ QString folderOf(const QString& path)
     return cut < 0 ? QString() : path.left(cut + 1);
 }
 
-QString nameOf(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 // Makes the renames in a folder durable; a folder that cannot be synced (some
 // network and FAT drivers) keeps its files anyway.
 void syncFolder(const QString& folder)
 {
-    Descriptor dir(::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
+    static_cast<void>(AtomicFile::syncFolder(folder));
 }
 
 } // namespace
@@ -194,24 +171,21 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     if (beforeWrite && !beforeWrite(qint64(info.st_size)))
         return {platform::FileError{-1, QString(), destination}};
 
-    const QString folder = folderOf(destination);
-    QByteArray pattern = QFile::encodeName(folder + SafeFileCopy::temporaryPrefix() + nameOf(destination) +
-                                           QStringLiteral(".XXXXXX"));
     if (const int injected = platform::injectedFailure(QStringLiteral("write"), destination))
         return {platform::fileErrorFromErrno(injected, destination), diskFull(injected)};
-    Descriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (out.get() < 0) {
-        const int err = errno;
-        return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
-    }
-    const QByteArray temp = pattern;
-
-    // From here on every failure removes the temporary file.
-    auto fail = [&](int err) {
-        out.reset();
-        ::unlink(temp.constData());
+    AtomicFile::Options options;
+    options.tempPrefix = SafeFileCopy::temporaryPrefix();
+    options.permissionsMayBeRefused = true; // the content and the time are what count
+    options.askInjector = true;
+    options.write = writeHook();
+    AtomicFile out(destination, options);
+    // Every failure of the writer removes the temporary file.
+    auto failed = [&] {
+        const int err = out.error().number;
         return Attempt{platform::fileErrorFromErrno(err, destination), diskFull(err)};
     };
+    if (!out.open())
+        return failed();
 
     thread_local std::vector<char> buffer(1 << 20);
     for (;;) {
@@ -220,64 +194,44 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
             if (errno == EINTR)
                 continue;
             const int err = errno;
-            out.reset();
-            ::unlink(temp.constData());
+            out.discard();
             return {platform::fileErrorFromErrno(err, source)};
         }
         if (got == 0)
             break;
-        qint64 done = 0;
-        while (done < got) {
-            const qint64 put = writeSome(out.get(), buffer.data() + done, got - done);
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return fail(errno);
-            }
-            if (put == 0)
-                return fail(ENOSPC); // the disk took nothing more: it is full
-            done += put;
-        }
+        if (!out.write(buffer.data(), got))
+            return failed();
     }
 
-    const int chmodInjected = platform::injectedFailure(QStringLiteral("chmod"), destination);
-    if (chmodInjected != 0 || ::fchmod(out.get(), info.st_mode & 0777) != 0) {
-        const int err = chmodInjected != 0 ? chmodInjected : errno;
-        if (!permissionsNotKept(err))
-            return fail(err);
-    }
+    if (!out.setPermissions(info.st_mode & 0777))
+        return failed();
     // The copy keeps the source's modification time, so that the next
     // comparison of the two finds them equal.
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (const int injected = platform::injectedFailure(QStringLiteral("utime"), destination))
-        return fail(injected);
-    if (::futimens(out.get(), times) != 0)
-        return fail(errno);
+    if (const int injected = platform::injectedFailure(QStringLiteral("utime"), destination)) {
+        out.discard();
+        return {platform::fileErrorFromErrno(injected, destination), diskFull(injected)};
+    }
+    if (::futimens(out.handle(), times) != 0) {
+        const int err = errno;
+        out.discard();
+        return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
+    }
     if (batch) {
         // Flushed and put in place by the batch's commit.
-        if (out.close() != 0) {
-            const int err = errno;
-            ::unlink(temp.constData());
-            return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
-        }
+        const QByteArray temp = out.release();
+        if (temp.isEmpty())
+            return failed();
         pendingOut->emplace_back(temp, destination);
         return {};
     }
-    const int syncInjected = platform::injectedFailure(QStringLiteral("fsync"), destination);
-    if (syncInjected != 0 || ::fsync(out.get()) != 0)
-        return fail(syncInjected != 0 ? syncInjected : errno);
-    if (out.close() != 0) {
-        const int err = errno;
-        ::unlink(temp.constData());
-        return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
+    if (!out.commit()) {
+        // A refused rename is never a full disk.
+        Attempt attempt = failed();
+        if (out.error().step == AtomicFile::Step::Rename)
+            attempt.outOfSpace = false;
+        return attempt;
     }
-    const int renameInjected = platform::injectedFailure(QStringLiteral("rename"), destination);
-    if (renameInjected != 0 || ::rename(temp.constData(), QFile::encodeName(destination).constData()) != 0) {
-        const int err = renameInjected != 0 ? renameInjected : errno;
-        ::unlink(temp.constData());
-        return {platform::fileErrorFromErrno(err, destination)};
-    }
-    syncFolder(folder);
     return {};
 }
 
@@ -355,7 +309,7 @@ SafeFileCopy::Batch::~Batch()
 void SafeFileCopy::Batch::discardFrom(size_t index)
 {
     for (size_t i = index; i < m_entries.size(); ++i)
-        ::unlink(m_entries[i].temp.constData());
+        AtomicFile::removeTemporary(m_entries[i].temp);
     m_entries.resize(std::min(index, m_entries.size()));
     m_bytes = 0;
     for (const Entry& e : m_entries)
@@ -371,7 +325,7 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
         return 0;
     auto failAt = [&](size_t index, int err) {
         for (size_t i = index; i < entries.size(); ++i)
-            ::unlink(entries[i].temp.constData());
+            AtomicFile::removeTemporary(entries[i].temp);
         const platform::FileError e = platform::fileErrorFromErrno(err, entries[index].destination);
         if (error)
             *error = e;
@@ -393,18 +347,16 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
             folders << folder;
     }
     for (const QString& folder : folders) {
-        Descriptor dir(::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         const int injected = platform::injectedFailure(QStringLiteral("fsync"), folder);
-        if (injected != 0 || dir.get() < 0 || ::syncfs(dir.get()) != 0) {
+        const int err = injected != 0 ? injected : AtomicFile::syncFileSystem(folder);
+        if (err != 0) {
             // Nothing has been put in place yet: every copy is dropped, and
             // the first one of the folder that failed is named.
-            const int err = injected != 0 ? injected : errno;
             size_t named = 0;
             while (named + 1 < entries.size() && folderOf(entries[named].destination) != folder)
                 ++named;
             for (const Entry& e : entries)
-                ::unlink(e.temp.constData());
+                AtomicFile::removeTemporary(e.temp);
             const platform::FileError e = platform::fileErrorFromErrno(err, entries[named].destination);
             if (error)
                 *error = e;
@@ -420,9 +372,11 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
     }
     for (size_t i = 0; i < entries.size(); ++i) {
         const int injected = platform::injectedFailure(QStringLiteral("rename"), entries[i].destination);
-        if (injected != 0 || ::rename(entries[i].temp.constData(),
-                                      QFile::encodeName(entries[i].destination).constData()) != 0) {
-            const int placed = failAt(i, injected != 0 ? injected : errno);
+        const int err = injected != 0
+                            ? injected
+                            : AtomicFile::renameFile(entries[i].temp, QFile::encodeName(entries[i].destination));
+        if (err != 0) {
+            const int placed = failAt(i, err);
             for (const QString& folder : folders)
                 syncFolder(folder); // the renames made before stay durable
             return placed;

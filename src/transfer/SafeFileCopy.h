@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/AtomicFile.h"
 #include "common/Platform.h"
 
 #include <functional>
@@ -14,12 +15,14 @@ namespace mirsalex {
 // every write is checked for its full count, the copy takes the source's
 // modification time and is flushed to the disk, and only then is it renamed
 // over the destination. On any failure the destination keeps its old content
-// and the temporary file is removed.
+// and the temporary file is removed. The file work itself is done by the
+// program's one writer (common/AtomicFile); this class adds what is proper to
+// a copy (the source, its time, the batches, the leftovers of killed runs).
 class SafeFileCopy
 {
 public:
     // The low-level write: returns the count written, or -1 with errno set.
-    using WriteFn = std::function<qint64(int fd, const char* data, qint64 size)>;
+    using WriteFn = AtomicFile::WriteFn;
 
     // Copies `source` onto `destination` (both full paths as they stand on
     // disk). Returns the error that stopped the copy, or no error.

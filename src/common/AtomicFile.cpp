@@ -1,0 +1,309 @@
+#include "common/AtomicFile.h"
+
+#include "common/Platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace mirsalex {
+
+namespace {
+
+// The folder part of a path, with its separator; empty for a bare name.
+QString folderOf(const QString& path)
+{
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+    return cut < 0 ? QString() : path.left(cut + 1);
+}
+
+QByteArray encodedFolder(const QString& folder)
+{
+    return QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+}
+
+// A file system that keeps no permissions of its own refuses to change them.
+bool permissionsNotKept(int err)
+{
+    return err == EPERM || err == EACCES || err == ENOTSUP || err == EOPNOTSUPP || err == EINVAL ||
+           err == ENOSYS;
+}
+
+// A rename that refuses an existing destination, for file systems without
+// hard links.
+int renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP && err != EOPNOTSUPP)
+        return err;
+    // The file system cannot refuse by itself: the check and the rename are
+    // two steps, as good as it gets there.
+    struct stat st
+    {
+    };
+    if (::lstat(to.constData(), &st) == 0)
+        return EEXIST;
+    return AtomicFile::renameFile(from, to);
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(QString destination) : AtomicFile(std::move(destination), Options())
+{
+}
+
+AtomicFile::AtomicFile(QString destination, Options options)
+    : m_destination(std::move(destination)), m_options(std::move(options))
+{
+}
+
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
+
+bool AtomicFile::fail(Step step, int err, const QString& path)
+{
+    discard();
+    m_error = Error{step, err != 0 ? err : EIO, path};
+    return false;
+}
+
+bool AtomicFile::open()
+{
+    discard();
+    m_error = {};
+    const qsizetype cut = m_destination.lastIndexOf(QLatin1Char('/'));
+    const QString name = m_destination.mid(cut + 1);
+    QByteArray pattern = QFile::encodeName(folderOf(m_destination) + m_options.tempPrefix + name +
+                                           m_options.tempSuffix + QStringLiteral("XXXXXX"));
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(Step::Create, errno, QFile::decodeName(pattern));
+    m_fd = fd;
+    m_temp = pattern;
+    return true;
+}
+
+bool AtomicFile::write(const char* data, qint64 size)
+{
+    if (m_fd < 0)
+        return fail(Step::Write, EBADF, QFile::decodeName(m_temp));
+    if (const int err = writeAll(m_fd, data, size, nullptr, m_options.write))
+        return fail(Step::Write, err, QFile::decodeName(m_temp));
+    return true;
+}
+
+bool AtomicFile::setPermissions(mode_t mode)
+{
+    if (m_fd < 0)
+        return fail(Step::Permissions, EBADF, QFile::decodeName(m_temp));
+    int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("chmod"), m_destination) : 0;
+    if (err == 0 && ::fchmod(m_fd, mode) != 0)
+        err = errno;
+    if (err != 0 && !(m_options.permissionsMayBeRefused && permissionsNotKept(err)))
+        return fail(Step::Permissions, err, QFile::decodeName(m_temp));
+    return true;
+}
+
+void AtomicFile::setOwner(uid_t owner, gid_t group)
+{
+    if (m_fd >= 0) {
+        [[maybe_unused]] const int ignored = ::fchown(m_fd, owner, group);
+    }
+}
+
+bool AtomicFile::commit()
+{
+    if (m_fd < 0)
+        return fail(Step::Sync, EBADF, QFile::decodeName(m_temp));
+    const QString temp = QFile::decodeName(m_temp);
+    int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("fsync"), m_destination) : 0;
+    if (err == 0)
+        err = syncFile(m_fd);
+    if (err != 0)
+        return fail(Step::Sync, err, temp);
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0)
+        return fail(Step::Close, errno, temp);
+    err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("rename"), m_destination) : 0;
+    if (err == 0)
+        err = renameFile(m_temp, QFile::encodeName(m_destination));
+    if (err != 0)
+        return fail(Step::Rename, err, m_destination);
+    m_temp.clear();
+    err = syncFolder(folderOf(m_destination));
+    if (err != 0 && m_options.folderSyncRequired)
+        return fail(Step::FolderSync, err, QFileInfo(m_destination).absolutePath());
+    return true;
+}
+
+QByteArray AtomicFile::release()
+{
+    if (m_fd < 0) {
+        fail(Step::Close, EBADF, QFile::decodeName(m_temp));
+        return {};
+    }
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0) {
+        fail(Step::Close, errno, QFile::decodeName(m_temp));
+        return {};
+    }
+    return std::exchange(m_temp, QByteArray());
+}
+
+void AtomicFile::discard()
+{
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
+    if (!m_temp.isEmpty())
+        ::unlink(std::exchange(m_temp, QByteArray()).constData());
+}
+
+int AtomicFile::writeAll(int fd, const char* data, qint64 size, qint64* written, const WriteFn& writeFn)
+{
+    qint64 done = 0;
+    int err = 0;
+    while (done < size) {
+        const qint64 n = writeFn ? writeFn(fd, data + done, size - done)
+                                 : qint64(::write(fd, data + done, size_t(size - done)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            err = errno != 0 ? errno : EIO;
+            break;
+        }
+        if (n == 0) {
+            err = ENOSPC; // the disk took nothing more: it is full
+            break;
+        }
+        done += n;
+    }
+    if (written)
+        *written = done;
+    return err;
+}
+
+int AtomicFile::syncFile(int fd)
+{
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+int AtomicFile::syncFileData(int fd)
+{
+    return ::fdatasync(fd) == 0 ? 0 : errno;
+}
+
+int AtomicFile::syncPath(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int err = syncFile(fd);
+    ::close(fd);
+    return err;
+}
+
+int AtomicFile::syncFolder(const QString& folder)
+{
+    const int fd = ::open(encodedFolder(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int err = syncFile(fd);
+    ::close(fd);
+    // Some file systems cannot flush a folder; the data itself is safe.
+    return (err == EINVAL || err == ENOTSUP) ? 0 : err;
+}
+
+int AtomicFile::syncFileSystem(const QString& folder)
+{
+    const int fd = ::open(encodedFolder(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int err = ::syncfs(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
+}
+
+int AtomicFile::renameFile(const QByteArray& from, const QByteArray& to)
+{
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+int AtomicFile::renameFile(const QString& from, const QString& to)
+{
+    return renameFile(QFile::encodeName(from), QFile::encodeName(to));
+}
+
+void AtomicFile::removeTemporary(const QByteArray& temp)
+{
+    if (!temp.isEmpty())
+        ::unlink(temp.constData());
+}
+
+int AtomicFile::placeNew(const QString& temp, const QString& destination)
+{
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(destination);
+    const QString folder = folderOf(destination);
+    // link() refuses an existing name, so nothing is ever overwritten.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        static_cast<void>(syncFolder(folder));
+        return 0;
+    }
+    const int err = errno;
+    if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == EMLINK) {
+        // File systems without hard links (FAT).
+        if (renameNoReplace(from, to) == 0) {
+            static_cast<void>(syncFolder(folder));
+            return 0;
+        }
+    }
+    ::unlink(from.constData());
+    return err;
+}
+
+mode_t AtomicFile::newFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+AtomicFile::Error saveToFile(const QString& path, const QByteArray& bytes, const AtomicFile::Options& options)
+{
+    mode_t mode = 0;
+    if (options.mode) {
+        mode = *options.mode;
+    } else {
+        struct stat st
+        {
+        };
+        mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777)
+                                                                       : AtomicFile::newFileMode();
+    }
+    AtomicFile file(path, options);
+    if (!file.open())
+        return file.error();
+    if (options.permissionsFirst && !file.setPermissions(mode))
+        return file.error();
+    if (!file.write(bytes))
+        return file.error();
+    if (!options.permissionsFirst && !file.setPermissions(mode))
+        return file.error();
+    if (options.owner || options.group)
+        file.setOwner(options.owner.value_or(uid_t(-1)), options.group.value_or(gid_t(-1)));
+    if (!file.commit())
+        return file.error();
+    return {};
+}
+
+} // namespace mirsalex

@@ -1,0 +1,169 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <QByteArray>
+#include <QString>
+#include <sys/types.h>
+
+namespace mirsalex {
+
+// The one way this program puts a file on disk. Every file it writes goes
+// through here, so the rules are kept in one place:
+//
+// * the bytes go into a temporary file beside the destination (same folder,
+//   so the same disk), named <prefix><name><suffix>XXXXXX;
+// * every write is checked for its full count: a short write goes on with
+//   the rest, an interrupted one is tried again, a write that takes nothing
+//   means the disk is full (ENOSPC);
+// * the file gets its permissions, is flushed to the disk (fsync) and closed,
+//   and only then renamed over the destination;
+// * the folder is flushed too, so that the new name lasts.
+//
+// On any failure before the rename the temporary is removed and the
+// destination keeps its old content. Nothing here uses QSaveFile, which
+// commits a short write on a full disk and ignores a failing flush.
+//
+// The low-level helpers at the end (syncFile(), renameFile(), ...) serve the
+// writers that cannot work on one whole file at once: a batch of copies
+// flushed together before their renames, the run log's appends, a database
+// built by SQLite under a temporary name.
+class AtomicFile
+{
+public:
+    // Where a write stopped; callers word their own messages from it.
+    enum class Step
+    {
+        None,
+        Create,      // creating the temporary
+        Write,       // writing its bytes
+        Permissions, // setting its permissions
+        Sync,        // flushing it to the disk
+        Close,       // closing it (a failing close may mean lost data)
+        Rename,      // putting it in place of the destination
+        FolderSync,  // flushing the folder (only when folderSyncRequired)
+    };
+
+    struct Error
+    {
+        Step step = Step::None;
+        int number = 0; // the errno value; 0 when there is no error
+        // The file concerned: the temporary up to Close, the destination at
+        // Rename, the folder at FolderSync.
+        QString path;
+        explicit operator bool() const { return number != 0; }
+    };
+
+    // The low-level write: returns the count written, or -1 with errno set.
+    using WriteFn = std::function<qint64(int fd, const char* data, qint64 size)>;
+
+    struct Options
+    {
+        // The temporary is <folder><tempPrefix><name><tempSuffix>XXXXXX.
+        QString tempPrefix = QStringLiteral(".");
+        QString tempSuffix = QStringLiteral(".");
+        // Permissions given to the file by saveToFile(); none keeps those of
+        // the destination, or gives a new file 0666 less the umask.
+        std::optional<mode_t> mode;
+        // Owner given to the file when allowed to (saveToFile()); an ordinary
+        // user cannot and need not, so a refusal is no error.
+        std::optional<uid_t> owner;
+        std::optional<gid_t> group;
+        // saveToFile() sets the permissions before writing (a file that must
+        // never hold its bytes under wider permissions), else after.
+        bool permissionsFirst = false;
+        // A file system that keeps no permissions of its own (FAT, many
+        // network shares) refuses to change them: with this set, such a
+        // refusal is no error.
+        bool permissionsMayBeRefused = false;
+        // A folder that cannot be flushed fails the write (after the rename:
+        // the new content is in place but may not survive a crash). Without
+        // it the folder's flush is done as well as the file system allows.
+        bool folderSyncRequired = false;
+        // The platform layer's failure injector is asked before "chmod",
+        // "fsync" and "rename", with the destination (fault tests).
+        bool askInjector = false;
+        // Replaces the low-level write (tests simulate short and failing
+        // writes with it); empty: the ordinary write.
+        WriteFn write;
+    };
+
+    explicit AtomicFile(QString destination);
+    AtomicFile(QString destination, Options options);
+    // A temporary not put in place or handed over is closed and removed.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file (mode 0600 until setPermissions()).
+    [[nodiscard]] bool open();
+    // Writes every byte, or fails (see the rules above).
+    [[nodiscard]] bool write(const char* data, qint64 size);
+    [[nodiscard]] bool write(const QByteArray& bytes) { return write(bytes.constData(), bytes.size()); }
+    [[nodiscard]] bool setPermissions(mode_t mode);
+    // Gives the file an owner and group when allowed to; never fails.
+    void setOwner(uid_t owner, gid_t group);
+    // The temporary's descriptor, for what only its writer knows to do (the
+    // times of a copy); -1 when not open.
+    int handle() const { return m_fd; }
+    const QString& destination() const { return m_destination; }
+
+    // Flushes and closes the temporary, renames it over the destination and
+    // flushes the folder.
+    [[nodiscard]] bool commit();
+    // Closes the temporary without flushing it and hands it over: it stays
+    // beside the destination under its temporary name, for a caller that
+    // flushes many at once (syncFileSystem()) and then puts each in place
+    // (renameFile()). Returns its encoded path; empty on failure.
+    [[nodiscard]] QByteArray release();
+    // Closes and removes the temporary.
+    void discard();
+
+    const Error& error() const { return m_error; }
+
+    // --- helpers ----------------------------------------------------------
+
+    // Writes every byte of `data` to `fd` (see the rules above); 0 or the
+    // errno value, with the count written in `written`.
+    [[nodiscard]] static int writeAll(int fd, const char* data, qint64 size, qint64* written = nullptr,
+                                      const WriteFn& writeFn = {});
+    // Flushes a file's data and attributes (fsync) / its data only (fdatasync).
+    [[nodiscard]] static int syncFile(int fd);
+    [[nodiscard]] static int syncFileData(int fd);
+    // Flushes the file at `path`.
+    [[nodiscard]] static int syncPath(const QString& path);
+    // Flushes a folder, making the names created, renamed or removed in it
+    // last; an empty folder is the current one. A file system that cannot
+    // flush a folder (EINVAL, ENOTSUP) is no error.
+    [[nodiscard]] static int syncFolder(const QString& folder);
+    // Flushes the whole file system holding `folder` (syncfs).
+    [[nodiscard]] static int syncFileSystem(const QString& folder);
+    // Renames `from` over `to`, replacing it (rename).
+    [[nodiscard]] static int renameFile(const QByteArray& from, const QByteArray& to);
+    [[nodiscard]] static int renameFile(const QString& from, const QString& to);
+    // Removes a temporary handed over by release().
+    static void removeTemporary(const QByteArray& temp);
+    // Puts the complete file `temp` in place at `destination`, never over a
+    // file that is already there, and flushes the folder. The temporary is
+    // gone afterwards whatever happens. Returns 0, or the errno value of the
+    // hard link that was tried first (EEXIST when the destination exists).
+    [[nodiscard]] static int placeNew(const QString& temp, const QString& destination);
+    // The permissions a new file gets: 0666 less the umask.
+    static mode_t newFileMode();
+
+private:
+    bool fail(Step step, int err, const QString& path);
+
+    QString m_destination;
+    Options m_options;
+    QByteArray m_temp; // encoded path of the temporary; empty when none
+    int m_fd = -1;
+    Error m_error;
+};
+
+// Writes `bytes` to `path` through an AtomicFile: the whole new content or,
+// on any failure, the old one. Returns the error, or none.
+[[nodiscard]] AtomicFile::Error saveToFile(const QString& path, const QByteArray& bytes,
+                                           const AtomicFile::Options& options = {});
+
+} // namespace mirsalex
