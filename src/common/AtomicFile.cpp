@@ -11,6 +11,9 @@
 #include <unistd.h>
 #include <utility>
 
+// Qt's QSaveFile is not used: it commits a short write on a full disk and
+// ignores a failing fsync.
+
 namespace mirsalex {
 
 namespace {

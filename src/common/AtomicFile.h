@@ -21,8 +21,7 @@ namespace mirsalex {
 // * the folder is flushed too, so that the new name lasts.
 //
 // On any failure before the rename the temporary is removed and the
-// destination keeps its old content. Nothing here uses QSaveFile, which
-// commits a short write on a full disk and ignores a failing flush.
+// destination keeps its old content.
 //
 // The low-level helpers at the end (syncFile(), renameFile(), ...) serve the
 // writers that cannot work on one whole file at once: a batch of copies

@@ -1,5 +1,6 @@
 #include "common/ProfileFile.h"
 
+#include "common/AtomicFile.h"
 #include "common/Platform.h"
 
 #include <cerrno>
@@ -286,48 +287,16 @@ bool hasLineBreakOrNul(const QString& s)
 // Writes `data` to a new file beside `path` and renames it over `path`.
 bool replaceFile(const QString& path, const QByteArray& data, mode_t mode, const struct stat* owner)
 {
-    QString folder, name;
-    platform::splitPath(path, folder, name);
-    QByteArray tmpl = QFile::encodeName(folder + QLatin1Char('.') + name + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        return false;
-    auto abandon = [&](bool closeFd) {
-        if (closeFd)
-            ::close(fd);
-        ::unlink(tmpl.constData());
-        return false;
-    };
     if (platform::injectedFailure(QStringLiteral("write"), path) != 0)
-        return abandon(true);
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return abandon(true);
-        done += n;
-    }
-    if (::fchmod(fd, mode) != 0)
-        return abandon(true);
+        return false;
+    AtomicFile::Options options; // the temporary is .<name>.XXXXXX
+    options.mode = mode;
     if (owner) {
         // Keeps the owner when allowed to; an ordinary user cannot and need not.
-        [[maybe_unused]] const int ignored = ::fchown(fd, owner->st_uid, owner->st_gid);
+        options.owner = owner->st_uid;
+        options.group = owner->st_gid;
     }
-    if (::fsync(fd) != 0)
-        return abandon(true);
-    if (::close(fd) != 0)
-        return abandon(false);
-    if (::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0)
-        return abandon(false);
-    const int dirFd = ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                             O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return !saveToFile(path, data, options);
 }
 
 } // namespace
@@ -455,9 +424,7 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
             return false;
         mode = st.st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = AtomicFile::newFileMode();
     }
 
     if (!representable(t, sectionName) || !representable(t, keyName) || !representable(t, text)) {

@@ -1,5 +1,6 @@
 #include "common/RunLock.h"
 
+#include "common/AtomicFile.h"
 #include "common/Platform.h"
 
 #include <cerrno>
@@ -68,7 +69,7 @@ void writeHolder(int fd, const QString& side)
     // Who holds the lock is a courtesy for the refused run: a failing write
     // leaves the lock itself in force.
     if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, text.constData(), size_t(text.size()), 0) == text.size())
-        ::fdatasync(fd);
+        static_cast<void>(AtomicFile::syncFileData(fd));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "common/RunLog.h"
 
+#include "common/AtomicFile.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <QFile>
@@ -61,12 +63,8 @@ platform::FileError makeFolders(const QString& folder)
 
 void syncFolder(const QString& folder)
 {
-    const int fd = ::open(encoded(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd); // best effort: some file systems cannot sync a folder
-        ::close(fd);
-    }
+    // Best effort: some file systems cannot sync a folder.
+    static_cast<void>(AtomicFile::syncFolder(folder));
 }
 
 // True when the file ends where an entry ends (or is empty); false when its
@@ -212,13 +210,12 @@ platform::FileError RunLog::append(const QDateTime& when, const QString& text) c
             } else {
                 ::unlink(encoded(rotatedPath(m_kept)).constData());
                 for (int n = m_kept - 1; n >= 1; --n) {
-                    const QByteArray from = encoded(rotatedPath(n));
-                    if (::rename(from.constData(), encoded(rotatedPath(n + 1)).constData()) != 0 &&
-                        errno != ENOENT)
-                        return errorOf(errno, rotatedPath(n));
+                    const int err = AtomicFile::renameFile(rotatedPath(n), rotatedPath(n + 1));
+                    if (err != 0 && err != ENOENT)
+                        return errorOf(err, rotatedPath(n));
                 }
-                if (::rename(file.constData(), encoded(rotatedPath(1)).constData()) != 0)
-                    return errorOf(errno, m_path);
+                if (const int err = AtomicFile::renameFile(file, encoded(rotatedPath(1))))
+                    return errorOf(err, m_path);
             }
             syncFolder(folder);
             continue; // the entry goes to a new file
@@ -235,27 +232,16 @@ platform::FileError RunLog::append(const QDateTime& when, const QString& text) c
 
         if (const int injected = platform::injectedFailure(QStringLiteral("write"), m_path))
             return errorOf(injected, m_path);
-        qsizetype done = 0;
-        int writeError = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::write(fd.get(), out.constData() + done, size_t(out.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                writeError = n < 0 ? errno : ENOSPC;
-                break;
-            }
-            done += n;
-        }
-        if (writeError != 0) {
+        qint64 done = 0;
+        if (const int writeError = AtomicFile::writeAll(fd.get(), out.constData(), out.size(), &done)) {
             // Takes back the part that was written, so the file ends where
             // it ended before (the lock keeps other writers out meanwhile).
             if (done > 0 && ::ftruncate(fd.get(), before) == 0)
-                ::fsync(fd.get());
+                static_cast<void>(AtomicFile::syncFile(fd.get()));
             return errorOf(writeError, m_path);
         }
-        if (::fsync(fd.get()) != 0)
-            return errorOf(errno, m_path);
+        if (const int err = AtomicFile::syncFile(fd.get()))
+            return errorOf(err, m_path);
         if (!fd.close())
             return errorOf(errno, m_path);
         if (before == 0)

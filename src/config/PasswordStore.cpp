@@ -1,10 +1,10 @@
 #include "config/PasswordStore.h"
 
+#include "common/AtomicFile.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
@@ -111,83 +111,46 @@ QString errnoText(const QString& what, const QString& path, int err)
            QString::fromLocal8Bit(std::strerror(err));
 }
 
-// Makes a rename or an unlink in `folder` durable.
-int syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int rc = ::fsync(fd);
-    const int err = rc == 0 ? 0 : errno;
-    ::close(fd);
-    // Some file systems cannot sync a folder; the data itself is already safe.
-    return (err == EINVAL || err == ENOTSUP) ? 0 : err;
-}
-
 // Writes `bytes` to a new file readable only by its owner and puts it in
 // place of `path` in one step; `path` is untouched on any failure.
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const QString folder = QFileInfo(path).absolutePath();
-    QString tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        tmp = path + QStringLiteral(".tmp") + QString::number(QRandomGenerator::system()->generate(), 16);
-        fd = ::open(QFile::encodeName(tmp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    S_IRUSR | S_IWUSR);
-        if (fd < 0 && errno != EEXIST)
+    AtomicFile::Options options; // the temporary is <path>.tmpXXXXXX
+    options.tempPrefix.clear();
+    options.tempSuffix = QStringLiteral(".tmp");
+    options.mode = S_IRUSR | S_IWUSR;
+    options.permissionsFirst = true; // never readable by others, not even for a moment
+    options.folderSyncRequired = true;
+    const AtomicFile::Error e = saveToFile(path, bytes, options);
+    if (!e)
+        return true;
+    if (error) {
+        QString what;
+        switch (e.step) {
+        case AtomicFile::Step::None:
+        case AtomicFile::Step::Create:
+            what = QStringLiteral("impossibile creare");
             break;
-    }
-    if (fd < 0) {
-        if (error)
-            *error = errnoText(QStringLiteral("impossibile creare"), tmp, errno);
-        return false;
-    }
-    auto fail = [&](const QString& what, int err) {
-        ::close(fd);
-        ::unlink(QFile::encodeName(tmp).constData());
-        if (error)
-            *error = errnoText(what, tmp, err);
-        return false;
-    };
-    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0)
-        return fail(QStringLiteral("impossibile proteggere"), errno);
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(QStringLiteral("impossibile scrivere"), errno);
+        case AtomicFile::Step::Permissions:
+            what = QStringLiteral("impossibile proteggere");
+            break;
+        case AtomicFile::Step::Write:
+            what = QStringLiteral("impossibile scrivere");
+            break;
+        case AtomicFile::Step::Sync:
+        case AtomicFile::Step::Close:
+            what = QStringLiteral("impossibile salvare");
+            break;
+        case AtomicFile::Step::Rename:
+            what = QStringLiteral("impossibile sostituire");
+            break;
+        case AtomicFile::Step::FolderSync:
+            what = QStringLiteral("impossibile salvare la cartella");
+            break;
         }
-        if (n == 0)
-            return fail(QStringLiteral("impossibile scrivere"), ENOSPC);
-        data += n;
-        left -= n;
+        *error = errnoText(what, e.path, e.number);
     }
-    if (::fsync(fd) != 0)
-        return fail(QStringLiteral("impossibile salvare"), errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(QFile::encodeName(tmp).constData());
-        if (error)
-            *error = errnoText(QStringLiteral("impossibile salvare"), tmp, err);
-        return false;
-    }
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0) {
-        const int err = errno;
-        ::unlink(QFile::encodeName(tmp).constData());
-        if (error)
-            *error = errnoText(QStringLiteral("impossibile sostituire"), path, err);
-        return false;
-    }
-    if (const int err = syncFolder(folder); err != 0) {
-        if (error)
-            *error = errnoText(QStringLiteral("impossibile salvare la cartella"), folder, err);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 } // namespace
@@ -250,7 +213,7 @@ bool PasswordStore::set(const QString& password, QString* error)
                 *error = errnoText(QStringLiteral("impossibile eliminare"), m_path, errno);
             return false;
         }
-        if (const int err = syncFolder(QFileInfo(m_path).absolutePath()); err != 0) {
+        if (const int err = AtomicFile::syncFolder(QFileInfo(m_path).absolutePath()); err != 0) {
             if (error)
                 *error = errnoText(QStringLiteral("impossibile salvare la cartella"), m_path, err);
             return false;

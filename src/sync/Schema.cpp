@@ -1,10 +1,10 @@
 #include "sync/Schema.h"
 
+#include "common/AtomicFile.h"
 #include "db/Sqlite.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +12,6 @@
 #include <QStringList>
 #include <QUrl>
 #include <sqlite3.h>
-#include <unistd.h>
 
 namespace mirsalex::schema {
 
@@ -72,16 +71,6 @@ QStringList statementsFor(Kind kind, QString* error)
     return out;
 }
 
-bool syncFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 QString fileName(Kind kind)
@@ -137,7 +126,7 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
             }
         }
     }
-    if (built && !syncFile(temp)) {
+    if (built && AtomicFile::syncPath(temp) != 0) {
         why = QStringLiteral("scrittura su disco non riuscita");
         built = false;
     }
@@ -146,27 +135,13 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
         QFile::remove(temp + QStringLiteral("-journal"));
         return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, why));
     }
-    // link() refuses an existing name, so nothing is ever overwritten.
-    if (::link(QFile::encodeName(temp).constData(),
-               QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        const int err = errno;
-        if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == EMLINK) {
-            // File systems without hard links (FAT): a rename that refuses an
-            // existing name.
-            if (QFile::rename(temp, target.absoluteFilePath())) {
-                syncFile(target.absolutePath());
-                return true;
-            }
-        }
-        QFile::remove(temp);
-        if (err == EEXIST || target.exists())
-            return fail(QStringLiteral("il file '%1' esiste già").arg(path));
-        return fail(
-            QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
-    }
-    QFile::remove(temp);
-    syncFile(target.absolutePath());
-    return true;
+    // Never over a file that appeared meanwhile.
+    const int err = AtomicFile::placeNew(temp, target.absoluteFilePath());
+    if (err == 0)
+        return true;
+    if (err == EEXIST || target.exists())
+        return fail(QStringLiteral("il file '%1' esiste già").arg(path));
+    return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
 }
 
 } // namespace mirsalex::schema

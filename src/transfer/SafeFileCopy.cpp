@@ -133,15 +133,6 @@ bool diskFull(int err)
     return err == ENOSPC || err == EDQUOT;
 }
 
-// A file system that keeps no permissions of its own (FAT, many network
-// drivers) refuses to change them; the copy's content and time are what
-// count.
-bool permissionsNotKept(int err)
-{
-    return err == EPERM || err == EACCES || err == ENOTSUP || err == EOPNOTSUPP || err == EINVAL ||
-           err == ENOSYS;
-}
-
 struct Attempt
 {
     platform::FileError error;
