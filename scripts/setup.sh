@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev googletest
   sqlite3 libsqlite3-dev rsync
   xvfb xauth imagemagick ccache
-  dpkg-dev desktop-file-utils
+  dpkg-dev desktop-file-utils lintian
 )
 
 missing=()

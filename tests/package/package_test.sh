@@ -5,7 +5,8 @@
 # package dependencies and recommendations, a valid desktop entry that names
 # the installed program and icon, a manual page covering every option of
 # --help, and an extracted program that prints its version without a display
-# and carries out a batch run on a generated installation.
+# and carries out a batch run on a generated installation; lintian reports
+# no error and no warning on it.
 #   package_test.sh BUILD_DIR VERSION FIXTURE_GENERATOR
 set -euo pipefail
 
@@ -21,7 +22,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate groff gzip; do
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate groff gzip lintian; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
 done
 
@@ -40,6 +41,8 @@ DEB="${debs[0]}"
 # Exactly these files, nothing more (no fixture generator, tests, libraries, headers).
 expected="./usr/bin/mirsalex
 ./usr/share/applications/mirsalex.desktop
+./usr/share/doc/mirsalex/changelog.gz
+./usr/share/doc/mirsalex/copyright
 ./usr/share/icons/hicolor/48x48/apps/mirsalex.png
 ./usr/share/icons/hicolor/scalable/apps/mirsalex.svg
 ./usr/share/man/man1/mirsalex.1.gz"
@@ -78,6 +81,16 @@ while read -r dep; do
 done < <(echo "$depends" | tr ',' '\n' | sed -e 's/^ *//' -e 's/:any//')
 grep -q 'qt6-translations-l10n' <<<"$(field Recommends)" ||
   fail "Recommends lacks qt6-translations-l10n (Italian standard buttons): $(field Recommends)"
+
+# Debian's package checker: no error and no warning (information tags are
+# printed but do not fail).
+if ! lint="$(lintian --no-cfg --fail-on error,warning --display-info "$DEB" 2>&1)"; then
+  fail "lintian:
+$lint"
+elif [[ -n "$lint" ]]; then
+  echo "lintian (information only):
+$lint"
+fi
 
 # Installed the way dpkg lays it out, without touching this machine.
 ROOT="$WORK/root"
