@@ -238,7 +238,7 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
 
     if (options.dryRun) {
         const Preview preview = PreviewRun(ctx, w);
-        std::fputs(qPrintable(formatPreview(preview)), out);
+        std::fputs(qPrintable(sortedPreviewFiles(formatPreview(preview))), out);
         std::fflush(out);
         run.status = preview.exitStatus();
         run.outcome = run.status == exitstatus::kCompleted ? QStringLiteral("anteprima")

@@ -53,6 +53,9 @@ bool findConfiguration(const CliOptions& options, QString& fileIni, QString& ful
 QStringList configurationCandidates(const CliOptions& options);
 QStringList configurationCandidates(const QString& ini, const QString& folderOfProgram,
                                    const QString& nameOfProgram);
+// The preview's text with the files of each group and direction in name
+// order (sent before received).
+QString sortedPreviewFiles(const QString& text);
 // "File di configurazione inesistente", then "Cercato in:" and the places.
 QString missingConfigurationText(const QStringList& searched);
 // Appends a run log entry for a start that found no configuration file.

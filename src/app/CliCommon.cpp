@@ -7,6 +7,7 @@
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <QByteArray>
@@ -109,6 +110,31 @@ QStringList configurationCandidates(const QString& ini, const QString& folderOfP
 QStringList configurationCandidates(const CliOptions& options)
 {
     return configurationCandidates(options.ini, programFolder(), programName());
+}
+
+QString sortedPreviewFiles(const QString& text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    auto isFile = [](const QString& line) {
+        return line.startsWith(QLatin1String("  -> ")) || line.startsWith(QLatin1String("  <- "));
+    };
+    for (qsizetype i = 0; i < lines.size();) {
+        if (!isFile(lines.at(i))) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < lines.size() && isFile(lines.at(end)))
+            ++end;
+        // Sent files first, then received, each in name order.
+        std::stable_sort(lines.begin() + i, lines.begin() + end, [](const QString& a, const QString& b) {
+            const bool sentA = a.startsWith(QLatin1String("  -> "));
+            const bool sentB = b.startsWith(QLatin1String("  -> "));
+            return sentA != sentB ? sentA : a.mid(5).compare(b.mid(5), Qt::CaseInsensitive) < 0;
+        });
+        i = end;
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString missingConfigurationText(const QStringList& searched)

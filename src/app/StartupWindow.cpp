@@ -864,7 +864,7 @@ void StartupWindow::onAnteprima()
     if (m_list->isVisible())
         listLostFocus();
     setRunning(true);
-    const QString text = formatPreview(PreviewRun(m_ctx, m_state));
+    const QString text = sortedPreviewFiles(formatPreview(PreviewRun(m_ctx, m_state)));
     setRunning(false);
 
     QDialog dialog(this);
