@@ -58,9 +58,7 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to)
 
 } // namespace
 
-AtomicFile::AtomicFile(QString destination) : AtomicFile(std::move(destination), Options())
-{
-}
+AtomicFile::AtomicFile(QString destination) : AtomicFile(std::move(destination), Options()) {}
 
 AtomicFile::AtomicFile(QString destination, Options options)
     : m_destination(std::move(destination)), m_options(std::move(options))
@@ -291,7 +289,7 @@ AtomicFile::Error saveToFile(const QString& path, const QByteArray& bytes, const
         {
         };
         mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777)
-                                                                       : AtomicFile::newFileMode();
+                                                                     : AtomicFile::newFileMode();
     }
     AtomicFile file(path, options);
     if (!file.open())

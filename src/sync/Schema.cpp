@@ -141,7 +141,8 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
         return true;
     if (err == EEXIST || target.exists())
         return fail(QStringLiteral("il file '%1' esiste già").arg(path));
-    return fail(QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
+    return fail(
+        QStringLiteral("impossibile creare '%1': %2").arg(path, QString::fromLocal8Bit(strerror(err))));
 }
 
 } // namespace mirsalex::schema

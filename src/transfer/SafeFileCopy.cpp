@@ -363,9 +363,9 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
     }
     for (size_t i = 0; i < entries.size(); ++i) {
         const int injected = platform::injectedFailure(QStringLiteral("rename"), entries[i].destination);
-        const int err = injected != 0
-                            ? injected
-                            : AtomicFile::renameFile(entries[i].temp, QFile::encodeName(entries[i].destination));
+        const int err = injected != 0 ? injected
+                                      : AtomicFile::renameFile(entries[i].temp,
+                                                               QFile::encodeName(entries[i].destination));
         if (err != 0) {
             const int placed = failAt(i, err);
             for (const QString& folder : folders)
