@@ -339,6 +339,52 @@ TEST_F(FileCopyTest, FailedRenameReportsItsError)
     }
 }
 
+// The steps of a copy after its bytes, alone and in a batch: a failure at
+// any of them reports its cause and leaves the destination as it was, with
+// no temporary behind; a disk taking the bytes a few at a time still gets
+// them all.
+struct StepCase
+{
+    const char* operation; // the injector's name; "" for a disk taking short writes
+    int err;
+};
+
+TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
+{
+    InjectorReset reset;
+    const QByteArray content(200 * 1024 + 3, 'n');
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), content, baseTime().addSecs(60));
+    for (const StepCase c : {StepCase{"", 0}, StepCase{"chmod", EIO}, StepCase{"utime", EIO},
+                             StepCase{"fsync", EIO}, StepCase{"fsync", ENOSPC}, StepCase{"rename", EXDEV}}) {
+        for (const bool batched : {false, true}) {
+            SCOPED_TRACE(std::string(c.operation) + (batched ? " in a batch" : " alone"));
+            const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "old", baseTime());
+            const QString op = QString::fromLatin1(c.operation);
+            if (op.isEmpty())
+                SafeFileCopy::setWriteHook([](int fd, const char* data, qint64 size) -> qint64 {
+                    return ::write(fd, data, static_cast<size_t>(std::min<qint64>(size, 4093)));
+                });
+            platform::setFailureInjector(
+                [&](const QString& o, const QString&) { return o == op ? c.err : 0; });
+            platform::FileError error;
+            {
+                std::optional<SafeFileCopy::Batch> batch;
+                if (batched)
+                    batch.emplace();
+                error = SafeFileCopy::copy(src, dst);
+                if (batched && !error)
+                    batch->commit(&error, nullptr);
+            }
+            platform::setFailureInjector({});
+            SafeFileCopy::setWriteHook({});
+            EXPECT_EQ(error.number, c.err == 0 ? 0 : platform::errorNumberFromErrno(c.err));
+            EXPECT_EQ(TempInstall::readBytes(dst), c.err == 0 ? content : QByteArray("old"));
+            EXPECT_EQ(mtime(dst), c.err == 0 ? baseTime().addSecs(60) : baseTime());
+            EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
+        }
+    }
+}
+
 // Temporary files are judged by when they were written, and only by a run
 // holding the lock: a copy in progress carries its source's old time.
 TEST_F(FileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
