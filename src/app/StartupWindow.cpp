@@ -847,7 +847,9 @@ void StartupWindow::onEsegui()
     // The focus goes back to the code box rather than staying on the hidden
     // run button or passing to the exit button, where the Enter that closes
     // the last message would end the program.
-    if (!m_ended && (focusWidget() == m_cmdM[0] || focusWidget() == m_cmdM[1]))
+    const QWidget* focus = focusWidget();
+    if (!m_ended && (!focus || focus == this || focus == m_cmdM[0] || focus == m_cmdM[1] ||
+                     focus == m_cmdAnteprima))
         m_codOper->setFocus(Qt::OtherFocusReason);
     if (outcome == RunDriver::Outcome::Exit) {
         endProgram(0);
@@ -866,6 +868,8 @@ void StartupWindow::onAnteprima()
     setRunning(true);
     const QString text = sortedPreviewFiles(formatPreview(PreviewRun(m_ctx, m_state)));
     setRunning(false);
+    if (focusWidget() == this)
+        m_cmdAnteprima->setFocus(Qt::OtherFocusReason);
 
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("dlgAnteprima"));
@@ -971,6 +975,11 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
             m_pctDirList->openHighlighted();
             return true;
         }
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_running) {
+        // An Enter meant for a message box that has just closed moves
+        // nothing and presses nothing while a run works.
+        return true;
     }
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         // Enter never types a character. On a button it presses it; anywhere

@@ -1,5 +1,8 @@
 #include "app/QtPrompt.h"
 
+#include "app/ProgressText.h"
+#include "transfer/WindowState.h"
+
 #include "AppTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +110,63 @@ INSTANTIATE_TEST_SUITE_P(
                 QMessageBox::NoButton,
                 AnswerCancel}),
     [](const auto& tpi) { return std::string(tpi.param.name); });
+
+// The buttons carry our own Italian texts, whatever translations are
+// installed (this test program installs none).
+struct TextCase
+{
+    const char* name;
+    int style;
+    QStringList texts; // sorted
+};
+
+class QtPromptTextTest : public ::testing::TestWithParam<TextCase>
+{
+};
+
+TEST_P(QtPromptTextTest, ButtonsShowItalianTexts)
+{
+    testApplication();
+    const TextCase& c = GetParam();
+    QtPrompt prompt;
+    QStringList texts;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* b : box->buttons())
+            texts << b->text();
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    prompt.show(QStringLiteral("TESTO"), c.style);
+    texts.sort();
+    EXPECT_EQ(texts, c.texts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Italian, QtPromptTextTest,
+    ::testing::Values(TextCase{"ok", 0, {QStringLiteral("OK")}},
+                      TextCase{"yesNo", 36, {QStringLiteral("No"), QStringLiteral("Sì")}},
+                      TextCase{"okCancel", 49, {QStringLiteral("Annulla"), QStringLiteral("OK")}},
+                      TextCase{"retryCancel", 53, {QStringLiteral("Annulla"), QStringLiteral("Riprova")}}),
+    [](const auto& tpi) { return std::string(tpi.param.name); });
+
+// The progress says what its numbers are.
+TEST(ProgressText, NamesWhatEachNumberCounts)
+{
+    EXPECT_EQ(progressText(QStringLiteral("SCHEDE CLIENTI: invio"), 3, 11, 1),
+              QStringLiteral("SCHEDE CLIENTI: invio: esaminati 3 di 11, copiati 1"));
+    EXPECT_EQ(progressText(QStringLiteral("VisiteN: scambio -> locale"), 120, 400, -1),
+              QStringLiteral("VisiteN: scambio -> locale: righe 120 di 400"));
+    EXPECT_EQ(progressText(QStringLiteral("VisiteN: locale -> scambio"), 0, 0, -1),
+              QStringLiteral("VisiteN: locale -> scambio"));
+
+    WindowState w;
+    w.GruppoCorrente = 1;
+    w.DirezioneCorrente = 1;
+    w.Contatori[1][1] = 4;
+    EXPECT_EQ(copiedSoFar(w, QStringLiteral("SCHEDE CLIENTI: ricezione")), 4);
+    EXPECT_EQ(copiedSoFar(w, QStringLiteral("VisiteN: scambio -> locale")), -1);
+}
 
 TEST(QtPromptEvents, ProcessEventsRefreshesAndRunsPendingEvents)
 {
