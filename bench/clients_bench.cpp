@@ -18,9 +18,10 @@
 #include "config/Context.h"
 #include "db/Database.h"
 #include "fixture/ClientData.h"
+#include "runtypes/RunState.h"
 #include "sync/ClientsSync.h"
 #include "sync/Schema.h"
-#include "transfer/WindowState.h"
+#include "transfer/Changes.h"
 
 #include <cstdio>
 #include <QCoreApplication>
@@ -134,7 +135,8 @@ int main(int argc, char** argv)
     Context ctx(prompt);
     ctx.config.FileIni = dir.filePath(QStringLiteral("bench.ini"));
     ctx.CodOperatore = QStringLiteral("001");
-    WindowState w;
+    ApplyChanges sink;
+    RunState w(RunRequest{}, sink);
     w.DbLocale = oursLocal;
     w.DbScambio = oursExchange;
     QElapsedTimer timer;

@@ -9,8 +9,9 @@
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "fixture/DocumentTree.h"
+#include "runtypes/RunState.h"
+#include "transfer/Changes.h"
 #include "transfer/Transfer.h"
-#include "transfer/WindowState.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -128,7 +129,8 @@ int main(int argc, char** argv)
 
         YesPrompt prompt;
         Context ctx(prompt);
-        WindowState w;
+        ApplyChanges sink;
+        RunState w(RunRequest{}, sink);
         bool done = false;
         auto runOurs = [&]() {
             ctx.config.FileIni = a + QStringLiteral("bench.ini");
@@ -140,9 +142,9 @@ int main(int argc, char** argv)
             ctx.config.PathTesti = a + QStringLiteral("local/testi/");
             ctx.config.PathFogli = a + QStringLiteral("local/fogli/");
             ctx.CodOperatore = QStringLiteral("P001");
-            w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
-            w.lbFileX[1].caption = a + QStringLiteral("exchange/SCHEDE/");
-            w.lbFileX[2].caption = a + QStringLiteral("exchange/FOGLI/");
+            w.ticks.gruppi = {0, 1, 1};
+            w.request.exchangeFolders[1] = a + QStringLiteral("exchange/SCHEDE/");
+            w.request.exchangeFolders[2] = a + QStringLiteral("exchange/FOGLI/");
 
             QElapsedTimer t;
             t.start();

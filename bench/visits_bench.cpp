@@ -16,9 +16,10 @@
 #include "common/Prompt.h"
 #include "config/Context.h"
 #include "fixture/VisitsData.h"
+#include "runtypes/RunState.h"
 #include "sync/Schema.h"
 #include "sync/VisitsSync.h"
-#include "transfer/WindowState.h"
+#include "transfer/Changes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -189,14 +190,15 @@ int main(int argc, char** argv)
         ctx.config.FileIni = root + QStringLiteral("/bench.ini");
         ctx.config.PathDati = root + QStringLiteral("/dati/");
         ctx.CodOperatore = QStringLiteral("001");
-        WindowState w;
+        ApplyChanges sink;
+        RunState w(RunRequest{}, sink);
         w.DbLocale = root + QStringLiteral("/dati/001/DatiDV.mdb");
         w.DbScambio = root + QStringLiteral("/scambio/DatiDV.mdb");
-        w.chkVisite.value = 1;
+        w.ticks.visite = 1;
         QElapsedTimer timer;
         const double cpuBefore = cpuMs(RUSAGE_SELF);
         timer.start();
-        for (StepOutcome (*step)(Context&, WindowState&) :
+        for (StepOutcome (*step)(Context&, RunState&) :
              {&UnisciTabAzioni, &SincronizzaAzioni, &SincronizzaVisite, &SincronizzaAppuntamenti}) {
             const StepOutcome out = step(ctx, w);
             if (out.status != StepOutcome::Status::Done) {
@@ -207,8 +209,8 @@ int main(int argc, char** argv)
         }
         ours.push_back(double(timer.nsecsElapsed()) / 1e6);
         oursCpu.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
-        addedVisits = w.VisiteAggiunteLocale + w.VisiteAggiunteScambio;
-        addedAppointments = w.AppuntamentiAggiuntiLocale + w.AppuntamentiAggiuntiScambio;
+        addedVisits = int(w.tabelle[kVisiteN].toLocal + w.tabelle[kVisiteN].toExchange);
+        addedAppointments = int(w.tabelle[kAppuntamenti].toLocal + w.tabelle[kAppuntamenti].toExchange);
         oursSummary =
             summary(sqliteTool, oursLocal) + QStringLiteral(" | ") + summary(sqliteTool, oursExchange);
 

@@ -11,7 +11,9 @@
 // Prints for each round (3 by default, on fresh copies, the order of the two
 // contenders alternating) and side the elapsed time and the peak memory of
 // ours and of the baseline, the ratios ours/baseline and their median, and
-// checks that both leave the same clients counts and document trees.
+// checks that both leave the same clients counts and document trees. Ours
+// runs twice on fresh copies, with versions (as installed) and without them
+// (--no-versions): the two times and their ratio are printed side by side.
 //
 //   whole_run_bench [--clients N] [--documents N] [--rounds R] [--program-folder DIR] [--keep]
 //
@@ -320,23 +322,26 @@ int main(int argc, char** argv)
     };
     const Side sides[] = {{"portable", {QStringLiteral("--side"), QStringLiteral("portable")}},
                           {"desktop", {}}};
-    std::vector<double> oursTimes, baseTimes, ratios;
+    std::vector<double> oursTimes, baseTimes, ratios, plainTimes, versionRatios;
     long oursPeak = 0, basePeak = 0;
     bool ok = true;
     for (int r = 0; r < rounds && ok; ++r) {
         const QString ours = root + QStringLiteral("ours%1/").arg(r);
         const QString base = root + QStringLiteral("baseline%1/").arg(r);
-        if (!copyInstallation(master, ours) || !copyInstallation(master, base)) {
+        // The same run without versions (--no-versions), for their cost.
+        const QString plain = root + QStringLiteral("plain%1/").arg(r);
+        if (!copyInstallation(master, ours) || !copyInstallation(master, base) ||
+            !copyInstallation(master, plain)) {
             std::fprintf(stderr, "whole_run_bench: cannot copy the installation\n");
             return 2;
         }
         if (r == 0)
             std::printf("Before: %s\n", qPrintable(databaseCounts(sqlite3, ours)));
 
-        double oursRound = 0, baseRound = 0;
+        double oursRound = 0, baseRound = 0, plainRound = 0;
         for (const Side& side : sides) {
             const QString name = QLatin1String(side.name);
-            Measure o, b;
+            Measure o, b, p;
             double flushSeconds = 0;
             auto runOurs = [&] {
                 o = timed(mirsalex,
@@ -345,6 +350,13 @@ int main(int argc, char** argv)
                                       QStringLiteral("--yes")} +
                               side.extra,
                           root + QStringLiteral("ours%1-%2.out").arg(r).arg(name));
+                ::sync();
+                p = timed(mirsalex,
+                          QStringList{QStringLiteral("--batch"), QStringLiteral("--ini"),
+                                      plain + name + QStringLiteral("/mirsalex.ini"), QStringLiteral("--yes"),
+                                      QStringLiteral("--no-versions")} +
+                              side.extra,
+                          root + QStringLiteral("plain%1-%2.out").arg(r).arg(name));
                 ::sync();
             };
             auto runBaseline = [&] {
@@ -369,7 +381,7 @@ int main(int argc, char** argv)
                 runBaseline();
                 runOurs();
             }
-            if (o.status != 0 || b.status != 0) {
+            if (o.status != 0 || b.status != 0 || p.status != 0) {
                 std::fprintf(stderr,
                              "whole_run_bench: %s side: ours ended with %d, baseline with %d (see %s)\n",
                              side.name, o.status, b.status, qPrintable(root));
@@ -381,6 +393,9 @@ int main(int argc, char** argv)
                 "the disk), peak %ld KB; ratio %.2f\n",
                 r + 1, side.name, o.seconds, o.peakKb, b.seconds, flushSeconds, b.peakKb,
                 o.seconds / (b.seconds + flushSeconds));
+            std::printf("Round %d, %-8s side: with versions %.2f s, without versions %.2f s, ratio %.2f\n",
+                        r + 1, side.name, o.seconds, p.seconds, o.seconds / p.seconds);
+            plainRound += p.seconds;
             oursRound += o.seconds;
             baseRound += b.seconds + flushSeconds;
             oursPeak = std::max(oursPeak, o.peakKb);
@@ -389,11 +404,18 @@ int main(int argc, char** argv)
         oursTimes.push_back(oursRound);
         baseTimes.push_back(baseRound);
         ratios.push_back(oursRound / baseRound);
+        plainTimes.push_back(plainRound);
+        versionRatios.push_back(oursRound / plainRound);
         std::printf("Round %d, both sides: ours %.2f s, baseline with its flushes %.2f s, ratio %.2f\n",
                     r + 1, oursRound, baseRound, ratios.back());
 
         const QString oursCounts = databaseCounts(sqlite3, ours);
         const QString baseCounts = databaseCounts(sqlite3, base);
+        if (databaseCounts(sqlite3, plain) != oursCounts) {
+            std::printf("Without versions: DIFFERENT counts: %s\n",
+                        qPrintable(databaseCounts(sqlite3, plain)));
+            ok = false;
+        }
         const QStringList oursFolders = documentFolders(ours);
         const QStringList baseFolders = documentFolders(base);
         for (qsizetype i = 0; i < oursFolders.size(); ++i) {
@@ -412,6 +434,7 @@ int main(int argc, char** argv)
         if (!keep) {
             QDir(ours).removeRecursively();
             QDir(base).removeRecursively();
+            QDir(plain).removeRecursively();
         }
     }
     if (ok) {
@@ -420,6 +443,9 @@ int main(int argc, char** argv)
             "baseline %ld KB (ratio %.2f)\n",
             int(ratios.size()), median(oursTimes), median(baseTimes), median(ratios), oursPeak, basePeak,
             double(oursPeak) / double(basePeak));
+        std::printf(
+            "Median of %d round(s), both sides: with versions %.2f s, without versions %.2f s, ratio %.2f\n",
+            int(versionRatios.size()), median(oursTimes), median(plainTimes), median(versionRatios));
     }
     std::printf("Results: %s\n", ok ? "the same" : "DIFFERENT");
     if (keep)

@@ -2,19 +2,20 @@
 #include "app/ConsolePrompt.h"
 #include "app/OperatorFolders.h"
 #include "app/ProgressText.h"
+#include "app/WindowLoad.h"
+#include "app/WindowState.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
 #include "config/PasswordStore.h"
-#include "run/Preview.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/RunReport.h"
 #include "run/Steps.h"
-#include "transfer/Transfer.h"
-#include "transfer/WindowState.h"
+#include "transfer/Changes.h"
+#include "transfer/Versions.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -92,6 +93,16 @@ void printReport(const WindowState& w, const RunReport& report)
         std::printf("  %-24s %s\n", s.step->name, qPrintable(line));
     }
 
+    if (report.versions.asked) {
+        if (report.versions.off)
+            std::printf("Versioni: DISATTIVATE per questo aggiornamento (--no-versions)\n");
+        else if (!report.versions.entry.isEmpty())
+            std::printf("Versioni: voce %s (ripristino: mirsalex --batch --restore %s)\n",
+                        qPrintable(report.versions.entry), qPrintable(report.versions.entry));
+        if (!report.versions.pruned.isEmpty())
+            std::printf("Versioni rimosse: %s\n",
+                        qPrintable(report.versions.pruned.join(QStringLiteral(", "))));
+    }
     switch (report.exitStatus()) {
     case exitstatus::kCompleted:
         std::printf("Esito: completato\n");
@@ -188,7 +199,9 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
     ctx.dryRun = options.dryRun;
     WindowState w;
     // The progress line tells the files copied from this run's counters.
-    console.setCopiedCounter([&w](const QString& step) { return copiedSoFar(w, step); });
+    LiveRun live;
+    console.setCopiedCounter(
+        [&live](const QString& step) { return live.state() ? copiedSoFar(*live.state(), step) : -1; });
     struct Forget
     {
         ConsolePrompt& console;
@@ -236,44 +249,54 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
         return run;
     }
 
-    if (options.dryRun) {
-        const Preview preview = PreviewRun(ctx, w);
-        std::fputs(qPrintable(sortedPreviewFiles(formatPreview(preview))), out);
-        std::fflush(out);
-        run.status = preview.exitStatus();
-        run.outcome = run.status == exitstatus::kCompleted ? QStringLiteral("anteprima")
-                      : run.status == exitstatus::kIncomplete
-                          ? QStringLiteral("anteprima, passi che verrebbero saltati")
-                          : QStringLiteral("anteprima incompleta (errore di lettura)");
-        return run;
-    }
-
-    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    // The run, or its dry run: the same code, with every change withheld.
+    RunDriver driver(ctx, StandardSteps(ctx));
+    RunReport::Versions versions;
     prompt.clear();
-    const RunDriver::Outcome outcome = driver.click(0);
-    if (outcome == RunDriver::Outcome::Exit) {
-        if (!ctx.ProblemaIni.isEmpty())
-            std::fprintf(stderr, "mirsalex: %s: %s\n", qPrintable(ctx.config.FileIni),
-                         qPrintable(ctx.ProblemaIni));
-        run.outcome = QStringLiteral("operatore non valido");
-        run.status = exitstatus::kUsage;
-        return run;
+    if (options.dryRun) {
+        WithheldChanges sink;
+        driver.run(richiestaDaFinestra(ctx, w, true), sink, &live);
+    } else if (options.noVersions) {
+        ApplyChanges sink;
+        driver.run(richiestaDaFinestra(ctx, w), sink, &live);
+    } else {
+        // Every change kept first, so the run can be put back (--restore).
+        VersioningChanges sink(
+            VersionStore(versionSettings(options, fileIni), ctx.CodOperatore, w.optPC == 1), prompt);
+        driver.run(richiestaDaFinestra(ctx, w), sink, &live);
+        sink.finish(&driver.report());
+        versions.entry = sink.entryId();
+        versions.folder = sink.entryFolder();
+        versions.pruned = sink.pruned();
+        versions.failure = sink.failure();
     }
-    writeRunLog(options.log, driver.report(), prompt.boxes());
+    RunReport report = driver.report();
+    if (!options.dryRun) {
+        report.versions = versions;
+        report.versions.asked = true;
+        report.versions.off = options.noVersions;
+        writeRunLog(options.log, report, prompt.boxes());
+    }
+    mostraRisultati(w, report);
     if (options.report == QLatin1String("json")) {
         // One JSON document a line: one operator, or one line for each.
-        QByteArray document = runReportJson(driver.report(), prompt.boxes());
+        QByteArray document = runReportJson(report, prompt.boxes());
         if (!document.endsWith('\n'))
             document += '\n';
         std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
         std::fflush(stdout);
+    } else if (options.dryRun) {
+        std::fputs(qPrintable(previewText(report, prompt.boxes())), out);
+        std::fflush(out);
     } else {
-        printReport(w, driver.report());
+        printReport(w, report);
     }
-    run.status = driver.report().exitStatus();
+    run.status = report.exitStatus();
     run.outcome = run.status == exitstatus::kCompleted    ? QStringLiteral("completato")
                   : run.status == exitstatus::kIncomplete ? QStringLiteral("INCOMPLETO")
                                                           : QStringLiteral("ERRORE");
+    if (options.dryRun)
+        run.outcome = QStringLiteral("anteprima: ") + run.outcome;
     return run;
 }
 
@@ -286,7 +309,9 @@ int runBatch(const CliOptions& options)
     // the boxes and the other lines go to standard error.
     const bool json = options.report == QLatin1String("json");
     std::FILE* const out = json ? stderr : stdout;
-    ConsolePrompt console(out, stdin, interactive, options.answers, options.yes);
+    // A dry run asks nothing: its questions are listed, each answered as an
+    // unattended run would answer it (--answers, --yes).
+    ConsolePrompt console(out, stdin, interactive && !options.dryRun, options.answers, options.yes);
     // Every box passes through the recorder, so the run log holds them all.
     RecordingPrompt prompt(console);
     for (const QString& a : options.answers) {
@@ -316,6 +341,9 @@ int runBatch(const CliOptions& options)
 
     if (!passwordAccepted(prompt, fullPath))
         return exitstatus::kUsage;
+
+    if (!options.restore.isEmpty())
+        return runRestore(prompt, out, options, fileIni, code);
 
     int status = exitstatus::kCompleted;
     if (!options.allOperators) {

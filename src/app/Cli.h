@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cstdio>
 #include <QString>
 #include <QStringList>
 
 namespace mirsalex {
 
+class Prompt;
 class RunLog;
+struct VersionSettings;
 
 // Options of the command line, shared by the program's faces.
 struct CliOptions
@@ -20,6 +23,13 @@ struct CliOptions
     QString report;            // --report text|json: batch report format (empty: text)
     bool dryRun = false;       // --dry-run: list what the run would move, write nothing
     bool allOperators = false; // --all-operators: every operator folder in turn
+    // Versions (transfer/Versions.h).
+    bool listVersions = false; // --versions: list the kept runs
+    QString restore;           // --restore ID: put back the run of that entry (with --batch)
+    bool noVersions = false;   // --no-versions: this run keeps no versions
+    QString versionsDir;       // --versions-dir DIR: where versions are kept
+    int keepVersions = 0;      // --keep-versions N: entries kept (0: the configured number)
+    int keepDays = 0;          // --keep-days N: days kept (0: the configured number)
 };
 
 // Prints where the configuration file is and every loaded field.
@@ -29,6 +39,16 @@ int runShowConfig(const CliOptions& options);
 // start-up, 3 a ticked step skipped or stopped, 4 refused by the lock. With
 // --all-operators, the worst of the runs (0 < 3 < 1 < 4 < 2).
 int runBatch(const CliOptions& options);
+// Lists the kept runs of the operator and side, newest first (text or JSON).
+int runVersions(const CliOptions& options);
+// Puts back the run of entry options.restore, under the run lock and with
+// versions of its own (batch mode, after the password). Exit status 3 when a
+// later run changed the same files and --yes was not given.
+int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const QString& fileIni,
+               const QString& code);
+// Where versions are kept and how many: the configuration file's settings,
+// then the command line's.
+VersionSettings versionSettings(const CliOptions& options, const QString& fileIni);
 // Sets or clears the access password from the terminal.
 int runSetPassword(const CliOptions& options);
 // The window. Needs a QApplication.
@@ -52,7 +72,7 @@ bool findConfiguration(const CliOptions& options, QString& fileIni, QString& ful
 // --ini file alone when one is given).
 QStringList configurationCandidates(const CliOptions& options);
 QStringList configurationCandidates(const QString& ini, const QString& folderOfProgram,
-                                   const QString& nameOfProgram);
+                                    const QString& nameOfProgram);
 // The preview's text with the files of each group and direction in name
 // order (sent before received).
 QString sortedPreviewFiles(const QString& text);

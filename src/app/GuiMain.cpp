@@ -2,11 +2,11 @@
 #include "app/ProgressText.h"
 #include "app/QtPrompt.h"
 #include "app/StartupWindow.h"
+#include "app/WindowState.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunReport.h"
-#include "transfer/WindowState.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -41,7 +41,10 @@ int runGui(const CliOptions& options)
     window.setRunLog(RunLog::forOption(options.log), &recorder);
     prompt.setParent(&window);
     prompt.setRefresh([&window] { window.syncFromModel(); });
-    prompt.setCopiedCounter([&state](const QString& step) { return copiedSoFar(state, step); });
+    prompt.setCopiedCounter([&window](const QString& step) {
+        const RunState* run = window.liveRun().state();
+        return run ? copiedSoFar(*run, step) : -1;
+    });
 
     StartupWindow::StartOptions start;
     start.ini = options.ini;

@@ -1,6 +1,6 @@
 #include "app/ProgressText.h"
 
-#include "transfer/WindowState.h"
+#include "runtypes/RunState.h"
 
 namespace mirsalex {
 
@@ -20,7 +20,7 @@ QString progressText(const QString& step, qint64 done, qint64 total, int copied)
     return step;
 }
 
-int copiedSoFar(const WindowState& w, const QString& step)
+int copiedSoFar(const RunState& w, const QString& step)
 {
     if (!step.endsWith(QLatin1String(": invio")) && !step.endsWith(QLatin1String(": ricezione")))
         return -1;

@@ -5,7 +5,7 @@
 
 namespace mirsalex {
 
-struct WindowState;
+struct RunState;
 
 // What a progress display says: the step, then what its numbers are.
 //  - a document direction (`copied` not negative) counts the files examined
@@ -19,6 +19,6 @@ QString progressText(const QString& step, qint64 done, qint64 total, int copied)
 // The files copied so far by the document direction `step` names
 // ("<group>: invio" or "<group>: ricezione"), from the run's counters;
 // -1 for any other step.
-int copiedSoFar(const WindowState& w, const QString& step);
+int copiedSoFar(const RunState& w, const QString& step);
 
 } // namespace mirsalex

@@ -6,31 +6,32 @@
 #include "app/OperatorFolders.h"
 #include "app/PasswordDialog.h"
 #include "app/WindowHelpers.h"
+#include "common/AtomicFile.h"
 #include "common/FileErrors.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
-#include "run/Preview.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
-#include "transfer/Transfer.h"
+#include "transfer/Changes.h"
+#include "transfer/Versions.h"
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QClipboard>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -711,8 +712,11 @@ void StartupWindow::MostraOperatori()
     // The current operator is selected, else the first item.
     int row = 0;
     for (int i = 0; i < m_list->count(); ++i) {
-        if (m_list->item(i)->text().left(kCodeLength).trimmed().compare(m_ctx.CodOperatore.trimmed(),
-                                                                        Qt::CaseInsensitive) == 0) {
+        if (m_list->item(i)
+                ->text()
+                .left(kCodeLength)
+                .trimmed()
+                .compare(m_ctx.CodOperatore.trimmed(), Qt::CaseInsensitive) == 0) {
             row = i;
             break;
         }
@@ -820,24 +824,36 @@ void StartupWindow::onEsegui()
     // when the focus leaves it.
     if (m_list->isVisible())
         listLostFocus();
-    // A code that cannot name an operator folder never starts a run (one not
-    // above "000" ends the program in the driver, as the exit button does).
-    if (CompareBinary(m_ctx.CodOperatore, QStringLiteral("000")) > 0 &&
-        !CodiceOperatoreValido(m_ctx.CodOperatore)) {
+    // A code not above "000" ends the program, as the exit button does; one
+    // that cannot name an operator folder never starts a run.
+    const bool exit = !RunDriver::runnableOperator(m_ctx.CodOperatore);
+    if (!exit && !CodiceOperatoreValido(m_ctx.CodOperatore)) {
         m_codOper->setFocus(Qt::OtherFocusReason);
         return;
     }
     if (!m_driver)
-        m_driver = std::make_unique<RunDriver>(m_ctx, m_state, StandardSteps(m_ctx, m_state));
+        m_driver = std::make_unique<RunDriver>(m_ctx, StandardSteps(m_ctx));
     if (m_boxes)
         m_boxes->clear();
-    setRunning(true);
-    const RunDriver::Outcome outcome = m_driver->click(0);
-    setRunning(false);
-    if (outcome != RunDriver::Outcome::Exit && m_runLog) {
-        const RunReport& report = m_driver->report();
-        m_runLog->append(report.started,
-                         runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{}));
+    if (!exit) {
+        setRunning(true);
+        // Every change kept first, so that the run can be put back.
+        VersioningChanges sink(VersionStore(VersionSettings::fromConfiguration(m_ctx.config.FileIni),
+                                            m_ctx.CodOperatore, m_state.optPC == 1),
+                               m_ctx.prompt);
+        m_driver->run(richiestaDaFinestra(m_ctx, m_state), sink, &m_live);
+        sink.finish(&m_driver->report());
+        setRunning(false);
+        RunReport report = m_driver->report();
+        report.versions.asked = true;
+        report.versions.entry = sink.entryId();
+        report.versions.folder = sink.entryFolder();
+        report.versions.pruned = sink.pruned();
+        report.versions.failure = sink.failure();
+        mostraRisultati(m_state, report);
+        if (m_runLog)
+            m_runLog->append(report.started,
+                             runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{}));
     }
     // The dates beside the boxes show the run's own, as a load would; the
     // ticks and the results stay as the run left them.
@@ -848,10 +864,10 @@ void StartupWindow::onEsegui()
     // run button or passing to the exit button, where the Enter that closes
     // the last message would end the program.
     const QWidget* focus = focusWidget();
-    if (!m_ended && (!focus || focus == this || focus == m_cmdM[0] || focus == m_cmdM[1] ||
-                     focus == m_cmdAnteprima))
+    if (!m_ended &&
+        (!focus || focus == this || focus == m_cmdM[0] || focus == m_cmdM[1] || focus == m_cmdAnteprima))
         m_codOper->setFocus(Qt::OtherFocusReason);
-    if (outcome == RunDriver::Outcome::Exit) {
+    if (exit) {
         endProgram(0);
         return;
     }
@@ -865,11 +881,24 @@ void StartupWindow::onAnteprima()
         return;
     if (m_list->isVisible())
         listLostFocus();
+    // The run itself, with every change withheld: the same steps, the same
+    // statements and the same decisions. Its questions are listed with the
+    // answer that lets it go on, never asked (the run log keeps no entry).
+    AnsweringPrompt answers(m_ctx.prompt, true);
+    Context dry(answers);
+    dry.config = m_ctx.config;
+    dry.CodOperatore = m_ctx.CodOperatore;
+    dry.PasswordOperatore = m_ctx.PasswordOperatore;
+    dry.ProblemaIni = m_ctx.ProblemaIni;
+    dry.dryRun = true;
+    RunDriver driver(dry, StandardSteps(dry));
     setRunning(true);
-    const QString text = sortedPreviewFiles(formatPreview(PreviewRun(m_ctx, m_state)));
+    WithheldChanges sink;
+    driver.run(richiestaDaFinestra(m_ctx, m_state, true), sink, &m_live);
     setRunning(false);
     if (focusWidget() == this)
         m_cmdAnteprima->setFocus(Qt::OtherFocusReason);
+    const QString text = previewText(driver.report(), answers.boxes());
 
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("dlgAnteprima"));
@@ -903,12 +932,14 @@ void StartupWindow::onAnteprima()
         longest = qMax(longest, metrics.horizontalAdvance(line));
     const int chrome = view->frameWidth() * 2 + view->document()->documentMargin() * 2 +
                        view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
-    const QRect screen = (window()->screen() ? window()->screen() : QGuiApplication::primaryScreen())
-                             ->availableGeometry();
+    const QRect screen =
+        (window()->screen() ? window()->screen() : QGuiApplication::primaryScreen())->availableGeometry();
     const int viewW = qBound(metrics.averageCharWidth() * 60, longest + chrome, screen.width() * 9 / 10 - 40);
-    const int viewH = qBound(metrics.lineSpacing() * 10, metrics.lineSpacing() * int(lines.size() + 1) + chrome,
-                             screen.height() * 8 / 10 - buttons->sizeHint().height() - 40);
-    view->setMinimumSize(qMin(viewW, metrics.averageCharWidth() * 60), qMin(viewH, metrics.lineSpacing() * 10));
+    const int viewH =
+        qBound(metrics.lineSpacing() * 10, metrics.lineSpacing() * int(lines.size() + 1) + chrome,
+               screen.height() * 8 / 10 - buttons->sizeHint().height() - 40);
+    view->setMinimumSize(qMin(viewW, metrics.averageCharWidth() * 60),
+                         qMin(viewH, metrics.lineSpacing() * 10));
     dialog.resize(viewW + 24, viewH + buttons->sizeHint().height() + 36);
     runModal(dialog);
 }
@@ -924,12 +955,14 @@ void StartupWindow::salvaAnteprima(QWidget* parent, const QString& text)
     dialog.selectFile(QStringLiteral("anteprima-%1.txt").arg(m_ctx.CodOperatore));
     if (runModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    QFile file(dialog.selectedFiles().constFirst());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
-        file.write(text.toUtf8() + '\n') < 0 || !file.flush())
-        m_ctx.prompt.show(QStringLiteral("ERRORE NEL SALVATAGGIO DELL'ANTEPRIMA\n") + file.fileName() +
-                              QStringLiteral("\n") + file.errorString(),
+    const QString path = dialog.selectedFiles().constFirst();
+    if (const AtomicFile::Error e = saveToFile(path, text.toUtf8() + '\n')) {
+        const platform::FileError error = platform::fileErrorFromErrno(e.number, path);
+        m_ctx.prompt.show(QStringLiteral("ERRORE NEL SALVATAGGIO DELL'ANTEPRIMA\n") + path +
+                              QLatin1Char('\n') + QString::number(error.number) + QLatin1Char('-') +
+                              error.description,
                           MsgStyle::ExclamationOk);
+    }
 }
 
 void StartupWindow::showAbout()

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "app/PathLabel.h"
+#include "app/WindowLoad.h"
+#include "app/WindowState.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
 #include "run/RunReport.h"
-#include "transfer/WindowState.h"
 
 #include <array>
 #include <functional>
@@ -86,6 +87,8 @@ public:
     ~StartupWindow() override;
 
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
+    // The run under way, if any (the progress display reads its counters).
+    const LiveRun& liveRun() const { return m_live; }
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
     // Every run appends its report to `log`, with the boxes `boxes` saw (the
     // recorder the context's prompt is, or null). Without a log none is kept;
@@ -176,6 +179,7 @@ private:
     ModalRunner m_runModal;
     FileChooser m_chooseFile;
     std::unique_ptr<RunDriver> m_driver;
+    LiveRun m_live;
     std::optional<RunLog> m_runLog;
     RecordingPrompt* m_boxes = nullptr;
 

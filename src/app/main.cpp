@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <utility>
 
 using namespace mirsalex;
 
@@ -40,15 +41,40 @@ Modes:
                      an empty entry clears it
 
 Batch options:
-  --dry-run          list what the run would move (clients to add, visits
-                     texts taken over, rows each way per table, rows purged,
-                     every file copied with its direction) and the questions
-                     it would ask, without asking them; writes no file, no
-                     configuration key and no database row, creates no folder
+  --dry-run          the run itself with every change withheld: prints the
+                     report the run would print (steps, counters: clients
+                     added, visits texts, rows each way and rows purged per
+                     table, files per group and direction, databases copied)
+                     and every change it would make; its questions are
+                     listed with the answer an unattended run gives them,
+                     never asked; writes no file, no configuration key, no
+                     database row, no journal, creates no folder
   --all-operators    run every operator folder of the data folder in turn
                      (a folder holding DatiDV.mdb or VisiteDV.mdb), each with
                      its own settings; an operator whose exchange area is not
                      there is reported and skipped; a summary table ends it
+
+Versions: a run keeps, on this computer, a version of everything it
+replaces or changes, on both sides (documents, index file and databases,
+local and on the exchange area, and the configuration keys it writes), in
+$XDG_STATE_HOME/mirsalex/versions/OPERATOR/SIDE/ID/ (else
+~/.local/state/mirsalex/versions/), or the --versions-dir DIR (key VERSIONI
+of section [EXPORT]). A replacement whose version cannot be kept is not
+made: the step fails and the folder and cause are told. After a run, entries
+beyond the last 10 runs (--keep-versions N, key VERSIONINUMERO) or older than
+30 days (--keep-days N, key VERSIONIGIORNI) are removed; the report and the
+run log name the run's entry and what was removed.
+  --versions         list the kept runs (with --ini, --operator, --side;
+                     --report json for JSON), newest first: id, date, side,
+                     files per group, rows per table, databases, keys
+  --batch --restore ID
+                     put back everything run ID changed, on both sides, as
+                     it was before it (files byte for byte, files it created
+                     removed, databases, keys), under the run lock; the
+                     restore keeps versions too and can be put back in
+                     turn; when a later run changed the same files or keys,
+                     they are listed and --yes is needed (else status 3)
+  --no-versions      (batch) this run keeps no versions; the report says so
 
 Batch mode: every message box is printed (title, style, text, answer).
 Yes/No questions are asked on the terminal when it is interactive; otherwise
@@ -78,9 +104,9 @@ Exit statuses (of every mode; the window ends with 0 or 2):
      failed; the report names each such step and the missing path
   4  refused: another run holds the lock on the operator's folders
 A failure beats a skip: a run with both exits with 1.
-A dry run exits with 0, with 3 when a ticked step would be skipped, with 1
-when a database could not be read to tell. With --all-operators the status is
-the worst of the runs, in the order 0 < 3 < 1 < 4 < 2.
+A dry run exits with the status the run itself would have. With
+--all-operators the status is the worst of the runs, in the order
+0 < 3 < 1 < 4 < 2.
 )";
 
 } // namespace
@@ -136,8 +162,26 @@ int main(int argc, char** argv)
         QStringLiteral("With --batch: list what the run would move, write nothing."));
     const QCommandLineOption allOperators(QStringLiteral("all-operators"),
                                           QStringLiteral("With --batch: run every operator folder in turn."));
-    for (const auto& o : {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report,
-                          dryRun, allOperators})
+    const QCommandLineOption versions(
+        QStringLiteral("versions"),
+        QStringLiteral("List the kept runs of the operator and side, newest first."));
+    const QCommandLineOption restore(QStringLiteral("restore"),
+                                     QStringLiteral("With --batch: put back everything the run ID changed."),
+                                     QStringLiteral("ID"));
+    const QCommandLineOption noVersions(QStringLiteral("no-versions"),
+                                        QStringLiteral("With --batch: this run keeps no versions."));
+    const QCommandLineOption versionsDir(QStringLiteral("versions-dir"),
+                                         QStringLiteral("Keep versions in this folder."),
+                                         QStringLiteral("DIR"));
+    const QCommandLineOption keepVersions(QStringLiteral("keep-versions"),
+                                          QStringLiteral("Runs kept per operator and side (default 10)."),
+                                          QStringLiteral("N"));
+    const QCommandLineOption keepDays(QStringLiteral("keep-days"),
+                                      QStringLiteral("Days a kept run is kept (default 30)."),
+                                      QStringLiteral("N"));
+    for (const auto& o :
+         {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report, dryRun,
+          allOperators, versions, restore, noVersions, versionsDir, keepVersions, keepDays})
         parser.addOption(o);
 
     if (!parser.parse(arguments)) {
@@ -153,7 +197,7 @@ int main(int argc, char** argv)
     }
     const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
     const bool window = !parser.isSet(showConfig) && !parser.isSet(batch) && !parser.isSet(setPassword) &&
-                        !help && !parser.isSet(versionOption);
+                        !parser.isSet(versions) && !help && !parser.isSet(versionOption);
     if (!window && !platform.isEmpty()) {
         std::fprintf(stderr, "mirsalex: -platform is an option of the window only\n");
         return exitstatus::kUsage;
@@ -174,11 +218,39 @@ int main(int argc, char** argv)
                      qPrintable(parser.positionalArguments().constFirst()));
         return exitstatus::kUsage;
     }
-    const int modes =
-        int(parser.isSet(showConfig)) + int(parser.isSet(batch)) + int(parser.isSet(setPassword));
+    const int modes = int(parser.isSet(showConfig)) + int(parser.isSet(batch)) +
+                      int(parser.isSet(setPassword)) + int(parser.isSet(versions));
     if (modes > 1) {
-        std::fprintf(stderr, "mirsalex: --show-config, --batch and --set-password exclude each other\n");
+        std::fprintf(stderr,
+                     "mirsalex: --show-config, --batch, --versions and --set-password exclude each other\n");
         return exitstatus::kUsage;
+    }
+    if ((parser.isSet(restore) || parser.isSet(noVersions)) && !parser.isSet(batch)) {
+        std::fprintf(stderr, "mirsalex: --restore and --no-versions go with --batch\n");
+        return exitstatus::kUsage;
+    }
+    if (parser.isSet(restore) &&
+        (parser.isSet(dryRun) || parser.isSet(allOperators) || parser.isSet(noVersions))) {
+        std::fprintf(stderr, "mirsalex: --restore excludes --dry-run, --all-operators and --no-versions\n");
+        return exitstatus::kUsage;
+    }
+    if (parser.isSet(restore) && parser.value(restore).trimmed().isEmpty()) {
+        std::fprintf(stderr, "mirsalex: --restore needs the id of a version (see mirsalex --versions)\n");
+        return exitstatus::kUsage;
+    }
+    int keptRuns = 0;
+    int keptDays = 0;
+    for (const auto& [option, value] :
+         {std::pair{&keepVersions, &keptRuns}, std::pair{&keepDays, &keptDays}}) {
+        if (!parser.isSet(*option))
+            continue;
+        bool ok = false;
+        *value = parser.value(*option).toInt(&ok);
+        if (!ok || *value < 1) {
+            std::fprintf(stderr, "mirsalex: --%s takes a whole number from 1\n",
+                         qPrintable(option->names().constFirst()));
+            return exitstatus::kUsage;
+        }
     }
 
     if ((parser.isSet(dryRun) || parser.isSet(allOperators)) && !parser.isSet(batch)) {
@@ -196,6 +268,12 @@ int main(int argc, char** argv)
     options.report = parser.value(report).toLower();
     options.dryRun = parser.isSet(dryRun);
     options.allOperators = parser.isSet(allOperators);
+    options.listVersions = parser.isSet(versions);
+    options.restore = parser.value(restore).trimmed();
+    options.noVersions = parser.isSet(noVersions);
+    options.versionsDir = parser.value(versionsDir);
+    options.keepVersions = keptRuns;
+    options.keepDays = keptDays;
     if (parser.isSet(answers))
         options.answers = parser.value(answers).split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (!options.side.isEmpty() && options.side != QLatin1String("desktop") &&
@@ -209,8 +287,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mirsalex: --report takes text or json\n");
         return exitstatus::kUsage;
     }
-    if (parser.isSet(report) && !parser.isSet(batch)) {
-        std::fprintf(stderr, "mirsalex: --report is an option of --batch\n");
+    if (parser.isSet(report) && !parser.isSet(batch) && !parser.isSet(versions)) {
+        std::fprintf(stderr, "mirsalex: --report is an option of --batch and --versions\n");
         return exitstatus::kUsage;
     }
     if (parser.isSet(log) && options.log.isEmpty()) {
@@ -222,6 +300,8 @@ int main(int argc, char** argv)
         return runShowConfig(options);
     if (parser.isSet(batch))
         return runBatch(options);
+    if (parser.isSet(versions))
+        return runVersions(options);
     if (parser.isSet(setPassword))
         return runSetPassword(options);
     // The window: only where there is a display to open it on.

@@ -479,6 +479,11 @@ FileError listEntries(const QString& folder, const QString& pattern, bool direct
 
 } // namespace
 
+bool wildcardMatch(const QString& pattern, const QString& name)
+{
+    return matchWildcard(pattern, name);
+}
+
 FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
                         QList<DirEntry>& out)
 {

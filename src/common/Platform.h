@@ -90,6 +90,10 @@ struct DirEntry
     bool isDir = false;
 };
 
+// Whether `name` matches the wildcard `pattern` (* and ?, without regard to
+// case), as listings match them.
+bool wildcardMatch(const QString& pattern, const QString& name);
+
 // Lists `folder` for names matching the wildcard `pattern` (* and ?, matched
 // without regard to case). With directoriesToo false only plain files are
 // returned. The order is the file system's own. An error is returned when the

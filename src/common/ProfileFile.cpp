@@ -471,4 +471,40 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
     return replaceFile(path, out, mode, exists ? &st : nullptr);
 }
 
+bool remove(const QString& fileName, const QString& section, const QString& key)
+{
+    const QString sectionName = cleanName(section);
+    const QString keyName = cleanName(key);
+    if (sectionName.isEmpty() || keyName.isEmpty())
+        return false;
+    QString path = locate(fileName);
+    if (path.isEmpty())
+        return false;
+    struct stat st
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT; // no file: no key either
+    if (S_ISLNK(st.st_mode)) {
+        path = QFileInfo(path).canonicalFilePath();
+        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return false;
+    }
+    if (!S_ISREG(st.st_mode))
+        return false;
+    if ((st.st_mode & 0222) == 0 || ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+        return false;
+    Text t;
+    if (!load(path, t))
+        return false;
+    const QList<Line> lines = splitLines(t);
+    const Found f = find(t, lines, sectionName, keyName);
+    if (f.keyLine < 0)
+        return true;
+    // The key's line goes with its line end; every other byte stays.
+    const Line& l = lines.at(f.keyLine);
+    const QByteArray out = t.bytes.left(l.start) + t.bytes.mid(l.next);
+    return replaceFile(path, out, st.st_mode & 07777, &st);
+}
+
 } // namespace mirsalex::ProfileFile

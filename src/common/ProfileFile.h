@@ -35,5 +35,11 @@ QString problem(const QString& fileName);
 // Returns false when the file could not be written (it is then untouched).
 bool write(const QString& fileName, const QString& section, const QString& key, const QString& value);
 
+// Removes the line of a key (the first of that name in the first section of
+// that name), with its line end, keeping every other byte of the file; the
+// file is replaced atomically. A key, section or file that is not there is
+// no error. Returns false when the file could not be written.
+bool remove(const QString& fileName, const QString& section, const QString& key);
+
 } // namespace ProfileFile
 } // namespace mirsalex

@@ -4,6 +4,7 @@
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
 
+#include <cerrno>
 #include <cmath>
 #include <optional>
 #include <QDate>
@@ -108,6 +109,20 @@ platform::FileError ensureFolder(Context& ctx, const QString& folder)
     if (platform::isDirectory(folder))
         return platform::FileError{};
     if (ctx.dryRun) {
+        // Folders are made one level at a time: one whose parent is neither
+        // there nor about to be made could not be made either.
+        auto bare = [](QString p) {
+            while (p.size() > 1 && p.endsWith(platform::separator()))
+                p.chop(1);
+            return p;
+        };
+        const QString path = bare(folder);
+        const QString parent = path.left(qMax<qsizetype>(path.lastIndexOf(platform::separator()), 1));
+        bool parentComing = false;
+        for (const QString& f : std::as_const(ctx.wouldCreate))
+            parentComing = parentComing || bare(f) == parent;
+        if (!parent.isEmpty() && !platform::isDirectory(parent) && !parentComing)
+            return platform::fileErrorFromErrno(ENOENT, folder);
         ctx.wouldCreate << folder;
         return platform::FileError{};
     }

@@ -237,9 +237,13 @@ DbError Database::open(const QString& path)
     if (!e) {
         // Rollback journal, so that a closed file is complete on its own and
         // can be copied as a whole.
-        if (!scalar(QStringLiteral("PRAGMA main.journal_mode=DELETE"), {}, v) && v.isValid() &&
-            v.toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+        // (A dry run keeps its journal in memory and never writes a page.)
+        const QString mode = m_withheld ? QStringLiteral("memory") : QStringLiteral("delete");
+        if (!scalar(QStringLiteral("PRAGMA main.journal_mode=") + mode, {}, v) && v.isValid() &&
+            v.toString().compare(mode, Qt::CaseInsensitive) != 0)
             e = DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode"));
+        if (!e && m_withheld)
+            run(QStringLiteral("PRAGMA cache_spill = OFF"));
     }
     if (e) {
         if (e.number == DbErr::Reserved)
@@ -305,8 +309,9 @@ DbError Database::columns(const QString& name, QList<ColumnInfo>& out) const
     if (where.schema.isEmpty())
         return DbError::make(DbErr::TableNotFound, name);
     Statement q;
-    if (q.prepare(m_conn.get(), QStringLiteral("PRAGMA ") + quoted(where.schema) + QStringLiteral(".table_info(") +
-                                    quoted(where.table) + QLatin1Char(')')) != SQLITE_OK)
+    if (q.prepare(m_conn.get(), QStringLiteral("PRAGMA ") + quoted(where.schema) +
+                                    QStringLiteral(".table_info(") + quoted(where.table) +
+                                    QLatin1Char(')')) != SQLITE_OK)
         return q.error(name);
     int rc = SQLITE_OK;
     while ((rc = q.step()) == SQLITE_ROW)
@@ -331,6 +336,18 @@ void Database::detachTable(const QString& localName)
     ++m_epoch;
     if (!m_conn.isOpen())
         return;
+    if (m_batch && m_withheld) {
+        // The engine detaches no file inside a transaction, and withheld
+        // writes are never committed: the file stays attached, unnamed,
+        // until the connection closes.
+        const auto it = m_attachments.find(localName.toLower());
+        if (it != m_attachments.end()) {
+            run(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(it->localName));
+            m_lingering.append(*it);
+            m_attachments.erase(it);
+        }
+        return;
+    }
     if (m_batch)
         commitBatch();
     // The engine refuses to detach a file while a statement reads it.
@@ -354,6 +371,9 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
     if (!identifier.match(localName).hasMatch() || sourceTable.isEmpty())
         return DbError::make(DbErr::InvalidOperation);
     if (m_batch) {
+        // Withheld writes cannot be committed to make room for the file.
+        if (m_withheld)
+            return DbError::make(DbErr::InvalidOperation);
         if (DbError e = commitBatch())
             return e;
     }
@@ -390,9 +410,10 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
             e = DbError::withDetail(DbErr::CannotOpenDatabase, resolved, e.description);
         return fail(e);
     }
-    if (!scalar(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".journal_mode=DELETE"), {},
+    const QString mode = m_withheld ? QStringLiteral("memory") : QStringLiteral("delete");
+    if (!scalar(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".journal_mode=") + mode, {},
                 v) &&
-        v.isValid() && v.toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+        v.isValid() && v.toString().compare(mode, Qt::CaseInsensitive) != 0)
         return fail(DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode")));
     if (DbError e =
             scalar(QStringLiteral("SELECT name FROM ") + quoted(a.schema) +
@@ -422,6 +443,8 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
         *rowsAffected = 0;
     if (!m_conn.isOpen())
         return DbError::make(DbErr::ObjectClosed);
+    if (DbError e = prepareWrite())
+        return e;
     QString sql = statement.trimmed();
     // The older form "DELETE * FROM table" deletes whole rows, as DELETE FROM.
     static const QRegularExpression deleteStar(QStringLiteral("^DELETE\\s+\\*\\s+FROM\\s"),
@@ -507,11 +530,34 @@ DbError Database::beginBatch()
     return {};
 }
 
+qint64 Database::totalChanges() const
+{
+    return m_conn.isOpen() ? qint64(sqlite3_total_changes64(m_conn.get())) : 0;
+}
+
+DbError Database::prepareWrite()
+{
+    if (m_withheld && !m_batch)
+        return beginBatch();
+    return {};
+}
+
 DbError Database::commitBatch()
 {
     ++m_epoch;
     if (!m_batch)
         return {};
+    // Withheld writes stay in the one open transaction (a failure the
+    // engine rolled back the batch for is still told).
+    if (m_withheld) {
+        DbError e;
+        if (m_batchLost) {
+            m_batchLost = false;
+            e = m_batchLostError;
+            m_batchLostError = DbError();
+        }
+        return e;
+    }
     const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
     DbError e;
     if (batch->commit() != SQLITE_OK) {
@@ -546,13 +592,19 @@ void Database::close()
     for (RecordsetBase* rs : bound)
         rs->close();
     if (m_conn.isOpen()) {
-        commitBatch();
+        if (m_withheld)
+            rollbackBatch();
+        else
+            commitBatch();
         for (const Attachment& a : std::as_const(m_attachments))
+            dropAttachment(a);
+        for (const Attachment& a : std::as_const(m_lingering))
             dropAttachment(a);
         m_conn.close();
     }
     m_batch.reset();
     m_attachments.clear();
+    m_lingering.clear();
     m_path.clear();
 }
 

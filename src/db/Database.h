@@ -145,6 +145,21 @@ public:
     // removes the attachments and closes the file. Errors are ignored.
     void close();
 
+    // Withheld writes, for a dry run: every statement works as usual and
+    // reads its own writes, but nothing ever reaches the disk, not even a
+    // journal. Set before open(). The journal is kept in memory and the page
+    // cache never spills to the file; the first write (or batch) opens one
+    // transaction that commitBatch() leaves open and close() rolls back, so
+    // that the files stay byte for byte as they were, also when the process
+    // is killed half way.
+    void setWritesWithheld(bool withheld) { m_withheld = withheld; }
+    bool writesWithheld() const { return m_withheld; }
+    // Rows changed through this connection since it opened (withheld or not).
+    qint64 totalChanges() const;
+    // Opens the withheld transaction when writes are withheld and none is
+    // open yet: called before any write outside a batch.
+    DbError prepareWrite();
+
     // The connection on the engine's own interface, for statements run row
     // by row (see Statement); null while closed. Statements compiled on it
     // must be finalized before the database closes (a recordset's are, when
@@ -200,8 +215,10 @@ private:
     std::unique_ptr<sqlite::Transaction> m_batch;
     quint64 m_epoch = 0;
     bool m_batchLost = false;
+    bool m_withheld = false;
     DbError m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name
+    QList<Attachment> m_lingering;            // detached by name while writes are withheld
     QList<RecordsetBase*> m_recordsets;
 };
 

@@ -285,7 +285,8 @@ DbError TableRecordset::seek(const QVariantList& keys)
                         where += QStringLiteral(" COLLATE ") + QLatin1String(sqlite::kFoldCollation);
                 }
                 st = statement(QStringLiteral("SELECT rowid") + columns + QStringLiteral(" FROM ") +
-                                   m_qualified + QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1"),
+                                   m_qualified + QStringLiteral(" WHERE ") + where +
+                                   QStringLiteral(" LIMIT 1"),
                                error);
                 if (!st)
                     return error;
@@ -668,6 +669,8 @@ DbError TableRecordset::remove()
     cancelUpdate();
     if (!m_hasRow)
         return DbError::make(DbErr::NoCurrentRecord);
+    if (DbError e = m_db->prepareWrite())
+        return e;
     DbError error;
     Statement* st =
         statement(QStringLiteral("DELETE FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"), error);
@@ -696,6 +699,8 @@ DbError TableRecordset::update()
         return DbError::make(DbErr::ObjectClosed);
     if (m_mode == Mode::None)
         return DbError::make(DbErr::UpdateWithoutEdit);
+    if (DbError e = m_db->prepareWrite())
+        return e;
 
     // A required field must hold a value (the engine would otherwise number
     // a missing whole-number key by itself).

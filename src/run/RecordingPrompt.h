@@ -34,4 +34,32 @@ private:
     std::vector<ShownBox> m_boxes;
 };
 
+// A prompt that shows no box: each one is answered as an unattended batch
+// run answers it (a question takes Yes with `yes`, else No; an OK/Cancel box
+// takes OK, any other choice the safe way out) and kept with its answer. A
+// dry run from the window lists its questions so. Progress goes on to
+// `progressTo`.
+class AnsweringPrompt : public Prompt
+{
+public:
+    AnsweringPrompt(Prompt& progressTo, bool yes) : m_progress(progressTo), m_yes(yes) {}
+
+    void processEvents() override { m_progress.processEvents(); }
+    void progress(const QString& step, qint64 done, qint64 total) override
+    {
+        m_progress.progress(step, done, total);
+    }
+    void progressEnd() override { m_progress.progressEnd(); }
+
+    const std::vector<ShownBox>& boxes() const { return m_boxes; }
+
+protected:
+    int ask(const QString& text, int style, const QString& title) override;
+
+private:
+    Prompt& m_progress;
+    bool m_yes;
+    std::vector<ShownBox> m_boxes;
+};
+
 } // namespace mirsalex

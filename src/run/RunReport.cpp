@@ -11,72 +11,6 @@
 
 namespace mirsalex {
 
-CheckState& casella(WindowState& w, Casella box)
-{
-    switch (box) {
-    case Casella::Dati:
-        return w.chkDati;
-    case Casella::Visite:
-        return w.chkVisite;
-    case Casella::Indici:
-        return w.Check1[0];
-    case Casella::Schede:
-        return w.Check1[1];
-    case Casella::Fogli:
-        break;
-    }
-    return w.Check1[2];
-}
-
-const CheckState& casella(const WindowState& w, Casella box)
-{
-    return casella(const_cast<WindowState&>(w), box);
-}
-
-const StepReport* RunReport::firstFailure() const
-{
-    for (const StepReport& s : steps) {
-        if (s.failed())
-            return &s;
-    }
-    return nullptr;
-}
-
-std::vector<const StepReport*> RunReport::incompleteSteps() const
-{
-    std::vector<const StepReport*> list;
-    for (const StepReport& s : steps) {
-        if (s.incomplete())
-            list.push_back(&s);
-    }
-    return list;
-}
-
-const StepReport& RunReport::of(const char* name) const
-{
-    for (const StepReport& s : steps) {
-        if (s.step && std::strcmp(s.step->name, name) == 0)
-            return s;
-    }
-    static const StepReport none;
-    return none;
-}
-
-int RunReport::exitStatus() const
-{
-    if (refused)
-        return exitstatus::kLocked;
-    if (!configurationUnread.isEmpty() || firstFailure())
-        return exitstatus::kFailed;
-    for (const StepReport& s : steps) {
-        // A step asked for and never reached can only follow a failure; it is
-        // counted as one all the same, should a report ever hold it alone.
-        if (s.state == StepReport::State::NotReached)
-            return exitstatus::kFailed;
-    }
-    return incompleteSteps().empty() ? exitstatus::kCompleted : exitstatus::kIncomplete;
-}
-
 QString describeStep(const StepReport& s)
 {
     switch (s.state) {
@@ -197,6 +131,26 @@ QString outcomeLine(const RunReport& report)
     return line;
 }
 
+// The versions of a run: the entry it made and what pruning removed.
+QStringList versionsLines(const RunReport::Versions& v)
+{
+    QStringList lines;
+    if (v.off) {
+        lines << QStringLiteral("Versioni: DISATTIVATE per questo aggiornamento (--no-versions)");
+        return lines;
+    }
+    if (!v.entry.isEmpty())
+        lines << QStringLiteral("Versioni: voce %1 in %2").arg(v.entry, v.folder);
+    else
+        lines << QStringLiteral("Versioni: nessuna voce (nulla da conservare)");
+    if (!v.failure.isEmpty())
+        lines << QStringLiteral("Versioni NON conservate: ") +
+                     QString(v.failure).replace(QLatin1Char('\n'), QStringLiteral(": "));
+    lines << QStringLiteral("Versioni rimosse: ") +
+                 (v.pruned.isEmpty() ? QStringLiteral("nessuna") : v.pruned.join(QStringLiteral(", ")));
+    return lines;
+}
+
 } // namespace
 
 QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
@@ -213,17 +167,30 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
             line += QStringLiteral(" (clienti aggiunti: %1)").arg(report.clientiAggiunti);
         lines << QStringLiteral("  %1 %2").arg(QLatin1String(s.step ? s.step->name : "?"), -24).arg(line);
     }
-    lines << QStringLiteral("Contatori:");
+    lines << (report.dryRun ? QStringLiteral("Contatori (anteprima: nulla è stato scritto):")
+                            : QStringLiteral("Contatori:"));
     lines << QStringLiteral("  %1 %2")
                  .arg(QStringLiteral("CLIENTI aggiunti"), -16)
                  .arg(report.clientiAggiunti >= 0 ? QString::number(report.clientiAggiunti)
                                                   : QStringLiteral("non contati"));
+    if (report.clientiAggiunti >= 0)
+        lines << QStringLiteral("  %1 %2").arg(QStringLiteral("TESTI VISITE"), -16).arg(report.testiVisite);
     lines << QStringLiteral("  %1 %2")
                  .arg(QStringLiteral("VISITE"), -16)
                  .arg(pair(report.visiteAggiunteScambio, report.visiteAggiunteLocale));
     lines << QStringLiteral("  %1 %2")
                  .arg(QStringLiteral("APPUNTAMENTI"), -16)
                  .arg(pair(report.appuntamentiAggiuntiScambio, report.appuntamentiAggiuntiLocale));
+    for (size_t t = 0; t < report.tabelle.size(); ++t) {
+        const TableCounters& c = report.tabelle[t];
+        lines << QStringLiteral("  %1 %2, eliminati %3 locali, %4 nell'area di scambio")
+                     .arg(QLatin1String(kVisitsTableNames[t]), -16)
+                     .arg(pair(c.toExchange, c.toLocal))
+                     .arg(c.purgedLocal)
+                     .arg(c.purgedExchange);
+    }
+    lines
+        << QStringLiteral("  %1 %2").arg(QStringLiteral("DATABASE copiati"), -16).arg(report.databasiCopiati);
     lines << QStringLiteral("  %1 ->%2")
                  .arg(QStringLiteral("INDICI"), -16)
                  .arg(AllineaDestra(QVariant(report.documenti[0][0]), 5));
@@ -233,6 +200,8 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
     lines << QStringLiteral("  %1 %2")
                  .arg(QStringLiteral("FOGLI CLIENTI"), -16)
                  .arg(pair(report.documenti[2][0], report.documenti[2][1]));
+    if (report.versions.asked && !report.dryRun)
+        lines << versionsLines(report.versions);
     lines << QStringLiteral("Messaggi: %1").arg(boxes.size());
     int n = 0;
     for (const ShownBox& b : boxes) {
@@ -253,6 +222,40 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
+QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
+{
+    QStringList lines;
+    lines << QStringLiteral("=== Anteprima per l'operatore %1 (%2): nulla viene scritto")
+                 .arg(report.operatore,
+                      report.portable ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"));
+    QString text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + runLogText(report, boxes);
+    QStringList keys, databases, files;
+    for (const ChangeSink::Change& c : report.changes) {
+        switch (c.kind) {
+        case ChangeSink::Change::Kind::Key:
+            keys << QStringLiteral("    ") + c.detail;
+            break;
+        case ChangeSink::Change::Kind::Database:
+            databases << QStringLiteral("    %1 (righe modificate: %2)").arg(c.path, c.detail);
+            break;
+        case ChangeSink::Change::Kind::File:
+            files << QStringLiteral("    %1  <-  %2").arg(c.path, c.source());
+            break;
+        case ChangeSink::Change::Kind::Removal:
+            break;
+        }
+    }
+    // Files by place: each group and direction is one destination folder,
+    // its files in name order.
+    files.sort(Qt::CaseInsensitive);
+    QStringList out;
+    out << QStringLiteral("Modifiche che l'aggiornamento farebbe:");
+    out << QStringLiteral("  chiavi del file di configurazione: %1").arg(keys.size()) << keys;
+    out << QStringLiteral("  database modificati: %1").arg(databases.size()) << databases;
+    out << QStringLiteral("  file copiati: %1").arg(files.size()) << files;
+    return text + out.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
 QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& boxes)
 {
     QJsonObject root;
@@ -271,7 +274,18 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
     }
     root[QStringLiteral("started")] = started;
     root[QStringLiteral("duration_ms")] = report.durationMs;
+    root[QStringLiteral("dry_run")] = report.dryRun;
     root[QStringLiteral("exit_status")] = report.exitStatus();
+    if (report.versions.asked && !report.dryRun) {
+        QJsonObject v;
+        v[QStringLiteral("off")] = report.versions.off;
+        v[QStringLiteral("entry")] =
+            report.versions.entry.isEmpty() ? QJsonValue() : QJsonValue(report.versions.entry);
+        v[QStringLiteral("folder")] = report.versions.folder;
+        v[QStringLiteral("pruned")] = QJsonArray::fromStringList(report.versions.pruned);
+        v[QStringLiteral("failure")] = report.versions.failure;
+        root[QStringLiteral("versions")] = v;
+    }
 
     QJsonArray steps;
     for (const StepReport& s : report.steps) {
@@ -306,7 +320,19 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
         twoWays("to_exchange", report.visiteAggiunteScambio, "to_local", report.visiteAggiunteLocale);
     counters[QStringLiteral("appointments")] = twoWays("to_exchange", report.appuntamentiAggiuntiScambio,
                                                        "to_local", report.appuntamentiAggiuntiLocale);
+    documents[QStringLiteral("databases_copied")] = report.databasiCopiati;
     counters[QStringLiteral("documents")] = documents;
+    counters[QStringLiteral("visits_texts")] =
+        report.clientiAggiunti >= 0 ? QJsonValue(report.testiVisite) : QJsonValue();
+    QJsonObject tables;
+    for (size_t t = 0; t < report.tabelle.size(); ++t) {
+        const TableCounters& c = report.tabelle[t];
+        QJsonObject o = twoWays("to_exchange", c.toExchange, "to_local", c.toLocal);
+        o[QStringLiteral("purged_local")] = c.purgedLocal;
+        o[QStringLiteral("purged_exchange")] = c.purgedExchange;
+        tables[QLatin1String(kVisitsTableNames[t])] = o;
+    }
+    counters[QStringLiteral("tables")] = tables;
     root[QStringLiteral("counters")] = counters;
 
     QJsonArray messages;
@@ -319,6 +345,18 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
         messages.append(o);
     }
     root[QStringLiteral("messages")] = messages;
+
+    // What the run changed (a dry run: would change), in order.
+    QJsonArray changes;
+    for (const ChangeSink::Change& c : report.changes) {
+        QJsonObject o;
+        static const char* const kinds[] = {"key", "file", "database", "removal"};
+        o[QStringLiteral("kind")] = QLatin1String(kinds[int(c.kind)]);
+        o[QStringLiteral("path")] = c.path;
+        o[QStringLiteral("detail")] = c.detail;
+        changes.append(o);
+    }
+    root[QStringLiteral("changes")] = changes;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

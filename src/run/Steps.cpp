@@ -5,14 +5,14 @@
 
 namespace mirsalex {
 
-SyncSteps StandardSteps(Context& ctx, WindowState& w)
+SyncSteps StandardSteps(Context& ctx)
 {
     SyncSteps steps;
-    steps.SincronizzaClienti = [&ctx, &w]() { return SincronizzaClienti(ctx, w); };
-    steps.UnisciTabAzioni = [&ctx, &w]() { return UnisciTabAzioni(ctx, w); };
-    steps.SincronizzaAzioni = [&ctx, &w]() { return SincronizzaAzioni(ctx, w); };
-    steps.SincronizzaVisite = [&ctx, &w]() { return SincronizzaVisite(ctx, w); };
-    steps.SincronizzaAppuntamenti = [&ctx, &w]() { return SincronizzaAppuntamenti(ctx, w); };
+    steps.SincronizzaClienti = [&ctx](RunState& w) { return SincronizzaClienti(ctx, w); };
+    steps.UnisciTabAzioni = [&ctx](RunState& w) { return UnisciTabAzioni(ctx, w); };
+    steps.SincronizzaAzioni = [&ctx](RunState& w) { return SincronizzaAzioni(ctx, w); };
+    steps.SincronizzaVisite = [&ctx](RunState& w) { return SincronizzaVisite(ctx, w); };
+    steps.SincronizzaAppuntamenti = [&ctx](RunState& w) { return SincronizzaAppuntamenti(ctx, w); };
     return steps;
 }
 

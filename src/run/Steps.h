@@ -1,11 +1,11 @@
 #pragma once
 
-#include "run/RunDriver.h"
+#include "config/Context.h"
+#include "runtypes/RunReport.h"
 
 namespace mirsalex {
 
-// The synchronisation steps this program provides, bound to a context and a
-// window state.
-SyncSteps StandardSteps(Context& ctx, WindowState& w);
+// The synchronisation steps this program provides, bound to a context.
+SyncSteps StandardSteps(Context& ctx);
 
 } // namespace mirsalex

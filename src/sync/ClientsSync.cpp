@@ -44,7 +44,8 @@ bool sameFile(const QString& a, const QString& b)
 // visits text of the known ones after the name check. Returns the error that
 // ended it (none when it ran to the end or the user stopped it); `reachedEnd`
 // tells whether it went past the last exchange row.
-DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd)
+DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
+                    RunState& w)
 {
     reachedEnd = false;
     if (DbError e = db.beginBatch())
@@ -65,6 +66,7 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
         if (rows.field(nameField).kind == Snapshot::Stored::Null)
             return DbError::make(DbErr::InvalidUseOfNull);
 
+        const int failedBefore = transfer.failedClients();
         const bool found = transfer.LeggiCliente(code, rows);
         if (DbError f = transfer.fatal())
             return f;
@@ -95,11 +97,14 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                 if (e)
                     return e;
                 ++written;
+                ++w.testiVisite;
             }
         } else {
             if (ctx.CodErrore > 0)
                 return {};
             ++written;
+            if (transfer.failedClients() == failedBefore)
+                ++w.clientiAggiunti;
         }
         if (written >= kBatchRows) {
             if (DbError e = db.commitBatch())
@@ -134,7 +139,7 @@ void tellNotCopied(Context& ctx, const QString& why)
 
 } // namespace
 
-StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
+StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
 {
     const QString local = w.DbLocale;
     const QString exchange = w.DbScambio;
@@ -161,10 +166,14 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
         return StepOutcome::skipped(QStringLiteral("il database di scambio è il database locale"), exchange);
 
     // Modification times, taken before anything is opened.
-    const QDateTime localTime =
-        platform::modificationTime(localPath).value_or(QDateTime(QDate::currentDate(), QTime(0, 0)));
-    const QDateTime exchangeTime =
-        platform::modificationTime(exchangePath).value_or(QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    auto timeOf = [&w](const QString& path, const QDateTime& otherwise) {
+        const std::optional<qint64> seconds = w.sink.modificationTime(path);
+        return seconds ? QDateTime::fromSecsSinceEpoch(*seconds, Qt::LocalTime) : otherwise;
+    };
+    const QDateTime localTime = timeOf(localPath, QDateTime(QDate::currentDate(), QTime(0, 0)));
+    const QDateTime exchangeTime = timeOf(exchangePath, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    w.clientiAggiunti = 0;
+    w.testiVisite = 0;
 
     // Set when the local clients table could not be opened and the user gave
     // up: the local file is then not known to be sound, and copying it over the
@@ -181,7 +190,14 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
         Snapshot rows(db);
 
         ctx.MsgErrore = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI");
-        DbError error = db.open(localPath);
+        w.sink.prepareDatabase(db);
+        // The local file is changed in place: the sink may keep a version of
+        // it first, and a file it could not keep one of is not written.
+        DbError error;
+        if (const platform::FileError kept = w.sink.willChangeDatabase(localPath))
+            error = DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, localPath);
+        else
+            error = db.open(localPath);
         bool walk = !error;
         if (!error) {
             ctx.MsgErrore = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
@@ -205,11 +221,12 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
             if (!error)
                 error = rows.open(QStringLiteral("SELECT * FROM ClientiEX"));
             if (!error && rows.recordCount() > 0)
-                error = walkClients(ctx, db, transfer, rows, walkEnded);
+                error = walkClients(ctx, db, transfer, rows, walkEnded, w);
             // What the walk stored stays, whatever ended it.
             const DbError committed = db.commitBatch();
             if (!error)
                 error = committed;
+            w.sink.databaseCommitted(localPath, db.totalChanges());
             failedClients = transfer.failedClients();
             if (error.number == DbErr::RecordLocked)
                 ctx.MsgErrore = inUse(local);
@@ -282,10 +299,10 @@ StepOutcome SincronizzaClienti(Context& ctx, WindowState& w)
         failed = CopiaFile(ctx, w, local, exchange, 1, 1);
     }
     if (!failed) {
-        w.chkDati.value = 2;
-        ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                  w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
-                  DateStamp(QDateTime::currentDateTime()));
+        w.ticks.dati = 2;
+        w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                        w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
+                        DateStamp(QDateTime::currentDateTime()));
         return StepOutcome::done();
     }
     // The cause is named on a second line (a full disk, a refused rename).

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "config/Context.h"
-#include "transfer/StepOutcome.h"
-#include "transfer/WindowState.h"
+#include "runtypes/RunState.h"
 
 #include <QtGlobal>
 
@@ -13,6 +12,6 @@ namespace mirsalex {
 // check, then offers the local file to the exchange area newest-wins.
 // Its result is 0 when it completed, was skipped or was stopped by the user,
 // otherwise the number of the error that ended it (already reported).
-StepOutcome SincronizzaClienti(Context& ctx, WindowState& w);
+StepOutcome SincronizzaClienti(Context& ctx, RunState& w);
 
 } // namespace mirsalex

@@ -64,8 +64,8 @@ QString insertFrom(const MergePlan& p, const QString& target)
         names += Database::quoted(f);
         values += f == p.mark ? QStringLiteral("' '") : QStringLiteral("s.") + Database::quoted(f);
     }
-    return QStringLiteral("INSERT INTO ") + target + QStringLiteral(" (") + names + QStringLiteral(") SELECT ") +
-           values + QStringLiteral(" FROM ");
+    return QStringLiteral("INSERT INTO ") + target + QStringLiteral(" (") + names +
+           QStringLiteral(") SELECT ") + values + QStringLiteral(" FROM ");
 }
 
 QString keyOrder(const MergePlan& p, const QString& alias)
@@ -137,8 +137,8 @@ QString setBasedCopy(const MergePlan& p, const QString& source, const QString& t
            sameKey(p, QStringLiteral("t")) + QLatin1Char(')');
     if (p.foldKey.contains(true)) {
         sql += QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ") + source + QStringLiteral(" AS d WHERE ") +
-               sameKey(p, QStringLiteral("d")) + QStringLiteral(" AND (") + comesBefore(p, QStringLiteral("d")) +
-               QLatin1Char(')');
+               sameKey(p, QStringLiteral("d")) + QStringLiteral(" AND (") +
+               comesBefore(p, QStringLiteral("d")) + QLatin1Char(')');
         if (!p.mark.isEmpty())
             sql += QStringLiteral(" AND ") + unmarked(p, QStringLiteral("d"));
         sql += QLatin1Char(')');
@@ -173,7 +173,8 @@ DbError walkRows(Database& db, const MergePlan& p, const QString& sourceTable, c
     const int keyCount = int(p.keys.size());
     const int markColumn = p.mark.isEmpty() ? -1 : 1 + keyCount;
 
-    const QString insert = insertFrom(p, targetTable) + sourceTable + QStringLiteral(" AS s WHERE s.rowid = ");
+    const QString insert =
+        insertFrom(p, targetTable) + sourceTable + QStringLiteral(" AS s WHERE s.rowid = ");
 
     QVariantList key;
     int sinceCommit = 0;
@@ -263,8 +264,7 @@ DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Col
         const QVariant v = rows.value(i);
         if (v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QByteArray) {
             field = numeric[i];
-            value = v.typeId() == QMetaType::QString ? v.toString()
-                                                     : QStringLiteral("(dati binari)");
+            value = v.typeId() == QMetaType::QString ? v.toString() : QStringLiteral("(dati binari)");
             break;
         }
     }
@@ -280,7 +280,7 @@ qint16 errorCode(const DbError& error)
     return error.number > 0 && error.number <= 32767 ? qint16(error.number) : qint16(32767);
 }
 
-std::optional<StepOutcome> takeVisitsPaths(Context& ctx, WindowState& w)
+std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w)
 {
     if (w.DbLocale.isEmpty() || w.DbScambio.isEmpty())
         return StepOutcome::skipped(QStringLiteral("percorso del database non indicato"));
@@ -319,8 +319,8 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, WindowState& w)
 // ---------------------------------------------------------------------------
 // VisitsSession
 
-VisitsSession::VisitsSession(Context& ctx, QString table)
-    : m_ctx(ctx), m_table(std::move(table)), m_attached(m_table + QStringLiteral("EX"))
+VisitsSession::VisitsSession(Context& ctx, ChangeSink& sink, QString table)
+    : m_ctx(ctx), m_sink(sink), m_table(std::move(table)), m_attached(m_table + QStringLiteral("EX"))
 {
 }
 
@@ -329,7 +329,15 @@ DbError VisitsSession::open(const QString& localPath, const QString& exchangePat
 {
     m_finished = false;
     m_ctx.MsgErrore = openLocal;
-    if (DbError e = m_db.open(platform::resolve(localPath)))
+    m_localPath = platform::resolve(localPath);
+    // Both files are changed in place: the sink may keep a version of each
+    // first, and a file it could not keep one of is not written.
+    for (const QString& changed : {m_localPath, platform::resolve(exchangePath)}) {
+        if (const platform::FileError kept = m_sink.willChangeDatabase(changed))
+            return DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, changed);
+    }
+    m_sink.prepareDatabase(m_db);
+    if (DbError e = m_db.open(m_localPath))
         return e;
     m_ctx.MsgErrore = openExchange;
     m_db.detachTable(m_attached);
@@ -401,9 +409,10 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
                 missing << c.name + QStringLiteral(" (manca nel database LOCALE)");
         }
         if (!missing.isEmpty()) {
-            ctx.MsgErrore = policy.passIn + QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ")
-                                                .arg(policy.table) +
-                            missing.join(QStringLiteral(", "));
+            ctx.MsgErrore =
+                policy.passIn +
+                QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ").arg(policy.table) +
+                missing.join(QStringLiteral(", "));
             return DbError::make(DbErr::ItemNotFound, missing.first());
         }
         plan.copied.clear();
@@ -423,21 +432,21 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
         if (DbError e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
                                      field, value)) {
             if (e.number == DbErr::KeyTypeMismatch)
-                ctx.MsgErrore = policy.passIn +
-                                QStringLiteral("\nNella tabella %1 del database %2 il campo chiave %3 contiene "
-                                               "\"%4\", che non è un numero: la tabella va corretta, nessuna "
-                                               "riga è stata copiata.")
-                                    .arg(policy.table, remote ? QStringLiteral("REMOTO") : QStringLiteral("LOCALE"),
-                                         field, value);
+                ctx.MsgErrore =
+                    policy.passIn +
+                    QStringLiteral("\nNella tabella %1 del database %2 il campo chiave %3 contiene "
+                                   "\"%4\", che non è un numero: la tabella va corretta, nessuna "
+                                   "riga è stata copiata.")
+                        .arg(policy.table, remote ? QStringLiteral("REMOTO") : QStringLiteral("LOCALE"),
+                             field, value);
             return e;
         }
     }
     return {};
 }
 
-DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target, int& added,
-                        bool walkOnFailure, Prompt* progress,
-                        const QString& step)
+DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
+                        int& added, bool walkOnFailure, Prompt* progress, const QString& step)
 {
     const QString& from = toExchange ? plan.local : plan.exchange;
     const QString& to = toExchange ? plan.exchange : plan.local;
@@ -457,17 +466,28 @@ DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, co
     return error;
 }
 
-StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& policy)
+StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
 {
-    int unused = 0;
-    int& addedLocal = policy.addedLocal ? w.*policy.addedLocal : unused;
-    int& addedExchange = policy.addedExchange ? w.*policy.addedExchange : unused;
-    addedLocal = 0;
-    addedExchange = 0;
+    TableCounters& count = w.tabelle[policy.counters];
+    count = TableCounters();
+    int addedLocal = 0;
+    int addedExchange = 0;
+    // The counts the run reports are the rows stored, however the merge ends.
+    struct Keep
+    {
+        TableCounters& count;
+        int& local;
+        int& exchange;
+        ~Keep()
+        {
+            count.toLocal = local;
+            count.toExchange = exchange;
+        }
+    } keep{count, addedLocal, addedExchange};
     if (std::optional<StepOutcome> skip = takeVisitsPaths(ctx, w))
         return *skip;
 
-    VisitsSession session(ctx, policy.table);
+    VisitsSession session(ctx, w.sink, policy.table);
     DbError error =
         session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
     Database& db = session.db();
@@ -477,8 +497,7 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
         error = planMerge(ctx, db, policy, session.attached(), plan);
     if (!error) {
         ctx.MsgErrore = policy.passIn;
-        error = copyMissingRows(db, plan, false, policy.table, addedLocal,
-                                policy.walkOnFailure, &ctx.prompt,
+        error = copyMissingRows(db, plan, false, policy.table, addedLocal, policy.walkOnFailure, &ctx.prompt,
                                 policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
         if (!error)
@@ -486,27 +505,34 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
     }
     if (!error) {
         ctx.MsgErrore = policy.passOut;
-        error = copyMissingRows(db, plan, true, session.attached(), addedExchange,
-                                policy.walkOnFailure, &ctx.prompt,
-                                policy.table + QStringLiteral(": locale -> scambio"));
+        error = copyMissingRows(db, plan, true, session.attached(), addedExchange, policy.walkOnFailure,
+                                &ctx.prompt, policy.table + QStringLiteral(": locale -> scambio"));
     }
     if (!error && !plan.mark.isEmpty()) {
         const QString where =
             QStringLiteral(" WHERE ") + Database::quoted(plan.mark) + QStringLiteral(" = 'S'");
-        error = db.execute(QStringLiteral("DELETE FROM ") + plan.local + where);
-        if (!error)
-            error = db.execute(QStringLiteral("DELETE FROM ") + plan.exchange + where);
+        int purged = 0;
+        error = db.execute(QStringLiteral("DELETE FROM ") + plan.local + where, &purged);
+        count.purgedLocal = purged;
+        if (!error) {
+            error = db.execute(QStringLiteral("DELETE FROM ") + plan.exchange + where, &purged);
+            count.purgedExchange = purged;
+        }
     }
     session.finish(error);
+    // What each file received and lost, kept whatever ended the merge.
+    w.sink.databaseCommitted(platform::resolve(w.DbLocale), addedLocal + count.purgedLocal);
+    w.sink.databaseCommitted(platform::resolve(w.DbScambio), addedExchange + count.purgedExchange);
 
     if (ctx.CodErrore != 0) {
         ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
         return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
     }
     if (!policy.marker.isEmpty()) {
-        w.chkVisite.value = 2;
-        ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                  w.PrefissoLato + policy.marker + ctx.CodOperatore, DateStamp(QDateTime::currentDateTime()));
+        w.ticks.visite = 2;
+        w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                        w.PrefissoLato + policy.marker + ctx.CodOperatore,
+                        DateStamp(QDateTime::currentDateTime()));
     }
     return StepOutcome::done();
 }

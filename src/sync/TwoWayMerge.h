@@ -2,8 +2,7 @@
 
 #include "config/Context.h"
 #include "db/Database.h"
-#include "transfer/StepOutcome.h"
-#include "transfer/WindowState.h"
+#include "runtypes/RunState.h"
 
 #include <optional>
 #include <QString>
@@ -24,7 +23,7 @@ extern const QString kVisitsOpenExchange; // "ERRORE NELL'APERTURA DEL DATABASE 
 // window state for the rest of the chain; applied to visits paths it gives
 // the same paths. Returns the skip (nothing shown) when a path is empty or a
 // file is missing, nothing when the step can go on.
-std::optional<StepOutcome> takeVisitsPaths(Context& ctx, WindowState& w);
+std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w);
 
 // An error number as the 16-bit CodErrore holds it: a number that does not
 // fit (or is not above zero) is recorded as 32767, still a failure.
@@ -34,10 +33,12 @@ qint16 errorCode(const DbError& error);
 // under its own name followed by "EX", for the length of one merge. Every
 // write goes into one batch on the local connection, committed before any
 // message is shown; the attachment and the file are closed on every path.
+// The database goes through the run's change sink (a dry run withholds its
+// writes).
 class VisitsSession
 {
 public:
-    VisitsSession(Context& ctx, QString table);
+    VisitsSession(Context& ctx, ChangeSink& sink, QString table);
     ~VisitsSession() { close(); }
     VisitsSession(const VisitsSession&) = delete;
     VisitsSession& operator=(const VisitsSession&) = delete;
@@ -61,6 +62,8 @@ public:
 
 private:
     Context& m_ctx;
+    ChangeSink& m_sink;
+    QString m_localPath;
     QString m_table;
     QString m_attached;
     Database m_db;
@@ -77,11 +80,9 @@ struct MergePolicy
     QString mark;       // deletion mark field ("S" marked), empty when none
     QString passIn;     // context of the exchange-to-local pass
     QString passOut;    // context of the local-to-exchange pass and the purges
-    QString marker;     // marker of section "EXPORT" ("DATV", "DATP", "DATZ"); none: no marker, box left alone
-    // Counters of rows added locally and to the exchange copy, none when
-    // the table keeps no count.
-    int WindowState::*addedLocal = nullptr;
-    int WindowState::*addedExchange = nullptr;
+    QString marker; // marker of section "EXPORT" ("DATV", "DATP", "DATZ"); none: no marker, box left alone
+    // Where the run counts the table's rows (received and purged each side).
+    VisitsTable counters = kTabAzioni;
     QString openLocal = kVisitsOpenLocal;       // context of opening the local file
     QString openExchange = kVisitsOpenExchange; // context of reaching the exchange table
     // Whole rows move: every column of the table, the keys' and the others
@@ -123,7 +124,7 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
 // deleted on both sides. Added rows get the mark " ". On success the
 // "VISITE" box is greyed and the marker written; a failure shows its
 // context text alone and keeps what was stored before it.
-StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& policy);
+StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy);
 
 // Adds to table `target` of `db` the rows of `source` whose key it lacks,
 // walking `source` in key order, skipping marked rows and giving the added
@@ -134,8 +135,8 @@ StepOutcome mergeBothWays(Context& ctx, WindowState& w, const MergePolicy& polic
 // source row for the walk; progressEnd() closes it on every path.
 // `toExchange` tells the direction; `target` is the target table's name as
 // the database knows it (the local name, or the attached one).
-DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target, int& added,
-                        bool walkOnFailure, Prompt* progress = nullptr,
+DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
+                        int& added, bool walkOnFailure, Prompt* progress = nullptr,
                         const QString& step = QString());
 
 } // namespace mirsalex

@@ -16,8 +16,7 @@ const MergePolicy& actionsPolicy()
         QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'Azioni'"),
         QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'Azioni-EX'"),
         QStringLiteral("DATZ"),
-        nullptr,
-        nullptr,
+        kAzioni,
     };
     return p;
 }
@@ -34,8 +33,7 @@ const MergePolicy& visitsPolicy()
         QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'VISITE'"),
         QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'VISITE-EX'"),
         QStringLiteral("DATV"),
-        &WindowState::VisiteAggiunteLocale,
-        &WindowState::VisiteAggiunteScambio,
+        kVisiteN,
     };
     return p;
 }
@@ -50,8 +48,7 @@ const MergePolicy& appointmentsPolicy()
         QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'APPUNTAMENTI'"),
         QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'APPUNTAMENTI-EX'"),
         QStringLiteral("DATP"),
-        &WindowState::AppuntamentiAggiuntiLocale,
-        &WindowState::AppuntamentiAggiuntiScambio,
+        kAppuntamenti,
     };
     return p;
 }
@@ -66,6 +63,7 @@ const MergePolicy& actionCodesPolicy()
         const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI");
         MergePolicy m;
         m.table = QStringLiteral("TabAzioni");
+        m.counters = kTabAzioni;
         m.keys = {QStringLiteral("TbaCodice")};
         m.passIn = connect;
         m.passOut = connect;
@@ -85,22 +83,22 @@ const std::array<const MergePolicy*, 3>& twoWayPolicies()
     return all;
 }
 
-StepOutcome UnisciTabAzioni(Context& ctx, WindowState& w)
+StepOutcome UnisciTabAzioni(Context& ctx, RunState& w)
 {
     return mergeBothWays(ctx, w, actionCodesPolicy());
 }
 
-StepOutcome SincronizzaAzioni(Context& ctx, WindowState& w)
+StepOutcome SincronizzaAzioni(Context& ctx, RunState& w)
 {
     return mergeBothWays(ctx, w, actionsPolicy());
 }
 
-StepOutcome SincronizzaVisite(Context& ctx, WindowState& w)
+StepOutcome SincronizzaVisite(Context& ctx, RunState& w)
 {
     return mergeBothWays(ctx, w, visitsPolicy());
 }
 
-StepOutcome SincronizzaAppuntamenti(Context& ctx, WindowState& w)
+StepOutcome SincronizzaAppuntamenti(Context& ctx, RunState& w)
 {
     return mergeBothWays(ctx, w, appointmentsPolicy());
 }

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "config/Context.h"
-#include "transfer/StepOutcome.h"
-#include "transfer/WindowState.h"
+#include "runtypes/RunState.h"
 
 #include <array>
 
@@ -17,17 +16,17 @@ struct MergePolicy;
 
 // Action codes: each side receives the codes (whole rows of TabAzioni) that
 // only the other side has; nothing else changes.
-StepOutcome UnisciTabAzioni(Context& ctx, WindowState& w);
+StepOutcome UnisciTabAzioni(Context& ctx, RunState& w);
 
 // Actions (Azioni, key client and action code, deletion mark AzDelete).
-StepOutcome SincronizzaAzioni(Context& ctx, WindowState& w);
+StepOutcome SincronizzaAzioni(Context& ctx, RunState& w);
 
 // Visits (VisiteN, key client and date); counts the visits added.
-StepOutcome SincronizzaVisite(Context& ctx, WindowState& w);
+StepOutcome SincronizzaVisite(Context& ctx, RunState& w);
 
 // Appointments (Appuntamenti, key client, date and action, deletion mark
 // ApDelete); counts the appointments added.
-StepOutcome SincronizzaAppuntamenti(Context& ctx, WindowState& w);
+StepOutcome SincronizzaAppuntamenti(Context& ctx, RunState& w);
 
 // The tables of the group, for what works out a run without running it.
 // Action codes: table and key only (each side receives the whole rows whose

@@ -19,18 +19,18 @@ namespace {
 
 // Records the completion of document group `group` for the current side and
 // operator, and greys its check box.
-void segnaCompletato(Context& ctx, WindowState& w, int group)
+void segnaCompletato(Context& ctx, RunState& w, int group)
 {
-    ScriviIni(ctx.config.FileIni, QStringLiteral("EXPORT"),
-              w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) + ctx.CodOperatore,
-              DateStamp(QDateTime::currentDateTime()));
-    w.Check1[static_cast<size_t>(group)].value = 2;
+    w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                    w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) + ctx.CodOperatore,
+                    DateStamp(QDateTime::currentDateTime()));
+    w.ticks.gruppi[static_cast<size_t>(group)] = 2;
     w.EsitoDocumenti[static_cast<size_t>(group)] = StepOutcome::done();
 }
 
 // For the run report: a ticked group whose exchange folder is missing or
 // holds no file was skipped; a failed group ended with the text it showed.
-void segnaSaltato(WindowState& w, size_t group, const QString& folder, const QString& reason = QString())
+void segnaSaltato(RunState& w, size_t group, const QString& folder, const QString& reason = QString())
 {
     w.EsitoDocumenti[group] =
         StepOutcome::skipped(!reason.isEmpty()               ? reason
@@ -38,7 +38,7 @@ void segnaSaltato(WindowState& w, size_t group, const QString& folder, const QSt
                                                              : QStringLiteral("cartella di scambio assente"),
                              folder);
 }
-void segnaFallito(Context& ctx, WindowState& w, size_t group, const QString& text)
+void segnaFallito(Context& ctx, RunState& w, size_t group, const QString& text)
 {
     w.EsitoDocumenti[group] = StepOutcome::failure(ctx.CodErrore, text.trimmed());
 }
@@ -91,12 +91,14 @@ private:
     Prompt& m_prompt;
 };
 
-// The names of `folder` matching `pattern`, in the folder's own order. A
-// folder that does not exist holds nothing; a folder that cannot be read
-// (device error, no permission) fails the direction with its error number.
-// Links and names that are no text are left out and added to `ignored`.
-platform::FileError elenca(const QString& folder, const QString& pattern, QStringList& names,
-                           QStringList& ignored)
+// The names of `folder` matching `pattern`, in name order (the folder's own
+// order is arbitrary, and a run's boxes and progress follow it), with the
+// files this run has put there (a dry run only records them). A folder
+// that does not exist holds nothing; a folder that cannot be read (device
+// error, no permission) fails the direction with its error number. Links
+// and names that are no text are left out and added to `ignored`.
+platform::FileError elenca(const ChangeSink& sink, const QString& folder, const QString& pattern,
+                           QStringList& names, QStringList& ignored)
 {
     names.clear();
     QList<platform::DirEntry> entries;
@@ -108,6 +110,13 @@ platform::FileError elenca(const QString& folder, const QString& pattern, QStrin
         if (!e.isDir)
             names << e.name;
     }
+    for (const QString& made : sink.filesCreatedIn(folder)) {
+        if (!names.contains(made, Qt::CaseInsensitive) && platform::wildcardMatch(pattern, made))
+            names << made;
+    }
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
     ignored << passed;
     return {};
 }
@@ -121,7 +130,7 @@ platform::FileError elenca(const QString& folder, const QString& pattern, QStrin
 // name. The copies are flushed to the disk together and put in place in
 // bounded batches (see SafeFileCopy::Batch), the last at the end of the
 // direction, before the other direction lists them.
-Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, const QString& to,
+Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const QString& to,
                           const QString& pattern, const QString& errorText, QStringList& ignored)
 {
     // A folder that could not be prepared (already reported at load) is never
@@ -141,13 +150,13 @@ Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, con
     for (const auto& [folder, list, passed] :
          {std::tuple<const QString&, QStringList&, QStringList&>{fromOnDisk, names, ignored},
           std::tuple<const QString&, QStringList&, QStringList&>{toOnDisk, existing, passedAtDestination}}) {
-        if (const platform::FileError error = elenca(folder, pattern, list, passed))
+        if (const platform::FileError error = elenca(w.sink, folder, pattern, list, passed))
             return fallisce(ctx, errorText + pattern, error.number, folder);
     }
     ignored << passedAtDestination;
     // Leftovers of a copy into this folder that a killed run never ended.
-    SafeFileCopy::removeStale(toOnDisk.endsWith(platform::separator()) ? toOnDisk
-                                                                       : toOnDisk + platform::sep());
+    w.sink.removeStaleTemporaries(toOnDisk.endsWith(platform::separator()) ? toOnDisk
+                                                                           : toOnDisk + platform::sep());
     QHash<QString, QString> onDisk;
     for (const QString& e : existing)
         onDisk.insert(e.toUpper(), e);
@@ -172,7 +181,7 @@ Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, con
         return fallisce(ctx, errorText + shown, batch.failure().number, batch.failedDestination());
     };
     // Progress: one item per name listed, shown as the group and direction.
-    const QString step = w.NomiGruppi.value(group) +
+    const QString step = groupNames().value(group) +
                          (direction == 0 ? QStringLiteral(": invio") : QStringLiteral(": ricezione"));
     const ProgressEnd progressEnd(ctx.prompt);
     qint64 done = 0;
@@ -193,7 +202,7 @@ Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, con
         const QString destination = toOnDisk + onDisk.value(name, name);
         nameOf.insert(destination, name);
         if (detail::copiaFileRisolto(ctx, w, from + name, to + name, fromOnDisk + listed, destination,
-                                     w.chkDebug.value, 0)) {
+                                     w.request.confirmCopies, 0)) {
             if (batch.failure()) // what was pending could not be put in place
                 return batchFailed();
             const platform::FileError error = detail::lastCopyError();
@@ -211,7 +220,7 @@ Esito trasferisciUnaVolta(Context& ctx, WindowState& w, const QString& from, con
 
 // A direction, tried again for as long as the user asks after a failure;
 // the copies already in place are equal by then and are not made twice.
-bool trasferisci(Context& ctx, WindowState& w, const QString& from, const QString& to, const QString& pattern,
+bool trasferisci(Context& ctx, RunState& w, const QString& from, const QString& to, const QString& pattern,
                  const QString& errorText, QStringList& ignored)
 {
     for (;;) {
@@ -239,9 +248,9 @@ void segnalaIgnorati(Context& ctx, QStringList ignored)
 
 // The folder of the exchange database: the group folders below it are the
 // operator's exchange area, and a link in it is not followed.
-QString areaScambio(const WindowState& w)
+QString areaScambio(const RunState& w)
 {
-    const QString db = w.lbFile[1].caption.trimmed();
+    const QString db = w.request.exchangeClients.trimmed();
     QString folder, name;
     platform::splitPath(db, folder, name);
     return folder;
@@ -249,7 +258,7 @@ QString areaScambio(const WindowState& w)
 
 } // namespace
 
-bool AggiornaDocumenti(Context& ctx, WindowState& w)
+bool AggiornaDocumenti(Context& ctx, RunState& w)
 {
     QStringList ignored;
     auto finish = [&](bool completed) {
@@ -288,12 +297,12 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
     w.DirezioneCorrente = 0;
     w.EsitoDocumenti = {};
     const QString linkNotFollowed = QStringLiteral("la cartella di scambio è un collegamento: non seguito");
-    const QString indici = w.lbFileX[0].caption;
+    const QString indici = w.request.exchangeFolders[0];
     const QString indiciError = QStringLiteral("Errore nell'aggiornamento degli INDICI");
     bool failed = false;
-    if (w.Check1[0].value == 1 && linked(indici)) {
+    if (w.ticks.gruppi[0] == 1 && linked(indici)) {
         segnaSaltato(w, 0, indici, linkNotFollowed);
-    } else if (w.Check1[0].value == 1 && available(indici, indiciError, failed)) {
+    } else if (w.ticks.gruppi[0] == 1 && available(indici, indiciError, failed)) {
         w.Contatori[0][0] = 0;
         const QString name = QStringLiteral("IndiciDV.mdb");
         // A damaged database never replaces the exchange copy.
@@ -318,7 +327,7 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
             }
         }
         segnaCompletato(ctx, w, 0);
-    } else if (w.Check1[0].value == 1 && !failed) {
+    } else if (w.ticks.gruppi[0] == 1 && !failed) {
         segnaSaltato(w, 0, indici);
     }
     if (failed) {
@@ -337,8 +346,8 @@ bool AggiornaDocumenti(Context& ctx, WindowState& w)
     for (const DocumentGroup& g : groups) {
         const auto i = static_cast<size_t>(g.index);
         w.GruppoCorrente = static_cast<quint8>(g.index);
-        const QString scambio = w.lbFileX[i].caption;
-        if (w.Check1[i].value != 1)
+        const QString scambio = w.request.exchangeFolders[i];
+        if (w.ticks.gruppi[i] != 1)
             continue;
         if (linked(scambio)) {
             segnaSaltato(w, i, scambio, linkNotFollowed);

@@ -2,35 +2,19 @@
 #include "common/Platform.h"
 #include "transfer/FileCopyDetail.h"
 #include "transfer/FileTimes.h"
-#include "transfer/SafeFileCopy.h"
 #include "transfer/Transfer.h"
 
 #include <limits>
 #include <optional>
 #include <QDate>
 #include <QDateTime>
-#include <QFile>
 #include <QTime>
-#include <sys/stat.h>
 
 namespace mirsalex {
 
 namespace {
 // Error number of a counter raised past its 16-bit limit.
 constexpr qint16 kOverflow = 6;
-
-// Last-modification time, in whole seconds since the epoch, of a path that is
-// already the name on disk (no lookup without regard to case). Seconds are
-// compared as they are: a time zone conversion is needed only for a message.
-std::optional<qint64> modificationSeconds(const QString& path)
-{
-    struct stat st
-    {
-    };
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return qint64(st.st_mtim.tv_sec);
-}
 
 platform::FileError& lastError()
 {
@@ -44,7 +28,7 @@ QString messageDate(qint64 seconds)
 }
 } // namespace
 
-bool CopiaFile(Context& ctx, WindowState& w, const QString& source, const QString& destination, int prompt,
+bool CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& destination, int prompt,
                int force)
 {
     // Both names are looked up without regard to case: a card listed as
@@ -59,16 +43,16 @@ const platform::FileError& detail::lastCopyError()
     return lastError();
 }
 
-bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& source, const QString& destination,
+bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
                               const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt,
                               int force)
 {
     // A source that cannot be dated counts as made today at midnight; a
     // destination that cannot be dated counts as missing.
-    const std::optional<qint64> sourceTime = modificationSeconds(sourceOnDisk);
+    const std::optional<qint64> sourceTime = w.sink.modificationTime(sourceOnDisk);
     const qint64 dataFileSorgente =
         sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
-    const std::optional<qint64> dataFileDestinazione = modificationSeconds(destinationOnDisk);
+    const std::optional<qint64> dataFileDestinazione = w.sink.modificationTime(destinationOnDisk);
 
     const QChar lf(10);
     bool pending = false;
@@ -108,7 +92,7 @@ bool detail::copiaFileRisolto(Context& ctx, WindowState& w, const QString& sourc
 
     bool copied = false;
     if (ctx.RispostaMsg == AnswerYes) {
-        const platform::FileError error = SafeFileCopy::copy(sourceOnDisk, destinationOnDisk);
+        const platform::FileError error = w.sink.copyFile(sourceOnDisk, destinationOnDisk);
         if (error) {
             pending = true;
             lastError() = error;

@@ -2,7 +2,7 @@
 
 #include "common/Platform.h"
 #include "config/Context.h"
-#include "transfer/WindowState.h"
+#include "runtypes/RunState.h"
 
 #include <QString>
 
@@ -12,7 +12,7 @@ namespace mirsalex::detail {
 // (the document stage lists both folders once instead of looking every name
 // up): `source` and `destination` are shown in the messages, the `...OnDisk`
 // paths are the ones used.
-bool copiaFileRisolto(Context& ctx, WindowState& w, const QString& source, const QString& destination,
+bool copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
                       const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt, int force);
 
 // The file error of the last copy that failed (number, description and the

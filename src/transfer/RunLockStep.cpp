@@ -21,17 +21,12 @@ QString folderOf(const QString& path)
 
 } // namespace
 
-QString CorsaEsclusiva::sideName(const WindowState& w)
+CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request) : m_ctx(ctx)
 {
-    return w.optPC == 0 ? QStringLiteral("DeskTop") : QStringLiteral("Portatile");
-}
-
-CorsaEsclusiva::CorsaEsclusiva(Context& ctx, WindowState& w) : m_ctx(ctx)
-{
-    const QStringList folders = {folderOf(w.lbFile[0].caption), folderOf(w.lbFile[1].caption)};
+    const QStringList folders = {folderOf(request.localClients), folderOf(request.exchangeClients)};
     QString busy;
     RunLock::Holder holder;
-    if (!m_lock.acquire(folders, sideName(w), &busy, &holder)) {
+    if (!m_lock.acquire(folders, request.sideName(), &busy, &holder)) {
         m_refused = true;
         ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
         return;

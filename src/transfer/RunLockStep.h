@@ -2,7 +2,7 @@
 
 #include "common/RunLock.h"
 #include "config/Context.h"
-#include "transfer/WindowState.h"
+#include "runtypes/RunRequest.h"
 
 namespace mirsalex {
 
@@ -16,15 +16,12 @@ namespace mirsalex {
 class CorsaEsclusiva
 {
 public:
-    CorsaEsclusiva(Context& ctx, WindowState& w);
+    CorsaEsclusiva(Context& ctx, const RunRequest& request);
     ~CorsaEsclusiva();
     CorsaEsclusiva(const CorsaEsclusiva&) = delete;
     CorsaEsclusiva& operator=(const CorsaEsclusiva&) = delete;
 
     bool refused() const { return m_refused; }
-
-    // The side as the lock file names it: "DeskTop" or "Portatile".
-    static QString sideName(const WindowState& w);
 
 private:
     void tellIniNotWritten();

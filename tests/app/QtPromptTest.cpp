@@ -1,9 +1,9 @@
 #include "app/QtPrompt.h"
 
 #include "app/ProgressText.h"
-#include "transfer/WindowState.h"
-
 #include "AppTestSupport.h"
+#include "runtypes/RunState.h"
+#include "transfer/Changes.h"
 
 #include <gtest/gtest.h>
 #include <QMessageBox>
@@ -160,7 +160,8 @@ TEST(ProgressText, NamesWhatEachNumberCounts)
     EXPECT_EQ(progressText(QStringLiteral("VisiteN: locale -> scambio"), 0, 0, -1),
               QStringLiteral("VisiteN: locale -> scambio"));
 
-    WindowState w;
+    ApplyChanges sink;
+    RunState w(RunRequest{}, sink);
     w.GruppoCorrente = 1;
     w.DirezioneCorrente = 1;
     w.Contatori[1][1] = 4;

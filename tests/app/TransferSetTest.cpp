@@ -1,7 +1,7 @@
+#include "app/WindowLoad.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
-#include "transfer/Transfer.h"
 
 #include <gtest/gtest.h>
 #include <QDir>

@@ -1,7 +1,8 @@
+#include "app/WindowLoad.h"
+
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
-#include "transfer/Transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,116 @@ TEST(ElencoOperatori, ListsOperatorFoldersWithTheirClientsDateForTheSide)
     // A data folder that cannot be read lists nothing, silently.
     f.ctx.config.PathDati = f.inst.path(QStringLiteral("manca/"));
     EXPECT_TRUE(ElencoOperatori(f.ctx, f.w).isEmpty());
+}
+
+} // namespace
+
+// The result labels a run's report gives the window.
+namespace {
+
+RunReport reportWith(const Ticks& after)
+{
+    RunReport r;
+    r.operatore = QStringLiteral("OP1");
+    for (const StepInfo& step : kSteps) {
+        StepReport s;
+        s.step = &step;
+        r.steps.push_back(s);
+    }
+    r.ticksAfter = after;
+    return r;
+}
+
+QStringList labels(const WindowState& w)
+{
+    QStringList out;
+    for (const LabelState& l : w.lbCount)
+        out << l.caption;
+    return out;
+}
+
+TEST(MostraRisultati, NothingTickedShowsNoLabelAndHidesTheRunButton)
+{
+    WindowState w;
+    mostraRisultati(w, reportWith(Ticks{}));
+    EXPECT_EQ(labels(w), QStringList(5));
+    EXPECT_FALSE(w.cmdEseguiVisible);
+    EXPECT_FALSE(w.lbAppuVisible);
+}
+
+TEST(MostraRisultati, AStoppedRunShowsTheCountersOfTheTickedGroups)
+{
+    Ticks t;
+    t.gruppi = {0, 1, 0};
+    t.dati = 1;
+    t.visite = 1;
+    RunReport r = reportWith(t);
+    r.appuntamentiAggiuntiScambio = 4;
+    WindowState w;
+    mostraRisultati(w, r);
+    EXPECT_EQ(w.Check1[1].value, 1);
+    EXPECT_EQ(labels(w), (QStringList{QString(), QStringLiteral("Aggiornate: ->    0    0 <-"), QString(),
+                                      QStringLiteral("Aggiornate: ->    0    0 <-"),
+                                      QStringLiteral("Aggiornati: ->    4    0 <-")}));
+    EXPECT_TRUE(w.lbAppuVisible);
+    EXPECT_FALSE(w.cmdEseguiVisible);
+}
+
+TEST(MostraRisultati, GroupsDoneShowTheirCountersAlignedInFiveCharacters)
+{
+    Ticks t;
+    t.gruppi = {2, 2, 2};
+    t.visite = 2;
+    RunReport r = reportWith(t);
+    r.documenti = {{{0, 0}, {12, 3}, {32767, -1}}};
+    r.visiteAggiunteScambio = 123;
+    r.visiteAggiunteLocale = 4567;
+    WindowState w;
+    mostraRisultati(w, r);
+    EXPECT_EQ(labels(w),
+              (QStringList{QStringLiteral("NON aggiornati"), QStringLiteral("Aggiornate: ->   12    3 <-"),
+                           QStringLiteral("Aggiornati: ->32767   -1 <-"),
+                           QStringLiteral("Aggiornate: ->  123 4567 <-"),
+                           QStringLiteral("Aggiornati: ->    0    0 <-")}));
+    EXPECT_EQ(w.Check1[0].value, 2);
+    EXPECT_EQ(w.chkVisite.value, 2);
+
+    t.gruppi = {2, 2, 0};
+    t.visite = 0;
+    r = reportWith(t);
+    r.documenti = {{{1, 0}, {2, 1}, {0, 0}}};
+    WindowState after;
+    mostraRisultati(after, r);
+    EXPECT_EQ(labels(after),
+              (QStringList{QStringLiteral("Aggiornati"), QStringLiteral("Aggiornate: ->    2    1 <-"),
+                           QString(), QString(), QString()}));
+    EXPECT_FALSE(after.lbAppuVisible);
+}
+
+// A dry run, a refused run and a run stopped by an unreadable configuration
+// leave the window as it was.
+TEST(MostraRisultati, ARunThatChangedNothingLeavesTheWindowAlone)
+{
+    Ticks t;
+    t.gruppi = {2, 2, 2};
+    t.dati = 2;
+    t.visite = 2;
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        RunReport r = reportWith(t);
+        r.dryRun = kind == 0;
+        r.refused = kind == 1;
+        if (kind == 2)
+            r.configurationUnread = QStringLiteral("/x/Mirsal.ini\nerrore");
+        WindowState w;
+        w.Check1[0].value = 1;
+        w.chkDati.value = 1;
+        mostraRisultati(w, r);
+        EXPECT_EQ(labels(w), QStringList(5));
+        EXPECT_TRUE(w.cmdEseguiVisible);
+        EXPECT_EQ(w.Check1[0].value, 1);
+        EXPECT_EQ(w.chkDati.value, 1);
+    }
 }
 
 } // namespace

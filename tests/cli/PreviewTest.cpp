@@ -1,5 +1,8 @@
 #include "CliSupport.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 namespace mirsalex::test {
@@ -38,66 +41,103 @@ class Preview : public testing::TestWithParam<PreviewCase>
 {
 };
 
+QJsonObject jsonReport(const ProcessResult& r)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << qPrintable(error.errorString()) << "\n"
+                                                     << qPrintable(r.out);
+    return doc.object();
+}
+
+// The questions of a run (the boxes that ask Yes or No).
+int questions(const QJsonObject& report)
+{
+    int n = 0;
+    for (const QJsonValue& m : report[QStringLiteral("messages")].toArray())
+        n += m.toObject()[QStringLiteral("style")].toInt() == 36;
+    return n;
+}
+
 // A dry run changes nothing on disk (bytes, times, folders: also the save
-// folders the load would create), and it lists exactly what the real run
-// that follows then does: clients added, visits and appointments each way,
-// cards and sheets each way, and as many questions as the run asks.
+// folders the load would create), and it foretells exactly what the real run
+// that follows then does: its exit status, clients added, visits texts, rows
+// each way and purged per table, cards and sheets each way, databases
+// copied, and as many questions as the run asks.
 TEST_P(Preview, ChangesNothingAndForetellsTheRun)
 {
     const PreviewCase c = GetParam();
     FixtureInstall inst(2, 6, 8, 29);
     ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
     const QString side = QLatin1String(c.side);
-    QStringList more{QStringLiteral("--operator"), QStringLiteral("P001")};
+    QStringList more{QStringLiteral("--operator"), QStringLiteral("P001"), QStringLiteral("--yes")};
     if (c.debug)
         more << QStringLiteral("--debug");
+    const QStringList json{QStringLiteral("--report"), QStringLiteral("json")};
 
     const Tree before = snapshot(inst.root());
     const QStringList foldersBefore = folders(inst.root());
-    const ProcessResult dry = inst.batch(side, more + QStringList{QStringLiteral("--dry-run")});
-    ASSERT_TRUE(dry.finished) << testing::PrintToString(dry);
-    EXPECT_TRUE(snapshot(inst.root()) == before) << qPrintable(dry.out);
+    // The report as the user reads it.
+    const ProcessResult text = inst.batch(side, more + QStringList{QStringLiteral("--dry-run")});
+    ASSERT_TRUE(text.finished) << testing::PrintToString(text);
+    EXPECT_TRUE(snapshot(inst.root()) == before) << qPrintable(text.out);
     EXPECT_EQ(folders(inst.root()), foldersBefore);
-    EXPECT_TRUE(dry.out.contains(QStringLiteral("cartella da creare: "))) << qPrintable(dry.out);
-    EXPECT_FALSE(dry.out.contains(QStringLiteral("ERRORE"))) << qPrintable(dry.out);
+    const QString sideName =
+        side == QLatin1String("portable") ? QStringLiteral("Portatile") : QStringLiteral("DeskTop");
+    EXPECT_TRUE(text.out.contains(QStringLiteral("=== Anteprima per l'operatore P001 (") + sideName +
+                                  QStringLiteral("): nulla viene scritto")))
+        << qPrintable(text.out);
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Contatori (anteprima: "))) << qPrintable(text.out);
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Modifiche che l'aggiornamento farebbe:")))
+        << qPrintable(text.out);
+    EXPECT_FALSE(text.out.contains(QStringLiteral("ERRORE"))) << qPrintable(text.out);
 
-    const ProcessResult real = inst.batch(side, more + QStringList{QStringLiteral("--yes")});
+    // The same as JSON, then the real run.
+    const ProcessResult dry = inst.batch(side, more + json + QStringList{QStringLiteral("--dry-run")});
+    ASSERT_TRUE(dry.finished) << testing::PrintToString(dry);
+    EXPECT_TRUE(snapshot(inst.root()) == before) << qPrintable(dry.err);
+    EXPECT_EQ(folders(inst.root()), foldersBefore);
+    EXPECT_EQ(dry.exitCode, text.exitCode);
+    const ProcessResult real = inst.batch(side, more + json);
     ASSERT_TRUE(real.finished) << testing::PrintToString(real);
     EXPECT_EQ(dry.exitCode, real.exitCode) << qPrintable(dry.out) << qPrintable(real.out);
 
-    struct Count
-    {
-        const char* what;
-        QString preview;
-        QString run;
+    const QJsonObject foretold = jsonReport(dry);
+    const QJsonObject done = jsonReport(real);
+    EXPECT_TRUE(foretold[QStringLiteral("dry_run")].toBool());
+    EXPECT_FALSE(done[QStringLiteral("dry_run")].toBool(true));
+    EXPECT_EQ(foretold[QStringLiteral("exit_status")].toInt(-1), real.exitCode);
+    const QJsonObject counters = foretold[QStringLiteral("counters")].toObject();
+    EXPECT_EQ(counters, done[QStringLiteral("counters")].toObject())
+        << qPrintable(dry.out) << qPrintable(real.out);
+    // Something moves.
+    auto both = [](const QJsonObject& o, const char* a, const char* b) {
+        return o[QLatin1String(a)].toInteger() + o[QLatin1String(b)].toInteger();
     };
-    const Count counts[] = {
-        {"clients", QStringLiteral("clienti da aggiungere all'archivio locale: (\\d+)"),
-         QStringLiteral("clienti aggiunti: (\\d+)")},
-        {"visits", QStringLiteral("\\n  VisiteN +-> (\\d+) all'area di scambio, <- (\\d+)"),
-         QStringLiteral("\\n  VISITE +Aggiornate: -> *(\\d+) +(\\d+) <-")},
-        {"appointments", QStringLiteral("\\n  Appuntamenti +-> (\\d+) all'area di scambio, <- (\\d+)"),
-         QStringLiteral("\\n  APPUNTAMENTI +Aggiornati: -> *(\\d+) +(\\d+) <-")},
-        {"cards", QStringLiteral("\\nSCHEDE CLIENTI: -> (\\d+)  <- (\\d+)"),
-         QStringLiteral("\\n  SCHEDE [^\\n]*Aggiornate: -> *(\\d+) +(\\d+) <-")},
-        {"sheets", QStringLiteral("\\nFOGLI CLIENTI: -> (\\d+)  <- (\\d+)"),
-         QStringLiteral("\\n  FOGLI [^\\n]*Aggiornati: -> *(\\d+) +(\\d+) <-")},
-    };
-    int moved = 0;
-    for (const Count& k : counts) {
-        const QList<int> foretold = numbers(dry.out, k.preview);
-        ASSERT_FALSE(foretold.isEmpty()) << k.what << "\n" << qPrintable(dry.out);
-        EXPECT_EQ(foretold, numbers(real.out, k.run)) << k.what << "\n"
-                                                      << qPrintable(dry.out) << qPrintable(real.out);
-        for (int n : foretold)
-            moved += n;
-    }
+    const QJsonObject documents = counters[QStringLiteral("documents")].toObject();
+    const qint64 moved =
+        counters[QStringLiteral("clients_added")].toInteger() +
+        both(counters[QStringLiteral("visits")].toObject(), "to_exchange", "to_local") +
+        both(counters[QStringLiteral("appointments")].toObject(), "to_exchange", "to_local") +
+        both(documents[QStringLiteral("cards")].toObject(), "sent", "received") +
+        both(documents[QStringLiteral("sheets")].toObject(), "sent", "received");
     EXPECT_GT(moved, 0) << qPrintable(dry.out);
-    const QList<int> questions =
-        numbers(dry.out, QStringLiteral("Domande che l'aggiornamento farebbe: (\\d+)"));
-    ASSERT_EQ(questions.size(), 1) << qPrintable(dry.out);
-    EXPECT_EQ(questions.constFirst(), real.out.count(QStringLiteral("(style 36)"))) << qPrintable(real.out);
-    EXPECT_FALSE(dry.out.contains(QStringLiteral("(style 36)"))) << "a dry run asks nothing";
+    EXPECT_GT(documents[QStringLiteral("databases_copied")].toInt(), 0) << qPrintable(dry.out);
+    // The same steps, each ending the same way.
+    EXPECT_EQ(foretold[QStringLiteral("steps")], done[QStringLiteral("steps")]);
+    // The same changes, in the same order (the keys' values are dates and
+    // times, which may differ between the two runs).
+    const QJsonArray wouldChange = foretold[QStringLiteral("changes")].toArray();
+    const QJsonArray changed = done[QStringLiteral("changes")].toArray();
+    ASSERT_EQ(wouldChange.size(), changed.size()) << qPrintable(dry.out) << qPrintable(real.out);
+    for (qsizetype i = 0; i < changed.size(); ++i) {
+        const QJsonObject a = wouldChange[i].toObject(), b = changed[i].toObject();
+        EXPECT_EQ(a[QStringLiteral("kind")], b[QStringLiteral("kind")]) << i;
+        EXPECT_EQ(a[QStringLiteral("path")], b[QStringLiteral("path")]) << i;
+    }
+    // As many questions, each answered as the run answered it.
+    EXPECT_GT(questions(done), 0);
+    EXPECT_EQ(questions(foretold), questions(done));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, Preview,

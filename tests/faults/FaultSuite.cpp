@@ -3,6 +3,9 @@
 // is one):
 //
 //   kill    a batch run killed with SIGKILL at a random moment;
+//   dry     a dry run (--batch --dry-run) killed with SIGKILL at a random
+//           moment: every file and folder must be as before, bytes and
+//           modification times;
 //   inject  a run in this process whose n-th file-layer call of one kind
 //           (open for reading or writing, write, fsync, rename, folder
 //           listing) fails through the platform layer's failure injector;
@@ -17,16 +20,18 @@
 // case held.
 //
 //   mirsalex-faults --bin <folder of mirsalex and mirsalex-fixture>
-//                   [--work <folder>] [--kills 20] [--per-kind 8] [--seed 1]
+//                   [--work <folder>] [--kills 20] [--dry-kills 6] [--per-kind 8]
+//                   [--twice 4] [--seed 1]
 
+#include "app/WindowLoad.h"
 #include "common/Platform.h"
 #include "common/Prompt.h"
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
+#include "transfer/Changes.h"
 #include "transfer/SafeFileCopy.h"
-#include "transfer/Transfer.h"
 
 #include <cerrno>
 #include <csignal>
@@ -60,6 +65,9 @@ struct Figures
     int cases = 0;
     int kills = 0;
     int killedMidRun = 0;
+    int dryKills = 0;
+    int dryKilledMidRun = 0;
+    int dryRunChanges = 0; // files or folders a killed dry run changed
     int faultsInjected = 0;
     int faultsReported = 0; // runs that ended with a message and a failure
     int faultsAbsorbed = 0; // runs that completed with the clean result anyway
@@ -137,27 +145,33 @@ QStringList batchArguments(const QString& root, const QString& side)
     return args;
 }
 
-void startBatch(QProcess& p, const QString& root, const QString& side)
+void startBatch(QProcess& p, const QString& root, const QString& side, const QStringList& more = {})
 {
     p.setProcessEnvironment(processEnvironment(root));
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.setStandardInputFile(QProcess::nullDevice());
-    p.start(paths.bin + QStringLiteral("mirsalex"), batchArguments(root, side));
+    p.start(paths.bin + QStringLiteral("mirsalex"), batchArguments(root, side) + more);
     p.waitForStarted();
 }
 
 struct Result
 {
-    int status = -1;
+    int status = -1; // -1: killed, crashed or still running after two minutes (see `finished`)
+    bool finished = false;
     QString output;
 };
 
-Result batch(const QString& root, const QString& side)
+Result batch(const QString& root, const QString& side, const QStringList& more = {})
 {
     QProcess p;
-    startBatch(p, root, side);
+    startBatch(p, root, side, more);
     Result r;
-    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit)
+    r.finished = p.waitForFinished(120000);
+    if (!r.finished) {
+        p.kill();
+        p.waitForFinished(10000);
+    }
+    if (r.finished && p.exitStatus() == QProcess::NormalExit)
         r.status = p.exitCode();
     r.output = QString::fromUtf8(p.readAll());
     return r;
@@ -266,8 +280,9 @@ bool rerunConverges(const QString& root, const QString& label)
         if (r.status != 0) {
             ++figures.wrongStatuses;
             problem(label + QStringLiteral(": rerun on ") + QString::fromLatin1(side) +
-                    QStringLiteral(" exited ") + QString::number(r.status) + QStringLiteral("\n") +
-                    r.output.right(1500));
+                    (r.finished ? QStringLiteral(" exited ") + QString::number(r.status)
+                                : QStringLiteral(" did not end within two minutes")) +
+                    QStringLiteral("\n") + r.output.right(1500));
             return false;
         }
     }
@@ -312,6 +327,71 @@ void killCase(const QString& root, int index, std::mt19937& rng, qint64 runMicro
         ++figures.killedMidRun;
     figures.damagedFiles += damage(root, before);
     rerunConverges(root, label);
+}
+
+// --- killed dry runs --------------------------------------------------------
+
+const QStringList kDryRun{QStringLiteral("--dry-run")};
+
+// Every file (bytes and modification time) and folder under `root`, by
+// relative path.
+std::map<QString, QByteArray> tree(const QString& root)
+{
+    std::map<QString, QByteArray> out;
+    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        QByteArray state = QByteArray::number(info.lastModified().toMSecsSinceEpoch());
+        if (info.isDir()) {
+            state += " folder";
+        } else {
+            QFile f(path);
+            state += ' ' + (f.open(QIODevice::ReadOnly)
+                                ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()
+                                : QByteArray("unreadable"));
+        }
+        out[path.mid(root.size())] = state;
+    }
+    return out;
+}
+
+// A dry run killed at a random moment leaves every file and folder as it
+// was: it writes nothing, not even a journal or a lock file to leave behind.
+void dryKillCase(const QString& root, int index, std::mt19937& rng, qint64 runMicros)
+{
+    const QString label = QStringLiteral("dry kill %1").arg(index);
+    const auto before = tree(root);
+    const QString side = index % 2 ? QStringLiteral("portable") : QStringLiteral("desktop");
+    std::uniform_int_distribution<qint64> when(0, runMicros);
+    const qint64 delay = when(rng);
+    QProcess p;
+    startBatch(p, root, side, kDryRun);
+    QThread::usleep(static_cast<unsigned long>(delay));
+    const bool running = p.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(60000);
+    ++figures.dryKills;
+    if (running && p.exitStatus() == QProcess::CrashExit)
+        ++figures.dryKilledMidRun;
+    const auto after = tree(root);
+    for (const auto& [path, state] : before) {
+        const auto now = after.find(path);
+        if (now == after.end()) {
+            ++figures.dryRunChanges;
+            problem(label + QStringLiteral(": removed ") + path);
+        } else if (now->second != state) {
+            ++figures.dryRunChanges;
+            problem(label + QStringLiteral(": changed ") + path);
+        }
+    }
+    for (const auto& [path, state] : after) {
+        if (!before.count(path)) {
+            ++figures.dryRunChanges;
+            problem(label + QStringLiteral(": left ") + path);
+        }
+    }
 }
 
 // --- injected faults ------------------------------------------------------
@@ -364,8 +444,9 @@ RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPr
         w.optPC = 1;
         AggiornaFinestra(ctx, w);
     }
-    RunDriver driver(ctx, w, StandardSteps(ctx, w));
-    return driver.click(0);
+    RunDriver driver(ctx, StandardSteps(ctx));
+    ApplyChanges sink;
+    return driver.run(richiestaDaFinestra(ctx, w), sink);
 }
 
 struct Kind
@@ -531,10 +612,15 @@ int main(int argc, char** argv)
          {QStringLiteral("work"), QStringLiteral("working folder (default /dev/shm)"),
           QStringLiteral("folder")},
          {QStringLiteral("kills"), QStringLiteral("runs to kill"), QStringLiteral("n"), QStringLiteral("20")},
+         {QStringLiteral("dry-kills"), QStringLiteral("dry runs to kill"), QStringLiteral("n"),
+          QStringLiteral("6")},
          {QStringLiteral("per-kind"), QStringLiteral("faults injected per kind of call"), QStringLiteral("n"),
           QStringLiteral("8")},
          {QStringLiteral("twice"), QStringLiteral("pairs of runs at once"), QStringLiteral("n"),
           QStringLiteral("4")},
+         {QStringLiteral("kind"),
+          QStringLiteral("only the injected faults of this kind of call (readdir, ...)"),
+          QStringLiteral("name")},
          {QStringLiteral("seed"), QStringLiteral("random seed"), QStringLiteral("n"), QStringLiteral("1")}});
     parser.process(app);
     paths.bin = parser.value(QStringLiteral("bin"));
@@ -550,6 +636,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const int kills = parser.value(QStringLiteral("kills")).toInt();
+    const int dryKills = parser.value(QStringLiteral("dry-kills")).toInt();
     const int perKind = parser.value(QStringLiteral("per-kind")).toInt();
     const int twice = parser.value(QStringLiteral("twice")).toInt();
     const int seed = parser.value(QStringLiteral("seed")).toInt();
@@ -570,6 +657,14 @@ int main(int argc, char** argv)
         return 2;
     QElapsedTimer timer;
     timer.start();
+    const Result dry = batch(root, QStringLiteral("desktop"), kDryRun);
+    const qint64 dryMicros = std::max<qint64>(1000, timer.nsecsElapsed() / 1000);
+    if (dry.status != 0) {
+        std::fprintf(stderr, "mirsalex-faults: a clean dry run exits %d:\n%s\n", dry.status,
+                     qPrintable(dry.output));
+        return 2;
+    }
+    timer.restart();
     const Result first = batch(root, QStringLiteral("desktop"));
     const qint64 runMicros = std::max<qint64>(1000, timer.nsecsElapsed() / 1000);
     QDir(root).removeRecursively();
@@ -579,15 +674,24 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    // The kinds of case, one after the other: the kills, the injected faults
-    // (spread over the calls each kind has in a clean run of each side), two
-    // runs at once.
+    // The kinds of case, one after the other: the kills, the killed dry runs
+    // (all on one installation, which none of them may change), the injected
+    // faults (spread over the calls each kind has in a clean run of each
+    // side), two runs at once.
     for (int i = 0; i < kills; ++i) {
         if (fresh(root))
             killCase(root, i, rng, runMicros);
         QDir(root).removeRecursively();
     }
+    if (dryKills > 0 && fresh(root)) {
+        for (int i = 0; i < dryKills; ++i)
+            dryKillCase(root, i, rng, dryMicros);
+    }
+    QDir(root).removeRecursively();
+    const QString onlyKind = parser.value(QStringLiteral("kind"));
     for (const Kind& kind : kKinds) {
+        if (!onlyKind.isEmpty() && onlyKind != QLatin1String(kind.name))
+            continue;
         for (const QString& side : {QStringLiteral("desktop"), QStringLiteral("portable")}) {
             QString probe;
             if (perKind <= 0 || !fresh(probe))
@@ -614,13 +718,16 @@ int main(int argc, char** argv)
         QDir(root).removeRecursively();
     }
 
-    std::printf("mirsalex-faults: %d installations; kills %d (%d in the middle of a run); faults injected %d "
+    std::printf("mirsalex-faults: %d installations; kills %d (%d in the middle of a run); dry runs killed %d "
+                "(%d in the middle, %d changes left); faults injected %d "
                 "(%d reported as failures, %d absorbed with the clean result); runs at once %d (%d refused); "
                 "damaged files %d; wrong exit statuses %d; reruns not converged %d\n",
-                figures.cases, figures.kills, figures.killedMidRun, figures.faultsInjected,
-                figures.faultsReported, figures.faultsAbsorbed, figures.concurrent, figures.refusals,
-                figures.damagedFiles, figures.wrongStatuses, figures.notConverged);
-    const bool ok = figures.problems.isEmpty() && figures.kills >= kills && figures.concurrent == twice;
+                figures.cases, figures.kills, figures.killedMidRun, figures.dryKills, figures.dryKilledMidRun,
+                figures.dryRunChanges, figures.faultsInjected, figures.faultsReported, figures.faultsAbsorbed,
+                figures.concurrent, figures.refusals, figures.damagedFiles, figures.wrongStatuses,
+                figures.notConverged);
+    const bool ok = figures.problems.isEmpty() && figures.kills >= kills && figures.dryKills >= dryKills &&
+                    figures.concurrent == twice;
     std::printf("mirsalex-faults: %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "sync/SyncTestSupport.h"
+#include "transfer/Changes.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <cerrno>
@@ -20,10 +21,9 @@ struct RunReportTest : TransferFixture
     void SetUp() override
     {
         TransferFixture::SetUp();
-        for (auto& c : w.Check1)
-            c.value = 0;
-        w.chkDati.value = 1;
-        w.chkVisite.value = 1;
+        w.request.ticks = Ticks{};
+        w.request.ticks.dati = 1;
+        w.request.ticks.visite = 1;
     }
 
     // Steps that record their calls and end as `outcomes` says (done when
@@ -37,7 +37,7 @@ struct RunReportTest : TransferFixture
             const QString name = QLatin1String(info.name);
             const auto it = outcomes.find(name);
             const StepOutcome outcome = it == outcomes.end() ? StepOutcome::done() : it->second;
-            s.*(info.sync) = [&calls, name, outcome]() {
+            s.*(info.sync) = [&calls, name, outcome](RunState&) {
                 calls << name;
                 return outcome;
             };
@@ -47,9 +47,10 @@ struct RunReportTest : TransferFixture
 
     RunReport run(SyncSteps s)
     {
-        RunDriver driver(ctx, w, std::move(s));
+        RunDriver driver(ctx, std::move(s));
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-        driver.click(0);
+        ApplyChanges changes;
+        driver.run(w.request, changes);
         return driver.report();
     }
 };
@@ -123,10 +124,9 @@ TEST_F(RunReportTest, ChainAndExitStatus)
     file(xSchede, QStringLiteral("SK1.DOC"), "card", baseTime());
     for (const ChainCase& c : cases) {
         SCOPED_TRACE(c.name);
-        w.Check1[1].value = 1;
-        w.chkDati.value = 1;
-        w.chkVisite.value = 1;
-        w.cmdEseguiVisible = true;
+        w.request.ticks.gruppi[1] = 1;
+        w.request.ticks.dati = 1;
+        w.request.ticks.visite = 1;
         QStringList calls;
         const RunReport r = run(steps(calls, c.outcomes));
         EXPECT_EQ(calls, c.calls);
@@ -182,19 +182,19 @@ TEST_F(RunReportTest, UnboundStepIsAFailure)
 // folder it missed, or failed with the text it showed.
 TEST_F(RunReportTest, DocumentGroups)
 {
-    w.chkDati.value = 0;
-    w.chkVisite.value = 0;
-    w.Check1 = {CheckState{1, {}}, CheckState{1, {}}, CheckState{1, {}}};
+    w.request.ticks.dati = 0;
+    w.request.ticks.visite = 0;
+    w.request.ticks.gruppi = {1, 1, 1};
     // INDICI: an empty exchange folder; SCHEDE: cards to exchange; FOGLI:
     // the group folder is missing on the exchange disk.
-    w.lbFileX[0].caption = inst.makeDir(QStringLiteral("vuota"));
+    w.request.exchangeFolders[0] = inst.makeDir(QStringLiteral("vuota"));
     file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
     ASSERT_TRUE(QDir(xFogli).removeRecursively());
     QStringList calls;
     RunReport r = run(steps(calls, {}));
     EXPECT_EQ(r.of("INDICI").outcome.status, Status::Skipped);
-    EXPECT_EQ(r.of("INDICI").outcome.path, w.lbFileX[0].caption);
+    EXPECT_EQ(r.of("INDICI").outcome.path, w.request.exchangeFolders[0]);
     EXPECT_EQ(r.of("INDICI").outcome.reason, QStringLiteral("cartella di scambio vuota"));
     EXPECT_EQ(r.of("SCHEDE CLIENTI").outcome.status, Status::Done);
     EXPECT_EQ(r.of("FOGLI CLIENTI").outcome.status, Status::Skipped);
@@ -206,8 +206,7 @@ TEST_F(RunReportTest, DocumentGroups)
 
     // A failed copy of a card: the group fails with its text, the next one
     // is never reached.
-    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
-    w.cmdEseguiVisible = true;
+    w.request.ticks.gruppi = {0, 1, 1};
     QDir().mkpath(xFogli);
     file(xFogli, QStringLiteral("XK1.XLS"), "s", baseTime());
     file(testi, QStringLiteral("SK3.doc"), "c", baseTime());
@@ -231,8 +230,8 @@ TEST_F(RunReportTest, DocumentGroups)
 // and the clients added are counted.
 TEST_F(RunReportTest, FailedDatabaseCopyIsAFailureAfterWhichTheRunGoesOn)
 {
-    const QString local = w.lbFile[0].caption;
-    const QString exchange = w.lbFile[1].caption;
+    const QString local = w.request.localClients;
+    const QString exchange = w.request.exchangeClients;
     QDir().mkpath(dati + QStringLiteral("OP1"));
     QString error;
     ASSERT_TRUE(schema::createDatabase(local, schema::Kind::Clients, &error)) << error.toStdString();
@@ -247,8 +246,8 @@ TEST_F(RunReportTest, FailedDatabaseCopyIsAFailureAfterWhichTheRunGoesOn)
     ASSERT_FALSE(platform::setModificationTime(exchange, now.addDays(-2)));
     const QByteArray exchangeBefore = fileBytes(exchange);
     // A card already the same on both sides: the group completes with no write.
-    w.chkVisite.value = 0;
-    w.Check1[1].value = 1;
+    w.request.ticks.visite = 0;
+    w.request.ticks.gruppi[1] = 1;
     file(testi, QStringLiteral("SK1.DOC"), "card", baseTime());
     file(xSchede, QStringLiteral("SK1.DOC"), "card", baseTime());
     SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
@@ -257,7 +256,7 @@ TEST_F(RunReportTest, FailedDatabaseCopyIsAFailureAfterWhichTheRunGoesOn)
     });
     prompt.expect(QStringLiteral("Copio: "), AnswerYes)
         .expect(QStringLiteral("Errore nell'aggiornamento del DataBase"));
-    const RunReport r = run(StandardSteps(ctx, w));
+    const RunReport r = run(StandardSteps(ctx));
     SafeFileCopy::setWriteHook({});
 
     const StepReport& clients = r.of("SincronizzaClienti");

@@ -10,6 +10,7 @@
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
 #include "sync/SyncTestSupport.h"
+#include "transfer/Changes.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -222,10 +223,11 @@ TEST(ClientCompareTest, LongNamesAreComparedWhole)
     Context ctx{prompt};
     ctx.config.FileIni = ini;
     ctx.CodOperatore = QStringLiteral("001");
-    WindowState w;
+    ApplyChanges sink;
+    RunState w{RunRequest{}, sink};
     w.DbLocale = local;
     w.DbScambio = exchange;
-    w.chkDati.value = 1;
+    w.ticks.dati = 1;
     const auto question = [](int code, const QString& localName, const QString& exchangeName) {
         return QStringLiteral("NOMINATIVI DIFFERENTI!\n") + QString::number(code) + QStringLiteral(" : ") +
                localName.left(35) + QLatin1Char('-') + exchangeName + QStringLiteral("\nContinuo comunque?");

@@ -6,6 +6,7 @@
 #include "run/Steps.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
+#include "transfer/Changes.h"
 #include "transfer/SafeFileCopy.h"
 
 #include <cerrno>
@@ -34,6 +35,43 @@ protected:
     }
 };
 
+// The run's own sink, with a hook that makes the time of a file unreadable
+// (as a failing disk would).
+class HookedSink final : public ChangeSink
+{
+public:
+    std::function<bool(const QString& path)> timeUnreadable;
+
+    Mode mode() const override { return m_inner.mode(); }
+    void writeKey(const QString& file, const QString& section, const QString& key,
+                  const QString& value) override
+    {
+        m_inner.writeKey(file, section, key, value);
+    }
+    platform::FileError copyFile(const QString& source, const QString& destination) override
+    {
+        return m_inner.copyFile(source, destination);
+    }
+    std::optional<qint64> modificationTime(const QString& path) const override
+    {
+        if (timeUnreadable && timeUnreadable(path))
+            return std::nullopt;
+        return m_inner.modificationTime(path);
+    }
+    void prepareDatabase(Database& db) override { m_inner.prepareDatabase(db); }
+    void databaseCommitted(const QString& path, qint64 rows) override
+    {
+        m_inner.databaseCommitted(path, rows);
+    }
+    int removeStaleTemporaries(const QString& folder) override
+    {
+        return m_inner.removeStaleTemporaries(folder);
+    }
+
+private:
+    ApplyChanges m_inner;
+};
+
 const QString kOpenError = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI");
 const QString kAttachError = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
 const QString kCopyError = QStringLiteral("Errore nell'aggiornamento del DataBase");
@@ -57,7 +95,7 @@ protected:
         w.DbLocale = m_local;
         w.DbScambio = m_exchange;
         w.PrefissoLato = QStringLiteral("X");
-        w.chkDati.value = 1;
+        w.ticks.dati = 1;
     }
     void TearDown() override
     {
@@ -85,7 +123,8 @@ protected:
     QString m_local, m_exchange, m_ini;
     ActingPrompt prompt;
     Context ctx{prompt};
-    WindowState w;
+    HookedSink sink;
+    RunState w{RunRequest{}, sink};
 };
 
 QVariantMap client(qint32 code, const QVariant& name, const QVariant& visits = QVariant())
@@ -142,7 +181,7 @@ TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
     EXPECT_EQ(c.value(QStringLiteral("CliVisite")).toString(), QStringLiteral("SS"));
     EXPECT_EQ(c.value(QStringLiteral("CliOraVisita")).toString(), QStringLiteral("10:30"));
     // The user declined the copy: still a completed step.
-    EXPECT_EQ(w.chkDati.value, 2);
+    EXPECT_EQ(w.ticks.dati, 2);
     EXPECT_EQ(marker().size(), 14);
 }
 
@@ -205,7 +244,7 @@ TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
             << "only the visits change";
     }
     // No to our copy question: nothing copied, nothing recorded.
-    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_EQ(w.ticks.dati, 1);
     EXPECT_TRUE(marker().isEmpty());
 }
 
@@ -235,7 +274,7 @@ TEST_F(ClientsSyncTest, NoToTheNameQuestionStopsTheWalkAndKeepsEarlierChanges)
     EXPECT_EQ(local.client(2).value(QStringLiteral("CliVisite")).toString(), QStringLiteral("A"));
     EXPECT_TRUE(local.client(3).isEmpty()) << "the walk stopped";
     EXPECT_EQ(fileBytes(m_exchange), before);
-    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_EQ(w.ticks.dati, 1);
 }
 
 TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
@@ -299,7 +338,7 @@ TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingAndNeverCopiesTheUnreadab
     // exchange copy, and the step is not marked as done.
     ASSERT_TRUE(exchangeFile.open(QIODevice::ReadOnly));
     EXPECT_EQ(exchangeFile.readAll(), before);
-    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_EQ(w.ticks.dati, 1);
 }
 
 TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
@@ -341,7 +380,7 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         QFile::remove(m_local);
         QFile::remove(m_exchange);
         writeBytes(m_ini, "[EXPORT]\n");
-        w.chkDati.value = 1;
+        w.ticks.dati = 1;
         createBoth();
         {
             RawDb local(m_local);
@@ -350,12 +389,10 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         setTimes(c.localDays, c.exchangeDays);
         const QByteArray exchangeBefore = fileBytes(m_exchange);
         int exchangeStats = 0;
-        platform::setFailureInjector([&](const QString& op, const QString& path) {
-            if (c.exchangeTimeUnreadable && op == QLatin1String("stat") &&
-                path.endsWith(QLatin1String("scambio/DatiDV.mdb")) && ++exchangeStats == 1)
-                return EIO;
-            return 0;
-        });
+        sink.timeUnreadable = [&](const QString& path) {
+            return c.exchangeTimeUnreadable && path.endsWith(QLatin1String("scambio/DatiDV.mdb")) &&
+                   ++exchangeStats == 1;
+        };
         if (c.copyFails) {
             // The exchange disk is full.
             SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
@@ -366,7 +403,7 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         for (const auto& [text, answer] : c.answers)
             prompt.expect(text, answer);
         EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
-        platform::setFailureInjector({});
+        sink.timeUnreadable = {};
         SafeFileCopy::setWriteHook({});
         for (const auto& m : prompt.messages) {
             if (m.text.startsWith(kOlder)) {
@@ -386,7 +423,7 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
             EXPECT_EQ(fileBytes(m_exchange), fileBytes(m_local));
         else
             EXPECT_EQ(fileBytes(m_exchange), exchangeBefore) << "the exchange copy stays as it was";
-        EXPECT_EQ(w.chkDati.value, c.recorded ? 2 : 1);
+        EXPECT_EQ(w.ticks.dati, c.recorded ? 2 : 1);
         EXPECT_EQ(marker().isEmpty(), !c.recorded);
     }
 }
@@ -421,7 +458,7 @@ TEST_F(ClientsSyncTest, SkippedWithoutAMessageWhenAPathIsEmptyOrAFileMissing)
         EXPECT_TRUE(prompt.messages.isEmpty());
         EXPECT_EQ(QFileInfo::exists(m_local), c.createLocal) << "no file is created";
         EXPECT_EQ(QFileInfo::exists(m_exchange), c.createExchange);
-        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_EQ(w.ticks.dati, 1);
         EXPECT_TRUE(marker().isEmpty());
     }
 }
@@ -494,7 +531,7 @@ TEST_F(ClientsSyncTest, BadFilesFailClosed)
         prompt.messages.clear();
         EXPECT_EQ(fileBytes(m_local), localBefore);
         EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
-        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_EQ(w.ticks.dati, 1);
         EXPECT_TRUE(marker().isEmpty());
     }
 }
@@ -543,7 +580,7 @@ TEST_F(ClientsSyncTest, BadExchangeRowsEndTheWork)
         EXPECT_FALSE(local.client(50).isEmpty()) << "stored before the bad row";
         EXPECT_TRUE(local.client(51).isEmpty());
         EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
-        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_EQ(w.ticks.dati, 1);
     }
 }
 
@@ -658,7 +695,7 @@ TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndNeverLostFromTheExc
         RawDb local(m_local);
         EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 0);
         EXPECT_EQ(fileBytes(m_exchange), before) << "no client may vanish from the exchange copy";
-        EXPECT_EQ(w.chkDati.value, 1);
+        EXPECT_EQ(w.ticks.dati, 1);
         EXPECT_TRUE(marker().isEmpty());
         EXPECT_EQ(prompt.pending(), 0);
     }
@@ -692,7 +729,7 @@ TEST_F(ClientsSyncTest, ALocalFileInUseIsWaitedForThenReportedOnceBeforeAnything
     EXPECT_EQ(fileBytes(m_exchange), before);
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM Clienti")).toInt(), 0);
-    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_EQ(w.ticks.dati, 1);
 }
 
 TEST_F(ClientsSyncTest, ADamagedLocalFileNeverReplacesTheExchangeCopy)
@@ -723,7 +760,7 @@ TEST_F(ClientsSyncTest, ADamagedLocalFileNeverReplacesTheExchangeCopy)
     EXPECT_EQ(outcome.status, StepOutcome::Status::Failed);
     EXPECT_EQ(outcome.error, DbErr::CannotOpenDatabase);
     EXPECT_EQ(fileBytes(m_exchange), before);
-    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_EQ(w.ticks.dati, 1);
 }
 
 TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
@@ -746,7 +783,7 @@ TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
     prompt.expect(kCopyError, AnswerOk, MsgStyle::Ok);
     EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
     EXPECT_EQ(fileBytes(m_exchange), before);
-    EXPECT_EQ(w.chkDati.value, 1);
+    EXPECT_EQ(w.ticks.dati, 1);
     EXPECT_TRUE(marker().isEmpty());
 }
 
@@ -758,12 +795,12 @@ TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)
         ex.insertClient(client(9, QStringLiteral("NOVE")));
     }
     setTimes(0, 3);
-    const SyncSteps steps = StandardSteps(ctx, w);
+    const SyncSteps steps = StandardSteps(ctx);
     ASSERT_TRUE(steps.SincronizzaClienti);
     EXPECT_TRUE(steps.UnisciTabAzioni && steps.SincronizzaAzioni && steps.SincronizzaVisite &&
                 steps.SincronizzaAppuntamenti);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(steps.SincronizzaClienti().result(), 0);
+    EXPECT_EQ(steps.SincronizzaClienti(w).result(), 0);
     RawDb local(m_local);
     EXPECT_FALSE(local.client(9).isEmpty());
 }

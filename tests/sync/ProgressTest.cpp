@@ -58,10 +58,11 @@ TEST(Progress, VisitsMergeShowsEachPassAndTheWalkRowByRow)
         ctx.config.FileIni = ini;
         ctx.config.PathDati = dir.filePath(QStringLiteral("dati")) + QLatin1Char('/');
         ctx.CodOperatore = QStringLiteral("001");
-        WindowState w;
+        ApplyChanges sink;
+        RunState w{RunRequest{}, sink};
         w.DbLocale = dir.filePath(QStringLiteral("dati/001/DatiDV.mdb"));
         w.DbScambio = dir.filePath(QStringLiteral("scambio/DatiDV.mdb"));
-        w.chkVisite.value = 1;
+        w.ticks.visite = 1;
         if (refuse)
             prompt.expect(QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'VISITE'"));
         SincronizzaVisite(ctx, w);
@@ -89,9 +90,7 @@ TEST_F(TransferFixture, DocumentGroupShowsEachDirectionFileByFile)
     Context c(progress);
     c.config = ctx.config;
     c.CodOperatore = ctx.CodOperatore;
-    for (auto& box : w.Check1)
-        box.value = 0;
-    w.Check1[1].value = 1;
+    w.ticks.gruppi = {0, 1, 0};
     const QDateTime when = QDateTime::currentDateTime().addDays(-1);
     for (const char* name : {"SK1.DOC", "SK2.DOC", "SK3.DOC"})
         file(testi, QLatin1String(name), "local", when);

@@ -6,6 +6,7 @@
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
 #include "sync/TwoWayMerge.h"
+#include "transfer/Changes.h"
 
 #include <functional>
 #include <QDir>
@@ -15,7 +16,7 @@ using namespace mirsalex::test;
 
 namespace {
 
-using StepFunction = StepOutcome (*)(Context&, WindowState&);
+using StepFunction = StepOutcome (*)(Context&, RunState&);
 
 // One two-pass merge as the tests see it: its step, table, fields, texts,
 // and the values of a row of a given client.
@@ -30,8 +31,7 @@ struct Merge
     QString passIn;
     QString passOut;
     QString marker;
-    int WindowState::*addedLocal;
-    int WindowState::*addedExchange;
+    VisitsTable counters; // where the run counts the table's rows
     std::function<QVariantList(int client)> values;
     // An SQL expression of n for each field, for tables of many rows.
     QStringList generated;
@@ -52,8 +52,7 @@ const Merge kActions{
     QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'Azioni'"),
     QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'Azioni-EX'"),
     QStringLiteral("DATZ"),
-    nullptr,
-    nullptr,
+    kAzioni,
     [](int c) {
         return QVariantList{c, QStringLiteral("COD%1").arg(c % 7)};
     },
@@ -73,8 +72,7 @@ const Merge kVisits{
     QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'VISITE'"),
     QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'VISITE-EX'"),
     QStringLiteral("DATV"),
-    &WindowState::VisiteAggiunteLocale,
-    &WindowState::VisiteAggiunteScambio,
+    kVisiteN,
     [](int c) {
         // Every kind a column can hold, Null and a text in an amount column
         // included.
@@ -106,8 +104,7 @@ const Merge kAppointments{
     QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'APPUNTAMENTI'"),
     QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'APPUNTAMENTI-EX'"),
     QStringLiteral("DATP"),
-    &WindowState::AppuntamentiAggiuntiLocale,
-    &WindowState::AppuntamentiAggiuntiScambio,
+    kAppuntamenti,
     [](int c) {
         return QVariantList{c,
                             45000.75,
@@ -143,13 +140,16 @@ protected:
         ctx.config.FileIni = m_ini;
         ctx.config.PathDati = m_dir.filePath(QStringLiteral("dati")) + QLatin1Char('/');
         ctx.CodOperatore = QStringLiteral("001");
-        w.lbFile[0].caption = m_localClients;
-        w.lbFile[1].caption = m_exchangeClients;
+        request.localClients = m_localClients;
+        request.exchangeClients = m_exchangeClients;
+        request.portable = true;
+        request.operatore = QStringLiteral("001");
+        request.ticks.visite = 1;
+        w.request = request;
         w.DbLocale = m_localClients;
         w.DbScambio = m_exchangeClients;
         w.PrefissoLato = QStringLiteral("X");
-        w.optPC = 1;
-        w.chkVisite.value = 1;
+        w.ticks = request.ticks;
     }
 
     QString marker(const QString& name) const
@@ -161,7 +161,9 @@ protected:
     QString m_localClients, m_exchangeClients, m_local, m_exchange, m_ini;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState w;
+    RunRequest request;
+    ApplyChanges sink;
+    RunState w{RunRequest{}, sink};
 };
 
 class TwoWayMergeTest : public VisitsFixture, public ::testing::WithParamInterface<Merge>
@@ -221,7 +223,7 @@ protected:
                     .arg(m().table, m().keys[0])
                     .arg(client));
     }
-    int added(int WindowState::*counter) const { return counter ? w.*counter : -1; }
+    const TableCounters& counted() const { return w.tabelle[m().counters]; }
     StepOutcome run() { return m().step(ctx, w); }
 };
 
@@ -232,17 +234,18 @@ TEST_P(TwoWayMergeTest, EqualSidesWriteNothingButTheMarker)
         insert(m_exchange, c);
     }
     const QByteArray local = fileBytes(m_local), exchange = fileBytes(m_exchange);
-    if (m().addedLocal)
-        w.*m().addedLocal = w.*m().addedExchange = 99;
+    w.tabelle[m().counters] = {99, 99, 99, 99};
 
     EXPECT_EQ(run().status, StepOutcome::Status::Done);
 
     EXPECT_EQ(fileBytes(m_local), local);
     EXPECT_EQ(fileBytes(m_exchange), exchange);
-    EXPECT_EQ(added(m().addedLocal), m().addedLocal ? 0 : -1);
-    EXPECT_EQ(added(m().addedExchange), m().addedExchange ? 0 : -1);
+    EXPECT_EQ(counted().toLocal, 0);
+    EXPECT_EQ(counted().toExchange, 0);
+    EXPECT_EQ(counted().purgedLocal, 0);
+    EXPECT_EQ(counted().purgedExchange, 0);
     EXPECT_EQ(marker(m().marker).size(), 14);
-    EXPECT_EQ(w.chkVisite.value, 2);
+    EXPECT_EQ(w.ticks.visite, 2);
     EXPECT_EQ(w.DbLocale, m_local);
     EXPECT_EQ(w.DbScambio, m_exchange);
     EXPECT_FALSE(QFile::exists(m_local + QStringLiteral("-journal")));
@@ -280,8 +283,8 @@ TEST_P(TwoWayMergeTest, OneSidedRowsCrossBothWaysWithEveryValueIntact)
                                QStringLiteral("4' '"), QStringLiteral("5' '"), QStringLiteral("6' '")}));
         EXPECT_TRUE(clients(m_exchange).contains(QStringLiteral("6'N'")));
     }
-    EXPECT_EQ(added(m().addedLocal), m().addedLocal ? 2 : -1);
-    EXPECT_EQ(added(m().addedExchange), m().addedExchange ? 3 : -1);
+    EXPECT_EQ(counted().toLocal, 2);
+    EXPECT_EQ(counted().toExchange, 3);
 }
 
 // The merges of tables with a deletion mark.
@@ -310,14 +313,16 @@ TEST_P(MarkedMergeTest, MarkedRowsAreNeverCopiedAndPurgedOnBothSides)
     EXPECT_EQ(clients(m_local), QStringList{QStringLiteral("4' '")} + copied);
     EXPECT_FALSE(clients(m_exchange).join(QLatin1Char(',')).contains(QStringLiteral("'S'")));
     EXPECT_EQ(clients(m_exchange).size(), 6);
-    EXPECT_EQ(added(m().addedLocal), m().addedLocal ? 6 : -1);
-    EXPECT_EQ(added(m().addedExchange), m().addedExchange ? 0 : -1);
+    EXPECT_EQ(counted().toLocal, 6);
+    EXPECT_EQ(counted().toExchange, 0);
+    EXPECT_EQ(counted().purgedLocal, 2);    // 1 and 3
+    EXPECT_EQ(counted().purgedExchange, 3); // 2, 3 and 4
 
     // The next run brings the row that was marked on the other side back
     // there, unmarked.
     EXPECT_EQ(run().status, StepOutcome::Status::Done);
     EXPECT_TRUE(clients(m_exchange).contains(QStringLiteral("4' '")));
-    EXPECT_EQ(added(m().addedExchange), m().addedExchange ? 1 : -1);
+    EXPECT_EQ(counted().toExchange, 1);
     EXPECT_EQ(dump(m_local, false), dump(m_exchange, false));
 }
 
@@ -350,10 +355,10 @@ TEST_P(TwoWayMergeTest, FailureInTheSecondPassKeepsWhatWasStored)
         EXPECT_TRUE(all.startsWith(QStringLiteral("1"))) << qPrintable(all);
     }
     EXPECT_FALSE(exchange.join(QLatin1Char(',')).contains(QStringLiteral("4")));
-    EXPECT_EQ(added(m().addedLocal), m().addedLocal ? 1 : -1);
-    EXPECT_EQ(added(m().addedExchange), m().addedExchange ? 3 : -1);
+    EXPECT_EQ(counted().toLocal, 1);
+    EXPECT_EQ(counted().toExchange, 3);
     EXPECT_TRUE(marker(m().marker).isEmpty());
-    EXPECT_EQ(w.chkVisite.value, 1);
+    EXPECT_EQ(w.ticks.visite, 1);
 }
 
 TEST_P(TwoWayMergeTest, NullKeysAndDuplicateKeysGoThroughTheErrorPath)
@@ -379,7 +384,7 @@ TEST_P(TwoWayMergeTest, NullKeysAndDuplicateKeysGoThroughTheErrorPath)
     EXPECT_EQ(run().status, StepOutcome::Status::Failed);
     EXPECT_EQ(ctx.CodErrore, DbErr::NullInRequiredField);
     EXPECT_EQ(clients(m_local).size(), 2); // 1 once, and 7 kept
-    EXPECT_EQ(added(m().addedLocal), m().addedLocal ? 1 : -1);
+    EXPECT_EQ(counted().toLocal, 1);
     EXPECT_TRUE(marker(m().marker).isEmpty());
 }
 
@@ -399,7 +404,7 @@ TEST_P(TwoWayMergeTest, CountsPastSixteenBits)
     EXPECT_EQ(run().status, StepOutcome::Status::Done);
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM ") + m().table).toInt(), rows);
-    EXPECT_EQ(added(m().addedLocal), m().addedLocal ? rows : -1);
+    EXPECT_EQ(counted().toLocal, rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(Visits, TwoWayMergeTest, ::testing::Values(kActions, kVisits, kAppointments),
@@ -424,7 +429,7 @@ TEST_F(VisitsFixture, WalkAfterARefusedRowCountsPastSixteenBits)
     }
     prompt.expect(kVisits.passIn, AnswerOk, MsgStyle::Ok);
     EXPECT_EQ(SincronizzaVisite(ctx, w).status, StepOutcome::Status::Failed);
-    EXPECT_EQ(w.VisiteAggiunteLocale, rows - 1);
+    EXPECT_EQ(w.tabelle[kVisiteN].toLocal, rows - 1);
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM VisiteN")).toInt(), rows - 1);
 }
@@ -458,7 +463,7 @@ TEST_P(VisitsStepTest, MissingExchangeFileIsSkippedSilently)
         EXPECT_EQ(w.DbScambio, m_exchange);
     }
     EXPECT_TRUE(prompt.messages.isEmpty());
-    EXPECT_EQ(w.chkVisite.value, 1);
+    EXPECT_EQ(w.ticks.visite, 1);
     EXPECT_EQ(fileBytes(m_ini), QByteArray("[EXPORT]\n"));
 }
 
@@ -504,7 +509,7 @@ TEST_F(VisitsFixture, ActionCodesCrossWholeAndSharedCodesStayAsTheyAre)
     RawDb ex(m_exchange);
     EXPECT_EQ(local.value(codes).toString(), QStringLiteral("A='Alfa',B='Beta locale',C=NULL"));
     EXPECT_EQ(ex.value(codes).toString(), QStringLiteral("A='Alfa',B='Beta remoto',C=NULL"));
-    EXPECT_EQ(w.chkVisite.value, 1); // the later steps grey the box
+    EXPECT_EQ(w.ticks.visite, 1); // the later steps grey the box
 }
 
 TEST_F(VisitsFixture, ActionCodesFailedSecondStatementKeepsTheFirst)
@@ -537,21 +542,25 @@ TEST_F(VisitsFixture, ChainStopsAtTheFirstFailure)
         RawDb local(m_local);
         local.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'C', ' ')"));
     }
-    for (auto& c : w.Check1)
-        c.value = 0;
-    w.chkDati.value = 0;
+    request.ticks = Ticks{};
+    request.ticks.visite = 1;
     prompt.expect(kActions.passOut, AnswerOk, MsgStyle::Ok);
     prompt.expect(kEnd, AnswerOk, MsgStyle::Ok);
-    RunDriver driver(ctx, w, StandardSteps(ctx, w));
+    RunDriver driver(ctx, StandardSteps(ctx));
 
-    EXPECT_EQ(driver.click(0), RunDriver::Outcome::Failed);
+    EXPECT_EQ(driver.run(request, sink), RunDriver::Outcome::Failed);
 
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM TabAzioni")).toInt(), 1);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM VisiteN")).toInt(), 0);
     EXPECT_TRUE(marker(QStringLiteral("DATV")).isEmpty());
-    EXPECT_EQ(w.chkVisite.value, 1);
-    EXPECT_EQ(w.lbCount[3].caption, QStringLiteral("Aggiornate: ->    0    0 <-"));
+    const RunReport& report = driver.report();
+    EXPECT_EQ(report.ticksAfter.visite, 1);
+    EXPECT_EQ(report.visiteAggiunteScambio, 0);
+    EXPECT_EQ(report.visiteAggiunteLocale, 0);
+    EXPECT_EQ(report.tabelle[kTabAzioni].toLocal, 1);
+    EXPECT_EQ(report.of("SincronizzaAzioni").outcome.status, StepOutcome::Status::Failed);
+    EXPECT_EQ(report.of("SincronizzaVisite").state, StepReport::State::NotReached);
 }
 
 } // namespace
@@ -585,8 +594,9 @@ protected:
     {
         RawDb db(path);
         return db
-            .value(QStringLiteral("SELECT group_concat(r, ';') FROM (SELECT quote(%1) AS r FROM %2 ORDER BY 1)")
-                       .arg(QStringLiteral("TbaCodice"), table))
+            .value(
+                QStringLiteral("SELECT group_concat(r, ';') FROM (SELECT quote(%1) AS r FROM %2 ORDER BY 1)")
+                    .arg(QStringLiteral("TbaCodice"), table))
             .toString();
     }
 };
@@ -611,20 +621,21 @@ TEST_P(OddFileTest, ALocalFileWithoutTheTableFailsAndChangesNothing)
     EXPECT_EQ(out.error, DbErr::TableNotFound);
     EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
     EXPECT_EQ(fileBytes(m_ini), iniBefore);
-    EXPECT_EQ(w.chkVisite.value, 1);
+    EXPECT_EQ(w.ticks.visite, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Visits, OddFileTest,
-    ::testing::Values(
-        TableStep{"TabAzioni", &UnisciTabAzioni, QStringLiteral("TabAzioni"), kConnect, QString(),
-                  QStringLiteral("('TEL', 'Telefonata')")},
-        TableStep{"Azioni", &SincronizzaAzioni, QStringLiteral("Azioni"), kActions.passIn, QStringLiteral("DATZ"),
-                  QStringLiteral("(1, 'TEL', 'S')")},
-        TableStep{"VisiteN", &SincronizzaVisite, QStringLiteral("VisiteN"), kVisits.passIn,
-                  QStringLiteral("DATV"), QStringLiteral("(1, 45000, 1, 2, 3, 4, 5, 6, 7, 8, 'A')")},
-        TableStep{"Appuntamenti", &SincronizzaAppuntamenti, QStringLiteral("Appuntamenti"), kAppointments.passIn,
-                  QStringLiteral("DATP"), QStringLiteral("(1, 45000, 'TEL', 'n', 's', 'c', 'S')")}),
+    ::testing::Values(TableStep{"TabAzioni", &UnisciTabAzioni, QStringLiteral("TabAzioni"), kConnect,
+                                QString(), QStringLiteral("('TEL', 'Telefonata')")},
+                      TableStep{"Azioni", &SincronizzaAzioni, QStringLiteral("Azioni"), kActions.passIn,
+                                QStringLiteral("DATZ"), QStringLiteral("(1, 'TEL', 'S')")},
+                      TableStep{"VisiteN", &SincronizzaVisite, QStringLiteral("VisiteN"), kVisits.passIn,
+                                QStringLiteral("DATV"),
+                                QStringLiteral("(1, 45000, 1, 2, 3, 4, 5, 6, 7, 8, 'A')")},
+                      TableStep{"Appuntamenti", &SincronizzaAppuntamenti, QStringLiteral("Appuntamenti"),
+                                kAppointments.passIn, QStringLiteral("DATP"),
+                                QStringLiteral("(1, 45000, 'TEL', 'n', 's', 'c', 'S')")}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Action codes move column by column, by name, whatever order each side
@@ -634,21 +645,23 @@ TEST_F(VisitsFixture, ActionCodesMoveByColumnNameAndDifferentColumnsAreRefused)
     {
         RawDb ex(m_exchange);
         ex.exec(QStringLiteral("DROP TABLE TabAzioni"));
-        ex.exec(QStringLiteral("CREATE TABLE TabAzioni (TbaDescrizione TEXT, TbaCodice TEXT NOT NULL PRIMARY KEY)"));
+        ex.exec(QStringLiteral(
+            "CREATE TABLE TabAzioni (TbaDescrizione TEXT, TbaCodice TEXT NOT NULL PRIMARY KEY)"));
         ex.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('Telefonata', 'TEL')"));
         RawDb local(m_local);
         local.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('VIS', 'Visita')"));
     }
     EXPECT_EQ(UnisciTabAzioni(ctx, w).status, StepOutcome::Status::Done);
-    const QString pairs = QStringLiteral(
-        "SELECT group_concat(TbaCodice || '=' || TbaDescrizione, ',') FROM (SELECT * FROM TabAzioni ORDER BY TbaCodice)");
+    const QString pairs = QStringLiteral("SELECT group_concat(TbaCodice || '=' || TbaDescrizione, ',') FROM "
+                                         "(SELECT * FROM TabAzioni ORDER BY TbaCodice)");
     EXPECT_EQ(RawDb(m_local).value(pairs).toString(), QStringLiteral("TEL=Telefonata,VIS=Visita"));
     EXPECT_EQ(RawDb(m_exchange).value(pairs).toString(), QStringLiteral("TEL=Telefonata,VIS=Visita"));
 
     RawDb(m_exchange).exec(QStringLiteral("ALTER TABLE TabAzioni ADD COLUMN TbaColore TEXT"));
     RawDb(m_exchange).exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('Nuova', 'NEW', 'rosso')"));
     const QByteArray localBefore = fileBytes(m_local), exchangeBefore = fileBytes(m_exchange);
-    prompt.expect(kConnect + QStringLiteral("\nLe due tabelle TabAzioni non hanno gli stessi campi: TbaColore"),
+    prompt.expect(kConnect +
+                      QStringLiteral("\nLe due tabelle TabAzioni non hanno gli stessi campi: TbaColore"),
                   AnswerOk, MsgStyle::Ok);
     const StepOutcome out = UnisciTabAzioni(ctx, w);
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);
@@ -676,14 +689,16 @@ TEST_F(VisitsFixture, TextKeysDifferingOnlyInCaseAreOneKey)
             ex.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('tel', 'x'), ('èco', 'x'), ('Nuovo', 'x'), "
                                    "('NUOVO', 'x')"));
             local.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', ' '), (2, 'ÈCO', ' ')"));
-            ex.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'tel', ' '), (2, 'èco', ' '), (3, 'nuovo', ' '), "
-                                   "(3, 'NUOVO', ' ')"));
+            ex.exec(QStringLiteral(
+                "INSERT INTO Azioni VALUES (1, 'tel', ' '), (2, 'èco', ' '), (3, 'nuovo', ' '), "
+                "(3, 'NUOVO', ' ')"));
             local.exec(QStringLiteral("INSERT INTO Appuntamenti VALUES (1, 45000, 'TEL', 'l', '', '', ' ')"));
             ex.exec(QStringLiteral("INSERT INTO Appuntamenti VALUES (1, 45000, 'Tel', 'x', '', '', ' ')"));
             if (walk) { // a refused row, the last in key order, sends the pass to the walk
                 ex.exec(QStringLiteral("INSERT INTO Azioni VALUES (99, 'X', ' ')"));
-                local.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Azioni WHEN NEW.AzCliente = 99 "
-                                          "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+                local.exec(
+                    QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Azioni WHEN NEW.AzCliente = 99 "
+                                   "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
                 prompt.expect(kActions.passIn, AnswerOk, MsgStyle::Ok);
             }
         }
@@ -693,16 +708,18 @@ TEST_F(VisitsFixture, TextKeysDifferingOnlyInCaseAreOneKey)
         EXPECT_EQ(SincronizzaAppuntamenti(ctx, w).status, StepOutcome::Status::Done);
         RawDb local(m_local);
         RawDb ex(m_exchange);
-        const QString codes = QStringLiteral("SELECT group_concat(TbaCodice, ',') FROM (SELECT TbaCodice FROM TabAzioni "
-                                             "ORDER BY TbaCodice)");
-        const QString actions = QStringLiteral("SELECT group_concat(AzCliente || AzCodice, ',') FROM (SELECT * FROM "
-                                               "Azioni ORDER BY AzCliente, AzCodice)");
+        const QString codes =
+            QStringLiteral("SELECT group_concat(TbaCodice, ',') FROM (SELECT TbaCodice FROM TabAzioni "
+                           "ORDER BY TbaCodice)");
+        const QString actions =
+            QStringLiteral("SELECT group_concat(AzCliente || AzCodice, ',') FROM (SELECT * FROM "
+                           "Azioni ORDER BY AzCliente, AzCodice)");
         const QString appointments = QStringLiteral("SELECT group_concat(ApAzione) FROM Appuntamenti");
         EXPECT_EQ(local.value(codes).toString(), QStringLiteral("NUOVO,TEL,ÈCO"));
         EXPECT_EQ(ex.value(codes).toString(), QStringLiteral("NUOVO,Nuovo,tel,èco"));
         EXPECT_EQ(local.value(actions).toString(), QStringLiteral("1TEL,2ÈCO,3NUOVO"));
-        EXPECT_EQ(ex.value(actions).toString(),
-                  walk ? QStringLiteral("1tel,2èco,3NUOVO,3nuovo,99X") : QStringLiteral("1tel,2èco,3NUOVO,3nuovo"));
+        EXPECT_EQ(ex.value(actions).toString(), walk ? QStringLiteral("1tel,2èco,3NUOVO,3nuovo,99X")
+                                                     : QStringLiteral("1tel,2èco,3NUOVO,3nuovo"));
         EXPECT_EQ(local.value(appointments).toString(), QStringLiteral("TEL"));
         EXPECT_EQ(ex.value(appointments).toString(), QStringLiteral("Tel"));
         EXPECT_EQ(prompt.messages.size(), walk ? 1 : 0);
@@ -716,13 +733,15 @@ TEST_F(VisitsFixture, ANumberKeyHoldingATextRefusesTheTable)
 {
     {
         RawDb ex(m_exchange);
-        ex.exec(QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (1, 45000), (2, '15/03/2023')"));
+        ex.exec(
+            QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (1, 45000), (2, '15/03/2023')"));
         RawDb local(m_local);
         local.exec(QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (3, 45001)"));
     }
     const QByteArray localBefore = fileBytes(m_local), exchangeBefore = fileBytes(m_exchange);
-    prompt.expect(kVisits.passIn + QStringLiteral("\nNella tabella VisiteN del database REMOTO il campo chiave "
-                                                  "VsData contiene \"15/03/2023\""),
+    prompt.expect(kVisits.passIn +
+                      QStringLiteral("\nNella tabella VisiteN del database REMOTO il campo chiave "
+                                     "VsData contiene \"15/03/2023\""),
                   AnswerOk, MsgStyle::Ok);
     const StepOutcome out = SincronizzaVisite(ctx, w);
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);

@@ -1,5 +1,6 @@
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
+#include "transfer/Changes.h"
 #include "transfer/Transfer.h"
 #include "TransferTestSupport.h"
 
@@ -16,8 +17,7 @@ struct DocumentsTest : TransferFixture
     void SetUp() override
     {
         TransferFixture::SetUp();
-        for (auto& c : w.Check1)
-            c.value = 1;
+        w.ticks.gruppi = {1, 1, 1};
     }
 
     QString key(const QString& marker, int group) const
@@ -55,7 +55,7 @@ TEST_F(DocumentsTest, ADamagedIndicesDatabaseNeverReplacesTheExchangeCopy)
                   AnswerOk, MsgStyle::Ok);
     EXPECT_FALSE(AggiornaDocumenti(ctx, w));
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("indices v1"));
-    EXPECT_EQ(w.Check1[0].value, 1);
+    EXPECT_EQ(w.ticks.gruppi[0], 1);
 }
 
 TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
@@ -95,13 +95,12 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
     EXPECT_EQ(w.Contatori[2][0], 1);
     EXPECT_EQ(w.Contatori[2][1], 1);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(w.Check1[static_cast<size_t>(i)].value, 2);
+        EXPECT_EQ(w.ticks.gruppi[static_cast<size_t>(i)], 2);
         EXPECT_EQ(key(QStringLiteral("DTLX"), i).size(), 14) << "dd/mm/yy hh:mm";
     }
     // A second pass finds nothing to do.
     prompt.expect(QStringLiteral("NON passo: "), AnswerOk, MsgStyle::Ok);
-    for (auto& c : w.Check1)
-        c.value = 1;
+    w.ticks.gruppi = {1, 1, 1};
     EXPECT_TRUE(AggiornaDocumenti(ctx, w));
     EXPECT_EQ(w.Contatori[1][0] + w.Contatori[1][1] + w.Contatori[2][0] + w.Contatori[2][1], 0);
 }
@@ -118,8 +117,8 @@ TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
     file(xSchede, QStringLiteral("SK9.DOC"), "remote card", t);
     const QString young = QStringLiteral(".~mirsalex-SK7.DOC.a1b2c3");
     file(xSchede, young, "a copy in progress elsewhere", QDateTime::currentDateTime().addDays(-1));
-    w.Check1[0].value = 0;
-    w.Check1[2].value = 0;
+    w.ticks.gruppi[0] = 0;
+    w.ticks.gruppi[2] = 0;
     RunLock lock;
     ASSERT_TRUE(lock.acquire({xIndici, dati}, QStringLiteral("DeskTop")));
     ASSERT_TRUE(AggiornaDocumenti(ctx, w));
@@ -129,9 +128,9 @@ TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
 
 TEST_F(DocumentsTest, DebugAsksForEveryDocument)
 {
-    w.Check1[0].value = 0;
-    w.Check1[2].value = 0;
-    w.chkDebug.value = 1;
+    w.ticks.gruppi[0] = 0;
+    w.ticks.gruppi[2] = 0;
+    w.request.confirmCopies = 1;
     file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerNo).expect(QStringLiteral("Copio: "), AnswerYes);
@@ -140,6 +139,45 @@ TEST_F(DocumentsTest, DebugAsksForEveryDocument)
     EXPECT_TRUE(QFileInfo::exists(testi + "SK2.DOC"));
     EXPECT_EQ(w.Contatori[1][0], 1) << "declined copies still count";
     EXPECT_EQ(w.Contatori[1][1], 1);
+}
+
+// A dry run lists, in the receiving direction, the cards the sending
+// direction would have copied: it shows the boxes the real run shows and
+// writes nothing.
+TEST_F(DocumentsTest, DryRunShowsTheBoxesOfTheRun)
+{
+    w.ticks.gruppi = {0, 1, 0};
+    w.request.confirmCopies = 1;
+    file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
+    file(testi, QStringLiteral("SK2.doc"), "b", baseTime());
+    file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
+    const QStringList before = entries(xSchede) + entries(testi);
+    auto texts = [this] {
+        QStringList out;
+        for (const auto& m : prompt.messages)
+            out << m.text;
+        prompt.messages.clear();
+        out.sort(); // listed in the file system's order
+        return out;
+    };
+    // Each run: the copy of SK1 asked, SK2 not passed either way, then SK1
+    // not passed back.
+    for (int i = 0; i < 8; ++i)
+        prompt.expect(QString(), AnswerYes);
+    WithheldChanges withheld;
+    RunState dry(w.request, withheld);
+    dry.ticks = w.ticks;
+    ASSERT_TRUE(AggiornaDocumenti(ctx, dry));
+    const QStringList foretold = texts();
+    EXPECT_EQ(entries(xSchede) + entries(testi), before);
+    EXPECT_EQ(dry.Contatori[1], (std::array<qint16, 2>{1, 0}));
+
+    ASSERT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_EQ(foretold, texts());
+    ASSERT_EQ(foretold.size(), 4);
+    EXPECT_EQ(foretold.filter(QStringLiteral("Copio: ")).size(), 1);
+    EXPECT_EQ(foretold.filter(QStringLiteral("SCHEDE/SK1.DOC\ndel")).size(), 1) << "SK1 back, as copied";
+    EXPECT_EQ(w.Contatori[1], dry.Contatori[1]);
 }
 
 TEST_F(DocumentsTest, GroupWithoutOrdinaryFilesInExchangeFolderIsSkipped)
@@ -152,13 +190,13 @@ TEST_F(DocumentsTest, GroupWithoutOrdinaryFilesInExchangeFolderIsSkipped)
     inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/sub")); // a folder alone does not count
     for (const Case& c : {Case{"empty folder", xSchede}, Case{"blank caption", QStringLiteral("   ")}}) {
         SCOPED_TRACE(c.name);
-        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
-        w.lbFileX[1].caption = c.folder;
+        w.ticks.gruppi = {0, 1, 0};
+        w.request.exchangeFolders[1] = c.folder;
         file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
         w.Contatori[1][0] = 7;
         w.Contatori[1][1] = 8;
         EXPECT_TRUE(AggiornaDocumenti(ctx, w));
-        EXPECT_EQ(w.Check1[1].value, 1);
+        EXPECT_EQ(w.ticks.gruppi[1], 1);
         EXPECT_EQ(w.Contatori[1][0], 7);
         EXPECT_EQ(w.Contatori[1][1], 8);
         EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
@@ -178,12 +216,12 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
                           Case{"receive", false, "Errore nella ricezione della Scheda SK1.DOC"}}) {
         SCOPED_TRACE(c.name);
         TempInstall other;
-        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        w.ticks.gruppi = {0, 1, 1};
         const QString localFolder = other.makeDir("testi");
         const QString remoteFolder = other.makeDir("x");
         ctx.config.PathTesti = localFolder;
-        w.lbFileX[1].caption = remoteFolder;
-        w.lbFileX[2].caption = xFogli;
+        w.request.exchangeFolders[1] = remoteFolder;
+        w.request.exchangeFolders[2] = xFogli;
         file(xFogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
         other.writeFile(c.sendSide ? "testi/sk1.doc" : "x/SK1.DOC", "card", baseTime());
         if (c.sendSide)
@@ -200,8 +238,8 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
         EXPECT_FALSE(AggiornaDocumenti(ctx, w));
         EXPECT_EQ(ctx.CodErrore, 61);
         SafeFileCopy::setWriteHook({});
-        EXPECT_EQ(w.Check1[1].value, 1);
-        EXPECT_EQ(w.Check1[2].value, 1) << "no later group runs";
+        EXPECT_EQ(w.ticks.gruppi[1], 1);
+        EXPECT_EQ(w.ticks.gruppi[2], 1) << "no later group runs";
         EXPECT_FALSE(QFileInfo::exists(fogli + "XK1.XLS"));
         EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
     }
@@ -209,7 +247,7 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
 
 TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
 {
-    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    w.ticks.gruppi = {0, 1, 0};
     file(testi, QStringLiteral("SK1.doc"), "a", baseTime().addSecs(60));
     file(testi, QStringLiteral("SK2.doc"), "b", baseTime().addSecs(60));
     file(xSchede, QStringLiteral("LEGGIMI.TXT"), "x", baseTime());
@@ -219,7 +257,7 @@ TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
     prompt.expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"), AnswerOk, MsgStyle::Ok);
     EXPECT_FALSE(AggiornaDocumenti(ctx, w));
     EXPECT_TRUE(QFileInfo(blocker).isDir());
-    EXPECT_EQ(w.Check1[1].value, 1);
+    EXPECT_EQ(w.ticks.gruppi[1], 1);
     EXPECT_LE(w.Contatori[1][0], 1) << "the card that could not be placed is not counted";
     for (const QString& name : entries(xSchede))
         EXPECT_FALSE(name.startsWith(SafeFileCopy::temporaryPrefix())) << name.toStdString();
@@ -227,7 +265,7 @@ TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
 
 TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
 {
-    w.Check1 = {CheckState{0, {}}, CheckState{0, {}}, CheckState{1, {}}};
+    w.ticks.gruppi = {0, 0, 1};
     file(fogli, QStringLiteral("xk3.xls"), "sheet", baseTime());
     file(xFogli, QStringLiteral("README"), "x", baseTime());
     SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 { return 0; });
@@ -238,35 +276,35 @@ TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
 
 TEST_F(DocumentsTest, IndicesAnsweredNoStillCompletes)
 {
-    w.Check1 = {CheckState{1, {}}, CheckState{0, {}}, CheckState{0, {}}};
+    w.ticks.gruppi = {1, 0, 0};
     file(dati, QStringLiteral("IndiciDV.mdb"), "new", baseTime().addSecs(60));
     file(xIndici, QStringLiteral("IndiciDV.mdb"), "old", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
     EXPECT_TRUE(AggiornaDocumenti(ctx, w));
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("old"));
-    EXPECT_EQ(w.Check1[0].value, 2);
+    EXPECT_EQ(w.ticks.gruppi[0], 2);
     EXPECT_EQ(w.Contatori[0][0], 1);
     EXPECT_FALSE(key(QStringLiteral("DTLX"), 0).isEmpty());
 }
 
 TEST_F(DocumentsTest, MissingLocalIndicesReportsError)
 {
-    w.Check1 = {CheckState{1, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    w.ticks.gruppi = {1, 1, 0};
     file(xIndici, QStringLiteral("IndiciDV.mdb"), "old", baseTime());
     file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerYes)
         .expect(QStringLiteral("Errore nell'aggiornamento degli INDICI"), AnswerOk, MsgStyle::Ok);
     EXPECT_FALSE(AggiornaDocumenti(ctx, w));
-    EXPECT_EQ(w.Check1[0].value, 1);
-    EXPECT_EQ(w.Check1[1].value, 1);
+    EXPECT_EQ(w.ticks.gruppi[0], 1);
+    EXPECT_EQ(w.ticks.gruppi[1], 1);
     EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
     EXPECT_EQ(w.Contatori[0][0], 0);
 }
 
 TEST_F(DocumentsTest, DatesGoUnderTheSideKeys)
 {
-    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    w.ticks.gruppi = {0, 1, 0};
     w.PrefissoLato = QStringLiteral("X");
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
     EXPECT_TRUE(AggiornaDocumenti(ctx, w));
@@ -284,9 +322,9 @@ namespace {
 // folders: the cards are read from and written into the folders on disk.
 TEST_F(DocumentsTest, FoldersNamedInAnotherCase)
 {
-    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
-    ctx.config.PathTesti = dati + QStringLiteral("TESTI/");                  // "testi" on disk
-    w.lbFileX[1].caption = inst.path(QStringLiteral("scambio/op1/schede/")); // "OP1/SCHEDE" on disk
+    w.ticks.gruppi = {0, 1, 0};
+    ctx.config.PathTesti = dati + QStringLiteral("TESTI/");                          // "testi" on disk
+    w.request.exchangeFolders[1] = inst.path(QStringLiteral("scambio/op1/schede/")); // "OP1/SCHEDE" on disk
     file(testi, QStringLiteral("sk1.doc"), "local card", baseTime().addSecs(60));
     file(xSchede, QStringLiteral("SK2.DOC"), "remote card", baseTime());
 
@@ -296,7 +334,7 @@ TEST_F(DocumentsTest, FoldersNamedInAnotherCase)
     EXPECT_EQ(TempInstall::readBytes(testi + "SK2.DOC"), QByteArray("remote card"));
     EXPECT_EQ(w.Contatori[1][0], 1);
     EXPECT_EQ(w.Contatori[1][1], 1);
-    EXPECT_EQ(w.Check1[1].value, 2);
+    EXPECT_EQ(w.ticks.gruppi[1], 2);
     EXPECT_FALSE(QFileInfo::exists(dati + "TESTI")) << "no second folder is made";
     EXPECT_FALSE(QFileInfo::exists(inst.path(QStringLiteral("scambio/op1"))));
 }
@@ -306,7 +344,7 @@ TEST_F(DocumentsTest, FoldersNamedInAnotherCase)
 // whatever the listing order.
 TEST_F(DocumentsTest, NamesDifferingOnlyInCaseLeaveTheNewest)
 {
-    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+    w.ticks.gruppi = {0, 1, 0};
     file(testi, QStringLiteral("sk1.doc"), "older", baseTime());
     file(testi, QStringLiteral("SK1.DOC"), "newer", baseTime().addSecs(60));
     file(testi, QStringLiteral("Sk1.Doc"), "oldest", baseTime().addSecs(-60));
@@ -366,8 +404,8 @@ TEST_F(DocumentsTest, FullDiskFailsOnlyWhereOneCopyAtATimeWould)
             other.writeFile(QStringLiteral("x/SK%1.DOC").arg(i), QByteArray(kSize, 'o'), baseTime());
         }
         ctx.config.PathTesti = local;
-        w.lbFileX[1].caption = remote;
-        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{0, {}}};
+        w.request.exchangeFolders[1] = remote;
+        w.ticks.gruppi = {0, 1, 0};
         if (!c.completes)
             prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
                 .expect(QStringLiteral("Errore nell'invio della Scheda SK"), AnswerOk);
@@ -382,7 +420,7 @@ TEST_F(DocumentsTest, FullDiskFailsOnlyWhereOneCopyAtATimeWould)
         EXPECT_EQ(placed, c.completes ? kCards : 0);
         EXPECT_EQ(w.Contatori[1][0], placed);
         EXPECT_EQ(entries(remote).size(), kCards) << "no temporary file left";
-        EXPECT_EQ(w.Check1[1].value, c.completes ? 2 : 1);
+        EXPECT_EQ(w.ticks.gruppi[1], c.completes ? 2 : 1);
     }
 }
 
@@ -408,7 +446,7 @@ TEST_F(DocumentsTest, UnreadableFolderFailsTheRunWithItsCause)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        w.ticks.gruppi = {0, 1, 1};
         ctx.CodErrore = 0;
         file(xSchede, QStringLiteral("SK1.DOC"), "card", baseTime());
         file(xFogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
@@ -421,8 +459,8 @@ TEST_F(DocumentsTest, UnreadableFolderFailsTheRunWithItsCause)
         EXPECT_FALSE(AggiornaDocumenti(ctx, w));
         platform::setFailureInjector({});
         EXPECT_EQ(ctx.CodErrore, c.number);
-        EXPECT_EQ(w.Check1[1].value, 1);
-        EXPECT_EQ(w.Check1[2].value, 1) << "no later group runs";
+        EXPECT_EQ(w.ticks.gruppi[1], 1);
+        EXPECT_EQ(w.ticks.gruppi[2], 1) << "no later group runs";
     }
 }
 
@@ -434,7 +472,7 @@ TEST_F(DocumentsTest, LinksAndUndecodableNamesArePassedOverWithOneNotice)
     const QString secret =
         outside.writeFile("secret.doc", "not for the exchange area", baseTime().addSecs(60));
     const QString elsewhere = outside.makeDir("elsewhere");
-    w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+    w.ticks.gruppi = {0, 1, 1};
     file(testi, QStringLiteral("SK2.doc"), "card", baseTime());
     file(xSchede, QStringLiteral("SK3.DOC"), "remote card", baseTime());
     ASSERT_TRUE(QFile::link(secret, xSchede + QStringLiteral("SK1.DOC")));
@@ -454,7 +492,7 @@ TEST_F(DocumentsTest, LinksAndUndecodableNamesArePassedOverWithOneNotice)
 
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
-        w.Check1 = {CheckState{0, {}}, CheckState{1, {}}, CheckState{1, {}}};
+        w.ticks.gruppi = {0, 1, 1};
         prompt.expect(QStringLiteral("FILE NON TRASFERITI"), AnswerOk, MsgStyle::ExclamationOk);
         EXPECT_TRUE(AggiornaDocumenti(ctx, w));
         ASSERT_EQ(prompt.messages.size(), run + 1);
@@ -467,8 +505,8 @@ TEST_F(DocumentsTest, LinksAndUndecodableNamesArePassedOverWithOneNotice)
         EXPECT_FALSE(QFileInfo::exists(testi + QStringLiteral("SK1.DOC")));
         EXPECT_TRUE(QFileInfo(xSchede + QStringLiteral("SK1.DOC")).isSymLink());
         EXPECT_TRUE(QDir(elsewhere).isEmpty()) << "nothing written through the link";
-        EXPECT_EQ(w.Check1[1].value, 2);
-        EXPECT_EQ(w.Check1[2].value, 1);
+        EXPECT_EQ(w.ticks.gruppi[1], 2);
+        EXPECT_EQ(w.ticks.gruppi[2], 1);
     }
     EXPECT_EQ(TempInstall::readBytes(secret), QByteArray("not for the exchange area"));
 }

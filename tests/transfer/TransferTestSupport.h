@@ -2,11 +2,12 @@
 
 #include "common/Platform.h"
 #include "config/Context.h"
+#include "runtypes/RunState.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
+#include "transfer/Changes.h"
 #include "transfer/FileTimes.h"
 #include "transfer/SafeFileCopy.h"
-#include "transfer/WindowState.h"
 
 #include <gtest/gtest.h>
 #include <QDateTime>
@@ -54,7 +55,8 @@ struct TransferFixture : ::testing::Test
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState w;
+    ApplyChanges sink;
+    RunState w{RunRequest{}, sink};
     HookReset hooks;
     QString dati, testi, fogli, xIndici, xSchede, xFogli, ini;
 
@@ -72,15 +74,14 @@ struct TransferFixture : ::testing::Test
         ctx.config.PathTesti = testi;
         ctx.config.PathFogli = fogli;
         ctx.CodOperatore = QStringLiteral("OP1");
-        w.CodOper = QStringLiteral("OP1");
+        w.request.operatore = QStringLiteral("OP1");
+        w.request.operatorText = QStringLiteral("OP1");
         w.PrefissoLato = QStringLiteral(" ");
-        w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"),
-                        QStringLiteral("FOGLI CLIENTI")};
-        w.lbFile[0].caption = dati + QStringLiteral("OP1/DatiDV.mdb");
-        w.lbFile[1].caption = xIndici + QStringLiteral("DatiDV.mdb");
-        w.lbFileX[0].caption = xIndici;
-        w.lbFileX[1].caption = xSchede;
-        w.lbFileX[2].caption = xFogli;
+        w.request.localClients = dati + QStringLiteral("OP1/DatiDV.mdb");
+        w.request.exchangeClients = xIndici + QStringLiteral("DatiDV.mdb");
+        w.DbLocale = w.request.localClients;
+        w.DbScambio = w.request.exchangeClients;
+        w.request.exchangeFolders = {xIndici, xSchede, xFogli};
     }
 
     QString file(const QString& folder, const QString& name, const QByteArray& content, const QDateTime& when)

@@ -1,7 +1,7 @@
+#include "app/WindowLoad.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
-#include "transfer/Transfer.h"
 
 namespace mirsalex {
 

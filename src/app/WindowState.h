@@ -1,9 +1,6 @@
 #pragma once
 
-#include "transfer/StepOutcome.h"
-
 #include <array>
-#include <optional>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -24,8 +21,9 @@ struct LabelState
     bool visible = true;
 };
 
-// The state of the main window that the transfer routines read and write:
-// the window shows it, batch mode and tests use it without a window.
+// The state of the main window: what its controls show and hold. The window
+// shows it; batch mode fills it the same way, builds a run's request from it
+// and shows the run's report in it.
 struct WindowState
 {
     // Controls
@@ -45,22 +43,8 @@ struct WindowState
     // Window-level state
     QString PrefissoLato = QStringLiteral(" "); // "X" portable, blank desktop
     QStringList NomiGruppi;
-    QString DbLocale;
-    QString DbScambio;
     QString CartellaScambio;
-    std::array<std::array<qint16, 2>, 6> Contatori{}; // (group, direction)
-    quint8 GruppoCorrente = 0;
-    quint8 DirezioneCorrente = 0;
-    // Rows added by the last visits and appointments merges; never limited
-    // to 16 bits, so a large first exchange is counted, not stopped.
-    int VisiteAggiunteLocale = 0;
-    int VisiteAggiunteScambio = 0;
-    int AppuntamentiAggiuntiLocale = 0;
-    int AppuntamentiAggiuntiScambio = 0;
-    // How each document group of the last document stage ended (done,
-    // skipped with the missing folder, failed); empty for a group the stage
-    // did not take up. Read by the run report.
-    std::array<std::optional<StepOutcome>, 3> EsitoDocumenti;
+    quint8 GruppoCorrente = 0; // the group whose folder the chooser shows
 
     // Side letter for the selected option.
     QString sideLetter() const { return optPC == 0 ? QStringLiteral(" ") : QStringLiteral("X"); }

@@ -1,7 +1,8 @@
+#include "app/WindowLoad.h"
+
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
-#include "transfer/Transfer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,6 +82,66 @@ void CaricaFinestra(Context& ctx, WindowState& w)
 
     w.lbAppuVisible = false;
     w.LCodOpe = ElencoOperatori(ctx, w);
+}
+
+namespace {
+
+QString allinea(qint64 value)
+{
+    return AllineaDestra(QVariant(value), 5);
+}
+
+} // namespace
+
+RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dryRun)
+{
+    RunRequest r;
+    r.portable = w.optPC != 0;
+    r.operatore = ctx.CodOperatore;
+    r.operatorText = w.CodOper;
+    r.ticks.dati = w.chkDati.value;
+    r.ticks.visite = w.chkVisite.value;
+    for (size_t i = 0; i < 3; ++i) {
+        r.ticks.gruppi[i] = w.Check1[i].value;
+        r.exchangeFolders[i] = w.lbFileX[i].caption;
+    }
+    r.localClients = w.lbFile[0].caption;
+    r.exchangeClients = w.lbFile[1].caption;
+    r.confirmCopies = w.chkDebug.value;
+    r.dryRun = dryRun;
+    return r;
+}
+
+void mostraRisultati(WindowState& w, const RunReport& report)
+{
+    if (report.dryRun || report.steps.empty())
+        return;
+    // A run refused at once, or stopped before its first step by a file it
+    // could not read, leaves the window as it was.
+    if (report.refused || !report.configurationUnread.isEmpty())
+        return;
+    w.chkDati.value = report.ticksAfter.dati;
+    w.chkVisite.value = report.ticksAfter.visite;
+    for (size_t i = 0; i < 3; ++i)
+        w.Check1[i].value = report.ticksAfter.gruppi[i];
+    const auto& c = report.documenti;
+    if (w.Check1[0].value > 0)
+        w.lbCount[0].caption = c[0][0] != 0 ? QStringLiteral("Aggiornati") : QStringLiteral("NON aggiornati");
+    if (w.Check1[1].value > 0)
+        w.lbCount[1].caption =
+            QStringLiteral("Aggiornate: ->") + allinea(c[1][0]) + allinea(c[1][1]) + QStringLiteral(" <-");
+    if (w.Check1[2].value > 0)
+        w.lbCount[2].caption =
+            QStringLiteral("Aggiornati: ->") + allinea(c[2][0]) + allinea(c[2][1]) + QStringLiteral(" <-");
+    if (w.chkVisite.value > 0) {
+        w.lbAppuVisible = true;
+        w.lbCount[3].caption = QStringLiteral("Aggiornate: ->") + allinea(report.visiteAggiunteScambio) +
+                               allinea(report.visiteAggiunteLocale) + QStringLiteral(" <-");
+        w.lbCount[4].caption = QStringLiteral("Aggiornati: ->") +
+                               allinea(report.appuntamentiAggiuntiScambio) +
+                               allinea(report.appuntamentiAggiuntiLocale) + QStringLiteral(" <-");
+    }
+    w.cmdEseguiVisible = false;
 }
 
 } // namespace mirsalex

@@ -1,0 +1,238 @@
+#include "app/Cli.h"
+#include "app/WindowLoad.h"
+#include "app/WindowState.h"
+#include "common/Helpers.h"
+#include "common/Prompt.h"
+#include "common/RunLog.h"
+#include "config/ConfigLoader.h"
+#include "config/Context.h"
+#include "run/RunReport.h"
+#include "transfer/RunLockStep.h"
+#include "transfer/Versions.h"
+
+#include <cstdio>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace mirsalex {
+
+namespace {
+
+// Loading for the versions: the window's load, written nothing, its boxes
+// (if any) answered as an unattended run answers them.
+class QuietPrompt : public Prompt
+{
+protected:
+    int ask(const QString& text, int style, const QString& title) override
+    {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
+        switch (MsgStyle::buttons(style)) {
+        case MsgStyle::RetryCancel:
+        case MsgStyle::OkCancel:
+            return AnswerCancel;
+        case MsgStyle::YesNo:
+        case MsgStyle::YesNoCancel:
+            return AnswerNo;
+        default:
+            return AnswerOk;
+        }
+    }
+};
+
+// The operator and side a batch run with these options would work for.
+bool loadOperator(Context& ctx, WindowState& w, const CliOptions& options, const QString& fileIni,
+                  const QString& code)
+{
+    ctx.config.FileIni = fileIni;
+    CaricaFinestra(ctx, w);
+    if (!code.isEmpty()) {
+        w.CodOper = code;
+        ctx.CodOperatore = code;
+        CaricaParametri(ctx);
+        AggiornaFinestra(ctx, w);
+    }
+    if (options.side == QLatin1String("portable")) {
+        w.optPC = 1;
+        AggiornaFinestra(ctx, w);
+    }
+    if (CompareBinary(ctx.CodOperatore, QStringLiteral("000")) <= 0) {
+        std::fprintf(stderr, "mirsalex: no valid operator (code '%s'): give one with --operator\n",
+                     qPrintable(ctx.CodOperatore));
+        return false;
+    }
+    return true;
+}
+
+QJsonObject entryJson(const VersionEntry& e)
+{
+    QJsonObject o;
+    o[QStringLiteral("id")] = e.id;
+    o[QStringLiteral("date")] = e.started.toString(Qt::ISODateWithMs);
+    o[QStringLiteral("side")] = e.side;
+    o[QStringLiteral("operator")] = e.operatorCode;
+    o[QStringLiteral("restores")] = e.restores.isEmpty() ? QJsonValue() : QJsonValue(e.restores);
+    o[QStringLiteral("complete")] = e.ended;
+    o[QStringLiteral("folder")] = e.folder;
+    QJsonObject files;
+    for (const auto& [group, n] : e.filesByGroup())
+        files[group] = n;
+    o[QStringLiteral("files")] = files;
+    QJsonObject rows;
+    for (const auto& [table, n] : e.rows)
+        rows[table] = n;
+    o[QStringLiteral("rows")] = rows;
+    o[QStringLiteral("databases")] = e.count(VersionItem::Kind::Database);
+    o[QStringLiteral("keys")] = e.count(VersionItem::Kind::Key);
+    QJsonArray items;
+    for (const VersionItem& i : e.items) {
+        QJsonObject it;
+        it[QStringLiteral("kind")] = i.kind == VersionItem::Kind::Key        ? QStringLiteral("key")
+                                     : i.kind == VersionItem::Kind::Database ? QStringLiteral("database")
+                                                                             : QStringLiteral("file");
+        it[QStringLiteral("path")] = i.path;
+        if (i.kind == VersionItem::Kind::Key)
+            it[QStringLiteral("key")] = QStringLiteral("[%1] %2").arg(i.section, i.key);
+        else
+            it[QStringLiteral("created")] = i.version.isEmpty();
+        items.append(it);
+    }
+    o[QStringLiteral("changes")] = items;
+    return o;
+}
+
+} // namespace
+
+VersionSettings versionSettings(const CliOptions& options, const QString& fileIni)
+{
+    VersionSettings s = VersionSettings::fromConfiguration(fileIni);
+    if (!options.versionsDir.isEmpty()) {
+        s.root = QFileInfo(options.versionsDir).absoluteFilePath();
+        if (!s.root.endsWith(QLatin1Char('/')))
+            s.root += QLatin1Char('/');
+    }
+    if (options.keepVersions > 0)
+        s.keepRuns = options.keepVersions;
+    if (options.keepDays > 0)
+        s.keepDays = options.keepDays;
+    return s;
+}
+
+int runVersions(const CliOptions& options)
+{
+    QString code;
+    if (!operatorOption(options, code))
+        return exitstatus::kUsage;
+    QString fileIni;
+    QString fullPath;
+    if (!findConfiguration(options, fileIni, fullPath))
+        return exitstatus::kUsage;
+    QuietPrompt prompt;
+    Context ctx(prompt);
+    ctx.dryRun = true; // a list writes nothing
+    WindowState w;
+    if (!loadOperator(ctx, w, options, fileIni, code))
+        return exitstatus::kUsage;
+    const VersionStore store(versionSettings(options, fileIni), ctx.CodOperatore,
+                             options.side == QLatin1String("portable"));
+    const std::vector<VersionEntry> entries = store.list();
+    if (options.report == QLatin1String("json")) {
+        QJsonObject root;
+        root[QStringLiteral("operator")] = ctx.CodOperatore;
+        root[QStringLiteral("side")] =
+            store.portable() ? QStringLiteral("portable") : QStringLiteral("desktop");
+        root[QStringLiteral("folder")] = store.folder();
+        root[QStringLiteral("keep_runs")] = store.settings().keepRuns;
+        root[QStringLiteral("keep_days")] = store.settings().keepDays;
+        QJsonArray list;
+        for (const VersionEntry& e : entries)
+            list.append(entryJson(e));
+        root[QStringLiteral("versions")] = list;
+        const QByteArray doc = QJsonDocument(root).toJson(QJsonDocument::Indented);
+        std::fwrite(doc.constData(), 1, size_t(doc.size()), stdout);
+        return exitstatus::kCompleted;
+    }
+    std::printf("VERSIONI dell'operatore %s (%s): %s\n", qPrintable(ctx.CodOperatore),
+                store.portable() ? "Portatile" : "DeskTop", qPrintable(store.folder()));
+    std::printf("Conservate: le ultime %d, non oltre %d giorni\n", store.settings().keepRuns,
+                store.settings().keepDays);
+    if (entries.empty())
+        std::printf("  nessuna versione\n");
+    for (const VersionEntry& e : entries)
+        std::printf("  %s\n", qPrintable(e.summaryLine()));
+    return exitstatus::kCompleted;
+}
+
+int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const QString& fileIni,
+               const QString& code)
+{
+    Context ctx(prompt);
+    ctx.dryRun = true; // the load writes nothing; the restore writes through its sink
+    WindowState w;
+    if (!loadOperator(ctx, w, options, fileIni, code))
+        return exitstatus::kUsage;
+    const VersionStore store(versionSettings(options, fileIni), ctx.CodOperatore,
+                             options.side == QLatin1String("portable"));
+    const std::optional<VersionEntry> entry = store.find(options.restore);
+    if (!entry) {
+        std::fprintf(stderr, "mirsalex: no version '%s' in %s (see mirsalex --versions)\n",
+                     qPrintable(options.restore), qPrintable(store.folder()));
+        return exitstatus::kUsage;
+    }
+    const QDateTime started = QDateTime::currentDateTime();
+    std::fprintf(out, "=== RIPRISTINO della versione %s (operatore %s, %s)\n", qPrintable(entry->id),
+                 qPrintable(ctx.CodOperatore), store.portable() ? "Portatile" : "DeskTop");
+    const QStringList later = laterChanges(*entry);
+    if (!later.isEmpty()) {
+        std::fprintf(out, "ATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:\n");
+        for (const QString& l : later)
+            std::fprintf(out, "  %s\n", qPrintable(l));
+        if (!options.yes) {
+            std::fprintf(out, "Ripristino NON eseguito: ripetere con --yes per ripristinare comunque.\n");
+            std::fflush(out);
+            return exitstatus::kIncomplete;
+        }
+        std::fprintf(out, "Confermato con --yes: quelle modifiche successive vengono sostituite.\n");
+    }
+    std::fflush(out);
+
+    // Under the run lock of the operator's folders, like a run, and through
+    // a sink that keeps versions: the restore can be put back in turn.
+    ctx.dryRun = false;
+    CorsaEsclusiva exclusive(ctx, richiestaDaFinestra(ctx, w));
+    if (exclusive.refused())
+        return exitstatus::kLocked;
+    VersioningChanges sink(store, prompt, entry->id);
+    const QStringList failures = restoreEntry(*entry, sink);
+    sink.finish(nullptr);
+
+    QStringList lines;
+    lines << QStringLiteral("Operatore: ") + ctx.CodOperatore;
+    lines << QStringLiteral("Lato: ") +
+                 (store.portable() ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"));
+    lines << QStringLiteral("Ripristino della versione ") + entry->id;
+    int files = 0, keys = 0;
+    for (const ChangeSink::Change& c : sink.changes())
+        (c.kind == ChangeSink::Change::Kind::Key ? keys : files)++;
+    lines << QStringLiteral("  file e database rimessi: %1, chiavi: %2").arg(files).arg(keys);
+    for (const QString& f : failures)
+        lines << QStringLiteral("  NON ripristinato: ") + f;
+    if (!sink.entryId().isEmpty())
+        lines << QStringLiteral("Versioni: voce %1 in %2").arg(sink.entryId(), sink.entryFolder());
+    lines << QStringLiteral("Versioni rimosse: ") + (sink.pruned().isEmpty()
+                                                         ? QStringLiteral("nessuna")
+                                                         : sink.pruned().join(QStringLiteral(", ")));
+    lines << (failures.isEmpty() ? QStringLiteral("RIPRISTINO COMPLETATO")
+                                 : QStringLiteral("RIPRISTINO NON RIUSCITO"));
+    const QString text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    std::fputs(qPrintable(text), out);
+    std::fflush(out);
+    const RunLog log = RunLog::forOption(options.log);
+    if (const platform::FileError e = log.append(started, text))
+        std::fprintf(stderr, "mirsalex: the run log %s could not be written (%d %s)\n",
+                     qPrintable(log.path()), e.number, qPrintable(e.description));
+    return failures.isEmpty() ? exitstatus::kCompleted : exitstatus::kFailed;
+}
+
+} // namespace mirsalex

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "common/Platform.h"
+
+#include <optional>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <vector>
+
+namespace mirsalex {
+
+class Database;
+
+// The one way a run changes anything on disk: a configuration key written,
+// a file replaced by a copy, a database transaction committed, a leftover
+// temporary removed. A run never writes past it, so what decides whether a
+// change is made lives here only:
+// - apply: the change is made, durably;
+// - dry run: the change is recorded and reported, nothing is written, and
+//   what later steps of the same run read back (a file's time after a copy
+//   or a merge) is answered as the change would have left it.
+// Every change is recorded in both modes, in the order made.
+class ChangeSink
+{
+public:
+    enum class Mode
+    {
+        Apply,
+        DryRun,
+    };
+    struct Change
+    {
+        enum class Kind
+        {
+            Key,      // path: the configuration file; detail: "[section] key=value"
+            File,     // path: the file replaced; detail: the file it is a copy of
+            Database, // path: the database; detail: rows changed
+            Removal,  // path: the file removed
+        };
+        Kind kind;
+        QString path;
+        QString detail;
+        // The file a copy was made from.
+        const QString& source() const { return detail; }
+    };
+
+    virtual ~ChangeSink() = default;
+    virtual Mode mode() const = 0;
+    bool dryRun() const { return mode() == Mode::DryRun; }
+
+    // Writes key=value in a section of the configuration file. A file that
+    // cannot be written does not stop the run (the run tells it once).
+    virtual void writeKey(const QString& file, const QString& section, const QString& key,
+                          const QString& value) = 0;
+    // Replaces `destination` with a copy of `source` carrying its time (both
+    // paths as they stand on disk); the error that stopped it, if any.
+    [[nodiscard]] virtual platform::FileError copyFile(const QString& source, const QString& destination) = 0;
+    // The modification time of `path` in seconds as this run has left it,
+    // none when there is no such file.
+    virtual std::optional<qint64> modificationTime(const QString& path) const = 0;
+    // The names of the files this run has put in `folder` (a path as it
+    // stands on disk) that the folder itself does not hold: none when the
+    // changes are made, the files a dry run only recorded otherwise.
+    virtual QStringList filesCreatedIn(const QString& folder) const
+    {
+        (void)folder;
+        return {};
+    }
+    // A database a step is about to open: in a dry run its writes are
+    // withheld (see Database::setWritesWithheld).
+    virtual void prepareDatabase(Database& db) = 0;
+    // A database file a step is about to change in place (as it stands on
+    // disk), named before the step opens or attaches it. A sink that keeps
+    // versions copies it first; when it cannot, it returns the reason and the
+    // step must not write to the file: it fails instead.
+    [[nodiscard]] virtual platform::FileError willChangeDatabase(const QString& path)
+    {
+        (void)path;
+        return {};
+    }
+    // A step has committed `rows` changed rows of the database `path` (called
+    // once per file and step, when it changed something).
+    virtual void databaseCommitted(const QString& path, qint64 rows) = 0;
+    // Removes the temporaries that killed runs left in `folder`.
+    virtual int removeStaleTemporaries(const QString& folder) = 0;
+
+    const std::vector<Change>& changes() const { return m_changes; }
+
+protected:
+    void record(Change::Kind kind, const QString& path, const QString& detail = QString())
+    {
+        m_changes.push_back({kind, path, detail});
+    }
+
+private:
+    std::vector<Change> m_changes;
+};
+
+} // namespace mirsalex

@@ -1,0 +1,182 @@
+#pragma once
+
+#include "runtypes/ChangeSink.h"
+#include "runtypes/RunState.h"
+#include "runtypes/StepOutcome.h"
+
+#include <array>
+#include <functional>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <vector>
+
+namespace mirsalex {
+
+// Exit statuses of the program's command-line faces. They are part of the
+// program's interface (schedulers test them): README, --help and the manual
+// page list them; change them nowhere else.
+namespace exitstatus {
+constexpr int kCompleted = 0;  // every ticked step completed
+constexpr int kFailed = 1;     // a step failed (even one after which the run went on)
+constexpr int kUsage = 2;      // bad usage, or the program could not start
+constexpr int kIncomplete = 3; // a ticked step was skipped or stopped, and nothing failed
+constexpr int kLocked = 4;     // refused: another run holds the lock
+} // namespace exitstatus
+
+// The synchronisation steps of a run, each working on the run's state.
+using SyncStep = std::function<StepOutcome(RunState&)>;
+struct SyncSteps
+{
+    SyncStep SincronizzaClienti;
+    SyncStep UnisciTabAzioni;
+    SyncStep SincronizzaAzioni;
+    SyncStep SincronizzaVisite;
+    SyncStep SincronizzaAppuntamenti;
+};
+
+// The check boxes that tick the steps of a run.
+enum class Casella
+{
+    Dati,   // chkDati
+    Visite, // chkVisite
+    Indici, // Check1(0)
+    Schede, // Check1(1)
+    Fogli,  // Check1(2)
+};
+
+// The tick of a box.
+int& casella(Ticks& t, Casella box);
+int casella(const Ticks& t, Casella box);
+
+// One step of a run: its name, the box that ticks it, and what carries it
+// out: a synchronisation routine, or a group of the document stage.
+struct StepInfo
+{
+    const char* name;          // "SincronizzaClienti", ..., "INDICI", ...
+    const char* group;         // the group it belongs to, as the window names it
+    Casella box;               // the check box that ticks it
+    SyncStep SyncSteps::*sync; // the routine; null for a document group
+    int documentGroup;         // 0..2 for a document group, -1 otherwise
+};
+
+// Every step in the order a run takes them: the clients, the visits chain,
+// then the three document groups.
+inline constexpr std::array<StepInfo, 8> kSteps{{
+    {"SincronizzaClienti", "DATI", Casella::Dati, &SyncSteps::SincronizzaClienti, -1},
+    {"UnisciTabAzioni", "VISITE", Casella::Visite, &SyncSteps::UnisciTabAzioni, -1},
+    {"SincronizzaAzioni", "VISITE", Casella::Visite, &SyncSteps::SincronizzaAzioni, -1},
+    {"SincronizzaVisite", "VISITE", Casella::Visite, &SyncSteps::SincronizzaVisite, -1},
+    {"SincronizzaAppuntamenti", "VISITE", Casella::Visite, &SyncSteps::SincronizzaAppuntamenti, -1},
+    {"INDICI", "INDICI", Casella::Indici, nullptr, 0},
+    {"SCHEDE CLIENTI", "SCHEDE CLIENTI", Casella::Schede, nullptr, 1},
+    {"FOGLI CLIENTI", "FOGLI CLIENTI", Casella::Fogli, nullptr, 2},
+}};
+
+// How one step of the table fared in a run.
+struct StepReport
+{
+    enum class State
+    {
+        NotTicked,  // its box did not hold 1: not asked for
+        NotReached, // asked for, but an earlier failure ended the run first
+        Ran,        // carried out: `outcome` says how it ended
+    };
+
+    const StepInfo* step = nullptr;
+    State state = State::NotTicked;
+    StepOutcome outcome;
+
+    bool failed() const { return state == State::Ran && outcome.failed(); }
+    // Asked for and not carried out to the end, without a failure of its own.
+    bool incomplete() const
+    {
+        return state == State::Ran && (outcome.status == StepOutcome::Status::Skipped ||
+                                       outcome.status == StepOutcome::Status::Stopped);
+    }
+};
+
+// What a run did: a value the window and batch mode display.
+struct RunReport
+{
+    QString operatore;             // the operator code of the run
+    bool portable = false;         // side: "Portatile" (true) or "DeskTop"
+    std::vector<StepReport> steps; // one per entry of kSteps, in its order
+    // Refused at once because another run holds the operator's folders: no
+    // step ran.
+    bool refused = false;
+    // The configuration file could not be read whole when the run began
+    // ("file\nreason"): no step ran and nothing was written.
+    QString configurationUnread;
+    QDateTime started;      // when the run began
+    qint64 durationMs = -1; // from the start to "FINE AGGIORNAMENTO", -1 when unknown
+
+    // Counters as the run left them. Clients added to the local database:
+    // -1 when they could not be counted (the step did not run, or a database
+    // could not be read).
+    qint64 clientiAggiunti = -1;
+    qint64 testiVisite = 0; // visits texts taken over from the exchange copy
+    qint64 visiteAggiunteScambio = 0;
+    qint64 visiteAggiunteLocale = 0;
+    qint64 appuntamentiAggiuntiScambio = 0;
+    qint64 appuntamentiAggiuntiLocale = 0;
+    std::array<TableCounters, 4> tabelle{};           // the visits group, in kVisitsTableNames order
+    std::array<std::array<qint16, 2>, 3> documenti{}; // (group, 0 send / 1 receive)
+    int databasiCopiati = 0;                          // database files copied to the exchange area
+
+    // A dry run: nothing was written, the counters are what the run would do.
+    bool dryRun = false;
+    // The ticks as the run left them (2 for a box whose work is done).
+    Ticks ticksAfter;
+    // Every change the run made (a dry run: would make), in order.
+    std::vector<ChangeSink::Change> changes;
+
+    // The versions the run kept (transfer/Versions.h), told by the report
+    // when the face that ran it keeps them (`asked`): turned off for this run
+    // (--no-versions), or the entry made (empty when the run kept nothing),
+    // its folder, the entries pruning removed after the run, and why versions
+    // could not be kept when they could not.
+    struct Versions
+    {
+        bool asked = false;
+        bool off = false;
+        QString entry;
+        QString folder;
+        QStringList pruned;
+        QString failure;
+    } versions;
+
+    // The first step that failed, or null.
+    const StepReport* firstFailure() const;
+    // The steps asked for that were skipped or stopped.
+    std::vector<const StepReport*> incompleteSteps() const;
+    const StepReport& of(const char* name) const;
+
+    // The exit status that tells this run's outcome: a failure beats a skip.
+    int exitStatus() const;
+};
+
+// One message box shown during a run, with the answer it got.
+struct ShownBox
+{
+    QString title;
+    int style = 0;
+    QString text;
+    int answer = 0;
+};
+
+// What the window and batch mode are told while a run works (progress and
+// questions go through the prompt).
+class RunObserver
+{
+public:
+    virtual ~RunObserver() = default;
+    // The run's state, readable (never written) while the run lasts.
+    virtual void runStarted(const RunState& state) { (void)state; }
+    virtual void runEnded() {}
+    virtual void stepStarted(const StepReport& step) { (void)step; }
+    virtual void stepEnded(const StepReport& step) { (void)step; }
+};
+
+} // namespace mirsalex
