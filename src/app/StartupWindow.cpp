@@ -16,6 +16,7 @@
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "transfer/Changes.h"
+#include "transfer/RunLockStep.h"
 #include "transfer/Versions.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -359,6 +361,12 @@ void StartupWindow::buildUi()
     m_cmdInfo->setToolTip(QStringLiteral("Informazioni sul programma (F1)"));
     m_cmdInfo->setFocusPolicy(Qt::NoFocus);
     buttons->addWidget(m_cmdInfo);
+    // The runs kept, to put one back.
+    m_cmdVersioni = new QPushButton(QStringLiteral("&VERSIONI"), m_pctbase);
+    m_cmdVersioni->setObjectName(QStringLiteral("cmdVersioni"));
+    m_cmdVersioni->setAutoDefault(false);
+    m_cmdVersioni->setToolTip(QStringLiteral("Gli aggiornamenti conservati: che cosa hanno cambiato, e il ripristino"));
+    buttons->addWidget(m_cmdVersioni);
     buttons->addStretch(1);
     // The preview sits beside the run button, in its own slot: hiding
     // "&ESEGUI" after a run does not move it.
@@ -421,6 +429,7 @@ void StartupWindow::buildUi()
     connect(m_cmdAnteprima, &QPushButton::clicked, this, &StartupWindow::onAnteprima);
     connect(m_cmdM[1], &QPushButton::clicked, this, &QWidget::close);
     connect(m_cmdInfo, &QToolButton::clicked, this, &StartupWindow::showAbout);
+    connect(m_cmdVersioni, &QPushButton::clicked, this, &StartupWindow::onVersioni);
 }
 
 int StartupWindow::runModal(QDialog& dialog)
@@ -810,6 +819,7 @@ void StartupWindow::setRunning(bool running)
         setFocus(Qt::OtherFocusReason);
     m_cmdM[0]->setEnabled(!running);
     m_cmdAnteprima->setEnabled(!running);
+    m_cmdVersioni->setEnabled(!running);
     if (running)
         setCursor(Qt::WaitCursor);
 }
@@ -963,6 +973,141 @@ void StartupWindow::salvaAnteprima(QWidget* parent, const QString& text)
                               error.description,
                           MsgStyle::ExclamationOk);
     }
+}
+
+void StartupWindow::onVersioni()
+{
+    if (m_running || m_ended)
+        return;
+    if (m_list->isVisible())
+        listLostFocus();
+    const bool portable = m_state.optPC == 1;
+    const VersionStore store(VersionSettings::fromConfiguration(m_ctx.config.FileIni), m_ctx.CodOperatore,
+                             portable);
+
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("dlgVersioni"));
+    dialog.setWindowTitle(QStringLiteral("VERSIONI - operatore %1 (%2)")
+                              .arg(m_ctx.CodOperatore, portable ? QStringLiteral("Portatile")
+                                                                : QStringLiteral("DeskTop")));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* heading = new QLabel(QStringLiteral("Aggiornamenti conservati, dal più recente:"), &dialog);
+    layout->addWidget(heading);
+    auto* list = new QListWidget(&dialog);
+    list->setObjectName(QStringLiteral("lstVersioni"));
+    list->setFont(fixedFont());
+    layout->addWidget(list, 1);
+    auto* details = new QPlainTextEdit(&dialog);
+    details->setObjectName(QStringLiteral("txtVersione"));
+    details->setReadOnly(true);
+    details->setLineWrapMode(QPlainTextEdit::NoWrap);
+    details->setFont(fixedFont());
+    layout->addWidget(details, 1);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    auto* restore = buttons->addButton(QStringLiteral("&RIPRISTINA"), QDialogButtonBox::ActionRole);
+    restore->setObjectName(QStringLiteral("cmdRipristina"));
+    restore->setToolTip(QStringLiteral("Rimette file, database e chiavi come erano prima dell'aggiornamento scelto"));
+    auto* close = buttons->addButton(QStringLiteral("&CHIUDI"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("cmdChiudi"));
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+
+    std::vector<VersionEntry> entries;
+    auto fill = [&] {
+        entries = store.list();
+        list->clear();
+        for (const VersionEntry& e : entries)
+            list->addItem(e.summaryLine());
+        if (entries.empty())
+            list->addItem(QStringLiteral("nessuna versione in ") + store.folder());
+        list->setCurrentRow(0);
+        restore->setEnabled(!entries.empty());
+    };
+    auto show = [&](int row) {
+        if (row < 0 || row >= int(entries.size())) {
+            details->clear();
+            return;
+        }
+        const VersionEntry& e = entries[size_t(row)];
+        QStringList lines;
+        lines << QStringLiteral("Versione %1 del %2%3")
+                     .arg(e.id, e.started.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
+                          e.restores.isEmpty() ? QString() : QStringLiteral(" (ripristino di ") + e.restores + ')');
+        if (!e.ended)
+            lines << QStringLiteral("(aggiornamento interrotto: si può ripristinare quanto registrato)");
+        for (const auto& [table, rows] : e.rows)
+            lines << QStringLiteral("  righe %1: %2").arg(table).arg(rows);
+        for (const VersionItem& item : e.items) {
+            switch (item.kind) {
+            case VersionItem::Kind::File:
+                lines << (item.version.isEmpty() ? QStringLiteral("  file creato:   ")
+                                                 : QStringLiteral("  file:          ")) +
+                             item.path;
+                break;
+            case VersionItem::Kind::Database:
+                lines << QStringLiteral("  database:      ") + item.path;
+                break;
+            case VersionItem::Kind::Key:
+                lines << QStringLiteral("  chiave:        [%1] %2 = %3")
+                             .arg(item.section, item.key,
+                                  item.hadValue ? item.oldValue : QStringLiteral("(assente)"));
+                break;
+            }
+        }
+        details->setPlainText(lines.join(QLatin1Char('\n')));
+    };
+    connect(list, &QListWidget::currentRowChanged, &dialog, show);
+    connect(restore, &QPushButton::clicked, &dialog, [&] {
+        const int row = list->currentRow();
+        if (row < 0 || row >= int(entries.size()))
+            return;
+        const VersionEntry entry = entries[size_t(row)];
+        QString text = QStringLiteral("RIPRISTINO DELLA VERSIONE ") + entry.id + QLatin1Char('\n') +
+                       QStringLiteral("File, database e chiavi tornano come erano prima di quell'aggiornamento.");
+        const QStringList later = laterChanges(entry);
+        if (!later.isEmpty()) {
+            text += QStringLiteral("\nATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:");
+            for (int i = 0; i < qMin(10, int(later.size())); ++i)
+                text += QStringLiteral("\n  ") + later[i];
+            if (later.size() > 10)
+                text += QStringLiteral("\n  ... e altri ") + QString::number(later.size() - 10);
+        }
+        text += QStringLiteral("\nProcedo con il ripristino?");
+        if (m_ctx.prompt.show(text, MsgStyle::Question, QStringLiteral("VERSIONI")) != AnswerYes)
+            return;
+        // Under the run lock, like a run, and through a sink that keeps
+        // versions in turn: the restore can be put back too.
+        QStringList failures;
+        QString entryMade;
+        {
+            CorsaEsclusiva exclusive(m_ctx, richiestaDaFinestra(m_ctx, m_state));
+            if (exclusive.refused())
+                return;
+            VersioningChanges sink(store, m_ctx.prompt, entry.id);
+            failures = restoreEntry(entry, sink);
+            sink.finish(nullptr);
+            entryMade = sink.entryId();
+        }
+        if (failures.isEmpty())
+            m_ctx.prompt.show(QStringLiteral("RIPRISTINO COMPLETATO") +
+                                  (entryMade.isEmpty() ? QString()
+                                                       : QStringLiteral("\nIl ripristino stesso è la versione ") +
+                                                             entryMade),
+                              MsgStyle::Ok);
+        else
+            m_ctx.prompt.show(QStringLiteral("RIPRISTINO NON RIUSCITO\n") + failures.join(QLatin1Char('\n')),
+                              MsgStyle::ExclamationOk);
+        fill();
+        show(list->currentRow());
+        // The keys the restore put back show in the window, as a load would.
+        AggiornaFinestra(m_ctx, m_state);
+        syncFromModel();
+    });
+    fill();
+    show(list->currentRow());
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 800, 600);
+    dialog.resize(qMin(screen.width() - 40, 760), qMin(screen.height() - 60, 480));
+    runModal(dialog);
 }
 
 void StartupWindow::showAbout()

@@ -163,6 +163,12 @@ private:
     // "&ANTEPRIMA": what "&ESEGUI" would move now, in a read-only dialog
     // ("dlgAnteprima"); nothing is written and "&ESEGUI" stays as it is.
     void onAnteprima();
+public:
+    // "VERSIONI": the runs kept for this operator and side, what each
+    // changed, and the restore of one after a confirmation ("dlgVersioni").
+    void onVersioni();
+
+private:
     void setRunning(bool running);
     // The About box, from the window at rest (F1, "?").
     void showAbout();
@@ -214,6 +220,7 @@ private:
     QLabel* m_lbAppu = nullptr;
     std::array<QPushButton*, 2> m_cmdM{};
     QPushButton* m_cmdAnteprima = nullptr;
+    QPushButton* m_cmdVersioni = nullptr;
     QToolButton* m_cmdInfo = nullptr;
     FolderChooser* m_pctDirList = nullptr;
     QPointer<QWidget> m_focusBeforeChooser;

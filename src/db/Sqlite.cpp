@@ -4,6 +4,10 @@
 
 namespace mirsalex::sqlite {
 
+static_assert(kOk == SQLITE_OK && kRow == SQLITE_ROW && kDone == SQLITE_DONE);
+static_assert(kOpenReadWrite == SQLITE_OPEN_READWRITE && kOpenCreate == SQLITE_OPEN_CREATE &&
+              kOpenNoMutex == SQLITE_OPEN_NOMUTEX);
+
 int foldCompare(const char* a, int aLength, const char* b, int bLength)
 {
     // Plain ASCII, by far the common case, folds byte by byte.

@@ -12,6 +12,15 @@ namespace mirsalex::sqlite {
 // of them decides what a failure means (the engine layer does, through
 // Database::fromNative()).
 
+// The engine's result codes and open flags that callers outside this layer
+// test or pass (checked against the engine's own values where it is built).
+inline constexpr int kOk = 0;
+inline constexpr int kRow = 100;
+inline constexpr int kDone = 101;
+inline constexpr int kOpenReadWrite = 0x00000002;
+inline constexpr int kOpenCreate = 0x00000004;
+inline constexpr int kOpenNoMutex = 0x00008000;
+
 // The collation every connection knows: texts compared without regard to
 // case, as the main application's engine compares its keys, for every
 // letter ("È" equals "è"), not only ASCII ones as the engine's own NOCASE.

@@ -11,7 +11,6 @@
 #include <QRandomGenerator>
 #include <QStringList>
 #include <QUrl>
-#include <sqlite3.h>
 
 namespace mirsalex::schema {
 
@@ -115,12 +114,12 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
         // file of its own.
         sqlite::Connection db;
         if (db.open(QUrl::fromLocalFile(temp).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rwc"),
-                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, 0) != SQLITE_OK) {
+                    sqlite::kOpenReadWrite | sqlite::kOpenCreate | sqlite::kOpenNoMutex, 0) != sqlite::kOk) {
             why = db.message();
             built = false;
         }
         for (int i = 0; built && i < statements.size(); ++i) {
-            if (db.exec(statements[i]) != SQLITE_OK) {
+            if (db.exec(statements[i]) != sqlite::kOk) {
                 why = db.message();
                 built = false;
             }

@@ -377,7 +377,7 @@ QStringList VersionStore::prune(const QString& keep, const QDateTime& now)
             continue;
         // Out of the list at once (a rename), then removed.
         const QString gone = base + QStringLiteral(".removing-") + e.id;
-        if (::rename(encoded(base + e.id).constData(), encoded(gone).constData()) != 0)
+        if (AtomicFile::renameFile(base + e.id, gone) != 0)
             continue;
         QDir(gone).removeRecursively();
         removed.prepend(e.id);
