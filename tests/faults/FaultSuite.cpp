@@ -9,7 +9,15 @@
 //   inject  a run in this process whose n-th file-layer call of one kind
 //           (open for reading or writing, write, fsync, rename, folder
 //           listing) fails through the platform layer's failure injector;
-//   twice   two runs on the same operator at once.
+//   twice   two runs on the same operator at once;
+//   restore a portable and a desktop run (in either order), then a restore of
+//           the later one killed with SIGKILL at a random moment: every
+//           version listed before stays listed, and restoring the same run
+//           again exits 0 and gives back every file (bytes) and every
+//           database (rows) as they were before that run;
+//   version a run killed with SIGKILL at a random moment: the version it
+//           left, if any, restores the installation as it was before the
+//           run, and without one nothing was changed.
 //
 // After every case: each database passes "PRAGMA integrity_check", each
 // document is byte for byte a version that existed before, and the reruns of
@@ -21,7 +29,7 @@
 //
 //   mirsalex-faults --bin <folder of mirsalex and mirsalex-fixture>
 //                   [--work <folder>] [--kills 20] [--dry-kills 6] [--per-kind 8]
-//                   [--twice 4] [--seed 1]
+//                   [--twice 4] [--restore-kills 4] [--version-kills 4] [--seed 1]
 
 #include "app/WindowLoad.h"
 #include "common/Platform.h"
@@ -33,6 +41,7 @@
 #include "transfer/Changes.h"
 #include "transfer/SafeFileCopy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -44,6 +53,9 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -51,6 +63,7 @@
 #include <set>
 #include <sqlite3.h>
 #include <utility>
+#include <vector>
 
 using namespace mirsalex;
 
@@ -76,6 +89,14 @@ struct Figures
     int damagedFiles = 0;
     int wrongStatuses = 0;
     int notConverged = 0;
+    int restoreKills = 0;
+    int restoreKilledMidRun = 0;
+    int versionKills = 0;
+    int versionKilledMidRun = 0;
+    int versionsLeft = 0;     // killed runs that left a version entry
+    int versionsRestored = 0; // restores that gave back the state before their run
+    int lostVersions = 0;     // listed versions no longer listed after a kill
+    int notRestored = 0;      // restores that failed or did not give back the state
     QStringList problems;
 };
 
@@ -105,6 +126,8 @@ QProcessEnvironment processEnvironment(const QString& root)
 {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert(QStringLiteral("XDG_CONFIG_HOME"), env(root));
+    // The versions and the run log stay within the case.
+    e.insert(QStringLiteral("XDG_STATE_HOME"), root + QStringLiteral("state/"));
     e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     e.remove(QStringLiteral("MIRSALEX_PASSWORD"));
@@ -214,9 +237,8 @@ std::map<QString, std::set<QByteArray>> versions(const std::map<QString, QByteAr
     return out;
 }
 
-// Damaged databases and documents that are no version seen before; a
-// document that was there and is gone counts as damaged too.
-int damage(const QString& root, const std::map<QString, QByteArray>& before)
+// Databases that fail "PRAGMA integrity_check".
+int damagedDatabases(const QString& root)
 {
     int damaged = 0;
     const QString base = root + QStringLiteral("inst/");
@@ -242,6 +264,15 @@ int damage(const QString& root, const std::map<QString, QByteArray>& before)
                     verdict);
         }
     }
+    return damaged;
+}
+
+// Damaged databases and documents that are no version seen before; a
+// document that was there and is gone counts as damaged too.
+int damage(const QString& root, const std::map<QString, QByteArray>& before)
+{
+    int damaged = damagedDatabases(root);
+    const QString base = root + QStringLiteral("inst/");
     const auto known = versions(before);
     const auto now = documents(root);
     for (const auto& [path, hash] : now) {
@@ -342,6 +373,8 @@ std::map<QString, QByteArray> tree(const QString& root)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        if (path.mid(root.size()).startsWith(QLatin1String("state/")))
+            continue; // the run log and the versions, outside the installation
         const QFileInfo info = it.fileInfo();
         QByteArray state = QByteArray::number(info.lastModified().toMSecsSinceEpoch());
         if (info.isDir()) {
@@ -436,6 +469,7 @@ bool ordinary(const QString& text)
 RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPrompt& prompt)
 {
     qputenv("XDG_CONFIG_HOME", env(root).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", (root + QStringLiteral("state/")).toLocal8Bit());
     Context ctx(prompt);
     ctx.config.FileIni = ini(root, side);
     WindowState w;
@@ -600,6 +634,356 @@ void twiceCase(const QString& root, int index)
     rerunConverges(root, label);
 }
 
+// --- versions: killed restores and killed runs ------------------------------
+
+// One row of a table as text, each value with its type.
+QByteArray rowText(sqlite3_stmt* st)
+{
+    QByteArray row;
+    for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        const int type = sqlite3_column_type(st, c);
+        row += QByteArray::number(type) + ':';
+        if (type == SQLITE_BLOB)
+            row += QByteArray(static_cast<const char*>(sqlite3_column_blob(st, c)), sqlite3_column_bytes(st, c))
+                       .toHex();
+        else if (type != SQLITE_NULL)
+            row += QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                              sqlite3_column_bytes(st, c));
+        row += '\x1f';
+    }
+    return row;
+}
+
+// The schema and the rows (in any order) of every table of a database, by
+// "<path> table <name>", and the whole of them by the path itself.
+void databaseRows(const QString& path, const QString& key, std::map<QString, QByteArray>& out)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        out[key] = "unreadable database";
+        return;
+    }
+    QCryptographicHash whole(QCryptographicHash::Sha256);
+    std::vector<std::pair<QString, QByteArray>> tables;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &st,
+                           nullptr) == SQLITE_OK) {
+        while (sqlite3_step(st) == SQLITE_ROW)
+            tables.emplace_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
+                                QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))));
+    }
+    sqlite3_finalize(st);
+    for (const auto& [name, sql] : tables) {
+        std::vector<QByteArray> rows;
+        QString select = name;
+        select.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        select = QStringLiteral("SELECT * FROM \"") + select + QLatin1Char('"');
+        st = nullptr;
+        if (sqlite3_prepare_v2(db, select.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(st) == SQLITE_ROW)
+                rows.push_back(rowText(st));
+        } else {
+            rows.push_back("unreadable table");
+        }
+        sqlite3_finalize(st);
+        std::sort(rows.begin(), rows.end());
+        QCryptographicHash h(QCryptographicHash::Sha256);
+        h.addData(sql);
+        for (const QByteArray& r : rows)
+            h.addData(r + '\n');
+        const QByteArray digest = h.result();
+        out[key + QStringLiteral(" table ") + name] = digest;
+        whole.addData(name.toUtf8() + ' ' + digest);
+    }
+    sqlite3_close(db);
+    out[key] = whole.result();
+}
+
+// Every file of the installation: the databases by rows, the rest by bytes.
+// A journal left by a killed run is no file of the installation: opening
+// its database rolls it back. Neither is a copy's temporary that a killed
+// run or restore left: a later run removes it once it is an hour old.
+std::map<QString, QByteArray> snapshot(const QString& root)
+{
+    std::map<QString, QByteArray> out;
+    const QString base = root + QStringLiteral("inst/");
+    QDirIterator it(base, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QStringList files;
+    while (it.hasNext())
+        files << it.next();
+    for (const QString& path : files) {
+        const QString rel = path.mid(base.size());
+        if (rel.endsWith(QLatin1String("-journal")) || rel.endsWith(QLatin1String("-wal")) ||
+            rel.endsWith(QLatin1String("-shm")) ||
+            QFileInfo(rel).fileName().startsWith(SafeFileCopy::temporaryPrefix()))
+            continue;
+        if (rel.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
+            databaseRows(path, rel, out);
+            continue;
+        }
+        QFile f(path);
+        const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable");
+        out[rel] = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+        if (!rel.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
+            continue;
+        // A configuration file key by key too: a killed restore may have put
+        // back some of its keys and not the others yet.
+        QByteArray section;
+        for (const QByteArray& raw : bytes.split('\n')) {
+            const QByteArray line = raw.trimmed();
+            if (line.startsWith('[')) {
+                section = line;
+            } else if (const int eq = line.indexOf('='); eq > 0) {
+                out[rel + QStringLiteral(" key ") + QString::fromUtf8(section + line.left(eq).trimmed())] =
+                    line.mid(eq + 1);
+            }
+        }
+    }
+    return out;
+}
+
+// The differences of `now` from `expected`, at most five named.
+QStringList differences(const std::map<QString, QByteArray>& expected, const std::map<QString, QByteArray>& now)
+{
+    QStringList out;
+    int count = 0;
+    for (const auto& [path, value] : expected) {
+        const auto n = now.find(path);
+        if (n == now.end() || n->second != value) {
+            if (++count <= 5)
+                out << (n == now.end() ? QStringLiteral("missing ") : QStringLiteral("changed ")) + path;
+        }
+    }
+    for (const auto& [path, value] : now) {
+        if (!expected.count(path) && ++count <= 5)
+            out << QStringLiteral("left ") + path;
+    }
+    if (count > 5)
+        out << QStringLiteral("%1 more").arg(count - 5);
+    return out;
+}
+
+struct Listed
+{
+    QString id;
+    bool complete = false;
+    QString restores;
+};
+
+// The versions that `mirsalex --versions` lists for a side, newest first;
+// `ok` is false when the listing itself fails.
+std::vector<Listed> listVersions(const QString& root, const QString& side, bool& ok)
+{
+    QProcess p;
+    p.setProcessEnvironment(processEnvironment(root));
+    p.setStandardInputFile(QProcess::nullDevice());
+    QStringList args = {QStringLiteral("--versions"), QStringLiteral("--ini"), ini(root, side),
+                        QStringLiteral("--report"), QStringLiteral("json")};
+    if (side == QLatin1String("portable"))
+        args << QStringLiteral("--side") << QStringLiteral("portable");
+    p.start(paths.bin + QStringLiteral("mirsalex"), args);
+    std::vector<Listed> out;
+    ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const QByteArray json = p.readAllStandardOutput();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (!ok || error.error != QJsonParseError::NoError || !doc.isObject()) {
+        ok = false;
+        problem(QStringLiteral("mirsalex --versions on ") + side + QStringLiteral(" failed: ") +
+                QString::fromUtf8(json.left(300)) + QString::fromLocal8Bit(p.readAllStandardError().left(500)));
+        return out;
+    }
+    for (const QJsonValue& v : doc.object().value(QStringLiteral("versions")).toArray()) {
+        const QJsonObject o = v.toObject();
+        out.push_back({o.value(QStringLiteral("id")).toString(), o.value(QStringLiteral("complete")).toBool(),
+                       o.value(QStringLiteral("restores")).toString()});
+    }
+    return out;
+}
+
+// Every version listed before is listed still.
+bool stillListed(const QString& label, const QString& root, const QString& side, const std::vector<Listed>& before,
+                 std::vector<Listed>* after = nullptr)
+{
+    bool ok = false;
+    const auto now = listVersions(root, side, ok);
+    if (!ok)
+        return false;
+    std::set<QString> ids;
+    for (const Listed& l : now)
+        ids.insert(l.id);
+    bool all = true;
+    for (const Listed& l : before) {
+        if (!ids.count(l.id)) {
+            ++figures.lostVersions;
+            problem(label + QStringLiteral(": version ") + l.id + QStringLiteral(" of ") + side +
+                    QStringLiteral(" is no longer listed"));
+            all = false;
+        }
+    }
+    if (after)
+        *after = now;
+    return all;
+}
+
+// `mirsalex --batch --restore id --yes` exits 0 and leaves the installation
+// as `expected`.
+void restoreGivesBack(const QString& label, const QString& root, const QString& side, const QString& id,
+                      const std::map<QString, QByteArray>& expected)
+{
+    const Result r = batch(root, side, {QStringLiteral("--restore"), id});
+    if (r.status != 0) {
+        ++figures.notRestored;
+        problem(label + QStringLiteral(": restoring ") + id + QStringLiteral(" on ") + side +
+                (r.finished ? QStringLiteral(" exited ") + QString::number(r.status)
+                            : QStringLiteral(" did not end within two minutes")) +
+                QStringLiteral("\n") + r.output.right(1500));
+        return;
+    }
+    const QStringList diff = differences(expected, snapshot(root));
+    if (!diff.isEmpty()) {
+        ++figures.notRestored;
+        problem(label + QStringLiteral(": restoring ") + id + QStringLiteral(" on ") + side +
+                QStringLiteral(" did not give back the state before that run: ") + diff.join(QStringLiteral("; ")));
+        return;
+    }
+    ++figures.versionsRestored;
+}
+
+// Each file and database is as before the run or as after it.
+int neitherBeforeNorAfter(const QString& label, const std::map<QString, QByteArray>& before,
+                          const std::map<QString, QByteArray>& after, const std::map<QString, QByteArray>& now)
+{
+    std::set<QString> names;
+    for (const auto* m : {&before, &after, &now})
+        for (const auto& [path, value] : *m)
+            names.insert(path);
+    int bad = 0;
+    for (const QString& path : names) {
+        // A killed process leaves its lock file (the next run takes it
+        // over); a configuration file is checked key by key.
+        if (path.endsWith(RunLock::fileName()) || path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
+            continue;
+        auto value = [&path](const std::map<QString, QByteArray>& m) {
+            const auto f = m.find(path);
+            return f == m.end() ? QByteArray("absent") : f->second;
+        };
+        const QByteArray n = value(now);
+        if (n != value(before) && n != value(after)) {
+            if (++bad <= 5)
+                problem(label + QStringLiteral(": neither as before nor as after the run: ") + path);
+        }
+    }
+    return bad;
+}
+
+const QString kPortable = QStringLiteral("portable");
+const QString kDesktop = QStringLiteral("desktop");
+
+// Runs one side then the other (the order alternates with `index`), then
+// kills a restore of the later run at a random moment.
+void restoreKillCase(const QString& root, int index, std::mt19937& rng, qint64 restoreMicros)
+{
+    const QString label = QStringLiteral("killed restore %1").arg(index);
+    const QString firstSide = index % 2 ? kDesktop : kPortable;
+    const QString side = index % 2 ? kPortable : kDesktop;
+    const Result first = batch(root, firstSide);
+    const auto before = snapshot(root);
+    const Result second = batch(root, side);
+    if (first.status != 0 || second.status != 0) {
+        ++figures.wrongStatuses;
+        problem(label + QStringLiteral(": a clean run exited ") + QString::number(first.status) +
+                QStringLiteral(" / ") + QString::number(second.status) + QStringLiteral("\n") +
+                (first.status ? first.output : second.output).right(1500));
+        return;
+    }
+    const auto after = snapshot(root);
+    bool okPortable = false, okDesktop = false;
+    const auto listedPortable = listVersions(root, kPortable, okPortable);
+    const auto listedDesktop = listVersions(root, kDesktop, okDesktop);
+    const auto& listed = side == kPortable ? listedPortable : listedDesktop;
+    if (!okPortable || !okDesktop || listed.empty() || listedPortable.empty() || listedDesktop.empty()) {
+        ++figures.lostVersions;
+        problem(label + QStringLiteral(": the runs are not listed as versions"));
+        return;
+    }
+    const QString target = listed.front().id;
+
+    std::uniform_int_distribution<qint64> when(0, restoreMicros);
+    const qint64 delay = when(rng);
+    QProcess p;
+    startBatch(p, root, side, {QStringLiteral("--restore"), target});
+    QThread::usleep(static_cast<unsigned long>(delay));
+    const bool running = p.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(60000);
+    ++figures.restoreKills;
+    if (running && p.exitStatus() == QProcess::CrashExit)
+        ++figures.restoreKilledMidRun;
+
+    figures.damagedFiles += damagedDatabases(root);
+    figures.damagedFiles += neitherBeforeNorAfter(label, before, after, snapshot(root));
+    stillListed(label, root, kPortable, listedPortable);
+    stillListed(label, root, kDesktop, listedDesktop);
+    restoreGivesBack(label, root, side, target, before);
+}
+
+// A run with versions killed at a random moment: the entry it left, if
+// any, gives back the state before it; without one nothing has changed.
+void versionKillCase(const QString& root, int index, std::mt19937& rng, qint64 runMicros)
+{
+    const QString label = QStringLiteral("killed run with versions %1").arg(index);
+    const QString side = index % 2 ? kPortable : kDesktop;
+    if (index % 4 >= 2 && batch(root, index % 2 ? kDesktop : kPortable).status != 0) {
+        ++figures.wrongStatuses;
+        problem(label + QStringLiteral(": a clean run of the other side failed"));
+        return;
+    }
+    const auto before = snapshot(root);
+    bool ok = false;
+    const auto listed = listVersions(root, side, ok);
+    if (!ok)
+        return;
+    std::uniform_int_distribution<qint64> when(0, runMicros);
+    const qint64 delay = when(rng);
+    QProcess p;
+    startBatch(p, root, side);
+    QThread::usleep(static_cast<unsigned long>(delay));
+    const bool running = p.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(60000);
+    ++figures.versionKills;
+    if (running && p.exitStatus() == QProcess::CrashExit)
+        ++figures.versionKilledMidRun;
+    figures.damagedFiles += damagedDatabases(root);
+    std::vector<Listed> now;
+    if (!stillListed(label, root, side, listed, &now))
+        return;
+    std::set<QString> old;
+    for (const Listed& l : listed)
+        old.insert(l.id);
+    QStringList made;
+    for (const Listed& l : now) {
+        if (!old.count(l.id))
+            made << l.id;
+    }
+    if (made.size() > 1) {
+        problem(label + QStringLiteral(": one run left several versions: ") + made.join(QLatin1Char(' ')));
+        return;
+    }
+    if (made.isEmpty()) {
+        const QStringList diff = differences(before, snapshot(root));
+        if (!diff.isEmpty()) {
+            ++figures.notRestored;
+            problem(label + QStringLiteral(": changed without a version: ") + diff.join(QStringLiteral("; ")));
+        }
+        return;
+    }
+    ++figures.versionsLeft;
+    restoreGivesBack(label, root, side, made.front(), before);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -618,6 +1002,10 @@ int main(int argc, char** argv)
           QStringLiteral("8")},
          {QStringLiteral("twice"), QStringLiteral("pairs of runs at once"), QStringLiteral("n"),
           QStringLiteral("4")},
+         {QStringLiteral("restore-kills"), QStringLiteral("restores to kill"), QStringLiteral("n"),
+          QStringLiteral("4")},
+         {QStringLiteral("version-kills"), QStringLiteral("runs with versions to kill, then restored"),
+          QStringLiteral("n"), QStringLiteral("4")},
          {QStringLiteral("kind"),
           QStringLiteral("only the injected faults of this kind of call (readdir, ...)"),
           QStringLiteral("name")},
@@ -639,6 +1027,8 @@ int main(int argc, char** argv)
     const int dryKills = parser.value(QStringLiteral("dry-kills")).toInt();
     const int perKind = parser.value(QStringLiteral("per-kind")).toInt();
     const int twice = parser.value(QStringLiteral("twice")).toInt();
+    const int restoreKills = parser.value(QStringLiteral("restore-kills")).toInt();
+    const int versionKills = parser.value(QStringLiteral("version-kills")).toInt();
     const int seed = parser.value(QStringLiteral("seed")).toInt();
     std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
     std::printf("mirsalex-faults: working in %s (seed %d)\n", qPrintable(dir.path()), seed);
@@ -717,17 +1107,55 @@ int main(int argc, char** argv)
             twiceCase(root, i);
         QDir(root).removeRecursively();
     }
+    // How long a restore of a desktop run lasts here: the killed restores
+    // fall within it.
+    qint64 restoreMicros = runMicros;
+    if (restoreKills > 0 && fresh(root)) {
+        bool listedOk = false;
+        std::vector<Listed> listed;
+        if (batch(root, kPortable).status == 0 && batch(root, kDesktop).status == 0)
+            listed = listVersions(root, kDesktop, listedOk);
+        if (listed.empty()) {
+            std::fprintf(stderr, "mirsalex-faults: a clean run keeps no version\n");
+            return 2;
+        }
+        timer.restart();
+        const Result restored = batch(root, kDesktop, {QStringLiteral("--restore"), listed.front().id});
+        restoreMicros = std::max<qint64>(1000, timer.nsecsElapsed() / 1000);
+        if (restored.status != 0) {
+            std::fprintf(stderr, "mirsalex-faults: a clean restore exits %d:\n%s\n", restored.status,
+                         qPrintable(restored.output));
+            return 2;
+        }
+    }
+    QDir(root).removeRecursively();
+    for (int i = 0; i < restoreKills; ++i) {
+        if (fresh(root))
+            restoreKillCase(root, i, rng, restoreMicros);
+        QDir(root).removeRecursively();
+    }
+    for (int i = 0; i < versionKills; ++i) {
+        if (fresh(root))
+            versionKillCase(root, i, rng, runMicros);
+        QDir(root).removeRecursively();
+    }
 
     std::printf("mirsalex-faults: %d installations; kills %d (%d in the middle of a run); dry runs killed %d "
                 "(%d in the middle, %d changes left); faults injected %d "
                 "(%d reported as failures, %d absorbed with the clean result); runs at once %d (%d refused); "
+                "restores killed %d (%d in the middle); runs with versions killed %d (%d in the middle, "
+                "%d left a version); restores that gave back the state before their run %d; "
+                "versions no longer listed %d; restores failed or incomplete %d; "
                 "damaged files %d; wrong exit statuses %d; reruns not converged %d\n",
                 figures.cases, figures.kills, figures.killedMidRun, figures.dryKills, figures.dryKilledMidRun,
                 figures.dryRunChanges, figures.faultsInjected, figures.faultsReported, figures.faultsAbsorbed,
-                figures.concurrent, figures.refusals, figures.damagedFiles, figures.wrongStatuses,
+                figures.concurrent, figures.refusals, figures.restoreKills, figures.restoreKilledMidRun,
+                figures.versionKills, figures.versionKilledMidRun, figures.versionsLeft, figures.versionsRestored,
+                figures.lostVersions, figures.notRestored, figures.damagedFiles, figures.wrongStatuses,
                 figures.notConverged);
     const bool ok = figures.problems.isEmpty() && figures.kills >= kills && figures.dryKills >= dryKills &&
-                    figures.concurrent == twice;
+                    figures.concurrent == twice && figures.restoreKills >= restoreKills &&
+                    figures.versionKills >= versionKills;
     std::printf("mirsalex-faults: %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;
 }
