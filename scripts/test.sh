@@ -14,7 +14,7 @@ echo "== build (warnings as errors)"
 BUILD_TYPE=Debug "$ROOT/scripts/build.sh" "$ROOT/build-test" -DMIRSALEX_WERROR=ON
 echo "== tests"
 ctest --test-dir "$ROOT/build-test" --output-on-failure -j2
-echo "== fault suite (kills, injected faults, two runs at once)"
+echo "== fault suite (kills of runs, dry runs and restores, injected faults, two runs at once)"
 "$ROOT/build-test/tests/mirsalex-faults" --bin "$ROOT/build-test/src"
 
 if [[ "${MIRSALEX_SKIP_SANITIZE:-0}" != "1" ]]; then

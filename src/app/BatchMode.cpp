@@ -207,17 +207,7 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
         ConsolePrompt& console;
         ~Forget() { console.setCopiedCounter(nullptr); }
     } forget{console};
-    CaricaFinestra(ctx, w);
-    if (!code.isEmpty()) {
-        w.CodOper = code;
-        ctx.CodOperatore = code;
-        CaricaParametri(ctx);
-        AggiornaFinestra(ctx, w);
-    }
-    if (options.side == QLatin1String("portable")) {
-        w.optPC = 1;
-        AggiornaFinestra(ctx, w);
-    }
+    caricaComeBatch(ctx, w, code, options.side == QLatin1String("portable"));
     if (options.debug)
         w.chkDebug.value = 1;
     run.code = ctx.CodOperatore;

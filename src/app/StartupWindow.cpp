@@ -365,7 +365,8 @@ void StartupWindow::buildUi()
     m_cmdVersioni = new QPushButton(QStringLiteral("&VERSIONI"), m_pctbase);
     m_cmdVersioni->setObjectName(QStringLiteral("cmdVersioni"));
     m_cmdVersioni->setAutoDefault(false);
-    m_cmdVersioni->setToolTip(QStringLiteral("Gli aggiornamenti conservati: che cosa hanno cambiato, e il ripristino"));
+    m_cmdVersioni->setToolTip(
+        QStringLiteral("Gli aggiornamenti conservati: che cosa hanno cambiato, e il ripristino"));
     buttons->addWidget(m_cmdVersioni);
     buttons->addStretch(1);
     // The preview sits beside the run button, in its own slot: hiding
@@ -987,9 +988,9 @@ void StartupWindow::onVersioni()
 
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("dlgVersioni"));
-    dialog.setWindowTitle(QStringLiteral("VERSIONI - operatore %1 (%2)")
-                              .arg(m_ctx.CodOperatore, portable ? QStringLiteral("Portatile")
-                                                                : QStringLiteral("DeskTop")));
+    dialog.setWindowTitle(
+        QStringLiteral("VERSIONI - operatore %1 (%2)")
+            .arg(m_ctx.CodOperatore, portable ? QStringLiteral("Portatile") : QStringLiteral("DeskTop")));
     auto* layout = new QVBoxLayout(&dialog);
     auto* heading = new QLabel(QStringLiteral("Aggiornamenti conservati, dal più recente:"), &dialog);
     layout->addWidget(heading);
@@ -1006,7 +1007,8 @@ void StartupWindow::onVersioni()
     auto* buttons = new QDialogButtonBox(&dialog);
     auto* restore = buttons->addButton(QStringLiteral("&RIPRISTINA"), QDialogButtonBox::ActionRole);
     restore->setObjectName(QStringLiteral("cmdRipristina"));
-    restore->setToolTip(QStringLiteral("Rimette file, database e chiavi come erano prima dell'aggiornamento scelto"));
+    restore->setToolTip(
+        QStringLiteral("Rimette file, database e chiavi come erano prima dell'aggiornamento scelto"));
     auto* close = buttons->addButton(QStringLiteral("&CHIUDI"), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("cmdChiudi"));
     layout->addWidget(buttons);
@@ -1032,7 +1034,8 @@ void StartupWindow::onVersioni()
         QStringList lines;
         lines << QStringLiteral("Versione %1 del %2%3")
                      .arg(e.id, e.started.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
-                          e.restores.isEmpty() ? QString() : QStringLiteral(" (ripristino di ") + e.restores + ')');
+                          e.restores.isEmpty() ? QString()
+                                               : QStringLiteral(" (ripristino di ") + e.restores + ')');
         if (!e.ended)
             lines << QStringLiteral("(aggiornamento interrotto: si può ripristinare quanto registrato)");
         for (const auto& [table, rows] : e.rows)
@@ -1062,11 +1065,13 @@ void StartupWindow::onVersioni()
         if (row < 0 || row >= int(entries.size()))
             return;
         const VersionEntry entry = entries[size_t(row)];
-        QString text = QStringLiteral("RIPRISTINO DELLA VERSIONE ") + entry.id + QLatin1Char('\n') +
-                       QStringLiteral("File, database e chiavi tornano come erano prima di quell'aggiornamento.");
+        QString text =
+            QStringLiteral("RIPRISTINO DELLA VERSIONE ") + entry.id + QLatin1Char('\n') +
+            QStringLiteral("File, database e chiavi tornano come erano prima di quell'aggiornamento.");
         const QStringList later = laterChanges(entry);
         if (!later.isEmpty()) {
-            text += QStringLiteral("\nATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:");
+            text += QStringLiteral(
+                "\nATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:");
             for (int i = 0; i < qMin(10, int(later.size())); ++i)
                 text += QStringLiteral("\n  ") + later[i];
             if (later.size() > 10)
@@ -1090,9 +1095,9 @@ void StartupWindow::onVersioni()
         }
         if (failures.isEmpty())
             m_ctx.prompt.show(QStringLiteral("RIPRISTINO COMPLETATO") +
-                                  (entryMade.isEmpty() ? QString()
-                                                       : QStringLiteral("\nIl ripristino stesso è la versione ") +
-                                                             entryMade),
+                                  (entryMade.isEmpty()
+                                       ? QString()
+                                       : QStringLiteral("\nIl ripristino stesso è la versione ") + entryMade),
                               MsgStyle::Ok);
         else
             m_ctx.prompt.show(QStringLiteral("RIPRISTINO NON RIUSCITO\n") + failures.join(QLatin1Char('\n')),

@@ -46,17 +46,7 @@ bool loadOperator(Context& ctx, WindowState& w, const CliOptions& options, const
                   const QString& code)
 {
     ctx.config.FileIni = fileIni;
-    CaricaFinestra(ctx, w);
-    if (!code.isEmpty()) {
-        w.CodOper = code;
-        ctx.CodOperatore = code;
-        CaricaParametri(ctx);
-        AggiornaFinestra(ctx, w);
-    }
-    if (options.side == QLatin1String("portable")) {
-        w.optPC = 1;
-        AggiornaFinestra(ctx, w);
-    }
+    caricaComeBatch(ctx, w, code, options.side == QLatin1String("portable"));
     if (CompareBinary(ctx.CodOperatore, QStringLiteral("000")) <= 0) {
         std::fprintf(stderr, "mirsalex: no valid operator (code '%s'): give one with --operator\n",
                      qPrintable(ctx.CodOperatore));

@@ -93,6 +93,21 @@ QString allinea(qint64 value)
 
 } // namespace
 
+void caricaComeBatch(Context& ctx, WindowState& w, const QString& code, bool portable)
+{
+    CaricaFinestra(ctx, w);
+    if (!code.isEmpty()) {
+        w.CodOper = code;
+        ctx.CodOperatore = code;
+        CaricaParametri(ctx);
+        AggiornaFinestra(ctx, w);
+    }
+    if (portable) {
+        w.optPC = 1;
+        AggiornaFinestra(ctx, w);
+    }
+}
+
 RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dryRun)
 {
     RunRequest r;

@@ -22,6 +22,10 @@ QStringList ElencoOperatori(Context& ctx, const WindowState& w);
 // Fills the window with the transfer set of the current operator and side.
 void AggiornaFinestra(Context& ctx, WindowState& w);
 
+// The window's load as batch mode makes it: the load, then the operator
+// `code` (when given) and the side, as the user would choose them.
+void caricaComeBatch(Context& ctx, WindowState& w, const QString& code, bool portable);
+
 // The request of a run with the window as it stands: side, operator, ticks,
 // paths and the confirmation of document copies.
 RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dryRun = false);

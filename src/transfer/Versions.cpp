@@ -538,33 +538,39 @@ platform::FileError VersioningChanges::keepFile(const QString& path, VersionItem
     return {};
 }
 
+bool VersioningChanges::keepKey(const QString& file, const QString& section, const QString& key,
+                                const QString& old)
+{
+    const bool had = old != kAbsent;
+    platform::FileError e = openEntry();
+    if (!e)
+        e = append({QStringLiteral("key"), file, section, key,
+                    had ? QStringLiteral("1") : QStringLiteral("0"), had ? old : QString()});
+    if (e) {
+        (void)refuse(e);
+        return false;
+    }
+    VersionItem item;
+    item.kind = VersionItem::Kind::Key;
+    item.path = file;
+    item.section = section;
+    item.key = key;
+    item.hadValue = had;
+    item.oldValue = had ? old : QString();
+    m_entry.items.push_back(item);
+    m_keys.insert(keyId(file, section, key));
+    return true;
+}
+
 void VersioningChanges::writeKey(const QString& file, const QString& section, const QString& key,
                                  const QString& value)
 {
     const QString id = keyId(file, section, key);
     if (!m_keys.contains(id)) {
         const QString old = keyValue(file, section, key);
-        if (old != value || old == kAbsent) {
-            platform::FileError e = openEntry();
-            if (!e)
-                e = append({QStringLiteral("key"), file, section, key,
-                            old == kAbsent ? QStringLiteral("0") : QStringLiteral("1"),
-                            old == kAbsent ? QString() : old});
-            if (e) {
-                // The key keeps its value: nothing is changed without its version.
-                (void)refuse(e);
-                return;
-            }
-            VersionItem item;
-            item.kind = VersionItem::Kind::Key;
-            item.path = file;
-            item.section = section;
-            item.key = key;
-            item.hadValue = old != kAbsent;
-            item.oldValue = old == kAbsent ? QString() : old;
-            m_entry.items.push_back(item);
-            m_keys.insert(id);
-        }
+        // The key keeps its value: nothing is changed without its version.
+        if ((old != value || old == kAbsent) && !keepKey(file, section, key, old))
+            return;
     }
     m_apply.writeKey(file, section, key, value);
     record(Change::Kind::Key, file, keyText(section, key, value));
@@ -577,22 +583,8 @@ void VersioningChanges::removeKey(const QString& file, const QString& section, c
     if (old == kAbsent)
         return;
     if (!m_keys.contains(id)) {
-        platform::FileError e = openEntry();
-        if (!e)
-            e = append({QStringLiteral("key"), file, section, key, QStringLiteral("1"), old});
-        if (e) {
-            (void)refuse(e);
+        if (!keepKey(file, section, key, old))
             return;
-        }
-        VersionItem item;
-        item.kind = VersionItem::Kind::Key;
-        item.path = file;
-        item.section = section;
-        item.key = key;
-        item.hadValue = true;
-        item.oldValue = old;
-        m_entry.items.push_back(item);
-        m_keys.insert(id);
     }
     ProfileFile::remove(file, section, key);
     record(Change::Kind::Key, file,

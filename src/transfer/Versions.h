@@ -179,6 +179,9 @@ private:
     platform::FileError keepFile(const QString& path, VersionItem::Kind kind);
     platform::FileError append(const QStringList& fields);
     platform::FileError refuse(const platform::FileError& error);
+    // Records the value a key had (`old`, or none) before it changes; false
+    // when the record cannot be kept (the user has been told).
+    bool keepKey(const QString& file, const QString& section, const QString& key, const QString& old);
 
     VersionStore m_store;
     Prompt& m_prompt;

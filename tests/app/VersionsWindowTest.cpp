@@ -1,5 +1,4 @@
 #include "app/StartupWindow.h"
-
 #include "AppTestSupport.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
@@ -33,9 +32,10 @@ TEST(VersionsWindow, ListsTheRunAndPutsItBackAfterAConfirmation)
     const QString schede = inst.makeDir(QStringLiteral("scambio/SCHEDE/"));
     const QString versions = inst.makeDir(QStringLiteral("versioni/"));
     inst.writeFile(QStringLiteral("scambio/SCHEDE/SK000001.DOC"), "card");
-    const QString ini = inst.writeIni(QStringLiteral("[PATH]\nFILE=") + dati + QStringLiteral("\nTESTI=") + testi +
-                                      QStringLiteral("\n[BASE]\nOPERATORE=A12\n[EXPORT]\nPARMA12=01000\nFLX1A12=") +
-                                      schede + QStringLiteral("\nVERSIONI=") + versions + QStringLiteral("\n"));
+    const QString ini =
+        inst.writeIni(QStringLiteral("[PATH]\nFILE=") + dati + QStringLiteral("\nTESTI=") + testi +
+                      QStringLiteral("\n[BASE]\nOPERATORE=A12\n[EXPORT]\nPARMA12=01000\nFLX1A12=") + schede +
+                      QStringLiteral("\nVERSIONI=") + versions + QStringLiteral("\n"));
     StartupWindow window(ctx, state);
     std::function<void(QDialog&)> onDialog;
     window.setModalRunner([&](QDialog& d) {

@@ -644,8 +644,9 @@ QByteArray rowText(sqlite3_stmt* st)
         const int type = sqlite3_column_type(st, c);
         row += QByteArray::number(type) + ':';
         if (type == SQLITE_BLOB)
-            row += QByteArray(static_cast<const char*>(sqlite3_column_blob(st, c)), sqlite3_column_bytes(st, c))
-                       .toHex();
+            row +=
+                QByteArray(static_cast<const char*>(sqlite3_column_blob(st, c)), sqlite3_column_bytes(st, c))
+                    .toHex();
         else if (type != SQLITE_NULL)
             row += QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
                               sqlite3_column_bytes(st, c));
@@ -659,7 +660,8 @@ QByteArray rowText(sqlite3_stmt* st)
 void databaseRows(const QString& path, const QString& key, std::map<QString, QByteArray>& out)
 {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK) {
         sqlite3_close(db);
         out[key] = "unreadable database";
         return;
@@ -667,8 +669,8 @@ void databaseRows(const QString& path, const QString& key, std::map<QString, QBy
     QCryptographicHash whole(QCryptographicHash::Sha256);
     std::vector<std::pair<QString, QByteArray>> tables;
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &st,
-                           nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' ORDER BY name", -1,
+                           &st, nullptr) == SQLITE_OK) {
         while (sqlite3_step(st) == SQLITE_ROW)
             tables.emplace_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
                                 QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))));
@@ -744,7 +746,8 @@ std::map<QString, QByteArray> snapshot(const QString& root)
 }
 
 // The differences of `now` from `expected`, at most five named.
-QStringList differences(const std::map<QString, QByteArray>& expected, const std::map<QString, QByteArray>& now)
+QStringList differences(const std::map<QString, QByteArray>& expected,
+                        const std::map<QString, QByteArray>& now)
 {
     QStringList out;
     int count = 0;
@@ -791,7 +794,8 @@ std::vector<Listed> listVersions(const QString& root, const QString& side, bool&
     if (!ok || error.error != QJsonParseError::NoError || !doc.isObject()) {
         ok = false;
         problem(QStringLiteral("mirsalex --versions on ") + side + QStringLiteral(" failed: ") +
-                QString::fromUtf8(json.left(300)) + QString::fromLocal8Bit(p.readAllStandardError().left(500)));
+                QString::fromUtf8(json.left(300)) +
+                QString::fromLocal8Bit(p.readAllStandardError().left(500)));
         return out;
     }
     for (const QJsonValue& v : doc.object().value(QStringLiteral("versions")).toArray()) {
@@ -803,8 +807,8 @@ std::vector<Listed> listVersions(const QString& root, const QString& side, bool&
 }
 
 // Every version listed before is listed still.
-bool stillListed(const QString& label, const QString& root, const QString& side, const std::vector<Listed>& before,
-                 std::vector<Listed>* after = nullptr)
+bool stillListed(const QString& label, const QString& root, const QString& side,
+                 const std::vector<Listed>& before, std::vector<Listed>* after = nullptr)
 {
     bool ok = false;
     const auto now = listVersions(root, side, ok);
@@ -845,7 +849,8 @@ void restoreGivesBack(const QString& label, const QString& root, const QString& 
     if (!diff.isEmpty()) {
         ++figures.notRestored;
         problem(label + QStringLiteral(": restoring ") + id + QStringLiteral(" on ") + side +
-                QStringLiteral(" did not give back the state before that run: ") + diff.join(QStringLiteral("; ")));
+                QStringLiteral(" did not give back the state before that run: ") +
+                diff.join(QStringLiteral("; ")));
         return;
     }
     ++figures.versionsRestored;
@@ -853,7 +858,8 @@ void restoreGivesBack(const QString& label, const QString& root, const QString& 
 
 // Each file and database is as before the run or as after it.
 int neitherBeforeNorAfter(const QString& label, const std::map<QString, QByteArray>& before,
-                          const std::map<QString, QByteArray>& after, const std::map<QString, QByteArray>& now)
+                          const std::map<QString, QByteArray>& after,
+                          const std::map<QString, QByteArray>& now)
 {
     std::set<QString> names;
     for (const auto* m : {&before, &after, &now})
@@ -973,10 +979,24 @@ void versionKillCase(const QString& root, int index, std::mt19937& rng, qint64 r
         return;
     }
     if (made.isEmpty()) {
-        const QStringList diff = differences(before, snapshot(root));
+        // What a killed run may leave without changing anything: its lock
+        // file (taken over by the next run) and copy temporaries (removed by
+        // a later run once they are old).
+        auto withoutLeftovers = [](std::map<QString, QByteArray> files) {
+            for (auto it = files.begin(); it != files.end();) {
+                const QString name = it->first.mid(it->first.lastIndexOf(QLatin1Char('/')) + 1);
+                if (name == RunLock::fileName() || name.startsWith(QStringLiteral(".~mirsalex-")))
+                    it = files.erase(it);
+                else
+                    ++it;
+            }
+            return files;
+        };
+        const QStringList diff = differences(withoutLeftovers(before), withoutLeftovers(snapshot(root)));
         if (!diff.isEmpty()) {
             ++figures.notRestored;
-            problem(label + QStringLiteral(": changed without a version: ") + diff.join(QStringLiteral("; ")));
+            problem(label + QStringLiteral(": changed without a version: ") +
+                    diff.join(QStringLiteral("; ")));
         }
         return;
     }
@@ -1150,9 +1170,9 @@ int main(int argc, char** argv)
                 figures.cases, figures.kills, figures.killedMidRun, figures.dryKills, figures.dryKilledMidRun,
                 figures.dryRunChanges, figures.faultsInjected, figures.faultsReported, figures.faultsAbsorbed,
                 figures.concurrent, figures.refusals, figures.restoreKills, figures.restoreKilledMidRun,
-                figures.versionKills, figures.versionKilledMidRun, figures.versionsLeft, figures.versionsRestored,
-                figures.lostVersions, figures.notRestored, figures.damagedFiles, figures.wrongStatuses,
-                figures.notConverged);
+                figures.versionKills, figures.versionKilledMidRun, figures.versionsLeft,
+                figures.versionsRestored, figures.lostVersions, figures.notRestored, figures.damagedFiles,
+                figures.wrongStatuses, figures.notConverged);
     const bool ok = figures.problems.isEmpty() && figures.kills >= kills && figures.dryKills >= dryKills &&
                     figures.concurrent == twice && figures.restoreKills >= restoreKills &&
                     figures.versionKills >= versionKills;
