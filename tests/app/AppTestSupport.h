@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -13,6 +14,11 @@ inline QApplication* testApplication()
     static QApplication* app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // A run from the window keeps its versions and its log entry under
+        // the state folder: each test program has one of its own, never the
+        // user's, and never one that another test program uses meanwhile.
+        static QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", state.path().toUtf8());
         static int argc = 1;
         static char name[] = "test_app";
         static char* argv[] = {name, nullptr};
