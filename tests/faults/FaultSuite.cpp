@@ -787,13 +787,14 @@ std::vector<Listed> listVersions(const QString& root, const QString& side, bool&
         args << QStringLiteral("--side") << QStringLiteral("portable");
     p.start(paths.bin + QStringLiteral("mirsalex"), args);
     std::vector<Listed> out;
-    ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     const QByteArray json = p.readAllStandardOutput();
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (!ok || error.error != QJsonParseError::NoError || !doc.isObject()) {
         ok = false;
-        problem(QStringLiteral("mirsalex --versions on ") + side + QStringLiteral(" failed: ") +
+        problem(QStringLiteral("mirsalex --versions on ") + side +
+                QStringLiteral(" failed (state %1, exit %2): ").arg(int(p.state())).arg(p.exitCode()) +
                 QString::fromUtf8(json.left(300)) +
                 QString::fromLocal8Bit(p.readAllStandardError().left(500)));
         return out;
