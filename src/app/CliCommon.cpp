@@ -85,7 +85,7 @@ QString programName()
 }
 
 QStringList configurationCandidates(const QString& ini, const QString& folderOfProgram,
-                                   const QString& nameOfProgram)
+                                    const QString& nameOfProgram)
 {
     if (!ini.isEmpty())
         return {platform::resolve(QFileInfo(ini).absoluteFilePath())};

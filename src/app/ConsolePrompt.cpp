@@ -61,9 +61,8 @@ void ConsolePrompt::progress(const QString& step, qint64 done, qint64 total)
     if (total > 0) {
         constexpr int width = 30;
         const int filled = int(std::clamp<qint64>(done * width / total, 0, width));
-        line += QStringLiteral(" [") +
-                QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.')) +
-                QLatin1Char(']');
+        line += QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +
+                QString(width - filled, QLatin1Char('.')) + QLatin1Char(']');
     }
     // Carriage return, the line, and erase what a longer line left.
     std::fprintf(m_out, "\r%s\x1b[K", line.toLocal8Bit().constData());

@@ -163,6 +163,7 @@ private:
     // "&ANTEPRIMA": what "&ESEGUI" would move now, in a read-only dialog
     // ("dlgAnteprima"); nothing is written and "&ESEGUI" stays as it is.
     void onAnteprima();
+
 public:
     // "VERSIONI": the runs kept for this operator and side, what each
     // changed, and the restore of one after a confirmation ("dlgVersioni").

@@ -379,6 +379,28 @@ int read(const QString& fileName, const QString& section, const QString& key, co
     return int(out.size());
 }
 
+namespace {
+
+// Reads an existing file (`st` from lstat) that is about to be rewritten:
+// through a link, the file it names (so the link stays; `path` and `st`
+// become that file's); only a plain file the user may write, since a
+// read-only file stays as it is, even for a user allowed to override it.
+bool loadForRewrite(QString& path, struct stat& st, Text& t)
+{
+    if (S_ISLNK(st.st_mode)) {
+        path = QFileInfo(path).canonicalFilePath();
+        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return false;
+    }
+    if (!S_ISREG(st.st_mode))
+        return false;
+    if ((st.st_mode & 0222) == 0 || ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+        return false;
+    return load(path, t);
+}
+
+} // namespace
+
 bool write(const QString& fileName, const QString& section, const QString& key, const QString& value)
 {
     const QString sectionName = cleanName(section);
@@ -409,18 +431,7 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
     const bool exists = ::lstat(encodedPath.constData(), &st) == 0;
     mode_t mode = 0;
     if (exists) {
-        // Write through a link to the file it names, so the link stays.
-        if (S_ISLNK(st.st_mode)) {
-            path = QFileInfo(path).canonicalFilePath();
-            if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
-                return false;
-        }
-        if (!S_ISREG(st.st_mode))
-            return false;
-        // A read-only file stays as it is, even for a user allowed to override it.
-        if ((st.st_mode & 0222) == 0 || ::access(QFile::encodeName(path).constData(), W_OK) != 0)
-            return false;
-        if (!load(path, t))
+        if (!loadForRewrite(path, st, t))
             return false;
         mode = st.st_mode & 07777;
     } else {
@@ -485,17 +496,8 @@ bool remove(const QString& fileName, const QString& section, const QString& key)
     };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return errno == ENOENT; // no file: no key either
-    if (S_ISLNK(st.st_mode)) {
-        path = QFileInfo(path).canonicalFilePath();
-        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
-            return false;
-    }
-    if (!S_ISREG(st.st_mode))
-        return false;
-    if ((st.st_mode & 0222) == 0 || ::access(QFile::encodeName(path).constData(), W_OK) != 0)
-        return false;
     Text t;
-    if (!load(path, t))
+    if (!loadForRewrite(path, st, t))
         return false;
     const QList<Line> lines = splitLines(t);
     const Found f = find(t, lines, sectionName, keyName);

@@ -36,7 +36,7 @@ constexpr int ObjectClosed = 3420;
 constexpr int ConversionError = 3421;
 constexpr int UnrecognisedFormat = 3343;
 constexpr int InvalidStatement = 3129;
-constexpr int ParameterCount = 3061; // the values given are not the statement's parameters
+constexpr int ParameterCount = 3061;  // the values given are not the statement's parameters
 constexpr int KeyTypeMismatch = 3464; // a key field holds a value of the wrong kind
 } // namespace DbErr
 

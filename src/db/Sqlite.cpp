@@ -32,7 +32,8 @@ int foldCompare(const char* a, int aLength, const char* b, int bLength)
             return 0;
         return aLength < bLength ? -1 : 1;
     }
-    return QString::compare(QString::fromUtf8(a, aLength), QString::fromUtf8(b, bLength), Qt::CaseInsensitive);
+    return QString::compare(QString::fromUtf8(a, aLength), QString::fromUtf8(b, bLength),
+                            Qt::CaseInsensitive);
 }
 
 namespace {

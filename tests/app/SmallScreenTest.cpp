@@ -1,7 +1,5 @@
-#include "app/StartupWindow.h"
-
 #include "app/Cli.h"
-
+#include "app/StartupWindow.h"
 #include "AppTestSupport.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
@@ -158,9 +156,9 @@ TEST_F(SmallScreenTest, OperatorCodeBoxTakesAtMostThirteenCharacters)
 struct ListCase
 {
     const char* name;
-    QStringList files;  // created under dati/
-    QStringList items;  // folder names listed, in order
-    QString current;    // operator at start
+    QStringList files; // created under dati/
+    QStringList items; // folder names listed, in order
+    QString current;   // operator at start
     int selected;
 };
 
@@ -178,8 +176,8 @@ TEST_P(OperatorListTest, ListsOperatorFoldersAndSelectsTheCurrentOne)
         inst.makeDir(QStringLiteral("dati/") + QLatin1String(folder));
     for (const QString& f : c.files)
         inst.writeFile(QStringLiteral("dati/") + f);
-    inst.writeIni(QStringLiteral("[PATH]\nFILE=") + dati + QStringLiteral("\n[BASE]\nOPERATORE=") + c.current +
-                  QStringLiteral("\n"));
+    inst.writeIni(QStringLiteral("[PATH]\nFILE=") + dati + QStringLiteral("\n[BASE]\nOPERATORE=") +
+                  c.current + QStringLiteral("\n"));
     ScriptedPrompt prompt;
     Context ctx(prompt);
     WindowState state;
@@ -203,8 +201,11 @@ TEST_P(OperatorListTest, ListsOperatorFoldersAndSelectsTheCurrentOne)
 INSTANTIATE_TEST_SUITE_P(
     Window, OperatorListTest,
     ::testing::Values(
-        ListCase{"OnlyFoldersWithADatabase", {"A12/DatiDV.mdb", "B34/visitedv.MDB", "FOGLI/XK1.XLS"},
-                 {"A12", "B34"}, "B34", 1},
+        ListCase{"OnlyFoldersWithADatabase",
+                 {"A12/DatiDV.mdb", "B34/visitedv.MDB", "FOGLI/XK1.XLS"},
+                 {"A12", "B34"},
+                 "B34",
+                 1},
         ListCase{"NoneHoldsADatabase", {"FOGLI/XK1.XLS"}, {"A12", "B34", "FOGLI", "TESTI"}, "B34", 1},
         ListCase{"CurrentNotListedSelectsTheFirst", {"B34/DatiDV.mdb"}, {"B34"}, "A12", 0}),
     [](const auto& tpi) { return std::string(tpi.param.name); });
@@ -213,8 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
 // in name order.
 TEST(PreviewText, FilesAreSortedWithinEachGroupAndDirection)
 {
-    const QString text = QStringLiteral("SCHEDE CLIENTI: -> 2  <- 1\n  <- SK000001.DOC\n  -> SK000008.DOC\n"
-                                        "  -> sk000003.doc\nFOGLI CLIENTI: -> 1  <- 0\n  -> XK2.XLS\nDomande");
+    const QString text =
+        QStringLiteral("SCHEDE CLIENTI: -> 2  <- 1\n  <- SK000001.DOC\n  -> SK000008.DOC\n"
+                       "  -> sk000003.doc\nFOGLI CLIENTI: -> 1  <- 0\n  -> XK2.XLS\nDomande");
     EXPECT_EQ(sortedPreviewFiles(text),
               QStringLiteral("SCHEDE CLIENTI: -> 2  <- 1\n  -> sk000003.doc\n  -> SK000008.DOC\n"
                              "  <- SK000001.DOC\nFOGLI CLIENTI: -> 1  <- 0\n  -> XK2.XLS\nDomande"));
