@@ -170,6 +170,55 @@ DbError Database::lastError(const QString& object) const
     return fromNative(code == SQLITE_OK ? SQLITE_ERROR : code, m_conn.message(), object);
 }
 
+namespace {
+
+// mx_walk(x): notes x for the row walk (see setWalkNotes) and gives 0.
+void noteWalkedRow(sqlite3_context* context, int, sqlite3_value** values)
+{
+    auto* rows = *static_cast<std::vector<qint64>**>(sqlite3_user_data(context));
+    if (rows)
+        rows->push_back(sqlite3_value_int64(values[0]));
+    sqlite3_result_int(context, 0);
+}
+
+// mx_kinds(kinds, v1, v2, ...): 1 when each value is of the kind its letter
+// in `kinds` names ('t' a text or Null, 'n' a number or Null), else 0.
+void valuesOfKinds(sqlite3_context* context, int count, sqlite3_value** values)
+{
+    const auto* kinds = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+    const int letters = sqlite3_value_bytes(values[0]);
+    int fits = kinds && letters == count - 1 ? 1 : 0;
+    for (int i = 1; fits && i < count; ++i) {
+        const int type = sqlite3_value_type(values[i]);
+        if (type == SQLITE_NULL)
+            continue;
+        fits = kinds[i - 1] == 't' ? type == SQLITE_TEXT : (type == SQLITE_INTEGER || type == SQLITE_FLOAT);
+    }
+    sqlite3_result_int(context, fits);
+}
+
+} // namespace
+
+DbError Database::markPoint()
+{
+    ++m_epoch;
+    return run(QStringLiteral("SAVEPOINT mx_point"));
+}
+
+DbError Database::keepPoint()
+{
+    ++m_epoch;
+    return run(QStringLiteral("RELEASE mx_point"));
+}
+
+DbError Database::takeBackToPoint()
+{
+    ++m_epoch;
+    if (DbError e = run(QStringLiteral("ROLLBACK TO mx_point")))
+        return e;
+    return run(QStringLiteral("RELEASE mx_point"));
+}
+
 DbError Database::run(const QString& sql)
 {
     if (m_conn.exec(sql) != SQLITE_OK)
@@ -227,6 +276,11 @@ DbError Database::open(const QString& path)
         return e;
     }
     m_path = resolved;
+    sqlite3_create_function_v2(m_conn.get(), "mx_walk", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, &m_walkNotes,
+                               noteWalkedRow, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(m_conn.get(), "mx_kinds", -1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, valuesOfKinds,
+                               nullptr, nullptr, nullptr);
 
     // Reading the schema makes the engine look at the file for real (and
     // recover an interrupted write).
@@ -255,6 +309,10 @@ DbError Database::open(const QString& path)
     // its commit, instead of spilling to the file (with a wait for the disk)
     // half way through.
     run(QStringLiteral("PRAGMA main.cache_size = -%1").arg(kCacheKiB));
+    // The rows a statement sets aside (the rows it reads from the table it
+    // writes, the pages a savepoint keeps) stay in memory, not in files of
+    // their own that would wait for the disk.
+    run(QStringLiteral("PRAGMA temp_store = MEMORY"));
     return {};
 }
 

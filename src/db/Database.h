@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantList>
+#include <vector>
 
 struct sqlite3;
 
@@ -136,6 +137,19 @@ public:
     // Abandons the rows written since the batch began.
     void rollbackBatch();
     bool inBatch() const { return m_batch != nullptr; }
+    // A point inside the batch that the writes made after it can be taken
+    // back to, all together: markPoint(), then keepPoint() or
+    // takeBackToPoint(). One point at a time.
+    DbError markPoint();
+    DbError keepPoint();
+    DbError takeBackToPoint();
+    // While `rows` is set, statements may call mx_walk(x): it adds x to
+    // `rows` and gives 0. A set-based statement names with it the source
+    // rows it leaves to a row walk.
+    void setWalkNotes(std::vector<qint64>* rows) { m_walkNotes = rows; }
+    // Statements may also call mx_kinds(kinds, v1, v2, ...): 1 when each
+    // value is of the kind its letter in `kinds` names ('t' a text or Null,
+    // 'n' a number or Null), else 0.
     // Changes whenever a batch begins or ends, a statement is executed, an
     // attachment changes or the database closes: a reader that keeps a read
     // open from call to call starts it again when this has moved.
@@ -216,6 +230,7 @@ private:
     quint64 m_epoch = 0;
     bool m_batchLost = false;
     bool m_withheld = false;
+    std::vector<qint64>* m_walkNotes = nullptr;
     DbError m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name
     QList<Attachment> m_lingering;            // detached by name while writes are withheld

@@ -8,9 +8,11 @@
 #include "db/Integrity.h"
 #include "db/Snapshot.h"
 #include "sync/ClientTransfer.h"
+#include "sync/TwoWayMerge.h"
 #include "transfer/FileCopyDetail.h"
 #include "transfer/Transfer.h"
 
+#include <algorithm>
 #include <QFileInfo>
 
 namespace mirsalex {
@@ -122,6 +124,184 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
     return {};
 }
 
+bool g_rowWalkOnly = false;
+
+// A text field of a new client as TestoODefault gives it: a blank for a
+// Null, an empty or blank text, or one beginning with the character of
+// code 0; any other text as it is.
+QString defaultedText(const QString& field)
+{
+    // (A text beginning with a printable character other than the blank is
+    // taken as it is at once.)
+    return QStringLiteral(
+               "CASE WHEN %1 >= '!' COLLATE BINARY THEN %1 WHEN %1 IS NULL OR CAST(%1 AS BLOB) < x'01' "
+               "OR trim(%1, ' ') = '' THEN ' ' ELSE %1 END")
+        .arg(field);
+}
+
+// A visits text (plain ASCII, or Null) as held in 13 characters, padded
+// with blanks.
+QString heldVisitsText(const QString& field)
+{
+    return QStringLiteral(
+               "substr(CASE WHEN %1 >= '!' COLLATE BINARY THEN substr(%1, 1, 13) WHEN %1 IS NULL OR "
+               "trim(%1, ' ') = '' THEN ' ' ELSE substr(%1, 1, 13) END || '             ', 1, 13)")
+        .arg(field);
+}
+
+// A visits text the statements can hold as the walk does: Null, or plain
+// ASCII text without the character of code 0 (its characters are its bytes).
+QString plainVisits(const QString& field)
+{
+    return QStringLiteral("(%1 IS NULL OR (typeof(%1) = 'text' AND length(%1) = length(CAST(%1 AS BLOB))))")
+        .arg(field);
+}
+
+QString withoutZero(const QString& field)
+{
+    return QStringLiteral("instr(CAST(%1 AS BLOB), x'00') = 0").arg(field);
+}
+
+// The merge of the exchange clients as one pass of the skeleton, when both
+// tables allow it: every field on both sides, the code the key of both (so
+// that a code names one row on each side), rows numbered by the engine.
+// Exchange clients are taken in the order the walk reads them; the rows left
+// to the walk are those whose code or name would end it, a client both
+// sides have under different names (the question), and values only the
+// walk converts (a number field holding a text, a visits text that is not
+// plain ASCII). Empty when the tables do not allow it: the whole table is
+// then walked.
+std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
+{
+    if (g_rowWalkOnly)
+        return std::nullopt;
+    const QString local = db.qualified(QStringLiteral("Clienti"));
+    const QString exchange = db.qualified(kAttachment);
+    if (local.isEmpty() || exchange.isEmpty())
+        return std::nullopt;
+    for (const QString& table : {QStringLiteral("Clienti"), kAttachment}) {
+        QList<Database::ColumnInfo> columns;
+        if (db.columns(table, columns))
+            return std::nullopt;
+        for (const ClientField& f : kClientFields) {
+            const auto c = std::find_if(columns.cbegin(), columns.cend(), [&](const Database::ColumnInfo& i) {
+                return i.name.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0;
+            });
+            if (c == columns.cend())
+                return std::nullopt;
+        }
+        for (const Database::ColumnInfo& c : std::as_const(columns)) {
+            const bool code = c.name.compare(QLatin1String("CliCodice"), Qt::CaseInsensitive) == 0;
+            if (code != (c.keyPart == 1) || (c.keyPart > 1) ||
+                (code && c.kind != Database::ColumnKind::Integer))
+                return std::nullopt;
+        }
+        Snapshot numbered(db);
+        if (numbered.open(QStringLiteral("SELECT rowid FROM ") + db.qualified(table) +
+                          QStringLiteral(" LIMIT 0")))
+            return std::nullopt;
+    }
+
+    QString names, values, kinds, kindValues;
+    for (const ClientField& f : kClientFields) {
+        const QString field = Database::quoted(QLatin1String(f.name));
+        const QString source = QStringLiteral("s.") + field;
+        names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + field;
+        values += (values.isEmpty() ? QString() : QStringLiteral(", ")) +
+                  (f.numeric ? QStringLiteral("coalesce(%1, 0)").arg(source) : defaultedText(source));
+        kinds += QLatin1Char(f.numeric ? 'n' : 't');
+        kindValues += QStringLiteral(", ") + source;
+    }
+    const QString code = QStringLiteral("s.\"CliCodice\"");
+    const QString name = QStringLiteral("s.\"CliRagsoc\""), localName = QStringLiteral("t.\"CliRagsoc\"");
+    const QString visits = QStringLiteral("s.\"CliVisite\""), localVisits = QStringLiteral("t.\"CliVisite\"");
+    // Every exchange row: a code that fits, a name.
+    const QString anyRow =
+        QStringLiteral("typeof(%1) = 'integer' AND %1 BETWEEN -2147483648 AND 2147483647 AND "
+                       "typeof(%2) <> 'null'")
+            .arg(code, name);
+    // A client both sides have goes set-based when its names agree (each
+    // without the blanks around it, the local one read as TestoODefault
+    // reads it). Two texts with the same bytes, beginning with a printable
+    // character other than the blank, agree at once.
+    const QString sameNames =
+        QStringLiteral(
+            "((typeof(%2) = 'text' AND %1 >= '!' COLLATE BINARY AND %1 = %2 COLLATE BINARY) OR "
+            "(typeof(%2) IN ('text', "
+            "'null') AND %3 AND (%2 IS NULL OR %4) AND trim(%1, ' ') = coalesce(trim(%2, ' '), '')))")
+            .arg(name, localName, withoutZero(name), withoutZero(localName));
+    const QString shared = QStringLiteral("%1 AND typeof(%2) = 'text' AND %3").arg(anyRow, name, sameNames);
+    // Its visits text is taken over when the two differ as held: two with
+    // the same bytes never do; others are compared here when both are plain.
+    const QString visitsDiffer =
+        QStringLiteral("CASE WHEN %1 IS NULL AND %2 IS NULL THEN 0 WHEN typeof(%1) = 'text' AND typeof(%2) = "
+                       "'text' AND %1 = %2 COLLATE BINARY THEN 0 WHEN %3 AND %4 THEN %5 <> %6 ELSE "
+                       "mx_walk(s.rowid) END")
+            .arg(visits, localVisits, plainVisits(visits), plainVisits(localVisits), heldVisitsText(visits),
+                 heldVisitsText(localVisits));
+    MergePass pass;
+    pass.leavesRows = true;
+    // A new client: its fields normalised as the walk does, each of a kind
+    // the statement normalises.
+    pass.writes.push_back(
+        {QStringLiteral(
+             "INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE {rows} AND NOT EXISTS "
+             "(SELECT 1 FROM %1 AS t WHERE t.\"CliCodice\" = %5) AND CASE WHEN %6 AND mx_kinds('%7'%8) "
+             "THEN 1 ELSE mx_walk(s.rowid) END ORDER BY s.rowid")
+             .arg(local, names, values, exchange, code, anyRow, kinds, kindValues),
+         &added});
+    // The visits text taken over. The exchange rows lead and the local ones
+    // are found by their code: a local client that no exchange row names is
+    // never read.
+    pass.writes.push_back(
+        {QStringLiteral(
+             "UPDATE %1 SET \"CliVisite\" = (SELECT %2 FROM %3 AS s WHERE %4 = %1.\"CliCodice\") "
+             "WHERE \"CliCodice\" IN (SELECT %4 FROM %3 AS s CROSS JOIN %1 AS t ON t.\"CliCodice\" "
+             "= %4 WHERE {rows} AND CASE WHEN %5 THEN %6 ELSE mx_walk(s.rowid) END)")
+             .arg(local, heldVisitsText(visits), exchange, code, shared, visitsDiffer),
+         &taken});
+    pass.commitEvery = kBatchRows;
+    return pass;
+}
+
+// The merge of the exchange clients into the local table: set-based where
+// the tables allow it, else a walk over the whole exchange table. Returns
+// the error that ended it; `reachedEnd` tells whether every exchange client
+// was merged.
+DbError mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool& reachedEnd, RunState& w)
+{
+    reachedEnd = true;
+    int added = 0;
+    int taken = 0;
+    std::optional<MergePass> pass = setBasedClients(db, added, taken);
+    if (!pass) {
+        Snapshot rows(db);
+        if (DbError e = rows.open(QStringLiteral("SELECT * FROM ") + kAttachment))
+            return e;
+        if (rows.recordCount() <= 0)
+            return {};
+        return walkClients(ctx, db, transfer, rows, reachedEnd, w);
+    }
+    const QString exchange = db.qualified(kAttachment);
+    pass->walk = [&](const QString& which, bool& stop) -> DbError {
+        Snapshot rows(db);
+        if (DbError e =
+                rows.open(QStringLiteral("SELECT * FROM ") + exchange + QStringLiteral(" AS s WHERE ") +
+                          which + QStringLiteral(" ORDER BY s.rowid")))
+            return e;
+        bool ended = true;
+        const DbError e = rows.eof() ? DbError() : walkClients(ctx, db, transfer, rows, ended, w);
+        stop = !ended;
+        return e;
+    };
+    bool stopped = false;
+    const DbError error = runPass(db, *pass, stopped);
+    w.clientiAggiunti += added;
+    w.testiVisite += taken;
+    reachedEnd = !stopped && !error;
+    return error;
+}
+
 QString inUse(const QString& file)
 {
     return QStringLiteral("ARCHIVIO CLIENTI IN USO DA UN ALTRO PROGRAMMA") + QLatin1Char('\n') + file +
@@ -138,6 +318,11 @@ void tellNotCopied(Context& ctx, const QString& why)
 }
 
 } // namespace
+
+void detail::setClientsRowWalkOnly(bool only)
+{
+    g_rowWalkOnly = only;
+}
 
 StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
 {
@@ -185,29 +370,17 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     bool walkEnded = true;
     int failedClients = 0;
     {
-        Database db;
+        const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
+        // Only the local file is changed in place; the exchange copy is
+        // replaced whole, later.
+        MergeSession session(ctx, w.sink, QStringLiteral("Clienti"), kAttachment);
+        DbError error =
+            session.open(localPath, exchangePath, QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI"),
+                         connect, connect, false);
+        Database& db = session.db();
         ClientTransfer transfer(ctx, db);
-        Snapshot rows(db);
-
-        ctx.MsgErrore = QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI");
-        w.sink.prepareDatabase(db);
-        // The local file is changed in place: the sink may keep a version of
-        // it first, and a file it could not keep one of is not written.
-        DbError error;
-        if (const platform::FileError kept = w.sink.willChangeDatabase(localPath))
-            error = DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, localPath);
-        else
-            error = db.open(localPath);
+        ctx.prompt.processEvents();
         bool walk = !error;
-        if (!error) {
-            ctx.MsgErrore = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
-            db.detachTable(kAttachment);
-            ctx.prompt.processEvents();
-            error = db.attachTable(kAttachment, exchangePath, QStringLiteral("Clienti"));
-            ctx.prompt.processEvents();
-            ctx.prompt.processEvents();
-            walk = !error;
-        }
         if (walk && !transfer.ApriClienti()) {
             walk = false;
             clientsUnreadable = true;
@@ -217,12 +390,10 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
             // so that a file another program is writing is waited for (a few
             // seconds) and then reported once, before any client is merged,
             // instead of failing client by client.
-            error = db.beginBatch();
+            error = session.begin();
             if (!error)
-                error = rows.open(QStringLiteral("SELECT * FROM ClientiEX"));
-            if (!error && rows.recordCount() > 0)
-                error = walkClients(ctx, db, transfer, rows, walkEnded, w);
-            // What the walk stored stays, whatever ended it.
+                error = mergeClients(ctx, db, transfer, walkEnded, w);
+            // What the merge stored stays, whatever ended it.
             const DbError committed = db.commitBatch();
             if (!error)
                 error = committed;
@@ -235,11 +406,9 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
             ctx.CodErrore = qint16(error.number);
 
         // Closing, whatever happened.
-        rows.close();
         transfer.close();
-        db.detachTable(kAttachment);
+        session.close();
         ctx.prompt.processEvents();
-        db.close();
     }
 
     if (ctx.CodErrore != 0) {

@@ -14,4 +14,11 @@ namespace mirsalex {
 // otherwise the number of the error that ended it (already reported).
 StepOutcome SincronizzaClienti(Context& ctx, RunState& w);
 
+namespace detail {
+// Makes every later synchronisation walk the exchange clients row by row, as
+// it does when the tables do not allow the set-based statements: the
+// reference the statements are compared with.
+void setClientsRowWalkOnly(bool only);
+} // namespace detail
+
 } // namespace mirsalex

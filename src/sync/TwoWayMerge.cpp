@@ -9,6 +9,7 @@
 #include "db/TableRecordset.h"
 #include "sync/Schema.h"
 
+#include <algorithm>
 #include <QDateTime>
 #include <QFileInfo>
 #include <vector>
@@ -317,24 +318,28 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w)
 }
 
 // ---------------------------------------------------------------------------
-// VisitsSession
+// MergeSession
 
-VisitsSession::VisitsSession(Context& ctx, ChangeSink& sink, QString table)
-    : m_ctx(ctx), m_sink(sink), m_table(std::move(table)), m_attached(m_table + QStringLiteral("EX"))
+MergeSession::MergeSession(Context& ctx, ChangeSink& sink, QString table, QString attached)
+    : m_ctx(ctx), m_sink(sink), m_table(std::move(table)),
+      m_attached(attached.isEmpty() ? m_table + QStringLiteral("EX") : std::move(attached))
 {
 }
 
-DbError VisitsSession::open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
-                            const QString& openExchange, const QString& missingTable)
+DbError MergeSession::open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
+                           const QString& openExchange, const QString& missingTable, bool exchangeChanged)
 {
     m_finished = false;
     m_ctx.MsgErrore = openLocal;
     m_localPath = platform::resolve(localPath);
-    // Both files are changed in place: the sink may keep a version of each
+    // The files changed in place: the sink may keep a version of each
     // first, and a file it could not keep one of is not written.
-    for (const QString& changed : {m_localPath, platform::resolve(exchangePath)}) {
-        if (const platform::FileError kept = m_sink.willChangeDatabase(changed))
-            return DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, changed);
+    QStringList changed{m_localPath};
+    if (exchangeChanged)
+        changed << platform::resolve(exchangePath);
+    for (const QString& file : std::as_const(changed)) {
+        if (const platform::FileError kept = m_sink.willChangeDatabase(file))
+            return DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, file);
     }
     m_sink.prepareDatabase(m_db);
     if (DbError e = m_db.open(m_localPath))
@@ -344,12 +349,10 @@ DbError VisitsSession::open(const QString& localPath, const QString& exchangePat
     DbError e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
     if (e.number == DbErr::TableNotFound)
         m_ctx.MsgErrore = missingTable;
-    if (!e)
-        e = m_db.beginBatch();
     return e;
 }
 
-void VisitsSession::finish(DbError error)
+void MergeSession::finish(DbError error)
 {
     if (m_finished)
         return;
@@ -364,7 +367,7 @@ void VisitsSession::finish(DbError error)
     close();
 }
 
-void VisitsSession::close()
+void MergeSession::close()
 {
     if (m_db.isOpen()) {
         m_db.commitBatch();
@@ -445,6 +448,84 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     return {};
 }
 
+DbError runPass(Database& db, const MergePass& pass, bool& stopped)
+{
+    stopped = false;
+    int sinceCommit = 0;
+    auto statement = [&](const MergePass::Write& write, const QString& rows, int& changed) {
+        QString sql = write.sql;
+        sql.replace(QStringLiteral("{rows}"), rows);
+        return db.execute(sql, &changed);
+    };
+    auto kept = [&](const MergePass::Write& write, int changed) {
+        if (write.count)
+            *write.count += changed;
+        sinceCommit += changed;
+    };
+    // One run of rows set-based: its statements, or its walk when one fails.
+    auto run = [&](const QString& rows) -> DbError {
+        for (const MergePass::Write& write : pass.writes) {
+            int changed = 0;
+            if (DbError error = statement(write, rows, changed)) {
+                // The statement changed nothing: walk the run row by row,
+                // which handles the rows before the one that fails and
+                // stops there.
+                return pass.walkOnFailure && pass.walk ? pass.walk(rows, stopped) : error;
+            }
+            kept(write, changed);
+        }
+        if (pass.commitEvery > 0 && sinceCommit >= pass.commitEvery) {
+            sinceCommit = 0;
+            return checkpoint(db);
+        }
+        return {};
+    };
+    const QString all = QStringLiteral("1");
+    if (!pass.leavesRows)
+        return run(all);
+
+    // Every row at once, noting the rows left to the walk.
+    std::vector<qint64> walked;
+    if (DbError e = db.markPoint())
+        return e;
+    db.setWalkNotes(&walked);
+    std::vector<int> changes(pass.writes.size(), 0);
+    DbError error;
+    for (size_t i = 0; !error && i < pass.writes.size(); ++i)
+        error = statement(pass.writes[i], all, changes[i]);
+    db.setWalkNotes(nullptr);
+    if (!error && walked.empty()) {
+        if (DbError e = db.keepPoint())
+            return e;
+        for (size_t i = 0; i < pass.writes.size(); ++i)
+            kept(pass.writes[i], changes[i]);
+        return {};
+    }
+    // Some row must be walked in its place (or a statement failed): what
+    // the statements wrote is taken back.
+    if (DbError e = db.takeBackToPoint())
+        return e;
+    if (error)
+        return pass.walkOnFailure && pass.walk ? pass.walk(all, stopped) : error;
+    std::sort(walked.begin(), walked.end());
+    walked.erase(std::unique(walked.begin(), walked.end()), walked.end());
+    QString after;
+    for (const qint64 row : walked) {
+        const QString number = QString::number(row);
+        const QString before = QStringLiteral("s.rowid < ") + number;
+        if (DbError e = run(after.isEmpty() ? before : after + QStringLiteral(" AND ") + before))
+            return e;
+        if (stopped)
+            return {};
+        if (DbError e = pass.walk(QStringLiteral("s.rowid = ") + number, stopped))
+            return e;
+        if (stopped)
+            return {};
+        after = QStringLiteral("s.rowid > ") + number;
+    }
+    return run(after);
+}
+
 DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
                         int& added, bool walkOnFailure, Prompt* progress, const QString& step)
 {
@@ -452,15 +533,15 @@ DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, co
     const QString& to = toExchange ? plan.exchange : plan.local;
     if (progress)
         progress->progress(step, 0, 0);
-    int rows = 0;
-    DbError error = db.execute(setBasedCopy(plan, from, to), &rows);
-    if (!error) {
-        added += rows;
-    } else if (walkOnFailure) {
-        // The statement changed nothing: walk row by row, which adds the rows
-        // before the one that fails and stops there.
-        error = walkRows(db, plan, from, target, to, added, progress, step);
-    }
+    MergePass pass;
+    pass.writes.push_back({setBasedCopy(plan, from, to), &added});
+    pass.walkOnFailure = walkOnFailure;
+    // The walk goes over the whole table, in key order.
+    pass.walk = [&](const QString&, bool&) {
+        return walkRows(db, plan, from, target, to, added, progress, step);
+    };
+    bool stopped = false;
+    const DbError error = runPass(db, pass, stopped);
     if (progress)
         progress->progressEnd();
     return error;
@@ -487,9 +568,11 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
     if (std::optional<StepOutcome> skip = takeVisitsPaths(ctx, w))
         return *skip;
 
-    VisitsSession session(ctx, w.sink, policy.table);
+    MergeSession session(ctx, w.sink, policy.table);
     DbError error =
         session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
+    if (!error)
+        error = session.begin();
     Database& db = session.db();
     ctx.prompt.processEvents();
     MergePlan plan;

@@ -4,14 +4,21 @@
 #include "db/Database.h"
 #include "runtypes/RunState.h"
 
+#include <functional>
 #include <optional>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 namespace mirsalex {
 
-// The pieces shared by the merges of the visits database (action codes,
-// actions, visits, appointments).
+// The merge skeleton shared by the five database steps: the clients (one
+// way, with its name question and its visits text) and the visits database's
+// action codes, actions, visits and appointments (both ways). Each step is a
+// policy of the same pieces: a session on the local file with the other
+// file's table attached, passes whose rows go in set-based statements, and a
+// row walk only where a row needs a question, a value only the walk can
+// convert, or a statement failed.
 
 // Context texts of the two openings.
 extern const QString kVisitsOpenLocal;    // "ERRORE NELL'APERTURA DEL DATABASE VISITE LOCALE"
@@ -29,26 +36,30 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w);
 // fit (or is not above zero) is recorded as 32767, still a failure.
 qint16 errorCode(const DbError& error);
 
-// The local visits database with one table of the exchange copy attached
-// under its own name followed by "EX", for the length of one merge. Every
-// write goes into one batch on the local connection, committed before any
-// message is shown; the attachment and the file are closed on every path.
-// The database goes through the run's change sink (a dry run withholds its
-// writes).
-class VisitsSession
+// The local database with one table of the exchange copy attached under
+// `attached` (by default its own name followed by "EX"), for the length of
+// one merge. Every write goes into one batch on the local connection,
+// committed before any message is shown; the attachment and the file are
+// closed on every path. The database goes through the run's change sink (a
+// dry run withholds its writes).
+class MergeSession
 {
 public:
-    VisitsSession(Context& ctx, ChangeSink& sink, QString table);
-    ~VisitsSession() { close(); }
-    VisitsSession(const VisitsSession&) = delete;
-    VisitsSession& operator=(const VisitsSession&) = delete;
+    MergeSession(Context& ctx, ChangeSink& sink, QString table, QString attached = QString());
+    ~MergeSession() { close(); }
+    MergeSession(const MergeSession&) = delete;
+    MergeSession& operator=(const MergeSession&) = delete;
 
-    // Opens the local file (context `openLocal`), attaches the exchange
+    // Opens the local file (context `openLocal`) and attaches the exchange
     // table (context `openExchange`; an exchange file without the table
     // fails under `missingTable`, the context of the pass that would have
-    // read it) and begins the batch.
+    // read it). The files changed in place (the local one, and the exchange
+    // one when `exchangeChanged`) are first offered to the sink, which may
+    // keep a version of each; a file it could not keep one of is not opened.
+    // The batch is begun by begin().
     DbError open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
-                 const QString& openExchange, const QString& missingTable);
+                 const QString& openExchange, const QString& missingTable, bool exchangeChanged = true);
+    DbError begin() { return m_db.beginBatch(); }
 
     // Commits the batch (what is stored stays, whatever ended the work),
     // records `error` (or the commit's) in CodErrore, serves pending window
@@ -69,6 +80,40 @@ private:
     Database m_db;
     bool m_finished = false;
 };
+
+// One pass of a merge. The rows its statements can take are written
+// set-based, a run at a time; the rows they cannot take are walked one by
+// one between the runs, in the order the walk reads them, so that every
+// row is handled in that order whichever way it goes. A run whose
+// statements fail is walked instead when the pass allows it.
+struct MergePass
+{
+    // A statement writing a run of source rows: "{rows}" in it stands for
+    // the run as a condition on the source rows' numbers (s.rowid), or "1"
+    // for all of them. What it changes is added to `count`.
+    struct Write
+    {
+        QString sql;
+        int* count = nullptr;
+    };
+    std::vector<Write> writes;
+    // The statements call mx_walk(s.rowid) for each source row they leave
+    // to the walk (a row that needs a question, or a value only the walk
+    // converts). They are first run over every row at once; when a row was
+    // left, that is taken back and they run a run at a time around the rows
+    // left, each of which is walked in its place. Without it the statements
+    // take every row.
+    bool leavesRows = false;
+    // Walks the source rows matching `rows` (a condition of the same form)
+    // in walk order; sets `stop` when the walk ended the pass early.
+    std::function<DbError(const QString& rows, bool& stop)> walk;
+    bool walkOnFailure = true;
+    // Rows written between two commits of the batch; 0 commits only at the end.
+    int commitEvery = 0;
+};
+
+// Runs a pass; `stopped` tells whether its walk ended it early.
+DbError runPass(Database& db, const MergePass& pass, bool& stopped);
 
 // The policy of one table in the two-pass merge: which rows, which fields,
 // which mark, which counters and texts.

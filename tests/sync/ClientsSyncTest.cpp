@@ -806,3 +806,163 @@ TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)
 }
 
 } // namespace
+
+// The set-based merge against the row walk it replaces, on the same odd
+// files: every local row, every counter, every box (with its answer) and
+// the outcome must be the same. Variants: a No to the sixth name question,
+// a row whose Null name ends the work, and an exchange table whose columns
+// keep values of any kind.
+class SetBasedClientsTest : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(SetBasedClientsTest, GivesWhatTheRowWalkGives)
+{
+    const int variant = GetParam();
+    const QStringList names = {"'ROSSI MARIO'",
+                               "' ROSSI MARIO  '",
+                               "'rossi mario'",
+                               "''",
+                               "'   '",
+                               "NULL",
+                               "'Nicolò'",
+                               "X'41'",
+                               "42",
+                               "char(0) || 'A'",
+                               "'ROSSI MARIO' || char(0)"};
+    const QStringList visits = {"NULL",
+                                "''",
+                                "'SNSN'",
+                                "'SNSNSNSNSNSNSNSN'",
+                                "'   '",
+                                "'città'",
+                                "X'53'",
+                                "'S' || char(0) || 'N'",
+                                "'SNSN         '",
+                                "5",
+                                "5.0",
+                                "'5.0'"};
+    const QStringList texts = {"NULL", "''", "'  '", "'abc'", "char(0) || 'x'", "X'41'", "7"};
+    const QStringList numbers = {"NULL", "12", "12.5", "'abc'", "'12'", "X''"};
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("l.mdb")),
+                  exchange = dir.filePath(QStringLiteral("x.mdb"));
+    QString error;
+    ASSERT_TRUE(schema::createDatabase(local, schema::Kind::Clients, &error));
+    if (variant == 3) {
+        // Columns of no declared kind keep every value as it was given.
+        ASSERT_TRUE(schema::createDatabase(exchange, schema::Kind::Indices, &error));
+        QString columns;
+        for (const ClientField& f : kClientFields)
+            columns += QStringLiteral(", ") + QLatin1String(f.name);
+        RawDb(exchange).exec(QStringLiteral("CREATE TABLE Clienti (CliCodice INTEGER PRIMARY KEY") +
+                             columns.mid(columns.indexOf(QLatin1String(", CliRagsoc"))) + QLatin1Char(')'));
+    } else {
+        ASSERT_TRUE(schema::createDatabase(exchange, schema::Kind::Clients, &error));
+    }
+    {
+        quint32 seed = 7919u * quint32(variant + 1);
+        auto pick = [&seed](const QStringList& pool) {
+            seed = seed * 1103515245u + 12345u;
+            return pool[int((seed >> 8) % quint32(pool.size()))];
+        };
+        RawDb l(local), x(exchange);
+        l.exec(QStringLiteral("BEGIN"));
+        x.exec(QStringLiteral("BEGIN"));
+        for (int code = 1; code <= 300; ++code) {
+            // A Null name only where the variant wants the work ended.
+            auto name = [&] {
+                const QString n = pick(names);
+                return n == QLatin1String("NULL") && !(variant == 2 && code == 250) ? QStringLiteral("' '")
+                                                                                    : n;
+            };
+            const QString row =
+                QStringLiteral("INSERT INTO Clienti (CliCodice, CliRagsoc, CliVisite, CliCap, CliNatoIl, "
+                               "CliAbbinamento, CliOraVisita) VALUES (%1, %2, %3, %4, %5, %6, %7)");
+            // Mostly the same name on both sides, else another one (a question).
+            // (Some differ only in case.)
+            const QString shared = code % 8 == 4 ? QStringLiteral("'ROSSI MARIO'") : name();
+            if (code % 7 != 0)
+                x.exec(row.arg(code).arg(shared, pick(visits), pick(texts), pick(numbers), pick(numbers),
+                                         pick(texts)));
+            if (code % 3 == 0)
+                l.exec(row.arg(code).arg(code % 8 == 4   ? QStringLiteral("'rossi mario'")
+                                         : code % 4 == 0 ? name()
+                                                         : shared,
+                                         pick(visits), pick(texts), pick(numbers), pick(numbers),
+                                         pick(texts)));
+        }
+        if (variant == 2)
+            x.exec(QStringLiteral("UPDATE Clienti SET CliRagsoc = NULL WHERE CliCodice = 250"));
+        l.exec(QStringLiteral("COMMIT"));
+        x.exec(QStringLiteral("COMMIT"));
+    }
+    struct Result
+    {
+        StepOutcome outcome;
+        QStringList boxes;
+        qint64 added = 0, taken = 0;
+        QString rows;
+    };
+    auto run = [&](bool rowWalk) {
+        const QString l = dir.filePath(QStringLiteral("run_l.mdb")),
+                      x = dir.filePath(QStringLiteral("run_x.mdb"));
+        QFile::remove(l);
+        QFile::remove(x);
+        EXPECT_TRUE(QFile::copy(local, l) && QFile::copy(exchange, x));
+        EXPECT_FALSE(platform::setModificationTime(x, QDateTime::currentDateTime()));
+        class Answers : public Prompt
+        {
+        public:
+            int variant = 0, nameQuestions = 0;
+            QStringList boxes;
+
+        protected:
+            int ask(const QString& text, int style, const QString&) override
+            {
+                int answer = MsgStyle::buttons(style) == MsgStyle::YesNo ? AnswerYes : AnswerOk;
+                if (text.startsWith(QLatin1String("NOMINATIVI DIFFERENTI!")) && ++nameQuestions == 6 &&
+                    variant == 1)
+                    answer = AnswerNo;
+                if (text.startsWith(kOlder))
+                    answer = AnswerNo;
+                boxes << text + QStringLiteral(" -> ") + QString::number(answer);
+                return answer;
+            }
+        } prompt;
+        prompt.variant = variant;
+        Context c(prompt);
+        c.config.FileIni = dir.filePath(QStringLiteral("m.ini"));
+        c.CodOperatore = QStringLiteral("001");
+        ApplyChanges changes;
+        RunState state(RunRequest{}, changes);
+        state.DbLocale = l;
+        state.DbScambio = x;
+        detail::setClientsRowWalkOnly(rowWalk);
+        Result r{SincronizzaClienti(c, state), prompt.boxes, state.clientiAggiunti, state.testiVisite, {}};
+        detail::setClientsRowWalkOnly(false);
+        r.rows = RawDb(l)
+                     .value(QStringLiteral(
+                         "SELECT group_concat(r, char(10)) FROM (SELECT quote(CliCodice) || '|' || "
+                         "quote(CliRagsoc) || '|' || quote(CliVisite) || '|' || quote(CliCap) || '|' "
+                         "|| quote(CliNatoIl) || '|' || quote(CliAbbinamento) || '|' || "
+                         "quote(CliOraVisita) || '|' || quote(CliNazione) || '|' || "
+                         "quote(CliUltimaVisita) AS r FROM Clienti ORDER BY CliCodice)"))
+                     .toString();
+        return r;
+    };
+    const Result walked = run(true);
+    const Result setBased = run(false);
+    EXPECT_EQ(setBased.outcome.status, walked.outcome.status);
+    EXPECT_EQ(setBased.outcome.error, walked.outcome.error);
+    EXPECT_EQ(setBased.boxes, walked.boxes);
+    EXPECT_EQ(setBased.added, walked.added);
+    EXPECT_EQ(setBased.taken, walked.taken);
+    EXPECT_EQ(setBased.rows, walked.rows);
+    // The files are odd enough that each way of merging is taken.
+    EXPECT_GT(walked.added, 0);
+    EXPECT_GT(walked.taken, 0);
+    EXPECT_GE(walked.boxes.filter(QStringLiteral("NOMINATIVI DIFFERENTI!")).size(), 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, SetBasedClientsTest, ::testing::Values(0, 1, 2, 3));
