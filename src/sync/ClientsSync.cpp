@@ -44,11 +44,11 @@ bool sameFile(const QString& a, const QString& b)
 // visits text of the known ones after the name check. Returns the error that
 // ended it (none when it ran to the end or the user stopped it); `reachedEnd`
 // tells whether it went past the last exchange row.
-DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
+Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
                     RunState& w)
 {
     reachedEnd = false;
-    if (DbError e = db.beginBatch())
+    if (Error e = db.beginBatch())
         return e;
     int written = 0;
     TableRecordset& local = transfer.ClientiLocali();
@@ -56,19 +56,19 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
     const int nameField = rows.fieldIndex(QStringLiteral("CliRagsoc"));
     const int visitsField = rows.fieldIndex(QStringLiteral("CliVisite"));
     if (codeField < 0 || nameField < 0 || visitsField < 0)
-        return DbError::make(DbErr::ItemNotFound);
+        return dbError(DbErr::ItemNotFound);
     const int localVisits = local.fieldIndex(QStringLiteral("CliVisite"));
 
     while (!rows.eof()) {
         qint32 code = 0;
-        if (DbError e = clientCode(rows.value(codeField), code))
+        if (Error e = clientCode(rows.value(codeField), code))
             return e;
         if (rows.field(nameField).kind == Snapshot::Stored::Null)
-            return DbError::make(DbErr::InvalidUseOfNull);
+            return dbError(DbErr::InvalidUseOfNull);
 
         const int failedBefore = transfer.failedClients();
         const bool found = transfer.LeggiCliente(code, rows);
-        if (DbError f = transfer.fatal())
+        if (Error f = transfer.fatal())
             return f;
         if (found) {
             // Name and visits text are needed only for a client both sides
@@ -79,7 +79,7 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
             if (!transfer.sameName(rows.field(nameField))) {
                 const QString exchangeName = rows.value(nameField).toString();
                 const ClienteCorrente& c = transfer.cliente();
-                if (DbError e = db.commitBatch())
+                if (Error e = db.commitBatch())
                     return e;
                 ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +
                             QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') + exchangeName +
@@ -89,7 +89,7 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                     return {};
             }
             if (!sameVisits) {
-                DbError e = local.edit();
+                Error e = local.edit();
                 if (!e)
                     e = local.setValue(localVisits, exchangeVisits);
                 if (!e)
@@ -107,15 +107,15 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                 ++w.clientiAggiunti;
         }
         if (written >= kBatchRows) {
-            if (DbError e = db.commitBatch())
+            if (Error e = db.commitBatch())
                 return e;
             written = 0;
         }
         if (!db.inBatch()) {
-            if (DbError e = db.beginBatch())
+            if (Error e = db.beginBatch())
                 return e;
         }
-        if (DbError e = rows.moveNext())
+        if (Error e = rows.moveNext())
             return e;
     }
     reachedEnd = true;
@@ -193,9 +193,9 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         w.sink.prepareDatabase(db);
         // The local file is changed in place: the sink may keep a version of
         // it first, and a file it could not keep one of is not written.
-        DbError error;
-        if (const platform::FileError kept = w.sink.willChangeDatabase(localPath))
-            error = DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, localPath);
+        Error error;
+        if (const Error kept = w.sink.willChangeDatabase(localPath))
+            error = dbError(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, localPath);
         else
             error = db.open(localPath);
         bool walk = !error;
@@ -223,7 +223,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
             if (!error && rows.recordCount() > 0)
                 error = walkClients(ctx, db, transfer, rows, walkEnded, w);
             // What the walk stored stays, whatever ended it.
-            const DbError committed = db.commitBatch();
+            const Error committed = db.commitBatch();
             if (!error)
                 error = committed;
             w.sink.databaseCommitted(localPath, db.totalChanges());
@@ -266,7 +266,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         return StepOutcome::stopped(why + QStringLiteral(" Database non copiato."));
     }
     // A damaged local file never replaces the exchange copy, however newer.
-    if (const DbError damaged = checkDatabaseIntegrity(localPath)) {
+    if (const Error damaged = checkDatabaseIntegrity(localPath)) {
         const QString why =
             damaged.number == DbErr::RecordLocked
                 ? QStringLiteral("Il database locale è in uso da un altro programma:") + QLatin1Char('\n') +
@@ -307,8 +307,8 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     }
     // The cause is named on a second line (a full disk, a refused rename).
     QString text = QStringLiteral("Errore nell'aggiornamento del DataBase");
-    if (const platform::FileError& e = detail::lastCopyError())
-        text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.description;
+    if (const Error& e = detail::lastCopyError())
+        text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.text;
     ctx.prompt.show(text, MsgStyle::Ok);
     return StepOutcome::failureGoingOn(ctx.CodErrore, text);
 }

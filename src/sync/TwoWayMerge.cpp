@@ -28,9 +28,9 @@ constexpr int kBatchRows = 5000;
 // Commits what is stored so far and opens the next batch, so that a failure
 // after this point (even one after which the engine abandons its whole
 // transaction, as on a full disk) cannot take these rows with it.
-DbError checkpoint(Database& db)
+Error checkpoint(Database& db)
 {
-    if (DbError e = db.commitBatch())
+    if (Error e = db.commitBatch())
         return e;
     return db.beginBatch();
 }
@@ -151,23 +151,23 @@ QString setBasedCopy(const MergePlan& p, const QString& source, const QString& t
 // it stay in the batch. A row is added straight from its source row (named
 // by the number the engine gave it), so every value arrives as it is
 // stored, whatever its kind. Each source row is reported to `progress`.
-DbError walkRows(Database& db, const MergePlan& p, const QString& sourceTable, const QString& targetName,
+Error walkRows(Database& db, const MergePlan& p, const QString& sourceTable, const QString& targetName,
                  const QString& targetTable, int& added, Prompt* progress, const QString& step)
 {
     TableRecordset to(db);
     Snapshot rows(db);
-    if (DbError e = to.open(targetName))
+    if (Error e = to.open(targetName))
         return e;
-    if (DbError e = to.setIndex(QStringLiteral("primaria")))
+    if (Error e = to.setIndex(QStringLiteral("primaria")))
         return e;
-    if (DbError e = to.setFetchFields(p.keys))
+    if (Error e = to.setFetchFields(p.keys))
         return e;
     QString read = QStringLiteral("rowid");
     for (const QString& k : p.keys)
         read += QStringLiteral(", ") + Database::quoted(k);
     if (!p.mark.isEmpty())
         read += QStringLiteral(", ") + Database::quoted(p.mark);
-    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + sourceTable +
+    if (Error e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + sourceTable +
                               QStringLiteral(" ORDER BY ") + keyOrder(p, QString())))
         return e;
     const int keyCount = int(p.keys.size());
@@ -196,21 +196,21 @@ DbError walkRows(Database& db, const MergePlan& p, const QString& sourceTable, c
             key.clear();
             for (int i = 0; i < keyCount; ++i)
                 key << rows.value(1 + i);
-            if (DbError e = to.seek(key))
+            if (Error e = to.seek(key))
                 return e;
             if (to.noMatch()) {
                 int stored = 0;
-                if (DbError e = db.execute(insert + QString::number(rows.value(0).toLongLong()), &stored))
+                if (Error e = db.execute(insert + QString::number(rows.value(0).toLongLong()), &stored))
                     return e;
                 added += stored;
                 if (stored > 0 && ++sinceCommit >= kBatchRows) {
-                    if (DbError e = checkpoint(db))
+                    if (Error e = checkpoint(db))
                         return e;
                     sinceCommit = 0;
                 }
             }
         }
-        if (DbError e = rows.moveNext())
+        if (Error e = rows.moveNext())
             return e;
     }
     return {};
@@ -238,7 +238,7 @@ bool isNumber(const Database::ColumnInfo* c)
 // The first row of `table` whose number key holds a text or bytes: the
 // field and the value, as the reason for refusing the table. Empty when
 // every key is of its kind.
-DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::ColumnInfo>& columns,
+Error wrongKindKey(Database& db, const MergePlan& p, const QList<Database::ColumnInfo>& columns,
                      const QString& table, QString& field, QString& value)
 {
     QStringList numeric;
@@ -255,7 +255,7 @@ DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Col
                  Database::quoted(k) + QStringLiteral(") IN ('text', 'blob')");
     }
     Snapshot rows(db);
-    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
+    if (Error e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
                               QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1")))
         return e;
     if (rows.eof())
@@ -268,12 +268,12 @@ DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Col
             break;
         }
     }
-    return DbError::make(DbErr::KeyTypeMismatch, field);
+    return dbError(DbErr::KeyTypeMismatch, field);
 }
 
 } // namespace
 
-qint16 errorCode(const DbError& error)
+qint16 errorCode(const Error& error)
 {
     if (!error)
         return 0;
@@ -324,7 +324,7 @@ VisitsSession::VisitsSession(Context& ctx, ChangeSink& sink, QString table)
 {
 }
 
-DbError VisitsSession::open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
+Error VisitsSession::open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
                             const QString& openExchange, const QString& missingTable)
 {
     m_finished = false;
@@ -333,15 +333,15 @@ DbError VisitsSession::open(const QString& localPath, const QString& exchangePat
     // Both files are changed in place: the sink may keep a version of each
     // first, and a file it could not keep one of is not written.
     for (const QString& changed : {m_localPath, platform::resolve(exchangePath)}) {
-        if (const platform::FileError kept = m_sink.willChangeDatabase(changed))
-            return DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, changed);
+        if (const Error kept = m_sink.willChangeDatabase(changed))
+            return dbError(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, changed);
     }
     m_sink.prepareDatabase(m_db);
-    if (DbError e = m_db.open(m_localPath))
+    if (Error e = m_db.open(m_localPath))
         return e;
     m_ctx.MsgErrore = openExchange;
     m_db.detachTable(m_attached);
-    DbError e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
+    Error e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
     if (e.number == DbErr::TableNotFound)
         m_ctx.MsgErrore = missingTable;
     if (!e)
@@ -349,14 +349,14 @@ DbError VisitsSession::open(const QString& localPath, const QString& exchangePat
     return e;
 }
 
-void VisitsSession::finish(DbError error)
+void VisitsSession::finish(Error error)
 {
     if (m_finished)
         return;
     m_finished = true;
     // Rows stored before a failure stay: the batch is committed, never
     // abandoned, and before any message is shown.
-    const DbError committed = m_db.commitBatch();
+    const Error committed = m_db.commitBatch();
     if (!error)
         error = committed;
     m_ctx.CodErrore = errorCode(error);
@@ -367,7 +367,7 @@ void VisitsSession::finish(DbError error)
 void VisitsSession::close()
 {
     if (m_db.isOpen()) {
-        m_db.commitBatch();
+        static_cast<void>(m_db.commitBatch());
         m_db.detachTable(m_attached);
     }
     m_db.close();
@@ -376,7 +376,7 @@ void VisitsSession::close()
 // ---------------------------------------------------------------------------
 // The merge
 
-DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
+Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
                   MergePlan& plan)
 {
     ctx.MsgErrore = policy.passIn;
@@ -387,13 +387,13 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     plan.local = db.qualified(policy.table);
     plan.exchange = db.qualified(attached);
     if (plan.local.isEmpty())
-        return DbError::make(DbErr::TableNotFound, policy.table);
+        return dbError(DbErr::TableNotFound, policy.table);
     if (plan.exchange.isEmpty())
-        return DbError::make(DbErr::TableNotFound, attached);
+        return dbError(DbErr::TableNotFound, attached);
     QList<Database::ColumnInfo> local, exchange;
-    if (DbError e = db.columns(policy.table, local))
+    if (Error e = db.columns(policy.table, local))
         return e;
-    if (DbError e = db.columns(attached, exchange))
+    if (Error e = db.columns(attached, exchange))
         return e;
 
     if (policy.wholeRows) {
@@ -413,7 +413,7 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
                 policy.passIn +
                 QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ").arg(policy.table) +
                 missing.join(QStringLiteral(", "));
-            return DbError::make(DbErr::ItemNotFound, missing.first());
+            return dbError(DbErr::ItemNotFound, missing.first());
         }
         plan.copied.clear();
         for (const auto& c : std::as_const(local)) {
@@ -429,7 +429,7 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     // is refused, whole, and the reason named.
     for (const bool remote : {true, false}) {
         QString field, value;
-        if (DbError e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
+        if (Error e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
                                      field, value)) {
             if (e.number == DbErr::KeyTypeMismatch)
                 ctx.MsgErrore =
@@ -445,7 +445,7 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     return {};
 }
 
-DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
+Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
                         int& added, bool walkOnFailure, Prompt* progress, const QString& step)
 {
     const QString& from = toExchange ? plan.local : plan.exchange;
@@ -453,7 +453,7 @@ DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, co
     if (progress)
         progress->progress(step, 0, 0);
     int rows = 0;
-    DbError error = db.execute(setBasedCopy(plan, from, to), &rows);
+    Error error = db.execute(setBasedCopy(plan, from, to), &rows);
     if (!error) {
         added += rows;
     } else if (walkOnFailure) {
@@ -488,7 +488,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
         return *skip;
 
     VisitsSession session(ctx, w.sink, policy.table);
-    DbError error =
+    Error error =
         session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
     Database& db = session.db();
     ctx.prompt.processEvents();

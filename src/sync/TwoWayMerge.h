@@ -27,7 +27,7 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w);
 
 // An error number as the 16-bit CodErrore holds it: a number that does not
 // fit (or is not above zero) is recorded as 32767, still a failure.
-qint16 errorCode(const DbError& error);
+qint16 errorCode(const Error& error);
 
 // The local visits database with one table of the exchange copy attached
 // under its own name followed by "EX", for the length of one merge. Every
@@ -47,13 +47,13 @@ public:
     // table (context `openExchange`; an exchange file without the table
     // fails under `missingTable`, the context of the pass that would have
     // read it) and begins the batch.
-    DbError open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
+    Error open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
                  const QString& openExchange, const QString& missingTable);
 
     // Commits the batch (what is stored stays, whatever ended the work),
     // records `error` (or the commit's) in CodErrore, serves pending window
     // events once, detaches and closes. Idempotent.
-    void finish(DbError error);
+    void finish(Error error);
     void close();
 
     Database& db() { return m_db; }
@@ -114,7 +114,7 @@ struct MergePlan
 // sets the context text (with the reason on a second line where the
 // context alone would not tell it) and returns the error; nothing is
 // written.
-DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
+Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
                   MergePlan& plan);
 
 // The two-pass merge of one table of the visits database: the exchange
@@ -135,7 +135,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy);
 // source row for the walk; progressEnd() closes it on every path.
 // `toExchange` tells the direction; `target` is the target table's name as
 // the database knows it (the local name, or the attached one).
-DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
+Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
                         int& added, bool walkOnFailure, Prompt* progress = nullptr,
                         const QString& step = QString());
 

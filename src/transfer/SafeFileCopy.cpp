@@ -135,7 +135,7 @@ bool diskFull(int err)
 
 struct Attempt
 {
-    platform::FileError error;
+    Error error;
     bool outOfSpace = false; // the destination's disk was full
 };
 
@@ -160,7 +160,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     *sizeOut = qint64(info.st_size);
     // Room is made (what is pending put in place) before anything is written.
     if (beforeWrite && !beforeWrite(qint64(info.st_size)))
-        return {platform::FileError{-1, QString(), destination}};
+        return {Error{ErrorDomain::File, -1, QString(), destination}};
 
     if (const int injected = platform::injectedFailure(QStringLiteral("write"), destination))
         return {platform::fileErrorFromErrno(injected, destination), diskFull(injected)};
@@ -219,7 +219,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     if (!out.commit()) {
         // A refused rename is never a full disk.
         Attempt attempt = failed();
-        if (out.error().step == AtomicFile::Step::Rename)
+        if (out.failedStep() == AtomicFile::Step::Rename)
             attempt.outOfSpace = false;
         return attempt;
     }
@@ -239,7 +239,7 @@ std::optional<qint64> freeSpace(const QString& folder)
 
 } // namespace
 
-platform::FileError SafeFileCopy::copy(const QString& source, const QString& destination)
+Error SafeFileCopy::copy(const QString& source, const QString& destination)
 {
     SafeFileCopy::Batch* batch = activeBatch();
     std::vector<std::pair<QByteArray, QString>> made;
@@ -307,7 +307,7 @@ void SafeFileCopy::Batch::discardFrom(size_t index)
         m_bytes += e.size;
 }
 
-int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDestination)
+int SafeFileCopy::Batch::commit(Error* error, QString* failedDestination)
 {
     std::vector<Entry> entries;
     entries.swap(m_entries);
@@ -317,7 +317,7 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
     auto failAt = [&](size_t index, int err) {
         for (size_t i = index; i < entries.size(); ++i)
             AtomicFile::removeTemporary(entries[i].temp);
-        const platform::FileError e = platform::fileErrorFromErrno(err, entries[index].destination);
+        const Error e = platform::fileErrorFromErrno(err, entries[index].destination);
         if (error)
             *error = e;
         if (failedDestination)
@@ -348,7 +348,7 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
                 ++named;
             for (const Entry& e : entries)
                 AtomicFile::removeTemporary(e.temp);
-            const platform::FileError e = platform::fileErrorFromErrno(err, entries[named].destination);
+            const Error e = platform::fileErrorFromErrno(err, entries[named].destination);
             if (error)
                 *error = e;
             if (failedDestination)

@@ -326,7 +326,7 @@ TEST_F(FileCopyTest, FailedRenameReportsItsError)
         std::optional<SafeFileCopy::Batch> batch;
         if (batched)
             batch.emplace();
-        platform::FileError error = SafeFileCopy::copy(src, dst);
+        Error error = SafeFileCopy::copy(src, dst);
         if (batched) {
             EXPECT_FALSE(error);
             EXPECT_EQ(batch->commit(&error, nullptr), 0);
@@ -366,7 +366,7 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
                 });
             platform::setFailureInjector(
                 [&](const QString& o, const QString&) { return o == op ? c.err : 0; });
-            platform::FileError error;
+            Error error;
             {
                 std::optional<SafeFileCopy::Batch> batch;
                 if (batched)
