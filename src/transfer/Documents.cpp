@@ -194,7 +194,7 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
         // disk) go to one destination: the copy of the first is put in place
         // before the second is compared with it, so the newer one wins.
         if (seen.contains(name)) {
-            batch.commit(nullptr, nullptr);
+            static_cast<void>(batch.commit()); // told by failure(), with those before
             if (batch.failure())
                 return batchFailed();
         }
@@ -206,13 +206,13 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
             if (batch.failure()) // what was pending could not be put in place
                 return batchFailed();
             const Error error = detail::lastCopyError();
-            batch.commit(nullptr, nullptr); // the copies made before stay in place
+            static_cast<void>(batch.commit()); // the copies made before stay in place
             uncount();
             return fallisce(ctx, errorText + name, error ? error.number : ctx.CodErrore,
                             error ? error.path : destination);
         }
     }
-    batch.commit(nullptr, nullptr);
+    static_cast<void>(batch.commit()); // told by failure(), with those before
     if (batch.failure())
         return batchFailed();
     return Esito::Ok;

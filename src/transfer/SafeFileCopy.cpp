@@ -251,8 +251,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination)
     auto makeRoom = [&](qint64 nextSize) {
         if (batch->pending() == 0 || !batch->full(nextSize, folder))
             return true;
-        const int before = batch->pending();
-        return batch->commit(nullptr, nullptr) == before;
+        return !batch->commit();
     };
     Attempt attempt = copyOnce(source, destination, batch, &made, &size, makeRoom);
     if (attempt.error.number == -1)
@@ -261,8 +260,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination)
         // The disk filled while copies were waiting: putting them in place
         // frees the files they replace; then this one is tried once more,
         // exactly as if it had been made on its own.
-        const int before = batch->pending();
-        if (batch->commit(nullptr, nullptr) != before)
+        if (batch->commit())
             return batch->failure();
         attempt = copyOnce(source, destination, batch, &made, &size, {});
     }
@@ -307,27 +305,27 @@ void SafeFileCopy::Batch::discardFrom(size_t index)
         m_bytes += e.size;
 }
 
-int SafeFileCopy::Batch::commit(Error* error, QString* failedDestination)
+Error SafeFileCopy::Batch::commit(int* placed)
 {
     std::vector<Entry> entries;
     entries.swap(m_entries);
     m_bytes = 0;
+    if (placed)
+        *placed = 0;
     if (entries.empty())
-        return 0;
+        return {};
     auto failAt = [&](size_t index, int err) {
         for (size_t i = index; i < entries.size(); ++i)
             AtomicFile::removeTemporary(entries[i].temp);
         const Error e = platform::fileErrorFromErrno(err, entries[index].destination);
-        if (error)
-            *error = e;
-        if (failedDestination)
-            *failedDestination = entries[index].destination;
+        if (placed)
+            *placed = int(index);
         if (!m_failure) {
             m_failure = e;
             m_failedDestination = entries[index].destination;
         }
         m_dropped += int(entries.size() - index);
-        return int(index);
+        return e;
     };
     // One flush per file system holding a temporary file: the data of every
     // copy is on the disk before any destination is replaced.
@@ -349,16 +347,12 @@ int SafeFileCopy::Batch::commit(Error* error, QString* failedDestination)
             for (const Entry& e : entries)
                 AtomicFile::removeTemporary(e.temp);
             const Error e = platform::fileErrorFromErrno(err, entries[named].destination);
-            if (error)
-                *error = e;
-            if (failedDestination)
-                *failedDestination = entries[named].destination;
             if (!m_failure) {
                 m_failure = e;
                 m_failedDestination = entries[named].destination;
             }
             m_dropped += int(entries.size());
-            return 0;
+            return e;
         }
     }
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -367,15 +361,17 @@ int SafeFileCopy::Batch::commit(Error* error, QString* failedDestination)
                                       : AtomicFile::renameFile(entries[i].temp,
                                                                QFile::encodeName(entries[i].destination));
         if (err != 0) {
-            const int placed = failAt(i, err);
+            const Error e = failAt(i, err);
             for (const QString& folder : folders)
                 syncFolder(folder); // the renames made before stay durable
-            return placed;
+            return e;
         }
     }
     for (const QString& folder : folders)
         syncFolder(folder);
-    return int(entries.size());
+    if (placed)
+        *placed = int(entries.size());
+    return {};
 }
 
 } // namespace mirsalex

@@ -54,9 +54,10 @@ public:
         Batch& operator=(const Batch&) = delete;
 
         // Puts every pending copy in place, in the order made. Returns the
-        // number placed; on a failure the copies before it stay in place, the
-        // rest are dropped, and `error`/`failedDestination` tell which one.
-        int commit(Error* error, QString* failedDestination);
+        // error that stopped it, its path the destination it failed on, or
+        // none; on a failure the copies before it stay in place and the rest
+        // are dropped. `placed`, when given, receives the number put in place.
+        Error commit(int* placed = nullptr);
         int pending() const { return int(m_entries.size()); }
 
         // The first commit that failed in this batch (also one made by

@@ -329,7 +329,9 @@ TEST_F(FileCopyTest, FailedRenameReportsItsError)
         Error error = SafeFileCopy::copy(src, dst);
         if (batched) {
             EXPECT_FALSE(error);
-            EXPECT_EQ(batch->commit(&error, nullptr), 0);
+            int placed = -1;
+            error = batch->commit(&placed);
+            EXPECT_EQ(placed, 0);
             EXPECT_EQ(batch->failure().number, 70);
             EXPECT_EQ(batch->dropped(), 1);
         }
@@ -373,7 +375,7 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
                     batch.emplace();
                 error = SafeFileCopy::copy(src, dst);
                 if (batched && !error)
-                    batch->commit(&error, nullptr);
+                    error = batch->commit();
             }
             platform::setFailureInjector({});
             SafeFileCopy::setWriteHook({});
