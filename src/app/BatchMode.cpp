@@ -135,10 +135,10 @@ void printReport(const WindowState& w, const RunReport& report)
 void writeRunLog(const QString& logOption, const RunReport& report, const std::vector<ShownBox>& boxes)
 {
     const RunLog log = RunLog::forOption(logOption);
-    if (const platform::FileError e = log.append(report.started, runLogText(report, boxes)))
+    if (const Error e = log.append(report.started, runLogText(report, boxes)))
         std::fprintf(stderr,
                      "mirsalex: the run log %s could not be written (%d %s); the run is not affected\n",
-                     qPrintable(log.path()), e.number, qPrintable(e.description));
+                     qPrintable(log.path()), e.number, qPrintable(e.text));
 }
 
 // How one operator's run ended, for the summary of --all-operators.

@@ -862,9 +862,10 @@ void StartupWindow::onEsegui()
         report.versions.pruned = sink.pruned();
         report.versions.failure = sink.failure();
         mostraRisultati(m_state, report);
+        // A run log that cannot be written costs the run nothing.
         if (m_runLog)
-            m_runLog->append(report.started,
-                             runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{}));
+            static_cast<void>(m_runLog->append(
+                report.started, runLogText(report, m_boxes ? m_boxes->boxes() : std::vector<ShownBox>{})));
     }
     // The dates beside the boxes show the run's own, as a load would; the
     // ticks and the results stay as the run left them.
@@ -967,11 +968,11 @@ void StartupWindow::salvaAnteprima(QWidget* parent, const QString& text)
     if (runModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString path = dialog.selectedFiles().constFirst();
-    if (const AtomicFile::Error e = saveToFile(path, text.toUtf8() + '\n')) {
-        const platform::FileError error = platform::fileErrorFromErrno(e.number, path);
+    if (const Error e = saveToFile(path, text.toUtf8() + '\n')) {
+        const Error error = platform::fileErrorFromErrno(e.number, path);
         m_ctx.prompt.show(QStringLiteral("ERRORE NEL SALVATAGGIO DELL'ANTEPRIMA\n") + path +
                               QLatin1Char('\n') + QString::number(error.number) + QLatin1Char('-') +
-                              error.description,
+                              error.text,
                           MsgStyle::ExclamationOk);
     }
 }

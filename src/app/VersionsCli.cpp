@@ -219,9 +219,9 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
     std::fputs(qPrintable(text), out);
     std::fflush(out);
     const RunLog log = RunLog::forOption(options.log);
-    if (const platform::FileError e = log.append(started, text))
+    if (const Error e = log.append(started, text))
         std::fprintf(stderr, "mirsalex: the run log %s could not be written (%d %s)\n",
-                     qPrintable(log.path()), e.number, qPrintable(e.description));
+                     qPrintable(log.path()), e.number, qPrintable(e.text));
     return failures.isEmpty() ? exitstatus::kCompleted : exitstatus::kFailed;
 }
 

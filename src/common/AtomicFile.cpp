@@ -73,7 +73,8 @@ AtomicFile::~AtomicFile()
 bool AtomicFile::fail(Step step, int err, const QString& path)
 {
     discard();
-    m_error = Error{step, err != 0 ? err : EIO, path};
+    m_failedStep = step;
+    m_error = Error::system(err, path);
     return false;
 }
 
@@ -81,6 +82,7 @@ bool AtomicFile::open()
 {
     discard();
     m_error = {};
+    m_failedStep = Step::None;
     const qsizetype cut = m_destination.lastIndexOf(QLatin1Char('/'));
     const QString name = m_destination.mid(cut + 1);
     QByteArray pattern = QFile::encodeName(folderOf(m_destination) + m_options.tempPrefix + name +
@@ -279,7 +281,8 @@ mode_t AtomicFile::newFileMode()
     return 0666 & ~mask;
 }
 
-AtomicFile::Error saveToFile(const QString& path, const QByteArray& bytes, const AtomicFile::Options& options)
+Error saveToFile(const QString& path, const QByteArray& bytes, const AtomicFile::Options& options,
+                 AtomicFile::Step* failedStep)
 {
     mode_t mode = 0;
     if (options.mode) {
@@ -291,19 +294,24 @@ AtomicFile::Error saveToFile(const QString& path, const QByteArray& bytes, const
         mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777)
                                                                      : AtomicFile::newFileMode();
     }
+    const auto failed = [failedStep](const AtomicFile& f) {
+        if (failedStep)
+            *failedStep = f.failedStep();
+        return f.error();
+    };
     AtomicFile file(path, options);
     if (!file.open())
-        return file.error();
+        return failed(file);
     if (options.permissionsFirst && !file.setPermissions(mode))
-        return file.error();
+        return failed(file);
     if (!file.write(bytes))
-        return file.error();
+        return failed(file);
     if (!options.permissionsFirst && !file.setPermissions(mode))
-        return file.error();
+        return failed(file);
     if (options.owner || options.group)
         file.setOwner(options.owner.value_or(uid_t(-1)), options.group.value_or(gid_t(-1)));
     if (!file.commit())
-        return file.error();
+        return failed(file);
     return {};
 }
 

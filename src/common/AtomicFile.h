@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <functional>
 #include <optional>
 #include <QByteArray>
@@ -41,16 +43,6 @@ public:
         Close,       // closing it (a failing close may mean lost data)
         Rename,      // putting it in place of the destination
         FolderSync,  // flushing the folder (only when folderSyncRequired)
-    };
-
-    struct Error
-    {
-        Step step = Step::None;
-        int number = 0; // the errno value; 0 when there is no error
-        // The file concerned: the temporary up to Close, the destination at
-        // Rename, the folder at FolderSync.
-        QString path;
-        explicit operator bool() const { return number != 0; }
     };
 
     // The low-level write: returns the count written, or -1 with errno set.
@@ -118,7 +110,12 @@ public:
     // Closes and removes the temporary.
     void discard();
 
-    const Error& error() const { return m_error; }
+    // The last failure: domain System, its errno value and the file
+    // concerned (the temporary up to Close, the destination at Rename, the
+    // folder at FolderSync); no error when none.
+    [[nodiscard]] const Error& error() const { return m_error; }
+    // The step that failed last; None when none did.
+    [[nodiscard]] Step failedStep() const { return m_failedStep; }
 
     // --- helpers ----------------------------------------------------------
 
@@ -158,11 +155,13 @@ private:
     QByteArray m_temp; // encoded path of the temporary; empty when none
     int m_fd = -1;
     Error m_error;
+    Step m_failedStep = Step::None;
 };
 
 // Writes `bytes` to `path` through an AtomicFile: the whole new content or,
-// on any failure, the old one. Returns the error, or none.
-[[nodiscard]] AtomicFile::Error saveToFile(const QString& path, const QByteArray& bytes,
-                                           const AtomicFile::Options& options = {});
+// on any failure, the old one. Returns the error (domain System), or none;
+// `failedStep`, when given, receives the step that failed.
+Error saveToFile(const QString& path, const QByteArray& bytes, const AtomicFile::Options& options = {},
+                 AtomicFile::Step* failedStep = nullptr);
 
 } // namespace mirsalex

@@ -87,7 +87,7 @@ bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes, int* fa
     const bool skipHidden = !pattern.startsWith(QLatin1Char('.'));
     for (;;) {
         QList<platform::DirEntry> entries;
-        const platform::FileError err = platform::listDirectory(folder, pattern, directoriesToo, entries);
+        const Error err = platform::listDirectory(folder, pattern, directoriesToo, entries);
         if (!err) {
             for (const auto& e : entries) {
                 if (!skipHidden || !e.name.startsWith(QLatin1Char('.')))

@@ -150,15 +150,6 @@ QString currentUserName()
     return qEnvironmentVariable("USER");
 }
 
-FileError makeError(int number, const QString& file)
-{
-    FileError e;
-    e.number = number;
-    e.description = errorDescription(number);
-    e.file = file;
-    return e;
-}
-
 } // namespace
 
 QChar separator()
@@ -338,7 +329,14 @@ QString errorDescription(int number)
     }
 }
 
-FileError fileErrorFromErrno(int err, const QString& file)
+Error fileError(int number, const QString& file)
+{
+    if (number == 0)
+        return Error{};
+    return Error{ErrorDomain::File, number, errorDescription(number), file};
+}
+
+Error fileErrorFromErrno(int err, const QString& file)
 {
     int number = errorNumberFromErrno(err);
     if (err == ENOENT) {
@@ -348,35 +346,35 @@ FileError fileErrorFromErrno(int err, const QString& file)
         if (!name.isEmpty() && (folder.isEmpty() || isDirectory(folder)))
             number = 53;
     }
-    return makeError(number, file);
+    return fileError(number, file);
 }
 
-FileError makeDirectory(const QString& path)
+Error makeDirectory(const QString& path)
 {
     QString p = path;
     while (p.size() > 1 && p.endsWith(separator()))
         p.chop(1);
     if (const int injected = injectedFailure(QStringLiteral("mkdir"), path))
-        return makeError(errorNumberFromErrno(injected), path);
+        return fileError(errorNumberFromErrno(injected), path);
     if (p.isEmpty())
-        return makeError(76, path);
+        return fileError(76, path);
     const QString resolved = resolve(p);
     struct stat st
     {
     };
     if (::stat(encoded(resolved).constData(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            return FileError{};
-        return makeError(75, path); // a file stands where the folder should be
+            return Error{};
+        return fileError(75, path); // a file stands where the folder should be
     }
     if (::mkdir(encoded(resolved).constData(), 0777) == 0)
-        return FileError{};
+        return Error{};
     const int err = errno;
     if (err == EEXIST && isDirectory(resolved))
-        return FileError{};
+        return Error{};
     if (err == EEXIST)
-        return makeError(75, path);
-    return makeError(errorNumberFromErrno(err), path);
+        return fileError(75, path);
+    return fileError(errorNumberFromErrno(err), path);
 }
 
 std::optional<QDateTime> modificationTime(const QString& path)
@@ -391,12 +389,12 @@ std::optional<QDateTime> modificationTime(const QString& path)
     return QDateTime::fromSecsSinceEpoch(qint64(st.st_mtim.tv_sec), Qt::LocalTime);
 }
 
-FileError setModificationTime(const QString& path, const QDateTime& when)
+Error setModificationTime(const QString& path, const QDateTime& when)
 {
     if (const int injected = injectedFailure(QStringLiteral("utime"), path))
         return fileErrorFromErrno(injected, path);
     if (!when.isValid())
-        return makeError(75, path);
+        return fileError(75, path);
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
@@ -404,21 +402,21 @@ FileError setModificationTime(const QString& path, const QDateTime& when)
     times[1].tv_nsec = 0;
     if (::utimensat(AT_FDCWD, encoded(resolve(path)).constData(), times, 0) != 0)
         return fileErrorFromErrno(errno, path);
-    return FileError{};
+    return Error{};
 }
 
 namespace {
 
-FileError listEntries(const QString& folder, const QString& pattern, bool directoriesToo,
-                      QList<DirEntry>& out, QStringList* passedOver)
+Error listEntries(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out,
+                  QStringList* passedOver)
 {
     out.clear();
     const QString where = folder.isEmpty() ? QStringLiteral(".") : resolve(folder);
     if (const int injected = injectedFailure(QStringLiteral("list"), folder))
-        return makeError(errorNumberFromErrno(injected), folder);
+        return fileError(errorNumberFromErrno(injected), folder);
     DIR* dir = ::opendir(encoded(where).constData());
     if (!dir)
-        return makeError(errorNumberFromErrno(errno), folder);
+        return fileError(errorNumberFromErrno(errno), folder);
     QString wanted = pattern.isEmpty() ? QStringLiteral("*") : pattern;
     if (wanted == QLatin1String("*.*"))
         wanted = QStringLiteral("*");
@@ -472,9 +470,9 @@ FileError listEntries(const QString& folder, const QString& pattern, bool direct
     ::closedir(dir);
     if (readError != 0) {
         out.clear();
-        return makeError(errorNumberFromErrno(readError), folder);
+        return fileError(errorNumberFromErrno(readError), folder);
     }
-    return FileError{};
+    return Error{};
 }
 
 } // namespace
@@ -484,14 +482,13 @@ bool wildcardMatch(const QString& pattern, const QString& name)
     return matchWildcard(pattern, name);
 }
 
-FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
-                        QList<DirEntry>& out)
+Error listDirectory(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out)
 {
     return listEntries(folder, pattern, directoriesToo, out, nullptr);
 }
 
-FileError listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
-                               QList<DirEntry>& out, QStringList& passedOver)
+Error listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
+                           QList<DirEntry>& out, QStringList& passedOver)
 {
     return listEntries(folder, pattern, directoriesToo, out, &passedOver);
 }

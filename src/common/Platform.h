@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <functional>
 #include <optional>
 #include <QDateTime>
@@ -41,19 +43,13 @@ bool isDirectory(const QString& path);
 // True for an existing plain file (not a folder).
 bool isFile(const QString& path);
 
-// Error numbers of the file layer, in the platform's run-time numbering:
+// Error numbers of the file layer (errors of domain File), in the platform's
+// run-time numbering:
 // 0 none, 52/64 bad file name, 53 file not found, 54 bad file mode,
 // 55 file already open, 57 device I/O error, 61 disk full, 62 input past end,
 // 68 device unavailable, 70 permission denied, 71 disk not ready, 75 path/file
 // access error, 76 path not found.
-struct FileError
-{
-    int number = 0;      // 0 when there is no error
-    QString description; // the platform's description of it
-    QString file;        // the file concerned
-    explicit operator bool() const { return number != 0; }
-};
-
+//
 // Maps an errno value onto the numbers above (POSIX):
 //   ENOENT, ENOTDIR              -> 76 path not found (fileErrorFromErrno gives
 //                                   53 when only the last component is missing)
@@ -72,17 +68,21 @@ struct FileError
 int errorNumberFromErrno(int err);
 // The Italian description of an error number (as the platform would give it).
 QString errorDescription(int number);
-FileError fileErrorFromErrno(int err, const QString& file);
+// The file-layer error `number` (domain File) with its description, for `file`;
+// no error for 0.
+Error fileError(int number, const QString& file);
+// The same for an errno value.
+Error fileErrorFromErrno(int err, const QString& file);
 
 // Creates one folder level. Returns an error when it cannot be created (an
 // existing folder is not an error).
-FileError makeDirectory(const QString& path);
+Error makeDirectory(const QString& path);
 
 // Last-modification time of a file, to the second, in local time; nothing when
 // the file cannot be dated.
 std::optional<QDateTime> modificationTime(const QString& path);
 // Sets the last-modification time of a file (to the second).
-FileError setModificationTime(const QString& path, const QDateTime& when);
+Error setModificationTime(const QString& path, const QDateTime& when);
 
 struct DirEntry
 {
@@ -99,15 +99,14 @@ bool wildcardMatch(const QString& pattern, const QString& name);
 // returned. The order is the file system's own. An error is returned when the
 // folder cannot be read at all (missing path, device error); an empty result
 // is not an error.
-FileError listDirectory(const QString& folder, const QString& pattern, bool directoriesToo,
-                        QList<DirEntry>& out);
+Error listDirectory(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out);
 // The same, but an entry that is a symbolic link is never followed: it is
 // left out and its full path added to `passedOver`. Every listing leaves out
 // names that cannot be told in the system's encoding (not valid UTF-8), since
 // no path built on them would reach the file; this one names them in
 // `passedOver` too.
-FileError listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
-                               QList<DirEntry>& out, QStringList& passedOver);
+Error listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
+                           QList<DirEntry>& out, QStringList& passedOver);
 
 // The first folder below `anchor` on the way to `path` (`path` included)
 // that is a symbolic link; empty when there is none, or when `path` does not

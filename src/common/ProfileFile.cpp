@@ -111,9 +111,9 @@ bool load(const QString& path, Text& t, QString* failure = nullptr)
         return false;
     };
     auto failErrno = [&](int err) {
-        const platform::FileError e = platform::fileErrorFromErrno(err, path);
+        const Error e = platform::fileErrorFromErrno(err, path);
         return fail(QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
-                    e.description);
+                    e.text);
     };
     if (path.isEmpty())
         return false;
@@ -327,18 +327,16 @@ QString problem(const QString& fileName)
         const int err = injected != 0 ? injected : (fd < 0 ? errno : EIO);
         if (fd >= 0)
             ::close(fd);
-        const platform::FileError e = platform::fileErrorFromErrno(err, path);
-        return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
-               e.description;
+        const Error e = platform::fileErrorFromErrno(err, path);
+        return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') + e.text;
     }
     if (f.size() > kMaxFileSize)
         return QStringLiteral("è troppo grande per un file di configurazione");
     Text t;
     t.bytes = f.read(kMaxFileSize + 1);
     if (f.error() != QFileDevice::NoError) {
-        const platform::FileError e = platform::fileErrorFromErrno(EIO, path);
-        return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
-               e.description;
+        const Error e = platform::fileErrorFromErrno(EIO, path);
+        return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') + e.text;
     }
     if (t.bytes.contains('\0'))
         return QStringLiteral("non è un file di testo (contiene caratteri nulli)");

@@ -25,7 +25,7 @@ QByteArray encoded(const QString& path)
     return QFile::encodeName(path);
 }
 
-platform::FileError errorOf(int err, const QString& path)
+Error errorOf(int err, const QString& path)
 {
     return platform::fileErrorFromErrno(err, path);
 }
@@ -45,7 +45,7 @@ QByteArray stamp(const QDateTime& when)
 }
 
 // Creates the folder and the missing folders above it.
-platform::FileError makeFolders(const QString& folder)
+Error makeFolders(const QString& folder)
 {
     QString f = folder;
     while (f.size() > 1 && f.endsWith(platform::separator()))
@@ -55,7 +55,7 @@ platform::FileError makeFolders(const QString& folder)
     QString parent, name;
     platform::splitPath(f, parent, name);
     if (!parent.isEmpty() && parent != f) {
-        if (platform::FileError e = makeFolders(parent))
+        if (Error e = makeFolders(parent))
             return e;
     }
     return platform::makeDirectory(f);
@@ -165,13 +165,13 @@ QByteArray RunLog::entry(const QDateTime& when, const QString& text)
     return out;
 }
 
-platform::FileError RunLog::append(const QDateTime& when, const QString& text) const
+Error RunLog::append(const QDateTime& when, const QString& text) const
 {
     if (m_path.isEmpty())
         return errorOf(ENOENT, m_path);
     QString folder, name;
     platform::splitPath(m_path, folder, name);
-    if (platform::FileError e = makeFolders(folder))
+    if (Error e = makeFolders(folder))
         return e;
     const QByteArray bytes = entry(when, text);
     const QByteArray file = encoded(m_path);

@@ -63,7 +63,7 @@ public:
     // `text`, creating the missing folders and the file (readable by its
     // owner only). Returns the file error when the entry could not be
     // written and made durable; the file then holds what it held before.
-    platform::FileError append(const QDateTime& when, const QString& text) const;
+    Error append(const QDateTime& when, const QString& text) const;
 
     // The bytes append() writes for one entry.
     static QByteArray entry(const QDateTime& when, const QString& text);

@@ -43,9 +43,10 @@ struct Search
         seen.insert(canonical);
         const QString current = withSeparator(path);
         if (EsisteFile(prompt, current + name, 0)) {
-            // The name as the disk spells it.
+            // The name as the disk spells it; as asked when the folder
+            // cannot be listed again.
             QList<platform::DirEntry> entries;
-            platform::listDirectory(current, name, false, entries);
+            static_cast<void>(platform::listDirectory(current, name, false, entries));
             found = current + (entries.isEmpty() ? name : entries.constFirst().name);
             return;
         }

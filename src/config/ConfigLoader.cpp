@@ -96,18 +96,18 @@ bool codeIsFolderSafe(const QString& code)
     return true;
 }
 
-void showFolderError(Context& ctx, const QString& first, const QString& path, const platform::FileError& err)
+void showFolderError(Context& ctx, const QString& first, const QString& path, const Error& err)
 {
     ctx.prompt.show(first + QLatin1Char('\n') + path + QLatin1Char('\n') + QString::number(err.number) +
-                        QLatin1Char('-') + err.description,
+                        QLatin1Char('-') + err.text,
                     MsgStyle::Ok);
 }
 
 // Tests a folder and creates it (one level) when missing.
-platform::FileError ensureFolder(Context& ctx, const QString& folder)
+Error ensureFolder(Context& ctx, const QString& folder)
 {
     if (platform::isDirectory(folder))
-        return platform::FileError{};
+        return Error{};
     if (ctx.dryRun) {
         // Folders are made one level at a time: one whose parent is neither
         // there nor about to be made could not be made either.
@@ -124,7 +124,7 @@ platform::FileError ensureFolder(Context& ctx, const QString& folder)
         if (!parent.isEmpty() && !platform::isDirectory(parent) && !parentComing)
             return platform::fileErrorFromErrno(ENOENT, folder);
         ctx.wouldCreate << folder;
-        return platform::FileError{};
+        return Error{};
     }
     return platform::makeDirectory(folder);
 }
@@ -300,13 +300,13 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
     QString path = folder;
     const qsizetype marker = path.indexOf(QLatin1Char('%'));
     if (marker >= kMaxMarkerPosition) {
-        showFolderError(ctx, first, path, platform::FileError{64, platform::errorDescription(64), path});
+        showFolderError(ctx, first, path, platform::fileError(64, path));
         return QString();
     }
     if (marker >= 0)
         path.truncate(marker);
     path = withSeparator(path);
-    if (const platform::FileError err = ensureFolder(ctx, path)) {
+    if (const Error err = ensureFolder(ctx, path)) {
         showFolderError(ctx, first, path, err);
         return QString();
     }
@@ -314,12 +314,11 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
         // An operator code that is no plain folder name gets no folder of its
         // own: reported like a bad file name, the field stays empty.
         if (!codeIsFolderSafe(ctx.CodOperatore)) {
-            showFolderError(ctx, first, path + ctx.CodOperatore,
-                            platform::FileError{64, platform::errorDescription(64), path});
+            showFolderError(ctx, first, path + ctx.CodOperatore, platform::fileError(64, path));
             return QString();
         }
         path += ctx.CodOperatore + platform::separator();
-        if (const platform::FileError err = ensureFolder(ctx, path)) {
+        if (const Error err = ensureFolder(ctx, path)) {
             showFolderError(ctx, first, path, err);
             return QString();
         }
@@ -356,11 +355,11 @@ void CaricaParametri(Context& ctx)
     if (c.PathSave.isEmpty())
         c.PathSave = c.PathDati + QStringLiteral("save") + sep;
     c.PathSave = withSeparator(c.PathSave);
-    if (const platform::FileError err = ensureFolder(ctx, c.PathSave))
+    if (const Error err = ensureFolder(ctx, c.PathSave))
         showFolderError(ctx, QStringLiteral("ERRORE SAVE"), c.PathSave, err);
     if (opSafe) {
         c.PathSave = c.PathSave + op + sep;
-        if (const platform::FileError err = ensureFolder(ctx, c.PathSave))
+        if (const Error err = ensureFolder(ctx, c.PathSave))
             showFolderError(ctx, QStringLiteral("ERRORE SAVE"), c.PathSave, err);
     } else {
         c.PathSave.clear();

@@ -121,12 +121,13 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
     options.mode = S_IRUSR | S_IWUSR;
     options.permissionsFirst = true; // never readable by others, not even for a moment
     options.folderSyncRequired = true;
-    const AtomicFile::Error e = saveToFile(path, bytes, options);
+    AtomicFile::Step step = AtomicFile::Step::None;
+    const Error e = saveToFile(path, bytes, options, &step);
     if (!e)
         return true;
     if (error) {
         QString what;
-        switch (e.step) {
+        switch (step) {
         case AtomicFile::Step::None:
         case AtomicFile::Step::Create:
             what = QStringLiteral("impossibile creare");

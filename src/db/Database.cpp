@@ -86,85 +86,85 @@ void Database::setBusyTimeout(int milliseconds)
     g_busyTimeout = milliseconds;
 }
 
-DbError Database::checkFile(const QString& path)
+Error Database::checkFile(const QString& path)
 {
     const QFileInfo fi(path);
     if (!fi.exists())
-        return DbError::make(DbErr::FileNotFound, path);
+        return dbError(DbErr::FileNotFound, path);
     if (fi.isDir())
-        return DbError::make(DbErr::CannotOpenFile, path);
+        return dbError(DbErr::CannotOpenFile, path);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return DbError::withDetail(DbErr::CannotOpenFile, path, f.errorString());
+        return dbErrorWithDetail(DbErr::CannotOpenFile, path, f.errorString());
     const QByteArray header = f.read(100);
     const qint64 size = f.size();
     f.close();
     if (header.size() < 100 || !header.startsWith(QByteArray(kSqliteMagic, sizeof kSqliteMagic)))
-        return DbError::make(DbErr::UnrecognisedFormat, path);
+        return dbError(DbErr::UnrecognisedFormat, path);
     quint32 pageSize = bigEndian(header, 16, 2);
     if (pageSize == 1)
         pageSize = 65536;
     if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
-        return DbError::make(DbErr::UnrecognisedFormat, path);
+        return dbError(DbErr::UnrecognisedFormat, path);
     // A journal beside the file means an interrupted write: the engine puts
     // the file back as it was when it opens it, so its size says nothing yet.
     if (hotJournalBeside(path))
         return {};
     if (size < qint64(pageSize) || size % pageSize != 0)
-        return DbError::make(DbErr::CannotOpenDatabase, path);
+        return dbError(DbErr::CannotOpenDatabase, path);
     const quint32 changeCounter = bigEndian(header, 24, 4);
     const quint32 pageCount = bigEndian(header, 28, 4);
     const quint32 validFor = bigEndian(header, 92, 4);
     if (validFor == changeCounter && pageCount > 0 && size < qint64(pageCount) * pageSize)
-        return DbError::make(DbErr::CannotOpenDatabase, path);
+        return dbError(DbErr::CannotOpenDatabase, path);
     return {};
 }
 
-DbError Database::fromNative(int code, const QString& text, const QString& object)
+Error Database::fromNative(int code, const QString& text, const QString& object)
 {
     const QString lower = text.toLower();
     switch (code & 0xff) {
     case 19: // constraint
         if (code == 1299 || lower.contains(QLatin1String("not null constraint"))) {
             const QString field = text.section(QLatin1Char('.'), -1).trimmed();
-            return DbError::make(DbErr::NullInRequiredField, field);
+            return dbError(DbErr::NullInRequiredField, field);
         }
         if (code == 275 || lower.contains(QLatin1String("check constraint")))
-            return DbError::withDetail(DbErr::ValidationRule, object, text);
+            return dbErrorWithDetail(DbErr::ValidationRule, object, text);
         if (code == 1555 || code == 2067 || lower.contains(QLatin1String("unique constraint")))
-            return DbError::make(DbErr::DuplicateKey);
-        return DbError::withDetail(DbErr::ValidationRule, object, text);
+            return dbError(DbErr::DuplicateKey);
+        return dbErrorWithDetail(DbErr::ValidationRule, object, text);
     case 20: // mismatch
-        return DbError::make(DbErr::ConversionError);
+        return dbError(DbErr::ConversionError);
     case 5: // busy
     case 6: // locked
-        return DbError::withDetail(DbErr::RecordLocked, object, text);
+        return dbErrorWithDetail(DbErr::RecordLocked, object, text);
     case 8:
-        return DbError::make(DbErr::ReadOnly);
+        return dbError(DbErr::ReadOnly);
     case 10:
-        return DbError::withDetail(DbErr::DiskOrNetworkError, object, text);
+        return dbErrorWithDetail(DbErr::DiskOrNetworkError, object, text);
     case 11:
-        return DbError::make(DbErr::CannotOpenDatabase, object);
+        return dbError(DbErr::CannotOpenDatabase, object);
     case 13:
-        return DbError::make(DbErr::DiskFull);
+        return dbError(DbErr::DiskFull);
     case 14:
-        return DbError::withDetail(DbErr::CannotOpenFile, object, text);
+        return dbErrorWithDetail(DbErr::CannotOpenFile, object, text);
     case 26:
-        return DbError::make(DbErr::UnrecognisedFormat, object);
+        return dbError(DbErr::UnrecognisedFormat, object);
     case 7:
-        return DbError::make(DbErr::ResourcesExhausted);
+        return dbError(DbErr::ResourcesExhausted);
     case 1:
         if (lower.startsWith(QLatin1String("no such table: ")))
-            return DbError::make(DbErr::TableNotFound, text.mid(15).section(QLatin1Char('.'), -1));
+            return dbError(DbErr::TableNotFound, text.mid(15).section(QLatin1Char('.'), -1));
         if (lower.startsWith(QLatin1String("no such column")))
-            return DbError::withDetail(DbErr::ItemNotFound, object, text);
-        return DbError::withDetail(DbErr::Reserved, object, text);
+            return dbErrorWithDetail(DbErr::ItemNotFound, object, text);
+        return dbErrorWithDetail(DbErr::Reserved, object, text);
     default:
-        return DbError::withDetail(DbErr::Reserved, object, text);
+        return dbErrorWithDetail(DbErr::Reserved, object, text);
     }
 }
 
-DbError Database::lastError(const QString& object) const
+Error Database::lastError(const QString& object) const
 {
     const int code = m_conn.errorCode();
     return fromNative(code == SQLITE_OK ? SQLITE_ERROR : code, m_conn.message(), object);
@@ -199,34 +199,39 @@ void valuesOfKinds(sqlite3_context* context, int count, sqlite3_value** values)
 
 } // namespace
 
-DbError Database::markPoint()
+Error Database::markPoint()
 {
     ++m_epoch;
     return run(QStringLiteral("SAVEPOINT mx_point"));
 }
 
-DbError Database::keepPoint()
+Error Database::keepPoint()
 {
     ++m_epoch;
     return run(QStringLiteral("RELEASE mx_point"));
 }
 
-DbError Database::takeBackToPoint()
+Error Database::takeBackToPoint()
 {
     ++m_epoch;
-    if (DbError e = run(QStringLiteral("ROLLBACK TO mx_point")))
+    if (Error e = run(QStringLiteral("ROLLBACK TO mx_point")))
         return e;
     return run(QStringLiteral("RELEASE mx_point"));
 }
 
-DbError Database::run(const QString& sql)
+Error Database::run(const QString& sql)
 {
     if (m_conn.exec(sql) != SQLITE_OK)
         return lastError(m_path);
     return {};
 }
 
-DbError Database::scalar(const QString& sql, const QVariantList& params, QVariant& out) const
+void Database::tryRun(const QString& sql)
+{
+    static_cast<void>(run(sql));
+}
+
+Error Database::scalar(const QString& sql, const QVariantList& params, QVariant& out) const
 {
     out = QVariant();
     Statement st;
@@ -242,7 +247,7 @@ DbError Database::scalar(const QString& sql, const QVariantList& params, QVarian
     return {};
 }
 
-DbError Database::noteFailure(const DbError& error)
+Error Database::noteFailure(const Error& error)
 {
     ++m_epoch;
     // Some failures (disk full, I/O errors) make the engine roll back the
@@ -258,21 +263,21 @@ DbError Database::noteFailure(const DbError& error)
     return error;
 }
 
-DbError Database::open(const QString& path)
+Error Database::open(const QString& path)
 {
     close();
     if (path.trimmed().isEmpty())
-        return DbError::make(DbErr::InvalidPath, path);
+        return dbError(DbErr::InvalidPath, path);
     const QString resolved = platform::resolve(path);
-    if (DbError e = checkFile(resolved))
+    if (Error e = checkFile(resolved))
         return e;
 
     // An existing file, for reading and writing, never created.
     if (m_conn.open(uriFor(resolved), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, g_busyTimeout) !=
         SQLITE_OK) {
-        DbError e = fromNative(m_conn.errorCode(), m_conn.message(), resolved);
+        Error e = fromNative(m_conn.errorCode(), m_conn.message(), resolved);
         if (e.number == DbErr::Reserved)
-            e = DbError::withDetail(DbErr::CannotOpenFile, resolved, m_conn.message());
+            e = dbErrorWithDetail(DbErr::CannotOpenFile, resolved, m_conn.message());
         return e;
     }
     m_path = resolved;
@@ -285,9 +290,9 @@ DbError Database::open(const QString& path)
     // Reading the schema makes the engine look at the file for real (and
     // recover an interrupted write).
     QVariant v;
-    DbError e = scalar(QStringLiteral("PRAGMA main.schema_version"), {}, v);
+    Error e = scalar(QStringLiteral("PRAGMA main.schema_version"), {}, v);
     if (!e && !v.isValid())
-        e = DbError::make(DbErr::CannotOpenDatabase, resolved);
+        e = dbError(DbErr::CannotOpenDatabase, resolved);
     if (!e) {
         // Rollback journal, so that a closed file is complete on its own and
         // can be copied as a whole.
@@ -295,24 +300,24 @@ DbError Database::open(const QString& path)
         const QString mode = m_withheld ? QStringLiteral("memory") : QStringLiteral("delete");
         if (!scalar(QStringLiteral("PRAGMA main.journal_mode=") + mode, {}, v) && v.isValid() &&
             v.toString().compare(mode, Qt::CaseInsensitive) != 0)
-            e = DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode"));
+            e = dbErrorWithDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode"));
         if (!e && m_withheld)
-            run(QStringLiteral("PRAGMA cache_spill = OFF"));
+            tryRun(QStringLiteral("PRAGMA cache_spill = OFF"));
     }
     if (e) {
         if (e.number == DbErr::Reserved)
-            e = DbError::withDetail(DbErr::CannotOpenDatabase, resolved, e.description);
+            e = dbErrorWithDetail(DbErr::CannotOpenDatabase, resolved, e.text);
         close();
         return e;
     }
     // Room for the pages of a large batch, so that they are written once, at
     // its commit, instead of spilling to the file (with a wait for the disk)
     // half way through.
-    run(QStringLiteral("PRAGMA main.cache_size = -%1").arg(kCacheKiB));
+    tryRun(QStringLiteral("PRAGMA main.cache_size = -%1").arg(kCacheKiB));
     // The rows a statement sets aside (the rows it reads from the table it
     // writes, the pages a savepoint keeps) stay in memory, not in files of
     // their own that would wait for the disk.
-    run(QStringLiteral("PRAGMA temp_store = MEMORY"));
+    tryRun(QStringLiteral("PRAGMA temp_store = MEMORY"));
     return {};
 }
 
@@ -358,14 +363,14 @@ QString Database::qualified(const QString& name) const
     return quoted(where.schema) + QLatin1Char('.') + quoted(where.table);
 }
 
-DbError Database::columns(const QString& name, QList<ColumnInfo>& out) const
+Error Database::columns(const QString& name, QList<ColumnInfo>& out) const
 {
     out.clear();
     if (!m_conn.isOpen())
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     const TableLocation where = locate(name);
     if (where.schema.isEmpty())
-        return DbError::make(DbErr::TableNotFound, name);
+        return dbError(DbErr::TableNotFound, name);
     Statement q;
     if (q.prepare(m_conn.get(), QStringLiteral("PRAGMA ") + quoted(where.schema) +
                                     QStringLiteral(".table_info(") + quoted(where.table) +
@@ -379,14 +384,14 @@ DbError Database::columns(const QString& name, QList<ColumnInfo>& out) const
         return q.error(name);
     }
     if (out.isEmpty())
-        return DbError::make(DbErr::TableNotFound, name);
+        return dbError(DbErr::TableNotFound, name);
     return {};
 }
 
 void Database::dropAttachment(const Attachment& a)
 {
-    run(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(a.localName));
-    run(QStringLiteral("DETACH DATABASE ") + quoted(a.schema));
+    tryRun(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(a.localName));
+    tryRun(QStringLiteral("DETACH DATABASE ") + quoted(a.schema));
 }
 
 void Database::detachTable(const QString& localName)
@@ -400,14 +405,14 @@ void Database::detachTable(const QString& localName)
         // until the connection closes.
         const auto it = m_attachments.find(localName.toLower());
         if (it != m_attachments.end()) {
-            run(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(it->localName));
+            tryRun(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(it->localName));
             m_lingering.append(*it);
             m_attachments.erase(it);
         }
         return;
     }
     if (m_batch)
-        commitBatch();
+        static_cast<void>(commitBatch()); // the engine detaches nothing inside a transaction
     // The engine refuses to detach a file while a statement reads it.
     for (RecordsetBase* rs : std::as_const(m_recordsets))
         rs->releaseReads();
@@ -416,30 +421,30 @@ void Database::detachTable(const QString& localName)
         dropAttachment(*it);
         m_attachments.erase(it);
     } else {
-        run(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(localName));
+        tryRun(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(localName));
     }
 }
 
-DbError Database::attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable)
+Error Database::attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable)
 {
     ++m_epoch;
     if (!m_conn.isOpen())
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (!identifier.match(localName).hasMatch() || sourceTable.isEmpty())
-        return DbError::make(DbErr::InvalidOperation);
+        return dbError(DbErr::InvalidOperation);
     if (m_batch) {
         // Withheld writes cannot be committed to make room for the file.
         if (m_withheld)
-            return DbError::make(DbErr::InvalidOperation);
-        if (DbError e = commitBatch())
+            return dbError(DbErr::InvalidOperation);
+        if (Error e = commitBatch())
             return e;
     }
     detachTable(localName);
     if (otherFile.trimmed().isEmpty())
-        return DbError::make(DbErr::InvalidPath, otherFile);
+        return dbError(DbErr::InvalidPath, otherFile);
     const QString resolved = platform::resolve(otherFile);
-    if (DbError e = checkFile(resolved))
+    if (Error e = checkFile(resolved))
         return e;
 
     Attachment a;
@@ -448,60 +453,60 @@ DbError Database::attachTable(const QString& localName, const QString& otherFile
     {
         // The URI keeps the other file from being created too.
         QVariant none;
-        if (DbError e = scalar(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(a.schema), {uriFor(resolved)},
-                               none)) {
+        if (Error e = scalar(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(a.schema), {uriFor(resolved)},
+                             none)) {
             if (e.number == DbErr::Reserved)
-                e = DbError::withDetail(DbErr::CannotOpenFile, resolved, m_conn.message());
+                e = dbErrorWithDetail(DbErr::CannotOpenFile, resolved, m_conn.message());
             return e;
         }
     }
-    auto fail = [&](DbError e) {
-        run(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(localName));
-        run(QStringLiteral("DETACH DATABASE ") + quoted(a.schema));
+    auto fail = [&](Error e) {
+        tryRun(QStringLiteral("DROP VIEW IF EXISTS temp.") + quoted(localName));
+        tryRun(QStringLiteral("DETACH DATABASE ") + quoted(a.schema));
         return e;
     };
     QVariant v;
-    if (DbError e =
+    if (Error e =
             scalar(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".schema_version"), {}, v);
         e || !v.isValid()) {
         if (!e || e.number == DbErr::Reserved)
-            e = DbError::withDetail(DbErr::CannotOpenDatabase, resolved, e.description);
+            e = dbErrorWithDetail(DbErr::CannotOpenDatabase, resolved, e.text);
         return fail(e);
     }
     const QString mode = m_withheld ? QStringLiteral("memory") : QStringLiteral("delete");
     if (!scalar(QStringLiteral("PRAGMA ") + quoted(a.schema) + QStringLiteral(".journal_mode=") + mode, {},
                 v) &&
         v.isValid() && v.toString().compare(mode, Qt::CaseInsensitive) != 0)
-        return fail(DbError::withDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode")));
-    if (DbError e =
+        return fail(dbErrorWithDetail(DbErr::CannotOpenFile, resolved, QStringLiteral("journal mode")));
+    if (Error e =
             scalar(QStringLiteral("SELECT name FROM ") + quoted(a.schema) +
                        QStringLiteral(".sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"),
                    {sourceTable}, v))
         return fail(e);
     if (v.isNull())
-        return fail(DbError::make(DbErr::TableNotFound, sourceTable));
+        return fail(dbError(DbErr::TableNotFound, sourceTable));
     a.sourceTable = v.toString();
-    if (DbError e = run(QStringLiteral("CREATE TEMP VIEW ") + quoted(localName) +
-                        QStringLiteral(" AS SELECT * FROM ") + quoted(a.schema) + QLatin1Char('.') +
-                        quoted(a.sourceTable)))
+    if (Error e = run(QStringLiteral("CREATE TEMP VIEW ") + quoted(localName) +
+                      QStringLiteral(" AS SELECT * FROM ") + quoted(a.schema) + QLatin1Char('.') +
+                      quoted(a.sourceTable)))
         return fail(e);
     m_attachments.insert(localName.toLower(), a);
     return {};
 }
 
-DbError Database::execute(const QString& statement, int* rowsAffected)
+Error Database::execute(const QString& statement, int* rowsAffected)
 {
     return execute(statement, QVariantList(), rowsAffected);
 }
 
-DbError Database::execute(const QString& statement, const QVariantList& params, int* rowsAffected)
+Error Database::execute(const QString& statement, const QVariantList& params, int* rowsAffected)
 {
     ++m_epoch;
     if (rowsAffected)
         *rowsAffected = 0;
     if (!m_conn.isOpen())
-        return DbError::make(DbErr::ObjectClosed);
-    if (DbError e = prepareWrite())
+        return dbError(DbErr::ObjectClosed);
+    if (Error e = prepareWrite())
         return e;
     QString sql = statement.trimmed();
     // The older form "DELETE * FROM table" deletes whole rows, as DELETE FROM.
@@ -518,8 +523,7 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
     if (!m.hasMatch()) {
         static const QRegularExpression select(QStringLiteral("^(SELECT|WITH)\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
-        return DbError::make(select.match(sql).hasMatch() ? DbErr::SelectNotExecutable
-                                                          : DbErr::InvalidStatement);
+        return dbError(select.match(sql).hasMatch() ? DbErr::SelectNotExecutable : DbErr::InvalidStatement);
     }
     // An attached table named as the target of the statement is written in
     // its own file (the local name is a view for reading).
@@ -537,7 +541,7 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
     if (st.prepare(m_conn.get(), sql) != SQLITE_OK)
         return noteFailure(st.error(m_path));
     if (st.parameterCount() != params.size())
-        return DbError::make(DbErr::ParameterCount, QString::number(st.parameterCount()));
+        return dbError(DbErr::ParameterCount, QString::number(st.parameterCount()));
     for (int i = 0; i < int(params.size()); ++i) {
         if (st.bind(i, params[i]) != SQLITE_OK)
             return st.error(m_path);
@@ -549,7 +553,7 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
     sqlite::Savepoint savepoint(m_conn, QStringLiteral("mx_execute"));
     if (savepoint.begun() != SQLITE_OK)
         return noteFailure(lastError(m_path));
-    DbError failure;
+    Error failure;
     int rc = st.step();
     while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
         rc = st.step();
@@ -568,11 +572,11 @@ DbError Database::execute(const QString& statement, const QVariantList& params, 
     return {};
 }
 
-DbError Database::beginBatch()
+Error Database::beginBatch()
 {
     ++m_epoch;
     if (!m_conn.isOpen())
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (m_batch)
         return {};
     // IMMEDIATE: the write lock is taken now, waiting for it under the busy
@@ -584,7 +588,7 @@ DbError Database::beginBatch()
         return lastError(m_path);
     m_batch = std::move(batch);
     m_batchLost = false;
-    m_batchLostError = DbError();
+    m_batchLostError = Error();
     return {};
 }
 
@@ -593,14 +597,14 @@ qint64 Database::totalChanges() const
     return m_conn.isOpen() ? qint64(sqlite3_total_changes64(m_conn.get())) : 0;
 }
 
-DbError Database::prepareWrite()
+Error Database::prepareWrite()
 {
     if (m_withheld && !m_batch)
         return beginBatch();
     return {};
 }
 
-DbError Database::commitBatch()
+Error Database::commitBatch()
 {
     ++m_epoch;
     if (!m_batch)
@@ -608,16 +612,16 @@ DbError Database::commitBatch()
     // Withheld writes stay in the one open transaction (a failure the
     // engine rolled back the batch for is still told).
     if (m_withheld) {
-        DbError e;
+        Error e;
         if (m_batchLost) {
             m_batchLost = false;
             e = m_batchLostError;
-            m_batchLostError = DbError();
+            m_batchLostError = Error();
         }
         return e;
     }
     const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
-    DbError e;
+    Error e;
     if (batch->commit() != SQLITE_OK) {
         e = lastError(m_path);
         batch->rollback();
@@ -625,7 +629,7 @@ DbError Database::commitBatch()
     if (m_batchLost) {
         m_batchLost = false;
         e = m_batchLostError;
-        m_batchLostError = DbError();
+        m_batchLostError = Error();
     }
     return e;
 }
@@ -638,7 +642,7 @@ void Database::rollbackBatch()
     m_batch->rollback();
     m_batch.reset();
     m_batchLost = false;
-    m_batchLostError = DbError();
+    m_batchLostError = Error();
 }
 
 void Database::close()
@@ -653,7 +657,7 @@ void Database::close()
         if (m_withheld)
             rollbackBatch();
         else
-            commitBatch();
+            static_cast<void>(commitBatch()); // nothing to tell a closing database
         for (const Attachment& a : std::as_const(m_attachments))
             dropAttachment(a);
         for (const Attachment& a : std::as_const(m_lingering))

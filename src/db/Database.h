@@ -76,7 +76,7 @@ public:
     // Opens the existing database file at `path` (resolved without regard to
     // case). Fails with 3044 (no path), 3024 (missing), 3051 (unreadable),
     // 3343 (not a database of this engine) or 3049 (damaged or truncated).
-    DbError open(const QString& path);
+    Error open(const QString& path);
     bool isOpen() const { return m_conn.isOpen(); }
     QString path() const { return m_path; }
 
@@ -101,7 +101,7 @@ public:
     };
     // The columns of table `name` (or of an attached table), in the order
     // of the table. Fails with 3078 when there is no such table.
-    DbError columns(const QString& name, QList<ColumnInfo>& out) const;
+    Error columns(const QString& name, QList<ColumnInfo>& out) const;
     // The table's name as statements must write it, with its schema:
     // "main"."VisiteN" for a table of this file, the other file's schema for
     // an attached one. Empty when there is no such table. An unqualified
@@ -112,7 +112,7 @@ public:
     // local name `localName`. A previous attachment of that name is removed
     // first. Fails (and leaves nothing behind) when the other file cannot be
     // opened as a database or has no such table.
-    DbError attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable);
+    Error attachTable(const QString& localName, const QString& otherFile, const QString& sourceTable);
     // Removes an attachment; errors are ignored. Commits a pending batch first.
     void detachTable(const QString& localName);
     bool isAttached(const QString& localName) const { return m_attachments.contains(localName.toLower()); }
@@ -120,36 +120,35 @@ public:
     // Runs one action statement (INSERT, UPDATE, DELETE; "DELETE * FROM" is
     // accepted) so that it completes whole or changes nothing. `rowsAffected`
     // receives the number of rows changed when not null.
-    DbError execute(const QString& statement, int* rowsAffected = nullptr);
+    Error execute(const QString& statement, int* rowsAffected = nullptr);
     // The same with values bound to the statement's parameters ("?"), in
     // order (see Statement::bind); they are never written into its text.
     // Fails with 3061, changing nothing, when their number is not the
     // statement's.
-    DbError execute(const QString& statement, const QVariantList& params, int* rowsAffected = nullptr);
+    Error execute(const QString& statement, const QVariantList& params, int* rowsAffected = nullptr);
 
     // Batches: begin, commit. Committing without a batch is not an error. A
     // batch that cannot be committed is rolled back and its error returned.
     // A batch takes the file for writing when it begins, waiting for another
     // program's write to end for at most busyTimeout(); past that it fails
     // with 3218, before anything is read or written in it.
-    DbError beginBatch();
-    DbError commitBatch();
+    Error beginBatch();
+    Error commitBatch();
     // Abandons the rows written since the batch began.
     void rollbackBatch();
     bool inBatch() const { return m_batch != nullptr; }
     // A point inside the batch that the writes made after it can be taken
     // back to, all together: markPoint(), then keepPoint() or
     // takeBackToPoint(). One point at a time.
-    DbError markPoint();
-    DbError keepPoint();
-    DbError takeBackToPoint();
+    Error markPoint();
+    Error keepPoint();
+    Error takeBackToPoint();
     // While `rows` is set, statements may call mx_walk(x): it adds x to
     // `rows` and gives 0. A set-based statement names with it the source
-    // rows it leaves to a row walk.
+    // rows it leaves to a row walk. (They may also call mx_kinds(kinds, v1,
+    // v2, ...): 1 when each value is of the kind its letter in `kinds` names,
+    // 't' a text or Null, 'n' a number or Null; else 0.)
     void setWalkNotes(std::vector<qint64>* rows) { m_walkNotes = rows; }
-    // Statements may also call mx_kinds(kinds, v1, v2, ...): 1 when each
-    // value is of the kind its letter in `kinds` names ('t' a text or Null,
-    // 'n' a number or Null), else 0.
     // Changes whenever a batch begins or ends, a statement is executed, an
     // attachment changes or the database closes: a reader that keeps a read
     // open from call to call starts it again when this has moved.
@@ -172,7 +171,7 @@ public:
     qint64 totalChanges() const;
     // Opens the withheld transaction when writes are withheld and none is
     // open yet: called before any write outside a batch.
-    DbError prepareWrite();
+    Error prepareWrite();
 
     // The connection on the engine's own interface, for statements run row
     // by row (see Statement); null while closed. Statements compiled on it
@@ -192,9 +191,9 @@ public:
 
     // Translates an engine result code (extended codes included) and its
     // message into an engine error.
-    static DbError fromNative(int code, const QString& text, const QString& object = QString());
+    static Error fromNative(int code, const QString& text, const QString& object = QString());
     // Checks that `path` looks like an intact database file of this engine.
-    static DbError checkFile(const QString& path);
+    static Error checkFile(const QString& path);
     // How long an open database waits for another program's lock on its
     // file before an operation fails with 3218, in milliseconds (5 seconds
     // unless changed; tests shorten it).
@@ -212,16 +211,19 @@ private:
         QString sourceTable;
     };
 
-    DbError run(const QString& sql);
+    Error run(const QString& sql);
+    // Runs `sql` as well as it goes: a setting or a cleanup whose failure is
+    // no failure of the caller.
+    void tryRun(const QString& sql);
     // The first column of the first row of `sql` (bound to `params`).
-    DbError scalar(const QString& sql, const QVariantList& params, QVariant& out) const;
-    DbError lastError(const QString& object) const;
+    Error scalar(const QString& sql, const QVariantList& params, QVariant& out) const;
+    Error lastError(const QString& object) const;
     void dropAttachment(const Attachment& a);
 
 public:
     // Records a failed statement; when the engine has rolled back the whole
     // batch because of it, the next commitBatch() reports that error.
-    DbError noteFailure(const DbError& error);
+    Error noteFailure(const Error& error);
 
 private:
     sqlite::Connection m_conn;
@@ -231,7 +233,7 @@ private:
     bool m_batchLost = false;
     bool m_withheld = false;
     std::vector<qint64>* m_walkNotes = nullptr;
-    DbError m_batchLostError;
+    Error m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name
     QList<Attachment> m_lingering;            // detached by name while writes are withheld
     QList<RecordsetBase*> m_recordsets;

@@ -76,16 +76,20 @@ QString dbErrorDescription(int number, const QString& object)
     }
 }
 
-DbError DbError::make(int number, const QString& object)
+Error dbError(int number, const QString& object)
 {
-    return DbError{number, dbErrorDescription(number, object)};
+    if (number == 0)
+        return Error{};
+    // The object of ParameterCount is the count expected, not a path.
+    return Error{ErrorDomain::Database, number, dbErrorDescription(number, object),
+                 number == DbErr::ParameterCount ? QString() : object};
 }
 
-DbError DbError::withDetail(int number, const QString& object, const QString& detail)
+Error dbErrorWithDetail(int number, const QString& object, const QString& detail)
 {
-    DbError e = make(number, object);
+    Error e = dbError(number, object);
     if (!detail.isEmpty())
-        e.description += QStringLiteral(" (") + detail + QLatin1Char(')');
+        e.text += QStringLiteral(" (") + detail + QLatin1Char(')');
     return e;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <QString>
 
 namespace mirsalex {
@@ -40,21 +42,12 @@ constexpr int ParameterCount = 3061;  // the values given are not the statement'
 constexpr int KeyTypeMismatch = 3464; // a key field holds a value of the wrong kind
 } // namespace DbErr
 
-// A failure of a database operation: its number and description. A number of
-// 0 means success.
-struct DbError
-{
-    int number = 0;
-    QString description;
-
-    explicit operator bool() const { return number != 0; }
-
-    // An error with the standard description of `number`; `object` names the
-    // file, table or field concerned where the description has a place for it.
-    static DbError make(int number, const QString& object = QString());
-    // As make(), with the engine's own words added for the record.
-    static DbError withDetail(int number, const QString& object, const QString& detail);
-};
+// A failure of the database layer (domain Database): the standard
+// description of `number`; `object` names the file, table or field concerned
+// where the description has a place for it, and is kept as the error's path.
+Error dbError(int number, const QString& object = QString());
+// As dbError(), with the engine's own words added for the record.
+Error dbErrorWithDetail(int number, const QString& object, const QString& detail);
 
 // The standard Italian description of an error number.
 QString dbErrorDescription(int number, const QString& object = QString());

@@ -20,9 +20,9 @@ QString readOnlyUri(const QString& path)
 
 } // namespace
 
-DbError checkDatabaseIntegrity(const QString& path)
+Error checkDatabaseIntegrity(const QString& path)
 {
-    if (DbError e = Database::checkFile(path))
+    if (Error e = Database::checkFile(path))
         return e;
     // One read-only connection for the length of the check.
     sqlite::Connection db;
@@ -33,9 +33,9 @@ DbError checkDatabaseIntegrity(const QString& path)
     Statement check;
     int rc = check.prepare(db.get(), QStringLiteral("PRAGMA quick_check(20)"));
     if (rc != SQLITE_OK) {
-        const DbError e = Database::fromNative(rc, db.message(), path);
+        const Error e = Database::fromNative(rc, db.message(), path);
         return e.number == DbErr::Reserved || e.number == DbErr::CannotOpenDatabase
-                   ? DbError::withDetail(DbErr::CannotOpenDatabase, path, db.message())
+                   ? dbErrorWithDetail(DbErr::CannotOpenDatabase, path, db.message())
                    : e;
     }
     QStringList findings;
@@ -47,13 +47,13 @@ DbError checkDatabaseIntegrity(const QString& path)
     const QString message = db.message();
     check.finalize();
     if (rc != SQLITE_DONE) {
-        const DbError e = Database::fromNative(rc, message, path);
+        const Error e = Database::fromNative(rc, message, path);
         if (e.number == DbErr::RecordLocked)
             return e;
-        return DbError::withDetail(DbErr::CannotOpenDatabase, path, message);
+        return dbErrorWithDetail(DbErr::CannotOpenDatabase, path, message);
     }
     if (!findings.isEmpty())
-        return DbError::withDetail(DbErr::CannotOpenDatabase, path, findings.join(QLatin1Char('\n')));
+        return dbErrorWithDetail(DbErr::CannotOpenDatabase, path, findings.join(QLatin1Char('\n')));
     return {};
 }
 

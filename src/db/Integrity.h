@@ -12,6 +12,6 @@ namespace mirsalex {
 // with the numbers of Database::checkFile(), 3049 for a damaged file (the
 // engine's finding in the description), or 3218 when another program holds
 // the file for longer than the busy timeout.
-DbError checkDatabaseIntegrity(const QString& path);
+Error checkDatabaseIntegrity(const QString& path);
 
 } // namespace mirsalex

@@ -22,33 +22,33 @@ void Snapshot::close()
     m_byName.clear();
 }
 
-DbError Snapshot::open(const QString& select)
+Error Snapshot::open(const QString& select)
 {
     return open(select, QVariantList());
 }
 
-DbError Snapshot::open(const QString& select, const QVariantList& params)
+Error Snapshot::open(const QString& select, const QVariantList& params)
 {
     close();
     if (!m_db || !m_db->isOpen())
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     static const QRegularExpression selectText(QStringLiteral("^\\s*(SELECT|WITH)\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
     if (!selectText.match(select).hasMatch())
-        return DbError::make(DbErr::InvalidOperation);
+        return dbError(DbErr::InvalidOperation);
     if (m_stmt.prepare(m_db->handle(), select) != SQLITE_OK) {
-        const DbError e = m_db->noteFailure(m_stmt.error());
+        const Error e = m_db->noteFailure(m_stmt.error());
         close();
         return e;
     }
     if (m_stmt.parameterCount() != params.size()) {
         const int expected = m_stmt.parameterCount();
         close();
-        return DbError::make(DbErr::ParameterCount, QString::number(expected));
+        return dbError(DbErr::ParameterCount, QString::number(expected));
     }
     for (int i = 0; i < int(params.size()); ++i) {
         if (m_stmt.bind(i, params[i]) != SQLITE_OK) {
-            const DbError e = m_stmt.error();
+            const Error e = m_stmt.error();
             close();
             return e;
         }
@@ -56,14 +56,14 @@ DbError Snapshot::open(const QString& select, const QVariantList& params)
     for (int i = m_stmt.columnCount() - 1; i >= 0; --i)
         m_byName.insert(m_stmt.columnName(i).toLower(), i); // the first of equal names wins
     m_open = true;
-    if (DbError e = fetch()) {
+    if (Error e = fetch()) {
         close();
         return e;
     }
     return {};
 }
 
-DbError Snapshot::fetch()
+Error Snapshot::fetch()
 {
     ++m_position;
     const int rc = m_stmt.step();
@@ -77,17 +77,17 @@ DbError Snapshot::fetch()
         m_stmt.reset();
         return {};
     }
-    const DbError e = m_stmt.error();
+    const Error e = m_stmt.error();
     m_stmt.reset();
     return m_db ? m_db->noteFailure(e) : e;
 }
 
-DbError Snapshot::moveNext()
+Error Snapshot::moveNext()
 {
     if (!m_open || !m_stmt.isPrepared())
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (m_eof)
-        return DbError::make(DbErr::NoCurrentRecord);
+        return dbError(DbErr::NoCurrentRecord);
     return fetch();
 }
 
@@ -110,16 +110,16 @@ Snapshot::Field Snapshot::field(int index) const
     return m_stmt.cell(index);
 }
 
-QVariant Snapshot::value(const QString& field, DbError* error) const
+QVariant Snapshot::value(const QString& field, Error* error) const
 {
-    DbError e;
+    Error e;
     const int index = fieldIndex(field);
     if (!m_open)
-        e = DbError::make(DbErr::ObjectClosed);
+        e = dbError(DbErr::ObjectClosed);
     else if (index < 0)
-        e = DbError::make(DbErr::ItemNotFound);
+        e = dbError(DbErr::ItemNotFound);
     else if (m_eof)
-        e = DbError::make(DbErr::NoCurrentRecord);
+        e = dbError(DbErr::NoCurrentRecord);
     if (error)
         *error = e;
     return e ? QVariant() : m_stmt.value(index);

@@ -20,11 +20,11 @@ public:
     ~Snapshot() override;
 
     // Runs the SELECT and stands on its first row (eof() when none).
-    DbError open(const QString& select);
+    Error open(const QString& select);
     // The same with values bound to the statement's parameters ("?"), in
     // order (see Statement::bind); they are never written into its text.
     // Fails with 3061 when their number is not the statement's.
-    DbError open(const QString& select, const QVariantList& params);
+    Error open(const QString& select, const QVariantList& params);
     bool isOpen() const { return m_open; }
     void close() override;
 
@@ -32,11 +32,11 @@ public:
     // right after opening, 0 on an empty one.
     int recordCount() const { return m_count; }
     bool eof() const { return m_eof; }
-    DbError moveNext();
+    Error moveNext();
 
     // Field access on the current row.
     int fieldIndex(const QString& field) const;
-    QVariant value(const QString& field, DbError* error = nullptr) const;
+    QVariant value(const QString& field, Error* error = nullptr) const;
     QVariant value(int index) const;
 
     // Field `index` of the current row as the engine stores it, read
@@ -53,7 +53,7 @@ public:
     quint64 position() const { return m_position; }
 
 private:
-    DbError fetch();
+    Error fetch();
 
     Statement m_stmt;
     bool m_open = false;

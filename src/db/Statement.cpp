@@ -374,12 +374,12 @@ int Statement::changes() const
     return m_db ? sqlite3_changes(m_db) : 0;
 }
 
-DbError Statement::error(const QString& object) const
+Error Statement::error(const QString& object) const
 {
     if (!m_db)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (!m_ownError.isEmpty())
-        return DbError::withDetail(DbErr::Reserved, object, m_ownError);
+        return dbErrorWithDetail(DbErr::Reserved, object, m_ownError);
     const int code = sqlite3_extended_errcode(m_db);
     return Database::fromNative(code == SQLITE_OK ? SQLITE_ERROR : code,
                                 QString::fromUtf8(sqlite3_errmsg(m_db)), object);

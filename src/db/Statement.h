@@ -96,7 +96,7 @@ public:
 
     // The engine's last error on this statement's connection as an error of
     // this layer, `object` naming what was being worked on.
-    DbError error(const QString& object = QString()) const;
+    Error error(const QString& object = QString()) const;
 
 private:
     sqlite3* m_db = nullptr;

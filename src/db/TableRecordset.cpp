@@ -44,14 +44,14 @@ void TableRecordset::close()
     m_anyFromRow = false;
 }
 
-DbError TableRecordset::open(const QString& table)
+Error TableRecordset::open(const QString& table)
 {
     close();
     if (!m_db || !m_db->isOpen())
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     m_location = m_db->locate(table);
     if (m_location.schema.isEmpty())
-        return DbError::make(DbErr::TableNotFound, table);
+        return dbError(DbErr::TableNotFound, table);
     m_qualified = Database::quoted(m_location.schema) + QLatin1Char('.') + Database::quoted(m_location.table);
 
     Statement q;
@@ -85,14 +85,14 @@ DbError TableRecordset::open(const QString& table)
         m_columns.append(c);
     }
     if (rc != SQLITE_DONE) {
-        const DbError e = m_db->noteFailure(q.error(table));
+        const Error e = m_db->noteFailure(q.error(table));
         m_columns.clear();
         m_byName.clear();
         return e;
     }
     q.finalize();
     if (m_columns.isEmpty())
-        return DbError::make(DbErr::TableNotFound, table);
+        return dbError(DbErr::TableNotFound, table);
     std::sort(keyParts.begin(), keyParts.end());
     m_primary.clear();
     for (const auto& p : keyParts)
@@ -136,13 +136,13 @@ QStringList TableRecordset::fieldNames() const
     return out;
 }
 
-DbError TableRecordset::setIndex(const QString& name)
+Error TableRecordset::setIndex(const QString& name)
 {
     if (!m_open || !m_db)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (name.compare(QLatin1String("primaria"), Qt::CaseInsensitive) == 0) {
         if (m_primary.isEmpty())
-            return DbError::make(DbErr::IndexNotFound, name);
+            return dbError(DbErr::IndexNotFound, name);
         m_index = m_primary;
         forgetPlans();
         return {};
@@ -162,7 +162,7 @@ DbError TableRecordset::setIndex(const QString& name)
         return m_db->noteFailure(list.error(name));
     list.finalize();
     if (found.isEmpty())
-        return DbError::make(DbErr::IndexNotFound, name);
+        return dbError(DbErr::IndexNotFound, name);
     Statement info;
     if (info.prepare(m_db->handle(), QStringLiteral("PRAGMA ") + schema + QStringLiteral(".index_info(") +
                                          Database::quoted(found) + QLatin1Char(')')) != SQLITE_OK)
@@ -171,7 +171,7 @@ DbError TableRecordset::setIndex(const QString& name)
     while ((rc = info.step()) == SQLITE_ROW) {
         const int col = fieldIndex(info.value(2).toString());
         if (col < 0)
-            return DbError::make(DbErr::IndexNotFound, name);
+            return dbError(DbErr::IndexNotFound, name);
         parts.append({info.value(0).toInt(), col});
     }
     if (rc != SQLITE_DONE)
@@ -195,7 +195,7 @@ void TableRecordset::forgetPlans()
     m_read.clear();
 }
 
-Statement* TableRecordset::statement(const QString& sql, DbError& error) const
+Statement* TableRecordset::statement(const QString& sql, Error& error) const
 {
     const auto it = m_statements.constFind(sql);
     if (it != m_statements.constEnd())
@@ -210,20 +210,20 @@ Statement* TableRecordset::statement(const QString& sql, DbError& error) const
     return st;
 }
 
-DbError TableRecordset::seek(const QVariantList& keys)
+Error TableRecordset::seek(const QVariantList& keys)
 {
     if (!m_open || !m_db)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     cancelUpdate();
     m_hasRow = false;
     m_noMatch = true;
     if (m_index.isEmpty() || keys.isEmpty() || keys.size() > m_index.size())
-        return DbError::make(DbErr::InvalidOperation);
+        return dbError(DbErr::InvalidOperation);
 
     const int n = int(keys.size());
     if (m_read.isEmpty())
         m_read = readColumns();
-    DbError error;
+    Error error;
     Statement* st = nullptr;
     int rc = SQLITE_OK;
     bool forward = false;
@@ -366,7 +366,7 @@ bool TableRecordset::seekForward(qint64 key, Statement*& st, int& rc)
     if (!goOn) {
         // (Re)started on the first row at or after the key.
         stopForward();
-        DbError error;
+        Error error;
         QString columns;
         for (int i : std::as_const(m_read))
             columns += QLatin1Char(',') + Database::quoted(m_columns[i].name);
@@ -402,15 +402,15 @@ void TableRecordset::noteOwnWrite(qint64 changesBefore, bool behindCursor)
         m_forward.changes = sqlite3_total_changes64(m_db->handle());
 }
 
-DbError TableRecordset::setFetchFields(const QStringList& fields)
+Error TableRecordset::setFetchFields(const QStringList& fields)
 {
     if (!m_open)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     QVector<int> fetch;
     for (const QString& f : fields) {
         const int i = fieldIndex(f);
         if (i < 0)
-            return DbError::make(DbErr::ItemNotFound);
+            return dbError(DbErr::ItemNotFound);
         fetch.append(i);
     }
     m_fetch = fetch;
@@ -442,7 +442,7 @@ QVariant TableRecordset::value(int index) const
     }
     if (!m_fetched[index]) {
         // Read on demand (a field left out of the fetch hint).
-        DbError error;
+        Error error;
         Statement* st =
             statement(QStringLiteral("SELECT ") + Database::quoted(m_columns[index].name) +
                           QStringLiteral(" FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"),
@@ -481,36 +481,36 @@ QVector<int> TableRecordset::readColumns() const
     return read;
 }
 
-QVariant TableRecordset::value(const QString& field, DbError* error) const
+QVariant TableRecordset::value(const QString& field, Error* error) const
 {
     const int index = fieldIndex(field);
-    DbError e;
+    Error e;
     if (!m_open)
-        e = DbError::make(DbErr::ObjectClosed);
+        e = dbError(DbErr::ObjectClosed);
     else if (index < 0)
-        e = DbError::make(DbErr::ItemNotFound);
+        e = dbError(DbErr::ItemNotFound);
     else if (m_mode == Mode::None && !m_hasRow)
-        e = DbError::make(DbErr::NoCurrentRecord);
+        e = dbError(DbErr::NoCurrentRecord);
     if (error)
         *error = e;
     return e ? QVariant() : value(index);
 }
 
-DbError TableRecordset::addNew()
+Error TableRecordset::addNew()
 {
     if (!m_open)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     cancelUpdate();
     m_mode = Mode::AddNew;
     return {};
 }
 
-DbError TableRecordset::edit()
+Error TableRecordset::edit()
 {
     if (!m_open)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (!m_hasRow)
-        return DbError::make(DbErr::NoCurrentRecord);
+        return dbError(DbErr::NoCurrentRecord);
     cancelUpdate();
     m_mode = Mode::Edit;
     return {};
@@ -529,7 +529,7 @@ void TableRecordset::cancelUpdate()
     }
 }
 
-DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) const
+Error TableRecordset::convert(int index, const QVariant& in, QVariant& out) const
 {
     if (in.isNull()) {
         out = QVariant();
@@ -549,7 +549,7 @@ DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) co
         else if (in.typeId() == QMetaType::Bool)
             out = in.toBool() ? QStringLiteral("-1") : QStringLiteral("0");
         else
-            return DbError::make(DbErr::ConversionError);
+            return dbError(DbErr::ConversionError);
         return {};
     case Kind::Integer:
     case Kind::Real:
@@ -577,19 +577,19 @@ DbError TableRecordset::convert(int index, const QVariant& in, QVariant& out) co
                 return {};
             }
         }
-        return DbError::make(DbErr::ConversionError);
+        return dbError(DbErr::ConversionError);
     }
-    return DbError::make(DbErr::ConversionError);
+    return dbError(DbErr::ConversionError);
 }
 
-DbError TableRecordset::assignable(int index) const
+Error TableRecordset::assignable(int index) const
 {
     if (!m_open)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (m_mode == Mode::None)
-        return DbError::make(DbErr::UpdateWithoutEdit);
+        return dbError(DbErr::UpdateWithoutEdit);
     if (index < 0 || index >= m_columns.size())
-        return DbError::make(DbErr::ItemNotFound);
+        return dbError(DbErr::ItemNotFound);
     return {};
 }
 
@@ -612,12 +612,12 @@ bool TableRecordset::keepsAsStored(int index, const Snapshot::Field& value) cons
     return false;
 }
 
-DbError TableRecordset::setValue(int index, const QVariant& value)
+Error TableRecordset::setValue(int index, const QVariant& value)
 {
-    if (DbError e = assignable(index))
+    if (Error e = assignable(index))
         return e;
     QVariant converted;
-    if (DbError e = convert(index, value, converted))
+    if (Error e = convert(index, value, converted))
         return e;
     m_pending[index] = converted;
     m_stored[size_t(index)].clear();
@@ -626,9 +626,9 @@ DbError TableRecordset::setValue(int index, const QVariant& value)
     return {};
 }
 
-DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
+Error TableRecordset::setValue(int index, const Snapshot::Field& value)
 {
-    if (DbError e = assignable(index))
+    if (Error e = assignable(index))
         return e;
     if (!keepsAsStored(index, value))
         return setValue(index, value.toVariant());
@@ -639,9 +639,9 @@ DbError TableRecordset::setValue(int index, const Snapshot::Field& value)
     return {};
 }
 
-DbError TableRecordset::setValue(int index, const Snapshot& row, const Snapshot::Field& value)
+Error TableRecordset::setValue(int index, const Snapshot& row, const Snapshot::Field& value)
 {
-    if (DbError e = assignable(index))
+    if (Error e = assignable(index))
         return e;
     if (!keepsAsStored(index, value))
         return setValue(index, value.toVariant());
@@ -657,21 +657,21 @@ DbError TableRecordset::setValue(int index, const Snapshot& row, const Snapshot:
     return {};
 }
 
-DbError TableRecordset::setValue(const QString& field, const QVariant& value)
+Error TableRecordset::setValue(const QString& field, const QVariant& value)
 {
     return setValue(fieldIndex(field), value);
 }
 
-DbError TableRecordset::remove()
+Error TableRecordset::remove()
 {
     if (!m_open || !m_db)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     cancelUpdate();
     if (!m_hasRow)
-        return DbError::make(DbErr::NoCurrentRecord);
-    if (DbError e = m_db->prepareWrite())
+        return dbError(DbErr::NoCurrentRecord);
+    if (Error e = m_db->prepareWrite())
         return e;
-    DbError error;
+    Error error;
     Statement* st =
         statement(QStringLiteral("DELETE FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"), error);
     if (!st)
@@ -693,13 +693,13 @@ DbError TableRecordset::remove()
     return {};
 }
 
-DbError TableRecordset::update()
+Error TableRecordset::update()
 {
     if (!m_open || !m_db)
-        return DbError::make(DbErr::ObjectClosed);
+        return dbError(DbErr::ObjectClosed);
     if (m_mode == Mode::None)
-        return DbError::make(DbErr::UpdateWithoutEdit);
-    if (DbError e = m_db->prepareWrite())
+        return dbError(DbErr::UpdateWithoutEdit);
+    if (Error e = m_db->prepareWrite())
         return e;
 
     // A required field must hold a value (the engine would otherwise number
@@ -712,10 +712,10 @@ DbError TableRecordset::update()
         if (m_assigned[size_t(i)]) {
             if (c.required && m_stored[size_t(i)].kind == CellKind::Null && !m_fromRow[size_t(i)].row &&
                 std::as_const(m_pending)[i].isNull())
-                return DbError::make(DbErr::NullInRequiredField, c.name);
+                return dbError(DbErr::NullInRequiredField, c.name);
             cols.push_back(i);
         } else if (m_mode == Mode::AddNew && c.required && !c.hasDefault) {
-            return DbError::make(DbErr::NullInRequiredField, c.name);
+            return dbError(DbErr::NullInRequiredField, c.name);
         }
     }
     if (m_mode == Mode::Edit && cols.empty()) {
@@ -728,7 +728,7 @@ DbError TableRecordset::update()
     keyData[0] = m_mode == Mode::AddNew ? 'A' : 'E';
     for (int i : std::as_const(cols))
         keyData[i + 1] = '1';
-    DbError error;
+    Error error;
     // Row after row assigns the same fields: the last statement serves again.
     if (!m_lastWrite || key != m_lastWriteKey) {
         m_lastWrite = nullptr;
@@ -778,7 +778,7 @@ DbError TableRecordset::update()
             if (source.row->position() != source.position) {
                 // The snapshot moved on: the value set is no longer there.
                 st->reset();
-                return DbError::make(DbErr::NoCurrentRecord);
+                return dbError(DbErr::NoCurrentRecord);
             }
             const Snapshot::Field& f = source.value;
             rc = st->bindInPlace(pos, f);

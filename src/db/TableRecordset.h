@@ -25,23 +25,23 @@ public:
     ~TableRecordset() override;
 
     // Opens a table of the database (or an attached table by its local name).
-    DbError open(const QString& table);
+    Error open(const QString& table);
     bool isOpen() const { return m_open; }
     void close() override;
     void releaseReads() override { stopForward(); }
 
     // Chooses the index used by seek(). "primaria" is the table's primary
     // key; any other name must be an index of the table.
-    DbError setIndex(const QString& name);
+    Error setIndex(const QString& name);
 
     // Looks up the row whose index fields equal `keys` (one value per index
     // field, in the index's order; fewer values match on the leading fields).
     // A pending new row or edit is discarded. Sets noMatch().
-    DbError seek(const QVariantList& keys);
+    Error seek(const QVariantList& keys);
     bool noMatch() const { return m_noMatch; }
 
     // Reading the current row (or the values set on a pending row).
-    QVariant value(const QString& field, DbError* error = nullptr) const;
+    QVariant value(const QString& field, Error* error = nullptr) const;
     int fieldIndex(const QString& field) const;
     QVariant value(int index) const;
     // Field `index` of the current row as the engine stored it, when seek()
@@ -51,15 +51,15 @@ public:
     bool stored(int index, Snapshot::Field& out) const;
 
     // Writing.
-    DbError addNew();
-    DbError edit();
-    DbError setValue(const QString& field, const QVariant& value);
-    DbError setValue(int index, const QVariant& value);
+    Error addNew();
+    Error edit();
+    Error setValue(const QString& field, const QVariant& value);
+    Error setValue(int index, const QVariant& value);
     // Sets field `index` to a field of a snapshot's current row. A value
     // that already is of the field's kind is copied as the engine holds it,
     // with no conversion on the way; any other goes through
     // setValue(index, value.toVariant()). The same result, faster.
-    DbError setValue(int index, const Snapshot::Field& value);
+    Error setValue(int index, const Snapshot::Field& value);
     // Sets field `index` to `value`, a field of the current row of `row` as
     // row.field() gave it (or a value whose bytes lie in storage that lasts
     // at least as long). A value that already is of the field's kind is
@@ -67,19 +67,19 @@ public:
     // the way; any other goes through setValue(index, value.toVariant()).
     // The snapshot must outlive the pending row and stay on its row until
     // update(): once it has moved, update() refuses the row with 3021.
-    DbError setValue(int index, const Snapshot& row, const Snapshot::Field& value);
-    DbError update();
+    Error setValue(int index, const Snapshot& row, const Snapshot::Field& value);
+    Error update();
     void cancelUpdate();
     // Deletes the current row (the one the last seek found); a pending new
     // row or edit is discarded first. Afterwards no row is current until the
     // next seek. Fails with 3021 when there is no current row.
-    DbError remove();
+    Error remove();
 
     QStringList fieldNames() const;
 
     // Performance hint: seek() reads only these fields (and the index's);
     // any other field is read from the row when first asked for.
-    DbError setFetchFields(const QStringList& fields);
+    Error setFetchFields(const QStringList& fields);
 
 private:
     enum class Mode
@@ -105,15 +105,15 @@ private:
     };
 
     QVector<int> readColumns() const;
-    DbError convert(int index, const QVariant& in, QVariant& out) const;
+    Error convert(int index, const QVariant& in, QVariant& out) const;
     // Whether a value may be set on column `index` now (recordset open, in
     // AddNew or Edit, column known).
-    DbError assignable(int index) const;
+    Error assignable(int index) const;
     // Whether a value read from a snapshot can be written as it is stored,
     // without going through the conversion of setValue(QVariant).
     bool keepsAsStored(int index, const Snapshot::Field& value) const;
     // The statement of `sql`, compiled on first use and kept until close().
-    Statement* statement(const QString& sql, DbError& error) const;
+    Statement* statement(const QString& sql, Error& error) const;
     void forgetPlans();
 
     bool m_open = false;

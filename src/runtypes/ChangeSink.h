@@ -55,7 +55,7 @@ public:
                           const QString& value) = 0;
     // Replaces `destination` with a copy of `source` carrying its time (both
     // paths as they stand on disk); the error that stopped it, if any.
-    [[nodiscard]] virtual platform::FileError copyFile(const QString& source, const QString& destination) = 0;
+    [[nodiscard]] virtual Error copyFile(const QString& source, const QString& destination) = 0;
     // The modification time of `path` in seconds as this run has left it,
     // none when there is no such file.
     virtual std::optional<qint64> modificationTime(const QString& path) const = 0;
@@ -74,7 +74,7 @@ public:
     // disk), named before the step opens or attaches it. A sink that keeps
     // versions copies it first; when it cannot, it returns the reason and the
     // step must not write to the file: it fails instead.
-    [[nodiscard]] virtual platform::FileError willChangeDatabase(const QString& path)
+    [[nodiscard]] virtual Error willChangeDatabase(const QString& path)
     {
         (void)path;
         return {};

@@ -141,11 +141,11 @@ const std::array<ClientField, 28> kClientFields = {{
     {"CliOraVisita", false},
 }};
 
-DbError clientCode(const QVariant& value, qint32& code)
+Error clientCode(const QVariant& value, qint32& code)
 {
     code = 0;
     if (value.isNull())
-        return DbError::make(DbErr::InvalidUseOfNull);
+        return dbError(DbErr::InvalidUseOfNull);
     double number = 0;
     switch (value.typeId()) {
     case QMetaType::Int:
@@ -154,7 +154,7 @@ DbError clientCode(const QVariant& value, qint32& code)
     case QMetaType::Long: {
         const qlonglong v = value.toLongLong();
         if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
-            return DbError::make(DbErr::Overflow);
+            return dbError(DbErr::Overflow);
         code = qint32(v);
         return {};
     }
@@ -164,7 +164,7 @@ DbError clientCode(const QVariant& value, qint32& code)
     case QMetaType::ULong: {
         const qulonglong v = value.toULongLong();
         if (v > qulonglong(std::numeric_limits<qint32>::max()))
-            return DbError::make(DbErr::Overflow);
+            return dbError(DbErr::Overflow);
         code = qint32(v);
         return {};
     }
@@ -178,25 +178,25 @@ DbError clientCode(const QVariant& value, qint32& code)
         const qlonglong v = t.toLongLong(&ok);
         if (ok) {
             if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
-                return DbError::make(DbErr::Overflow);
+                return dbError(DbErr::Overflow);
             code = qint32(v);
             return {};
         }
         number = t.toDouble(&ok);
         if (!ok)
-            return DbError::make(DbErr::TypeMismatch);
+            return dbError(DbErr::TypeMismatch);
         break;
     }
     default:
-        return DbError::make(DbErr::TypeMismatch);
+        return dbError(DbErr::TypeMismatch);
     }
     // A code with a fractional part names no client: rounding it would merge
     // the row into another client.
     if (!std::isfinite(number) || std::floor(number) != number)
-        return DbError::make(DbErr::TypeMismatch);
+        return dbError(DbErr::TypeMismatch);
     if (number < double(std::numeric_limits<qint32>::min()) ||
         number > double(std::numeric_limits<qint32>::max()))
-        return DbError::make(DbErr::Overflow);
+        return dbError(DbErr::Overflow);
     code = qint32(number);
     return {};
 }
@@ -210,30 +210,30 @@ bool ClientTransfer::ApriClienti()
 {
     // Asked again for as long as the user chooses Retry.
     for (;;) {
-        DbError e = m_clienti.open(QStringLiteral("Clienti"));
+        Error e = m_clienti.open(QStringLiteral("Clienti"));
         if (!e)
             e = m_clienti.setIndex(QStringLiteral("primaria"));
         if (!e) {
             // Only these are compared after a lookup; the others are read on demand.
-            m_clienti.setFetchFields(
-                {QStringLiteral("CliCodice"), QStringLiteral("CliRagsoc"), QStringLiteral("CliVisite")});
+            static_cast<void>(m_clienti.setFetchFields(
+                {QStringLiteral("CliCodice"), QStringLiteral("CliRagsoc"), QStringLiteral("CliVisite")}));
             for (size_t i = 0; i < kClientFields.size(); ++i)
                 m_localIndex[i] = m_clienti.fieldIndex(QLatin1String(kClientFields[i].name));
             return true;
         }
         m_clienti.close();
         m_ctx.MsgErrore = QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'") + QLatin1Char('\n') +
-                          QString::number(e.number) + QStringLiteral(": ") + e.description;
+                          QString::number(e.number) + QStringLiteral(": ") + e.text;
         m_ctx.ask(m_ctx.MsgErrore, MsgStyle::ExclamationRetryCancel, m_ctx.MsgErrore);
         if (m_ctx.RispostaMsg != AnswerRetry)
             return false;
     }
 }
 
-DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits)
+Error ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits)
 {
     qint32 c = 0;
-    if (DbError e = clientCode(NumeroOZero(code), c))
+    if (Error e = clientCode(NumeroOZero(code), c))
         return e;
     m_held = false;
     m_nameHeld = false;
@@ -244,14 +244,14 @@ DbError ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, con
     return {};
 }
 
-DbError ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
+Error ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
                                        const Snapshot::Field& visits)
 {
     qint32 c = 0;
     if (code.kind == Snapshot::Stored::Integer && code.whole >= std::numeric_limits<qint32>::min() &&
         code.whole <= std::numeric_limits<qint32>::max())
         c = qint32(code.whole);
-    else if (DbError e = clientCode(NumeroOZero(code.toVariant()), c))
+    else if (Error e = clientCode(NumeroOZero(code.toVariant()), c))
         return e;
     m_cliente.codice = c;
     m_heldName.take(name);
@@ -261,7 +261,7 @@ DbError ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapsh
     return {};
 }
 
-DbError ClientTransfer::fillFromRow(const Snapshot& row)
+Error ClientTransfer::fillFromRow(const Snapshot& row)
 {
     return fillFromStored(row.field(m_exchangeIndex[0]), row.field(m_exchangeIndex[1]),
                           row.field(m_exchangeIndex[24]));
@@ -297,7 +297,7 @@ bool ClientTransfer::sameVisits(const Snapshot::Field& exchangeVisits) const
     return heldVisits(exchangeVisits.toVariant()) == cliente().visite;
 }
 
-DbError ClientTransfer::setNormalised(int field, const Snapshot& row, int column, bool numeric)
+Error ClientTransfer::setNormalised(int field, const Snapshot& row, int column, bool numeric)
 {
     // The common cases are decided on the value as stored: one that the
     // normaliser passes unchanged is bound straight from the exchange row,
@@ -324,7 +324,7 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
 {
     m_ctx.CodErrore = 0;
     bool result = false;
-    DbError e = m_clienti.seek({Elemento});
+    Error e = m_clienti.seek({Elemento});
     if (!e && m_clienti.noMatch()) {
         e = m_clienti.addNew();
         if (m_exchangeRow != &exchangeRow) {
@@ -334,11 +334,11 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
         }
         for (size_t i = 0; !e && i < kClientFields.size(); ++i) {
             if (m_exchangeIndex[i] < 0) {
-                e = DbError::make(DbErr::ItemNotFound);
+                e = dbError(DbErr::ItemNotFound);
                 break;
             }
             if (m_localIndex[i] < 0) {
-                e = DbError::make(DbErr::ItemNotFound);
+                e = dbError(DbErr::ItemNotFound);
                 break;
             }
             e = setNormalised(m_localIndex[i], exchangeRow, m_exchangeIndex[i], kClientFields[i].numeric);
@@ -349,7 +349,7 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
             e = fillFromRow(exchangeRow);
     } else if (!e) {
         if (m_localIndex[0] < 0 || m_localIndex[1] < 0 || m_localIndex[24] < 0)
-            e = DbError::make(DbErr::ItemNotFound);
+            e = dbError(DbErr::ItemNotFound);
         else {
             Snapshot::Field code, name, visits;
             if (m_clienti.stored(m_localIndex[0], code) && m_clienti.stored(m_localIndex[1], name) &&
@@ -369,7 +369,7 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
     // made durable before the user is asked anything.
     ++m_failedClients;
     m_clienti.cancelUpdate();
-    if (DbError c = m_db.commitBatch()) {
+    if (Error c = m_db.commitBatch()) {
         m_fatal = c;
         return result;
     }

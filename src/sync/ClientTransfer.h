@@ -65,7 +65,7 @@ public:
 
     // A failure that cannot be reported client by client (the batch of
     // stored rows could not be committed): the synchronisation must end.
-    DbError fatal() const { return m_fatal; }
+    Error fatal() const { return m_fatal; }
     // How many clients could not be looked up or added (each reported to the
     // user as it failed): the local table may then lack clients that the
     // exchange copy has.
@@ -74,19 +74,19 @@ public:
     void close() { m_clienti.close(); }
 
 private:
-    DbError fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits);
+    Error fillFrom(const QVariant& code, const QVariant& name, const QVariant& visits);
     // Fills ClienteCorrente from values as stored: the code at once, the
     // name and the visits text kept and converted only when cliente() is
     // asked for them.
-    DbError fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
+    Error fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
                            const Snapshot::Field& visits);
     // Fills ClienteCorrente from the exchange row of a client just added:
     // the code at once, the name and the visits text kept as stored and
     // converted only when cliente() is asked for them.
-    DbError fillFromRow(const Snapshot& row);
+    Error fillFromRow(const Snapshot& row);
     // Sets local field `field` of the new row from exchange field `column`
     // through NumeroOZero (`numeric`) or TestoODefault.
-    DbError setNormalised(int field, const Snapshot& row, int column, bool numeric);
+    Error setNormalised(int field, const Snapshot& row, int column, bool numeric);
 
     Context& m_ctx;
     Database& m_db;
@@ -104,7 +104,7 @@ private:
     // it), or else whole in m_localName.
     bool m_nameHeld = false;
     QString m_localName;
-    DbError m_fatal;
+    Error m_fatal;
     std::array<int, 28> m_localIndex{};
     const Snapshot* m_exchangeRow = nullptr; // the walk whose fields are resolved below
     std::array<int, 28> m_exchangeIndex{};
@@ -131,6 +131,6 @@ std::optional<bool> sameVisitsStored(const Snapshot::Field& exchange, const Snap
 
 // The value of a client code as a 32-bit signed integer: 94 when it is Null,
 // 13 when it is not a whole number, 6 when it does not fit.
-DbError clientCode(const QVariant& value, qint32& code);
+Error clientCode(const QVariant& value, qint32& code);
 
 } // namespace mirsalex

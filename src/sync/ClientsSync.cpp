@@ -46,11 +46,11 @@ bool sameFile(const QString& a, const QString& b)
 // visits text of the known ones after the name check. Returns the error that
 // ended it (none when it ran to the end or the user stopped it); `reachedEnd`
 // tells whether it went past the last exchange row.
-DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
-                    RunState& w)
+Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
+                  RunState& w)
 {
     reachedEnd = false;
-    if (DbError e = db.beginBatch())
+    if (Error e = db.beginBatch())
         return e;
     int written = 0;
     TableRecordset& local = transfer.ClientiLocali();
@@ -58,19 +58,19 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
     const int nameField = rows.fieldIndex(QStringLiteral("CliRagsoc"));
     const int visitsField = rows.fieldIndex(QStringLiteral("CliVisite"));
     if (codeField < 0 || nameField < 0 || visitsField < 0)
-        return DbError::make(DbErr::ItemNotFound);
+        return dbError(DbErr::ItemNotFound);
     const int localVisits = local.fieldIndex(QStringLiteral("CliVisite"));
 
     while (!rows.eof()) {
         qint32 code = 0;
-        if (DbError e = clientCode(rows.value(codeField), code))
+        if (Error e = clientCode(rows.value(codeField), code))
             return e;
         if (rows.field(nameField).kind == Snapshot::Stored::Null)
-            return DbError::make(DbErr::InvalidUseOfNull);
+            return dbError(DbErr::InvalidUseOfNull);
 
         const int failedBefore = transfer.failedClients();
         const bool found = transfer.LeggiCliente(code, rows);
-        if (DbError f = transfer.fatal())
+        if (Error f = transfer.fatal())
             return f;
         if (found) {
             // Name and visits text are needed only for a client both sides
@@ -81,7 +81,7 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
             if (!transfer.sameName(rows.field(nameField))) {
                 const QString exchangeName = rows.value(nameField).toString();
                 const ClienteCorrente& c = transfer.cliente();
-                if (DbError e = db.commitBatch())
+                if (Error e = db.commitBatch())
                     return e;
                 ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +
                             QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') + exchangeName +
@@ -91,7 +91,7 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                     return {};
             }
             if (!sameVisits) {
-                DbError e = local.edit();
+                Error e = local.edit();
                 if (!e)
                     e = local.setValue(localVisits, exchangeVisits);
                 if (!e)
@@ -109,15 +109,15 @@ DbError walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapsh
                 ++w.clientiAggiunti;
         }
         if (written >= kBatchRows) {
-            if (DbError e = db.commitBatch())
+            if (Error e = db.commitBatch())
                 return e;
             written = 0;
         }
         if (!db.inBatch()) {
-            if (DbError e = db.beginBatch())
+            if (Error e = db.beginBatch())
                 return e;
         }
-        if (DbError e = rows.moveNext())
+        if (Error e = rows.moveNext())
             return e;
     }
     reachedEnd = true;
@@ -268,7 +268,7 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
 // the tables allow it, else a walk over the whole exchange table. Returns
 // the error that ended it; `reachedEnd` tells whether every exchange client
 // was merged.
-DbError mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool& reachedEnd, RunState& w)
+Error mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool& reachedEnd, RunState& w)
 {
     reachedEnd = true;
     int added = 0;
@@ -276,26 +276,25 @@ DbError mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool&
     std::optional<MergePass> pass = setBasedClients(db, added, taken);
     if (!pass) {
         Snapshot rows(db);
-        if (DbError e = rows.open(QStringLiteral("SELECT * FROM ") + kAttachment))
+        if (Error e = rows.open(QStringLiteral("SELECT * FROM ") + kAttachment))
             return e;
         if (rows.recordCount() <= 0)
             return {};
         return walkClients(ctx, db, transfer, rows, reachedEnd, w);
     }
     const QString exchange = db.qualified(kAttachment);
-    pass->walk = [&](const QString& which, bool& stop) -> DbError {
+    pass->walk = [&](const QString& which, bool& stop) -> Error {
         Snapshot rows(db);
-        if (DbError e =
-                rows.open(QStringLiteral("SELECT * FROM ") + exchange + QStringLiteral(" AS s WHERE ") +
-                          which + QStringLiteral(" ORDER BY s.rowid")))
+        if (Error e = rows.open(QStringLiteral("SELECT * FROM ") + exchange + QStringLiteral(" AS s WHERE ") +
+                                which + QStringLiteral(" ORDER BY s.rowid")))
             return e;
         bool ended = true;
-        const DbError e = rows.eof() ? DbError() : walkClients(ctx, db, transfer, rows, ended, w);
+        const Error e = rows.eof() ? Error() : walkClients(ctx, db, transfer, rows, ended, w);
         stop = !ended;
         return e;
     };
     bool stopped = false;
-    const DbError error = runPass(db, *pass, stopped);
+    const Error error = runPass(db, *pass, stopped);
     w.clientiAggiunti += added;
     w.testiVisite += taken;
     reachedEnd = !stopped && !error;
@@ -374,7 +373,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         // Only the local file is changed in place; the exchange copy is
         // replaced whole, later.
         MergeSession session(ctx, w.sink, QStringLiteral("Clienti"), kAttachment);
-        DbError error =
+        Error error =
             session.open(localPath, exchangePath, QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI"),
                          connect, connect, false);
         Database& db = session.db();
@@ -394,7 +393,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
             if (!error)
                 error = mergeClients(ctx, db, transfer, walkEnded, w);
             // What the merge stored stays, whatever ended it.
-            const DbError committed = db.commitBatch();
+            const Error committed = db.commitBatch();
             if (!error)
                 error = committed;
             w.sink.databaseCommitted(localPath, db.totalChanges());
@@ -435,7 +434,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         return StepOutcome::stopped(why + QStringLiteral(" Database non copiato."));
     }
     // A damaged local file never replaces the exchange copy, however newer.
-    if (const DbError damaged = checkDatabaseIntegrity(localPath)) {
+    if (const Error damaged = checkDatabaseIntegrity(localPath)) {
         const QString why =
             damaged.number == DbErr::RecordLocked
                 ? QStringLiteral("Il database locale è in uso da un altro programma:") + QLatin1Char('\n') +
@@ -476,8 +475,8 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     }
     // The cause is named on a second line (a full disk, a refused rename).
     QString text = QStringLiteral("Errore nell'aggiornamento del DataBase");
-    if (const platform::FileError& e = detail::lastCopyError())
-        text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.description;
+    if (const Error& e = detail::lastCopyError())
+        text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.text;
     ctx.prompt.show(text, MsgStyle::Ok);
     return StepOutcome::failureGoingOn(ctx.CodErrore, text);
 }

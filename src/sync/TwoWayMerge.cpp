@@ -29,9 +29,9 @@ constexpr int kBatchRows = 5000;
 // Commits what is stored so far and opens the next batch, so that a failure
 // after this point (even one after which the engine abandons its whole
 // transaction, as on a full disk) cannot take these rows with it.
-DbError checkpoint(Database& db)
+Error checkpoint(Database& db)
 {
-    if (DbError e = db.commitBatch())
+    if (Error e = db.commitBatch())
         return e;
     return db.beginBatch();
 }
@@ -152,24 +152,24 @@ QString setBasedCopy(const MergePlan& p, const QString& source, const QString& t
 // it stay in the batch. A row is added straight from its source row (named
 // by the number the engine gave it), so every value arrives as it is
 // stored, whatever its kind. Each source row is reported to `progress`.
-DbError walkRows(Database& db, const MergePlan& p, const QString& sourceTable, const QString& targetName,
-                 const QString& targetTable, int& added, Prompt* progress, const QString& step)
+Error walkRows(Database& db, const MergePlan& p, const QString& sourceTable, const QString& targetName,
+               const QString& targetTable, int& added, Prompt* progress, const QString& step)
 {
     TableRecordset to(db);
     Snapshot rows(db);
-    if (DbError e = to.open(targetName))
+    if (Error e = to.open(targetName))
         return e;
-    if (DbError e = to.setIndex(QStringLiteral("primaria")))
+    if (Error e = to.setIndex(QStringLiteral("primaria")))
         return e;
-    if (DbError e = to.setFetchFields(p.keys))
+    if (Error e = to.setFetchFields(p.keys))
         return e;
     QString read = QStringLiteral("rowid");
     for (const QString& k : p.keys)
         read += QStringLiteral(", ") + Database::quoted(k);
     if (!p.mark.isEmpty())
         read += QStringLiteral(", ") + Database::quoted(p.mark);
-    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + sourceTable +
-                              QStringLiteral(" ORDER BY ") + keyOrder(p, QString())))
+    if (Error e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + sourceTable +
+                            QStringLiteral(" ORDER BY ") + keyOrder(p, QString())))
         return e;
     const int keyCount = int(p.keys.size());
     const int markColumn = p.mark.isEmpty() ? -1 : 1 + keyCount;
@@ -197,21 +197,21 @@ DbError walkRows(Database& db, const MergePlan& p, const QString& sourceTable, c
             key.clear();
             for (int i = 0; i < keyCount; ++i)
                 key << rows.value(1 + i);
-            if (DbError e = to.seek(key))
+            if (Error e = to.seek(key))
                 return e;
             if (to.noMatch()) {
                 int stored = 0;
-                if (DbError e = db.execute(insert + QString::number(rows.value(0).toLongLong()), &stored))
+                if (Error e = db.execute(insert + QString::number(rows.value(0).toLongLong()), &stored))
                     return e;
                 added += stored;
                 if (stored > 0 && ++sinceCommit >= kBatchRows) {
-                    if (DbError e = checkpoint(db))
+                    if (Error e = checkpoint(db))
                         return e;
                     sinceCommit = 0;
                 }
             }
         }
-        if (DbError e = rows.moveNext())
+        if (Error e = rows.moveNext())
             return e;
     }
     return {};
@@ -239,8 +239,8 @@ bool isNumber(const Database::ColumnInfo* c)
 // The first row of `table` whose number key holds a text or bytes: the
 // field and the value, as the reason for refusing the table. Empty when
 // every key is of its kind.
-DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::ColumnInfo>& columns,
-                     const QString& table, QString& field, QString& value)
+Error wrongKindKey(Database& db, const MergePlan& p, const QList<Database::ColumnInfo>& columns,
+                   const QString& table, QString& field, QString& value)
 {
     QStringList numeric;
     for (const QString& k : p.keys) {
@@ -256,8 +256,8 @@ DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Col
                  Database::quoted(k) + QStringLiteral(") IN ('text', 'blob')");
     }
     Snapshot rows(db);
-    if (DbError e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
-                              QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1")))
+    if (Error e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
+                            QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1")))
         return e;
     if (rows.eof())
         return {};
@@ -269,12 +269,12 @@ DbError wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Col
             break;
         }
     }
-    return DbError::make(DbErr::KeyTypeMismatch, field);
+    return dbError(DbErr::KeyTypeMismatch, field);
 }
 
 } // namespace
 
-qint16 errorCode(const DbError& error)
+qint16 errorCode(const Error& error)
 {
     if (!error)
         return 0;
@@ -326,8 +326,8 @@ MergeSession::MergeSession(Context& ctx, ChangeSink& sink, QString table, QStrin
 {
 }
 
-DbError MergeSession::open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
-                           const QString& openExchange, const QString& missingTable, bool exchangeChanged)
+Error MergeSession::open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
+                         const QString& openExchange, const QString& missingTable, bool exchangeChanged)
 {
     m_finished = false;
     m_ctx.MsgErrore = openLocal;
@@ -338,28 +338,28 @@ DbError MergeSession::open(const QString& localPath, const QString& exchangePath
     if (exchangeChanged)
         changed << platform::resolve(exchangePath);
     for (const QString& file : std::as_const(changed)) {
-        if (const platform::FileError kept = m_sink.willChangeDatabase(file))
-            return DbError::make(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, file);
+        if (const Error kept = m_sink.willChangeDatabase(file))
+            return dbError(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, file);
     }
     m_sink.prepareDatabase(m_db);
-    if (DbError e = m_db.open(m_localPath))
+    if (Error e = m_db.open(m_localPath))
         return e;
     m_ctx.MsgErrore = openExchange;
     m_db.detachTable(m_attached);
-    DbError e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
+    Error e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
     if (e.number == DbErr::TableNotFound)
         m_ctx.MsgErrore = missingTable;
     return e;
 }
 
-void MergeSession::finish(DbError error)
+void MergeSession::finish(Error error)
 {
     if (m_finished)
         return;
     m_finished = true;
     // Rows stored before a failure stay: the batch is committed, never
     // abandoned, and before any message is shown.
-    const DbError committed = m_db.commitBatch();
+    const Error committed = m_db.commitBatch();
     if (!error)
         error = committed;
     m_ctx.CodErrore = errorCode(error);
@@ -370,7 +370,7 @@ void MergeSession::finish(DbError error)
 void MergeSession::close()
 {
     if (m_db.isOpen()) {
-        m_db.commitBatch();
+        static_cast<void>(m_db.commitBatch());
         m_db.detachTable(m_attached);
     }
     m_db.close();
@@ -379,8 +379,8 @@ void MergeSession::close()
 // ---------------------------------------------------------------------------
 // The merge
 
-DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
-                  MergePlan& plan)
+Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
+                MergePlan& plan)
 {
     ctx.MsgErrore = policy.passIn;
     plan = MergePlan();
@@ -390,13 +390,13 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     plan.local = db.qualified(policy.table);
     plan.exchange = db.qualified(attached);
     if (plan.local.isEmpty())
-        return DbError::make(DbErr::TableNotFound, policy.table);
+        return dbError(DbErr::TableNotFound, policy.table);
     if (plan.exchange.isEmpty())
-        return DbError::make(DbErr::TableNotFound, attached);
+        return dbError(DbErr::TableNotFound, attached);
     QList<Database::ColumnInfo> local, exchange;
-    if (DbError e = db.columns(policy.table, local))
+    if (Error e = db.columns(policy.table, local))
         return e;
-    if (DbError e = db.columns(attached, exchange))
+    if (Error e = db.columns(attached, exchange))
         return e;
 
     if (policy.wholeRows) {
@@ -416,7 +416,7 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
                 policy.passIn +
                 QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ").arg(policy.table) +
                 missing.join(QStringLiteral(", "));
-            return DbError::make(DbErr::ItemNotFound, missing.first());
+            return dbError(DbErr::ItemNotFound, missing.first());
         }
         plan.copied.clear();
         for (const auto& c : std::as_const(local)) {
@@ -432,8 +432,8 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     // is refused, whole, and the reason named.
     for (const bool remote : {true, false}) {
         QString field, value;
-        if (DbError e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
-                                     field, value)) {
+        if (Error e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
+                                   field, value)) {
             if (e.number == DbErr::KeyTypeMismatch)
                 ctx.MsgErrore =
                     policy.passIn +
@@ -448,7 +448,7 @@ DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const Q
     return {};
 }
 
-DbError runPass(Database& db, const MergePass& pass, bool& stopped)
+Error runPass(Database& db, const MergePass& pass, bool& stopped)
 {
     stopped = false;
     int sinceCommit = 0;
@@ -463,10 +463,10 @@ DbError runPass(Database& db, const MergePass& pass, bool& stopped)
         sinceCommit += changed;
     };
     // One run of rows set-based: its statements, or its walk when one fails.
-    auto run = [&](const QString& rows) -> DbError {
+    auto run = [&](const QString& rows) -> Error {
         for (const MergePass::Write& write : pass.writes) {
             int changed = 0;
-            if (DbError error = statement(write, rows, changed)) {
+            if (Error error = statement(write, rows, changed)) {
                 // The statement changed nothing: walk the run row by row,
                 // which handles the rows before the one that fails and
                 // stops there.
@@ -486,16 +486,16 @@ DbError runPass(Database& db, const MergePass& pass, bool& stopped)
 
     // Every row at once, noting the rows left to the walk.
     std::vector<qint64> walked;
-    if (DbError e = db.markPoint())
+    if (Error e = db.markPoint())
         return e;
     db.setWalkNotes(&walked);
     std::vector<int> changes(pass.writes.size(), 0);
-    DbError error;
+    Error error;
     for (size_t i = 0; !error && i < pass.writes.size(); ++i)
         error = statement(pass.writes[i], all, changes[i]);
     db.setWalkNotes(nullptr);
     if (!error && walked.empty()) {
-        if (DbError e = db.keepPoint())
+        if (Error e = db.keepPoint())
             return e;
         for (size_t i = 0; i < pass.writes.size(); ++i)
             kept(pass.writes[i], changes[i]);
@@ -503,7 +503,7 @@ DbError runPass(Database& db, const MergePass& pass, bool& stopped)
     }
     // Some row must be walked in its place (or a statement failed): what
     // the statements wrote is taken back.
-    if (DbError e = db.takeBackToPoint())
+    if (Error e = db.takeBackToPoint())
         return e;
     if (error)
         return pass.walkOnFailure && pass.walk ? pass.walk(all, stopped) : error;
@@ -513,11 +513,11 @@ DbError runPass(Database& db, const MergePass& pass, bool& stopped)
     for (const qint64 row : walked) {
         const QString number = QString::number(row);
         const QString before = QStringLiteral("s.rowid < ") + number;
-        if (DbError e = run(after.isEmpty() ? before : after + QStringLiteral(" AND ") + before))
+        if (Error e = run(after.isEmpty() ? before : after + QStringLiteral(" AND ") + before))
             return e;
         if (stopped)
             return {};
-        if (DbError e = pass.walk(QStringLiteral("s.rowid = ") + number, stopped))
+        if (Error e = pass.walk(QStringLiteral("s.rowid = ") + number, stopped))
             return e;
         if (stopped)
             return {};
@@ -526,8 +526,8 @@ DbError runPass(Database& db, const MergePass& pass, bool& stopped)
     return run(after);
 }
 
-DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
-                        int& added, bool walkOnFailure, Prompt* progress, const QString& step)
+Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target, int& added,
+                      bool walkOnFailure, Prompt* progress, const QString& step)
 {
     const QString& from = toExchange ? plan.local : plan.exchange;
     const QString& to = toExchange ? plan.exchange : plan.local;
@@ -541,7 +541,7 @@ DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, co
         return walkRows(db, plan, from, target, to, added, progress, step);
     };
     bool stopped = false;
-    const DbError error = runPass(db, pass, stopped);
+    const Error error = runPass(db, pass, stopped);
     if (progress)
         progress->progressEnd();
     return error;
@@ -569,8 +569,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
         return *skip;
 
     MergeSession session(ctx, w.sink, policy.table);
-    DbError error =
-        session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
+    Error error = session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
     if (!error)
         error = session.begin();
     Database& db = session.db();

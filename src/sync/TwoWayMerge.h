@@ -34,7 +34,7 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w);
 
 // An error number as the 16-bit CodErrore holds it: a number that does not
 // fit (or is not above zero) is recorded as 32767, still a failure.
-qint16 errorCode(const DbError& error);
+qint16 errorCode(const Error& error);
 
 // The local database with one table of the exchange copy attached under
 // `attached` (by default its own name followed by "EX"), for the length of
@@ -57,14 +57,14 @@ public:
     // one when `exchangeChanged`) are first offered to the sink, which may
     // keep a version of each; a file it could not keep one of is not opened.
     // The batch is begun by begin().
-    DbError open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
-                 const QString& openExchange, const QString& missingTable, bool exchangeChanged = true);
-    DbError begin() { return m_db.beginBatch(); }
+    Error open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
+               const QString& openExchange, const QString& missingTable, bool exchangeChanged = true);
+    Error begin() { return m_db.beginBatch(); }
 
     // Commits the batch (what is stored stays, whatever ended the work),
     // records `error` (or the commit's) in CodErrore, serves pending window
     // events once, detaches and closes. Idempotent.
-    void finish(DbError error);
+    void finish(Error error);
     void close();
 
     Database& db() { return m_db; }
@@ -106,14 +106,14 @@ struct MergePass
     bool leavesRows = false;
     // Walks the source rows matching `rows` (a condition of the same form)
     // in walk order; sets `stop` when the walk ended the pass early.
-    std::function<DbError(const QString& rows, bool& stop)> walk;
+    std::function<Error(const QString& rows, bool& stop)> walk;
     bool walkOnFailure = true;
     // Rows written between two commits of the batch; 0 commits only at the end.
     int commitEvery = 0;
 };
 
 // Runs a pass; `stopped` tells whether its walk ended it early.
-DbError runPass(Database& db, const MergePass& pass, bool& stopped);
+Error runPass(Database& db, const MergePass& pass, bool& stopped);
 
 // The policy of one table in the two-pass merge: which rows, which fields,
 // which mark, which counters and texts.
@@ -159,8 +159,8 @@ struct MergePlan
 // sets the context text (with the reason on a second line where the
 // context alone would not tell it) and returns the error; nothing is
 // written.
-DbError planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
-                  MergePlan& plan);
+Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
+                MergePlan& plan);
 
 // The two-pass merge of one table of the visits database: the exchange
 // copy's missing rows are added locally, then the local ones (now including
@@ -180,8 +180,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy);
 // source row for the walk; progressEnd() closes it on every path.
 // `toExchange` tells the direction; `target` is the target table's name as
 // the database knows it (the local name, or the attached one).
-DbError copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target,
-                        int& added, bool walkOnFailure, Prompt* progress = nullptr,
-                        const QString& step = QString());
+Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, const QString& target, int& added,
+                      bool walkOnFailure, Prompt* progress = nullptr, const QString& step = QString());
 
 } // namespace mirsalex

@@ -42,9 +42,9 @@ void ApplyChanges::writeKey(const QString& file, const QString& section, const Q
     record(Change::Kind::Key, file, keyText(section, key, value));
 }
 
-platform::FileError ApplyChanges::copyFile(const QString& source, const QString& destination)
+Error ApplyChanges::copyFile(const QString& source, const QString& destination)
 {
-    const platform::FileError error = SafeFileCopy::copy(source, destination);
+    const Error error = SafeFileCopy::copy(source, destination);
     if (!error)
         record(Change::Kind::File, destination, source);
     return error;
@@ -77,7 +77,7 @@ void WithheldChanges::writeKey(const QString& file, const QString& section, cons
     record(Change::Kind::Key, file, keyText(section, key, value));
 }
 
-platform::FileError WithheldChanges::copyFile(const QString& source, const QString& destination)
+Error WithheldChanges::copyFile(const QString& source, const QString& destination)
 {
     // The source must be readable, as for a real copy.
     QFile in(source);

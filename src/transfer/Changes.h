@@ -15,7 +15,7 @@ public:
     Mode mode() const override { return Mode::Apply; }
     void writeKey(const QString& file, const QString& section, const QString& key,
                   const QString& value) override;
-    [[nodiscard]] platform::FileError copyFile(const QString& source, const QString& destination) override;
+    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
     void prepareDatabase(Database& db) override;
     void databaseCommitted(const QString& path, qint64 rows) override;
@@ -32,7 +32,7 @@ public:
     Mode mode() const override { return Mode::DryRun; }
     void writeKey(const QString& file, const QString& section, const QString& key,
                   const QString& value) override;
-    [[nodiscard]] platform::FileError copyFile(const QString& source, const QString& destination) override;
+    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
     QStringList filesCreatedIn(const QString& folder) const override;
     void prepareDatabase(Database& db) override;

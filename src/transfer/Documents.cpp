@@ -97,13 +97,13 @@ private:
 // that does not exist holds nothing; a folder that cannot be read (device
 // error, no permission) fails the direction with its error number. Links
 // and names that are no text are left out and added to `ignored`.
-platform::FileError elenca(const ChangeSink& sink, const QString& folder, const QString& pattern,
-                           QStringList& names, QStringList& ignored)
+Error elenca(const ChangeSink& sink, const QString& folder, const QString& pattern, QStringList& names,
+             QStringList& ignored)
 {
     names.clear();
     QList<platform::DirEntry> entries;
     QStringList passed;
-    const platform::FileError error = platform::listDirectoryNoLinks(folder, pattern, false, entries, passed);
+    const Error error = platform::listDirectoryNoLinks(folder, pattern, false, entries, passed);
     if (error && error.number != 76 && error.number != 53)
         return error;
     for (const platform::DirEntry& e : entries) {
@@ -150,7 +150,7 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
     for (const auto& [folder, list, passed] :
          {std::tuple<const QString&, QStringList&, QStringList&>{fromOnDisk, names, ignored},
           std::tuple<const QString&, QStringList&, QStringList&>{toOnDisk, existing, passedAtDestination}}) {
-        if (const platform::FileError error = elenca(w.sink, folder, pattern, list, passed))
+        if (const Error error = elenca(w.sink, folder, pattern, list, passed))
             return fallisce(ctx, errorText + pattern, error.number, folder);
     }
     ignored << passedAtDestination;
@@ -194,7 +194,7 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
         // disk) go to one destination: the copy of the first is put in place
         // before the second is compared with it, so the newer one wins.
         if (seen.contains(name)) {
-            batch.commit(nullptr, nullptr);
+            static_cast<void>(batch.commit()); // told by failure(), with those before
             if (batch.failure())
                 return batchFailed();
         }
@@ -205,14 +205,14 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
                                      w.request.confirmCopies, 0)) {
             if (batch.failure()) // what was pending could not be put in place
                 return batchFailed();
-            const platform::FileError error = detail::lastCopyError();
-            batch.commit(nullptr, nullptr); // the copies made before stay in place
+            const Error error = detail::lastCopyError();
+            static_cast<void>(batch.commit()); // the copies made before stay in place
             uncount();
             return fallisce(ctx, errorText + name, error ? error.number : ctx.CodErrore,
-                            error ? error.file : destination);
+                            error ? error.path : destination);
         }
     }
-    batch.commit(nullptr, nullptr);
+    static_cast<void>(batch.commit()); // told by failure(), with those before
     if (batch.failure())
         return batchFailed();
     return Esito::Ok;
@@ -306,7 +306,7 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
         w.Contatori[0][0] = 0;
         const QString name = QStringLiteral("IndiciDV.mdb");
         // A damaged database never replaces the exchange copy.
-        if (const DbError e = checkDatabaseIntegrity(platform::resolve(ctx.config.PathDati + name));
+        if (const Error e = checkDatabaseIntegrity(platform::resolve(ctx.config.PathDati + name));
             e.number == DbErr::CannotOpenDatabase) {
             ctx.CodErrore = static_cast<qint16>(e.number);
             ctx.prompt.show(indiciError + QLatin1Char('\n') +
@@ -319,9 +319,9 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
         for (;;) {
             if (!CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1))
                 break;
-            const platform::FileError error = detail::lastCopyError();
+            const Error error = detail::lastCopyError();
             if (fallisce(ctx, indiciError, error ? error.number : ctx.CodErrore,
-                         error ? error.file : indici + name) != Esito::Retry) {
+                         error ? error.path : indici + name) != Esito::Retry) {
                 segnaFallito(ctx, w, 0, indiciError);
                 return finish(false);
             }

@@ -16,9 +16,9 @@ namespace {
 // Error number of a counter raised past its 16-bit limit.
 constexpr qint16 kOverflow = 6;
 
-platform::FileError& lastError()
+Error& lastError()
 {
-    static platform::FileError error;
+    static Error error;
     return error;
 }
 
@@ -38,7 +38,7 @@ bool CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& 
                                     platform::resolve(destination), prompt, force);
 }
 
-const platform::FileError& detail::lastCopyError()
+const Error& detail::lastCopyError()
 {
     return lastError();
 }
@@ -92,7 +92,7 @@ bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, 
 
     bool copied = false;
     if (ctx.RispostaMsg == AnswerYes) {
-        const platform::FileError error = w.sink.copyFile(sourceOnDisk, destinationOnDisk);
+        const Error error = w.sink.copyFile(sourceOnDisk, destinationOnDisk);
         if (error) {
             pending = true;
             lastError() = error;

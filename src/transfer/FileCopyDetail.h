@@ -15,8 +15,8 @@ namespace mirsalex::detail {
 bool copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
                       const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt, int force);
 
-// The file error of the last copy that failed (number, description and the
-// file concerned, source or destination); no error after a good copy.
-const platform::FileError& lastCopyError();
+// The file error of the last copy that failed (number, text and the file
+// concerned, source or destination); no error after a good copy.
+[[nodiscard]] const Error& lastCopyError();
 
 } // namespace mirsalex::detail

@@ -135,7 +135,7 @@ bool diskFull(int err)
 
 struct Attempt
 {
-    platform::FileError error;
+    Error error;
     bool outOfSpace = false; // the destination's disk was full
 };
 
@@ -160,7 +160,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     *sizeOut = qint64(info.st_size);
     // Room is made (what is pending put in place) before anything is written.
     if (beforeWrite && !beforeWrite(qint64(info.st_size)))
-        return {platform::FileError{-1, QString(), destination}};
+        return {Error{ErrorDomain::File, -1, QString(), destination}};
 
     if (const int injected = platform::injectedFailure(QStringLiteral("write"), destination))
         return {platform::fileErrorFromErrno(injected, destination), diskFull(injected)};
@@ -219,7 +219,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     if (!out.commit()) {
         // A refused rename is never a full disk.
         Attempt attempt = failed();
-        if (out.error().step == AtomicFile::Step::Rename)
+        if (out.failedStep() == AtomicFile::Step::Rename)
             attempt.outOfSpace = false;
         return attempt;
     }
@@ -239,7 +239,7 @@ std::optional<qint64> freeSpace(const QString& folder)
 
 } // namespace
 
-platform::FileError SafeFileCopy::copy(const QString& source, const QString& destination)
+Error SafeFileCopy::copy(const QString& source, const QString& destination)
 {
     SafeFileCopy::Batch* batch = activeBatch();
     std::vector<std::pair<QByteArray, QString>> made;
@@ -251,8 +251,7 @@ platform::FileError SafeFileCopy::copy(const QString& source, const QString& des
     auto makeRoom = [&](qint64 nextSize) {
         if (batch->pending() == 0 || !batch->full(nextSize, folder))
             return true;
-        const int before = batch->pending();
-        return batch->commit(nullptr, nullptr) == before;
+        return !batch->commit();
     };
     Attempt attempt = copyOnce(source, destination, batch, &made, &size, makeRoom);
     if (attempt.error.number == -1)
@@ -261,8 +260,7 @@ platform::FileError SafeFileCopy::copy(const QString& source, const QString& des
         // The disk filled while copies were waiting: putting them in place
         // frees the files they replace; then this one is tried once more,
         // exactly as if it had been made on its own.
-        const int before = batch->pending();
-        if (batch->commit(nullptr, nullptr) != before)
+        if (batch->commit())
             return batch->failure();
         attempt = copyOnce(source, destination, batch, &made, &size, {});
     }
@@ -307,27 +305,27 @@ void SafeFileCopy::Batch::discardFrom(size_t index)
         m_bytes += e.size;
 }
 
-int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDestination)
+Error SafeFileCopy::Batch::commit(int* placed)
 {
     std::vector<Entry> entries;
     entries.swap(m_entries);
     m_bytes = 0;
+    if (placed)
+        *placed = 0;
     if (entries.empty())
-        return 0;
+        return {};
     auto failAt = [&](size_t index, int err) {
         for (size_t i = index; i < entries.size(); ++i)
             AtomicFile::removeTemporary(entries[i].temp);
-        const platform::FileError e = platform::fileErrorFromErrno(err, entries[index].destination);
-        if (error)
-            *error = e;
-        if (failedDestination)
-            *failedDestination = entries[index].destination;
+        const Error e = platform::fileErrorFromErrno(err, entries[index].destination);
+        if (placed)
+            *placed = int(index);
         if (!m_failure) {
             m_failure = e;
             m_failedDestination = entries[index].destination;
         }
         m_dropped += int(entries.size() - index);
-        return int(index);
+        return e;
     };
     // One flush per file system holding a temporary file: the data of every
     // copy is on the disk before any destination is replaced.
@@ -348,17 +346,13 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
                 ++named;
             for (const Entry& e : entries)
                 AtomicFile::removeTemporary(e.temp);
-            const platform::FileError e = platform::fileErrorFromErrno(err, entries[named].destination);
-            if (error)
-                *error = e;
-            if (failedDestination)
-                *failedDestination = entries[named].destination;
+            const Error e = platform::fileErrorFromErrno(err, entries[named].destination);
             if (!m_failure) {
                 m_failure = e;
                 m_failedDestination = entries[named].destination;
             }
             m_dropped += int(entries.size());
-            return 0;
+            return e;
         }
     }
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -367,15 +361,17 @@ int SafeFileCopy::Batch::commit(platform::FileError* error, QString* failedDesti
                                       : AtomicFile::renameFile(entries[i].temp,
                                                                QFile::encodeName(entries[i].destination));
         if (err != 0) {
-            const int placed = failAt(i, err);
+            const Error e = failAt(i, err);
             for (const QString& folder : folders)
                 syncFolder(folder); // the renames made before stay durable
-            return placed;
+            return e;
         }
     }
     for (const QString& folder : folders)
         syncFolder(folder);
-    return int(entries.size());
+    if (placed)
+        *placed = int(entries.size());
+    return {};
 }
 
 } // namespace mirsalex

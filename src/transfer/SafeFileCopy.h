@@ -26,7 +26,7 @@ public:
 
     // Copies `source` onto `destination` (both full paths as they stand on
     // disk). Returns the error that stopped the copy, or no error.
-    static platform::FileError copy(const QString& source, const QString& destination);
+    static Error copy(const QString& source, const QString& destination);
 
     // Replaces the low-level write (a full or failing disk is simulated with
     // it); an empty function restores the ordinary write.
@@ -54,16 +54,17 @@ public:
         Batch& operator=(const Batch&) = delete;
 
         // Puts every pending copy in place, in the order made. Returns the
-        // number placed; on a failure the copies before it stay in place, the
-        // rest are dropped, and `error`/`failedDestination` tell which one.
-        int commit(platform::FileError* error, QString* failedDestination);
+        // error that stopped it, its path the destination it failed on, or
+        // none; on a failure the copies before it stay in place and the rest
+        // are dropped. `placed`, when given, receives the number put in place.
+        Error commit(int* placed = nullptr);
         int pending() const { return int(m_entries.size()); }
 
         // The first commit that failed in this batch (also one made by
         // copy() on its own), with the destination it failed on; and the
         // number of copies that copy() had accepted but that never reached
         // their place because of it.
-        const platform::FileError& failure() const { return m_failure; }
+        [[nodiscard]] const Error& failure() const { return m_failure; }
         const QString& failedDestination() const { return m_failedDestination; }
         int dropped() const { return m_dropped; }
 
@@ -81,7 +82,7 @@ public:
         int m_maxCount;
         qint64 m_maxBytes;
         qint64 m_bytes = 0;
-        platform::FileError m_failure;
+        Error m_failure;
         QString m_failedDestination;
         int m_dropped = 0;
     };

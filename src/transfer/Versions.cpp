@@ -409,7 +409,7 @@ VersioningChanges::~VersioningChanges()
         ::close(m_manifest);
 }
 
-platform::FileError VersioningChanges::openEntry()
+Error VersioningChanges::openEntry()
 {
     if (m_manifest >= 0)
         return {};
@@ -450,8 +450,8 @@ platform::FileError VersioningChanges::openEntry()
     }
     m_entry.id = id;
     m_entry.folder = folder;
-    if (platform::FileError e = append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side,
-                                        isoTime(m_entry.started), m_entry.restores})) {
+    if (Error e = append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side,
+                          isoTime(m_entry.started), m_entry.restores})) {
         ::close(m_manifest);
         m_manifest = -1;
         QDir(folder).removeRecursively();
@@ -463,7 +463,7 @@ platform::FileError VersioningChanges::openEntry()
     return {};
 }
 
-platform::FileError VersioningChanges::append(const QStringList& fields)
+Error VersioningChanges::append(const QStringList& fields)
 {
     const QByteArray line = recordLine(fields);
     if (const int err = AtomicFile::writeAll(m_manifest, line.constData(), line.size()))
@@ -471,7 +471,7 @@ platform::FileError VersioningChanges::append(const QStringList& fields)
     return {};
 }
 
-platform::FileError VersioningChanges::refuse(const platform::FileError& error)
+Error VersioningChanges::refuse(const Error& error)
 {
     if (!m_told) {
         m_told = true;
@@ -483,16 +483,16 @@ platform::FileError VersioningChanges::refuse(const platform::FileError& error)
                     QStringLiteral("\nNessun file viene sostituito senza la sua versione.");
         m_prompt.show(m_failure, MsgStyle::ExclamationOk);
     }
-    platform::FileError e = error;
-    e.file = m_entry.folder.isEmpty() ? m_store.folder() : m_entry.folder;
+    Error e = error;
+    e.path = m_entry.folder.isEmpty() ? m_store.folder() : m_entry.folder;
     return e;
 }
 
-platform::FileError VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
+Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
 {
     if (m_kept.contains(path))
         return {};
-    if (platform::FileError e = openEntry())
+    if (Error e = openEntry())
         return e;
     const QString what =
         kind == VersionItem::Kind::File ? QStringLiteral("file") : QStringLiteral("database");
@@ -528,7 +528,7 @@ platform::FileError VersioningChanges::keepFile(const QString& path, VersionItem
     item.kind = kind;
     item.path = path;
     item.version = version;
-    if (platform::FileError e = append({what, path, version})) {
+    if (Error e = append({what, path, version})) {
         if (!kept.isEmpty())
             ::unlink(encoded(kept).constData());
         return e;
@@ -542,7 +542,7 @@ bool VersioningChanges::keepKey(const QString& file, const QString& section, con
                                 const QString& old)
 {
     const bool had = old != kAbsent;
-    platform::FileError e = openEntry();
+    Error e = openEntry();
     if (!e)
         e = append({QStringLiteral("key"), file, section, key,
                     had ? QStringLiteral("1") : QStringLiteral("0"), had ? old : QString()});
@@ -591,12 +591,12 @@ void VersioningChanges::removeKey(const QString& file, const QString& section, c
            QLatin1Char('[') + section + QStringLiteral("] ") + key.trimmed() + QStringLiteral(" (rimossa)"));
 }
 
-platform::FileError VersioningChanges::copyFile(const QString& source, const QString& destination)
+Error VersioningChanges::copyFile(const QString& source, const QString& destination)
 {
     const bool keptBefore = m_kept.contains(destination);
-    if (platform::FileError e = keepFile(destination, VersionItem::Kind::File))
+    if (Error e = keepFile(destination, VersionItem::Kind::File))
         return refuse(e);
-    const platform::FileError error = m_apply.copyFile(source, destination);
+    const Error error = m_apply.copyFile(source, destination);
     if (error) {
         // Nothing was replaced: the version is not one.
         if (!keptBefore && !m_entry.items.empty() && m_entry.items.back().path == destination) {
@@ -614,9 +614,9 @@ platform::FileError VersioningChanges::copyFile(const QString& source, const QSt
     return {};
 }
 
-platform::FileError VersioningChanges::removeFile(const QString& path)
+Error VersioningChanges::removeFile(const QString& path)
 {
-    if (platform::FileError e = keepFile(path, VersionItem::Kind::File))
+    if (Error e = keepFile(path, VersionItem::Kind::File))
         return refuse(e);
     if (::unlink(encoded(path).constData()) != 0 && errno != ENOENT)
         return platform::fileErrorFromErrno(errno, path);
@@ -635,9 +635,9 @@ void VersioningChanges::prepareDatabase(Database& db)
     m_apply.prepareDatabase(db);
 }
 
-platform::FileError VersioningChanges::willChangeDatabase(const QString& path)
+Error VersioningChanges::willChangeDatabase(const QString& path)
 {
-    if (platform::FileError e = keepFile(path, VersionItem::Kind::Database))
+    if (Error e = keepFile(path, VersionItem::Kind::Database))
         return refuse(e);
     return {};
 }
@@ -753,7 +753,7 @@ QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink)
                 sink.removeKey(i.path, i.section, i.key);
             continue;
         }
-        platform::FileError e;
+        Error e;
         if (i.version.isEmpty()) {
             if (platform::isFile(i.path) || QFileInfo(i.path).isSymLink())
                 e = sink.removeFile(i.path);

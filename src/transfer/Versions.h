@@ -146,16 +146,16 @@ public:
     Mode mode() const override { return Mode::Apply; }
     void writeKey(const QString& file, const QString& section, const QString& key,
                   const QString& value) override;
-    [[nodiscard]] platform::FileError copyFile(const QString& source, const QString& destination) override;
+    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
     void prepareDatabase(Database& db) override;
-    [[nodiscard]] platform::FileError willChangeDatabase(const QString& path) override;
+    [[nodiscard]] Error willChangeDatabase(const QString& path) override;
     void databaseCommitted(const QString& path, qint64 rows) override;
     int removeStaleTemporaries(const QString& folder) override;
 
     // A restore's own changes: a file removed, a key removed (each kept
     // first, like every other change).
-    [[nodiscard]] platform::FileError removeFile(const QString& path);
+    [[nodiscard]] Error removeFile(const QString& path);
     void removeKey(const QString& file, const QString& section, const QString& key);
 
     // Ends the entry: records what the run left and its counters, then
@@ -175,10 +175,10 @@ public:
     static void setLinksAllowed(bool allowed);
 
 private:
-    platform::FileError openEntry();
-    platform::FileError keepFile(const QString& path, VersionItem::Kind kind);
-    platform::FileError append(const QStringList& fields);
-    platform::FileError refuse(const platform::FileError& error);
+    Error openEntry();
+    Error keepFile(const QString& path, VersionItem::Kind kind);
+    Error append(const QStringList& fields);
+    Error refuse(const Error& error);
     // Records the value a key had (`old`, or none) before it changes; false
     // when the record cannot be kept (the user has been told).
     bool keepKey(const QString& file, const QString& section, const QString& key, const QString& old);

@@ -89,14 +89,15 @@ TEST_F(AtomicFileTest, EveryWriteCountIsChecked)
             }
             return ::write(fd, data, size_t(std::min(answer, size)));
         };
-        const AtomicFile::Error e = saveToFile(m_path, kNew, options);
+        AtomicFile::Step step = AtomicFile::Step::None;
+        const Error e = saveToFile(m_path, kNew, options, &step);
         EXPECT_EQ(e.number, c.expectedError);
         if (c.expectedError == 0) {
             EXPECT_EQ(content(), kNew);
             // Put the old content back for the next case.
             ASSERT_FALSE(saveToFile(m_path, kOld));
         } else {
-            EXPECT_EQ(e.step, AtomicFile::Step::Write);
+            EXPECT_EQ(step, AtomicFile::Step::Write);
             EXPECT_EQ(content(), kOld);
         }
         EXPECT_EQ(entries(), QStringList{QStringLiteral("target.ini")}) << "no temporary left behind";
@@ -130,10 +131,11 @@ TEST_F(AtomicFileTest, AFailedStepLeavesTheDestinationUntouched)
         });
         AtomicFile::Options options;
         options.askInjector = true;
-        const AtomicFile::Error e = saveToFile(m_path, kNew, options);
+        AtomicFile::Step step = AtomicFile::Step::None;
+        const Error e = saveToFile(m_path, kNew, options, &step);
         platform::setFailureInjector({});
         EXPECT_EQ(e.number, c.err);
-        EXPECT_EQ(e.step, c.step);
+        EXPECT_EQ(step, c.step);
         EXPECT_TRUE(asked.contains(QLatin1String(c.operation)));
         EXPECT_EQ(content(), kOld);
         EXPECT_EQ(entries(), QStringList{QStringLiteral("target.ini")});

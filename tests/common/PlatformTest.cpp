@@ -109,7 +109,7 @@ TEST(Platform, ListDirectoryOfMissingFolderIsPathNotFound)
     QList<platform::DirEntry> out;
     const auto err = platform::listDirectory(inst.path("missing/"), "*", false, out);
     EXPECT_EQ(err.number, 76);
-    EXPECT_EQ(err.description, QStringLiteral("Impossibile trovare il percorso"));
+    EXPECT_EQ(err.text, QStringLiteral("Impossibile trovare il percorso"));
     EXPECT_TRUE(out.isEmpty());
 }
 

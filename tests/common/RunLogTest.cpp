@@ -280,7 +280,7 @@ TEST(RunLog, FullDiskTakesBackThePartWritten)
     struct rlimit small = saved;
     small.rlim_cur = rlim_t(before.size() + 100);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const platform::FileError e = log.append(at(2), report(2, 2000));
+    const Error e = log.append(at(2), report(2, 2000));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 

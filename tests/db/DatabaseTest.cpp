@@ -103,9 +103,9 @@ TEST_F(DatabaseTest, BadFilesFailToOpenAndStayUntouched)
         const bool existed = QFileInfo::exists(bad);
 
         Database db;
-        const DbError e = db.open(bad);
-        EXPECT_EQ(e.number, c.expected) << e.description.toStdString();
-        EXPECT_FALSE(e.description.isEmpty());
+        const Error e = db.open(bad);
+        EXPECT_EQ(e.number, c.expected) << e.text.toStdString();
+        EXPECT_FALSE(e.text.isEmpty());
         EXPECT_FALSE(db.isOpen());
         EXPECT_EQ(QFileInfo::exists(bad), existed) << "opening never creates a file";
         EXPECT_EQ(fileBytes(bad), before);
@@ -113,8 +113,8 @@ TEST_F(DatabaseTest, BadFilesFailToOpenAndStayUntouched)
         // Attached as the other file of a synchronisation, it fails the same way.
         Database local;
         ASSERT_FALSE(local.open(good));
-        const DbError a = local.attachTable(QStringLiteral("ClientiEX"), bad, QStringLiteral("Clienti"));
-        EXPECT_EQ(a.number, c.expected) << a.description.toStdString();
+        const Error a = local.attachTable(QStringLiteral("ClientiEX"), bad, QStringLiteral("Clienti"));
+        EXPECT_EQ(a.number, c.expected) << a.text.toStdString();
         EXPECT_FALSE(local.isAttached(QStringLiteral("ClientiEX")));
         EXPECT_FALSE(local.hasTable(QStringLiteral("ClientiEX")));
         EXPECT_EQ(QFileInfo::exists(bad), existed);
@@ -131,9 +131,9 @@ TEST_F(DatabaseTest, MissingTableAndEmptyPathAreReported)
     EXPECT_EQ(db.open(QString()).number, DbErr::InvalidPath);
     EXPECT_EQ(db.open(m_dir.path()).number, DbErr::CannotOpenFile);
     ASSERT_FALSE(db.open(local));
-    const DbError e = db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti"));
+    const Error e = db.attachTable(QStringLiteral("ClientiEX"), other, QStringLiteral("Clienti"));
     EXPECT_EQ(e.number, DbErr::TableNotFound);
-    EXPECT_TRUE(e.description.contains(QLatin1String("Clienti")));
+    EXPECT_TRUE(e.text.contains(QLatin1String("Clienti")));
     TableRecordset rs(db);
     EXPECT_EQ(rs.open(QStringLiteral("VisiteN")).number, DbErr::TableNotFound);
     Snapshot snap(db);
@@ -170,7 +170,7 @@ TEST_F(DatabaseTest, SeekAddEditOnThePrimaryIndex)
 
     ASSERT_FALSE(rs.seek({7, 45000.5, QStringLiteral("XXX")}));
     EXPECT_TRUE(rs.noMatch());
-    DbError e;
+    Error e;
     rs.value(QStringLiteral("ApNote"), &e);
     EXPECT_EQ(e.number, DbErr::NoCurrentRecord);
 
@@ -222,13 +222,13 @@ TEST_F(DatabaseTest, WriteFailuresCarryTheirNumbersAndStoreNothing)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ASSERT_FALSE(rs.addNew());
-        DbError e = rs.setValue(QStringLiteral("CliCodice"), c.code);
+        Error e = rs.setValue(QStringLiteral("CliCodice"), c.code);
         if (!e)
             e = rs.setValue(QLatin1String(c.field), c.value);
         if (!e)
             e = rs.update();
-        EXPECT_EQ(e.number, c.expected) << e.description.toStdString();
-        EXPECT_FALSE(e.description.isEmpty());
+        EXPECT_EQ(e.number, c.expected) << e.text.toStdString();
+        EXPECT_FALSE(e.text.isEmpty());
         rs.cancelUpdate();
     }
     // Numeric texts are converted for number fields.
@@ -348,7 +348,7 @@ TEST_F(DatabaseTest, ExecuteCompletesWholeOrChangesNothing)
     ASSERT_FALSE(db.attachTable(QStringLiteral("AzioniEX"), other, QStringLiteral("Azioni")));
     // Row (2, TEL) collides after (5, TEL) went in: nothing stays.
     int rows = -1;
-    const DbError e = db.execute(QStringLiteral("INSERT INTO Azioni SELECT * FROM AzioniEX"), &rows);
+    const Error e = db.execute(QStringLiteral("INSERT INTO Azioni SELECT * FROM AzioniEX"), &rows);
     EXPECT_EQ(e.number, DbErr::DuplicateKey);
     EXPECT_EQ(rows, 0);
 
@@ -560,7 +560,7 @@ TEST_F(DatabaseTest, RemoveDeletesTheCurrentRowOnly)
         ASSERT_FALSE(rs.edit());
         ASSERT_FALSE(rs.setValue(QStringLiteral("AzDelete"), QStringLiteral(" ")));
         ASSERT_FALSE(rs.remove());
-        DbError e;
+        Error e;
         rs.value(QStringLiteral("AzDelete"), &e);
         EXPECT_EQ(e.number, DbErr::NoCurrentRecord);
         EXPECT_EQ(rs.remove().number, DbErr::NoCurrentRecord) << "deleted once";

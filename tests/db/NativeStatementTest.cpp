@@ -117,13 +117,13 @@ TEST_F(NativeStatementTest, CopyingAsStoredGivesWhatConvertingGives)
     const QStringList targets = {QStringLiteral("t"), QStringLiteral("i"), QStringLiteral("r"),
                                  QStringLiteral("a")};
     int key = 0;
-    for (; !snap.eof(); snap.moveNext()) {
+    for (; !snap.eof(); static_cast<void>(snap.moveNext())) {
         const QString label = snap.value(1).toString();
         for (const QString& target : targets) {
             SCOPED_TRACE((label + QLatin1String(" -> ") + target).toStdString());
             const int field = rs.fieldIndex(target);
             // Once copied as stored, once bound in place, once converted.
-            DbError results[3];
+            Error results[3];
             QVariant pending[3];
             for (int way = 0; way < 3; ++way) {
                 ASSERT_FALSE(rs.addNew());
@@ -289,8 +289,8 @@ TEST_F(NativeStatementTest, FailuresKeepTheirNumbersAndAbandonTheRow)
         ASSERT_FALSE(rs.setValue(QStringLiteral("k"), c.key));
         ASSERT_FALSE(rs.setValue(QStringLiteral("c"), QString::fromUtf8(c.c)));
         ASSERT_FALSE(rs.setValue(QStringLiteral("u"), QString::fromUtf8(c.u)));
-        const DbError e = rs.update();
-        EXPECT_EQ(e.number, c.expected) << e.description.toStdString();
+        const Error e = rs.update();
+        EXPECT_EQ(e.number, c.expected) << e.text.toStdString();
         rs.cancelUpdate();
     }
     ASSERT_FALSE(db.commitBatch());

@@ -48,7 +48,7 @@ public:
     {
         m_inner.writeKey(file, section, key, value);
     }
-    platform::FileError copyFile(const QString& source, const QString& destination) override
+    Error copyFile(const QString& source, const QString& destination) override
     {
         return m_inner.copyFile(source, destination);
     }

@@ -326,10 +326,12 @@ TEST_F(FileCopyTest, FailedRenameReportsItsError)
         std::optional<SafeFileCopy::Batch> batch;
         if (batched)
             batch.emplace();
-        platform::FileError error = SafeFileCopy::copy(src, dst);
+        Error error = SafeFileCopy::copy(src, dst);
         if (batched) {
             EXPECT_FALSE(error);
-            EXPECT_EQ(batch->commit(&error, nullptr), 0);
+            int placed = -1;
+            error = batch->commit(&placed);
+            EXPECT_EQ(placed, 0);
             EXPECT_EQ(batch->failure().number, 70);
             EXPECT_EQ(batch->dropped(), 1);
         }
@@ -366,14 +368,14 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
                 });
             platform::setFailureInjector(
                 [&](const QString& o, const QString&) { return o == op ? c.err : 0; });
-            platform::FileError error;
+            Error error;
             {
                 std::optional<SafeFileCopy::Batch> batch;
                 if (batched)
                     batch.emplace();
                 error = SafeFileCopy::copy(src, dst);
                 if (batched && !error)
-                    batch->commit(&error, nullptr);
+                    error = batch->commit();
             }
             platform::setFailureInjector({});
             SafeFileCopy::setWriteHook({});

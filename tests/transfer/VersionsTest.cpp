@@ -177,8 +177,7 @@ TEST(VersionsSink, NoVersionNoReplacement)
 
     SilentPrompt prompt;
     VersioningChanges sink(store, prompt);
-    const platform::FileError e =
-        sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("dest.doc"));
+    const Error e = sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("dest.doc"));
     EXPECT_TRUE(e);
     EXPECT_TRUE(sink.willChangeDatabase(base + QStringLiteral("dest.doc")));
     sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2"));
