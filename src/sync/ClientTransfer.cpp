@@ -245,7 +245,7 @@ Error ClientTransfer::fillFrom(const QVariant& code, const QVariant& name, const
 }
 
 Error ClientTransfer::fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
-                                       const Snapshot::Field& visits)
+                                     const Snapshot::Field& visits)
 {
     qint32 c = 0;
     if (code.kind == Snapshot::Stored::Integer && code.whole >= std::numeric_limits<qint32>::min() &&

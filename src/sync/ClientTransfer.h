@@ -79,7 +79,7 @@ private:
     // name and the visits text kept and converted only when cliente() is
     // asked for them.
     Error fillFromStored(const Snapshot::Field& code, const Snapshot::Field& name,
-                           const Snapshot::Field& visits);
+                         const Snapshot::Field& visits);
     // Fills ClienteCorrente from the exchange row of a client just added:
     // the code at once, the name and the visits text kept as stored and
     // converted only when cliente() is asked for them.
