@@ -26,6 +26,9 @@ const QString kMarked = QStringLiteral("S");
 // Rows the walk adds between two commits.
 constexpr int kBatchRows = 5000;
 
+// Rows left to the walk past which a pass walks every row.
+constexpr size_t kMostWalkedRows = 300;
+
 // Commits what is stored so far and opens the next batch, so that a failure
 // after this point (even one after which the engine abandons its whole
 // transaction, as on a full disk) cannot take these rows with it.
@@ -509,6 +512,10 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
         return pass.walkOnFailure && pass.walk ? pass.walk(all, stopped) : error;
     std::sort(walked.begin(), walked.end());
     walked.erase(std::unique(walked.begin(), walked.end()), walked.end());
+    // Each run costs its statements: past a few hundred rows to walk, the
+    // walk of every row is the cheaper way to the same result.
+    if (walked.size() > kMostWalkedRows)
+        return pass.walk(all, stopped);
     QString after;
     for (const qint64 row : walked) {
         const QString number = QString::number(row);
