@@ -177,6 +177,25 @@ void startBatch(QProcess& p, const QString& root, const QString& side, const QSt
     p.waitForStarted();
 }
 
+// Starts the program in batch mode on `side` (with `more` arguments), kills
+// it after a random delay up to `micros`, and counts the kill (and, when it
+// was still running, the kill in mid-run).
+void killAfterRandomDelay(const QString& root, const QString& side, const QStringList& more,
+                          std::mt19937& rng, qint64 micros, int& kills, int& midRun)
+{
+    std::uniform_int_distribution<qint64> when(0, micros);
+    const qint64 delay = when(rng);
+    QProcess p;
+    startBatch(p, root, side, more);
+    QThread::usleep(static_cast<unsigned long>(delay));
+    const bool running = p.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(60000);
+    ++kills;
+    if (running && p.exitStatus() == QProcess::CrashExit)
+        ++midRun;
+}
+
 struct Result
 {
     int status = -1; // -1: killed, crashed or still running after two minutes (see `finished`)
@@ -345,17 +364,7 @@ void killCase(const QString& root, int index, std::mt19937& rng, qint64 runMicro
     const QString label = QStringLiteral("kill %1").arg(index);
     const auto before = documents(root);
     const QString side = index % 2 ? QStringLiteral("portable") : QStringLiteral("desktop");
-    std::uniform_int_distribution<qint64> when(0, runMicros);
-    const qint64 delay = when(rng);
-    QProcess p;
-    startBatch(p, root, side);
-    QThread::usleep(static_cast<unsigned long>(delay));
-    const bool running = p.state() == QProcess::Running;
-    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
-    p.waitForFinished(60000);
-    ++figures.kills;
-    if (running && p.exitStatus() == QProcess::CrashExit)
-        ++figures.killedMidRun;
+    killAfterRandomDelay(root, side, {}, rng, runMicros, figures.kills, figures.killedMidRun);
     figures.damagedFiles += damage(root, before);
     rerunConverges(root, label);
 }
@@ -397,17 +406,7 @@ void dryKillCase(const QString& root, int index, std::mt19937& rng, qint64 runMi
     const QString label = QStringLiteral("dry kill %1").arg(index);
     const auto before = tree(root);
     const QString side = index % 2 ? QStringLiteral("portable") : QStringLiteral("desktop");
-    std::uniform_int_distribution<qint64> when(0, runMicros);
-    const qint64 delay = when(rng);
-    QProcess p;
-    startBatch(p, root, side, kDryRun);
-    QThread::usleep(static_cast<unsigned long>(delay));
-    const bool running = p.state() == QProcess::Running;
-    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
-    p.waitForFinished(60000);
-    ++figures.dryKills;
-    if (running && p.exitStatus() == QProcess::CrashExit)
-        ++figures.dryKilledMidRun;
+    killAfterRandomDelay(root, side, kDryRun, rng, runMicros, figures.dryKills, figures.dryKilledMidRun);
     const auto after = tree(root);
     for (const auto& [path, state] : before) {
         const auto now = after.find(path);
@@ -917,17 +916,8 @@ void restoreKillCase(const QString& root, int index, std::mt19937& rng, qint64 r
     }
     const QString target = listed.front().id;
 
-    std::uniform_int_distribution<qint64> when(0, restoreMicros);
-    const qint64 delay = when(rng);
-    QProcess p;
-    startBatch(p, root, side, {QStringLiteral("--restore"), target});
-    QThread::usleep(static_cast<unsigned long>(delay));
-    const bool running = p.state() == QProcess::Running;
-    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
-    p.waitForFinished(60000);
-    ++figures.restoreKills;
-    if (running && p.exitStatus() == QProcess::CrashExit)
-        ++figures.restoreKilledMidRun;
+    killAfterRandomDelay(root, side, {QStringLiteral("--restore"), target}, rng, restoreMicros,
+                         figures.restoreKills, figures.restoreKilledMidRun);
 
     figures.damagedFiles += damagedDatabases(root);
     figures.damagedFiles += neitherBeforeNorAfter(label, before, after, snapshot(root));
@@ -952,17 +942,7 @@ void versionKillCase(const QString& root, int index, std::mt19937& rng, qint64 r
     const auto listed = listVersions(root, side, ok);
     if (!ok)
         return;
-    std::uniform_int_distribution<qint64> when(0, runMicros);
-    const qint64 delay = when(rng);
-    QProcess p;
-    startBatch(p, root, side);
-    QThread::usleep(static_cast<unsigned long>(delay));
-    const bool running = p.state() == QProcess::Running;
-    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
-    p.waitForFinished(60000);
-    ++figures.versionKills;
-    if (running && p.exitStatus() == QProcess::CrashExit)
-        ++figures.versionKilledMidRun;
+    killAfterRandomDelay(root, side, {}, rng, runMicros, figures.versionKills, figures.versionKilledMidRun);
     figures.damagedFiles += damagedDatabases(root);
     std::vector<Listed> now;
     if (!stillListed(label, root, side, listed, &now))
