@@ -262,9 +262,9 @@ void AboutWindow::clickInfoSys()
     // One search at a time: a click while one runs starts nothing.
     if (m_searching)
         return;
-    m_ctx.CodErrore = 0;
-    AvviaInfoSistema(*m_info, m_ctx.CodErrore);
-    if (m_ctx.CodErrore == 0)
+    qint16 codErrore = 0;
+    AvviaInfoSistema(*m_info, codErrore);
+    if (codErrore == 0)
         return;
 
     m_searching = true;

@@ -579,8 +579,8 @@ bool StartupWindow::initialise(const StartOptions& options)
     }
     if (!found) {
         m_iniPath.clear();
-        m_ctx.MsgErrore = QStringLiteral("File di configurazione inesistente");
-        m_ctx.ask(m_ctx.MsgErrore, MsgStyle::Critical, QStringLiteral("MIRSAL - ERRORE"));
+        m_ctx.ask(QStringLiteral("File di configurazione inesistente"), MsgStyle::Critical,
+                  QStringLiteral("MIRSAL - ERRORE"));
         // The box keeps its text; the run log says where the program looked.
         if (m_runLog)
             logMissingConfiguration(

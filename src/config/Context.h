@@ -8,10 +8,10 @@
 
 namespace mirsalex {
 
-// Process-wide shared state of the configuration module: the loaded record,
-// the current operator, the error context of the step being attempted, the
-// last error number and the answer of the last message box. Every routine
-// that shows a message reaches the user through `prompt`.
+// Process-wide shared state of the configuration module: the loaded record
+// and the current operator. Every routine that shows a message reaches the
+// user through `prompt`; a routine that can fail returns its error, and a
+// question's answer is the value ask() returns.
 struct Context
 {
     explicit Context(Prompt& p) : prompt(p) {}
@@ -19,9 +19,6 @@ struct Context
     Prompt& prompt;
     Configurazione config;
     QString CodOperatore;      // current operator code, at most 13 characters
-    QString MsgErrore;         // text naming the step being attempted
-    qint16 CodErrore = 0;      // error number of the last failed step, 0 when none
-    int RispostaMsg = 0;       // answer of the last message box a routine tests
     QString PasswordOperatore; // access password as read, empty when none
     // What is wrong with the configuration file, as told to the user when the
     // paths were loaded; empty when nothing is.
@@ -32,11 +29,10 @@ struct Context
     bool dryRun = false;
     QStringList wouldCreate;
 
-    // Shows a box and keeps its answer in RispostaMsg.
+    // Shows a box and returns its answer.
     int ask(const QString& text, int style, const QString& title = QString())
     {
-        RispostaMsg = prompt.show(text, style, title);
-        return RispostaMsg;
+        return prompt.show(text, style, title);
     }
 };
 

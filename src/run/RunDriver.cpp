@@ -61,7 +61,6 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
     RunGuard guard(m_running);
 
     Context& ctx = m_ctx;
-    ctx.CodErrore = 0;
     RunState w(request, sink);
 
     // What is asked for is decided by the ticks as the run starts: a step
@@ -178,9 +177,11 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
                 r.outcome = StepOutcome::skipped(QStringLiteral("cartella di scambio vuota o assente"),
                                                  request.exchangeFolders[g]);
             } else if (!stageEnded) {
-                // The group that ended the stage, had it left no record.
+                // The group that ended the stage, had it left no record
+                // (every failure of the stage records its group, with its
+                // error number).
                 r.state = StepReport::State::Ran;
-                r.outcome = StepOutcome::failure(ctx.CodErrore, QStringLiteral("trasferimento non riuscito"));
+                r.outcome = StepOutcome::failure(0, QStringLiteral("trasferimento non riuscito"));
                 stageEnded = true;
             }
             if (observer && r.state == StepReport::State::Ran)

@@ -20,7 +20,7 @@ struct StepOutcome
     };
 
     Status status = Status::Done;
-    qint16 error = 0; // the error number of a failure (CodErrore), 0 otherwise
+    qint16 error = 0; // the error number of a failure, 0 otherwise
     QString reason;   // why it was skipped, stopped or failed, for the report
     QString path;     // the missing file or folder of a skip, when there is one
     // A failure after which the chain still goes on (the step's result is 0):

@@ -206,7 +206,7 @@ ClientTransfer::ClientTransfer(Context& ctx, Database& db) : m_ctx(ctx), m_db(db
     m_localIndex.fill(-1);
 }
 
-bool ClientTransfer::ApriClienti()
+bool ClientTransfer::ApriClienti(QString& context)
 {
     // Asked again for as long as the user chooses Retry.
     for (;;) {
@@ -222,10 +222,9 @@ bool ClientTransfer::ApriClienti()
             return true;
         }
         m_clienti.close();
-        m_ctx.MsgErrore = QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'") + QLatin1Char('\n') +
-                          QString::number(e.number) + QStringLiteral(": ") + e.text;
-        m_ctx.ask(m_ctx.MsgErrore, MsgStyle::ExclamationRetryCancel, m_ctx.MsgErrore);
-        if (m_ctx.RispostaMsg != AnswerRetry)
+        context = QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'") + QLatin1Char('\n') +
+                  QString::number(e.number) + QStringLiteral(": ") + e.text;
+        if (m_ctx.ask(context, MsgStyle::ExclamationRetryCancel, context) != AnswerRetry)
             return false;
     }
 }
@@ -322,7 +321,7 @@ Error ClientTransfer::setNormalised(int field, const Snapshot& row, int column, 
 
 bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
 {
-    m_ctx.CodErrore = 0;
+    m_stopped = false;
     bool result = false;
     Error e = m_clienti.seek({Elemento});
     if (!e && m_clienti.noMatch()) {
@@ -373,10 +372,8 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
         m_fatal = c;
         return result;
     }
-    m_ctx.ask(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  ") + QString::number(Elemento),
-              MsgStyle::ExclamationOkCancel, QStringLiteral("ERRORE"));
-    if (m_ctx.RispostaMsg == AnswerCancel)
-        m_ctx.CodErrore = 1;
+    m_stopped = m_ctx.ask(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  ") + QString::number(Elemento),
+                          MsgStyle::ExclamationOkCancel, QStringLiteral("ERRORE")) == AnswerCancel;
     return result;
 }
 

@@ -42,14 +42,18 @@ public:
     ClientTransfer(Context& ctx, Database& db);
 
     // Opens `Clienti` of the local database on its primary index. On failure
-    // asks Retry/Cancel; returns false after Cancel.
-    bool ApriClienti();
+    // asks Retry/Cancel, the text asked becoming the step's context text
+    // `context`; returns false after Cancel.
+    bool ApriClienti(QString& context);
 
     // Looks up client `Elemento`; when missing, adds it from `exchangeRow`
     // with all its fields normalised. True when it was found locally. A
-    // failure is shown (OK goes on, Cancel sets CodErrore to 1) and gives
-    // false. The pending batch is committed before any message is shown.
+    // failure is shown (OK goes on, Cancel stops the walk: see stopped())
+    // and gives false. The pending batch is committed before any message is
+    // shown.
     bool LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow);
+    // Whether the user chose Cancel after the last lookup failed.
+    bool stopped() const { return m_stopped; }
 
     const ClienteCorrente& cliente() const;
 
@@ -91,6 +95,7 @@ private:
     Context& m_ctx;
     Database& m_db;
     int m_failedClients = 0;
+    bool m_stopped = false;
     TableRecordset m_clienti;
     mutable ClienteCorrente m_cliente;
     // Name and visits text of a client added from the exchange row, as

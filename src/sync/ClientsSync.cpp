@@ -9,7 +9,6 @@
 #include "db/Snapshot.h"
 #include "sync/ClientTransfer.h"
 #include "sync/TwoWayMerge.h"
-#include "transfer/FileCopyDetail.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>
@@ -83,11 +82,12 @@ Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot
                 const ClienteCorrente& c = transfer.cliente();
                 if (Error e = db.commitBatch())
                     return e;
-                ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') + QString::number(code) +
-                            QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') + exchangeName +
-                            QLatin1Char('\n') + QStringLiteral("Continuo comunque?"),
-                        MsgStyle::Question, QStringLiteral("MIRSALEX - NOMINATIVO"));
-                if (ctx.RispostaMsg != AnswerYes)
+                const int answer =
+                    ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') +
+                                QString::number(code) + QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') +
+                                exchangeName + QLatin1Char('\n') + QStringLiteral("Continuo comunque?"),
+                            MsgStyle::Question, QStringLiteral("MIRSALEX - NOMINATIVO"));
+                if (answer != AnswerYes)
                     return {};
             }
             if (!sameVisits) {
@@ -102,7 +102,7 @@ Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot
                 ++w.testiVisite;
             }
         } else {
-            if (ctx.CodErrore > 0)
+            if (transfer.stopped())
                 return {};
             ++written;
             if (transfer.failedClients() == failedBefore)
@@ -336,10 +336,9 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         int unreadable = 0;
         if (EsisteFile(ctx.prompt, path, 0, &unreadable))
             continue;
-        if (unreadable != 0) {
-            ctx.CodErrore = static_cast<qint16>(unreadable);
-            return StepOutcome::failure(ctx.CodErrore, QStringLiteral("cartella non leggibile: ") + path);
-        }
+        if (unreadable != 0)
+            return StepOutcome::failure(static_cast<qint16>(unreadable),
+                                        QStringLiteral("cartella non leggibile: ") + path);
         return StepOutcome::skipped(QStringLiteral("database non trovato"), path);
     }
     const QString localPath = platform::resolve(local);
@@ -368,6 +367,10 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     // only when it holds every client of that copy, each merged.
     bool walkEnded = true;
     int failedClients = 0;
+    // The error that ended the merge, and the text a failure shows: the
+    // context of the step being attempted.
+    qint16 code = 0;
+    QString context;
     {
         const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
         // Only the local file is changed in place; the exchange copy is
@@ -376,14 +379,14 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         Error error =
             session.open(localPath, exchangePath, QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI"),
                          connect, connect, false);
+        context = session.context();
         Database& db = session.db();
         ClientTransfer transfer(ctx, db);
         ctx.prompt.processEvents();
         bool walk = !error;
-        if (walk && !transfer.ApriClienti()) {
+        if (walk && !transfer.ApriClienti(context)) {
             walk = false;
             clientsUnreadable = true;
-            ctx.CodErrore = 0;
         } else if (walk) {
             // The local file is taken for writing before any client is read,
             // so that a file another program is writing is waited for (a few
@@ -399,10 +402,9 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
             w.sink.databaseCommitted(localPath, db.totalChanges());
             failedClients = transfer.failedClients();
             if (error.number == DbErr::RecordLocked)
-                ctx.MsgErrore = inUse(local);
+                context = inUse(local);
         }
-        if (error || walk)
-            ctx.CodErrore = qint16(error.number);
+        code = qint16(error.number);
 
         // Closing, whatever happened.
         transfer.close();
@@ -410,9 +412,9 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         ctx.prompt.processEvents();
     }
 
-    if (ctx.CodErrore != 0) {
-        ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
-        return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
+    if (code != 0) {
+        ctx.prompt.show(context, MsgStyle::Ok);
+        return StepOutcome::failure(code, context);
     }
 
     if (clientsUnreadable) {
@@ -448,25 +450,24 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     // of an unfinished write lies beside either copy.
     if (unfinishedWriteBeside(localPath) || unfinishedWriteBeside(exchangePath)) {
         ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
-        return StepOutcome::failureGoingOn(ctx.CodErrore,
+        return StepOutcome::failureGoingOn(code,
                                            QStringLiteral("scrittura non terminata accanto al database"));
     }
 
-    bool failed = false;
+    CopyResult copy;
     if (localTime > exchangeTime) {
-        failed = CopiaFile(ctx, w, local, exchange, 1, 0);
+        copy = CopiaFile(ctx, w, local, exchange, 1, 0);
     } else {
         const QString text = QStringLiteral("DATABASE ORIGINARIO MENO RECENTE! ") + QLatin1Char('\n') +
                              QStringLiteral("Passo comunque ") + QLatin1Char('\n') + local +
                              QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(localTime) +
                              QLatin1Char('\n') + QStringLiteral("su") + QLatin1Char('\n') + exchange +
                              QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(exchangeTime);
-        ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE"));
-        if (ctx.RispostaMsg != AnswerYes)
+        if (ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE")) != AnswerYes)
             return StepOutcome::stopped(QStringLiteral("copia del database non confermata"));
-        failed = CopiaFile(ctx, w, local, exchange, 1, 1);
+        copy = CopiaFile(ctx, w, local, exchange, 1, 1);
     }
-    if (!failed) {
+    if (!copy.failed) {
         w.ticks.dati = 2;
         w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
                         w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
@@ -475,10 +476,10 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     }
     // The cause is named on a second line (a full disk, a refused rename).
     QString text = QStringLiteral("Errore nell'aggiornamento del DataBase");
-    if (const Error& e = detail::lastCopyError())
+    if (const Error& e = copy.error)
         text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.text;
     ctx.prompt.show(text, MsgStyle::Ok);
-    return StepOutcome::failureGoingOn(ctx.CodErrore, text);
+    return StepOutcome::failureGoingOn(copy.number, text);
 }
 
 } // namespace mirsalex

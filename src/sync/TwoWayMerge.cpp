@@ -295,10 +295,9 @@ std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w)
     auto missing = [&](const QString& path, const QString& why) -> std::optional<StepOutcome> {
         if (EsisteFile(ctx.prompt, path, 0, &unreadable))
             return std::nullopt;
-        if (unreadable != 0) {
-            ctx.CodErrore = static_cast<qint16>(unreadable);
-            return StepOutcome::failure(ctx.CodErrore, QStringLiteral("cartella non leggibile: ") + path);
-        }
+        if (unreadable != 0)
+            return StepOutcome::failure(static_cast<qint16>(unreadable),
+                                        QStringLiteral("cartella non leggibile: ") + path);
         return StepOutcome::skipped(why, path);
     };
     if (auto out = missing(w.DbLocale, QStringLiteral("database non trovato")))
@@ -333,7 +332,7 @@ Error MergeSession::open(const QString& localPath, const QString& exchangePath, 
                          const QString& openExchange, const QString& missingTable, bool exchangeChanged)
 {
     m_finished = false;
-    m_ctx.MsgErrore = openLocal;
+    m_context = openLocal;
     m_localPath = platform::resolve(localPath);
     // The files changed in place: the sink may keep a version of each
     // first, and a file it could not keep one of is not written.
@@ -347,27 +346,27 @@ Error MergeSession::open(const QString& localPath, const QString& exchangePath, 
     m_sink.prepareDatabase(m_db);
     if (Error e = m_db.open(m_localPath))
         return e;
-    m_ctx.MsgErrore = openExchange;
+    m_context = openExchange;
     m_db.detachTable(m_attached);
     Error e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
     if (e.number == DbErr::TableNotFound)
-        m_ctx.MsgErrore = missingTable;
+        m_context = missingTable;
     return e;
 }
 
-void MergeSession::finish(Error error)
+Error MergeSession::finish(Error error)
 {
     if (m_finished)
-        return;
+        return {};
     m_finished = true;
     // Rows stored before a failure stay: the batch is committed, never
     // abandoned, and before any message is shown.
     const Error committed = m_db.commitBatch();
     if (!error)
         error = committed;
-    m_ctx.CodErrore = errorCode(error);
     m_ctx.prompt.processEvents();
     close();
+    return error;
 }
 
 void MergeSession::close()
@@ -382,10 +381,10 @@ void MergeSession::close()
 // ---------------------------------------------------------------------------
 // The merge
 
-Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
-                MergePlan& plan)
+Error planMerge(Database& db, const MergePolicy& policy, const QString& attached, MergePlan& plan,
+                QString& context)
 {
-    ctx.MsgErrore = policy.passIn;
+    context = policy.passIn;
     plan = MergePlan();
     plan.keys = policy.keys;
     plan.copied = policy.copied;
@@ -415,10 +414,9 @@ Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QSt
                 missing << c.name + QStringLiteral(" (manca nel database LOCALE)");
         }
         if (!missing.isEmpty()) {
-            ctx.MsgErrore =
-                policy.passIn +
-                QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ").arg(policy.table) +
-                missing.join(QStringLiteral(", "));
+            context = policy.passIn +
+                      QStringLiteral("\nLe due tabelle %1 non hanno gli stessi campi: ").arg(policy.table) +
+                      missing.join(QStringLiteral(", "));
             return dbError(DbErr::ItemNotFound, missing.first());
         }
         plan.copied.clear();
@@ -438,13 +436,12 @@ Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QSt
         if (Error e = wrongKindKey(db, plan, remote ? exchange : local, remote ? plan.exchange : plan.local,
                                    field, value)) {
             if (e.number == DbErr::KeyTypeMismatch)
-                ctx.MsgErrore =
-                    policy.passIn +
-                    QStringLiteral("\nNella tabella %1 del database %2 il campo chiave %3 contiene "
-                                   "\"%4\", che non è un numero: la tabella va corretta, nessuna "
-                                   "riga è stata copiata.")
-                        .arg(policy.table, remote ? QStringLiteral("REMOTO") : QStringLiteral("LOCALE"),
-                             field, value);
+                context = policy.passIn +
+                          QStringLiteral("\nNella tabella %1 del database %2 il campo chiave %3 contiene "
+                                         "\"%4\", che non è un numero: la tabella va corretta, nessuna "
+                                         "riga è stata copiata.")
+                              .arg(policy.table, remote ? QStringLiteral("REMOTO") : QStringLiteral("LOCALE"),
+                                   field, value);
             return e;
         }
     }
@@ -582,10 +579,13 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
     Database& db = session.db();
     ctx.prompt.processEvents();
     MergePlan plan;
-    if (!error)
-        error = planMerge(ctx, db, policy, session.attached(), plan);
     if (!error) {
-        ctx.MsgErrore = policy.passIn;
+        QString context;
+        error = planMerge(db, policy, session.attached(), plan, context);
+        session.setContext(context);
+    }
+    if (!error) {
+        session.setContext(policy.passIn);
         error = copyMissingRows(db, plan, false, policy.table, addedLocal, policy.walkOnFailure, &ctx.prompt,
                                 policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
@@ -593,7 +593,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
             error = checkpoint(db);
     }
     if (!error) {
-        ctx.MsgErrore = policy.passOut;
+        session.setContext(policy.passOut);
         error = copyMissingRows(db, plan, true, session.attached(), addedExchange, policy.walkOnFailure,
                                 &ctx.prompt, policy.table + QStringLiteral(": locale -> scambio"));
     }
@@ -608,14 +608,14 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
             count.purgedExchange = purged;
         }
     }
-    session.finish(error);
+    const qint16 code = errorCode(session.finish(error));
     // What each file received and lost, kept whatever ended the merge.
     w.sink.databaseCommitted(platform::resolve(w.DbLocale), addedLocal + count.purgedLocal);
     w.sink.databaseCommitted(platform::resolve(w.DbScambio), addedExchange + count.purgedExchange);
 
-    if (ctx.CodErrore != 0) {
-        ctx.prompt.show(ctx.MsgErrore, MsgStyle::Ok);
-        return StepOutcome::failure(ctx.CodErrore, ctx.MsgErrore);
+    if (code != 0) {
+        ctx.prompt.show(session.context(), MsgStyle::Ok);
+        return StepOutcome::failure(code, session.context());
     }
     if (!policy.marker.isEmpty()) {
         w.ticks.visite = 2;

@@ -32,8 +32,8 @@ extern const QString kVisitsOpenExchange; // "ERRORE NELL'APERTURA DEL DATABASE 
 // file is missing, nothing when the step can go on.
 std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w);
 
-// An error number as the 16-bit CodErrore holds it: a number that does not
-// fit (or is not above zero) is recorded as 32767, still a failure.
+// An error number as a step's 16-bit outcome holds it: a number that does
+// not fit (or is not above zero) is recorded as 32767, still a failure.
 qint16 errorCode(const Error& error);
 
 // The local database with one table of the exchange copy attached under
@@ -41,7 +41,8 @@ qint16 errorCode(const Error& error);
 // one merge. Every write goes into one batch on the local connection,
 // committed before any message is shown; the attachment and the file are
 // closed on every path. The database goes through the run's change sink (a
-// dry run withholds its writes).
+// dry run withholds its writes). The session keeps the context text of the
+// step being attempted, the text a failure shows.
 class MergeSession
 {
 public:
@@ -56,20 +57,24 @@ public:
     // read it). The files changed in place (the local one, and the exchange
     // one when `exchangeChanged`) are first offered to the sink, which may
     // keep a version of each; a file it could not keep one of is not opened.
-    // The batch is begun by begin().
+    // The batch is begun by begin(). Sets context() to the part that failed
+    // (to `openExchange` when none did).
     Error open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
                const QString& openExchange, const QString& missingTable, bool exchangeChanged = true);
     Error begin() { return m_db.beginBatch(); }
 
     // Commits the batch (what is stored stays, whatever ended the work),
-    // records `error` (or the commit's) in CodErrore, serves pending window
-    // events once, detaches and closes. Idempotent.
-    void finish(Error error);
+    // serves pending window events once, detaches and closes; returns
+    // `error`, or else the commit's. Idempotent: once finished it returns
+    // no error.
+    [[nodiscard]] Error finish(Error error);
     void close();
 
     Database& db() { return m_db; }
     const QString& table() const { return m_table; }
     const QString& attached() const { return m_attached; }
+    const QString& context() const { return m_context; }
+    void setContext(const QString& text) { m_context = text; }
 
 private:
     Context& m_ctx;
@@ -77,6 +82,7 @@ private:
     QString m_localPath;
     QString m_table;
     QString m_attached;
+    QString m_context;
     Database m_db;
     bool m_finished = false;
 };
@@ -155,12 +161,12 @@ struct MergePlan
 // Checks both tables and plans the merge: the local table must exist (an
 // unqualified name the local file lacks would reach the exchange file's
 // table), whole rows need the same columns on both sides, and no key field
-// may hold a value of the wrong kind (a text in a number key). A refusal
-// sets the context text (with the reason on a second line where the
-// context alone would not tell it) and returns the error; nothing is
-// written.
-Error planMerge(Context& ctx, Database& db, const MergePolicy& policy, const QString& attached,
-                MergePlan& plan);
+// may hold a value of the wrong kind (a text in a number key). Sets
+// `context` to the policy's `passIn`; a refusal adds the reason on a second
+// line where the context alone would not tell it and returns the error;
+// nothing is written.
+Error planMerge(Database& db, const MergePolicy& policy, const QString& attached, MergePlan& plan,
+                QString& context);
 
 // The two-pass merge of one table of the visits database: the exchange
 // copy's missing rows are added locally, then the local ones (now including

@@ -29,7 +29,8 @@ void segnaCompletato(Context& ctx, RunState& w, int group)
 }
 
 // For the run report: a ticked group whose exchange folder is missing or
-// holds no file was skipped; a failed group ended with the text it showed.
+// holds no file was skipped; a failed group ended with the error number and
+// the text it showed.
 void segnaSaltato(RunState& w, size_t group, const QString& folder, const QString& reason = QString())
 {
     w.EsitoDocumenti[group] =
@@ -38,9 +39,9 @@ void segnaSaltato(RunState& w, size_t group, const QString& folder, const QStrin
                                                              : QStringLiteral("cartella di scambio assente"),
                              folder);
 }
-void segnaFallito(Context& ctx, RunState& w, size_t group, const QString& text)
+void segnaFallito(RunState& w, size_t group, qint16 number, const QString& text)
 {
-    w.EsitoDocumenti[group] = StepOutcome::failure(ctx.CodErrore, text.trimmed());
+    w.EsitoDocumenti[group] = StepOutcome::failure(number, text.trimmed());
 }
 
 struct DocumentGroup
@@ -52,11 +53,18 @@ struct DocumentGroup
     QString receiveError;
 };
 
-enum class Esito
+// How a direction ended, with the error number of a failure (0 when it has
+// none).
+struct Esito
 {
-    Ok,
-    Failed,
-    Retry // the user asked to try the direction again
+    enum Kind
+    {
+        Ok,
+        Failed,
+        Retry // the user asked to try the direction again
+    };
+    Kind kind = Ok;
+    qint16 number = 0;
 };
 
 // A failure of a direction: explained through the file-error messages when
@@ -65,17 +73,16 @@ enum class Esito
 // group's message on a second line. `file` is the file or folder concerned.
 Esito fallisce(Context& ctx, const QString& groupMessage, int number, const QString& file)
 {
-    if (number > 0)
-        ctx.CodErrore = static_cast<qint16>(number);
+    const auto code = static_cast<qint16>(number);
     const int choice = number > 0 ? MsgErroreFile(ctx.prompt, number, file) : SceltaNessuna;
     if (choice == SceltaRiprova)
-        return Esito::Retry;
+        return {Esito::Retry, code};
     QString text = groupMessage;
     if (choice == SceltaNessuna && number > 0)
         text += QLatin1Char('\n') + QString::number(number) + QLatin1Char('-') +
                 platform::errorDescription(number);
     ctx.prompt.show(text, MsgStyle::Ok);
-    return Esito::Failed;
+    return {Esito::Failed, code};
 }
 
 // Closes the progress display of a direction on every path out of it.
@@ -139,7 +146,7 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
     QStringList existing;
     if (from.trimmed().isEmpty() || to.trimmed().isEmpty()) {
         ctx.prompt.show(errorText + pattern, MsgStyle::Ok);
-        return Esito::Failed;
+        return {Esito::Failed, 0};
     }
     // The folders as they are named on disk: a folder configured as "Testi"
     // and stored as "testi" is the same folder, and the paths of its files
@@ -201,32 +208,33 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
         seen.insert(name);
         const QString destination = toOnDisk + onDisk.value(name, name);
         nameOf.insert(destination, name);
-        if (detail::copiaFileRisolto(ctx, w, from + name, to + name, fromOnDisk + listed, destination,
-                                     w.request.confirmCopies, 0)) {
+        const CopyResult copy = detail::copiaFileRisolto(ctx, w, from + name, to + name, fromOnDisk + listed,
+                                                         destination, w.request.confirmCopies, 0);
+        if (copy.failed) {
             if (batch.failure()) // what was pending could not be put in place
                 return batchFailed();
-            const Error error = detail::lastCopyError();
             static_cast<void>(batch.commit()); // the copies made before stay in place
             uncount();
-            return fallisce(ctx, errorText + name, error ? error.number : ctx.CodErrore,
-                            error ? error.path : destination);
+            return fallisce(ctx, errorText + name, copy.error ? copy.error.number : copy.number,
+                            copy.error ? copy.error.path : destination);
         }
     }
     static_cast<void>(batch.commit()); // told by failure(), with those before
     if (batch.failure())
         return batchFailed();
-    return Esito::Ok;
+    return {};
 }
 
 // A direction, tried again for as long as the user asks after a failure;
 // the copies already in place are equal by then and are not made twice.
-bool trasferisci(Context& ctx, RunState& w, const QString& from, const QString& to, const QString& pattern,
-                 const QString& errorText, QStringList& ignored)
+// Returns Ok or the failure.
+Esito trasferisci(Context& ctx, RunState& w, const QString& from, const QString& to, const QString& pattern,
+                  const QString& errorText, QStringList& ignored)
 {
     for (;;) {
         const Esito esito = trasferisciUnaVolta(ctx, w, from, to, pattern, errorText, ignored);
-        if (esito != Esito::Retry)
-            return esito == Esito::Ok;
+        if (esito.kind != Esito::Retry)
+            return esito;
     }
 }
 
@@ -276,17 +284,17 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
     };
     // The exchange folder of a group holds something; a folder that cannot
     // be read at all ends the run like a failed copy, never as an empty one.
-    auto available = [&](const QString& folder, const QString& failureText, bool& failed) {
+    // `failed` is the error of a folder that cannot be read, 0 otherwise.
+    auto available = [&](const QString& folder, const QString& failureText, int& failed) {
         int error = 0;
-        failed = false;
+        failed = 0;
         if (EsisteFile(ctx.prompt, folder, 0, &error))
             return true;
         if (error != 0) {
-            ctx.CodErrore = static_cast<qint16>(error);
             ctx.prompt.show(failureText + QLatin1Char('\n') + folder + QLatin1Char('\n') +
                                 QString::number(error) + QLatin1Char('-') + platform::errorDescription(error),
                             MsgStyle::Ok);
-            failed = true;
+            failed = error;
         }
         return false;
     };
@@ -299,7 +307,7 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
     const QString linkNotFollowed = QStringLiteral("la cartella di scambio è un collegamento: non seguito");
     const QString indici = w.request.exchangeFolders[0];
     const QString indiciError = QStringLiteral("Errore nell'aggiornamento degli INDICI");
-    bool failed = false;
+    int failed = 0;
     if (w.ticks.gruppi[0] == 1 && linked(indici)) {
         segnaSaltato(w, 0, indici, linkNotFollowed);
     } else if (w.ticks.gruppi[0] == 1 && available(indici, indiciError, failed)) {
@@ -308,30 +316,30 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
         // A damaged database never replaces the exchange copy.
         if (const Error e = checkDatabaseIntegrity(platform::resolve(ctx.config.PathDati + name));
             e.number == DbErr::CannotOpenDatabase) {
-            ctx.CodErrore = static_cast<qint16>(e.number);
             ctx.prompt.show(indiciError + QLatin1Char('\n') +
                                 QStringLiteral("Il database locale è danneggiato:") + QLatin1Char('\n') +
                                 ctx.config.PathDati + name,
                             MsgStyle::Ok);
-            segnaFallito(ctx, w, 0, QStringLiteral("database locale danneggiato"));
+            segnaFallito(w, 0, static_cast<qint16>(e.number), QStringLiteral("database locale danneggiato"));
             return finish(false);
         }
         for (;;) {
-            if (!CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1))
+            const CopyResult copy = CopiaFile(ctx, w, ctx.config.PathDati + name, indici + name, 1);
+            if (!copy.failed)
                 break;
-            const Error error = detail::lastCopyError();
-            if (fallisce(ctx, indiciError, error ? error.number : ctx.CodErrore,
-                         error ? error.path : indici + name) != Esito::Retry) {
-                segnaFallito(ctx, w, 0, indiciError);
+            const int number = copy.error ? copy.error.number : copy.number;
+            if (fallisce(ctx, indiciError, number, copy.error ? copy.error.path : indici + name).kind !=
+                Esito::Retry) {
+                segnaFallito(w, 0, static_cast<qint16>(number), indiciError);
                 return finish(false);
             }
         }
         segnaCompletato(ctx, w, 0);
-    } else if (w.ticks.gruppi[0] == 1 && !failed) {
+    } else if (w.ticks.gruppi[0] == 1 && failed == 0) {
         segnaSaltato(w, 0, indici);
     }
-    if (failed) {
-        segnaFallito(ctx, w, 0, indiciError);
+    if (failed != 0) {
+        segnaFallito(w, 0, static_cast<qint16>(failed), indiciError);
         return finish(false);
     }
 
@@ -354,8 +362,8 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
             continue;
         }
         if (!available(scambio, g.receiveError + g.pattern, failed)) {
-            if (failed) {
-                segnaFallito(ctx, w, i, g.receiveError + g.pattern);
+            if (failed != 0) {
+                segnaFallito(w, i, static_cast<qint16>(failed), g.receiveError + g.pattern);
                 return finish(false);
             }
             segnaSaltato(w, i, scambio);
@@ -364,15 +372,18 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
 
         w.DirezioneCorrente = 0;
         w.Contatori[i][0] = 0;
-        if (!trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError, ignored)) {
-            segnaFallito(ctx, w, i, g.sendError);
+        if (const Esito sent = trasferisci(ctx, w, g.localFolder, scambio, g.pattern, g.sendError, ignored);
+            sent.kind != Esito::Ok) {
+            segnaFallito(w, i, sent.number, g.sendError);
             return finish(false);
         }
 
         w.DirezioneCorrente = 1;
         w.Contatori[i][1] = 0;
-        if (!trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError, ignored)) {
-            segnaFallito(ctx, w, i, g.receiveError);
+        if (const Esito received =
+                trasferisci(ctx, w, scambio, g.localFolder, g.pattern, g.receiveError, ignored);
+            received.kind != Esito::Ok) {
+            segnaFallito(w, i, received.number, g.receiveError);
             return finish(false);
         }
 

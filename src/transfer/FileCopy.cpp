@@ -16,20 +16,14 @@ namespace {
 // Error number of a counter raised past its 16-bit limit.
 constexpr qint16 kOverflow = 6;
 
-Error& lastError()
-{
-    static Error error;
-    return error;
-}
-
 QString messageDate(qint64 seconds)
 {
     return MessageDate(QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime));
 }
 } // namespace
 
-bool CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& destination, int prompt,
-               int force)
+CopyResult CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& destination, int prompt,
+                     int force)
 {
     // Both names are looked up without regard to case: a card listed as
     // "sk12.doc" and named "SK12.DOC" here is the same file, and a file new
@@ -38,14 +32,9 @@ bool CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& 
                                     platform::resolve(destination), prompt, force);
 }
 
-const Error& detail::lastCopyError()
-{
-    return lastError();
-}
-
-bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
-                              const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt,
-                              int force)
+CopyResult detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source,
+                                    const QString& destination, const QString& sourceOnDisk,
+                                    const QString& destinationOnDisk, int prompt, int force)
 {
     // A source that cannot be dated counts as made today at midnight; a
     // destination that cannot be dated counts as missing.
@@ -55,8 +44,7 @@ bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, 
     const std::optional<qint64> dataFileDestinazione = w.sink.modificationTime(destinationOnDisk);
 
     const QChar lf(10);
-    bool pending = false;
-    lastError() = {};
+    CopyResult result;
 
     bool passOn = force == 1 || !dataFileDestinazione;
     if (!passOn) {
@@ -75,7 +63,7 @@ bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, 
                                  messageDate(*dataFileDestinazione);
             ctx.prompt.show(text, MsgStyle::Ok);
         }
-        return false;
+        return result;
     }
 
     if (prompt > 0) {
@@ -85,18 +73,15 @@ bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, 
             text += destination + lf + QStringLiteral("del  ") + messageDate(*dataFileDestinazione);
         else
             text += destination + QStringLiteral("  inesistente");
-        ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
-    } else {
-        ctx.RispostaMsg = AnswerYes;
+        result.answer = ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
     }
 
     bool copied = false;
-    if (ctx.RispostaMsg == AnswerYes) {
-        const Error error = w.sink.copyFile(sourceOnDisk, destinationOnDisk);
-        if (error) {
-            pending = true;
-            lastError() = error;
-            ctx.CodErrore = static_cast<qint16>(error.number);
+    if (result.answer == AnswerYes) {
+        result.error = w.sink.copyFile(sourceOnDisk, destinationOnDisk);
+        if (result.error) {
+            result.failed = true;
+            result.number = static_cast<qint16>(result.error.number);
         } else {
             copied = true;
         }
@@ -104,20 +89,20 @@ bool detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source, 
 
     // Every file offered is counted, also when the user declined it; a copy
     // that failed is not, so a failed group never shows as updated.
-    if (copied || ctx.RispostaMsg != AnswerYes) {
+    if (copied || result.answer != AnswerYes) {
         if (w.GruppoCorrente >= w.Contatori.size() || w.DirezioneCorrente >= w.Contatori[0].size()) {
-            pending = true;
+            result.failed = true;
         } else {
             qint16& counter = w.Contatori[w.GruppoCorrente][w.DirezioneCorrente];
             if (counter == std::numeric_limits<qint16>::max()) {
-                pending = true; // the counter would overflow: it stays as it is
-                ctx.CodErrore = kOverflow;
+                result.failed = true; // the counter would overflow: it stays as it is
+                result.number = kOverflow;
             } else {
                 ++counter;
             }
         }
     }
-    return pending;
+    return result;
 }
 
 } // namespace mirsalex

@@ -3,6 +3,7 @@
 #include "common/Platform.h"
 #include "config/Context.h"
 #include "runtypes/RunState.h"
+#include "transfer/Transfer.h"
 
 #include <QString>
 
@@ -12,11 +13,8 @@ namespace mirsalex::detail {
 // (the document stage lists both folders once instead of looking every name
 // up): `source` and `destination` are shown in the messages, the `...OnDisk`
 // paths are the ones used.
-bool copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
-                      const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt, int force);
-
-// The file error of the last copy that failed (number, text and the file
-// concerned, source or destination); no error after a good copy.
-[[nodiscard]] const Error& lastCopyError();
+CopyResult copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
+                            const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt,
+                            int force);
 
 } // namespace mirsalex::detail

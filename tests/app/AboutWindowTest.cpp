@@ -189,7 +189,8 @@ TEST_F(AboutTest, RegisteredToolStartsWithoutTheDiskSearch)
     about->clickInfoSys();
     EXPECT_EQ(info.started, QStringList{QStringLiteral("/opt/strumento/msinfo32")});
     EXPECT_TRUE(about->percorsoTrovato().isEmpty());
-    EXPECT_EQ(ctx.CodErrore, 0);
+    EXPECT_FALSE(child<QListWidget>(QStringLiteral("dirHidden"))->property("Path").isValid())
+        << "no folder was searched";
 }
 
 TEST_F(AboutTest, WithoutTheRegistryTheSearchFindsTheToolSeveralLevelsDeep)

@@ -108,7 +108,7 @@ TEST_F(StartupTest, MissingConfigurationShowsTheErrorThenTheAboutBoxAndEnds)
 
     ASSERT_EQ(prompt.messages.size(), 1);
     EXPECT_EQ(prompt.messages[0].title, QStringLiteral("MIRSAL - ERRORE"));
-    EXPECT_EQ(ctx.RispostaMsg, AnswerOk);
+    EXPECT_EQ(prompt.messages[0].answer, AnswerOk);
     EXPECT_TRUE(window->avvioFallito());
     EXPECT_EQ(dialogs, QStringList{QStringLiteral("InfDoran|Informazioni su DORAN")});
     EXPECT_TRUE(window->ended());

@@ -78,7 +78,6 @@ TEST_F(RunDriverTest, NothingTickedWritesSettingsAndEnds)
     request.operatorText = QStringLiteral("OP1 ");
     request.exchangeClients = QStringLiteral("  ") + xIndici + QStringLiteral("DatiDV.mdb ");
     request.exchangeFolders[2] = xFogli + QStringLiteral(" ");
-    ctx.CodErrore = 55;
     QStringList calls;
     RunDriver driver(ctx, steps(calls));
     StartSeen seen;
@@ -90,7 +89,8 @@ TEST_F(RunDriverTest, NothingTickedWritesSettingsAndEnds)
     EXPECT_EQ(prompt.messages.last().text, QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(prompt.messages.last().title, applicationTitle());
     EXPECT_GE(prompt.processEventsCalls, 1);
-    EXPECT_EQ(ctx.CodErrore, 0);
+    for (const StepReport& r : driver.report().steps)
+        EXPECT_EQ(r.outcome.error, 0);
     EXPECT_EQ(seen.dbScambio, xIndici + QStringLiteral("DatiDV.mdb"));
     EXPECT_EQ(seen.dbLocale, dati + QStringLiteral("OP1/DatiDV.mdb"));
     EXPECT_EQ(exportKey("OPERATORE"), QStringLiteral("OP1"));

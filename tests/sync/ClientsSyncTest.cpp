@@ -328,12 +328,12 @@ TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingAndNeverCopiesTheUnreadab
     ASSERT_TRUE(exchangeFile.open(QIODevice::ReadOnly));
     const QByteArray before = exchangeFile.readAll();
     exchangeFile.close();
-    ctx.CodErrore = 77; // left over by an earlier step
     prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
     prompt.expect(kNotCopied + QStringLiteral("\nL'archivio CLIENTI locale non è stato aperto."), AnswerOk,
                   MsgStyle::Ok);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
-    EXPECT_EQ(ctx.CodErrore, 0);
+    const StepOutcome out = SincronizzaClienti(ctx, w);
+    EXPECT_EQ(out.result(), 0);
+    EXPECT_EQ(out.error, 0);
     // The local file has no readable clients table: it must not replace the
     // exchange copy, and the step is not marked as done.
     ASSERT_TRUE(exchangeFile.open(QIODevice::ReadOnly));
@@ -523,9 +523,9 @@ TEST_F(ClientsSyncTest, BadFilesFailClosed)
         const QByteArray localBefore = fileBytes(m_local);
         const QByteArray exchangeBefore = fileBytes(m_exchange);
         prompt.expect(c.localSide ? kOpenError : kAttachError, AnswerOk, MsgStyle::Ok);
-        ctx.CodErrore = 0;
-        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), c.expected);
-        EXPECT_EQ(ctx.CodErrore, c.expected);
+        const StepOutcome out = SincronizzaClienti(ctx, w);
+        EXPECT_EQ(out.result(), c.expected);
+        EXPECT_EQ(out.error, c.expected);
         ASSERT_EQ(prompt.messages.size(), 1);
         EXPECT_EQ(prompt.messages[0].text, c.localSide ? kOpenError : kAttachError);
         prompt.messages.clear();

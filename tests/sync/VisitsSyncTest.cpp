@@ -340,7 +340,7 @@ TEST_P(TwoWayMergeTest, FailureInTheSecondPassKeepsWhatWasStored)
 
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);
     EXPECT_GT(out.result(), 0);
-    EXPECT_EQ(ctx.CodErrore, out.error);
+    EXPECT_EQ(out.result(), out.error);
     ASSERT_EQ(prompt.messages.size(), 1);
     EXPECT_EQ(prompt.messages[0].text, m().passOut);
     EXPECT_EQ(prompt.messages[0].title, applicationTitle());
@@ -381,8 +381,9 @@ TEST_P(TwoWayMergeTest, NullKeysAndDuplicateKeysGoThroughTheErrorPath)
     }
     prompt.expect(m().passIn, AnswerOk, MsgStyle::Ok);
 
-    EXPECT_EQ(run().status, StepOutcome::Status::Failed);
-    EXPECT_EQ(ctx.CodErrore, DbErr::NullInRequiredField);
+    const StepOutcome out = run();
+    EXPECT_EQ(out.status, StepOutcome::Status::Failed);
+    EXPECT_EQ(out.error, DbErr::NullInRequiredField);
     EXPECT_EQ(clients(m_local).size(), 2); // 1 once, and 7 kept
     EXPECT_EQ(counted().toLocal, 1);
     EXPECT_TRUE(marker(m().marker).isEmpty());

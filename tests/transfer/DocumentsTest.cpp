@@ -236,7 +236,8 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
                     MsgStyle::ExclamationRetryCancel)
             .expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
         EXPECT_FALSE(AggiornaDocumenti(ctx, w));
-        EXPECT_EQ(ctx.CodErrore, 61);
+        ASSERT_TRUE(w.EsitoDocumenti[1]);
+        EXPECT_EQ(w.EsitoDocumenti[1]->error, 61);
         SafeFileCopy::setWriteHook({});
         EXPECT_EQ(w.ticks.gruppi[1], 1);
         EXPECT_EQ(w.ticks.gruppi[2], 1) << "no later group runs";
@@ -447,7 +448,6 @@ TEST_F(DocumentsTest, UnreadableFolderFailsTheRunWithItsCause)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         w.ticks.gruppi = {0, 1, 1};
-        ctx.CodErrore = 0;
         file(xSchede, QStringLiteral("SK1.DOC"), "card", baseTime());
         file(xFogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
         const QString target = c.exchange ? xSchede : testi;
@@ -458,7 +458,8 @@ TEST_F(DocumentsTest, UnreadableFolderFailsTheRunWithItsCause)
             prompt.expect(m, AnswerCancel);
         EXPECT_FALSE(AggiornaDocumenti(ctx, w));
         platform::setFailureInjector({});
-        EXPECT_EQ(ctx.CodErrore, c.number);
+        ASSERT_TRUE(w.EsitoDocumenti[1]);
+        EXPECT_EQ(w.EsitoDocumenti[1]->error, c.number);
         EXPECT_EQ(w.ticks.gruppi[1], 1);
         EXPECT_EQ(w.ticks.gruppi[2], 1) << "no later group runs";
     }

@@ -80,15 +80,13 @@ TEST_F(FileCopyTest, DecisionTable)
     }
 }
 
-TEST_F(FileCopyTest, AnswerIsKeptInRispostaMsg)
+TEST_F(FileCopyTest, AnswerComesBackWithTheResult)
 {
     const QString src = file(testi, QStringLiteral("SK1.DOC"), "a", baseTime().addSecs(10));
     const QString dst = xSchede + QStringLiteral("SK1.DOC");
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    CopiaFile(ctx, w, src, dst, 1);
-    EXPECT_EQ(ctx.RispostaMsg, AnswerNo);
-    CopiaFile(ctx, w, src, dst, 0);
-    EXPECT_EQ(ctx.RispostaMsg, AnswerYes);
+    EXPECT_EQ(CopiaFile(ctx, w, src, dst, 1).answer, AnswerNo);
+    EXPECT_EQ(CopiaFile(ctx, w, src, dst, 0).answer, AnswerYes);
 }
 
 TEST_F(FileCopyTest, MessageTextsLineByLine)
@@ -166,13 +164,14 @@ TEST_F(FileCopyTest, FailedCopyLeavesDestinationIntact)
             return n == 0 ? 0 : ::write(fd, data, static_cast<size_t>(n));
         });
         const qint16 before = w.Contatori[0][0];
-        EXPECT_TRUE(CopiaFile(ctx, w, src, dst, 0));
+        const CopyResult copy = CopiaFile(ctx, w, src, dst, 0);
+        EXPECT_TRUE(copy.failed);
         SafeFileCopy::setWriteHook({});
         EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("old content"));
         EXPECT_EQ(mtime(dst), baseTime());
         EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
         EXPECT_EQ(w.Contatori[0][0], before) << "a failed copy is not counted as updated";
-        EXPECT_NE(ctx.CodErrore, 0);
+        EXPECT_NE(copy.number, 0);
     }
 }
 
