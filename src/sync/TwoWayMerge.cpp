@@ -252,15 +252,12 @@ Error wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Colum
     }
     if (numeric.isEmpty())
         return {};
-    QString read, where;
-    for (const QString& k : std::as_const(numeric)) {
+    QString read;
+    for (const QString& k : std::as_const(numeric))
         read += (read.isEmpty() ? QString() : QStringLiteral(", ")) + Database::quoted(k);
-        where += (where.isEmpty() ? QString() : QStringLiteral(" OR ")) + QStringLiteral("typeof(") +
-                 Database::quoted(k) + QStringLiteral(") IN ('text', 'blob')");
-    }
     Snapshot rows(db);
-    if (Error e = rows.open(QStringLiteral("SELECT ") + read + QStringLiteral(" FROM ") + table +
-                            QStringLiteral(" WHERE ") + where + QStringLiteral(" LIMIT 1")))
+    if (Error e = rows.open(QStringLiteral("SELECT %1 FROM %2 WHERE NOT mx_kinds('%3', %1) LIMIT 1")
+                                .arg(read, table, QString(numeric.size(), QLatin1Char('n')))))
         return e;
     if (rows.eof())
         return {};
