@@ -197,6 +197,55 @@ void valuesOfKinds(sqlite3_context* context, int count, sqlite3_value** values)
     sqlite3_result_int(context, fits);
 }
 
+const char kNotOfItsKind[] = "mx: a value not of its field's kind";
+
+// mx_text(x): a text as the program stores it (TestoODefault): a blank for a
+// Null, an empty or blank text, or one beginning with the character of code
+// 0; any other text as it is. Fails on a value of any other kind.
+void storedText(sqlite3_context* context, int, sqlite3_value** values)
+{
+    switch (sqlite3_value_type(values[0])) {
+    case SQLITE_NULL:
+        sqlite3_result_text(context, " ", 1, SQLITE_STATIC);
+        return;
+    case SQLITE_TEXT: {
+        const auto* text = sqlite3_value_text(values[0]);
+        const int size = sqlite3_value_bytes(values[0]);
+        if (size > 0 && text[0] > ' ') {
+            sqlite3_result_value(context, values[0]);
+            return;
+        }
+        int i = 0;
+        while (i < size && text[i] == ' ')
+            ++i;
+        if (size == 0 || text[0] == 0 || i == size)
+            sqlite3_result_text(context, " ", 1, SQLITE_STATIC);
+        else
+            sqlite3_result_value(context, values[0]);
+        return;
+    }
+    default:
+        sqlite3_result_error(context, kNotOfItsKind, -1);
+    }
+}
+
+// mx_number(x): a number as the program stores it (NumeroOZero): 0 for a
+// Null, a number as it is. Fails on a value of any other kind.
+void storedNumber(sqlite3_context* context, int, sqlite3_value** values)
+{
+    switch (sqlite3_value_type(values[0])) {
+    case SQLITE_NULL:
+        sqlite3_result_int(context, 0);
+        return;
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+        sqlite3_result_value(context, values[0]);
+        return;
+    default:
+        sqlite3_result_error(context, kNotOfItsKind, -1);
+    }
+}
+
 } // namespace
 
 Error Database::markPoint()
@@ -285,6 +334,12 @@ Error Database::open(const QString& path)
                                noteWalkedRow, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(m_conn.get(), "mx_kinds", -1,
                                SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, valuesOfKinds,
+                               nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(m_conn.get(), "mx_text", 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, storedText,
+                               nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(m_conn.get(), "mx_number", 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, storedNumber,
                                nullptr, nullptr, nullptr);
 
     // Reading the schema makes the engine look at the file for real (and

@@ -126,19 +126,6 @@ Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot
 
 bool g_rowWalkOnly = false;
 
-// A text field of a new client as TestoODefault gives it: a blank for a
-// Null, an empty or blank text, or one beginning with the character of
-// code 0; any other text as it is.
-QString defaultedText(const QString& field)
-{
-    // (A text beginning with a printable character other than the blank is
-    // taken as it is at once.)
-    return QStringLiteral(
-               "CASE WHEN %1 >= '!' COLLATE BINARY THEN %1 WHEN %1 IS NULL OR CAST(%1 AS BLOB) < x'01' "
-               "OR trim(%1, ' ') = '' THEN ' ' ELSE %1 END")
-        .arg(field);
-}
-
 // A visits text (plain ASCII, or Null) as held in 13 characters, padded
 // with blanks.
 QString heldVisitsText(const QString& field)
@@ -202,15 +189,13 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
             return std::nullopt;
     }
 
-    QString names, values, kinds, kindValues;
+    QString names, values;
     for (const ClientField& f : kClientFields) {
         const QString field = Database::quoted(QLatin1String(f.name));
         const QString source = QStringLiteral("s.") + field;
         names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + field;
         values += (values.isEmpty() ? QString() : QStringLiteral(", ")) +
-                  (f.numeric ? QStringLiteral("coalesce(%1, 0)").arg(source) : defaultedText(source));
-        kinds += QLatin1Char(f.numeric ? 'n' : 't');
-        kindValues += QStringLiteral(", ") + source;
+                  (f.numeric ? QStringLiteral("mx_number(%1)") : QStringLiteral("mx_text(%1)")).arg(source);
     }
     const QString code = QStringLiteral("s.\"CliCodice\"");
     const QString name = QStringLiteral("s.\"CliRagsoc\""), localName = QStringLiteral("t.\"CliRagsoc\"");
@@ -241,14 +226,14 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
                  heldVisitsText(localVisits));
     MergePass pass;
     pass.leavesRows = true;
-    // A new client: its fields normalised as the walk does, each of a kind
-    // the statement normalises.
+    // A new client: its fields normalised as the walk does. A value of a
+    // kind the normalisers do not take (a text in a number field) fails the
+    // statement, and the walk, which converts it, takes over.
     pass.writes.push_back(
-        {QStringLiteral(
-             "INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE {rows} AND NOT EXISTS "
-             "(SELECT 1 FROM %1 AS t WHERE t.\"CliCodice\" = %5) AND CASE WHEN %6 AND mx_kinds('%7'%8) "
-             "THEN 1 ELSE mx_walk(s.rowid) END ORDER BY s.rowid")
-             .arg(local, names, values, exchange, code, anyRow, kinds, kindValues),
+        {QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE {rows} AND NOT EXISTS "
+                        "(SELECT 1 FROM %1 AS t WHERE t.\"CliCodice\" = %5) AND CASE WHEN %6 THEN 1 ELSE "
+                        "mx_walk(s.rowid) END ORDER BY s.rowid")
+             .arg(local, names, values, exchange, code, anyRow),
          &added});
     // The visits text taken over. The exchange rows lead and the local ones
     // are found by their code: a local client that no exchange row names is

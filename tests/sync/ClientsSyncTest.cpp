@@ -844,6 +844,11 @@ TEST_P(SetBasedClientsTest, GivesWhatTheRowWalkGives)
                                 "'5.0'"};
     const QStringList texts = {"NULL", "''", "'  '", "'abc'", "char(0) || 'x'", "X'41'", "7"};
     const QStringList numbers = {"NULL", "12", "12.5", "'abc'", "'12'", "X''"};
+    // Values the statements take as they are.
+    const QStringList plainNames = {"'ROSSI MARIO'", "''", "'   '", "'Nicolò'", "char(0) || 'A'"};
+    const QStringList plainVisits = {"NULL", "''", "'SNSN'", "'SNSNSNSNSNSNSNSN'", "'   '", "'città'"};
+    const QStringList plainTexts = {"NULL", "''", "'  '", "'abc'", "char(0) || 'x'", "' x '"};
+    const QStringList plainNumbers = {"NULL", "12", "12.5", "'12'"};
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("l.mdb")),
                   exchange = dir.filePath(QStringLiteral("x.mdb"));
@@ -879,18 +884,30 @@ TEST_P(SetBasedClientsTest, GivesWhatTheRowWalkGives)
             const QString row =
                 QStringLiteral("INSERT INTO Clienti (CliCodice, CliRagsoc, CliVisite, CliCap, CliNatoIl, "
                                "CliAbbinamento, CliOraVisita) VALUES (%1, %2, %3, %4, %5, %6, %7)");
-            // Mostly the same name on both sides, else another one (a question).
-            // (Some differ only in case.)
-            const QString shared = code % 8 == 4 ? QStringLiteral("'ROSSI MARIO'") : name();
+            // Odd values on some clients both sides have (a question, or a
+            // walked row); on new clients only in the last variant, where
+            // they make the statement fail and the walk take every row.
+            const bool known = code % 3 == 0;
+            const bool odd = variant == 3 || (known && code % 5 == 0);
+            auto of = [&](const QStringList& all, const QStringList& plain) {
+                return pick(odd ? all : plain);
+            };
+            // Mostly the same name on both sides, else another one (a
+            // question); some differ only in case.
+            const QString shared = code % 8 == 4 ? QStringLiteral("'ROSSI MARIO'")
+                                   : odd         ? name()
+                                                 : pick(plainNames);
             if (code % 7 != 0)
-                x.exec(row.arg(code).arg(shared, pick(visits), pick(texts), pick(numbers), pick(numbers),
-                                         pick(texts)));
-            if (code % 3 == 0)
+                x.exec(row.arg(code).arg(shared, of(visits, plainVisits), of(texts, plainTexts),
+                                         of(numbers, plainNumbers), of(numbers, plainNumbers),
+                                         of(texts, plainTexts)));
+            if (known)
                 l.exec(row.arg(code).arg(code % 8 == 4   ? QStringLiteral("'rossi mario'")
-                                         : code % 4 == 0 ? name()
+                                         : code % 4 == 0 ? (odd ? name() : pick(plainNames))
                                                          : shared,
-                                         pick(visits), pick(texts), pick(numbers), pick(numbers),
-                                         pick(texts)));
+                                         of(visits, plainVisits), of(texts, plainTexts),
+                                         of(numbers, plainNumbers), of(numbers, plainNumbers),
+                                         of(texts, plainTexts)));
         }
         if (variant == 2)
             x.exec(QStringLiteral("UPDATE Clienti SET CliRagsoc = NULL WHERE CliCodice = 250"));
