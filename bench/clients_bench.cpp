@@ -12,8 +12,8 @@
 //             the same normalised fields) and visits updates set-based in
 //             one transaction. Both must end with the same rows (the two
 //             summary lines printed last).
-// Prints both times (elapsed and processor), their ratios (ours/baseline)
-// and the peak memory.
+// Five rounds on fresh copies; prints the median times (elapsed and
+// processor), their ratios (ours/baseline) and the peak memory.
 
 #include "BenchSupport.h"
 #include "common/Prompt.h"
@@ -122,39 +122,10 @@ int main(int argc, char** argv)
 
     auto copy = [&](const QString& from, const QString& name) {
         const QString to = dir.filePath(name);
+        QFile::remove(to);
         QFile::copy(from, to);
         return to;
     };
-    const QString oursLocal = copy(local, QStringLiteral("ours_DatiDV.mdb"));
-    const QString oursExchange = copy(exchange, QStringLiteral("ours_ex_DatiDV.mdb"));
-    const QString baseLocal = copy(local, QStringLiteral("base_DatiDV.mdb"));
-    const QString baseExchange = copy(exchange, QStringLiteral("base_ex_DatiDV.mdb"));
-    const QDateTime now = QDateTime::currentDateTime();
-    {
-        QFile f(oursLocal);
-        f.open(QIODevice::ReadWrite);
-        f.setFileTime(now.addDays(-2), QFileDevice::FileModificationTime);
-        QFile g(oursExchange);
-        g.open(QIODevice::ReadWrite);
-        g.setFileTime(now.addDays(-1), QFileDevice::FileModificationTime);
-    }
-
-    // Ours.
-    BenchPrompt prompt;
-    Context ctx(prompt);
-    ctx.config.FileIni = dir.filePath(QStringLiteral("bench.ini"));
-    ctx.CodOperatore = QStringLiteral("001");
-    ApplyChanges sink;
-    RunState w(RunRequest{}, sink);
-    w.DbLocale = oursLocal;
-    w.DbScambio = oursExchange;
-    QElapsedTimer timer;
-    const double cpuBefore = cpuMs(RUSAGE_SELF);
-    timer.start();
-    const qint16 result = SincronizzaClienti(ctx, w).result();
-    const double oursMs = double(timer.nsecsElapsed()) / 1e6;
-    const double oursCpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
-    const long syncPeak = peakKb();
 
     // Baseline: the same work in plain SQL. New clients get their fields
     // normalised as the program stores them (a blank for an empty text, 0
@@ -169,6 +140,7 @@ int main(int argc, char** argv)
                  ? QStringLiteral("coalesce(%1, 0)").arg(name)
                  : QStringLiteral("CASE WHEN %1 IS NULL OR trim(%1) = '' THEN ' ' ELSE %1 END").arg(name));
     }
+    const QString baseExchange = dir.filePath(QStringLiteral("base_ex_DatiDV.mdb"));
     const QString script =
         QStringLiteral(
             "ATTACH DATABASE '%1' AS ex;\n"
@@ -181,30 +153,76 @@ int main(int argc, char** argv)
             "(SELECT CliCodice FROM main.Clienti);\n"
             "COMMIT;\n")
             .arg(baseExchange, names, values);
-    QProcess p;
-    const double childBefore = cpuMs(RUSAGE_CHILDREN);
-    timer.restart();
-    p.start(sqliteTool, {baseLocal});
-    p.write(script.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    const double baseMs = double(timer.nsecsElapsed()) / 1e6;
-    const double baseCpuMs = cpuMs(RUSAGE_CHILDREN) - childBefore;
-    if (p.exitCode() != 0) {
-        std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
-        return 2;
+
+    // Five rounds, each on fresh copies, ours then the baseline: the medians
+    // are compared.
+    constexpr int kRounds = 5;
+    std::vector<double> oursMs, oursCpuMs, baseMs, baseCpuMs;
+    QString oursLocal, baseLocal;
+    qint16 result = 0;
+    int questions = 0;
+    long syncPeak = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        oursLocal = copy(local, QStringLiteral("ours_DatiDV.mdb"));
+        const QString oursExchange = copy(exchange, QStringLiteral("ours_ex_DatiDV.mdb"));
+        baseLocal = copy(local, QStringLiteral("base_DatiDV.mdb"));
+        copy(exchange, QStringLiteral("base_ex_DatiDV.mdb"));
+        const QDateTime now = QDateTime::currentDateTime();
+        {
+            QFile f(oursLocal);
+            f.open(QIODevice::ReadWrite);
+            f.setFileTime(now.addDays(-2), QFileDevice::FileModificationTime);
+            QFile g(oursExchange);
+            g.open(QIODevice::ReadWrite);
+            g.setFileTime(now.addDays(-1), QFileDevice::FileModificationTime);
+        }
+
+        // Ours.
+        BenchPrompt prompt;
+        Context ctx(prompt);
+        ctx.config.FileIni = dir.filePath(QStringLiteral("bench.ini"));
+        ctx.CodOperatore = QStringLiteral("001");
+        ApplyChanges sink;
+        RunState w(RunRequest{}, sink);
+        w.DbLocale = oursLocal;
+        w.DbScambio = oursExchange;
+        QElapsedTimer timer;
+        const double cpuBefore = cpuMs(RUSAGE_SELF);
+        timer.start();
+        result = SincronizzaClienti(ctx, w).result();
+        oursMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        oursCpuMs.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
+        questions = prompt.questions;
+        syncPeak = peakKb();
+
+        // Baseline.
+        QProcess p;
+        const double childBefore = cpuMs(RUSAGE_CHILDREN);
+        timer.restart();
+        p.start(sqliteTool, {baseLocal});
+        p.write(script.toUtf8());
+        p.closeWriteChannel();
+        p.waitForFinished(-1);
+        baseMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        baseCpuMs.push_back(cpuMs(RUSAGE_CHILDREN) - childBefore);
+        if (p.exitCode() != 0) {
+            std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
+            return 2;
+        }
     }
 
     std::printf("clients: exchange %d, local %d, new %d, visits changed %d\n", total, shared, total - shared,
                 shared / 5);
     std::printf(
-        "ours (SincronizzaClienti, merge only): %.1f ms (processor %.1f ms), result %d, questions %d\n",
-        oursMs, oursCpuMs, result, prompt.questions);
-    std::printf("baseline (sqlite3, set-based, one transaction): %.1f ms (processor %.1f ms)\n", baseMs,
-                baseCpuMs);
-    std::printf("ratio ours/baseline: %.2f\n", oursMs / baseMs);
+        "ours (SincronizzaClienti, merge only): %.1f ms (processor %.1f ms, median of %d), result %d, "
+        "questions %d\n",
+        median(oursMs), median(oursCpuMs), kRounds, result, questions);
+    std::printf("baseline (sqlite3, set-based, one transaction): %.1f ms (processor %.1f ms, median of %d)\n",
+                median(baseMs), median(baseCpuMs), kRounds);
+    std::printf("ratio ours/baseline: %.2f\n", median(oursMs) / median(baseMs));
     // Less sensitive to other work on the machine than the elapsed times.
-    std::printf("processor ratio ours/baseline: %.2f\n", baseCpuMs > 0 ? oursCpuMs / baseCpuMs : 0.0);
+    std::printf("processor ratio ours/baseline: %.2f\n",
+                median(baseCpuMs) > 0 ? median(oursCpuMs) / median(baseCpuMs) : 0.0);
     std::printf("peak memory: %ld KB after setup, %ld KB after the synchronisation\n", setupPeak, syncPeak);
     std::printf("ours:     %s\n", qPrintable(summary(sqliteTool, oursLocal)));
     std::printf("baseline: %s\n", qPrintable(summary(sqliteTool, baseLocal)));
