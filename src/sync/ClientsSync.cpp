@@ -154,10 +154,11 @@ QString withoutZero(const QString& field)
 // that a code names one row on each side), rows numbered by the engine.
 // Exchange clients are taken in the order the walk reads them; the rows left
 // to the walk are those whose code or name would end it, a client both
-// sides have under different names (the question), and values only the
-// walk converts (a number field holding a text, a visits text that is not
-// plain ASCII). Empty when the tables do not allow it: the whole table is
-// then walked.
+// sides have under different names (the question), and a visits text that
+// is not plain ASCII. A new client with a value only the walk converts (a
+// text in a number field) fails the statement: the walk then takes every
+// row. Empty when the tables do not allow the statements: the whole table
+// is then walked.
 std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
 {
     if (g_rowWalkOnly)
