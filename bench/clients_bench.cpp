@@ -35,6 +35,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace mirsalex;
 
@@ -176,6 +177,9 @@ int main(int argc, char** argv)
             g.open(QIODevice::ReadWrite);
             g.setFileTime(now.addDays(-1), QFileDevice::FileModificationTime);
         }
+        // The copies reach the disk before anything is timed: their writing
+        // back would otherwise slow whichever contender runs first.
+        ::sync();
 
         // Ours.
         BenchPrompt prompt;
@@ -205,6 +209,10 @@ int main(int argc, char** argv)
         p.waitForFinished(-1);
         baseMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         baseCpuMs.push_back(cpuMs(RUSAGE_CHILDREN) - childBefore);
+        if (qEnvironmentVariableIsSet("MX_BENCH_ROUNDS"))
+            std::fprintf(stderr,
+                         "round %d: ours %.1f ms (processor %.1f), baseline %.1f ms (processor %.1f)\n",
+                         round + 1, oursMs.back(), oursCpuMs.back(), baseMs.back(), baseCpuMs.back());
         if (p.exitCode() != 0) {
             std::fprintf(stderr, "baseline failed: %s\n", p.readAllStandardError().constData());
             return 2;
