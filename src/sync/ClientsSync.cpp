@@ -130,9 +130,11 @@ bool g_rowWalkOnly = false;
 // with blanks.
 QString heldVisitsText(const QString& field)
 {
+    // (A text beginning with a printable character other than the blank is
+    // never blank: no trimming for it.)
     return QStringLiteral(
-               "substr(CASE WHEN %1 >= '!' COLLATE BINARY THEN substr(%1, 1, 13) WHEN %1 IS NULL OR "
-               "trim(%1, ' ') = '' THEN ' ' ELSE substr(%1, 1, 13) END || '             ', 1, 13)")
+               "substr(CASE WHEN %1 >= '!' COLLATE BINARY OR trim(%1, ' ') <> '' THEN substr(%1, 1, 13) "
+               "ELSE ' ' END || '             ', 1, 13)")
         .arg(field);
 }
 
