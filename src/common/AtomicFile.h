@@ -14,7 +14,9 @@ namespace mirsalex {
 // through here, so the rules are kept in one place:
 //
 // * the bytes go into a temporary file beside the destination (same folder,
-//   so the same disk), named <prefix><name><suffix>XXXXXX;
+//   so the same disk), named <prefix><name><suffix>XXXXXX, the prefix being
+//   temporaryPrefix() unless told otherwise, so that whatever a killed
+//   process leaves is known for ours and can be cleared later;
 // * every write is checked for its full count: a short write goes on with
 //   the rest, an interrupted one is tried again, a write that takes nothing
 //   means the disk is full (ENOSPC);
@@ -48,10 +50,14 @@ public:
     // The low-level write: returns the count written, or -1 with errno set.
     using WriteFn = std::function<qint64(int fd, const char* data, qint64 size)>;
 
+    // The prefix of every temporary this program leaves in a folder while it
+    // writes there; no file name of the product begins with it.
+    static QString temporaryPrefix() { return QStringLiteral(".~mirsalex-"); }
+
     struct Options
     {
         // The temporary is <folder><tempPrefix><name><tempSuffix>XXXXXX.
-        QString tempPrefix = QStringLiteral(".");
+        QString tempPrefix = temporaryPrefix();
         QString tempSuffix = QStringLiteral(".");
         // Permissions given to the file by saveToFile(); none keeps those of
         // the destination, or gives a new file 0666 less the umask.

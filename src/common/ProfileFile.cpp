@@ -289,7 +289,7 @@ bool replaceFile(const QString& path, const QByteArray& data, mode_t mode, const
 {
     if (platform::injectedFailure(QStringLiteral("write"), path) != 0)
         return false;
-    AtomicFile::Options options; // the temporary is .<name>.XXXXXX
+    AtomicFile::Options options; // the temporary is .~mirsalex-<name>.XXXXXX
     options.mode = mode;
     if (owner) {
         // Keeps the owner when allowed to; an ordinary user cannot and need not.

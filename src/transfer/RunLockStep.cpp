@@ -31,7 +31,12 @@ CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request) : m_ctx(
         ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
         return;
     }
-    for (const QString& folder : folders) {
+    // What killed runs left half written: copies of databases beside them,
+    // and the profile file's temporary beside it.
+    QStringList stale = folders;
+    stale << folderOf(ProfileFile::locate(ctx.config.FileIni));
+    stale.removeDuplicates();
+    for (const QString& folder : std::as_const(stale)) {
         if (!folder.isEmpty())
             SafeFileCopy::removeStale(platform::resolve(folder));
     }

@@ -67,7 +67,7 @@ void syncFolder(const QString& folder)
 
 QString SafeFileCopy::temporaryPrefix()
 {
-    return QStringLiteral(".~mirsalex-");
+    return AtomicFile::temporaryPrefix();
 }
 
 namespace {

@@ -64,13 +64,17 @@ TEST_F(RunLockStepTest, RefusalAndUnwritableConfiguration)
 }
 
 // Leftover temporary copies of the databases (each as big as the database)
-// are removed from the exchange and the local folder when a run starts.
+// are removed from the exchange and the local folder when a run starts, and
+// the profile file's from its folder.
 TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
 {
     const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
     const QString name = SafeFileCopy::temporaryPrefix() + QStringLiteral("DatiDV.mdb.q1w2e3");
     for (const QString& folder : {xIndici, local})
         file(folder, name, "half a database", baseTime());
+    const QString iniFolder = QFileInfo(ini).absolutePath() + QLatin1Char('/');
+    const QString iniTemp = SafeFileCopy::temporaryPrefix() + QFileInfo(ini).fileName() + QStringLiteral(".a1b2c3");
+    file(iniFolder, iniTemp, "[PATH]\nFI", baseTime());
     SafeFileCopy::setStaleAge(-60); // everything written before now counts as old
     {
         RunLock other;
@@ -87,6 +91,7 @@ TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
     SafeFileCopy::setStaleAge(3600);
     EXPECT_FALSE(QFileInfo::exists(xIndici + name));
     EXPECT_FALSE(QFileInfo::exists(local + name));
+    EXPECT_FALSE(QFileInfo::exists(iniFolder + iniTemp));
 }
 
 } // namespace
