@@ -106,7 +106,10 @@ bool createDatabase(const QString& path, Kind kind, QString* error)
 
     // Built under a temporary name and put in place only when complete, and
     // never over a file that appeared meanwhile.
-    const QString temp = target.absoluteFilePath() + QStringLiteral(".tmp-") +
+    // (Named as every temporary of this program, so that one a killed process
+    // left is cleared by a later run.)
+    const QString temp = target.absolutePath() + QLatin1Char('/') + AtomicFile::temporaryPrefix() +
+                         target.fileName() + QLatin1Char('.') +
                          QString::number(QRandomGenerator::global()->generate(), 16);
     bool built = true;
     {
