@@ -673,6 +673,8 @@ Error Database::commitBatch()
             e = m_batchLostError;
             m_batchLostError = Error();
         }
+        if (!e)
+            ++m_batchesKept;
         return e;
     }
     const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
@@ -686,6 +688,8 @@ Error Database::commitBatch()
         e = m_batchLostError;
         m_batchLostError = Error();
     }
+    if (!e)
+        ++m_batchesKept;
     return e;
 }
 

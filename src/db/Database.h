@@ -137,6 +137,10 @@ public:
     // Abandons the rows written since the batch began.
     void rollbackBatch();
     bool inBatch() const { return m_batch != nullptr; }
+    // Batches committed whole through this object: one more means that
+    // every write made before it is stored. (A batch the engine gave up in
+    // the middle, or one that failed to commit, does not count.)
+    quint64 batchesKept() const { return m_batchesKept; }
     // A point inside the batch that the writes made after it can be taken
     // back to, all together: markPoint(), then keepPoint() or
     // takeBackToPoint(). One point at a time.
@@ -237,6 +241,7 @@ private:
     quint64 m_epoch = 0;
     bool m_batchLost = false;
     bool m_withheld = false;
+    quint64 m_batchesKept = 0;
     std::vector<qint64>* m_walkNotes = nullptr;
     Error m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name

@@ -589,6 +589,9 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
         if (!error)
             error = checkpoint(db);
     }
+    // Batches stored when the second pass begins.
+    const std::optional<quint64> keptBeforeSecond =
+        error ? std::nullopt : std::optional<quint64>(db.batchesKept());
     if (!error) {
         session.setContext(policy.passOut);
         error = copyMissingRows(db, plan, true, session.attached(), addedExchange, policy.walkOnFailure,
@@ -606,6 +609,12 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
         }
     }
     const qint16 code = errorCode(session.finish(error));
+    if (keptBeforeSecond && db.batchesKept() == *keptBeforeSecond) {
+        // The engine gave up the whole batch (a full disk, an I/O error):
+        // nothing of the second pass or of the purge was stored.
+        addedExchange = 0;
+        count.purgedLocal = count.purgedExchange = 0;
+    }
     // What each file received and lost, kept whatever ended the merge.
     w.sink.databaseCommitted(platform::resolve(w.DbLocale), addedLocal + count.purgedLocal);
     w.sink.databaseCommitted(platform::resolve(w.DbScambio), addedExchange + count.purgedExchange);

@@ -214,14 +214,17 @@ protected:
             .toString()
             .split(QLatin1Char(','), Qt::SkipEmptyParts);
     }
-    // A trigger in `path` that refuses to add the rows of `client`.
-    void refuse(const QString& path, int client)
+    // A trigger in `path` that refuses to add the rows of `client`: the
+    // statement fails (ABORT), or the engine gives up the whole transaction
+    // (ROLLBACK, as on a full disk).
+    void refuse(const QString& path, int client, const char* how = "ABORT")
     {
         RawDb db(path);
         db.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 WHEN NEW.%2 = %3 "
-                               "BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                               "BEGIN SELECT RAISE(%4, 'refused'); END")
                     .arg(m().table, m().keys[0])
-                    .arg(client));
+                    .arg(client)
+                    .arg(QLatin1String(how)));
     }
     const TableCounters& counted() const { return w.tabelle[m().counters]; }
     StepOutcome run() { return m().step(ctx, w); }
@@ -359,6 +362,30 @@ TEST_P(TwoWayMergeTest, FailureInTheSecondPassKeepsWhatWasStored)
     EXPECT_EQ(counted().toExchange, 3);
     EXPECT_TRUE(marker(m().marker).isEmpty());
     EXPECT_EQ(w.ticks.visite, 1);
+}
+
+// The second pass fails in a way that makes the engine give up the whole
+// transaction: the first pass's row is stored all the same; nothing of the
+// second pass is, and none is counted.
+TEST_P(TwoWayMergeTest, AGivenUpTransactionInTheSecondPassKeepsTheFirstPass)
+{
+    for (int c : {1, 2, 3, 4, 5})
+        insert(m_local, c);
+    insert(m_exchange, 100);
+    insert(m_local, 50, QStringLiteral("S"));
+    refuse(m_exchange, 4, "ROLLBACK");
+    prompt.expect(m().passOut, AnswerOk, MsgStyle::Ok);
+
+    const StepOutcome out = run();
+
+    EXPECT_EQ(out.status, StepOutcome::Status::Failed);
+    const QStringList local = clients(m_local), exchange = clients(m_exchange);
+    EXPECT_EQ(local.size(), 7) << qPrintable(local.join(QLatin1Char(',')));
+    EXPECT_TRUE(local.join(QLatin1Char(',')).contains(QStringLiteral("100")));
+    EXPECT_EQ(exchange.size(), 1) << qPrintable(exchange.join(QLatin1Char(',')));
+    EXPECT_EQ(counted().toLocal, 1);
+    EXPECT_EQ(counted().toExchange, 0);
+    EXPECT_EQ(counted().purgedLocal, 0);
 }
 
 TEST_P(TwoWayMergeTest, NullKeysAndDuplicateKeysGoThroughTheErrorPath)
