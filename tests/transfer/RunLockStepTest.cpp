@@ -73,7 +73,8 @@ TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
     for (const QString& folder : {xIndici, local})
         file(folder, name, "half a database", baseTime());
     const QString iniFolder = QFileInfo(ini).absolutePath() + QLatin1Char('/');
-    const QString iniTemp = SafeFileCopy::temporaryPrefix() + QFileInfo(ini).fileName() + QStringLiteral(".a1b2c3");
+    const QString iniTemp =
+        SafeFileCopy::temporaryPrefix() + QFileInfo(ini).fileName() + QStringLiteral(".a1b2c3");
     file(iniFolder, iniTemp, "[PATH]\nFI", baseTime());
     SafeFileCopy::setStaleAge(-60); // everything written before now counts as old
     {
