@@ -65,11 +65,6 @@ void syncFolder(const QString& folder)
 
 } // namespace
 
-QString SafeFileCopy::temporaryPrefix()
-{
-    return AtomicFile::temporaryPrefix();
-}
-
 namespace {
 qint64& staleAgeSlot()
 {
@@ -95,14 +90,14 @@ int SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
     if (!RunLock::anyHeldByThisProcess())
         return 0;
     QList<platform::DirEntry> entries;
-    if (platform::listDirectory(folder, temporaryPrefix() + QStringLiteral("*"), false, entries))
+    if (platform::listDirectory(folder, AtomicFile::temporaryPrefix() + QStringLiteral("*"), false, entries))
         return 0;
     const qint64 limit = QDateTime::currentSecsSinceEpoch() - olderThanSeconds;
     int removed = 0;
     for (const platform::DirEntry& e : entries) {
         // The listing matches without regard to case; only our own exact
         // prefix is ever removed.
-        if (!e.name.startsWith(temporaryPrefix()))
+        if (!e.name.startsWith(AtomicFile::temporaryPrefix()))
             continue;
         const QString path = folder + e.name;
         const QByteArray encoded = QFile::encodeName(path);
@@ -164,8 +159,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
 
     if (const int injected = platform::injectedFailure(QStringLiteral("write"), destination))
         return {platform::fileErrorFromErrno(injected, destination), diskFull(injected)};
-    AtomicFile::Options options;
-    options.tempPrefix = SafeFileCopy::temporaryPrefix();
+    AtomicFile::Options options; // the temporary is .~mirsalex-<name>.XXXXXX (no document pattern matches it)
     options.permissionsMayBeRefused = true; // the content and the time are what count
     options.askInjector = true;
     options.write = writeHook();

@@ -87,10 +87,6 @@ public:
         int m_dropped = 0;
     };
 
-    // The prefix of the temporary files left in a destination folder while a
-    // copy runs; no document pattern of the program matches it.
-    static QString temporaryPrefix();
-
     // Removes from `folder` the temporary files of copies that never ended (a
     // run killed in the middle of a copy): those written more than
     // `olderThanSeconds` ago. Their age is when they were written (their

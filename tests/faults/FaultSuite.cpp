@@ -717,7 +717,7 @@ std::map<QString, QByteArray> snapshot(const QString& root)
         const QString rel = path.mid(base.size());
         if (rel.endsWith(QLatin1String("-journal")) || rel.endsWith(QLatin1String("-wal")) ||
             rel.endsWith(QLatin1String("-shm")) ||
-            QFileInfo(rel).fileName().startsWith(SafeFileCopy::temporaryPrefix()))
+            QFileInfo(rel).fileName().startsWith(AtomicFile::temporaryPrefix()))
             continue;
         if (rel.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
             databaseRows(path, rel, out);
@@ -966,7 +966,7 @@ void versionKillCase(const QString& root, int index, std::mt19937& rng, qint64 r
         auto withoutLeftovers = [](std::map<QString, QByteArray> files) {
             for (auto it = files.begin(); it != files.end();) {
                 const QString name = it->first.mid(it->first.lastIndexOf(QLatin1Char('/')) + 1);
-                if (name == RunLock::fileName() || name.startsWith(QStringLiteral(".~mirsalex-")))
+                if (name == RunLock::fileName() || name.startsWith(AtomicFile::temporaryPrefix()))
                     it = files.erase(it);
                 else
                     ++it;

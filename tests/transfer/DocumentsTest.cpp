@@ -261,7 +261,7 @@ TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
     EXPECT_EQ(w.ticks.gruppi[1], 1);
     EXPECT_LE(w.Contatori[1][0], 1) << "the card that could not be placed is not counted";
     for (const QString& name : entries(xSchede))
-        EXPECT_FALSE(name.startsWith(SafeFileCopy::temporaryPrefix())) << name.toStdString();
+        EXPECT_FALSE(name.startsWith(AtomicFile::temporaryPrefix())) << name.toStdString();
 }
 
 TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
@@ -356,7 +356,7 @@ TEST_F(DocumentsTest, NamesDifferingOnlyInCaseLeaveTheNewest)
     EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("newer"));
     EXPECT_EQ(mtime(xSchede + "SK1.DOC"), baseTime().addSecs(60));
     for (const QString& name : entries(xSchede))
-        EXPECT_FALSE(name.startsWith(SafeFileCopy::temporaryPrefix())) << name.toStdString();
+        EXPECT_FALSE(name.startsWith(AtomicFile::temporaryPrefix())) << name.toStdString();
 }
 
 } // namespace

@@ -403,7 +403,7 @@ TEST_F(FileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString temp = SafeFileCopy::temporaryPrefix() + QStringLiteral("SK1.DOC.abcdef");
+        const QString temp = AtomicFile::temporaryPrefix() + QStringLiteral("SK1.DOC.abcdef");
         file(xSchede, temp, "half a card", baseTime().addDays(-365));
         file(xSchede, QStringLiteral(".~Mirsalex-other"), "not ours", baseTime().addDays(-365));
         RunLock lock;

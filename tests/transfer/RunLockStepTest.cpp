@@ -69,12 +69,12 @@ TEST_F(RunLockStepTest, RefusalAndUnwritableConfiguration)
 TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
 {
     const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
-    const QString name = SafeFileCopy::temporaryPrefix() + QStringLiteral("DatiDV.mdb.q1w2e3");
+    const QString name = AtomicFile::temporaryPrefix() + QStringLiteral("DatiDV.mdb.q1w2e3");
     for (const QString& folder : {xIndici, local})
         file(folder, name, "half a database", baseTime());
     const QString iniFolder = QFileInfo(ini).absolutePath() + QLatin1Char('/');
     const QString iniTemp =
-        SafeFileCopy::temporaryPrefix() + QFileInfo(ini).fileName() + QStringLiteral(".a1b2c3");
+        AtomicFile::temporaryPrefix() + QFileInfo(ini).fileName() + QStringLiteral(".a1b2c3");
     file(iniFolder, iniTemp, "[PATH]\nFI", baseTime());
     SafeFileCopy::setStaleAge(-60); // everything written before now counts as old
     {
