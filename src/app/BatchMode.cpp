@@ -251,8 +251,9 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
         driver.run(richiestaDaFinestra(ctx, w), sink, &live);
     } else {
         // Every change kept first, so the run can be put back (--restore).
-        VersioningChanges sink(
-            VersionStore(versionSettings(options, fileIni), ctx.CodOperatore, w.optPC == 1), prompt);
+        VersioningChanges sink(VersionStore(versionSettings(options, fileIni), ctx.CodOperatore, w.optPC == 1,
+                                            VersionInstallation::of(fileIni, ctx.config.PathDati)),
+                               prompt);
         driver.run(richiestaDaFinestra(ctx, w), sink, &live);
         sink.finish(&driver.report());
         versions.entry = sink.entryId();

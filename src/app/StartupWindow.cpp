@@ -849,9 +849,11 @@ void StartupWindow::onEsegui()
     if (!exit) {
         setRunning(true);
         // Every change kept first, so that the run can be put back.
-        VersioningChanges sink(VersionStore(VersionSettings::fromConfiguration(m_ctx.config.FileIni),
-                                            m_ctx.CodOperatore, m_state.optPC == 1),
-                               m_ctx.prompt);
+        VersioningChanges sink(
+            VersionStore(VersionSettings::fromConfiguration(m_ctx.config.FileIni), m_ctx.CodOperatore,
+                         m_state.optPC == 1,
+                         VersionInstallation::of(m_ctx.config.FileIni, m_ctx.config.PathDati)),
+            m_ctx.prompt);
         m_driver->run(richiestaDaFinestra(m_ctx, m_state), sink, &m_live);
         sink.finish(&m_driver->report());
         setRunning(false);
@@ -985,7 +987,7 @@ void StartupWindow::onVersioni()
         listLostFocus();
     const bool portable = m_state.optPC == 1;
     const VersionStore store(VersionSettings::fromConfiguration(m_ctx.config.FileIni), m_ctx.CodOperatore,
-                             portable);
+                             portable, VersionInstallation::of(m_ctx.config.FileIni, m_ctx.config.PathDati));
 
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("dlgVersioni"));
@@ -1015,23 +1017,49 @@ void StartupWindow::onVersioni()
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
+    // This installation's entries, then those that do not say theirs (kept
+    // by an earlier version of the program) under a heading of their own;
+    // another installation's are not shown. Each row of an entry holds its
+    // place in `entries`.
     std::vector<VersionEntry> entries;
+    const auto entryAt = [&](int row) -> int {
+        const QListWidgetItem* item = row >= 0 ? list->item(row) : nullptr;
+        return item ? item->data(Qt::UserRole).toInt() : -1;
+    };
     auto fill = [&] {
-        entries = store.list();
+        entries = store.list(VersionStore::Owner::This);
+        const size_t own = entries.size();
+        for (VersionEntry& e : store.list(VersionStore::Owner::Unrecorded))
+            entries.push_back(std::move(e));
         list->clear();
-        for (const VersionEntry& e : entries)
-            list->addItem(e.summaryLine());
-        if (entries.empty())
-            list->addItem(QStringLiteral("nessuna versione in ") + store.folder());
-        list->setCurrentRow(0);
-        restore->setEnabled(!entries.empty());
+        auto addLine = [&](const QString& text, int index) {
+            auto* item = new QListWidgetItem(text, list);
+            item->setData(Qt::UserRole, index);
+            if (index < 0)
+                item->setFlags(Qt::ItemIsEnabled);
+        };
+        for (size_t i = 0; i < own; ++i)
+            addLine(entries[i].summaryLine(), int(i));
+        if (own == 0)
+            addLine(QStringLiteral("nessuna versione in ") + store.folder(), -1);
+        if (entries.size() > own)
+            addLine(QStringLiteral("Versioni senza installazione registrata:"), -1);
+        for (size_t i = own; i < entries.size(); ++i)
+            addLine(entries[i].summaryLine(), int(i));
+        int first = 0;
+        while (first < list->count() && entryAt(first) < 0)
+            ++first;
+        list->setCurrentRow(first < list->count() ? first : 0);
+        restore->setEnabled(entryAt(list->currentRow()) >= 0);
     };
     auto show = [&](int row) {
-        if (row < 0 || row >= int(entries.size())) {
+        const int index = entryAt(row);
+        restore->setEnabled(index >= 0);
+        if (index < 0) {
             details->clear();
             return;
         }
-        const VersionEntry& e = entries[size_t(row)];
+        const VersionEntry& e = entries[size_t(index)];
         QStringList lines;
         lines << QStringLiteral("Versione %1 del %2%3")
                      .arg(e.id, e.started.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
@@ -1062,13 +1090,28 @@ void StartupWindow::onVersioni()
     };
     connect(list, &QListWidget::currentRowChanged, &dialog, show);
     connect(restore, &QPushButton::clicked, &dialog, [&] {
-        const int row = list->currentRow();
-        if (row < 0 || row >= int(entries.size()))
+        const int index = entryAt(list->currentRow());
+        if (index < 0)
             return;
-        const VersionEntry entry = entries[size_t(row)];
+        const VersionEntry entry = entries[size_t(index)];
+        // A damaged version is not put back, not even in part.
+        if (const QStringList damaged = damagedItems(entry); !damaged.isEmpty()) {
+            m_ctx.prompt.show(QStringLiteral("RIPRISTINO NON ESEGUITO\nLa versione ") + entry.id +
+                                  QStringLiteral(" è danneggiata: nessun file è stato modificato.\n") +
+                                  damaged.join(QLatin1Char('\n')),
+                              MsgStyle::ExclamationOk, QStringLiteral("VERSIONI"));
+            return;
+        }
         QString text =
             QStringLiteral("RIPRISTINO DELLA VERSIONE ") + entry.id + QLatin1Char('\n') +
             QStringLiteral("File, database e chiavi tornano come erano prima di quell'aggiornamento.");
+        if (const QStringList missing = missingFolders(entry); !missing.isEmpty()) {
+            text += QStringLiteral("\nATTENZIONE: area di scambio assente, non c'è la cartella:");
+            for (const QString& m : missing)
+                text += QStringLiteral("\n  ") + m;
+        }
+        if (store.owner(entry) == VersionStore::Owner::Unrecorded)
+            text += QLatin1Char('\n') + unrecordedEntryWarning();
         const QStringList later = laterChanges(entry);
         if (!later.isEmpty()) {
             text += QStringLiteral(

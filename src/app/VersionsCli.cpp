@@ -92,6 +92,21 @@ QJsonObject entryJson(const VersionEntry& e)
     return o;
 }
 
+QJsonObject installationJson(const VersionInstallation& i)
+{
+    QJsonObject o;
+    o[QStringLiteral("config")] = i.configFile;
+    o[QStringLiteral("data")] = i.dataFolder;
+    return o;
+}
+
+// The lines that name the installation an entry belongs to.
+QString installationText(const VersionInstallation& i)
+{
+    return QStringLiteral("  file di configurazione: ") + i.configFile +
+           QStringLiteral("\n  cartella dei dati: ") + i.dataFolder;
+}
+
 } // namespace
 
 VersionSettings versionSettings(const CliOptions& options, const QString& fileIni)
@@ -125,8 +140,11 @@ int runVersions(const CliOptions& options)
     if (!loadOperator(ctx, w, options, fileIni, code))
         return exitstatus::kUsage;
     const VersionStore store(versionSettings(options, fileIni), ctx.CodOperatore,
-                             options.side == QLatin1String("portable"));
-    const std::vector<VersionEntry> entries = store.list();
+                             options.side == QLatin1String("portable"),
+                             VersionInstallation::of(fileIni, ctx.config.PathDati));
+    // This installation's entries; those of another one are not shown.
+    const std::vector<VersionEntry> entries = store.list(VersionStore::Owner::This);
+    const std::vector<VersionEntry> unrecorded = store.list(VersionStore::Owner::Unrecorded);
     if (options.report == QLatin1String("json")) {
         QJsonObject root;
         root[QStringLiteral("operator")] = ctx.CodOperatore;
@@ -139,6 +157,11 @@ int runVersions(const CliOptions& options)
         for (const VersionEntry& e : entries)
             list.append(entryJson(e));
         root[QStringLiteral("versions")] = list;
+        root[QStringLiteral("installation")] = installationJson(store.installation());
+        QJsonArray older;
+        for (const VersionEntry& e : unrecorded)
+            older.append(entryJson(e));
+        root[QStringLiteral("unrecorded_versions")] = older;
         const QByteArray doc = QJsonDocument(root).toJson(QJsonDocument::Indented);
         std::fwrite(doc.constData(), 1, size_t(doc.size()), stdout);
         return exitstatus::kCompleted;
@@ -151,6 +174,12 @@ int runVersions(const CliOptions& options)
         std::printf("  nessuna versione\n");
     for (const VersionEntry& e : entries)
         std::printf("  %s\n", qPrintable(e.summaryLine()));
+    if (!unrecorded.empty()) {
+        std::printf("Versioni senza installazione registrata (di una versione precedente del programma: il "
+                    "ripristino chiede conferma):\n");
+        for (const VersionEntry& e : unrecorded)
+            std::printf("  %s\n", qPrintable(e.summaryLine()));
+    }
     return exitstatus::kCompleted;
 }
 
@@ -163,7 +192,8 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
     if (!loadOperator(ctx, w, options, fileIni, code))
         return exitstatus::kUsage;
     const VersionStore store(versionSettings(options, fileIni), ctx.CodOperatore,
-                             options.side == QLatin1String("portable"));
+                             options.side == QLatin1String("portable"),
+                             VersionInstallation::of(fileIni, ctx.config.PathDati));
     const std::optional<VersionEntry> entry = store.find(options.restore);
     if (!entry) {
         std::fprintf(stderr, "mirsalex: no version '%s' in %s (see mirsalex --versions)\n",
@@ -173,6 +203,38 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
     const QDateTime started = QDateTime::currentDateTime();
     std::fprintf(out, "=== RIPRISTINO della versione %s (operatore %s, %s)\n", qPrintable(entry->id),
                  qPrintable(ctx.CodOperatore), store.portable() ? "Portatile" : "DeskTop");
+    // Another installation's entry would put its files and keys over this
+    // one's: never.
+    const VersionStore::Owner owner = store.owner(*entry);
+    if (owner == VersionStore::Owner::Other) {
+        std::fprintf(out,
+                     "Ripristino NON eseguito: la versione %s è di un'altra installazione:\n%s\n"
+                     "Si ripristina dall'installazione a cui appartiene.\n",
+                     qPrintable(entry->id), qPrintable(installationText(entry->installation)));
+        std::fflush(out);
+        return exitstatus::kIncomplete;
+    }
+    // A damaged version is not put back, not even in part.
+    const QStringList damaged = damagedItems(*entry);
+    if (!damaged.isEmpty()) {
+        std::fprintf(out, "VERSIONE DANNEGGIATA: ripristino NON eseguito, nessun file è stato modificato.\n");
+        for (const QString& d : damaged)
+            std::fprintf(out, "  %s\n", qPrintable(d));
+        std::fflush(out);
+        return exitstatus::kFailed;
+    }
+    const QStringList missing = missingFolders(*entry);
+    if (!missing.isEmpty()) {
+        std::fprintf(out, "ATTENZIONE: area di scambio assente, non c'è la cartella:\n");
+        for (const QString& m : missing)
+            std::fprintf(out, "  %s\n", qPrintable(m));
+        if (!options.yes) {
+            std::fprintf(out, "Ripristino NON eseguito: collegare l'area di scambio e ripetere (con --yes si "
+                              "ripristina comunque il resto).\n");
+            std::fflush(out);
+            return exitstatus::kIncomplete;
+        }
+    }
     const QStringList later = laterChanges(*entry);
     if (!later.isEmpty()) {
         std::fprintf(out, "ATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:\n");
@@ -186,6 +248,14 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
         std::fprintf(out, "Confermato con --yes: quelle modifiche successive vengono sostituite.\n");
     }
     std::fflush(out);
+    if (owner == VersionStore::Owner::Unrecorded &&
+        prompt.show(QStringLiteral("RIPRISTINO DELLA VERSIONE ") + entry->id + QLatin1Char('\n') +
+                        unrecordedEntryWarning() + QStringLiteral("\nProcedo con il ripristino?"),
+                    MsgStyle::Question, QStringLiteral("VERSIONI")) != AnswerYes) {
+        std::fprintf(out, "Ripristino NON eseguito.\n");
+        std::fflush(out);
+        return exitstatus::kIncomplete;
+    }
 
     // Under the run lock of the operator's folders, like a run, and through
     // a sink that keeps versions: the restore can be put back in turn.

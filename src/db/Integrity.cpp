@@ -20,6 +20,37 @@ QString readOnlyUri(const QString& path)
 
 } // namespace
 
+bool interruptedWriteBeside(const QString& path)
+{
+    const QFileInfo journal(path + QStringLiteral("-journal"));
+    return journal.exists() && journal.size() > 0;
+}
+
+Error rollBackInterruptedWrite(const QString& path)
+{
+    if (!interruptedWriteBeside(path))
+        return {};
+    {
+        sqlite::Connection db;
+        const QString uri =
+            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            QStringLiteral("?mode=rw");
+        if (db.open(uri, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, Database::busyTimeout()) != SQLITE_OK)
+            return Database::fromNative(db.errorCode(), db.message(), path);
+        // The first read takes the shared lock, finds the journal hot and
+        // plays it back.
+        Statement read;
+        int rc = read.prepare(db.get(), QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        if (rc == SQLITE_OK)
+            rc = read.step();
+        const QString message = db.message();
+        read.finalize();
+        if (rc != SQLITE_ROW)
+            return dbErrorWithDetail(DbErr::CannotOpenDatabase, path, message);
+    }
+    return {};
+}
+
 Error checkDatabaseIntegrity(const QString& path)
 {
     if (Error e = Database::checkFile(path))

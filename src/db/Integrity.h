@@ -14,4 +14,21 @@ namespace mirsalex {
 // the file for longer than the busy timeout.
 Error checkDatabaseIntegrity(const QString& path);
 
+// True when the rollback journal of a write that did not end lies beside the
+// database file at `path` (a process killed inside a transaction): the file
+// alone is then not the database, and whoever opens it next rolls the
+// journal back onto it.
+bool interruptedWriteBeside(const QString& path);
+
+// Rolls back the interrupted write whose journal lies beside the database
+// file at `path`, as the engine does when it opens such a file: the file is
+// opened for writing and read, the engine puts back the pages the journal
+// holds and removes the journal (and a super-journal no other file needs
+// any more). Nothing is done when no such journal is there. A journal the
+// engine finds not to be hot (a header never written whole, a write across
+// several files that had committed) may stay: it no longer belongs to the
+// file. Fails when the engine cannot read the file after all (a damaged
+// file, a folder that cannot be written, another program holding it).
+Error rollBackInterruptedWrite(const QString& path);
+
 } // namespace mirsalex

@@ -3,11 +3,13 @@
 #include "common/AtomicFile.h"
 #include "common/ProfileFile.h"
 #include "common/Prompt.h"
+#include "db/Integrity.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -149,7 +151,83 @@ int copyWhole(const QString& source, const QString& destination)
     return 0;
 }
 
+// The size and SHA-256 (hex) of a file; false when it cannot be read whole.
+bool digestOf(const QString& path, qint64& size, QByteArray& sha256)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&f))
+        return false;
+    size = f.size();
+    sha256 = hash.result().toHex();
+    return true;
+}
+
+// True when the file begins as a database of the engine does.
+bool engineFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.read(16) == QByteArray("SQLite format 3", 16);
+}
+
+// A database, or a file that may be one: its journal is its part.
+bool databaseItem(const VersionItem& i)
+{
+    return i.kind == VersionItem::Kind::Database ||
+           i.path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive) ||
+           QFileInfo::exists(i.path + QStringLiteral("-journal"));
+}
+
+// Removes what an interrupted write left beside a database (its rollback
+// journal, the super-journals of a write across several files), flushed
+// out of its folder: a database put back must have nothing beside it that
+// the next open would roll onto it. Returns 0 or the errno value.
+int removeJournals(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath() + QLatin1Char('/');
+    const QString journal = info.fileName() + QStringLiteral("-journal");
+    const QString super = info.fileName() + QStringLiteral("-mj");
+    QStringList gone;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name == journal || name.startsWith(super))
+            gone << name;
+    }
+    if (gone.isEmpty())
+        return 0;
+    for (const QString& name : std::as_const(gone)) {
+        if (::unlink(encoded(folder + name).constData()) != 0 && errno != ENOENT)
+            return errno;
+    }
+    return AtomicFile::syncFolder(folder);
+}
+
 } // namespace
+
+// ---------------------------------------------------------------------------
+// VersionInstallation
+
+VersionInstallation VersionInstallation::of(const QString& fileIni, const QString& pathDati)
+{
+    VersionInstallation i;
+    if (!fileIni.isEmpty())
+        i.configFile = QFileInfo(ProfileFile::locate(fileIni)).absoluteFilePath();
+    i.dataFolder = pathDati;
+    return i;
+}
+
+bool VersionInstallation::sameAs(const VersionInstallation& other) const
+{
+    const auto samePath = [](const QString& a, const QString& b) {
+        if (QDir::cleanPath(a) == QDir::cleanPath(b))
+            return true;
+        const QString ca = QFileInfo(a).canonicalFilePath();
+        return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+    };
+    return samePath(configFile, other.configFile) && samePath(dataFolder, other.dataFolder);
+}
 
 // ---------------------------------------------------------------------------
 // VersionSettings
@@ -240,8 +318,10 @@ QString VersionEntry::summaryLine() const
 // ---------------------------------------------------------------------------
 // VersionStore
 
-VersionStore::VersionStore(VersionSettings settings, QString operatorCode, bool portable)
-    : m_settings(std::move(settings)), m_operator(std::move(operatorCode)), m_portable(portable)
+VersionStore::VersionStore(VersionSettings settings, QString operatorCode, bool portable,
+                           VersionInstallation installation)
+    : m_settings(std::move(settings)), m_operator(std::move(operatorCode)), m_portable(portable),
+      m_installation(std::move(installation))
 {
     if (m_settings.root.isEmpty())
         m_settings.root = VersionSettings::defaultRoot();
@@ -277,11 +357,25 @@ bool VersionStore::readEntry(const QString& folder, VersionEntry& entry)
             entry.side = r[3];
             entry.started = QDateTime::fromString(r[4], Qt::ISODateWithMs);
             entry.restores = r[5];
+            // Added later: the installation the entry belongs to.
+            if (r.size() >= 8) {
+                entry.installation.configFile = r[6];
+                entry.installation.dataFolder = r[7];
+            }
         } else if ((what == QLatin1String("file") || what == QLatin1String("database")) && r.size() >= 3) {
             VersionItem i;
             i.kind = what == QLatin1String("file") ? VersionItem::Kind::File : VersionItem::Kind::Database;
             i.path = r[1];
             i.version = r[2];
+            // Added later: the kept file's size and checksum.
+            if (r.size() >= 5 && !i.version.isEmpty()) {
+                bool ok = false;
+                const qint64 size = r[3].toLongLong(&ok);
+                if (ok && size >= 0) {
+                    i.size = size;
+                    i.sha256 = r[4].toLatin1();
+                }
+            }
             byPath.insert(r[1], entry.items.size());
             entry.items.push_back(i);
         } else if (what == QLatin1String("drop") && r.size() >= 2) {
@@ -348,6 +442,22 @@ std::vector<VersionEntry> VersionStore::list() const
     return entries;
 }
 
+VersionStore::Owner VersionStore::owner(const VersionEntry& entry) const
+{
+    if (m_installation.isEmpty())
+        return Owner::This;
+    if (entry.installation.isEmpty())
+        return Owner::Unrecorded;
+    return m_installation.sameAs(entry.installation) ? Owner::This : Owner::Other;
+}
+
+std::vector<VersionEntry> VersionStore::list(Owner which) const
+{
+    std::vector<VersionEntry> entries = list();
+    std::erase_if(entries, [&](const VersionEntry& e) { return owner(e) != which; });
+    return entries;
+}
+
 std::optional<VersionEntry> VersionStore::find(const QString& id) const
 {
     if (id.isEmpty() || id.contains(QLatin1Char('/')) || id.startsWith(QLatin1Char('.')))
@@ -369,11 +479,15 @@ QStringList VersionStore::prune(const QString& keep, const QDateTime& now)
     const std::vector<VersionEntry> entries = list();
     const QDateTime oldest = now.addDays(-m_settings.keepDays);
     QStringList removed;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const VersionEntry& e = entries[i];
+    int counted = 0; // this installation's entries so far, newest first
+    for (const VersionEntry& e : entries) {
+        const Owner o = owner(e);
+        if (o == Owner::Other)
+            continue;
+        const int place = o == Owner::This ? counted++ : 0;
         if (e.id == keep)
             continue;
-        if (int(i) < m_settings.keepRuns && e.started >= oldest)
+        if (place < m_settings.keepRuns && e.started >= oldest)
             continue;
         // Out of the list at once (a rename), then removed.
         const QString gone = base + QStringLiteral(".removing-") + e.id;
@@ -450,8 +564,10 @@ Error VersioningChanges::openEntry()
     }
     m_entry.id = id;
     m_entry.folder = folder;
-    if (Error e = append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side,
-                          isoTime(m_entry.started), m_entry.restores})) {
+    m_entry.installation = m_store.installation();
+    if (Error e =
+            append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side, isoTime(m_entry.started),
+                    m_entry.restores, m_entry.installation.configFile, m_entry.installation.dataFolder})) {
         ::close(m_manifest);
         m_manifest = -1;
         QDir(folder).removeRecursively();
@@ -501,6 +617,14 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
     };
     QString version;
     QString kept; // the version's full path, removed again when it cannot be recorded
+    qint64 size = -1;
+    QByteArray sha256;
+    // A database is kept whole only: an interrupted write beside it is
+    // rolled back first, as its next open would.
+    if (interruptedWriteBeside(path)) {
+        if (Error e = rollBackInterruptedWrite(path))
+            return e;
+    }
     if (::lstat(encoded(path).constData(), &st) != 0) {
         if (errno != ENOENT)
             return platform::fileErrorFromErrno(errno, path);
@@ -523,12 +647,23 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
             if (const int err = copyWhole(path, kept))
                 return platform::fileErrorFromErrno(err, m_entry.folder);
         }
+        // What was kept, so that a version damaged later is found.
+        if (!digestOf(kept, size, sha256)) {
+            const int err = errno != 0 ? errno : EIO;
+            ::unlink(encoded(kept).constData());
+            return platform::fileErrorFromErrno(err, m_entry.folder);
+        }
     }
     VersionItem item;
     item.kind = kind;
     item.path = path;
     item.version = version;
-    if (Error e = append({what, path, version})) {
+    item.size = size;
+    item.sha256 = sha256;
+    const QStringList fields = version.isEmpty() ? QStringList{what, path, version}
+                                                 : QStringList{what, path, version, QString::number(size),
+                                                               QString::fromLatin1(sha256)};
+    if (Error e = append(fields)) {
         if (!kept.isEmpty())
             ::unlink(encoded(kept).constData());
         return e;
@@ -714,6 +849,39 @@ void VersioningChanges::finish(const RunReport* report, bool prune)
 // ---------------------------------------------------------------------------
 // Restore
 
+namespace {
+
+// The outermost missing folder above `path`, with the separator at its end;
+// empty when the file's own folder is there.
+QString missingFolderOf(const QString& path)
+{
+    QString folder = QFileInfo(path).absolutePath();
+    if (platform::isDirectory(folder))
+        return QString();
+    for (;;) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent == folder || platform::isDirectory(parent))
+            break;
+        folder = parent;
+    }
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+} // namespace
+
+QStringList missingFolders(const VersionEntry& entry)
+{
+    QStringList out;
+    for (const VersionItem& i : entry.items) {
+        if (i.kind == VersionItem::Kind::Key)
+            continue;
+        const QString folder = missingFolderOf(i.path);
+        if (!folder.isEmpty() && !out.contains(folder))
+            out << folder;
+    }
+    return out;
+}
+
 QStringList laterChanges(const VersionEntry& entry)
 {
     QStringList out;
@@ -731,6 +899,10 @@ QStringList laterChanges(const VersionEntry& entry)
         {
         };
         const bool exists = ::stat(encoded(i.path).constData(), &st) == 0;
+        // A folder that is not there (an exchange area not mounted) is no
+        // later change: missingFolders() names it.
+        if (!exists && !missingFolderOf(i.path).isEmpty())
+            continue;
         const qint64 mtime = exists ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : 0;
         if (exists != i.existsAfter ||
             (exists && (qint64(st.st_size) != i.sizeAfter || mtime != i.mtimeNsAfter)))
@@ -739,9 +911,76 @@ QStringList laterChanges(const VersionEntry& entry)
     return out;
 }
 
+QStringList damagedItems(const VersionEntry& entry)
+{
+    QStringList out;
+    for (const VersionItem& i : entry.items) {
+        if (i.kind == VersionItem::Kind::Key || i.version.isEmpty())
+            continue;
+        const QString kept = entry.folder + i.version;
+        const auto damaged = [&](const QString& why) {
+            out << QStringLiteral("%1: versione danneggiata (%2): %3").arg(i.path, i.version, why);
+        };
+        if (!platform::isFile(kept)) {
+            damaged(QStringLiteral("il file conservato non c'è più"));
+            continue;
+        }
+        if (i.size >= 0) {
+            qint64 size = -1;
+            QByteArray sha256;
+            if (!digestOf(kept, size, sha256)) {
+                damaged(QStringLiteral("il file conservato non si può leggere"));
+                continue;
+            }
+            if (size != i.size) {
+                damaged(QStringLiteral("%1 byte invece dei %2 conservati").arg(size).arg(i.size));
+                continue;
+            }
+            if (!i.sha256.isEmpty() && sha256 != i.sha256) {
+                damaged(QStringLiteral("il contenuto non è quello conservato"));
+                continue;
+            }
+        }
+        // A database must also be whole for the engine (the one check an
+        // older manifest allows).
+        const bool database = i.kind == VersionItem::Kind::Database ||
+                              (i.path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive) &&
+                               (engineFile(kept) || engineFile(i.path)));
+        if (database) {
+            if (const Error e = checkDatabaseIntegrity(kept))
+                damaged(QStringLiteral("database non integro: ") + QString::number(e.number) +
+                        QLatin1Char('-') + e.text);
+        }
+    }
+    return out;
+}
+
+QString unrecordedEntryWarning()
+{
+    return QStringLiteral("La versione non dice di quale installazione è (l'ha conservata una versione "
+                          "precedente del programma).\n"
+                          "Se è di un'altra installazione di questo computer, il ripristino riscrive i file "
+                          "e le chiavi di quella.");
+}
+
 QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink)
 {
+    // Nothing is put back unless everything can be.
+    if (QStringList damaged = damagedItems(entry); !damaged.isEmpty())
+        return damaged;
+    // The interrupted writes beside the databases are rolled back first, all
+    // of them before any journal is removed (a write across several files
+    // needs the journal of each while it is rolled back): the live files
+    // are then whole, whenever the restore stops. One that cannot be rolled
+    // back is replaced all the same, its journal removed first.
+    for (const VersionItem& i : entry.items) {
+        if (i.kind != VersionItem::Kind::Key && databaseItem(i))
+            (void)rollBackInterruptedWrite(i.path);
+    }
     QStringList failures;
+    const auto fail = [&](const QString& path, int number) {
+        failures << QStringLiteral("%1: %2-%3").arg(path).arg(number).arg(platform::errorDescription(number));
+    };
     // Last change first: a key or file changed twice is put back as it was
     // before the first change (the entry holds only that one).
     for (auto it = entry.items.rbegin(); it != entry.items.rend(); ++it) {
@@ -753,6 +992,14 @@ QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink)
                 sink.removeKey(i.path, i.section, i.key);
             continue;
         }
+        // No journal may outlive the file it was written for: removed (and
+        // flushed) before the kept content takes the file's place.
+        if (databaseItem(i)) {
+            if (const int err = removeJournals(i.path)) {
+                fail(i.path, platform::fileErrorFromErrno(err, i.path).number);
+                continue;
+            }
+        }
         Error e;
         if (i.version.isEmpty()) {
             if (platform::isFile(i.path) || QFileInfo(i.path).isSymLink())
@@ -761,10 +1008,7 @@ QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink)
             e = sink.copyFile(entry.folder + i.version, i.path);
         }
         if (e)
-            failures << QStringLiteral("%1: %2-%3")
-                            .arg(i.path)
-                            .arg(e.number)
-                            .arg(platform::errorDescription(e.number));
+            fail(i.path, e.number);
     }
     return failures;
 }

@@ -44,6 +44,20 @@ class Prompt;
 // that close it (what the run left, the counters) are added when the run
 // ends. An entry whose manifest has no end record is a run that was killed:
 // what it lists can still be put back.
+//
+// An entry belongs to one installation, its configuration file and its data
+// folder, recorded in its first record: one computer may hold two
+// installations for the same operator, and the versions of one are never
+// listed, counted or put back for the other. A kept file is recorded with
+// its size and SHA-256, so that a version damaged since (cut short,
+// overwritten) is found before anything is put back. Entries of older
+// manifests lack both: they are listed apart and put back after a question,
+// and of their files only the databases can be checked.
+//
+// A database is kept, and put back, as one with its journal: a version is
+// taken only after an interrupted write beside it has been rolled back, and
+// a database is put back with no journal left beside it that could roll an
+// older write onto it.
 struct VersionSettings
 {
     QString root;      // folder of every operator's versions, with the separator at its end
@@ -58,6 +72,20 @@ struct VersionSettings
     static VersionSettings fromConfiguration(const QString& iniFile);
 };
 
+// The installation versions belong to.
+struct VersionInstallation
+{
+    QString configFile; // the configuration file, full path as located
+    QString dataFolder; // its data folder (PathDati)
+
+    // The installation of a configuration file name as the program holds it
+    // (a full path, or a bare name for the shared configuration folder).
+    static VersionInstallation of(const QString& fileIni, const QString& pathDati);
+    bool isEmpty() const { return configFile.isEmpty(); }
+    // The same files, also when reached by another spelling of their path.
+    bool sameAs(const VersionInstallation& other) const;
+};
+
 // One thing an entry can put back.
 struct VersionItem
 {
@@ -68,8 +96,10 @@ struct VersionItem
         Key,      // a configuration key
     };
     Kind kind = Kind::File;
-    QString path;    // the file, the database; for a key, the configuration file
-    QString version; // the kept file, relative to the entry; empty: there was none
+    QString path;      // the file, the database; for a key, the configuration file
+    QString version;   // the kept file, relative to the entry; empty: there was none
+    qint64 size = -1;  // the kept file's size; -1: not recorded (an older manifest)
+    QByteArray sha256; // its SHA-256, in hex; empty: not recorded
     // Keys.
     QString section;
     QString key;
@@ -90,8 +120,9 @@ struct VersionEntry
     QString operatorCode;
     QString side; // "desktop" or "portable"
     QDateTime started;
-    QString restores;   // the entry a restore put back; empty for a transfer run
-    bool ended = false; // false: the run was killed before it ended
+    QString restores;                 // the entry a restore put back; empty for a transfer run
+    VersionInstallation installation; // empty: not recorded (an older manifest)
+    bool ended = false;               // false: the run was killed before it ended
     int exitStatus = -1;
     std::vector<std::pair<QString, qint64>> rows; // rows changed per table, as counted by the run
     std::vector<VersionItem> items;
@@ -103,24 +134,39 @@ struct VersionEntry
     QString summaryLine() const;
 };
 
-// The versions of one operator on one side.
+// The versions of one operator on one side, of one installation.
 class VersionStore
 {
 public:
-    VersionStore(VersionSettings settings, QString operatorCode, bool portable);
+    // An empty `installation` takes every entry as its own.
+    VersionStore(VersionSettings settings, QString operatorCode, bool portable,
+                 VersionInstallation installation = {});
 
     const VersionSettings& settings() const { return m_settings; }
     QString folder() const; // <root><operator>/<side>/
     const QString& operatorCode() const { return m_operator; }
     bool portable() const { return m_portable; }
+    const VersionInstallation& installation() const { return m_installation; }
 
-    // Every entry, newest first.
+    enum class Owner
+    {
+        This,       // an entry of this installation
+        Unrecorded, // an entry that does not say (an older manifest)
+        Other,      // an entry of another installation
+    };
+    Owner owner(const VersionEntry& entry) const;
+
+    // Every entry of the folder, of any installation, newest first.
     std::vector<VersionEntry> list() const;
+    // The entries of one owner, newest first.
+    std::vector<VersionEntry> list(Owner owner) const;
     std::optional<VersionEntry> find(const QString& id) const;
 
-    // Removes the entries beyond the settings (more than keepRuns, or older
-    // than keepDays), never `keep`. Returns the ids removed, oldest first.
-    // The caller holds the lock of the store.
+    // Removes this installation's entries beyond the settings (more than
+    // keepRuns, or older than keepDays), never `keep`; an entry that does
+    // not say its installation goes by age alone, another installation's
+    // never. Returns the ids removed, oldest first. The caller holds the
+    // lock of the store.
     QStringList prune(const QString& keep, const QDateTime& now = QDateTime::currentDateTime());
 
     // Reads one entry's manifest; false when it cannot be read.
@@ -130,6 +176,7 @@ private:
     VersionSettings m_settings;
     QString m_operator;
     bool m_portable;
+    VersionInstallation m_installation;
 };
 
 // The sink of a real run with versions: each change is made by ApplyChanges,
@@ -201,12 +248,30 @@ private:
 // The items of `entry` that something changed again after its run: a file,
 // database or key that is no longer as the run left it (a later run, the
 // main application). One line each.
+// An item whose folder is not there (see missingFolders()) is not one of
+// them.
 QStringList laterChanges(const VersionEntry& entry);
+
+// The folders that the files and databases of `entry` lie in and that are
+// not there now (an exchange area that is not mounted): for each, the
+// outermost folder missing, with the separator at its end.
+QStringList missingFolders(const VersionEntry& entry);
+
+// The kept files of `entry` that are no longer what was kept: missing, of
+// another size or checksum, a database that fails the engine's check. One
+// line each, naming the item. Empty when every one can be put back.
+QStringList damagedItems(const VersionEntry& entry);
+
+// What a restore of an entry that does not say its installation warns of
+// before it asks (two lines).
+QString unrecordedEntryWarning();
 
 // Puts back, through `sink`, everything `entry` changed, as it was just
 // before its run: files byte for byte with their times, files the run
 // created removed, databases whole, keys with their old values (a key that
-// did not exist removed). Returns the failures, one line each.
+// did not exist removed). Every kept file is checked first (damagedItems()):
+// a damaged entry is refused whole, nothing changed, and its damaged items
+// are returned. Returns the failures, one line each.
 QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink);
 
 } // namespace mirsalex
