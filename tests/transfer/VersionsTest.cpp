@@ -1,7 +1,10 @@
 // The versions store and sink on their own: pruning keeps exactly what the
 // settings say, a replaced file is kept (link or copy) with its bytes and
 // time and put back, a created file is removed again, a key that did not
-// exist is removed again keeping every other byte of the file.
+// exist is removed again keeping every other byte of the file; a database
+// killed inside a transaction is kept and put back whole, without its
+// journal; a damaged version is refused whole; the entries of another
+// installation are neither listed, pruned nor taken as this one's.
 
 #include "transfer/Versions.h"
 
@@ -14,6 +17,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace mirsalex {
 namespace {
@@ -199,6 +205,292 @@ TEST(ProfileFileRemove, TakesOutOneLineAndKeepsEveryOtherByte)
     EXPECT_EQ(readAll(ini), QByteArray("[EXPORT]\r\nA=1\r\nC=3\r\n[X]\r\nB=9\r\n"));
     EXPECT_TRUE(ProfileFile::remove(ini, QStringLiteral("EXPORT"), QStringLiteral("MISSING")));
     EXPECT_EQ(readAll(ini), QByteArray("[EXPORT]\r\nA=1\r\nC=3\r\n[X]\r\nB=9\r\n"));
+}
+
+// --- databases and their journals ------------------------------------------
+
+void sql(const QString& path, const char* text)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(
+        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+        SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, text, nullptr, nullptr, &error);
+    const std::string why = error ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << why;
+}
+
+// One text result of a query on a plain connection, as the next program to
+// open the file sees it.
+QString queryText(const QString& path, const char* text)
+{
+    sqlite3* db = nullptr;
+    QString out = QStringLiteral("<cannot open>");
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, text, -1, &st, nullptr) != SQLITE_OK)
+            out = QStringLiteral("<error> ") + QString::fromUtf8(sqlite3_errmsg(db));
+        else if (sqlite3_step(st) == SQLITE_ROW)
+            out = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        else
+            out = QStringLiteral("<error> ") + QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+// What a process killed inside a write transaction leaves: another process
+// writes more than its page cache holds, so that the engine makes the
+// journal hot and writes pages into the file, and ends without committing.
+void killInsideTransaction(const QString& path)
+{
+    const QByteArray name = path.toUtf8();
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+            ::_exit(2);
+        const int rc =
+            sqlite3_exec(db,
+                         "PRAGMA cache_size = 2; BEGIN; UPDATE t SET v = randomblob(3000);"
+                         "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 200)"
+                         " INSERT INTO t(v) SELECT randomblob(3000) FROM c;",
+                         nullptr, nullptr, nullptr);
+        ::_exit(rc == SQLITE_OK ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_GT(QFileInfo(path + QStringLiteral("-journal")).size(), 0)
+        << "no journal left: not a killed write";
+}
+
+constexpr const char* kRows = "SELECT group_concat(k || ':' || length(v) || ':' || hex(substr(v, 1, 8)), "
+                              "',') FROM (SELECT k, v FROM t ORDER BY k)";
+
+// A run killed inside a later transaction on a database (an earlier one of
+// the same run had committed), over a file that an earlier killed run had
+// left with its journal too: its version is the database as the engine sees
+// it, and putting it back leaves the rows before the run, a sound file and
+// no journal beside it that the next open could roll onto it.
+TEST(VersionsDatabase, AKilledWriteIsNeitherKeptNorLeftBesideTheRestoredFile)
+{
+    QTemporaryDir dir;
+    const QString base = dir.path() + QLatin1Char('/');
+    VersionSettings s;
+    s.root = base + QStringLiteral("versions/");
+    const VersionStore store(s, QStringLiteral("P001"), false);
+    const QString db = base + QStringLiteral("VisiteDV.mdb");
+    sql(db, "CREATE TABLE t (k INTEGER PRIMARY KEY, v BLOB);"
+            "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20)"
+            " INSERT INTO t(v) SELECT randomblob(500) FROM c;");
+    const QString before = queryText(db, kRows);
+    // An earlier run killed in the middle of a write.
+    killInsideTransaction(db);
+
+    SilentPrompt prompt;
+    QString id;
+    {
+        VersioningChanges run(store, prompt);
+        ASSERT_FALSE(run.willChangeDatabase(db));
+        // The run's first transaction commits, the next one is killed.
+        sql(db, "INSERT INTO t(v) VALUES (x'0102'), (x'0304');");
+        killInsideTransaction(db);
+        // A write across several files leaves a super-journal too.
+        writeFile(db + QStringLiteral("-mj0A1B2C3D"), "super-journal");
+        id = run.entryId();
+        // Killed: the entry is never finished.
+    }
+    const std::optional<VersionEntry> entry = store.find(id);
+    ASSERT_TRUE(entry);
+    {
+        VersioningChanges restore(store, prompt, id);
+        EXPECT_EQ(restoreEntry(*entry, restore), QStringList());
+        restore.finish(nullptr);
+    }
+    EXPECT_FALSE(QFileInfo::exists(db + QStringLiteral("-journal")));
+    EXPECT_FALSE(QFileInfo::exists(db + QStringLiteral("-mj0A1B2C3D")));
+    EXPECT_EQ(queryText(db, "PRAGMA integrity_check"), QStringLiteral("ok"));
+    EXPECT_EQ(queryText(db, kRows), before);
+    EXPECT_TRUE(prompt.shown.isEmpty()) << prompt.shown.join(QLatin1Char('\n')).toStdString();
+}
+
+// --- damaged versions --------------------------------------------------------
+
+// The entry's manifest without the size and checksum of its files, as an
+// older program wrote it.
+void dropChecksums(const QString& manifest)
+{
+    QFile f(manifest);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = f.readAll().split('\n');
+    f.close();
+    for (QByteArray& line : lines) {
+        QList<QByteArray> fields = line.split('\t');
+        if ((fields.value(0) == "file" || fields.value(0) == "database") && fields.size() > 3)
+            line = fields.mid(0, 3).join('\t');
+    }
+    writeFile(manifest, lines.join('\n'));
+}
+
+// A version cut short or overwritten in the versions folder is found before
+// anything is put back: the restore names the item and changes nothing.
+// With an older manifest (no checksums) a database is still checked whole,
+// another file is put back as it is.
+TEST(VersionsDamage, ADamagedVersionIsRefusedWholeAndNothingChanges)
+{
+    QTemporaryDir dir;
+    const QString base = dir.path() + QLatin1Char('/');
+    VersionSettings s;
+    s.root = base + QStringLiteral("versions/");
+    const VersionStore store(s, QStringLiteral("P001"), false);
+    const QString db = base + QStringLiteral("VisiteDV.mdb");
+    sql(db, "CREATE TABLE t (k INTEGER PRIMARY KEY, v BLOB);"
+            "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 40)"
+            " INSERT INTO t(v) SELECT randomblob(900) FROM c;");
+    const QString rowsBefore = queryText(db, kRows);
+    const QString card = base + QStringLiteral("SK000001.DOC");
+    writeFile(card, "the card before the run");
+    writeFile(base + QStringLiteral("src.doc"), "the card the run brings");
+    const QString ini = base + QStringLiteral("mirsalex.ini");
+    writeFile(ini, "[EXPORT]\nA=1\n");
+
+    SilentPrompt prompt;
+    QString id;
+    {
+        VersioningChanges run(store, prompt);
+        ASSERT_FALSE(run.willChangeDatabase(db));
+        sql(db, "DELETE FROM t WHERE k > 30;");
+        ASSERT_FALSE(run.copyFile(base + QStringLiteral("src.doc"), card));
+        run.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2"));
+        run.finish(nullptr);
+        id = run.entryId();
+    }
+    std::optional<VersionEntry> entry = store.find(id);
+    ASSERT_TRUE(entry);
+    QString dbVersion, cardVersion;
+    for (const VersionItem& i : entry->items) {
+        if (i.path == db)
+            dbVersion = entry->folder + i.version;
+        if (i.path == card)
+            cardVersion = entry->folder + i.version;
+    }
+    ASSERT_FALSE(dbVersion.isEmpty());
+    ASSERT_FALSE(cardVersion.isEmpty());
+    const QByteArray dbKept = readAll(dbVersion);
+    const QByteArray cardKept = readAll(cardVersion);
+    const QByteArray dbAfter = readAll(db);
+    const QByteArray cardAfter = readAll(card);
+    const QByteArray iniAfter = readAll(ini);
+
+    struct Damage
+    {
+        QString version;
+        QByteArray bytes;
+        QString item;
+        bool olderManifest;
+    };
+    const std::vector<Damage> damages = {
+        {dbVersion, dbKept.left(dbKept.size() / 2), db, false},
+        {cardVersion, "the card bEfore the run", card, false},
+        {dbVersion, dbKept.left(dbKept.size() / 2), db, true},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.item.toStdString() + (d.olderManifest ? " (older manifest)" : ""));
+        if (d.olderManifest)
+            dropChecksums(entry->folder + QStringLiteral("manifest"));
+        entry = store.find(id);
+        ASSERT_TRUE(entry);
+        writeFile(d.version, d.bytes);
+        const size_t entries = store.list().size();
+        QStringList failures;
+        {
+            VersioningChanges restore(store, prompt, id);
+            failures = restoreEntry(*entry, restore);
+        }
+        ASSERT_EQ(failures.size(), 1) << failures.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(failures[0].startsWith(d.item + QLatin1Char(':'))) << failures[0].toStdString();
+        EXPECT_EQ(readAll(db), dbAfter);
+        EXPECT_EQ(readAll(card), cardAfter);
+        EXPECT_EQ(readAll(ini), iniAfter);
+        EXPECT_EQ(store.list().size(), entries) << "a refused restore keeps no entry";
+        writeFile(dbVersion, dbKept);
+        writeFile(cardVersion, cardKept);
+    }
+
+    // An older manifest: the card cannot be checked and is put back as it is.
+    writeFile(cardVersion, "the card bEfore the run");
+    entry = store.find(id);
+    {
+        VersioningChanges restore(store, prompt, id);
+        EXPECT_EQ(restoreEntry(*entry, restore), QStringList());
+        restore.finish(nullptr);
+    }
+    EXPECT_EQ(readAll(card), "the card bEfore the run");
+    EXPECT_EQ(queryText(db, kRows), rowsBefore);
+    EXPECT_EQ(readAll(ini), "[EXPORT]\nA=1\n");
+}
+
+// --- installations -----------------------------------------------------------
+
+// One versions folder, one operator and side, two installations: each sees,
+// counts and prunes its own entries; an entry of an older manifest is
+// nobody's, removed by age only.
+TEST(VersionsInstallations, EachInstallationListsAndPrunesItsOwn)
+{
+    QTemporaryDir dir;
+    const QString base = dir.path() + QLatin1Char('/');
+    VersionSettings s;
+    s.root = base + QStringLiteral("versions/");
+    s.keepRuns = 2;
+    const VersionInstallation one = VersionInstallation::of(base + QStringLiteral("uno/mirsalex.ini"),
+                                                            base + QStringLiteral("uno/dati/"));
+    const VersionInstallation two = VersionInstallation::of(base + QStringLiteral("due/mirsalex.ini"),
+                                                            base + QStringLiteral("due/dati/"));
+    const VersionStore storeOne(s, QStringLiteral("P001"), true, one);
+    const VersionStore storeTwo(s, QStringLiteral("P001"), true, two);
+    ASSERT_EQ(storeOne.folder(), storeTwo.folder());
+    const QDateTime now = QDateTime::currentDateTime();
+    makeEntry(storeOne, QStringLiteral("older-recent"), now.addDays(-1));
+    makeEntry(storeOne, QStringLiteral("older-old"), now.addDays(-40));
+    const QString ini = base + QStringLiteral("k.ini");
+    writeFile(ini, "[EXPORT]\n");
+
+    SilentPrompt prompt;
+    auto runOn = [&](const VersionStore& store, int n) {
+        VersioningChanges run(store, prompt);
+        run.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("N"), QString::number(n));
+        run.finish(nullptr);
+        return run.entryId();
+    };
+    const QString twoFirst = runOn(storeTwo, 1);
+    QStringList oneRuns;
+    for (int n = 0; n < 3; ++n)
+        oneRuns.prepend(runOn(storeOne, 10 + n));
+    const QString twoLast = runOn(storeTwo, 2);
+
+    auto ids = [](const std::vector<VersionEntry>& entries) {
+        QStringList out;
+        for (const VersionEntry& e : entries)
+            out << e.id;
+        return out;
+    };
+    // Installation one's third run pruned its first, and the older entry
+    // past the days; installation two's entries were none of its business.
+    EXPECT_EQ(ids(storeOne.list(VersionStore::Owner::This)), oneRuns.mid(0, 2));
+    EXPECT_EQ(ids(storeTwo.list(VersionStore::Owner::This)), (QStringList{twoLast, twoFirst}));
+    EXPECT_EQ(ids(storeOne.list(VersionStore::Owner::Unrecorded)),
+              QStringList{QStringLiteral("older-recent")});
+    const std::optional<VersionEntry> other = storeOne.find(twoFirst);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(storeOne.owner(*other), VersionStore::Owner::Other);
+    EXPECT_EQ(other->installation.configFile, base + QStringLiteral("due/mirsalex.ini"));
+    EXPECT_EQ(other->installation.dataFolder, base + QStringLiteral("due/dati/"));
 }
 
 } // namespace
