@@ -1,7 +1,9 @@
 // Versions end to end: runs on both sides of generated installations are put
 // back one by one, newest first, and every file and database row must then be
 // as it was; a restore is put back in turn; a later change asks for --yes; a
-// versions folder that cannot be written stops every replacement.
+// versions folder that cannot be written stops every replacement; another
+// installation's versions are neither listed nor put back; a damaged version
+// or a missing exchange area is said, and nothing changes.
 
 #include "cli/CliSupport.h"
 
@@ -230,6 +232,141 @@ TEST(VersionsCli, PruningAfterARunKeepsTheNumberAsked)
     }
     const QStringList kept = versionIds(inst, QStringLiteral("portable"));
     EXPECT_EQ(kept, (QStringList{seen[3], seen[2]}));
+}
+
+// `mirsalex --versions --report json` of one side, with further options.
+QJsonObject versionList(const FixtureInstall& inst, const QString& side, const QStringList& more)
+{
+    QStringList args = QStringList{QStringLiteral("--versions"), QStringLiteral("--ini"), inst.ini(side),
+                                   QStringLiteral("--report"), QStringLiteral("json")} +
+                       more;
+    if (side == QLatin1String("portable"))
+        args << QStringLiteral("--side") << QStringLiteral("portable");
+    const ProcessResult r = runProgram(mirsalexPath(), args, inst.configHome(), inst.root());
+    EXPECT_EQ(r.exitCode, 0) << r.all().toStdString();
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+QStringList idsOf(const QJsonValue& list)
+{
+    QStringList ids;
+    for (const QJsonValue& v : list.toArray())
+        ids << v.toObject().value(QStringLiteral("id")).toString();
+    return ids;
+}
+
+// Two installations of the same operator on one computer, keeping their
+// versions in one folder: each lists and puts back its own runs only. An
+// entry kept by an older program (no installation recorded) is listed apart
+// and put back only after a Yes.
+TEST(VersionsCli, AnotherInstallationsRunsAreNeitherListedNorPutBack)
+{
+    const QTemporaryDir shared;
+    const QStringList dir = {QStringLiteral("--versions-dir"), shared.path()};
+    const QString side = QStringLiteral("portable");
+    FixtureInstall one(1, 5, 20, 31);
+    FixtureInstall two(1, 5, 20, 31);
+    ASSERT_TRUE(one.ok() && two.ok()) << one.result().all().toStdString();
+    ASSERT_EQ(one.batch(side, QStringList{QStringLiteral("--yes")} + dir).exitCode, 0);
+    ASSERT_EQ(two.batch(side, QStringList{QStringLiteral("--yes")} + dir).exitCode, 0);
+    const QStringList ofOne = idsOf(versionList(one, side, dir).value(QStringLiteral("versions")));
+    const QStringList ofTwo = idsOf(versionList(two, side, dir).value(QStringLiteral("versions")));
+    ASSERT_EQ(ofOne.size(), 1);
+    ASSERT_EQ(ofTwo.size(), 1);
+    ASSERT_NE(ofOne[0], ofTwo[0]);
+
+    const InstallState oneBefore = stateOf(one);
+    const InstallState twoBefore = stateOf(two);
+    ProcessResult r = restore(one, side, ofTwo[0], QStringList{QStringLiteral("--yes")} + dir);
+    EXPECT_EQ(r.exitCode, 3) << r.all().toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("è di un'altra installazione"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(two.ini(side))) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("RIPRISTINO COMPLETATO")));
+    EXPECT_EQ(stateOf(one), oneBefore);
+    EXPECT_EQ(stateOf(two), twoBefore);
+
+    // Installation one's entry as an older program wrote it.
+    const QString manifest =
+        shared.path() + QStringLiteral("/P001/portable/") + ofOne[0] + QStringLiteral("/manifest");
+    QFile f(manifest);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = f.readAll().split('\n');
+    f.close();
+    ASSERT_TRUE(lines[0].startsWith("entry\t"));
+    lines[0] = lines[0].split('\t').mid(0, 6).join('\t');
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(lines.join('\n'));
+    f.close();
+    const QJsonObject list = versionList(one, side, dir);
+    EXPECT_TRUE(idsOf(list.value(QStringLiteral("versions"))).isEmpty());
+    EXPECT_EQ(idsOf(list.value(QStringLiteral("unrecorded_versions"))), QStringList{ofOne[0]});
+    const ProcessResult text = runProgram(mirsalexPath(),
+                                          QStringList{QStringLiteral("--versions"), QStringLiteral("--ini"),
+                                                      one.ini(side), QStringLiteral("--side"), side} +
+                                              dir,
+                                          one.configHome(), one.root());
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Versioni senza installazione registrata")))
+        << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(ofOne[0]));
+    EXPECT_FALSE(text.out.contains(ofTwo[0])) << text.out.toStdString();
+
+    // Answered No (an unattended run without --yes): nothing changes.
+    r = restore(one, side, ofOne[0], dir);
+    EXPECT_EQ(r.exitCode, 3) << r.all().toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("non dice di quale installazione"))) << r.out.toStdString();
+    EXPECT_EQ(stateOf(one), oneBefore);
+    r = restore(one, side, ofOne[0], QStringList{QStringLiteral("--answers"), QStringLiteral("yes")} + dir);
+    EXPECT_EQ(r.exitCode, 0) << r.all().toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("RIPRISTINO COMPLETATO")));
+    EXPECT_NE(stateOf(one), oneBefore);
+    EXPECT_EQ(stateOf(two), twoBefore);
+}
+
+// A version of VisiteDV.mdb cut short in the versions folder is not put back
+// over the sound database: the restore names it, fails and changes nothing.
+// An exchange area that is not there is named as such, not as a later run.
+TEST(VersionsCli, ADamagedVersionOrAMissingExchangeAreaIsSaidAndNothingChanges)
+{
+    FixtureInstall inst(1, 5, 20, 17);
+    ASSERT_TRUE(inst.ok()) << inst.result().all().toStdString();
+    const QString side = QStringLiteral("portable");
+    ASSERT_EQ(inst.batch(side, {QStringLiteral("--yes")}).exitCode, 0);
+    const QJsonArray versions = versionList(inst, side, {}).value(QStringLiteral("versions")).toArray();
+    ASSERT_EQ(versions.size(), 1);
+    const QString id = versions[0].toObject().value(QStringLiteral("id")).toString();
+    const QString folder = versions[0].toObject().value(QStringLiteral("folder")).toString();
+    const QStringList kept =
+        QDir(folder + QStringLiteral("files")).entryList({QStringLiteral("*-VisiteDV.mdb")}, QDir::Files);
+    ASSERT_FALSE(kept.isEmpty());
+    const QString version = folder + QStringLiteral("files/") + kept[0];
+    QFile f(version);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    const QByteArray whole = f.readAll();
+    ASSERT_TRUE(f.resize(whole.size() / 2));
+    f.close();
+
+    const InstallState before = stateOf(inst);
+    ProcessResult r = restore(inst, side, id, {QStringLiteral("--yes")});
+    EXPECT_EQ(r.exitCode, 1) << r.all().toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("VERSIONE DANNEGGIATA"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("VisiteDV.mdb: versione danneggiata"))) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("RIPRISTINO COMPLETATO")));
+    InstallState now = stateOf(inst);
+    EXPECT_EQ(now, before) << difference(before, now).toStdString();
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(whole);
+    f.close();
+
+    // The exchange area unplugged.
+    ASSERT_TRUE(QDir().rename(inst.path(QStringLiteral("exchange")), inst.path(QStringLiteral("away"))));
+    const InstallState unplugged = stateOf(inst);
+    r = restore(inst, side, id);
+    EXPECT_EQ(r.exitCode, 3) << r.all().toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("area di scambio assente"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(inst.path(QStringLiteral("exchange/")))) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("un aggiornamento successivo"))) << r.out.toStdString();
+    now = stateOf(inst);
+    EXPECT_EQ(now, unplugged) << difference(unplugged, now).toStdString();
 }
 
 } // namespace
