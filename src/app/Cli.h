@@ -43,7 +43,11 @@ int runBatch(const CliOptions& options);
 int runVersions(const CliOptions& options);
 // Puts back the run of entry options.restore, under the run lock and with
 // versions of its own (batch mode, after the password). Exit status 3 when a
-// later run changed the same files and --yes was not given.
+// later run changed the same files or a folder is missing and --yes was not
+// given, when the entry is another installation's, or when the question
+// about an entry that does not say its installation is answered No; 1 when
+// the entry is damaged (nothing is changed) or something could not be put
+// back.
 int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const QString& fileIni,
                const QString& code);
 // Where versions are kept and how many: the configuration file's settings,

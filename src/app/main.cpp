@@ -73,7 +73,11 @@ run log name the run's entry and what was removed.
                      removed, databases, keys), under the run lock; the
                      restore keeps versions too and can be put back in
                      turn; when a later run changed the same files or keys,
-                     they are listed and --yes is needed (else status 3)
+                     or a folder (the exchange area) is missing, they are
+                     listed and --yes is needed (else status 3); a damaged
+                     version is refused whole (status 1), another
+                     installation's version too (status 3); a version that
+                     does not say its installation is asked about first
   --no-versions      (batch) this run keeps no versions; the report says so
 
 Batch mode: every message box is printed (title, style, text, answer).
@@ -96,12 +100,15 @@ and the text report is not printed.
 Exit statuses (of every mode; the window ends with 0 or 2):
   0  every ticked step completed (or the mode did its work)
   1  a step failed, also one after which the run went on (for one, the copy
-     of the clients database: "Errore nell'aggiornamento del DataBase")
+     of the clients database: "Errore nell'aggiornamento del DataBase"); a
+     restore failed or refused for a damaged version
   2  bad usage (unknown option, bad value), or the program could not start
      (no configuration file, wrong password, no display for the window)
   3  a ticked step was skipped (a database, file or folder is missing, e.g. an
      exchange disk that is not mounted) or stopped by an answer, and no step
-     failed; the report names each such step and the missing path
+     failed; the report names each such step and the missing path; a
+     restore not made (later changes or a missing folder without --yes,
+     another installation's version, No to a question)
   4  refused: another run holds the lock on the operator's folders
 A failure beats a skip: a run with both exits with 1.
 A dry run exits with the status the run itself would have. With
