@@ -325,7 +325,7 @@ TEST_F(FileCopyTest, FailedRenameReportsItsError)
         std::optional<SafeFileCopy::Batch> batch;
         if (batched)
             batch.emplace();
-        Error error = SafeFileCopy::copy(src, dst);
+        Error error = SafeFileCopy::copy(src, dst, batch ? &*batch : nullptr);
         if (batched) {
             EXPECT_FALSE(error);
             int placed = -1;
@@ -372,7 +372,7 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
                 std::optional<SafeFileCopy::Batch> batch;
                 if (batched)
                     batch.emplace();
-                error = SafeFileCopy::copy(src, dst);
+                error = SafeFileCopy::copy(src, dst, batch ? &*batch : nullptr);
                 if (batched && !error)
                     error = batch->commit();
             }
@@ -410,7 +410,7 @@ TEST_F(FileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
         if (c.locked) {
             ASSERT_TRUE(lock.acquire({xSchede}, QStringLiteral("DeskTop")));
         }
-        EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan), c.removed ? 1 : 0);
+        EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan).size(), c.removed ? 1 : 0);
         EXPECT_EQ(QFileInfo::exists(xSchede + temp), !c.removed);
         EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral(".~Mirsalex-other")));
     }
