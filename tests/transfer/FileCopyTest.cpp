@@ -386,6 +386,37 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
     }
 }
 
+// A batch holds at most its count of copies, waiting as temporaries beside
+// their destinations: the next copy puts them in place first, in the order
+// made, and the owner hears of each once it is there.
+TEST_F(FileCopyTest, ABatchHoldsNoMoreCopiesThanItsCount)
+{
+    constexpr int kMax = 3;
+    constexpr int kCopies = 8;
+    QStringList placed, expected;
+    int most = 0;
+    {
+        SafeFileCopy::Batch batch(kMax, qint64(1) << 30,
+                                  [&](const QString&, const QString& destination, bool inPlace) {
+                                      EXPECT_TRUE(inPlace);
+                                      EXPECT_EQ(TempInstall::readBytes(destination), QByteArray("card"));
+                                      placed << destination;
+                                  });
+        for (int i = 0; i < kCopies; ++i) {
+            const QString name = QStringLiteral("SK%1.DOC").arg(i);
+            const QString src = file(testi, name, "card", baseTime());
+            ASSERT_FALSE(SafeFileCopy::copy(src, xSchede + name, &batch));
+            expected << xSchede + name;
+            most = std::max(most, batch.pending());
+            EXPECT_EQ(entries(xSchede).filter(AtomicFile::temporaryPrefix()).size(), batch.pending());
+        }
+        EXPECT_EQ(most, kMax);
+        EXPECT_FALSE(batch.commit());
+    }
+    EXPECT_EQ(placed, expected);
+    EXPECT_EQ(entries(xSchede).size(), kCopies);
+}
+
 // Temporary files are judged by when they were written, and only by a run
 // holding the lock: a copy in progress carries its source's old time.
 TEST_F(FileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
