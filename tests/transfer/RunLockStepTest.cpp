@@ -85,6 +85,7 @@ TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
         EXPECT_TRUE(refused.refused());
     }
     EXPECT_TRUE(QFileInfo::exists(xIndici + name)) << "a refused run removes nothing";
+    EXPECT_TRUE(sink.changes().empty());
     {
         const CorsaEsclusiva run(ctx, w.request, sink);
         EXPECT_FALSE(run.refused());
@@ -93,6 +94,13 @@ TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
     EXPECT_FALSE(QFileInfo::exists(xIndici + name));
     EXPECT_FALSE(QFileInfo::exists(local + name));
     EXPECT_FALSE(QFileInfo::exists(iniFolder + iniTemp));
+    // One removal recorded per file, in the order of the folders.
+    QStringList removed;
+    for (const ChangeSink::Change& c : sink.changes()) {
+        EXPECT_EQ(c.kind, ChangeSink::Change::Kind::Removal);
+        removed << c.path;
+    }
+    EXPECT_EQ(removed, (QStringList{local + name, xIndici + name, iniFolder + iniTemp}));
 }
 
 } // namespace
