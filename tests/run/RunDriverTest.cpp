@@ -5,6 +5,7 @@
 #include "common/Platform.h"
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
+#include "run/RunReport.h"
 #include "transfer/Changes.h"
 #include "transfer/TransferTestSupport.h"
 
@@ -309,7 +310,11 @@ TEST_F(RunDriverTest, LeftoversOfAKilledRunAreChangesOfTheRun)
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
         EXPECT_EQ(driver.run(request, withheld), RunDriver::Outcome::Completed);
         EXPECT_EQ(removals(driver.report()), QStringList{xIndici + leftover});
-        EXPECT_EQ(entries(xIndici), (QStringList{leftover, QStringLiteral("FOGLI"), QStringLiteral("SCHEDE")}))
+        EXPECT_TRUE(previewText(driver.report(), {})
+                        .endsWith(QStringLiteral("  file temporanei rimossi: 1\n    ") + xIndici + leftover +
+                                  QLatin1Char('\n')));
+        EXPECT_EQ(entries(xIndici),
+                  (QStringList{leftover, QStringLiteral("FOGLI"), QStringLiteral("SCHEDE")}))
             << "nothing removed, no lock file";
     }
     RunDriver driver(ctx, steps(calls));
