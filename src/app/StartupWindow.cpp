@@ -1129,7 +1129,8 @@ void StartupWindow::onVersioni()
         QStringList failures;
         QString entryMade;
         {
-            CorsaEsclusiva exclusive(m_ctx, richiestaDaFinestra(m_ctx, m_state));
+            ApplyChanges leftovers; // a killed run's temporaries, removed under the lock
+            CorsaEsclusiva exclusive(m_ctx, richiestaDaFinestra(m_ctx, m_state), leftovers);
             if (exclusive.refused())
                 return;
             VersioningChanges sink(store, m_ctx.prompt, entry.id);

@@ -260,7 +260,8 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
     // Under the run lock of the operator's folders, like a run, and through
     // a sink that keeps versions: the restore can be put back in turn.
     ctx.dryRun = false;
-    CorsaEsclusiva exclusive(ctx, richiestaDaFinestra(ctx, w));
+    ApplyChanges leftovers; // a killed run's temporaries, removed under the lock
+    CorsaEsclusiva exclusive(ctx, richiestaDaFinestra(ctx, w), leftovers);
     if (exclusive.refused())
         return exitstatus::kLocked;
     VersioningChanges sink(store, prompt, entry->id);

@@ -130,7 +130,7 @@ bool AtomicFile::commit()
     const QString temp = QFile::decodeName(m_temp);
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("fsync"), m_destination) : 0;
     if (err == 0)
-        err = syncFile(m_fd);
+        err = m_options.sync ? m_options.sync(m_fd) : syncFile(m_fd);
     if (err != 0)
         return fail(Step::Sync, err, temp);
     const int fd = std::exchange(m_fd, -1);

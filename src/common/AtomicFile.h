@@ -49,6 +49,8 @@ public:
 
     // The low-level write: returns the count written, or -1 with errno set.
     using WriteFn = std::function<qint64(int fd, const char* data, qint64 size)>;
+    // The flush of a file to the disk: returns 0 or the errno value.
+    using SyncFn = std::function<int(int fd)>;
 
     // The prefix of every temporary this program leaves in a folder while it
     // writes there; no file name of the product begins with it.
@@ -83,6 +85,9 @@ public:
         // Replaces the low-level write (tests simulate short and failing
         // writes with it); empty: the ordinary write.
         WriteFn write;
+        // Replaces the flush of the temporary before its rename (tests
+        // watch and fail it); empty: syncFile().
+        SyncFn sync;
     };
 
     explicit AtomicFile(QString destination);

@@ -119,14 +119,16 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
 
     // One run at a time on this operator's folders: a second run is refused
     // at once, naming who holds them. A dry run changes nothing, takes no
-    // lock and leaves no lock file.
+    // lock and leaves no lock file; it lists the leftovers a run would remove.
     std::optional<CorsaEsclusiva> exclusive;
     if (!sink.dryRun()) {
-        exclusive.emplace(ctx, request);
+        exclusive.emplace(ctx, request, sink);
         if (exclusive->refused()) {
             report.refused = true;
             return finish(Outcome::Refused);
         }
+    } else {
+        rimuoviAvanzi(ctx, request, sink);
     }
 
     // The synchronisations, in the order of the table: the first result above

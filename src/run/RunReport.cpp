@@ -229,7 +229,7 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
                  .arg(report.operatore,
                       report.portable ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"));
     QString text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + runLogText(report, boxes);
-    QStringList keys, databases, files;
+    QStringList keys, databases, files, removals;
     for (const ChangeSink::Change& c : report.changes) {
         switch (c.kind) {
         case ChangeSink::Change::Kind::Key:
@@ -242,6 +242,7 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
             files << QStringLiteral("    %1  <-  %2").arg(c.path, c.source());
             break;
         case ChangeSink::Change::Kind::Removal:
+            removals << QStringLiteral("    ") + c.path;
             break;
         }
     }
@@ -253,6 +254,9 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
     out << QStringLiteral("  chiavi del file di configurazione: %1").arg(keys.size()) << keys;
     out << QStringLiteral("  database modificati: %1").arg(databases.size()) << databases;
     out << QStringLiteral("  file copiati: %1").arg(files.size()) << files;
+    // Leftovers of killed runs, told only when there are some.
+    if (!removals.isEmpty())
+        out << QStringLiteral("  file temporanei rimossi: %1").arg(removals.size()) << removals;
     return text + out.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 

@@ -54,8 +54,45 @@ public:
     virtual void writeKey(const QString& file, const QString& section, const QString& key,
                           const QString& value) = 0;
     // Replaces `destination` with a copy of `source` carrying its time (both
-    // paths as they stand on disk); the error that stopped it, if any.
+    // paths as they stand on disk); the error that stopped it, if any. In a
+    // batch of copies (below) the copy may only be waiting when this returns.
     [[nodiscard]] virtual Error copyFile(const QString& source, const QString& destination) = 0;
+
+    // What a batch of copies has come to.
+    struct CopyBatchState
+    {
+        Error failure;             // the first putting in place that failed; none while none did
+        QString failedDestination; // the destination it failed on
+        int dropped = 0;           // copies copyFile() accepted that never reached their place
+    };
+    // A batch of copies: from beginCopies() to endCopies(), copyFile() may
+    // leave each copy waiting beside its destination, to be put in place with
+    // others (the disk is flushed once for many); commitCopies() puts every
+    // waiting copy in place, endCopies() drops those still waiting. A copy is
+    // recorded once it is in place, never before. Batches are not nested.
+    // A sink that makes every copy at once keeps these as they are.
+    virtual void beginCopies() {}
+    virtual void commitCopies() {}
+    virtual void endCopies() {}
+    virtual CopyBatchState copyBatch() const { return {}; }
+
+    // A batch of copies for one scope (see beginCopies()): the copies still
+    // waiting when it ends are dropped.
+    class CopyBatch
+    {
+    public:
+        explicit CopyBatch(ChangeSink& sink) : m_sink(sink) { m_sink.beginCopies(); }
+        ~CopyBatch() { m_sink.endCopies(); }
+        CopyBatch(const CopyBatch&) = delete;
+        CopyBatch& operator=(const CopyBatch&) = delete;
+
+        void commit() { m_sink.commitCopies(); }
+        CopyBatchState state() const { return m_sink.copyBatch(); }
+
+    private:
+        ChangeSink& m_sink;
+    };
+
     // The modification time of `path` in seconds as this run has left it,
     // none when there is no such file.
     virtual std::optional<qint64> modificationTime(const QString& path) const = 0;
@@ -82,7 +119,9 @@ public:
     // A step has committed `rows` changed rows of the database `path` (called
     // once per file and step, when it changed something).
     virtual void databaseCommitted(const QString& path, qint64 rows) = 0;
-    // Removes the temporaries that killed runs left in `folder`.
+    // Removes the temporaries that killed runs left in `folder` (a path as it
+    // stands on disk, with its separator), each recorded once it is gone; a
+    // dry run records those it would remove. Returns how many.
     virtual int removeStaleTemporaries(const QString& folder) = 0;
 
     const std::vector<Change>& changes() const { return m_changes; }

@@ -44,10 +44,46 @@ void ApplyChanges::writeKey(const QString& file, const QString& section, const Q
 
 Error ApplyChanges::copyFile(const QString& source, const QString& destination)
 {
-    const Error error = SafeFileCopy::copy(source, destination);
-    if (!error)
-        record(Change::Kind::File, destination, source);
+    // In a batch the copy is recorded when the batch puts it in place.
+    const Error error = SafeFileCopy::copy(source, destination, m_batch ? &*m_batch : nullptr);
+    if (!error && !m_batch)
+        settled(source, destination, true);
     return error;
+}
+
+void ApplyChanges::settled(const QString& source, const QString& destination, bool placed)
+{
+    if (placed)
+        record(Change::Kind::File, destination, source);
+    if (m_settled)
+        m_settled(source, destination, placed);
+}
+
+void ApplyChanges::beginCopies()
+{
+    Q_ASSERT(!m_batch);
+    m_batch.emplace(200, qint64(256) << 20,
+                    [this](const QString& source, const QString& destination, bool placed) {
+                        settled(source, destination, placed);
+                    });
+}
+
+void ApplyChanges::commitCopies()
+{
+    if (m_batch)
+        static_cast<void>(m_batch->commit()); // told by copyBatch(), with the copies before it
+}
+
+void ApplyChanges::endCopies()
+{
+    m_batch.reset();
+}
+
+ChangeSink::CopyBatchState ApplyChanges::copyBatch() const
+{
+    if (!m_batch)
+        return {};
+    return {m_batch->failure(), m_batch->failedDestination(), m_batch->dropped()};
 }
 
 std::optional<qint64> ApplyChanges::modificationTime(const QString& path) const
@@ -65,7 +101,10 @@ void ApplyChanges::databaseCommitted(const QString& path, qint64 rows)
 
 int ApplyChanges::removeStaleTemporaries(const QString& folder)
 {
-    return SafeFileCopy::removeStale(folder);
+    const QStringList removed = SafeFileCopy::removeStale(folder);
+    for (const QString& path : removed)
+        record(Change::Kind::Removal, path);
+    return int(removed.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -120,9 +159,19 @@ void WithheldChanges::databaseCommitted(const QString& path, qint64 rows)
     }
 }
 
-int WithheldChanges::removeStaleTemporaries(const QString&)
+int WithheldChanges::removeStaleTemporaries(const QString& folder)
 {
-    return 0;
+    // Those a real run would remove, listed without the lock that a dry run
+    // never takes; each once, however often its folder is named.
+    int count = 0;
+    for (const QString& path : SafeFileCopy::staleTemporaries(folder)) {
+        if (m_removed.contains(path))
+            continue;
+        m_removed.insert(path);
+        record(Change::Kind::Removal, path);
+        ++count;
+    }
+    return count;
 }
 
 } // namespace mirsalex

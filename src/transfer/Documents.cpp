@@ -4,7 +4,6 @@
 #include "config/ConfigLoader.h"
 #include "db/Integrity.h"
 #include "transfer/FileCopyDetail.h"
-#include "transfer/SafeFileCopy.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>
@@ -135,8 +134,8 @@ Error elenca(const ChangeSink& sink, const QString& folder, const QString& patte
 // names without regard to case, so a card listed as "sk12.doc" meets its
 // copy "SK12.DOC", and a card new to the destination gets the upper-cased
 // name. The copies are flushed to the disk together and put in place in
-// bounded batches (see SafeFileCopy::Batch), the last at the end of the
-// direction, before the other direction lists them.
+// bounded batches of the sink (see ChangeSink::beginCopies()), the last at
+// the end of the direction, before the other direction lists them.
 Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const QString& to,
                           const QString& pattern, const QString& errorText, QStringList& ignored)
 {
@@ -176,16 +175,17 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
     const auto direction = w.DirezioneCorrente;
     QHash<QString, QString> nameOf; // destination on disk -> name shown
     QSet<QString> seen;             // upper-cased names offered in this direction
-    SafeFileCopy::Batch batch;
+    ChangeSink::CopyBatch batch(w.sink);
     // Copies that never reached their place are not counted as updated.
     auto uncount = [&] {
         qint16& counter = w.Contatori[group][direction];
-        counter = static_cast<qint16>(std::max(0, counter - batch.dropped()));
+        counter = static_cast<qint16>(std::max(0, counter - batch.state().dropped));
     };
     auto batchFailed = [&] {
         uncount();
-        const QString shown = nameOf.value(batch.failedDestination(), batch.failedDestination());
-        return fallisce(ctx, errorText + shown, batch.failure().number, batch.failedDestination());
+        const ChangeSink::CopyBatchState state = batch.state();
+        const QString shown = nameOf.value(state.failedDestination, state.failedDestination);
+        return fallisce(ctx, errorText + shown, state.failure.number, state.failedDestination);
     };
     // Progress: one item per name listed, shown as the group and direction.
     const QString step = groupNames().value(group) +
@@ -201,8 +201,8 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
         // disk) go to one destination: the copy of the first is put in place
         // before the second is compared with it, so the newer one wins.
         if (seen.contains(name)) {
-            static_cast<void>(batch.commit()); // told by failure(), with those before
-            if (batch.failure())
+            batch.commit();
+            if (batch.state().failure)
                 return batchFailed();
         }
         seen.insert(name);
@@ -211,16 +211,16 @@ Esito trasferisciUnaVolta(Context& ctx, RunState& w, const QString& from, const 
         const CopyResult copy = detail::copiaFileRisolto(ctx, w, from + name, to + name, fromOnDisk + listed,
                                                          destination, w.request.confirmCopies, 0);
         if (copy.failed) {
-            if (batch.failure()) // what was pending could not be put in place
+            if (batch.state().failure) // what was pending could not be put in place
                 return batchFailed();
-            static_cast<void>(batch.commit()); // the copies made before stay in place
+            batch.commit(); // the copies made before stay in place
             uncount();
             return fallisce(ctx, errorText + name, copy.error ? copy.error.number : copy.number,
                             copy.error ? copy.error.path : destination);
         }
     }
-    static_cast<void>(batch.commit()); // told by failure(), with those before
-    if (batch.failure())
+    batch.commit();
+    if (batch.state().failure)
         return batchFailed();
     return {};
 }

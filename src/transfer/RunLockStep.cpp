@@ -3,7 +3,6 @@
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
 #include "config/ConfigLoader.h"
-#include "transfer/SafeFileCopy.h"
 
 namespace mirsalex {
 
@@ -21,7 +20,20 @@ QString folderOf(const QString& path)
 
 } // namespace
 
-CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request) : m_ctx(ctx)
+void rimuoviAvanzi(Context& ctx, const RunRequest& request, ChangeSink& sink)
+{
+    // What killed runs left half written: copies of databases beside them,
+    // and the profile file's temporary beside it.
+    QStringList stale = {folderOf(request.localClients), folderOf(request.exchangeClients),
+                         folderOf(ProfileFile::locate(ctx.config.FileIni))};
+    stale.removeDuplicates();
+    for (const QString& folder : std::as_const(stale)) {
+        if (!folder.isEmpty())
+            sink.removeStaleTemporaries(platform::resolve(folder));
+    }
+}
+
+CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink) : m_ctx(ctx)
 {
     const QStringList folders = {folderOf(request.localClients), folderOf(request.exchangeClients)};
     QString busy;
@@ -31,15 +43,7 @@ CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request) : m_ctx(
         ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
         return;
     }
-    // What killed runs left half written: copies of databases beside them,
-    // and the profile file's temporary beside it.
-    QStringList stale = folders;
-    stale << folderOf(ProfileFile::locate(ctx.config.FileIni));
-    stale.removeDuplicates();
-    for (const QString& folder : std::as_const(stale)) {
-        if (!folder.isEmpty())
-            SafeFileCopy::removeStale(platform::resolve(folder));
-    }
+    rimuoviAvanzi(ctx, request, sink);
     tellIniNotWritten();
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/RunLock.h"
 #include "config/Context.h"
+#include "runtypes/ChangeSink.h"
 #include "runtypes/RunRequest.h"
 
 namespace mirsalex {
@@ -11,12 +12,13 @@ namespace mirsalex {
 // exchange database (common/RunLock); when another run holds either, the
 // user is told who holds it and the run is refused. While it is held the
 // leftover temporary copies of killed runs (documents and databases) are
-// removed from both folders. A configuration file that could not be written
-// (no dates or ticks recorded) is told to the user once per run.
+// removed from both folders through `sink` (see rimuoviAvanzi()). A
+// configuration file that could not be written (no dates or ticks recorded)
+// is told to the user once per run.
 class CorsaEsclusiva
 {
 public:
-    CorsaEsclusiva(Context& ctx, const RunRequest& request);
+    CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink);
     ~CorsaEsclusiva();
     CorsaEsclusiva(const CorsaEsclusiva&) = delete;
     CorsaEsclusiva& operator=(const CorsaEsclusiva&) = delete;
@@ -31,5 +33,11 @@ private:
     bool m_refused = false;
     bool m_iniTold = false;
 };
+
+// The temporaries that killed runs left in the folders of the two clients
+// databases and of the configuration file, removed through `sink`: a real
+// run does it holding its lock (CorsaEsclusiva), a dry run, which takes no
+// lock, records those a run would remove.
+void rimuoviAvanzi(Context& ctx, const RunRequest& request, ChangeSink& sink);
 
 } // namespace mirsalex

@@ -20,12 +20,6 @@ namespace mirsalex {
 
 namespace {
 
-SafeFileCopy::Batch*& activeBatch()
-{
-    static SafeFileCopy::Batch* batch = nullptr;
-    return batch;
-}
-
 SafeFileCopy::WriteFn& writeHook()
 {
     static SafeFileCopy::WriteFn fn;
@@ -83,35 +77,45 @@ void SafeFileCopy::setStaleAge(qint64 seconds)
     staleAgeSlot() = seconds;
 }
 
-int SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
+QStringList SafeFileCopy::staleTemporaries(const QString& folder, qint64 olderThanSeconds)
 {
-    // Another run may be writing these files right now: only a run holding
-    // the lock may judge them abandoned.
-    if (!RunLock::anyHeldByThisProcess())
-        return 0;
     QList<platform::DirEntry> entries;
     if (platform::listDirectory(folder, AtomicFile::temporaryPrefix() + QStringLiteral("*"), false, entries))
-        return 0;
+        return {};
     const qint64 limit = QDateTime::currentSecsSinceEpoch() - olderThanSeconds;
-    int removed = 0;
+    QStringList stale;
     for (const platform::DirEntry& e : entries) {
         // The listing matches without regard to case; only our own exact
         // prefix is ever removed.
         if (!e.name.startsWith(AtomicFile::temporaryPrefix()))
             continue;
         const QString path = folder + e.name;
-        const QByteArray encoded = QFile::encodeName(path);
         struct stat st
         {
         };
-        if (::lstat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         // Written when its status last changed (creation, the dating of the
         // copy); the later of the two times stands in for a file system that
         // keeps no status-change time of its own.
         const qint64 written = std::max(qint64(st.st_ctim.tv_sec), qint64(st.st_mtim.tv_sec));
-        if (written < limit && ::unlink(encoded.constData()) == 0)
-            ++removed;
+        if (written < limit)
+            stale << path;
+    }
+    stale.sort();
+    return stale;
+}
+
+QStringList SafeFileCopy::removeStale(const QString& folder, qint64 olderThanSeconds)
+{
+    // Another run may be writing these files right now: only a run holding
+    // the lock may judge them abandoned.
+    if (!RunLock::anyHeldByThisProcess())
+        return {};
+    QStringList removed;
+    for (const QString& path : staleTemporaries(folder, olderThanSeconds)) {
+        if (::unlink(QFile::encodeName(path).constData()) == 0)
+            removed << path;
     }
     return removed;
 }
@@ -233,9 +237,8 @@ std::optional<qint64> freeSpace(const QString& folder)
 
 } // namespace
 
-Error SafeFileCopy::copy(const QString& source, const QString& destination)
+Error SafeFileCopy::copy(const QString& source, const QString& destination, Batch* batch)
 {
-    SafeFileCopy::Batch* batch = activeBatch();
     std::vector<std::pair<QByteArray, QString>> made;
     qint64 size = 0;
     if (!batch)
@@ -261,7 +264,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination)
     if (attempt.error)
         return attempt.error;
     for (auto& [temp, dest] : made)
-        batch->m_entries.push_back({temp, dest, size});
+        batch->m_entries.push_back({temp, source, dest, size});
     batch->m_bytes += size;
     return {};
 }
@@ -275,28 +278,36 @@ bool SafeFileCopy::Batch::full(qint64 nextSize, const QString& folder) const
     return room && *room < nextSize + (qint64(1) << 20);
 }
 
-SafeFileCopy::Batch::Batch(int maxCount, qint64 maxBytes)
-    : m_maxCount(std::max(1, maxCount)), m_maxBytes(maxBytes)
+SafeFileCopy::Batch::Batch(int maxCount, qint64 maxBytes, Settled settled)
+    : m_maxCount(std::max(1, maxCount)), m_maxBytes(maxBytes), m_settled(std::move(settled))
 {
-    Q_ASSERT(!activeBatch());
-    activeBatch() = this;
 }
 
 SafeFileCopy::Batch::~Batch()
 {
     discardFrom(0);
-    if (activeBatch() == this)
-        activeBatch() = nullptr;
+}
+
+void SafeFileCopy::Batch::tell(const std::vector<Entry>& entries, size_t from, size_t to, bool placed) const
+{
+    if (!m_settled)
+        return;
+    for (size_t i = from; i < to && i < entries.size(); ++i)
+        m_settled(entries[i].source, entries[i].destination, placed);
 }
 
 void SafeFileCopy::Batch::discardFrom(size_t index)
 {
     for (size_t i = index; i < m_entries.size(); ++i)
         AtomicFile::removeTemporary(m_entries[i].temp);
+    std::vector<Entry> dropped;
+    if (index < m_entries.size())
+        dropped.assign(m_entries.begin() + std::ptrdiff_t(index), m_entries.end());
     m_entries.resize(std::min(index, m_entries.size()));
     m_bytes = 0;
     for (const Entry& e : m_entries)
         m_bytes += e.size;
+    tell(dropped, 0, dropped.size(), false);
 }
 
 Error SafeFileCopy::Batch::commit(int* placed)
@@ -346,6 +357,7 @@ Error SafeFileCopy::Batch::commit(int* placed)
                 m_failedDestination = entries[named].destination;
             }
             m_dropped += int(entries.size());
+            tell(entries, 0, entries.size(), false);
             return e;
         }
     }
@@ -358,6 +370,8 @@ Error SafeFileCopy::Batch::commit(int* placed)
             const Error e = failAt(i, err);
             for (const QString& folder : folders)
                 syncFolder(folder); // the renames made before stay durable
+            tell(entries, 0, i, true);
+            tell(entries, i, entries.size(), false);
             return e;
         }
     }
@@ -365,6 +379,7 @@ Error SafeFileCopy::Batch::commit(int* placed)
         syncFolder(folder);
     if (placed)
         *placed = int(entries.size());
+    tell(entries, 0, entries.size(), true);
     return {};
 }
 

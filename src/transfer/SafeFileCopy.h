@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <vector>
 
@@ -24,18 +25,25 @@ public:
     // The low-level write: returns the count written, or -1 with errno set.
     using WriteFn = AtomicFile::WriteFn;
 
+    class Batch;
+
     // Copies `source` onto `destination` (both full paths as they stand on
-    // disk). Returns the error that stopped the copy, or no error.
-    static Error copy(const QString& source, const QString& destination);
+    // disk). Returns the error that stopped the copy, or no error. With a
+    // batch, the copy joins it: it is written and dated but put in place by
+    // the batch (see Batch), so no error means only that it is waiting.
+    static Error copy(const QString& source, const QString& destination, Batch* batch = nullptr);
 
     // Replaces the low-level write (a full or failing disk is simulated with
     // it); an empty function restores the ordinary write.
     static void setWriteHook(WriteFn fn);
 
-    // A batch of copies: while one is open, copy() writes and dates each
+    // A batch of copies: a copy() given the batch writes and dates its
     // temporary file but leaves it beside its destination; commit() flushes
     // the file systems once for all of them and only then renames each over
     // its destination. Copies not committed are removed when the batch ends.
+    // The owner of the batch is told of every copy it accepted, once: when
+    // the copy is in place (its rename done and the folder flushed), or when
+    // it is dropped (a failed commit, the end of the batch).
     //
     // The batch is bounded: once it holds `maxCount` copies or `maxBytes`
     // bytes, or when the next copy would not fit in the free space of its
@@ -44,11 +52,14 @@ public:
     // place (freeing the space of the files they replace) and is tried once
     // more. So a full disk fails only where a copy made on its own would fail
     // too, and a killed run loses at most one batch of confirmed copies.
-    // Batches are not nested; single-threaded use only.
+    // Single-threaded use only.
     class Batch
     {
     public:
-        explicit Batch(int maxCount = 200, qint64 maxBytes = qint64(256) << 20);
+        // A copy of the batch put in place (`placed`) or dropped.
+        using Settled = std::function<void(const QString& source, const QString& destination, bool placed)>;
+
+        explicit Batch(int maxCount = 200, qint64 maxBytes = qint64(256) << 20, Settled settled = {});
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -73,14 +84,17 @@ public:
         struct Entry
         {
             QByteArray temp;
+            QString source;
             QString destination;
             qint64 size = 0;
         };
         void discardFrom(size_t index);
         bool full(qint64 nextSize, const QString& folder) const;
+        void tell(const std::vector<Entry>& entries, size_t from, size_t to, bool placed) const;
         std::vector<Entry> m_entries;
         int m_maxCount;
         qint64 m_maxBytes;
+        Settled m_settled;
         qint64 m_bytes = 0;
         Error m_failure;
         QString m_failedDestination;
@@ -94,9 +108,12 @@ public:
     // its source and which is often years old. A younger one may belong to a
     // run in progress on the other computer sharing the exchange folder, and
     // is left alone. Runs only while this process holds a run lock
-    // (common/RunLock): without it nothing is removed. Returns the number
-    // removed.
-    static int removeStale(const QString& folder, qint64 olderThanSeconds = staleAge());
+    // (common/RunLock): without it nothing is removed. Returns the paths
+    // removed, in name order.
+    static QStringList removeStale(const QString& folder, qint64 olderThanSeconds = staleAge());
+    // The temporary files of `folder` that removeStale() would remove, lock
+    // or not (what a dry run tells), in name order.
+    static QStringList staleTemporaries(const QString& folder, qint64 olderThanSeconds = staleAge());
 
     // The age after which a temporary file counts as abandoned (an hour);
     // tests shorten it, since a file's status-change time cannot be set back.

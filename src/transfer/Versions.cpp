@@ -515,6 +515,9 @@ VersioningChanges::VersioningChanges(VersionStore store, Prompt& prompt, QString
     m_entry.restores = std::move(restores);
     m_entry.operatorCode = m_store.operatorCode();
     m_entry.side = sideName(m_store.portable());
+    m_apply.setCopySettled([this](const QString& source, const QString& destination, bool placed) {
+        copySettled(source, destination, placed);
+    });
 }
 
 VersioningChanges::~VersioningChanges()
@@ -731,22 +734,39 @@ Error VersioningChanges::copyFile(const QString& source, const QString& destinat
     const bool keptBefore = m_kept.contains(destination);
     if (Error e = keepFile(destination, VersionItem::Kind::File))
         return refuse(e);
+    if (!keptBefore)
+        m_unplaced.insert(destination);
     const Error error = m_apply.copyFile(source, destination);
-    if (error) {
-        // Nothing was replaced: the version is not one.
-        if (!keptBefore && !m_entry.items.empty() && m_entry.items.back().path == destination) {
-            const VersionItem item = m_entry.items.back();
-            if (!append({QStringLiteral("drop"), destination})) {
-                m_entry.items.pop_back();
-                m_kept.remove(destination);
-                if (!item.version.isEmpty())
-                    ::unlink(encoded(m_entry.folder + item.version).constData());
-            }
-        }
-        return error;
+    if (error)
+        dropVersion(destination); // nothing was replaced
+    return error;
+}
+
+void VersioningChanges::copySettled(const QString& source, const QString& destination, bool placed)
+{
+    if (!placed) {
+        dropVersion(destination);
+        return;
     }
+    m_unplaced.remove(destination);
     record(Change::Kind::File, destination, source);
-    return {};
+}
+
+void VersioningChanges::dropVersion(const QString& path)
+{
+    // Only a version kept for this very copy: one kept for an earlier change
+    // that was made stands.
+    if (!m_unplaced.remove(path))
+        return;
+    const auto it = std::find_if(m_entry.items.begin(), m_entry.items.end(), [&](const VersionItem& i) {
+        return i.kind == VersionItem::Kind::File && i.path == path;
+    });
+    if (it == m_entry.items.end() || append({QStringLiteral("drop"), path}))
+        return; // a record that cannot be added leaves the version listed
+    if (!it->version.isEmpty())
+        ::unlink(encoded(m_entry.folder + it->version).constData());
+    m_entry.items.erase(it);
+    m_kept.remove(path);
 }
 
 Error VersioningChanges::removeFile(const QString& path)
@@ -786,7 +806,12 @@ void VersioningChanges::databaseCommitted(const QString& path, qint64 rows)
 
 int VersioningChanges::removeStaleTemporaries(const QString& folder)
 {
-    return m_apply.removeStaleTemporaries(folder);
+    // Abandoned halves of copies: nothing to keep a version of.
+    const size_t before = m_apply.changes().size();
+    const int removed = m_apply.removeStaleTemporaries(folder);
+    for (size_t i = before; i < m_apply.changes().size(); ++i)
+        record(Change::Kind::Removal, m_apply.changes()[i].path);
+    return removed;
 }
 
 void VersioningChanges::finish(const RunReport* report, bool prune)

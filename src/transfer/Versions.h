@@ -194,6 +194,10 @@ public:
     void writeKey(const QString& file, const QString& section, const QString& key,
                   const QString& value) override;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
+    void beginCopies() override { m_apply.beginCopies(); }
+    void commitCopies() override { m_apply.commitCopies(); }
+    void endCopies() override { m_apply.endCopies(); }
+    CopyBatchState copyBatch() const override { return m_apply.copyBatch(); }
     std::optional<qint64> modificationTime(const QString& path) const override;
     void prepareDatabase(Database& db) override;
     [[nodiscard]] Error willChangeDatabase(const QString& path) override;
@@ -226,6 +230,11 @@ private:
     Error keepFile(const QString& path, VersionItem::Kind kind);
     Error append(const QStringList& fields);
     Error refuse(const Error& error);
+    // A copy kept its destination's version first; once the copy is in
+    // place it is recorded, and when it never will be, the version is not
+    // one (a file it would have created was not created).
+    void copySettled(const QString& source, const QString& destination, bool placed);
+    void dropVersion(const QString& path);
     // Records the value a key had (`old`, or none) before it changes; false
     // when the record cannot be kept (the user has been told).
     bool keepKey(const QString& file, const QString& section, const QString& key, const QString& old);
@@ -237,8 +246,9 @@ private:
     RunLock m_lock;
     int m_manifest = -1;
     int m_counter = 0;
-    QSet<QString> m_kept; // paths (files, databases) already kept by this run
-    QSet<QString> m_keys; // "file\nsection\nkey" already kept
+    QSet<QString> m_kept;     // paths (files, databases) already kept by this run
+    QSet<QString> m_unplaced; // kept for a copy that is not in place yet
+    QSet<QString> m_keys;     // "file\nsection\nkey" already kept
     QStringList m_pruned;
     QString m_failure;
     bool m_told = false;

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace mirsalex;
 
@@ -139,6 +140,45 @@ TEST_F(AtomicFileTest, AFailedStepLeavesTheDestinationUntouched)
         EXPECT_TRUE(asked.contains(QLatin1String(c.operation)));
         EXPECT_EQ(content(), kOld);
         EXPECT_EQ(entries(), QStringList{QStringLiteral("target.ini")});
+    }
+}
+
+// The temporary itself is flushed to the disk, once, before it is renamed
+// over the destination; a flush that fails is the write's error and leaves
+// the destination as it was.
+TEST_F(AtomicFileTest, TheTemporaryIsFlushedBeforeItsRename)
+{
+    for (const int err : {EIO, 0}) {
+        SCOPED_TRACE(err);
+        std::vector<ino_t> flushed; // the files flushed, by inode
+        QByteArray destinationWhenFlushed;
+        AtomicFile::Options options;
+        options.sync = [&](int fd) {
+            struct stat st
+            {
+            };
+            EXPECT_EQ(::fstat(fd, &st), 0);
+            flushed.push_back(st.st_ino);
+            destinationWhenFlushed = content();
+            return err != 0 ? err : AtomicFile::syncFile(fd);
+        };
+        AtomicFile::Step step = AtomicFile::Step::None;
+        const Error e = saveToFile(m_path, kNew, options, &step);
+        EXPECT_EQ(e.number, err);
+        ASSERT_EQ(flushed.size(), 1u);
+        EXPECT_EQ(destinationWhenFlushed, kOld) << "flushed before the rename";
+        if (err != 0) {
+            EXPECT_EQ(step, AtomicFile::Step::Sync);
+            EXPECT_EQ(content(), kOld);
+            EXPECT_EQ(entries(), QStringList{QStringLiteral("target.ini")});
+        } else {
+            EXPECT_EQ(content(), kNew);
+            struct stat st
+            {
+            };
+            ASSERT_EQ(::stat(QFile::encodeName(m_path).constData(), &st), 0);
+            EXPECT_EQ(st.st_ino, flushed.front()) << "the file flushed is the one put in place";
+        }
     }
 }
 

@@ -464,8 +464,10 @@ bool ordinary(const QString& text)
            text == QLatin1String("FINE AGGIORNAMENTO");
 }
 
-// One run of a side in this process, as batch mode makes it.
-RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPrompt& prompt)
+// One run of a side in this process, as batch mode makes it; `changes`,
+// when given, receives what the run recorded as done.
+RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPrompt& prompt,
+                           std::vector<ChangeSink::Change>* changes = nullptr)
 {
     qputenv("XDG_CONFIG_HOME", env(root).toLocal8Bit());
     qputenv("XDG_STATE_HOME", (root + QStringLiteral("state/")).toLocal8Bit());
@@ -479,7 +481,28 @@ RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPr
     }
     RunDriver driver(ctx, StandardSteps(ctx));
     ApplyChanges sink;
-    return driver.run(richiestaDaFinestra(ctx, w), sink);
+    const RunDriver::Outcome outcome = driver.run(richiestaDaFinestra(ctx, w), sink);
+    if (changes)
+        *changes = sink.changes();
+    return outcome;
+}
+
+// The documents a run recorded as copied that are not copies of their
+// source (a copy listed that never reached its place). Databases are left
+// out: a later step of the run may change a copied one.
+QStringList copiesNotInPlace(const std::vector<ChangeSink::Change>& changes)
+{
+    QStringList out;
+    for (const ChangeSink::Change& c : changes) {
+        if (c.kind != ChangeSink::Change::Kind::File ||
+            c.path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive))
+            continue;
+        QFile copy(c.path), source(c.source());
+        if (!copy.open(QIODevice::ReadOnly) || !source.open(QIODevice::ReadOnly) ||
+            copy.readAll() != source.readAll())
+            out << c.path;
+    }
+    return out;
 }
 
 struct Kind
@@ -558,12 +581,16 @@ void injectCase(const QString& root, const Kind& kind, const QString& side, int 
             return 0;
         });
     RecordingPrompt prompt(root);
-    const RunDriver::Outcome outcome = runHere(root, side, prompt);
+    std::vector<ChangeSink::Change> changes;
+    const RunDriver::Outcome outcome = runHere(root, side, prompt, &changes);
     platform::setFailureInjector({});
     SafeFileCopy::setWriteHook({});
     if (!injected)
         return;
     ++figures.faultsInjected;
+    if (const QStringList listed = copiesNotInPlace(changes); !listed.isEmpty())
+        problem(label + QStringLiteral(": recorded as copied but not in place: ") +
+                listed.join(QStringLiteral(", ")));
     figures.damagedFiles += damage(root, before);
     QStringList told;
     for (const QString& t : prompt.texts) {

@@ -1,9 +1,11 @@
 #include "run/RunDriver.h"
 
+#include "common/AtomicFile.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
+#include "run/RunReport.h"
 #include "transfer/Changes.h"
 #include "transfer/TransferTestSupport.h"
 
@@ -279,6 +281,47 @@ TEST_F(RunDriverTest, ADryRunWritesNoKey)
     EXPECT_EQ(report.changes.front().detail, QStringLiteral("[EXPORT] OPERATORE=OP1"));
     EXPECT_EQ(entries(xIndici), exchangeBefore) << "no lock file";
     EXPECT_EQ(entries(dati), datiBefore);
+}
+
+// The temporary a killed run left is a change of the run like any other: a
+// dry run lists it without removing it (and without the lock), a real run
+// removes it, then records it.
+TEST_F(RunDriverTest, LeftoversOfAKilledRunAreChangesOfTheRun)
+{
+    const QString leftover = AtomicFile::temporaryPrefix() + QStringLiteral("DatiDV.mdb.q1w2e3");
+    file(xIndici, leftover, "half a database", baseTime());
+    SafeFileCopy::setStaleAge(-60); // everything written before now counts as old
+    const struct StaleAgeReset
+    {
+        ~StaleAgeReset() { SafeFileCopy::setStaleAge(3600); }
+    } reset;
+    auto removals = [](const RunReport& report) {
+        QStringList paths;
+        for (const ChangeSink::Change& c : report.changes) {
+            if (c.kind == ChangeSink::Change::Kind::Removal)
+                paths << c.path;
+        }
+        return paths;
+    };
+    QStringList calls;
+    {
+        RunDriver driver(ctx, steps(calls));
+        WithheldChanges withheld;
+        prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
+        EXPECT_EQ(driver.run(request, withheld), RunDriver::Outcome::Completed);
+        EXPECT_EQ(removals(driver.report()), QStringList{xIndici + leftover});
+        EXPECT_TRUE(previewText(driver.report(), {})
+                        .endsWith(QStringLiteral("  file temporanei rimossi: 1\n    ") + xIndici + leftover +
+                                  QLatin1Char('\n')));
+        EXPECT_EQ(entries(xIndici),
+                  (QStringList{leftover, QStringLiteral("FOGLI"), QStringLiteral("SCHEDE")}))
+            << "nothing removed, no lock file";
+    }
+    RunDriver driver(ctx, steps(calls));
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
+    EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
+    EXPECT_EQ(removals(driver.report()), QStringList{xIndici + leftover});
+    EXPECT_FALSE(QFileInfo::exists(xIndici + leftover));
 }
 
 // A read of the configuration file that failed (a passing I/O error) is not

@@ -2,6 +2,7 @@
 #include "config/ConfigLoader.h"
 #include "transfer/Changes.h"
 #include "transfer/Transfer.h"
+#include "transfer/Versions.h"
 #include "TransferTestSupport.h"
 
 #include <cerrno>
@@ -262,6 +263,64 @@ TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
     EXPECT_LE(w.Contatori[1][0], 1) << "the card that could not be placed is not counted";
     for (const QString& name : entries(xSchede))
         EXPECT_FALSE(name.startsWith(AtomicFile::temporaryPrefix())) << name.toStdString();
+}
+
+// Cards whose putting in place stops at a failed rename: those before it are
+// in place and recorded, the one that failed and those after it are neither
+// (nor counted). A run with versions lists only the cards in place, so that
+// putting it back never removes a card it did not create.
+TEST_F(DocumentsTest, OnlyCopiesInPlaceAreRecorded)
+{
+    w.ticks.gruppi = {0, 1, 0};
+    const QString failing = xSchede + QStringLiteral("SK2.DOC");
+    const struct InjectorReset
+    {
+        ~InjectorReset() { platform::setFailureInjector({}); }
+    } reset;
+    platform::setFailureInjector(
+        [&](const QString& op, const QString& path) { return op == "rename" && path == failing ? EIO : 0; });
+    VersionSettings settings;
+    settings.root = inst.path(QStringLiteral("versions/"));
+    const VersionStore store(settings, QStringLiteral("OP1"), false);
+    VersioningChanges versioning(store, prompt);
+    for (ChangeSink* s : std::initializer_list<ChangeSink*>{&sink, &versioning}) {
+        SCOPED_TRACE(s == &sink ? "without versions" : "with versions");
+        for (const QString name : {"SK1.DOC", "SK3.DOC"})
+            QFile::remove(xSchede + name);
+        for (int i = 1; i <= 4; ++i)
+            file(testi, QStringLiteral("SK%1.doc").arg(i), "new", baseTime().addSecs(60));
+        file(xSchede, QStringLiteral("SK2.DOC"), "old", baseTime());
+        file(xSchede, QStringLiteral("SK4.DOC"), "old", baseTime());
+        RunState run(w.request, *s);
+        run.ticks = w.ticks;
+        prompt.expect(QStringLiteral("Errore di I/O sul DEVICE"), AnswerCancel)
+            .expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"), AnswerOk, MsgStyle::Ok);
+        EXPECT_FALSE(AggiornaDocumenti(ctx, run));
+        EXPECT_EQ(prompt.pending(), 0);
+
+        QStringList inPlace;
+        for (const QString& name : entries(xSchede)) {
+            if (TempInstall::readBytes(xSchede + name) == "new")
+                inPlace << xSchede + name;
+        }
+        EXPECT_EQ(inPlace, QStringList{xSchede + QStringLiteral("SK1.DOC")});
+        EXPECT_EQ(entries(xSchede), (QStringList{"SK1.DOC", "SK2.DOC", "SK4.DOC"})) << "no temporary left";
+        QStringList recorded;
+        for (const ChangeSink::Change& c : s->changes()) {
+            if (c.kind == ChangeSink::Change::Kind::File)
+                recorded << c.path;
+        }
+        EXPECT_EQ(recorded, inPlace);
+        EXPECT_EQ(run.Contatori[1][0], 1);
+    }
+    versioning.finish(nullptr);
+    const std::optional<VersionEntry> entry = store.find(versioning.entryId());
+    ASSERT_TRUE(entry);
+    ASSERT_EQ(entry->items.size(), 1u);
+    EXPECT_EQ(entry->items[0].path, xSchede + QStringLiteral("SK1.DOC"));
+    EXPECT_TRUE(entry->items[0].version.isEmpty()) << "created by the run";
+    EXPECT_TRUE(QDir(versioning.entryFolder() + QStringLiteral("files")).isEmpty())
+        << "no version kept of a card the run did not replace";
 }
 
 TEST_F(DocumentsTest, SheetMessagesNameTheSheet)

@@ -325,7 +325,7 @@ TEST_F(FileCopyTest, FailedRenameReportsItsError)
         std::optional<SafeFileCopy::Batch> batch;
         if (batched)
             batch.emplace();
-        Error error = SafeFileCopy::copy(src, dst);
+        Error error = SafeFileCopy::copy(src, dst, batch ? &*batch : nullptr);
         if (batched) {
             EXPECT_FALSE(error);
             int placed = -1;
@@ -372,7 +372,7 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
                 std::optional<SafeFileCopy::Batch> batch;
                 if (batched)
                     batch.emplace();
-                error = SafeFileCopy::copy(src, dst);
+                error = SafeFileCopy::copy(src, dst, batch ? &*batch : nullptr);
                 if (batched && !error)
                     error = batch->commit();
             }
@@ -384,6 +384,37 @@ TEST_F(FileCopyTest, EveryStepOfTheCopyFailsCleanly)
             EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
         }
     }
+}
+
+// A batch holds at most its count of copies, waiting as temporaries beside
+// their destinations: the next copy puts them in place first, in the order
+// made, and the owner hears of each once it is there.
+TEST_F(FileCopyTest, ABatchHoldsNoMoreCopiesThanItsCount)
+{
+    constexpr int kMax = 3;
+    constexpr int kCopies = 8;
+    QStringList placed, expected;
+    int most = 0;
+    {
+        SafeFileCopy::Batch batch(kMax, qint64(1) << 30,
+                                  [&](const QString&, const QString& destination, bool inPlace) {
+                                      EXPECT_TRUE(inPlace);
+                                      EXPECT_EQ(TempInstall::readBytes(destination), QByteArray("card"));
+                                      placed << destination;
+                                  });
+        for (int i = 0; i < kCopies; ++i) {
+            const QString name = QStringLiteral("SK%1.DOC").arg(i);
+            const QString src = file(testi, name, "card", baseTime());
+            ASSERT_FALSE(SafeFileCopy::copy(src, xSchede + name, &batch));
+            expected << xSchede + name;
+            most = std::max(most, batch.pending());
+            EXPECT_EQ(entries(xSchede).filter(AtomicFile::temporaryPrefix()).size(), batch.pending());
+        }
+        EXPECT_EQ(most, kMax);
+        EXPECT_FALSE(batch.commit());
+    }
+    EXPECT_EQ(placed, expected);
+    EXPECT_EQ(entries(xSchede).size(), kCopies);
 }
 
 // Temporary files are judged by when they were written, and only by a run
@@ -410,7 +441,7 @@ TEST_F(FileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
         if (c.locked) {
             ASSERT_TRUE(lock.acquire({xSchede}, QStringLiteral("DeskTop")));
         }
-        EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan), c.removed ? 1 : 0);
+        EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan).size(), c.removed ? 1 : 0);
         EXPECT_EQ(QFileInfo::exists(xSchede + temp), !c.removed);
         EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral(".~Mirsalex-other")));
     }

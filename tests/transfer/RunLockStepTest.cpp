@@ -47,7 +47,7 @@ TEST_F(RunLockStepTest, RefusalAndUnwritableConfiguration)
         {
             for (int i = 0; i < 3; ++i)
                 ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARM") + QString::number(i), "1");
-            const CorsaEsclusiva run(ctx, w.request);
+            const CorsaEsclusiva run(ctx, w.request, sink);
             EXPECT_EQ(run.refused(), !c.heldFolder.isEmpty());
             EXPECT_EQ(RunLock::heldByThisProcess(local), !run.refused() || c.heldFolder == local);
             ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("DTLX0OP1"),
@@ -81,18 +81,26 @@ TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
         RunLock other;
         ASSERT_TRUE(other.acquire({xIndici}, QStringLiteral("Portatile")));
         prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO"), AnswerOk);
-        const CorsaEsclusiva refused(ctx, w.request);
+        const CorsaEsclusiva refused(ctx, w.request, sink);
         EXPECT_TRUE(refused.refused());
     }
     EXPECT_TRUE(QFileInfo::exists(xIndici + name)) << "a refused run removes nothing";
+    EXPECT_TRUE(sink.changes().empty());
     {
-        const CorsaEsclusiva run(ctx, w.request);
+        const CorsaEsclusiva run(ctx, w.request, sink);
         EXPECT_FALSE(run.refused());
     }
     SafeFileCopy::setStaleAge(3600);
     EXPECT_FALSE(QFileInfo::exists(xIndici + name));
     EXPECT_FALSE(QFileInfo::exists(local + name));
     EXPECT_FALSE(QFileInfo::exists(iniFolder + iniTemp));
+    // One removal recorded per file, in the order of the folders.
+    QStringList removed;
+    for (const ChangeSink::Change& c : sink.changes()) {
+        EXPECT_EQ(c.kind, ChangeSink::Change::Kind::Removal);
+        removed << c.path;
+    }
+    EXPECT_EQ(removed, (QStringList{local + name, xIndici + name, iniFolder + iniTemp}));
 }
 
 } // namespace
