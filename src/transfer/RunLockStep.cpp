@@ -2,7 +2,6 @@
 
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
-#include "config/ConfigLoader.h"
 #include "transfer/SafeFileCopy.h"
 
 namespace mirsalex {
@@ -19,11 +18,18 @@ QString folderOf(const QString& path)
     return folder;
 }
 
+// The folders a run locks: those of the local and of the exchange clients
+// database.
+QStringList lockedFolders(const RunRequest& request)
+{
+    return {folderOf(request.localClients), folderOf(request.exchangeClients)};
+}
+
 } // namespace
 
-CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request) : m_ctx(ctx)
+CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request)
 {
-    const QStringList folders = {folderOf(request.localClients), folderOf(request.exchangeClients)};
+    const QStringList folders = lockedFolders(request);
     QString busy;
     RunLock::Holder holder;
     if (!m_lock.acquire(folders, request.sideName(), &busy, &holder)) {
@@ -40,29 +46,16 @@ CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request) : m_ctx(
         if (!folder.isEmpty())
             SafeFileCopy::removeStale(platform::resolve(folder));
     }
-    tellIniNotWritten();
 }
 
-CorsaEsclusiva::~CorsaEsclusiva()
+bool CorsaEsclusiva::sarebbeRifiutata(Context& ctx, const RunRequest& request)
 {
-    if (!m_refused)
-        tellIniNotWritten();
-}
-
-void CorsaEsclusiva::tellIniNotWritten()
-{
-    const QString file = ScritturaIniFallita();
-    if (file.isEmpty())
-        return;
-    AzzeraScritturaIniFallita();
-    if (m_iniTold)
-        return;
-    m_iniTold = true;
-    m_ctx.prompt.show(
-        QStringLiteral("ATTENZIONE: il file di configurazione non si può scrivere") + QLatin1Char('\n') +
-            ProfileFile::locate(file) + QLatin1Char('\n') +
-            QStringLiteral("Le scelte e le date di questo aggiornamento non saranno registrate."),
-        MsgStyle::ExclamationOk);
+    QString busy;
+    RunLock::Holder holder;
+    if (!RunLock::heldElsewhere(lockedFolders(request), &busy, &holder))
+        return false;
+    ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
+    return true;
 }
 
 } // namespace mirsalex

@@ -288,7 +288,7 @@ TEST_F(RunDriverTest, AFailedConfigurationReadStopsTheRunBeforeItWritesAnything)
 {
     request.ticks.dati = 1;
     platform::setFailureInjector([](const QString& op, const QString&) { return op == "read" ? EIO : 0; });
-    EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("XPATHOP1")), QString());
+    EXPECT_EQ(LeggiIni(ctx, QStringLiteral("EXPORT"), QStringLiteral("XPATHOP1")), QString());
     platform::setFailureInjector({});
     const QByteArray before = TempInstall::readBytes(ini);
     QStringList calls;

@@ -134,8 +134,8 @@ TEST_P(VersionsSinkTest, ReplacedCreatedAndKeysArePutBack)
         VersioningChanges sink(store, prompt);
         ASSERT_FALSE(sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("old.doc")));
         ASSERT_FALSE(sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("new.doc")));
-        sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("B"), QStringLiteral("20"));
-        sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("NUOVA"), QStringLiteral("x"));
+        ASSERT_FALSE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("B"), QStringLiteral("20")));
+        ASSERT_FALSE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("NUOVA"), QStringLiteral("x")));
         sink.finish(nullptr);
         id = sink.entryId();
     }
@@ -180,7 +180,7 @@ TEST(VersionsSink, NoVersionNoReplacement)
     const Error e = sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("dest.doc"));
     EXPECT_TRUE(e);
     EXPECT_TRUE(sink.willChangeDatabase(base + QStringLiteral("dest.doc")));
-    sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2"));
+    EXPECT_TRUE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2")));
     EXPECT_EQ(readAll(base + QStringLiteral("dest.doc")), "keep me");
     EXPECT_EQ(readAll(ini), "[EXPORT]\nA=1\n");
     // Told once, naming the folder.
@@ -195,9 +195,9 @@ TEST(ProfileFileRemove, TakesOutOneLineAndKeepsEveryOtherByte)
     const QString ini = dir.path() + QStringLiteral("/p.ini");
     const QByteArray bytes = "[EXPORT]\r\nA=1\r\nb = 2\r\nC=3\r\n[X]\r\nB=9\r\n";
     writeFile(ini, bytes);
-    EXPECT_TRUE(ProfileFile::remove(ini, QStringLiteral("export"), QStringLiteral("B")));
+    EXPECT_FALSE(ProfileFile::remove(ini, QStringLiteral("export"), QStringLiteral("B")));
     EXPECT_EQ(readAll(ini), QByteArray("[EXPORT]\r\nA=1\r\nC=3\r\n[X]\r\nB=9\r\n"));
-    EXPECT_TRUE(ProfileFile::remove(ini, QStringLiteral("EXPORT"), QStringLiteral("MISSING")));
+    EXPECT_FALSE(ProfileFile::remove(ini, QStringLiteral("EXPORT"), QStringLiteral("MISSING")));
     EXPECT_EQ(readAll(ini), QByteArray("[EXPORT]\r\nA=1\r\nC=3\r\n[X]\r\nB=9\r\n"));
 }
 
