@@ -58,7 +58,8 @@ Error FileLock::lock(const QString& path)
             struct stat now
             {
             };
-            if (::stat(lockPath.constData(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+            if (::stat(lockPath.constData(), &now) == 0 && now.st_dev == st.st_dev &&
+                now.st_ino == st.st_ino) {
                 m_fd = fd;
                 m_lockPath = lockPath;
                 return {};

@@ -446,7 +446,8 @@ bool cleanArguments(const QString& section, const QString& key, const QString& v
 
 // The file's new content with key=value written in the section; false
 // when the file's encoding cannot hold the text.
-bool compose(Text& t, const QString& sectionName, const QString& keyName, const QString& text, QByteArray& out)
+bool compose(Text& t, const QString& sectionName, const QString& keyName, const QString& text,
+             QByteArray& out)
 {
     if (!representable(t, sectionName) || !representable(t, keyName) || !representable(t, text)) {
         // Latin-1 cannot hold it: a file of plain ASCII is the same file in
@@ -493,7 +494,8 @@ bool compose(Text& t, const QString& sectionName, const QString& keyName, const 
 
 // Whether the file at `path` holds key=text already, byte for byte as a
 // write would leave it (read without the lock: a key no one else writes).
-bool alreadyHolds(const QString& path, const QString& sectionName, const QString& keyName, const QString& text)
+bool alreadyHolds(const QString& path, const QString& sectionName, const QString& keyName,
+                  const QString& text)
 {
     Text t;
     if (!load(path, t))
@@ -570,8 +572,8 @@ Error write(const QString& fileName, const QString& section, const QString& key,
     const QByteArray before = t.bytes;
     QByteArray out;
     if (!compose(t, sectionName, keyName, text, out))
-        return writeFailure(QStringLiteral("il valore contiene caratteri che la codifica del file non ammette"),
-                            path);
+        return writeFailure(
+            QStringLiteral("il valore contiene caratteri che la codifica del file non ammette"), path);
     if (exists && out == before)
         return {};
     if (Error e = replaceFile(path, out, mode, exists ? &st : nullptr))
@@ -594,9 +596,7 @@ Error remove(const QString& fileName, const QString& section, const QString& key
                             path.isEmpty() ? fileName : path);
     if (path.isEmpty())
         return platform::fileError(64, fileName);
-    auto hasKey = [&](const Text& t) {
-        return find(t, splitLines(t), sectionName, keyName).keyLine >= 0;
-    };
+    auto hasKey = [&](const Text& t) { return find(t, splitLines(t), sectionName, keyName).keyLine >= 0; };
     {
         // A key that is not there is not removed again (nor is its file
         // locked for nothing).

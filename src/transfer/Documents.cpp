@@ -23,10 +23,10 @@ namespace {
 bool segnaCompletato(Context& ctx, RunState& w, int group)
 {
     const auto g = static_cast<size_t>(group);
-    if (const Error e = w.sink.writeKey(
-            ctx.config.FileIni, QStringLiteral("EXPORT"),
-            w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) + ctx.CodOperatore,
-            DateStamp(QDateTime::currentDateTime()))) {
+    if (const Error e = w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                                        w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) +
+                                            ctx.CodOperatore,
+                                        DateStamp(QDateTime::currentDateTime()))) {
         const QString text = MessaggioDataNonRegistrata(e);
         ctx.prompt.show(text, MsgStyle::ExclamationOk);
         w.EsitoDocumenti[g] = StepOutcome::failure(static_cast<qint16>(e.number), text);

@@ -599,7 +599,8 @@ Error VersioningChanges::removeKey(const QString& file, const QString& section, 
         return e;
     if (changed)
         record(Change::Kind::Key, file,
-               QLatin1Char('[') + section + QStringLiteral("] ") + key.trimmed() + QStringLiteral(" (rimossa)"));
+               QLatin1Char('[') + section + QStringLiteral("] ") + key.trimmed() +
+                   QStringLiteral(" (rimossa)"));
     return {};
 }
 

@@ -350,7 +350,8 @@ TEST(ProfileFile, ChangesOfTwoProcessesAtOnceAreAllKept)
                 const QString section = i % 2 ? QStringLiteral("EXPORT") : QStringLiteral("S%1").arg(c);
                 failures += ProfileFile::write(f, section, key, QString::number(i)) ? 1 : 0;
                 if (c == 1 && i % 50 == 0)
-                    failures += ProfileFile::remove(f, QStringLiteral("EXPORT"), QStringLiteral("NONE")) ? 1 : 0;
+                    failures +=
+                        ProfileFile::remove(f, QStringLiteral("EXPORT"), QStringLiteral("NONE")) ? 1 : 0;
             }
             ::_exit(failures == 0 ? 0 : 1);
         }

@@ -330,7 +330,8 @@ TEST_F(RunDriverTest, ARunRefusedByTheLockChangesNothing)
     QStringList calls;
     QString refusal;
     {
-        prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local, AnswerOk, MsgStyle::ExclamationOk);
+        prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local, AnswerOk,
+                      MsgStyle::ExclamationOk);
         RunDriver driver(ctx, steps(calls));
         VersioningChanges versioning(store, prompt);
         EXPECT_EQ(driver.run(request, versioning), RunDriver::Outcome::Refused);

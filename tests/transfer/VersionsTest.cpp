@@ -135,7 +135,8 @@ TEST_P(VersionsSinkTest, ReplacedCreatedAndKeysArePutBack)
         ASSERT_FALSE(sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("old.doc")));
         ASSERT_FALSE(sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("new.doc")));
         ASSERT_FALSE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("B"), QStringLiteral("20")));
-        ASSERT_FALSE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("NUOVA"), QStringLiteral("x")));
+        ASSERT_FALSE(
+            sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("NUOVA"), QStringLiteral("x")));
         sink.finish(nullptr);
         id = sink.entryId();
     }
