@@ -11,7 +11,8 @@
 //           listing) fails through the platform layer's failure injector;
 //   twice   two runs on the same operator at once;
 //   operators two runs of two operators (P001 and P002) at once on one
-//           desktop configuration file: every key each run wrote is there
+//           desktop configuration file, while this process writes keys of
+//           its own there: every key each of them wrote is there
 //           afterwards, with the value it wrote;
 //   restore a portable and a desktop run (in either order), then a restore of
 //           the later one killed with SIGKILL at a random moment: every
@@ -672,8 +673,26 @@ void operatorsCase(const QString& root, int index)
                                                                   << QStringLiteral("json"));
     }
     ++figures.operatorsAtOnce;
+    // Meanwhile this process changes keys of its own in the same file, one
+    // after the other, as a third program sharing the file would: none of
+    // them may be lost either, nor make the runs lose theirs.
+    QElapsedTimer t;
+    t.start();
+    int own = 0;
+    while ((runs[0].state() != QProcess::NotRunning || runs[1].state() != QProcess::NotRunning) &&
+           t.elapsed() < 120000) {
+        if (const Error e = ProfileFile::write(file, QStringLiteral("EXPORT"),
+                                               QStringLiteral("SUITE%1").arg(own), QString::number(own))) {
+            problem(label + QStringLiteral(": this process could not write its key: ") + e.text);
+            break;
+        }
+        expected[QStringLiteral("SUITE%1").arg(own)] = QString::number(own);
+        ++own;
+        runs[0].waitForFinished(1);
+        runs[1].waitForFinished(1);
+    }
     for (int i = 0; i < 2; ++i) {
-        const bool finished = runs[i].waitForFinished(120000);
+        const bool finished = runs[i].state() == QProcess::NotRunning || runs[i].waitForFinished(120000);
         if (!finished || runs[i].exitStatus() != QProcess::NormalExit || runs[i].exitCode() != 0) {
             ++figures.wrongStatuses;
             problem(label + QStringLiteral(": the run of ") + codes[i] + QStringLiteral(" exited ") +
