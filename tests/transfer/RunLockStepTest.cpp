@@ -40,6 +40,7 @@ TEST_F(RunLockStepTest, RefusalWhileAnotherRunHoldsAFolder)
             << "looking makes no lock file";
         QString dryText;
         if (held) {
+            ASSERT_FALSE(prompt.messages.isEmpty());
             dryText = prompt.messages.last().text;
             prompt.expect(refusal, AnswerOk, MsgStyle::ExclamationOk);
         }
