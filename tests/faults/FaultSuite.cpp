@@ -37,6 +37,7 @@
 //                   [--version-kills 4] [--seed 1]
 
 #include "app/WindowLoad.h"
+#include "common/FileLock.h"
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
 #include "common/Prompt.h"
@@ -976,9 +977,10 @@ int neitherBeforeNorAfter(const QString& label, const std::map<QString, QByteArr
             names.insert(path);
     int bad = 0;
     for (const QString& path : names) {
-        // A killed process leaves its lock file (the next run takes it
-        // over); a configuration file is checked key by key.
-        if (path.endsWith(RunLock::fileName()) || path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
+        // A killed process leaves its lock files (the next run or change
+        // takes them over); a configuration file is checked key by key.
+        if (path.endsWith(RunLock::fileName()) || path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive) ||
+            path.endsWith(QLatin1String(".ini") + FileLock::suffix(), Qt::CaseInsensitive))
             continue;
         auto value = [&path](const std::map<QString, QByteArray>& m) {
             const auto f = m.find(path);
@@ -1070,12 +1072,14 @@ void versionKillCase(const QString& root, int index, std::mt19937& rng, qint64 r
     }
     if (made.isEmpty()) {
         // What a killed run may leave without changing anything: its lock
-        // file (taken over by the next run) and copy temporaries (removed by
-        // a later run once they are old).
+        // files (taken over by the next run or change of the configuration
+        // file) and copy temporaries (removed by a later run once they are
+        // old).
         auto withoutLeftovers = [](std::map<QString, QByteArray> files) {
             for (auto it = files.begin(); it != files.end();) {
                 const QString name = it->first.mid(it->first.lastIndexOf(QLatin1Char('/')) + 1);
-                if (name == RunLock::fileName() || name.startsWith(AtomicFile::temporaryPrefix()))
+                if (name == RunLock::fileName() || name.startsWith(AtomicFile::temporaryPrefix()) ||
+                    name.endsWith(QLatin1String(".ini") + FileLock::suffix(), Qt::CaseInsensitive))
                     it = files.erase(it);
                 else
                     ++it;
