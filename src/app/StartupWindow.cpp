@@ -804,8 +804,11 @@ void StartupWindow::onOptPC(int index)
 void StartupWindow::onChkDebug()
 {
     m_state.chkDebug.value = m_chkDebug->isChecked() ? 1 : 0;
-    ScriviIni(m_ctx.config.FileIni, kExport, QStringLiteral("DEBUG"),
-              QString::number(m_state.chkDebug.value));
+    // The confirmation mode is a preference of the window: a file that
+    // cannot be written keeps the previous one, and the check box still
+    // rules this session.
+    static_cast<void>(ScriviIni(m_ctx.config.FileIni, kExport, QStringLiteral("DEBUG"),
+                                QString::number(m_state.chkDebug.value)));
 }
 
 void StartupWindow::setRunning(bool running)
@@ -904,6 +907,7 @@ void StartupWindow::onAnteprima()
     dry.CodOperatore = m_ctx.CodOperatore;
     dry.PasswordOperatore = m_ctx.PasswordOperatore;
     dry.ProblemaIni = m_ctx.ProblemaIni;
+    dry.LetturaIniFallita = m_ctx.LetturaIniFallita;
     dry.dryRun = true;
     RunDriver driver(dry, StandardSteps(dry));
     setRunning(true);

@@ -19,7 +19,7 @@ QString exportKey(const WindowState& w, const QString& marker, const QString& co
 
 QString readExport(Context& ctx, const WindowState& w, const QString& marker)
 {
-    return LeggiIni(ctx.config.FileIni, kExport, exportKey(w, marker, ctx.CodOperatore));
+    return LeggiIni(ctx, kExport, exportKey(w, marker, ctx.CodOperatore));
 }
 
 // Value of one tick of the "PARM" key. The run writes only 0, 1 and 2; any
@@ -101,17 +101,17 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     // 4. Document folders. The temporary folder is named the way the
     // configuration loading prepares it (a per-operator marker "%" never
     // stays in the path), without touching the disk.
-    QString temp = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("TEMP"));
+    QString temp = LeggiIni(ctx, QStringLiteral("PATH"), QStringLiteral("TEMP"));
     if (temp.isEmpty())
         temp = cfg.PathDati + QStringLiteral("temp") + sep;
     cfg.PathTemp = temporaryFolderOf(temp, ctx.CodOperatore);
 
-    QString testi = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("TESTI"));
+    QString testi = LeggiIni(ctx, QStringLiteral("PATH"), QStringLiteral("TESTI"));
     if (testi.isEmpty())
         testi = cfg.PathDati;
     cfg.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), testi);
 
-    QString fogli = LeggiIni(cfg.FileIni, QStringLiteral("PATH"), QStringLiteral("FOGLI"));
+    QString fogli = LeggiIni(ctx, QStringLiteral("PATH"), QStringLiteral("FOGLI"));
     if (fogli.isEmpty())
         fogli = cfg.PathTesti;
     // When the cards folder could not be prepared the sheets have no folder

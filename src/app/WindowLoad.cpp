@@ -43,7 +43,7 @@ QStringList ElencoOperatori(Context& ctx, const WindowState& w)
         if (!entry.isDir || entry.name.startsWith(QLatin1Char('.')))
             continue;
         const QString key = (w.PrefissoLato + QStringLiteral("DATA") + entry.name).trimmed();
-        items << FixedWidth(entry.name.toUpper(), kNameWidth) + LeggiIni(ctx.config.FileIni, kExport, key);
+        items << FixedWidth(entry.name.toUpper(), kNameWidth) + LeggiIni(ctx, kExport, key);
     }
     return items;
 }
@@ -62,7 +62,7 @@ void CaricaFinestra(Context& ctx, WindowState& w)
     // The operator of the last run, else the base operator. A stored code that
     // cannot name an operator folder (a separator, "..", and so on) is not
     // used to build paths: the base operator takes its place.
-    QString code = LeggiIni(ctx.config.FileIni, kExport, QStringLiteral("OPERATORE"));
+    QString code = LeggiIni(ctx, kExport, QStringLiteral("OPERATORE"));
     if (code.isEmpty() || !CodiceOperatoreValido(code))
         code = w.CodOper;
     if (!code.isEmpty() && !CodiceOperatoreValido(code))
@@ -76,7 +76,7 @@ void CaricaFinestra(Context& ctx, WindowState& w)
     // Confirmation mode of the document copies: the stored number as it is
     // (a check box value, 0 to 2, rounded half to even); a value no check
     // box can hold counts as 0, like a missing or non-numeric one.
-    const QVariant debug = NumeroOZero(LeggiIni(ctx.config.FileIni, kExport, QStringLiteral("DEBUG")));
+    const QVariant debug = NumeroOZero(LeggiIni(ctx, kExport, QStringLiteral("DEBUG")));
     const double number = std::nearbyint(ToNumber(debug.toString()));
     w.chkDebug.value = number >= 0 && number <= 2 ? int(number) : 0;
 
@@ -132,8 +132,8 @@ void mostraRisultati(WindowState& w, const RunReport& report)
     if (report.dryRun || report.steps.empty())
         return;
     // A run refused at once, or stopped before its first step by a file it
-    // could not read, leaves the window as it was.
-    if (report.refused || !report.configurationUnread.isEmpty())
+    // could not read or write, leaves the window as it was.
+    if (report.refused || !report.configurationUnread.isEmpty() || !report.configurationUnwritten.isEmpty())
         return;
     w.chkDati.value = report.ticksAfter.dati;
     w.chkVisite.value = report.ticksAfter.visite;

@@ -1,6 +1,7 @@
 #include "common/ProfileFile.h"
 
 #include "common/AtomicFile.h"
+#include "common/FileLock.h"
 #include "common/Platform.h"
 
 #include <cerrno>
@@ -103,17 +104,21 @@ bool isAscii(const QByteArray& bytes)
 // Reads the file whole. False when it is not there (`failure` stays empty:
 // the file is absent, and so is every key) or cannot be read (`failure`
 // tells why: a file that is there but unreadable is not a file without keys).
-bool load(const QString& path, Text& t, QString* failure = nullptr)
+bool load(const QString& path, Text& t, QString* failure = nullptr, Error* error = nullptr)
 {
     auto fail = [&](const QString& why) {
         if (failure)
             *failure = why;
+        if (error)
+            *error = Error{ErrorDomain::File, 75, why, path};
         return false;
     };
     auto failErrno = [&](int err) {
         const Error e = platform::fileErrorFromErrno(err, path);
-        return fail(QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') +
-                    e.text);
+        fail(QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') + e.text);
+        if (error)
+            *error = e;
+        return false;
     };
     if (path.isEmpty())
         return false;
@@ -122,8 +127,13 @@ bool load(const QString& path, Text& t, QString* failure = nullptr)
     struct stat st
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? false : failErrno(errno);
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return failErrno(errno);
+        if (error)
+            *error = platform::fileErrorFromErrno(errno, path);
+        return false;
+    }
     if (!S_ISREG(st.st_mode))
         return fail(QStringLiteral("non è un file"));
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -285,10 +295,10 @@ bool hasLineBreakOrNul(const QString& s)
 }
 
 // Writes `data` to a new file beside `path` and renames it over `path`.
-bool replaceFile(const QString& path, const QByteArray& data, mode_t mode, const struct stat* owner)
+Error replaceFile(const QString& path, const QByteArray& data, mode_t mode, const struct stat* owner)
 {
-    if (platform::injectedFailure(QStringLiteral("write"), path) != 0)
-        return false;
+    if (const int injected = platform::injectedFailure(QStringLiteral("write"), path))
+        return platform::fileErrorFromErrno(injected, path);
     AtomicFile::Options options; // the temporary is .~mirsalex-<name>.XXXXXX
     options.mode = mode;
     if (owner) {
@@ -296,7 +306,9 @@ bool replaceFile(const QString& path, const QByteArray& data, mode_t mode, const
         options.owner = owner->st_uid;
         options.group = owner->st_gid;
     }
-    return !saveToFile(path, data, options);
+    if (const Error e = saveToFile(path, data, options))
+        return platform::fileErrorFromErrno(e.number, path);
+    return {};
 }
 
 } // namespace
@@ -379,37 +391,49 @@ int read(const QString& fileName, const QString& section, const QString& key, co
 
 namespace {
 
+// A failure of a write that has no system error behind it.
+Error writeFailure(const QString& why, const QString& path)
+{
+    return Error{ErrorDomain::File, 75, why, path};
+}
+
 // Reads an existing file (`st` from lstat) that is about to be rewritten:
 // through a link, the file it names (so the link stays; `path` and `st`
 // become that file's); only a plain file the user may write, since a
 // read-only file stays as it is, even for a user allowed to override it.
-bool loadForRewrite(QString& path, struct stat& st, Text& t)
+Error loadForRewrite(QString& path, struct stat& st, Text& t)
 {
     if (S_ISLNK(st.st_mode)) {
-        path = QFileInfo(path).canonicalFilePath();
-        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
-            return false;
+        const QString target = QFileInfo(path).canonicalFilePath();
+        if (target.isEmpty())
+            return platform::fileErrorFromErrno(ENOENT, path);
+        path = target;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return platform::fileErrorFromErrno(errno, path);
     }
     if (!S_ISREG(st.st_mode))
-        return false;
+        return writeFailure(QStringLiteral("non è un file"), path);
     if ((st.st_mode & 0222) == 0 || ::access(QFile::encodeName(path).constData(), W_OK) != 0)
-        return false;
-    return load(path, t);
+        return platform::fileErrorFromErrno(EACCES, path);
+    Error e;
+    if (!load(path, t, nullptr, &e))
+        return e ? e : platform::fileErrorFromErrno(EIO, path);
+    return {};
 }
 
-} // namespace
-
-bool write(const QString& fileName, const QString& section, const QString& key, const QString& value)
+// Section and key names as the file holds them, and the value as one line
+// (cut at its first line break or NUL); false for names that would break
+// the file's structure.
+bool cleanArguments(const QString& section, const QString& key, const QString& value, QString& sectionName,
+                    QString& keyName, QString& text)
 {
-    const QString sectionName = cleanName(section);
-    const QString keyName = cleanName(key);
-    // Names that would break the file's structure are refused.
+    sectionName = cleanName(section);
+    keyName = cleanName(key);
     if (sectionName.isEmpty() || keyName.isEmpty() || hasLineBreakOrNul(sectionName) ||
         hasLineBreakOrNul(keyName) || keyName.contains(QLatin1Char('=')) ||
         keyName.startsWith(QLatin1Char(';')) || keyName.startsWith(QLatin1Char('[')))
         return false;
-    // A value holds one line: it is cut at its first line break (or NUL).
-    QString text = value;
+    text = value;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c.unicode() == 0) {
@@ -417,25 +441,14 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
             break;
         }
     }
+    return true;
+}
 
-    QString path = locate(fileName);
-    if (path.isEmpty())
-        return false;
-    Text t;
-    struct stat st
-    {
-    };
-    const QByteArray encodedPath = QFile::encodeName(path);
-    const bool exists = ::lstat(encodedPath.constData(), &st) == 0;
-    mode_t mode = 0;
-    if (exists) {
-        if (!loadForRewrite(path, st, t))
-            return false;
-        mode = st.st_mode & 07777;
-    } else {
-        mode = AtomicFile::newFileMode();
-    }
-
+// The file's new content with key=value written in the section; false
+// when the file's encoding cannot hold the text.
+bool compose(Text& t, const QString& sectionName, const QString& keyName, const QString& text,
+             QByteArray& out)
+{
     if (!representable(t, sectionName) || !representable(t, keyName) || !representable(t, text)) {
         // Latin-1 cannot hold it: a file of plain ASCII is the same file in
         // UTF-8; one with Latin-1 text in it would be corrupted either way.
@@ -454,7 +467,6 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
         eol = QByteArray("\r"); // lines added to a CR-only file end the same way
     const QByteArray keyLine = encode(t, keyName) + '=' + encode(t, text);
 
-    QByteArray out;
     if (f.keyLine >= 0) {
         const Line& l = lines.at(f.keyLine);
         qsizetype valueStart = f.eqPos + 1;
@@ -477,34 +489,147 @@ bool write(const QString& fileName, const QString& section, const QString& key, 
         }
         out += '[' + encode(t, sectionName) + ']' + eol + keyLine + eol;
     }
-    return replaceFile(path, out, mode, exists ? &st : nullptr);
+    return true;
 }
 
-bool remove(const QString& fileName, const QString& section, const QString& key)
+// Whether the file at `path` holds key=text already, byte for byte as a
+// write would leave it (read without the lock: a key no one else writes).
+bool alreadyHolds(const QString& path, const QString& sectionName, const QString& keyName,
+                  const QString& text)
 {
+    Text t;
+    if (!load(path, t))
+        return false;
+    const QByteArray before = t.bytes;
+    QByteArray out;
+    return compose(t, sectionName, keyName, text, out) && out == before;
+}
+
+// Takes the change lock of the file at `path` (through a link, of the file
+// it names, which is the one replaced).
+Error lockFor(const QString& path, FileLock& lock)
+{
+    QString target = path;
+    struct stat st
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        target = QFileInfo(path).canonicalFilePath();
+        if (target.isEmpty())
+            return platform::fileErrorFromErrno(ENOENT, path);
+    }
+    return lock.lock(target);
+}
+
+} // namespace
+
+bool holds(const QString& fileName, const QString& section, const QString& key, const QString& value)
+{
+    QString sectionName, keyName, text;
+    if (!cleanArguments(section, key, value, sectionName, keyName, text))
+        return false;
+    const QString path = locate(fileName);
+    return !path.isEmpty() && alreadyHolds(path, sectionName, keyName, text);
+}
+
+Error write(const QString& fileName, const QString& section, const QString& key, const QString& value,
+            bool* changed)
+{
+    if (changed)
+        *changed = false;
+    QString sectionName, keyName, text;
+    QString path = locate(fileName);
+    if (!cleanArguments(section, key, value, sectionName, keyName, text))
+        return writeFailure(QStringLiteral("nome di sezione o di chiave non valido: [") + section +
+                                QStringLiteral("] ") + key,
+                            path.isEmpty() ? fileName : path);
+    if (path.isEmpty())
+        return platform::fileError(64, fileName);
+    // A key that holds its value already is not written again.
+    if (alreadyHolds(path, sectionName, keyName, text))
+        return {};
+
+    // One change at a time: the file is read again and replaced under the
+    // lock, so a change made meanwhile by another process is kept.
+    FileLock lock;
+    if (Error e = lockFor(path, lock))
+        return e;
+    Text t;
+    struct stat st
+    {
+    };
+    const bool exists = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    if (!exists && errno != ENOENT)
+        return platform::fileErrorFromErrno(errno, path);
+    mode_t mode = 0;
+    if (exists) {
+        if (Error e = loadForRewrite(path, st, t))
+            return e;
+        mode = st.st_mode & 07777;
+    } else {
+        mode = AtomicFile::newFileMode();
+    }
+    const QByteArray before = t.bytes;
+    QByteArray out;
+    if (!compose(t, sectionName, keyName, text, out))
+        return writeFailure(
+            QStringLiteral("il valore contiene caratteri che la codifica del file non ammette"), path);
+    if (exists && out == before)
+        return {};
+    if (Error e = replaceFile(path, out, mode, exists ? &st : nullptr))
+        return e;
+    if (changed)
+        *changed = true;
+    return {};
+}
+
+Error remove(const QString& fileName, const QString& section, const QString& key, bool* changed)
+{
+    if (changed)
+        *changed = false;
     const QString sectionName = cleanName(section);
     const QString keyName = cleanName(key);
-    if (sectionName.isEmpty() || keyName.isEmpty())
-        return false;
     QString path = locate(fileName);
+    if (sectionName.isEmpty() || keyName.isEmpty())
+        return writeFailure(QStringLiteral("nome di sezione o di chiave non valido: [") + section +
+                                QStringLiteral("] ") + key,
+                            path.isEmpty() ? fileName : path);
     if (path.isEmpty())
-        return false;
+        return platform::fileError(64, fileName);
+    auto hasKey = [&](const Text& t) { return find(t, splitLines(t), sectionName, keyName).keyLine >= 0; };
+    {
+        // A key that is not there is not removed again (nor is its file
+        // locked for nothing).
+        Text t;
+        Error e;
+        if (!load(path, t, nullptr, &e) && (!e || e.number == 53 || e.number == 76))
+            return {}; // no file: no key either
+        if (!e && !hasKey(t))
+            return {};
+    }
+    FileLock lock;
+    if (Error e = lockFor(path, lock))
+        return e;
     struct stat st
     {
     };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return errno == ENOENT; // no file: no key either
+        return errno == ENOENT ? Error{} : platform::fileErrorFromErrno(errno, path);
     Text t;
-    if (!loadForRewrite(path, st, t))
-        return false;
+    if (Error e = loadForRewrite(path, st, t))
+        return e;
     const QList<Line> lines = splitLines(t);
     const Found f = find(t, lines, sectionName, keyName);
     if (f.keyLine < 0)
-        return true;
+        return {};
     // The key's line goes with its line end; every other byte stays.
     const Line& l = lines.at(f.keyLine);
     const QByteArray out = t.bytes.left(l.start) + t.bytes.mid(l.next);
-    return replaceFile(path, out, st.st_mode & 07777, &st);
+    if (Error e = replaceFile(path, out, st.st_mode & 07777, &st))
+        return e;
+    if (changed)
+        *changed = true;
+    return {};
 }
 
 } // namespace mirsalex::ProfileFile

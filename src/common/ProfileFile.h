@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <QString>
 
 namespace mirsalex {
@@ -32,14 +34,26 @@ int read(const QString& fileName, const QString& section, const QString& key, co
 QString problem(const QString& fileName);
 
 // Writes key=value into the section, creating section or key when missing.
-// Returns false when the file could not be written (it is then untouched).
-bool write(const QString& fileName, const QString& section, const QString& key, const QString& value);
+// The change is made under the file's lock (common/FileLock): the file is
+// read again, only this key is changed, and the new file is renamed into
+// place before the lock is given back, so changes of other processes made
+// meanwhile are kept. A key that already holds the value, byte for byte as
+// the file stores it, is not written again. Returns the error (the file,
+// and why it could not be written; it is then untouched); `changed`, when
+// given, tells whether the file was changed.
+Error write(const QString& fileName, const QString& section, const QString& key, const QString& value,
+            bool* changed = nullptr);
+
+// Whether the file holds key=value already, so that write() would change
+// nothing.
+bool holds(const QString& fileName, const QString& section, const QString& key, const QString& value);
 
 // Removes the line of a key (the first of that name in the first section of
 // that name), with its line end, keeping every other byte of the file; the
-// file is replaced atomically. A key, section or file that is not there is
-// no error. Returns false when the file could not be written.
-bool remove(const QString& fileName, const QString& section, const QString& key);
+// file is replaced atomically, under its lock like a write. A key, section
+// or file that is not there is no error (and no change). Returns the error
+// when the file could not be written.
+Error remove(const QString& fileName, const QString& section, const QString& key, bool* changed = nullptr);
 
 } // namespace ProfileFile
 } // namespace mirsalex

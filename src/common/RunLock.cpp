@@ -16,6 +16,11 @@ namespace mirsalex {
 
 namespace {
 
+// How often, and how far apart, a lock found held is tried again before the
+// run is refused (see heldElsewhere()).
+constexpr int kBusyTries = 3;
+constexpr useconds_t kBusyWaitMicros = 2000;
+
 // Folders locked by this process, as resolved on disk, with their separator.
 QStringList& heldFolders()
 {
@@ -116,10 +121,17 @@ bool RunLock::acquire(const QStringList& folders, const QString& side, QString* 
                 fd = -1;
                 break;
             }
+            // A dry run looking whether the folder is held takes a shared
+            // lock for an instant: a few short tries tell it from a run.
             int rc;
-            do {
-                rc = ::flock(fd, LOCK_EX | LOCK_NB);
-            } while (rc != 0 && errno == EINTR);
+            for (int tries = 0;; ++tries) {
+                do {
+                    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+                } while (rc != 0 && errno == EINTR);
+                if (rc == 0 || errno != EWOULDBLOCK || tries == kBusyTries)
+                    break;
+                ::usleep(kBusyWaitMicros);
+            }
             if (rc != 0) {
                 const int err = errno;
                 if (err == EWOULDBLOCK) {
@@ -165,6 +177,48 @@ bool RunLock::acquire(const QStringList& folders, const QString& side, QString* 
         heldFolders() << folder;
     }
     return true;
+}
+
+bool RunLock::heldElsewhere(const QStringList& folders, QString* busyFolder, Holder* holder)
+{
+    for (const QString& given : folders) {
+        if (given.trimmed().isEmpty())
+            continue;
+        const QString folder = normalised(given);
+        if (!platform::isDirectory(folder))
+            continue;
+        const QByteArray path = QFile::encodeName(folder + fileName());
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue; // no lock file: no run holds the folder
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            continue;
+        }
+        // A shared lock is refused while a run holds the exclusive one; it
+        // is given back at once (a run starting in that instant tries again,
+        // see acquire()).
+        int rc;
+        do {
+            rc = ::flock(fd, LOCK_SH | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        const bool busy = rc != 0 && errno == EWOULDBLOCK;
+        if (rc == 0)
+            ::flock(fd, LOCK_UN);
+        if (busy) {
+            if (busyFolder)
+                *busyFolder = given;
+            if (holder)
+                *holder = readHolder(fd);
+            ::close(fd);
+            return true;
+        }
+        ::close(fd);
+    }
+    return false;
 }
 
 void RunLock::release()

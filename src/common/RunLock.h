@@ -39,6 +39,14 @@ public:
     void release();
     bool held() const { return !m_files.empty(); }
 
+    // Whether another run holds the lock on one of `folders` now, without
+    // taking it and without making a lock file: true with `busyFolder` and
+    // `holder` when one does. A folder whose lock file is missing, or on a
+    // file system without locks, is free. The answer holds only for the
+    // moment it was given (a dry run tells whether a run would be refused).
+    static bool heldElsewhere(const QStringList& folders, QString* busyFolder = nullptr,
+                              Holder* holder = nullptr);
+
     // The folders this process holds a lock on now; work that must never run
     // beside another run (removing leftover temporary files) asks for it.
     static bool heldByThisProcess(const QString& folder);

@@ -175,22 +175,12 @@ IniLocation LocateIni(const QString& programFolder, const QString& programName)
     return loc;
 }
 
-namespace {
-// The first read of the configuration file that failed since the load
-// began: the file, then why.
-QString& failedIniRead()
+QString LeggiIni(const QString& file, const QString& section, const QString& key, QString* failure)
 {
-    static QString failure;
-    return failure;
-}
-} // namespace
-
-QString LeggiIni(const QString& file, const QString& section, const QString& key)
-{
-    QString buffer, failure;
-    const int count = ProfileFile::read(file, section, key, QString(), buffer, 100, &failure);
-    if (!failure.isEmpty() && failedIniRead().isEmpty())
-        failedIniRead() = ProfileFile::locate(file) + QLatin1Char('\n') + failure;
+    QString buffer, why;
+    const int count = ProfileFile::read(file, section, key, QString(), buffer, 100, &why);
+    if (!why.isEmpty() && failure && failure->isEmpty())
+        *failure = ProfileFile::locate(file) + QLatin1Char('\n') + why;
     if (qint16(count) <= 0)
         return QString();
     QString value = TagliaNul(buffer);
@@ -208,34 +198,28 @@ QString LeggiIni(const QString& file, const QString& section, const QString& key
     return value.mid(a, b - a);
 }
 
-namespace {
-QString& failedIniWrite()
+QString LeggiIni(Context& ctx, const QString& section, const QString& key)
 {
-    static QString file;
-    return file;
-}
-} // namespace
-
-void ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value)
-{
-    // A read-only or full disk must not stop a run; it is remembered instead.
-    if (!ProfileFile::write(file, section, key, value) && failedIniWrite().isEmpty())
-        failedIniWrite() = file.isEmpty() ? QStringLiteral("?") : file;
+    return LeggiIni(ctx.config.FileIni, section, key, &ctx.LetturaIniFallita);
 }
 
-QString ScritturaIniFallita()
+Error ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value,
+                bool* changed)
 {
-    return failedIniWrite();
+    return ProfileFile::write(file, section, key, value, changed);
 }
 
-void AzzeraScritturaIniFallita()
+QString MessaggioScritturaIni(const Error& error)
 {
-    failedIniWrite().clear();
+    return QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') + error.path +
+           QLatin1Char('\n') + QStringLiteral("non si può scrivere: ") + QString::number(error.number) +
+           QLatin1Char('-') + error.text;
 }
 
-QString LetturaIniFallita()
+QString MessaggioDataNonRegistrata(const Error& error)
 {
-    return failedIniRead();
+    return MessaggioScritturaIni(error) + QLatin1Char('\n') +
+           QStringLiteral("La data di questo aggiornamento non è stata registrata.");
 }
 
 namespace {
@@ -245,14 +229,15 @@ constexpr int kMaxCodeLength = 13;
 
 // What is wrong with the configuration file or its operator codes; empty
 // when nothing is.
-QString problemaIni(const QString& fileIni)
+QString problemaIni(Context& ctx)
 {
+    const QString& fileIni = ctx.config.FileIni;
     const QString problem = ProfileFile::problem(fileIni);
     if (!problem.isEmpty())
         return QStringLiteral("Il file ") + problem + QLatin1Char('.');
     QStringList tooLong;
     for (const char* section : {"BASE", "EXPORT"}) {
-        const QString code = LeggiIni(fileIni, QString::fromLatin1(section), QStringLiteral("OPERATORE"));
+        const QString code = LeggiIni(ctx, QString::fromLatin1(section), QStringLiteral("OPERATORE"));
         if (code.size() > kMaxCodeLength)
             tooLong << QStringLiteral("[") + QString::fromLatin1(section) + QStringLiteral("] OPERATORE");
     }
@@ -269,24 +254,24 @@ void CaricaPercorsi(Context& ctx)
 {
     Configurazione& c = ctx.config;
     // A load starts afresh: what it reads is what a run will rely on.
-    failedIniRead().clear();
+    ctx.LetturaIniFallita.clear();
     // A file that cannot be read, or is no configuration file at all, is told
     // as such: every value would otherwise silently take its default.
-    ctx.ProblemaIni = problemaIni(c.FileIni);
+    ctx.ProblemaIni = problemaIni(ctx);
     if (!ctx.ProblemaIni.isEmpty())
         ctx.prompt.show(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') +
                             ProfileFile::locate(c.FileIni) + QLatin1Char('\n') + ctx.ProblemaIni,
                         MsgStyle::ExclamationOk);
     const QString root = platform::driveRoot().left(3);
-    c.PathDati = LeggiIni(c.FileIni, kSectionPath, QStringLiteral("FILE"));
+    c.PathDati = LeggiIni(ctx, kSectionPath, QStringLiteral("FILE"));
     if (c.PathDati.trimmed().isEmpty())
         c.PathDati = root;
     c.PathDati = withSeparator(c.PathDati);
-    c.PathWork = LeggiIni(c.FileIni, kSectionPath, QStringLiteral("WORK"));
+    c.PathWork = LeggiIni(ctx, kSectionPath, QStringLiteral("WORK"));
     if (c.PathWork.trimmed().isEmpty())
         c.PathWork = root;
     c.PathWork = withSeparator(c.PathWork);
-    c.OperatoreBase = LeggiIni(c.FileIni, QStringLiteral("BASE"), QStringLiteral("OPERATORE"));
+    c.OperatoreBase = LeggiIni(ctx, QStringLiteral("BASE"), QStringLiteral("OPERATORE"));
 }
 
 QString PreparaCartella(Context& ctx, const QString& label, const QString& folder)
@@ -329,7 +314,6 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
 void CaricaParametri(Context& ctx)
 {
     Configurazione& c = ctx.config;
-    const QString& ini = c.FileIni;
     const QString& op = ctx.CodOperatore;
     const QString sep = platform::sep();
     // The code is part of every per-operator path: one that could lead out of
@@ -342,7 +326,7 @@ void CaricaParametri(Context& ctx)
     c.DbWork = opSafe ? c.PathWork + op + sep + QStringLiteral("WorkDV.mdb") : QString();
 
     // 2-3. Report modules.
-    c.PathModuli = LeggiIni(ini, QStringLiteral("REPORT"), QStringLiteral("MODULI"));
+    c.PathModuli = LeggiIni(ctx, QStringLiteral("REPORT"), QStringLiteral("MODULI"));
     if (c.PathModuli.isEmpty())
         c.PathModuli = c.PathDati;
     if (!opSafe)
@@ -351,7 +335,7 @@ void CaricaParametri(Context& ctx)
         c.PathModuliOperatore = c.PathModuli + op + sep;
 
     // 4-5. Save folder, then the operator's own inside it.
-    c.PathSave = LeggiIni(ini, kSectionPath, QStringLiteral("SAVE"));
+    c.PathSave = LeggiIni(ctx, kSectionPath, QStringLiteral("SAVE"));
     if (c.PathSave.isEmpty())
         c.PathSave = c.PathDati + QStringLiteral("save") + sep;
     c.PathSave = withSeparator(c.PathSave);
@@ -366,27 +350,27 @@ void CaricaParametri(Context& ctx)
     }
 
     // 6. Prints.
-    c.PathStampe = LeggiIni(ini, kSectionPath, QStringLiteral("STAMPE"));
+    c.PathStampe = LeggiIni(ctx, kSectionPath, QStringLiteral("STAMPE"));
     if (c.PathStampe.isEmpty())
         c.PathStampe = c.PathDati;
 
     // 7-10. Working folders, created when missing.
-    QString v = LeggiIni(ini, kSectionPath, QStringLiteral("TEMP"));
+    QString v = LeggiIni(ctx, kSectionPath, QStringLiteral("TEMP"));
     c.PathTemp = PreparaCartella(ctx, QStringLiteral("TEMP"),
                                  v.isEmpty() ? c.PathDati + QStringLiteral("temp") + sep : v);
-    v = LeggiIni(ini, kSectionPath, QStringLiteral("TESTI"));
+    v = LeggiIni(ctx, kSectionPath, QStringLiteral("TESTI"));
     c.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), v.isEmpty() ? c.PathDati : v);
-    v = LeggiIni(ini, kSectionPath, QStringLiteral("FOGLI"));
+    v = LeggiIni(ctx, kSectionPath, QStringLiteral("FOGLI"));
     c.PathFogli = PreparaCartella(ctx, QStringLiteral("FOGLI"), v.isEmpty() ? c.PathTesti : v);
-    v = LeggiIni(ini, kSectionPath, QStringLiteral("IMPEXP"));
+    v = LeggiIni(ctx, kSectionPath, QStringLiteral("IMPEXP"));
     c.PathImpExp = PreparaCartella(ctx, QStringLiteral("IMPEXP"), v.isEmpty() ? c.PathTemp : v);
 
     // 11. Positive movements flag.
-    c.FlagMovPos = LeggiIni(ini, kSectionParametri, QStringLiteral("cmmovpos")).trimmed().toUpper() ==
+    c.FlagMovPos = LeggiIni(ctx, kSectionParametri, QStringLiteral("cmmovpos")).trimmed().toUpper() ==
                    QLatin1String("S");
 
     // 12. Print type: the comparison is case-sensitive.
-    v = LeggiIni(ini, QStringLiteral("STAMPA"), QStringLiteral("TIPO"));
+    v = LeggiIni(ctx, QStringLiteral("STAMPA"), QStringLiteral("TIPO"));
     c.TipoStampa = v.isEmpty() ? QStringLiteral(" ") : v.left(1);
     if (c.TipoStampa != QLatin1String("V") && c.TipoStampa != QLatin1String("D") &&
         c.TipoStampa != QLatin1String("P"))
@@ -394,17 +378,17 @@ void CaricaParametri(Context& ctx)
 
     // 13-14. Currency codes.
     c.CodLire = QStringLiteral("LIT");
-    v = LeggiIni(ini, kSectionEuro, QStringLiteral("CODLIT"));
+    v = LeggiIni(ctx, kSectionEuro, QStringLiteral("CODLIT"));
     if (!v.isEmpty())
         c.CodLire = v.trimmed();
     c.CodEuro = QStringLiteral("EUR");
-    v = LeggiIni(ini, kSectionEuro, QStringLiteral("CODEUR"));
+    v = LeggiIni(ctx, kSectionEuro, QStringLiteral("CODEUR"));
     if (!v.isEmpty())
         c.CodEuro = v.trimmed();
 
     // 15. Lire per euro.
     c.CambioLire = 1936.27;
-    v = LeggiIni(ini, kSectionEuro, QStringLiteral("LIRE"));
+    v = LeggiIni(ctx, kSectionEuro, QStringLiteral("LIRE"));
     if (!v.isEmpty() && IsNumeric(v.trimmed()))
         c.CambioLire = ToNumber(v.trimmed());
 
@@ -413,12 +397,12 @@ void CaricaParametri(Context& ctx)
 
     // 17. Base currency.
     c.CodBase = c.CodEuro;
-    v = LeggiIni(ini, kSectionEuro, QStringLiteral("CODBASE"));
+    v = LeggiIni(ctx, kSectionEuro, QStringLiteral("CODBASE"));
     if (!v.isEmpty())
         c.CodBase = v.trimmed();
 
     // 18. Amount format from the number of decimals.
-    QString d = LeggiIni(ini, kSectionParametri, QStringLiteral("DECIMALI"));
+    QString d = LeggiIni(ctx, kSectionParametri, QStringLiteral("DECIMALI"));
     if (d.trimmed().isEmpty() || !IsNumeric(d))
         d = QStringLiteral("2");
     const double decimals = ToNumber(d);
@@ -432,7 +416,7 @@ void CaricaParametri(Context& ctx)
     // 19. Mandate numbers "a-b"; a missing or zero number becomes 9.
     c.Mandato1 = 0;
     c.Mandato2 = 0;
-    const QString m = LeggiIni(ini, kSectionParametri, QStringLiteral("MANDATO"));
+    const QString m = LeggiIni(ctx, kSectionParametri, QStringLiteral("MANDATO"));
     const qsizetype dash = m.indexOf(QLatin1Char('-'));
     if (!m.trimmed().isEmpty() && dash >= 0) {
         if (const auto a = roundToRange(leadingNumber(m.left(dash)), 0, 255))
@@ -447,7 +431,7 @@ void CaricaParametri(Context& ctx)
 
     // 20. Movement reasons.
     auto orDefault = [&](const QString& key, const QString& def) {
-        const QString value = LeggiIni(ini, kSectionParametri, key);
+        const QString value = LeggiIni(ctx, kSectionParametri, key);
         return value.isEmpty() ? def : value;
     };
     c.CauSaldoIniPiu = orDefault(QStringLiteral("SaldoIni+"), QStringLiteral("SI+"));
@@ -457,7 +441,7 @@ void CaricaParametri(Context& ctx)
 
     // 21. Period.
     c.Periodo = 4;
-    v = LeggiIni(ini, kSectionParametri, QStringLiteral("Periodo")).trimmed();
+    v = LeggiIni(ctx, kSectionParametri, QStringLiteral("Periodo")).trimmed();
     if (IsNumeric(v)) {
         if (const auto n = roundToRange(ToNumber(v), 0, 255))
             c.Periodo = quint8(*n);
@@ -465,14 +449,14 @@ void CaricaParametri(Context& ctx)
 
     // 22. Reference calendar year.
     c.AnnoSolare = qint16(QDate::currentDate().year() - 1);
-    v = LeggiIni(ini, kSectionParametri, QStringLiteral("AnnoSolare")).trimmed();
+    v = LeggiIni(ctx, kSectionParametri, QStringLiteral("AnnoSolare")).trimmed();
     if (IsNumeric(v)) {
         if (const auto n = roundToRange(ToNumber(v), -32768, 32767))
             c.AnnoSolare = qint16(*n);
     }
 
     // 23. Raw value.
-    c.VitaRiv = LeggiIni(ini, kSectionParametri, QStringLiteral("vitariv"));
+    c.VitaRiv = LeggiIni(ctx, kSectionParametri, QStringLiteral("vitariv"));
 }
 
 bool CodiceOperatoreValido(const QString& code)

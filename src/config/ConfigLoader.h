@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Error.h"
 #include "config/Context.h"
 
 #include <QString>
@@ -23,22 +24,27 @@ struct IniLocation
 IniLocation LocateIni(const QString& programFolder, const QString& programName);
 
 // Reads a cleaned value (TAB and " ;" comments cut, trimmed, at most 99
-// characters); the empty text when the key or the file is missing.
-QString LeggiIni(const QString& file, const QString& section, const QString& key);
+// characters); the empty text when the key or the file is missing. A file
+// that is there but could not be read gives the empty text too: `failure`,
+// when given and still empty, then receives the file and why
+// ("file\nreason").
+QString LeggiIni(const QString& file, const QString& section, const QString& key, QString* failure = nullptr);
+// The same for the loaded configuration file (ctx.config.FileIni); the first
+// read that failed since the load began is kept in ctx.LetturaIniFallita.
+QString LeggiIni(Context& ctx, const QString& section, const QString& key);
 
-// Writes key=value into a section. A run does not stop on a failure (a
-// read-only or full disk), but the failure is remembered, so the run can tell
-// the user once that its dates and ticks were not recorded.
-void ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value);
-// The configuration file of the first write that failed since the last
-// reset; empty when every write went through.
-QString ScritturaIniFallita();
-void AzzeraScritturaIniFallita();
-// The configuration file and why it could not be read ("file\nreason"), for
-// the first read that failed since the load began (CaricaPercorsi); empty
-// when every read went through. A value read then is not the file's, and a
-// run must not write it back over the file's own.
-QString LetturaIniFallita();
+// Writes key=value into a section (common/ProfileFile: under the file's
+// lock, nothing written when the key holds the value already). Returns the
+// error: the file and why it could not be written.
+Error ScriviIni(const QString& file, const QString& section, const QString& key, const QString& value,
+                bool* changed = nullptr);
+// The text that tells a configuration file that could not be written:
+// "ERRORE NEL FILE DI CONFIGURAZIONE", the file, then "non si può scrivere: "
+// with the error's number and description, each on its own line.
+QString MessaggioScritturaIni(const Error& error);
+// The same, for the date a step records when it ends: followed by the line
+// that the date was not recorded.
+QString MessaggioDataNonRegistrata(const Error& error);
 
 // First loading step: PathDati, PathWork, OperatoreBase.
 void CaricaPercorsi(Context& ctx);

@@ -23,6 +23,12 @@ struct Context
     // What is wrong with the configuration file, as told to the user when the
     // paths were loaded; empty when nothing is.
     QString ProblemaIni;
+    // The configuration file and why it could not be read ("file\nreason"),
+    // for the first read through this context that failed since the paths
+    // were loaded (CaricaPercorsi starts afresh); empty when every read went
+    // through. A value read then is not the file's, and a run must not
+    // write it back over the file's own.
+    QString LetturaIniFallita;
 
     // A dry run: loading prepares nothing on disk. A folder it would create
     // is listed in `wouldCreate` instead (and reads as prepared).

@@ -94,7 +94,7 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
     // The values a run writes back were read from the configuration file; one
     // that could not be read (a passing I/O error, a flaky share) left them at
     // their defaults, which must never replace the file's own.
-    if (const QString unread = LetturaIniFallita(); !unread.isEmpty()) {
+    if (const QString unread = ctx.LetturaIniFallita; !unread.isEmpty()) {
         report.configurationUnread = unread;
         ctx.prompt.show(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') + unread +
                             QStringLiteral("\nL'aggiornamento non è stato eseguito e nulla è stato scritto. "
@@ -103,32 +103,51 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
         return finish(Outcome::Failed);
     }
 
-    const QString ini = ctx.config.FileIni;
-    const QString section = QStringLiteral("EXPORT");
-    const QString code = ctx.CodOperatore;
-    sink.writeKey(ini, section, QStringLiteral("OPERATORE"), request.operatorText);
-    sink.writeKey(ini, section, w.PrefissoLato + QStringLiteral("PATH") + code, w.DbScambio);
-    for (int i = 0; i < 3; ++i) {
-        sink.writeKey(ini, section, w.PrefissoLato + QStringLiteral("FLX") + QString::number(i) + code,
-                      request.exchangeFolders[static_cast<size_t>(i)]);
-    }
-    const QString parm = QString::number(w.ticks.gruppi[0]) + QString::number(w.ticks.gruppi[1]) +
-                         QString::number(w.ticks.gruppi[2]) + QString::number(w.ticks.dati) +
-                         QString::number(w.ticks.visite);
-    sink.writeKey(ini, section, w.PrefissoLato + QStringLiteral("PARM") + code, parm);
-
     // One run at a time on this operator's folders: a second run is refused
-    // at once, naming who holds them. A dry run changes nothing, takes no
-    // lock and leaves no lock file; it lists the leftovers a run would remove.
+    // at once, naming who holds them, before it writes anything. A dry run
+    // changes nothing, takes no lock and leaves no lock file; it tells all
+    // the same that the run would be refused now, and lists the leftovers a
+    // run would remove.
     std::optional<CorsaEsclusiva> exclusive;
-    if (!sink.dryRun()) {
+    if (sink.dryRun()) {
+        if (CorsaEsclusiva::sarebbeRifiutata(ctx, request)) {
+            report.refused = true;
+            return finish(Outcome::Refused);
+        }
+        rimuoviAvanzi(ctx, request, sink);
+    } else {
         exclusive.emplace(ctx, request, sink);
         if (exclusive->refused()) {
             report.refused = true;
             return finish(Outcome::Refused);
         }
-    } else {
-        rimuoviAvanzi(ctx, request, sink);
+    }
+
+    // The run's settings. A file that cannot take them stops the run before
+    // its first step: the dates of the steps could not be recorded either.
+    const QString ini = ctx.config.FileIni;
+    const QString section = QStringLiteral("EXPORT");
+    const QString code = ctx.CodOperatore;
+    const QString parm = QString::number(w.ticks.gruppi[0]) + QString::number(w.ticks.gruppi[1]) +
+                         QString::number(w.ticks.gruppi[2]) + QString::number(w.ticks.dati) +
+                         QString::number(w.ticks.visite);
+    const std::pair<QString, QString> settings[] = {
+        {QStringLiteral("OPERATORE"), request.operatorText},
+        {w.PrefissoLato + QStringLiteral("PATH") + code, w.DbScambio},
+        {w.PrefissoLato + QStringLiteral("FLX0") + code, request.exchangeFolders[0]},
+        {w.PrefissoLato + QStringLiteral("FLX1") + code, request.exchangeFolders[1]},
+        {w.PrefissoLato + QStringLiteral("FLX2") + code, request.exchangeFolders[2]},
+        {w.PrefissoLato + QStringLiteral("PARM") + code, parm},
+    };
+    for (const auto& [key, value] : settings) {
+        if (const Error e = sink.writeKey(ini, section, key, value)) {
+            const QString text = MessaggioScritturaIni(e);
+            report.configurationUnwritten = text.section(QLatin1Char('\n'), 1);
+            ctx.prompt.show(text + QStringLiteral("\nL'aggiornamento non è stato eseguito: "
+                                                  "nessun dato è stato trasferito."),
+                            MsgStyle::ExclamationOk);
+            return finish(Outcome::Failed);
+        }
     }
 
     // The synchronisations, in the order of the table: the first result above

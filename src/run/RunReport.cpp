@@ -122,6 +122,9 @@ QString outcomeLine(const RunReport& report)
     if (!report.configurationUnread.isEmpty())
         return QStringLiteral("Esito: ERRORE, file di configurazione non leggibile: ") +
                QString(report.configurationUnread).replace(QLatin1Char('\n'), QStringLiteral(": "));
+    if (!report.configurationUnwritten.isEmpty())
+        return QStringLiteral("Esito: ERRORE, file di configurazione non scrivibile: ") +
+               QString(report.configurationUnwritten).replace(QLatin1Char('\n'), QStringLiteral(": "));
     const StepReport* failed = report.firstFailure();
     if (!failed)
         return QStringLiteral("Esito: ERRORE, la sessione si e' fermata prima della fine");

@@ -49,10 +49,12 @@ public:
     virtual Mode mode() const = 0;
     bool dryRun() const { return mode() == Mode::DryRun; }
 
-    // Writes key=value in a section of the configuration file. A file that
-    // cannot be written does not stop the run (the run tells it once).
-    virtual void writeKey(const QString& file, const QString& section, const QString& key,
-                          const QString& value) = 0;
+    // Writes key=value in a section of the configuration file; the error
+    // that stopped it (the file and the cause), if any. The change is
+    // recorded once made, and only when the key did not hold the value
+    // already.
+    [[nodiscard]] virtual Error writeKey(const QString& file, const QString& section, const QString& key,
+                                         const QString& value) = 0;
     // Replaces `destination` with a copy of `source` carrying its time (both
     // paths as they stand on disk); the error that stopped it, if any. In a
     // batch of copies (below) the copy may only be waiting when this returns.

@@ -59,7 +59,7 @@ int RunReport::exitStatus() const
 {
     if (refused)
         return exitstatus::kLocked;
-    if (!configurationUnread.isEmpty() || firstFailure())
+    if (!configurationUnread.isEmpty() || !configurationUnwritten.isEmpty() || firstFailure())
         return exitstatus::kFailed;
     for (const StepReport& s : steps) {
         // A step asked for and never reached can only follow a failure; it is

@@ -109,6 +109,9 @@ struct RunReport
     // The configuration file could not be read whole when the run began
     // ("file\nreason"): no step ran and nothing was written.
     QString configurationUnread;
+    // The run's settings could not be written to the configuration file when
+    // the run began ("file\nreason"): no step ran.
+    QString configurationUnwritten;
     QDateTime started;      // when the run began
     qint64 durationMs = -1; // from the start to "FINE AGGIORNAMENTO", -1 when unknown
 

@@ -456,10 +456,15 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         copy = CopiaFile(ctx, w, local, exchange, 1, 1);
     }
     if (!copy.failed) {
+        // The step is done once its date is recorded.
+        if (const Error e = w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                                            w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
+                                            DateStamp(QDateTime::currentDateTime()))) {
+            const QString text = MessaggioDataNonRegistrata(e);
+            ctx.prompt.show(text, MsgStyle::ExclamationOk);
+            return StepOutcome::failure(qint16(e.number), text);
+        }
         w.ticks.dati = 2;
-        w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                        w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
-                        DateStamp(QDateTime::currentDateTime()));
         return StepOutcome::done();
     }
     // The cause is named on a second line (a full disk, a refused rename).

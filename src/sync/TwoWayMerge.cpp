@@ -624,10 +624,15 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
         return StepOutcome::failure(code, session.context());
     }
     if (!policy.marker.isEmpty()) {
+        // The step is done once its date is recorded.
+        if (const Error e = w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                                            w.PrefissoLato + policy.marker + ctx.CodOperatore,
+                                            DateStamp(QDateTime::currentDateTime()))) {
+            const QString text = MessaggioDataNonRegistrata(e);
+            ctx.prompt.show(text, MsgStyle::ExclamationOk);
+            return StepOutcome::failure(qint16(e.number), text);
+        }
         w.ticks.visite = 2;
-        w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                        w.PrefissoLato + policy.marker + ctx.CodOperatore,
-                        DateStamp(QDateTime::currentDateTime()));
     }
     return StepOutcome::done();
 }

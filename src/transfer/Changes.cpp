@@ -1,5 +1,6 @@
 #include "transfer/Changes.h"
 
+#include "common/ProfileFile.h"
 #include "config/ConfigLoader.h"
 #include "db/Database.h"
 #include "transfer/SafeFileCopy.h"
@@ -35,11 +36,15 @@ QString keyText(const QString& section, const QString& key, const QString& value
 // ---------------------------------------------------------------------------
 // ApplyChanges
 
-void ApplyChanges::writeKey(const QString& file, const QString& section, const QString& key,
-                            const QString& value)
+Error ApplyChanges::writeKey(const QString& file, const QString& section, const QString& key,
+                             const QString& value)
 {
-    ScriviIni(file, section, key, value);
-    record(Change::Kind::Key, file, keyText(section, key, value));
+    bool changed = false;
+    if (Error e = ScriviIni(file, section, key, value, &changed))
+        return e;
+    if (changed)
+        record(Change::Kind::Key, file, keyText(section, key, value));
+    return {};
 }
 
 Error ApplyChanges::copyFile(const QString& source, const QString& destination)
@@ -110,10 +115,13 @@ int ApplyChanges::removeStaleTemporaries(const QString& folder)
 // ---------------------------------------------------------------------------
 // WithheldChanges
 
-void WithheldChanges::writeKey(const QString& file, const QString& section, const QString& key,
-                               const QString& value)
+Error WithheldChanges::writeKey(const QString& file, const QString& section, const QString& key,
+                                const QString& value)
 {
-    record(Change::Kind::Key, file, keyText(section, key, value));
+    // A key that holds the value already would not be written.
+    if (!ProfileFile::holds(file, section, key, value))
+        record(Change::Kind::Key, file, keyText(section, key, value));
+    return {};
 }
 
 Error WithheldChanges::copyFile(const QString& source, const QString& destination)

@@ -18,8 +18,8 @@ class ApplyChanges final : public ChangeSink
 {
 public:
     Mode mode() const override { return Mode::Apply; }
-    void writeKey(const QString& file, const QString& section, const QString& key,
-                  const QString& value) override;
+    [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
+                                 const QString& value) override;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     void beginCopies() override;
     void commitCopies() override;
@@ -52,8 +52,8 @@ class WithheldChanges final : public ChangeSink
 {
 public:
     Mode mode() const override { return Mode::DryRun; }
-    void writeKey(const QString& file, const QString& section, const QString& key,
-                  const QString& value) override;
+    [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
+                                 const QString& value) override;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
     QStringList filesCreatedIn(const QString& folder) const override;

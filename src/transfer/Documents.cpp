@@ -17,14 +17,23 @@ namespace mirsalex {
 namespace {
 
 // Records the completion of document group `group` for the current side and
-// operator, and greys its check box.
-void segnaCompletato(Context& ctx, RunState& w, int group)
+// operator, and greys its check box. A date that cannot be recorded fails
+// the group (told to the user): false, and the stage ends.
+bool segnaCompletato(Context& ctx, RunState& w, int group)
 {
-    w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                    w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) + ctx.CodOperatore,
-                    DateStamp(QDateTime::currentDateTime()));
-    w.ticks.gruppi[static_cast<size_t>(group)] = 2;
-    w.EsitoDocumenti[static_cast<size_t>(group)] = StepOutcome::done();
+    const auto g = static_cast<size_t>(group);
+    if (const Error e = w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
+                                        w.PrefissoLato + QStringLiteral("DTLX") + QString::number(group) +
+                                            ctx.CodOperatore,
+                                        DateStamp(QDateTime::currentDateTime()))) {
+        const QString text = MessaggioDataNonRegistrata(e);
+        ctx.prompt.show(text, MsgStyle::ExclamationOk);
+        w.EsitoDocumenti[g] = StepOutcome::failure(static_cast<qint16>(e.number), text);
+        return false;
+    }
+    w.ticks.gruppi[g] = 2;
+    w.EsitoDocumenti[g] = StepOutcome::done();
+    return true;
 }
 
 // For the run report: a ticked group whose exchange folder is missing or
@@ -334,7 +343,8 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
                 return finish(false);
             }
         }
-        segnaCompletato(ctx, w, 0);
+        if (!segnaCompletato(ctx, w, 0))
+            return finish(false);
     } else if (w.ticks.gruppi[0] == 1 && failed == 0) {
         segnaSaltato(w, 0, indici);
     }
@@ -387,7 +397,8 @@ bool AggiornaDocumenti(Context& ctx, RunState& w)
             return finish(false);
         }
 
-        segnaCompletato(ctx, w, g.index);
+        if (!segnaCompletato(ctx, w, g.index))
+            return finish(false);
     }
     return finish(true);
 }

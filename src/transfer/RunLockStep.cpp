@@ -2,7 +2,6 @@
 
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
-#include "config/ConfigLoader.h"
 
 namespace mirsalex {
 
@@ -16,6 +15,13 @@ QString folderOf(const QString& path)
     QString folder, name;
     platform::splitPath(p, folder, name);
     return folder;
+}
+
+// The folders a run locks: those of the local and of the exchange clients
+// database.
+QStringList lockedFolders(const RunRequest& request)
+{
+    return {folderOf(request.localClients), folderOf(request.exchangeClients)};
 }
 
 } // namespace
@@ -33,9 +39,9 @@ void rimuoviAvanzi(Context& ctx, const RunRequest& request, ChangeSink& sink)
     }
 }
 
-CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink) : m_ctx(ctx)
+CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink)
 {
-    const QStringList folders = {folderOf(request.localClients), folderOf(request.exchangeClients)};
+    const QStringList folders = lockedFolders(request);
     QString busy;
     RunLock::Holder holder;
     if (!m_lock.acquire(folders, request.sideName(), &busy, &holder)) {
@@ -44,29 +50,16 @@ CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSi
         return;
     }
     rimuoviAvanzi(ctx, request, sink);
-    tellIniNotWritten();
 }
 
-CorsaEsclusiva::~CorsaEsclusiva()
+bool CorsaEsclusiva::sarebbeRifiutata(Context& ctx, const RunRequest& request)
 {
-    if (!m_refused)
-        tellIniNotWritten();
-}
-
-void CorsaEsclusiva::tellIniNotWritten()
-{
-    const QString file = ScritturaIniFallita();
-    if (file.isEmpty())
-        return;
-    AzzeraScritturaIniFallita();
-    if (m_iniTold)
-        return;
-    m_iniTold = true;
-    m_ctx.prompt.show(
-        QStringLiteral("ATTENZIONE: il file di configurazione non si può scrivere") + QLatin1Char('\n') +
-            ProfileFile::locate(file) + QLatin1Char('\n') +
-            QStringLiteral("Le scelte e le date di questo aggiornamento non saranno registrate."),
-        MsgStyle::ExclamationOk);
+    QString busy;
+    RunLock::Holder holder;
+    if (!RunLock::heldElsewhere(lockedFolders(request), &busy, &holder))
+        return false;
+    ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
+    return true;
 }
 
 } // namespace mirsalex

@@ -12,26 +12,24 @@ namespace mirsalex {
 // exchange database (common/RunLock); when another run holds either, the
 // user is told who holds it and the run is refused. While it is held the
 // leftover temporary copies of killed runs (documents and databases) are
-// removed from both folders through `sink` (see rimuoviAvanzi()). A
-// configuration file that could not be written (no dates or ticks recorded)
-// is told to the user once per run.
+// removed from both folders through `sink` (see rimuoviAvanzi()).
 class CorsaEsclusiva
 {
 public:
     CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink);
-    ~CorsaEsclusiva();
     CorsaEsclusiva(const CorsaEsclusiva&) = delete;
     CorsaEsclusiva& operator=(const CorsaEsclusiva&) = delete;
 
     bool refused() const { return m_refused; }
 
-private:
-    void tellIniNotWritten();
+    // For a dry run, which takes no lock: whether the run would be refused
+    // now, told to the user with the same box as a refused run. Nothing is
+    // taken or written.
+    static bool sarebbeRifiutata(Context& ctx, const RunRequest& request);
 
-    Context& m_ctx;
+private:
     RunLock m_lock;
     bool m_refused = false;
-    bool m_iniTold = false;
 };
 
 // The temporaries that killed runs left in the folders of the two clients

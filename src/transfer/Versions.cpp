@@ -3,6 +3,7 @@
 #include "common/AtomicFile.h"
 #include "common/ProfileFile.h"
 #include "common/Prompt.h"
+#include "config/ConfigLoader.h"
 #include "db/Integrity.h"
 
 #include <algorithm>
@@ -676,18 +677,16 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
     return {};
 }
 
-bool VersioningChanges::keepKey(const QString& file, const QString& section, const QString& key,
-                                const QString& old)
+Error VersioningChanges::keepKey(const QString& file, const QString& section, const QString& key,
+                                 const QString& old)
 {
     const bool had = old != kAbsent;
     Error e = openEntry();
     if (!e)
         e = append({QStringLiteral("key"), file, section, key,
                     had ? QStringLiteral("1") : QStringLiteral("0"), had ? old : QString()});
-    if (e) {
-        (void)refuse(e);
-        return false;
-    }
+    if (e)
+        return refuse(e);
     VersionItem item;
     item.kind = VersionItem::Kind::Key;
     item.path = file;
@@ -697,36 +696,50 @@ bool VersioningChanges::keepKey(const QString& file, const QString& section, con
     item.oldValue = had ? old : QString();
     m_entry.items.push_back(item);
     m_keys.insert(keyId(file, section, key));
-    return true;
+    return {};
 }
 
-void VersioningChanges::writeKey(const QString& file, const QString& section, const QString& key,
-                                 const QString& value)
+Error VersioningChanges::writeKey(const QString& file, const QString& section, const QString& key,
+                                  const QString& value)
 {
+    // A key that holds the value already is not written: no entry, no change.
+    if (ProfileFile::holds(file, section, key, value))
+        return {};
     const QString id = keyId(file, section, key);
     if (!m_keys.contains(id)) {
         const QString old = keyValue(file, section, key);
         // The key keeps its value: nothing is changed without its version.
-        if ((old != value || old == kAbsent) && !keepKey(file, section, key, old))
-            return;
+        if (old != value || old == kAbsent) {
+            if (Error e = keepKey(file, section, key, old))
+                return e;
+        }
     }
-    m_apply.writeKey(file, section, key, value);
-    record(Change::Kind::Key, file, keyText(section, key, value));
+    bool changed = false;
+    if (Error e = ScriviIni(file, section, key, value, &changed))
+        return e;
+    if (changed)
+        record(Change::Kind::Key, file, keyText(section, key, value));
+    return {};
 }
 
-void VersioningChanges::removeKey(const QString& file, const QString& section, const QString& key)
+Error VersioningChanges::removeKey(const QString& file, const QString& section, const QString& key)
 {
     const QString id = keyId(file, section, key);
     const QString old = keyValue(file, section, key);
     if (old == kAbsent)
-        return;
+        return {};
     if (!m_keys.contains(id)) {
-        if (!keepKey(file, section, key, old))
-            return;
+        if (Error e = keepKey(file, section, key, old))
+            return e;
     }
-    ProfileFile::remove(file, section, key);
-    record(Change::Kind::Key, file,
-           QLatin1Char('[') + section + QStringLiteral("] ") + key.trimmed() + QStringLiteral(" (rimossa)"));
+    bool changed = false;
+    if (Error e = ProfileFile::remove(file, section, key, &changed))
+        return e;
+    if (changed)
+        record(Change::Kind::Key, file,
+               QLatin1Char('[') + section + QStringLiteral("] ") + key.trimmed() +
+                   QStringLiteral(" (rimossa)"));
+    return {};
 }
 
 Error VersioningChanges::copyFile(const QString& source, const QString& destination)
@@ -857,7 +870,8 @@ void VersioningChanges::finish(const RunReport* report, bool prune)
         ::close(m_manifest);
         m_manifest = -1;
     }
-    if (!prune)
+    // A run refused by the lock changes nothing, not even the old entries.
+    if (!prune || (report && report->refused))
         return;
     // Pruning works under the lock of the store, like the entries.
     if (!m_lock.held()) {
@@ -1011,10 +1025,13 @@ QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink)
     for (auto it = entry.items.rbegin(); it != entry.items.rend(); ++it) {
         const VersionItem& i = *it;
         if (i.kind == VersionItem::Kind::Key) {
-            if (i.hadValue)
-                sink.writeKey(i.path, i.section, i.key, i.oldValue);
-            else
-                sink.removeKey(i.path, i.section, i.key);
+            const Error e = i.hadValue ? sink.writeKey(i.path, i.section, i.key, i.oldValue)
+                                       : sink.removeKey(i.path, i.section, i.key);
+            if (e)
+                failures << QStringLiteral("[%1] %2 (%3): %4-%5")
+                                .arg(i.section, i.key, i.path)
+                                .arg(e.number)
+                                .arg(e.text);
             continue;
         }
         // No journal may outlive the file it was written for: removed (and

@@ -191,8 +191,8 @@ public:
     ~VersioningChanges() override;
 
     Mode mode() const override { return Mode::Apply; }
-    void writeKey(const QString& file, const QString& section, const QString& key,
-                  const QString& value) override;
+    [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
+                                 const QString& value) override;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     void beginCopies() override { m_apply.beginCopies(); }
     void commitCopies() override { m_apply.commitCopies(); }
@@ -207,7 +207,7 @@ public:
     // A restore's own changes: a file removed, a key removed (each kept
     // first, like every other change).
     [[nodiscard]] Error removeFile(const QString& path);
-    void removeKey(const QString& file, const QString& section, const QString& key);
+    [[nodiscard]] Error removeKey(const QString& file, const QString& section, const QString& key);
 
     // Ends the entry: records what the run left and its counters, then
     // removes the entries beyond the settings (under the lock of the store).
@@ -235,9 +235,9 @@ private:
     // one (a file it would have created was not created).
     void copySettled(const QString& source, const QString& destination, bool placed);
     void dropVersion(const QString& path);
-    // Records the value a key had (`old`, or none) before it changes; false
-    // when the record cannot be kept (the user has been told).
-    bool keepKey(const QString& file, const QString& section, const QString& key, const QString& old);
+    // Records the value a key had (`old`, or none) before it changes; the
+    // error when the record cannot be kept (the user has been told).
+    Error keepKey(const QString& file, const QString& section, const QString& key, const QString& old);
 
     VersionStore m_store;
     Prompt& m_prompt;

@@ -443,7 +443,8 @@ TEST_F(ChooserTest, ResultLabelsSitBesideTheirGroupsAndTakeNoRoomWhenEmpty)
 
 TEST_F(ChooserTest, AfterARunTheHiddenRunButtonCannotBePressedAgain)
 {
-    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000"));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000")));
     window->chooseOperator(QStringLiteral("A12"));
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     auto* run = child<QPushButton>(QStringLiteral("cmdM_0"));

@@ -251,8 +251,10 @@ TEST_F(StartupTest, EscapeClosesTheListAndF2EndsTheProgramFromIt)
 
 TEST_F(StartupTest, ARunNeverStartsWithTheListOpenOverTheResults)
 {
-    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000"));
-    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMB34"), QStringLiteral("00000"));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000")));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMB34"), QStringLiteral("00000")));
     open();
     QListWidget* list = window->operatorList();
     QTest::keyClick(window->codOper(), Qt::Key_F4);
@@ -289,7 +291,8 @@ TEST_F(StartupTest, EmptyListOpensNothing)
 {
     QDir(dati + QStringLiteral("A12")).removeRecursively();
     QDir(dati + QStringLiteral("B34")).removeRecursively();
-    ScriviIni(ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), inst.path(QStringLiteral("tmp/")));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), inst.path(QStringLiteral("tmp/"))));
     open();
     ASSERT_EQ(window->operatorList()->count(), 0);
     QTest::keyClick(window->codOper(), Qt::Key_F4);
@@ -301,7 +304,8 @@ TEST_F(StartupTest, DoubleClickWithAnEmptyListStillLetsTheTypedCodeBeConfirmed)
 {
     QDir(dati + QStringLiteral("A12")).removeRecursively();
     QDir(dati + QStringLiteral("B34")).removeRecursively();
-    ScriviIni(ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), inst.path(QStringLiteral("tmp/")));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), inst.path(QStringLiteral("tmp/"))));
     open();
     ASSERT_EQ(window->operatorList()->count(), 0);
     QLineEdit* box = window->codOper();
@@ -460,7 +464,8 @@ TEST_F(StartupTest, CtrlF8TogglesTheCaptionWithTheInternalName)
 
 TEST_F(StartupTest, RunWithNothingTickedHidesTheRunButtonUntilTheNextRefresh)
 {
-    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000"));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00000")));
     open();
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
     auto* run = child<QPushButton>(QStringLiteral("cmdM_0"));
@@ -479,7 +484,8 @@ TEST_F(StartupTest, TickedVisitsGroupShowsItsCountersAfterTheRun)
 {
     // Only the visits box is ticked: whatever its steps did, the window shows
     // the visits and appointments counters under the "APPUNTAMENTI" heading.
-    ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00001"));
+    ASSERT_FALSE(
+        ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARMA12"), QStringLiteral("00001")));
     open();
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
     QTest::mouseClick(child<QPushButton>(QStringLiteral("cmdM_0")), Qt::LeftButton);

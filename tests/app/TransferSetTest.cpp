@@ -93,8 +93,8 @@ TEST_P(ExchangeFolderTest, DefaultFolderIsTheParentOfTheDatabaseFolder)
                          QLatin1Char('\n'));
     const QString root = f.inst.root();
     // Rewrite the key with the real root now that the installation exists.
-    ScriviIni(f.ini, QStringLiteral("EXPORT"), QStringLiteral("PATHOP1"),
-              expand(root, GetParam().exchangeDb));
+    ASSERT_FALSE(ScriviIni(f.ini, QStringLiteral("EXPORT"), QStringLiteral("PATHOP1"),
+                           expand(root, GetParam().exchangeDb)));
     AggiornaFinestra(f.ctx, f.w);
     EXPECT_EQ(f.w.CartellaScambio, expand(root, GetParam().expected));
     // A group without a folder of its own shows the default exchange folder.
@@ -169,9 +169,12 @@ TEST(AggiornaFinestra, ConfiguredFoldersArePreparedWithTheOperatorMarker)
 {
     TransferSetFixture f{QString()};
     const QString root = f.inst.root();
-    ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), root + QStringLiteral("tmp/%"));
-    ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TESTI"), root + QStringLiteral("schede"));
-    ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("FOGLI"), root + QStringLiteral("fogli/%"));
+    ASSERT_FALSE(
+        ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), root + QStringLiteral("tmp/%")));
+    ASSERT_FALSE(
+        ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TESTI"), root + QStringLiteral("schede")));
+    ASSERT_FALSE(
+        ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("FOGLI"), root + QStringLiteral("fogli/%")));
 
     AggiornaFinestra(f.ctx, f.w);
 
@@ -189,7 +192,8 @@ TEST(AggiornaFinestra, TemporaryFolderErrorIsShownOncePerRefreshAtMost)
 {
     TransferSetFixture f{QString()};
     const QString blocker = f.inst.writeFile(QStringLiteral("occupato"), "x");
-    ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), blocker + QStringLiteral("/tmp/%"));
+    ASSERT_FALSE(
+        ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TEMP"), blocker + QStringLiteral("/tmp/%")));
     f.prompt.expect(QStringLiteral("ERRORE TEMP\n") + blocker + QStringLiteral("/tmp/\n"));
 
     CaricaParametri(f.ctx);
@@ -206,7 +210,8 @@ TEST(AggiornaFinestra, FolderThatCannotBeMadeIsReportedAndLeftEmpty)
 {
     TransferSetFixture f{QString()};
     const QString blocker = f.inst.writeFile(QStringLiteral("occupato"), "x");
-    ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TESTI"), blocker + QStringLiteral("/schede"));
+    ASSERT_FALSE(ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("TESTI"),
+                           blocker + QStringLiteral("/schede")));
     f.prompt.expect(QStringLiteral("ERRORE TESTI"));
 
     AggiornaFinestra(f.ctx, f.w);

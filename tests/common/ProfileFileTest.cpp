@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace mirsalex;
 using mirsalex::test::TempInstall;
@@ -27,6 +29,11 @@ QString readValue(const QString& file, const QString& section, const QString& ke
 QString writeBytes(const TempInstall& inst, const QByteArray& bytes, const QString& name = "t.ini")
 {
     return inst.writeFile(name, bytes);
+}
+
+bool written(const Error& e)
+{
+    return !e;
 }
 
 QStringList leftovers(const TempInstall& inst)
@@ -158,7 +165,7 @@ TEST(ProfileFile, WriteReplacesOneValueAndKeepsEveryOtherByte)
                               "XDATAA12=01/02/03 10:00\r\n"
                               "Note=perch\xE9\r\n";
     const QString f = writeBytes(inst, before);
-    ASSERT_TRUE(ProfileFile::write(f, "export", "OPERATORE", "B7"));
+    ASSERT_TRUE(written(ProfileFile::write(f, "export", "OPERATORE", "B7")));
     const QByteArray expected = "; Configurazione \xE8 condivisa\r\n"
                                 "[PATH]\r\n"
                                 "FILE=C:\\DATI ; cartella dati\r\n"
@@ -170,7 +177,7 @@ TEST(ProfileFile, WriteReplacesOneValueAndKeepsEveryOtherByte)
                                 "Note=perch\xE9\r\n";
     EXPECT_EQ(TempInstall::readBytes(f), expected);
     // A Latin-1 value is written back as Latin-1.
-    ASSERT_TRUE(ProfileFile::write(f, "EXPORT", "Note", QString::fromUtf8("però")));
+    ASSERT_TRUE(written(ProfileFile::write(f, "EXPORT", "Note", QString::fromUtf8("però"))));
     EXPECT_TRUE(TempInstall::readBytes(f).endsWith("Note=per\xF2\r\n"));
     EXPECT_EQ(readValue(f, "EXPORT", "NOTE"), QString::fromUtf8("però"));
     EXPECT_TRUE(leftovers(inst).isEmpty());
@@ -209,7 +216,7 @@ TEST(ProfileFile, WriteAddsMissingKeysAndSections)
     for (const auto& c : cases) {
         TempInstall inst;
         const QString f = writeBytes(inst, c.before);
-        EXPECT_TRUE(ProfileFile::write(f, c.section, c.key, c.value)) << c.name;
+        EXPECT_TRUE(written(ProfileFile::write(f, c.section, c.key, c.value))) << c.name;
         EXPECT_EQ(TempInstall::readBytes(f), c.after) << c.name;
     }
 }
@@ -217,9 +224,9 @@ TEST(ProfileFile, WriteAddsMissingKeysAndSections)
 TEST(ProfileFile, WriteCreatesAMissingFileButNotAMissingFolder)
 {
     TempInstall inst;
-    EXPECT_TRUE(ProfileFile::write(inst.path("new.ini"), "EXPORT", "K", "v"));
+    EXPECT_TRUE(written(ProfileFile::write(inst.path("new.ini"), "EXPORT", "K", "v")));
     EXPECT_EQ(readValue(inst.path("new.ini"), "EXPORT", "K"), "v");
-    EXPECT_FALSE(ProfileFile::write(inst.path("nofolder/new.ini"), "EXPORT", "K", "v"));
+    EXPECT_FALSE(written(ProfileFile::write(inst.path("nofolder/new.ini"), "EXPORT", "K", "v")));
 }
 
 TEST(ProfileFile, FilesThatCannotBeWrittenAreLeftUntouched)
@@ -228,19 +235,19 @@ TEST(ProfileFile, FilesThatCannotBeWrittenAreLeftUntouched)
     const QByteArray before = "[EXPORT]\nK=old\n";
     const QString readOnly = writeBytes(inst, before, "ro.ini");
     ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
-    EXPECT_FALSE(ProfileFile::write(readOnly, "EXPORT", "K", "new"));
+    EXPECT_FALSE(written(ProfileFile::write(readOnly, "EXPORT", "K", "new")));
     EXPECT_EQ(TempInstall::readBytes(readOnly), before);
 
     const QByteArray binary("[EXPORT]\nK=old\n\0\0", 17);
     const QString bin = writeBytes(inst, binary, "bin.ini");
-    EXPECT_FALSE(ProfileFile::write(bin, "EXPORT", "K", "new"));
+    EXPECT_FALSE(written(ProfileFile::write(bin, "EXPORT", "K", "new")));
     EXPECT_EQ(TempInstall::readBytes(bin), binary);
 
     // A failing write (a full disk) leaves the old file and no temporary one.
     const QString f = writeBytes(inst, before, "full.ini");
     platform::setFailureInjector(
         [](const QString& op, const QString&) { return op == "write" ? ENOSPC : 0; });
-    EXPECT_FALSE(ProfileFile::write(f, "EXPORT", "K", "new"));
+    EXPECT_FALSE(written(ProfileFile::write(f, "EXPORT", "K", "new")));
     platform::setFailureInjector({});
     EXPECT_EQ(TempInstall::readBytes(f), before);
     EXPECT_TRUE(leftovers(inst).isEmpty());
@@ -253,7 +260,7 @@ TEST(ProfileFile, NamesThatWouldBreakTheFileAreRefused)
     const QString f = writeBytes(inst, before);
     for (const auto& [section, key] : std::initializer_list<std::pair<QString, QString>>{
              {"S", ""}, {"", "K"}, {"S", "A=B"}, {"S", "A\nB"}, {"S\n[X", "K"}, {"S", ";K"}}) {
-        EXPECT_FALSE(ProfileFile::write(f, section, key, "x"));
+        EXPECT_FALSE(written(ProfileFile::write(f, section, key, "x")));
     }
     EXPECT_EQ(TempInstall::readBytes(f), before);
 }
@@ -264,7 +271,7 @@ TEST(ProfileFile, WriteKeepsPermissionsAndFollowsLinks)
     const QString f = writeBytes(inst, "[S]\nK=1\n");
     ASSERT_EQ(::chmod(QFile::encodeName(f).constData(), 0640), 0);
     ASSERT_TRUE(QFile::link(f, inst.path("link.ini")));
-    ASSERT_TRUE(ProfileFile::write(inst.path("link.ini"), "S", "K", "2"));
+    ASSERT_TRUE(written(ProfileFile::write(inst.path("link.ini"), "S", "K", "2")));
     EXPECT_EQ(QFileInfo(inst.path("link.ini")).isSymLink(), true);
     EXPECT_EQ(readValue(f, "S", "K"), "2");
     struct stat st
@@ -279,7 +286,7 @@ TEST(ProfileFile, Utf8FileWithByteOrderMark)
     TempInstall inst;
     const QString f = writeBytes(inst, "\xEF\xBB\xBF[S]\nK=citt\xC3\xA0\n");
     EXPECT_EQ(readValue(f, "S", "K"), QString::fromUtf8("città"));
-    ASSERT_TRUE(ProfileFile::write(f, "S", "K", QString::fromUtf8("però")));
+    ASSERT_TRUE(written(ProfileFile::write(f, "S", "K", QString::fromUtf8("però"))));
     EXPECT_EQ(TempInstall::readBytes(f), QByteArray("\xEF\xBB\xBF[S]\nK=per\xC3\xB2\n"));
 }
 
@@ -306,7 +313,7 @@ TEST(ProfileFile, EncodingIsKeptAndNeverLosesCharacters)
     for (const auto& c : cases) {
         TempInstall inst;
         const QString f = writeBytes(inst, c.before);
-        EXPECT_EQ(ProfileFile::write(f, "S", "K", c.value), c.written) << c.name;
+        EXPECT_EQ(written(ProfileFile::write(f, "S", "K", c.value)), c.written) << c.name;
         EXPECT_EQ(TempInstall::readBytes(f), c.after) << c.name;
         if (c.written) {
             EXPECT_EQ(readValue(f, "S", "K"), c.value) << c.name;
@@ -316,4 +323,92 @@ TEST(ProfileFile, EncodingIsKeptAndNeverLosesCharacters)
     TempInstall inst;
     const QString f = writeBytes(inst, "[PATH]\nFILE=/home/jos\xC3\xA9/dati\n");
     EXPECT_EQ(readValue(f, "PATH", "FILE"), QString::fromUtf8("/home/josé/dati"));
+}
+
+// Two processes changing one file at once: each change reads the file again
+// under the file's lock and changes only its own key, so no change of the
+// other is lost. The lock file goes with the last change.
+TEST(ProfileFile, ChangesOfTwoProcessesAtOnceAreAllKept)
+{
+    TempInstall inst;
+    const QString f = writeBytes(inst, "[PATH]\nFILE=x\n[EXPORT]\nOPERATORE=P001\n");
+    constexpr int kKeys = 200;
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            ::close(start[1]);
+            char go;
+            if (::read(start[0], &go, 1) != 0) // both start when the pipe closes
+                ::_exit(3);
+            int failures = 0;
+            for (int i = 0; i < kKeys; ++i) {
+                const QString key = QStringLiteral("K%1-%2").arg(c).arg(i);
+                const QString section = i % 2 ? QStringLiteral("EXPORT") : QStringLiteral("S%1").arg(c);
+                failures += ProfileFile::write(f, section, key, QString::number(i)) ? 1 : 0;
+                if (c == 1 && i % 50 == 0)
+                    failures +=
+                        ProfileFile::remove(f, QStringLiteral("EXPORT"), QStringLiteral("NONE")) ? 1 : 0;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    int missing = 0;
+    for (int c = 0; c < 2; ++c) {
+        for (int i = 0; i < kKeys; ++i) {
+            const QString section = i % 2 ? QStringLiteral("EXPORT") : QStringLiteral("S%1").arg(c);
+            missing += readValue(f, section, QStringLiteral("K%1-%2").arg(c).arg(i)) != QString::number(i);
+        }
+    }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(readValue(f, "EXPORT", "OPERATORE"), "P001");
+    EXPECT_FALSE(QFileInfo::exists(f + QStringLiteral(".lock")));
+    EXPECT_TRUE(leftovers(inst).isEmpty());
+}
+
+// A key that holds its value already is not written again: the file stays
+// the same file (no rename), even where it could not be written, and the
+// caller learns that nothing changed. A failure tells the file and why.
+TEST(ProfileFile, AnUnchangedValueIsNotWrittenAgain)
+{
+    TempInstall inst;
+    const QString f = writeBytes(inst, "[EXPORT]\nK= C:\\x  \nQ=\"v\"\n", "same.ini");
+    auto inode = [&] {
+        struct stat st
+        {
+        };
+        return ::stat(QFile::encodeName(f).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t before = inode();
+    bool changed = true;
+    EXPECT_TRUE(written(ProfileFile::write(f, "export", "k", "C:\\x  ", &changed)));
+    EXPECT_FALSE(changed);
+    EXPECT_TRUE(ProfileFile::holds(f, "EXPORT", "K", "C:\\x  "));
+    changed = true;
+    EXPECT_TRUE(written(ProfileFile::remove(f, "EXPORT", "MISSING", &changed)));
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(inode(), before);
+    // As the file stores it: a value read back the same but stored otherwise
+    // is written.
+    EXPECT_FALSE(ProfileFile::holds(f, "EXPORT", "Q", "v"));
+    EXPECT_TRUE(written(ProfileFile::write(f, "EXPORT", "Q", "v", &changed)));
+    EXPECT_TRUE(changed);
+    EXPECT_NE(inode(), before);
+
+    ASSERT_EQ(::chmod(QFile::encodeName(f).constData(), 0444), 0);
+    EXPECT_TRUE(written(ProfileFile::write(f, "EXPORT", "Q", "v")));
+    const Error e = ProfileFile::write(f, "EXPORT", "Q", "w");
+    EXPECT_EQ(e.number, 70);
+    EXPECT_EQ(e.path, f);
+    EXPECT_FALSE(QFileInfo::exists(f + QStringLiteral(".lock")));
 }

@@ -93,15 +93,42 @@ TEST(LeggiIni, CleansValues)
     EXPECT_EQ(LeggiIni(inst.path("none.ini"), "PATH", "C1"), "");
 }
 
-TEST(ScriviIni, WritesAndIgnoresFailures)
+TEST(ScriviIni, WritesAndReportsFailures)
 {
     TempInstall inst;
     const QString ini = inst.writeIni("[PATH]\nFILE=x\n");
-    ScriviIni(ini, "EXPORT", "OPERATORE", "A12");
+    EXPECT_FALSE(ScriviIni(ini, "EXPORT", "OPERATORE", "A12"));
     EXPECT_EQ(LeggiIni(ini, "EXPORT", "OPERATORE"), "A12");
     ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0444), 0);
-    ScriviIni(ini, "EXPORT", "OPERATORE", "B7"); // nothing reported, nothing changed
+    const Error e = ScriviIni(ini, "EXPORT", "OPERATORE", "B7");
+    EXPECT_EQ(e.number, 70);
+    EXPECT_EQ(MessaggioScritturaIni(e), QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE\n") + ini +
+                                            QStringLiteral("\nnon si può scrivere: 70-") + e.text);
     EXPECT_EQ(LeggiIni(ini, "EXPORT", "OPERATORE"), "A12");
+}
+
+// A read that failed is kept by the context it was made for, from the load
+// of the paths on: another context, or a later load, starts afresh.
+TEST(LeggiIni, AFailedReadStaysWithItsContext)
+{
+    TempInstall inst;
+    const QString ini = inst.writeIni("[PATH]\nFILE=x\n[EXPORT]\nOPERATORE=A12\n");
+    ScriptedPrompt prompt;
+    Context first(prompt), second(prompt);
+    first.config.FileIni = second.config.FileIni = ini;
+    CaricaPercorsi(first);
+    CaricaPercorsi(second);
+    platform::setFailureInjector([](const QString& op, const QString&) { return op == "read" ? EIO : 0; });
+    EXPECT_EQ(LeggiIni(first, "EXPORT", "OPERATORE"), QString());
+    QString failure;
+    EXPECT_EQ(LeggiIni(ini, "EXPORT", "OPERATORE", &failure), QString());
+    platform::setFailureInjector({});
+    EXPECT_TRUE(first.LetturaIniFallita.startsWith(ini + QStringLiteral("\nnon si può leggere: 57-")));
+    EXPECT_EQ(failure, first.LetturaIniFallita);
+    EXPECT_EQ(LeggiIni(second, "EXPORT", "OPERATORE"), "A12");
+    EXPECT_TRUE(second.LetturaIniFallita.isEmpty()) << "another load's reads all went through";
+    CaricaPercorsi(first);
+    EXPECT_TRUE(first.LetturaIniFallita.isEmpty()) << "a new load starts afresh";
 }
 
 TEST(LocateIni, CandidatesInOrder)

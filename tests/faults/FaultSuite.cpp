@@ -10,6 +10,10 @@
 //           (open for reading or writing, write, fsync, rename, folder
 //           listing) fails through the platform layer's failure injector;
 //   twice   two runs on the same operator at once;
+//   operators two runs of two operators (P001 and P002) at once on one
+//           desktop configuration file, while this process writes keys of
+//           its own there: every key each of them wrote is there
+//           afterwards, with the value it wrote;
 //   restore a portable and a desktop run (in either order), then a restore of
 //           the later one killed with SIGKILL at a random moment: every
 //           version listed before stays listed, and restoring the same run
@@ -29,10 +33,13 @@
 //
 //   mirsalex-faults --bin <folder of mirsalex and mirsalex-fixture>
 //                   [--work <folder>] [--kills 20] [--dry-kills 6] [--per-kind 8]
-//                   [--twice 4] [--restore-kills 4] [--version-kills 4] [--seed 1]
+//                   [--twice 4] [--operators-at-once 3] [--restore-kills 4]
+//                   [--version-kills 4] [--seed 1]
 
 #include "app/WindowLoad.h"
+#include "common/FileLock.h"
 #include "common/Platform.h"
+#include "common/ProfileFile.h"
 #include "common/Prompt.h"
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
@@ -86,6 +93,8 @@ struct Figures
     int faultsAbsorbed = 0; // runs that completed with the clean result anyway
     int concurrent = 0;
     int refusals = 0;
+    int operatorsAtOnce = 0; // pairs of runs of two operators at once
+    int lostKeys = 0;        // keys a run wrote that were not in the file afterwards
     int damagedFiles = 0;
     int wrongStatuses = 0;
     int notConverged = 0;
@@ -136,14 +145,14 @@ QProcessEnvironment processEnvironment(const QString& root)
 
 // A fresh installation under `root` (which ends with "/"); the same seed
 // gives the same installation.
-bool makeInstallation(const QString& root, int seed)
+bool makeInstallation(const QString& root, int seed, int operators = 1)
 {
     QDir().mkpath(env(root));
     QProcess p;
     p.setProcessEnvironment(processEnvironment(root));
     p.start(paths.bin + QStringLiteral("mirsalex-fixture"),
             {QStringLiteral("--out"), root + QStringLiteral("inst/"), QStringLiteral("--operators"),
-             QStringLiteral("1"), QStringLiteral("--documents"), QString::number(kDocuments),
+             QString::number(operators), QStringLiteral("--documents"), QString::number(kDocuments),
              QStringLiteral("--clients"), QString::number(kClients), QStringLiteral("--seed"),
              QString::number(seed)});
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
@@ -660,6 +669,107 @@ void twiceCase(const QString& root, int index)
     rerunConverges(root, label);
 }
 
+// --- two operators at once --------------------------------------------------
+
+// A key's value as the file holds it; null when it is not there.
+QString keyValue(const QString& file, const QString& key)
+{
+    QString value;
+    ProfileFile::read(file, QStringLiteral("EXPORT"), key, QStringLiteral("\x01"), value, 4096);
+    return value == QStringLiteral("\x01") ? QString() : value;
+}
+
+void operatorsCase(const QString& root, int index)
+{
+    const QString label = QStringLiteral("two operators %1").arg(index);
+    const QString file = ini(root, QStringLiteral("desktop"));
+    const QStringList codes = {QStringLiteral("P001"), QStringLiteral("P002")};
+    // The settings of each operator as the installation holds them: a run
+    // with the same choices leaves them as they are.
+    std::map<QString, QString> expected;
+    for (const QString& code : codes) {
+        for (const char* name : {"PATH", "FLX0", "FLX1", "FLX2", "PARM"})
+            expected[QLatin1String(name) + code] = keyValue(file, QLatin1String(name) + code);
+    }
+    QProcess runs[2];
+    for (int i = 0; i < 2; ++i) {
+        runs[i].setProcessEnvironment(processEnvironment(root));
+        runs[i].setStandardInputFile(QProcess::nullDevice());
+        runs[i].start(paths.bin + QStringLiteral("mirsalex"), batchArguments(root, QStringLiteral("desktop"))
+                                                                  << QStringLiteral("--operator") << codes[i]
+                                                                  << QStringLiteral("--report")
+                                                                  << QStringLiteral("json"));
+    }
+    ++figures.operatorsAtOnce;
+    // Meanwhile this process changes keys of its own in the same file, one
+    // after the other, as a third program sharing the file would: none of
+    // them may be lost either, nor make the runs lose theirs.
+    QElapsedTimer t;
+    t.start();
+    int own = 0;
+    while ((runs[0].state() != QProcess::NotRunning || runs[1].state() != QProcess::NotRunning) &&
+           t.elapsed() < 120000) {
+        if (const Error e = ProfileFile::write(file, QStringLiteral("EXPORT"),
+                                               QStringLiteral("SUITE%1").arg(own), QString::number(own))) {
+            problem(label + QStringLiteral(": this process could not write its key: ") + e.text);
+            break;
+        }
+        expected[QStringLiteral("SUITE%1").arg(own)] = QString::number(own);
+        ++own;
+        runs[0].waitForFinished(1);
+        runs[1].waitForFinished(1);
+    }
+    for (int i = 0; i < 2; ++i) {
+        const bool finished = runs[i].state() == QProcess::NotRunning || runs[i].waitForFinished(120000);
+        if (!finished || runs[i].exitStatus() != QProcess::NormalExit || runs[i].exitCode() != 0) {
+            ++figures.wrongStatuses;
+            problem(label + QStringLiteral(": the run of ") + codes[i] + QStringLiteral(" exited ") +
+                    QString::number(runs[i].exitCode()) + QLatin1Char('\n') +
+                    QString::fromUtf8(runs[i].readAllStandardError()).right(800));
+            if (!finished)
+                runs[i].kill();
+            continue;
+        }
+        // Every key the run wrote, with the value it wrote.
+        const QJsonDocument report = QJsonDocument::fromJson(runs[i].readAllStandardOutput());
+        for (const QJsonValue v : report.object().value(QStringLiteral("changes")).toArray()) {
+            const QJsonObject c = v.toObject();
+            if (c.value(QStringLiteral("kind")).toString() != QLatin1String("key"))
+                continue;
+            const QString detail = c.value(QStringLiteral("detail")).toString(); // "[EXPORT] KEY=value"
+            const qsizetype eq = detail.indexOf(QLatin1Char('='));
+            const QString key =
+                detail.mid(detail.indexOf(QLatin1Char(']')) + 2, eq - detail.indexOf(QLatin1Char(']')) - 2);
+            if (key == QLatin1String("OPERATORE"))
+                continue; // the last run's: either's
+            expected[key] = detail.mid(eq + 1);
+        }
+    }
+    // Each operator's settings and dates are all there, as its run wrote them.
+    for (const QString& code : codes) {
+        for (const char* name : {"DATA", "DATV", "DATP", "DATZ", "DTLX0", "DTLX1", "DTLX2"}) {
+            if (!expected.count(QLatin1String(name) + code)) {
+                ++figures.lostKeys;
+                problem(label + QStringLiteral(": the run of ") + code + QStringLiteral(" did not write ") +
+                        QLatin1String(name) + code);
+            }
+        }
+    }
+    for (const auto& [key, value] : expected) {
+        const QString now = keyValue(file, key);
+        if (now.isNull() || now != value) {
+            ++figures.lostKeys;
+            problem(label + QStringLiteral(": ") + key + QStringLiteral(" is '") + now +
+                    QStringLiteral("' instead of '") + value + QLatin1Char('\''));
+        }
+    }
+    const QString operatore = keyValue(file, QStringLiteral("OPERATORE"));
+    if (!codes.contains(operatore)) {
+        ++figures.lostKeys;
+        problem(label + QStringLiteral(": OPERATORE is '") + operatore + QLatin1Char('\''));
+    }
+}
+
 // --- versions: killed restores and killed runs ------------------------------
 
 // One row of a table as text, each value with its type.
@@ -894,9 +1004,10 @@ int neitherBeforeNorAfter(const QString& label, const std::map<QString, QByteArr
             names.insert(path);
     int bad = 0;
     for (const QString& path : names) {
-        // A killed process leaves its lock file (the next run takes it
-        // over); a configuration file is checked key by key.
-        if (path.endsWith(RunLock::fileName()) || path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
+        // A killed process leaves its lock files (the next run or change
+        // takes them over); a configuration file is checked key by key.
+        if (path.endsWith(RunLock::fileName()) || path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive) ||
+            path.endsWith(QLatin1String(".ini") + FileLock::suffix(), Qt::CaseInsensitive))
             continue;
         auto value = [&path](const std::map<QString, QByteArray>& m) {
             const auto f = m.find(path);
@@ -988,12 +1099,14 @@ void versionKillCase(const QString& root, int index, std::mt19937& rng, qint64 r
     }
     if (made.isEmpty()) {
         // What a killed run may leave without changing anything: its lock
-        // file (taken over by the next run) and copy temporaries (removed by
-        // a later run once they are old).
+        // files (taken over by the next run or change of the configuration
+        // file) and copy temporaries (removed by a later run once they are
+        // old).
         auto withoutLeftovers = [](std::map<QString, QByteArray> files) {
             for (auto it = files.begin(); it != files.end();) {
                 const QString name = it->first.mid(it->first.lastIndexOf(QLatin1Char('/')) + 1);
-                if (name == RunLock::fileName() || name.startsWith(AtomicFile::temporaryPrefix()))
+                if (name == RunLock::fileName() || name.startsWith(AtomicFile::temporaryPrefix()) ||
+                    name.endsWith(QLatin1String(".ini") + FileLock::suffix(), Qt::CaseInsensitive))
                     it = files.erase(it);
                 else
                     ++it;
@@ -1030,6 +1143,9 @@ int main(int argc, char** argv)
           QStringLiteral("8")},
          {QStringLiteral("twice"), QStringLiteral("pairs of runs at once"), QStringLiteral("n"),
           QStringLiteral("4")},
+         {QStringLiteral("operators-at-once"),
+          QStringLiteral("pairs of runs of two operators at once on one configuration file"),
+          QStringLiteral("n"), QStringLiteral("3")},
          {QStringLiteral("restore-kills"), QStringLiteral("restores to kill"), QStringLiteral("n"),
           QStringLiteral("4")},
          {QStringLiteral("version-kills"), QStringLiteral("runs with versions to kill, then restored"),
@@ -1055,6 +1171,7 @@ int main(int argc, char** argv)
     const int dryKills = parser.value(QStringLiteral("dry-kills")).toInt();
     const int perKind = parser.value(QStringLiteral("per-kind")).toInt();
     const int twice = parser.value(QStringLiteral("twice")).toInt();
+    const int operatorsAtOnce = parser.value(QStringLiteral("operators-at-once")).toInt();
     const int restoreKills = parser.value(QStringLiteral("restore-kills")).toInt();
     const int versionKills = parser.value(QStringLiteral("version-kills")).toInt();
     const int seed = parser.value(QStringLiteral("seed")).toInt();
@@ -1063,10 +1180,10 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     int serial = 0;
-    auto fresh = [&](QString& root) {
+    auto fresh = [&](QString& root, int operators = 1) {
         root = dir.path() + QStringLiteral("/case%1/").arg(++serial);
         ++figures.cases;
-        return makeInstallation(root, seed);
+        return makeInstallation(root, seed, operators);
     };
 
     // How long a run lasts here: the kills fall within it.
@@ -1135,6 +1252,11 @@ int main(int argc, char** argv)
             twiceCase(root, i);
         QDir(root).removeRecursively();
     }
+    for (int i = 0; i < operatorsAtOnce; ++i) {
+        if (fresh(root, 2))
+            operatorsCase(root, i);
+        QDir(root).removeRecursively();
+    }
     // How long a restore of a desktop run lasts here: the killed restores
     // fall within it.
     qint64 restoreMicros = runMicros;
@@ -1171,19 +1293,21 @@ int main(int argc, char** argv)
     std::printf("mirsalex-faults: %d installations; kills %d (%d in the middle of a run); dry runs killed %d "
                 "(%d in the middle, %d changes left); faults injected %d "
                 "(%d reported as failures, %d absorbed with the clean result); runs at once %d (%d refused); "
+                "runs of two operators at once %d (%d keys lost); "
                 "restores killed %d (%d in the middle); runs with versions killed %d (%d in the middle, "
                 "%d left a version); restores that gave back the state before their run %d; "
                 "versions no longer listed %d; restores failed or incomplete %d; "
                 "damaged files %d; wrong exit statuses %d; reruns not converged %d\n",
                 figures.cases, figures.kills, figures.killedMidRun, figures.dryKills, figures.dryKilledMidRun,
                 figures.dryRunChanges, figures.faultsInjected, figures.faultsReported, figures.faultsAbsorbed,
-                figures.concurrent, figures.refusals, figures.restoreKills, figures.restoreKilledMidRun,
-                figures.versionKills, figures.versionKilledMidRun, figures.versionsLeft,
-                figures.versionsRestored, figures.lostVersions, figures.notRestored, figures.damagedFiles,
-                figures.wrongStatuses, figures.notConverged);
+                figures.concurrent, figures.refusals, figures.operatorsAtOnce, figures.lostKeys,
+                figures.restoreKills, figures.restoreKilledMidRun, figures.versionKills,
+                figures.versionKilledMidRun, figures.versionsLeft, figures.versionsRestored,
+                figures.lostVersions, figures.notRestored, figures.damagedFiles, figures.wrongStatuses,
+                figures.notConverged);
     const bool ok = figures.problems.isEmpty() && figures.kills >= kills && figures.dryKills >= dryKills &&
-                    figures.concurrent == twice && figures.restoreKills >= restoreKills &&
-                    figures.versionKills >= versionKills;
+                    figures.concurrent == twice && figures.operatorsAtOnce >= operatorsAtOnce &&
+                    figures.restoreKills >= restoreKills && figures.versionKills >= versionKills;
     std::printf("mirsalex-faults: %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -8,11 +8,13 @@
 #include "run/RunReport.h"
 #include "transfer/Changes.h"
 #include "transfer/TransferTestSupport.h"
+#include "transfer/Versions.h"
 
 #include <array>
 #include <cerrno>
 #include <optional>
 #include <QFile>
+#include <sys/stat.h>
 
 namespace mirsalex::test {
 namespace {
@@ -331,7 +333,7 @@ TEST_F(RunDriverTest, AFailedConfigurationReadStopsTheRunBeforeItWritesAnything)
 {
     request.ticks.dati = 1;
     platform::setFailureInjector([](const QString& op, const QString&) { return op == "read" ? EIO : 0; });
-    EXPECT_EQ(LeggiIni(ini, QStringLiteral("EXPORT"), QStringLiteral("XPATHOP1")), QString());
+    EXPECT_EQ(LeggiIni(ctx, QStringLiteral("EXPORT"), QStringLiteral("XPATHOP1")), QString());
     platform::setFailureInjector({});
     const QByteArray before = TempInstall::readBytes(ini);
     QStringList calls;
@@ -354,18 +356,114 @@ TEST_F(RunDriverTest, AFailedConfigurationReadStopsTheRunBeforeItWritesAnything)
     EXPECT_EQ(calls, QStringList{QStringLiteral("clienti")});
 }
 
-// A run refused by the lock reports the time it took, like any other.
-TEST_F(RunDriverTest, ARunRefusedByTheLockReportsItsDuration)
+// A run refused by the lock reports the time it took, like any other, and
+// changes nothing: no key (not even OPERATORE), no version entry. A dry run
+// made meanwhile takes no lock either, but tells the same refusal.
+TEST_F(RunDriverTest, ARunRefusedByTheLockChangesNothing)
 {
     request.ticks.dati = 1;
+    const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
     RunLock other;
-    ASSERT_TRUE(other.acquire({inst.makeDir(QStringLiteral("dati/OP1"))}, QStringLiteral("Portatile")));
-    prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO"), AnswerOk, MsgStyle::ExclamationOk);
+    ASSERT_TRUE(other.acquire({local}, QStringLiteral("Portatile")));
+    const QByteArray before = TempInstall::readBytes(ini);
+    const QStringList exchangeBefore = entries(xIndici);
+    VersionSettings settings;
+    settings.root = inst.path(QStringLiteral("versions/"));
+    const VersionStore store(settings, QStringLiteral("OP1"), false);
+    QStringList calls;
+    QString refusal;
+    {
+        prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local, AnswerOk,
+                      MsgStyle::ExclamationOk);
+        RunDriver driver(ctx, steps(calls));
+        VersioningChanges versioning(store, prompt);
+        EXPECT_EQ(driver.run(request, versioning), RunDriver::Outcome::Refused);
+        versioning.finish(&driver.report());
+        EXPECT_TRUE(driver.report().refused);
+        EXPECT_GE(driver.report().durationMs, 0);
+        EXPECT_TRUE(driver.report().changes.empty());
+        EXPECT_TRUE(versioning.entryId().isEmpty());
+        refusal = prompt.messages.last().text;
+    }
+    EXPECT_TRUE(store.list().empty());
+    EXPECT_EQ(TempInstall::readBytes(ini), before);
+
+    prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local, AnswerOk, MsgStyle::ExclamationOk);
+    RunDriver dry(ctx, steps(calls));
+    WithheldChanges withheld;
+    EXPECT_EQ(dry.run(request, withheld), RunDriver::Outcome::Refused);
+    EXPECT_EQ(prompt.messages.last().text, refusal);
+    EXPECT_TRUE(dry.report().refused);
+    EXPECT_TRUE(dry.report().dryRun);
+    EXPECT_EQ(dry.report().exitStatus(), exitstatus::kLocked);
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_EQ(TempInstall::readBytes(ini), before);
+    EXPECT_EQ(entries(xIndici), exchangeBefore) << "no lock file";
+    EXPECT_EQ(prompt.pending(), 0);
+}
+
+// Settings that hold their values already are not written again: a second
+// run with the same choices leaves the file as it was (the same file) and
+// reports no change of a key; its dry run predicts the same.
+TEST_F(RunDriverTest, UnchangedSettingsAreNotWrittenAgain)
+{
+    auto inode = [&] {
+        struct stat st
+        {
+        };
+        return ::stat(QFile::encodeName(ini).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
     QStringList calls;
     RunDriver driver(ctx, steps(calls));
-    EXPECT_EQ(run(driver), RunDriver::Outcome::Refused);
-    EXPECT_TRUE(driver.report().refused);
-    EXPECT_GE(driver.report().durationMs, 0);
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
+    EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
+    EXPECT_EQ(driver.report().changes.size(), 6u);
+    const QByteArray written = TempInstall::readBytes(ini);
+    const ino_t file = inode();
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
+    EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
+    EXPECT_TRUE(driver.report().changes.empty());
+    EXPECT_EQ(inode(), file);
+    EXPECT_EQ(TempInstall::readBytes(ini), written);
+    WithheldChanges withheld;
+    prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
+    EXPECT_EQ(driver.run(request, withheld), RunDriver::Outcome::Completed);
+    EXPECT_TRUE(driver.report().changes.empty());
+}
+
+// A setting of the run that cannot be written stops the run before its
+// first step, naming the file and the cause; the keys written before it are
+// the only changes reported.
+TEST_F(RunDriverTest, ASettingThatCannotBeWrittenStopsTheRunBeforeAnyStep)
+{
+    request.ticks.dati = 1;
+    request.ticks.gruppi = {1, 1, 1};
+    int writes = 0;
+    platform::setFailureInjector([&](const QString& op, const QString& path) {
+        return op == "write" && path == ini && ++writes > 2 ? ENOSPC : 0;
+    });
+    const QString text = QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE\n") + ini +
+                         QStringLiteral("\nnon si può scrivere: 61-");
+    prompt.expect(text, AnswerOk, MsgStyle::ExclamationOk);
+    QStringList calls;
+    RunDriver driver(ctx, steps(calls));
+    EXPECT_EQ(run(driver), RunDriver::Outcome::Failed);
+    platform::setFailureInjector({});
+    EXPECT_EQ(prompt.pending(), 0);
+    EXPECT_EQ(prompt.messages.size(), 1) << "no FINE AGGIORNAMENTO";
+    EXPECT_TRUE(prompt.messages.last().text.endsWith(
+        QStringLiteral("\nL'aggiornamento non è stato eseguito: nessun dato è stato trasferito.")));
+    EXPECT_TRUE(calls.isEmpty());
+    const RunReport& report = driver.report();
+    EXPECT_EQ(report.exitStatus(), exitstatus::kFailed);
+    EXPECT_TRUE(report.configurationUnwritten.startsWith(ini + QStringLiteral("\nnon si può scrivere: 61-")));
+    ASSERT_EQ(report.changes.size(), 2u);
+    EXPECT_EQ(report.changes[0].detail, QStringLiteral("[EXPORT] OPERATORE=OP1"));
+    EXPECT_TRUE(report.changes[1].detail.startsWith(QStringLiteral("[EXPORT] PATHOP1=")));
+    EXPECT_EQ(exportKey("PATHOP1"), report.changes[1].detail.section(QLatin1Char('='), 1));
+    EXPECT_TRUE(exportKey("FLX0OP1").isEmpty());
+    for (const StepReport& r : report.steps)
+        EXPECT_NE(r.state, StepReport::State::Ran) << r.step->name;
 }
 
 } // namespace

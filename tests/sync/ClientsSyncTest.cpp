@@ -43,10 +43,10 @@ public:
     std::function<bool(const QString& path)> timeUnreadable;
 
     Mode mode() const override { return m_inner.mode(); }
-    void writeKey(const QString& file, const QString& section, const QString& key,
-                  const QString& value) override
+    Error writeKey(const QString& file, const QString& section, const QString& key,
+                   const QString& value) override
     {
-        m_inner.writeKey(file, section, key, value);
+        return m_inner.writeKey(file, section, key, value);
     }
     Error copyFile(const QString& source, const QString& destination) override
     {

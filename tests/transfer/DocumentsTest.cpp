@@ -372,6 +372,33 @@ TEST_F(DocumentsTest, DatesGoUnderTheSideKeys)
     EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
 }
 
+// A group whose date cannot be recorded is not done: it fails, naming the
+// configuration file and the cause, and the stage ends there.
+TEST_F(DocumentsTest, ADateThatCannotBeRecordedFailsItsGroup)
+{
+    w.ticks.gruppi = {0, 1, 1};
+    file(xSchede, QStringLiteral("SK2.DOC"), "card", baseTime());
+    file(xFogli, QStringLiteral("XK2.XLS"), "sheet", baseTime());
+    platform::setFailureInjector(
+        [&](const QString& op, const QString& path) { return op == "write" && path == ini ? EROFS : 0; });
+    const QString text = QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE\n") + ini +
+                         QStringLiteral("\nnon si può scrivere: 75-");
+    prompt.expect(text, AnswerOk, MsgStyle::ExclamationOk);
+    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    platform::setFailureInjector({});
+    EXPECT_EQ(prompt.pending(), 0);
+    EXPECT_TRUE(prompt.messages.last().text.endsWith(
+        QStringLiteral("\nLa data di questo aggiornamento non è stata registrata.")));
+    ASSERT_TRUE(w.EsitoDocumenti[1]);
+    EXPECT_TRUE(w.EsitoDocumenti[1]->failed());
+    EXPECT_EQ(w.EsitoDocumenti[1]->error, 75);
+    EXPECT_TRUE(w.EsitoDocumenti[1]->reason.startsWith(text));
+    EXPECT_EQ(w.ticks.gruppi[1], 1);
+    EXPECT_FALSE(w.EsitoDocumenti[2]) << "the sheets were never reached";
+    EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
+    EXPECT_EQ(TempInstall::readBytes(testi + QStringLiteral("SK2.DOC")), QByteArray("card"));
+}
+
 } // namespace
 } // namespace mirsalex::test
 

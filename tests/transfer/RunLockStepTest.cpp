@@ -1,7 +1,6 @@
 #include "transfer/RunLockStep.h"
 
 #include "common/RunLock.h"
-#include "config/ConfigLoader.h"
 #include "TransferTestSupport.h"
 
 #include <cerrno>
@@ -12,54 +11,52 @@ namespace {
 using RunLockStepTest = TransferFixture;
 
 // The start of a run: refused at once, naming the holder, while another run
-// holds the local or the exchange folder; a configuration file that cannot be
-// written is told once however many writes failed.
-TEST_F(RunLockStepTest, RefusalAndUnwritableConfiguration)
+// holds the local or the exchange folder. A dry run, which takes no lock,
+// is told the same by looking, and leaves no lock file.
+TEST_F(RunLockStepTest, RefusalWhileAnotherRunHoldsAFolder)
 {
     const QString local = inst.makeDir(QStringLiteral("dati/OP1"));
     struct Case
     {
         const char* name;
         QString heldFolder; // held by "another run", empty for none
-        bool iniWritable;
-        QStringList messages;
     } cases[] = {
-        {"free", {}, true, {}},
-        {"exchange folder held", xIndici, true, {QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + xIndici}},
-        {"local folder held", local, true, {QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local}},
-        {"configuration read-only",
-         {},
-         false,
-         {QStringLiteral("ATTENZIONE: il file di configurazione non si può scrivere\n") + ini}},
+        {"free", {}},
+        {"exchange folder held", xIndici},
+        {"local folder held", local},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AzzeraScritturaIniFallita();
         RunLock other;
         if (!c.heldFolder.isEmpty()) {
             ASSERT_TRUE(other.acquire({c.heldFolder}, QStringLiteral("Portatile")));
         }
-        platform::setFailureInjector([&](const QString& op, const QString&) {
-            return !c.iniWritable && op == QLatin1String("write") ? EROFS : 0;
-        });
-        for (const QString& m : c.messages)
-            prompt.expect(m, AnswerOk, MsgStyle::ExclamationOk);
-        {
-            for (int i = 0; i < 3; ++i)
-                ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("PARM") + QString::number(i), "1");
-            const CorsaEsclusiva run(ctx, w.request, sink);
-            EXPECT_EQ(run.refused(), !c.heldFolder.isEmpty());
-            EXPECT_EQ(RunLock::heldByThisProcess(local), !run.refused() || c.heldFolder == local);
-            ScriviIni(ini, QStringLiteral("EXPORT"), QStringLiteral("DTLX0OP1"),
-                      "x"); // fails again, not told again
+        const bool held = !c.heldFolder.isEmpty();
+        const QString refusal = QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + c.heldFolder;
+        if (held)
+            prompt.expect(refusal, AnswerOk, MsgStyle::ExclamationOk);
+        EXPECT_EQ(CorsaEsclusiva::sarebbeRifiutata(ctx, w.request), held);
+        EXPECT_FALSE(QFileInfo::exists(local + RunLock::fileName()) && c.heldFolder != local)
+            << "looking makes no lock file";
+        QString dryText;
+        if (held) {
+            ASSERT_FALSE(prompt.messages.isEmpty());
+            dryText = prompt.messages.last().text;
+            prompt.expect(refusal, AnswerOk, MsgStyle::ExclamationOk);
         }
-        platform::setFailureInjector({});
+        {
+            const CorsaEsclusiva run(ctx, w.request, sink);
+            EXPECT_EQ(run.refused(), held);
+            EXPECT_EQ(RunLock::heldByThisProcess(local), !run.refused() || c.heldFolder == local);
+        }
         EXPECT_EQ(prompt.pending(), 0);
         other.release();
         EXPECT_FALSE(RunLock::heldByThisProcess(xIndici)) << "given back at the end of the run";
-        if (!c.heldFolder.isEmpty()) {
+        if (held) {
             EXPECT_TRUE(prompt.messages.last().text.contains(QStringLiteral("(Portatile)")));
+            EXPECT_EQ(dryText, prompt.messages.last().text) << "the same box, naming the same holder";
         }
+        EXPECT_FALSE(CorsaEsclusiva::sarebbeRifiutata(ctx, w.request)) << "free again";
     }
 }
 

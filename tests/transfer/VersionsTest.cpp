@@ -140,8 +140,9 @@ TEST_P(VersionsSinkTest, ReplacedCreatedAndKeysArePutBack)
         VersioningChanges sink(store, prompt);
         ASSERT_FALSE(sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("old.doc")));
         ASSERT_FALSE(sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("new.doc")));
-        sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("B"), QStringLiteral("20"));
-        sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("NUOVA"), QStringLiteral("x"));
+        ASSERT_FALSE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("B"), QStringLiteral("20")));
+        ASSERT_FALSE(
+            sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("NUOVA"), QStringLiteral("x")));
         sink.finish(nullptr);
         id = sink.entryId();
     }
@@ -186,7 +187,7 @@ TEST(VersionsSink, NoVersionNoReplacement)
     const Error e = sink.copyFile(base + QStringLiteral("src.doc"), base + QStringLiteral("dest.doc"));
     EXPECT_TRUE(e);
     EXPECT_TRUE(sink.willChangeDatabase(base + QStringLiteral("dest.doc")));
-    sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2"));
+    EXPECT_TRUE(sink.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2")));
     EXPECT_EQ(readAll(base + QStringLiteral("dest.doc")), "keep me");
     EXPECT_EQ(readAll(ini), "[EXPORT]\nA=1\n");
     // Told once, naming the folder.
@@ -201,9 +202,9 @@ TEST(ProfileFileRemove, TakesOutOneLineAndKeepsEveryOtherByte)
     const QString ini = dir.path() + QStringLiteral("/p.ini");
     const QByteArray bytes = "[EXPORT]\r\nA=1\r\nb = 2\r\nC=3\r\n[X]\r\nB=9\r\n";
     writeFile(ini, bytes);
-    EXPECT_TRUE(ProfileFile::remove(ini, QStringLiteral("export"), QStringLiteral("B")));
+    EXPECT_FALSE(ProfileFile::remove(ini, QStringLiteral("export"), QStringLiteral("B")));
     EXPECT_EQ(readAll(ini), QByteArray("[EXPORT]\r\nA=1\r\nC=3\r\n[X]\r\nB=9\r\n"));
-    EXPECT_TRUE(ProfileFile::remove(ini, QStringLiteral("EXPORT"), QStringLiteral("MISSING")));
+    EXPECT_FALSE(ProfileFile::remove(ini, QStringLiteral("EXPORT"), QStringLiteral("MISSING")));
     EXPECT_EQ(readAll(ini), QByteArray("[EXPORT]\r\nA=1\r\nC=3\r\n[X]\r\nB=9\r\n"));
 }
 
@@ -367,7 +368,7 @@ TEST(VersionsDamage, ADamagedVersionIsRefusedWholeAndNothingChanges)
         ASSERT_FALSE(run.willChangeDatabase(db));
         sql(db, "DELETE FROM t WHERE k > 30;");
         ASSERT_FALSE(run.copyFile(base + QStringLiteral("src.doc"), card));
-        run.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2"));
+        ASSERT_FALSE(run.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("A"), QStringLiteral("2")));
         run.finish(nullptr);
         id = run.entryId();
     }
@@ -464,7 +465,7 @@ TEST(VersionsInstallations, EachInstallationListsAndPrunesItsOwn)
     SilentPrompt prompt;
     auto runOn = [&](const VersionStore& store, int n) {
         VersioningChanges run(store, prompt);
-        run.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("N"), QString::number(n));
+        EXPECT_FALSE(run.writeKey(ini, QStringLiteral("EXPORT"), QStringLiteral("N"), QString::number(n)));
         run.finish(nullptr);
         return run.entryId();
     };
