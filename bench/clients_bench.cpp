@@ -24,7 +24,7 @@
 #include "sync/ClientsSync.h"
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 
 #include <cstdio>
 #include <QCoreApplication>

@@ -10,7 +10,7 @@
 #include "config/Context.h"
 #include "fixture/DocumentTree.h"
 #include "runtypes/RunState.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>

@@ -19,7 +19,7 @@
 #include "runtypes/RunState.h"
 #include "sync/Schema.h"
 #include "sync/VisitsSync.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 
 #include <algorithm>
 #include <cstdio>

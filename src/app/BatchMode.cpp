@@ -14,8 +14,9 @@
 #include "run/RunDriver.h"
 #include "run/RunReport.h"
 #include "run/Steps.h"
-#include "transfer/Changes.h"
-#include "transfer/Versions.h"
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
+#include "changes/VersioningChanges.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -15,9 +15,11 @@
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
+#include "changes/VersioningChanges.h"
+#include "changes/Restore.h"
 #include "transfer/RunLockStep.h"
-#include "transfer/Versions.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -8,7 +8,9 @@
 #include "config/Context.h"
 #include "run/RunReport.h"
 #include "transfer/RunLockStep.h"
-#include "transfer/Versions.h"
+#include "changes/ApplyChanges.h"
+#include "changes/VersioningChanges.h"
+#include "changes/Restore.h"
 
 #include <cstdio>
 #include <QFileInfo>

@@ -1,12 +1,10 @@
 #pragma once
 
+#include "common/SafeFileCopy.h"
 #include "runtypes/ChangeSink.h"
-#include "transfer/SafeFileCopy.h"
 
 #include <functional>
 #include <optional>
-#include <QHash>
-#include <QSet>
 
 namespace mirsalex {
 
@@ -42,28 +40,6 @@ private:
 
     std::optional<SafeFileCopy::Batch> m_batch;
     CopySettled m_settled;
-};
-
-// The sink of a dry run: nothing is written. Each change is recorded, and
-// the times a later step reads back are the ones the change would have
-// left: a copy takes its source's time, a database the run wrote to is as
-// new as the moment it would have been committed.
-class WithheldChanges final : public ChangeSink
-{
-public:
-    Mode mode() const override { return Mode::DryRun; }
-    [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
-                                 const QString& value) override;
-    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
-    std::optional<qint64> modificationTime(const QString& path) const override;
-    QStringList filesCreatedIn(const QString& folder) const override;
-    void prepareDatabase(Database& db) override;
-    void databaseCommitted(const QString& path, qint64 rows) override;
-    int removeStaleTemporaries(const QString& folder) override;
-
-private:
-    QHash<QString, std::optional<qint64>> m_times; // by path on disk
-    QSet<QString> m_removed;                       // temporaries recorded as removed
 };
 
 } // namespace mirsalex

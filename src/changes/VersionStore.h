@@ -1,23 +1,15 @@
 #pragma once
 
-#include "common/Platform.h"
-#include "common/RunLock.h"
-#include "runtypes/ChangeSink.h"
-#include "runtypes/RunReport.h"
-#include "transfer/Changes.h"
-
 #include <map>
 #include <optional>
+#include <QByteArray>
 #include <QDateTime>
-#include <QHash>
-#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 namespace mirsalex {
-
-class Prompt;
 
 // Versions: what a run replaces or changes is kept first, so that the whole
 // run can be put back later (and the putting back too).
@@ -178,110 +170,5 @@ private:
     bool m_portable;
     VersionInstallation m_installation;
 };
-
-// The sink of a real run with versions: each change is made by ApplyChanges,
-// after a version of what it replaces has been kept. When a version cannot
-// be kept (no room, no permission), the change is not made: the user is told
-// once (the folder and the cause), and the step gets the error.
-class VersioningChanges final : public ChangeSink
-{
-public:
-    // `restores`: the entry this run puts back (a restore), else empty.
-    VersioningChanges(VersionStore store, Prompt& prompt, QString restores = QString());
-    ~VersioningChanges() override;
-
-    Mode mode() const override { return Mode::Apply; }
-    [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
-                                 const QString& value) override;
-    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
-    void beginCopies() override { m_apply.beginCopies(); }
-    void commitCopies() override { m_apply.commitCopies(); }
-    void endCopies() override { m_apply.endCopies(); }
-    CopyBatchState copyBatch() const override { return m_apply.copyBatch(); }
-    std::optional<qint64> modificationTime(const QString& path) const override;
-    void prepareDatabase(Database& db) override;
-    [[nodiscard]] Error willChangeDatabase(const QString& path) override;
-    void databaseCommitted(const QString& path, qint64 rows) override;
-    int removeStaleTemporaries(const QString& folder) override;
-
-    // A restore's own changes: a file removed, a key removed (each kept
-    // first, like every other change).
-    [[nodiscard]] Error removeFile(const QString& path);
-    [[nodiscard]] Error removeKey(const QString& file, const QString& section, const QString& key);
-
-    // Ends the entry: records what the run left and its counters, then
-    // removes the entries beyond the settings (under the lock of the store).
-    void finish(const RunReport* report, bool prune = true);
-
-    const VersionStore& store() const { return m_store; }
-    // The entry this run made; empty when it kept nothing.
-    const QString& entryId() const { return m_entry.id; }
-    QString entryFolder() const { return m_entry.folder; }
-    const QStringList& pruned() const { return m_pruned; }
-    // Why versions could not be kept (the first time); empty when they could.
-    const QString& failure() const { return m_failure; }
-
-    // How a version of a file is kept: a hard link when the folder is on
-    // the file's disk, else a copy. Tests turn links off to force copies.
-    static void setLinksAllowed(bool allowed);
-
-private:
-    Error openEntry();
-    Error keepFile(const QString& path, VersionItem::Kind kind);
-    Error append(const QStringList& fields);
-    Error refuse(const Error& error);
-    // A copy kept its destination's version first; once the copy is in
-    // place it is recorded, and when it never will be, the version is not
-    // one (a file it would have created was not created).
-    void copySettled(const QString& source, const QString& destination, bool placed);
-    void dropVersion(const QString& path);
-    // Records the value a key had (`old`, or none) before it changes; the
-    // error when the record cannot be kept (the user has been told).
-    Error keepKey(const QString& file, const QString& section, const QString& key, const QString& old);
-
-    VersionStore m_store;
-    Prompt& m_prompt;
-    ApplyChanges m_apply;
-    VersionEntry m_entry;
-    RunLock m_lock;
-    int m_manifest = -1;
-    int m_counter = 0;
-    QSet<QString> m_kept;     // paths (files, databases) already kept by this run
-    QSet<QString> m_unplaced; // kept for a copy that is not in place yet
-    QSet<QString> m_keys;     // "file\nsection\nkey" already kept
-    QStringList m_pruned;
-    QString m_failure;
-    bool m_told = false;
-    bool m_finished = false;
-};
-
-// The items of `entry` that something changed again after its run: a file,
-// database or key that is no longer as the run left it (a later run, the
-// main application). One line each.
-// An item whose folder is not there (see missingFolders()) is not one of
-// them.
-QStringList laterChanges(const VersionEntry& entry);
-
-// The folders that the files and databases of `entry` lie in and that are
-// not there now (an exchange area that is not mounted): for each, the
-// outermost folder missing, with the separator at its end.
-QStringList missingFolders(const VersionEntry& entry);
-
-// The kept files of `entry` that are no longer what was kept: missing, of
-// another size or checksum, a database that fails the engine's check. One
-// line each, naming the item. Empty when every one can be put back.
-QStringList damagedItems(const VersionEntry& entry);
-
-// What a restore of an entry that does not say its installation warns of
-// before it asks (two lines).
-QString unrecordedEntryWarning();
-
-// Puts back, through `sink`, everything `entry` changed, as it was just
-// before its run: files byte for byte with their times, files the run
-// created removed, databases whole, keys with their old values (a key that
-// did not exist removed). Every kept file is checked first (damagedItems()):
-// a damaged entry is refused whole, nothing changed, and its damaged items
-// are returned. Returns the failures, one line each.
-QStringList restoreEntry(const VersionEntry& entry, VersioningChanges& sink);
 
 } // namespace mirsalex

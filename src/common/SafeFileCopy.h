@@ -27,11 +27,21 @@ public:
 
     class Batch;
 
+    // How a copy gets its bytes: written, or shared with the source where
+    // the file system makes such a copy (a reflink: the two files part on
+    // the first write to either), else written.
+    enum class Blocks
+    {
+        Written,
+        SharedWherePossible,
+    };
+
     // Copies `source` onto `destination` (both full paths as they stand on
     // disk). Returns the error that stopped the copy, or no error. With a
     // batch, the copy joins it: it is written and dated but put in place by
     // the batch (see Batch), so no error means only that it is waiting.
-    static Error copy(const QString& source, const QString& destination, Batch* batch = nullptr);
+    static Error copy(const QString& source, const QString& destination, Batch* batch = nullptr,
+                      Blocks blocks = Blocks::Written);
 
     // Replaces the low-level write (a full or failing disk is simulated with
     // it); an empty function restores the ordinary write.

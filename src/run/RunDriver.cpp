@@ -3,7 +3,8 @@
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
 #include "run/Steps.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
 #include "transfer/RunLockStep.h"
 #include "transfer/Transfer.h"
 

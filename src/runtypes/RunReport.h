@@ -135,7 +135,7 @@ struct RunReport
     // Every change the run made (a dry run: would make), in order.
     std::vector<ChangeSink::Change> changes;
 
-    // The versions the run kept (transfer/Versions.h), told by the report
+    // The versions the run kept (changes/VersionStore.h), told by the report
     // when the face that ran it keeps them (`asked`): turned off for this run
     // (--no-versions), or the entry made (empty when the run kept nothing),
     // its folder, the entries pruning removed after the run, and why versions

@@ -3,7 +3,7 @@
 #include "app/ProgressText.h"
 #include "AppTestSupport.h"
 #include "runtypes/RunState.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 
 #include <gtest/gtest.h>
 #include <QMessageBox>

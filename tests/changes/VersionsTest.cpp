@@ -6,7 +6,8 @@
 // journal; a damaged version is refused whole; the entries of another
 // installation are neither listed, pruned nor taken as this one's.
 
-#include "transfer/Versions.h"
+#include "changes/VersioningChanges.h"
+#include "changes/Restore.h"
 
 #include "common/ProfileFile.h"
 #include "common/Prompt.h"

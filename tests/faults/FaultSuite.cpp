@@ -45,8 +45,8 @@
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
-#include "transfer/Changes.h"
-#include "transfer/SafeFileCopy.h"
+#include "changes/ApplyChanges.h"
+#include "common/SafeFileCopy.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,9 +6,11 @@
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
 #include "run/RunReport.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
+#include "changes/VersioningChanges.h"
+#include "common/SafeFileCopy.h"
 #include "transfer/TransferTestSupport.h"
-#include "transfer/Versions.h"
 
 #include <array>
 #include <cerrno>

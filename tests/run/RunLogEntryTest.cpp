@@ -1,6 +1,6 @@
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <QRegularExpression>

@@ -3,7 +3,8 @@
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "sync/SyncTestSupport.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
+#include "common/SafeFileCopy.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <cerrno>

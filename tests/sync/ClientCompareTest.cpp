@@ -10,7 +10,7 @@
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
 #include "sync/SyncTestSupport.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 
 #include <gtest/gtest.h>
 #include <QDir>

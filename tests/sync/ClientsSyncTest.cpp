@@ -6,8 +6,8 @@
 #include "run/Steps.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
-#include "transfer/Changes.h"
-#include "transfer/SafeFileCopy.h"
+#include "changes/ApplyChanges.h"
+#include "common/SafeFileCopy.h"
 
 #include <cerrno>
 #include <functional>

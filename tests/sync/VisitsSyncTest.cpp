@@ -6,7 +6,7 @@
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
 #include "sync/TwoWayMerge.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
 
 #include <functional>
 #include <QDir>

@@ -1,8 +1,9 @@
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
-#include "transfer/Changes.h"
+#include "changes/WithheldChanges.h"
+#include "changes/VersioningChanges.h"
+#include "common/SafeFileCopy.h"
 #include "transfer/Transfer.h"
-#include "transfer/Versions.h"
 #include "TransferTestSupport.h"
 
 #include <cerrno>

@@ -5,9 +5,9 @@
 #include "runtypes/RunState.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
-#include "transfer/Changes.h"
+#include "changes/ApplyChanges.h"
+#include "common/SafeFileCopy.h"
 #include "transfer/FileTimes.h"
-#include "transfer/SafeFileCopy.h"
 
 #include <gtest/gtest.h>
 #include <QDateTime>

@@ -1,0 +1,229 @@
+// The safe copy on its own: a copy that cannot complete leaves its
+// destination as it was, alone or in a batch; a batch holds no more than its
+// count; the leftovers of killed copies go only under the run lock.
+
+#include "common/SafeFileCopy.h"
+
+#include "common/AtomicFile.h"
+#include "common/Platform.h"
+#include "common/RunLock.h"
+#include "support/TempInstall.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <optional>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <unistd.h>
+
+namespace mirsalex::test {
+
+namespace {
+
+// A fixed local time with an odd second, far from any DST change.
+QDateTime baseTime()
+{
+    return QDateTime(QDate(2024, 3, 5), QTime(10, 20, 31));
+}
+
+QDateTime mtime(const QString& path)
+{
+    const auto t = platform::modificationTime(path);
+    return t ? *t : QDateTime();
+}
+
+// Every entry of a folder, hidden ones included (a leftover temporary file
+// must show up).
+QStringList entries(const QString& folder)
+{
+    QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+// A source folder and a destination folder; the real write is restored
+// whatever a test did.
+struct SafeFileCopyTest : ::testing::Test
+{
+    TempInstall inst;
+    QString testi, xSchede;
+
+    void SetUp() override
+    {
+        testi = inst.makeDir(QStringLiteral("dati/testi"));
+        xSchede = inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE"));
+    }
+    void TearDown() override { SafeFileCopy::setWriteHook({}); }
+
+    QString file(const QString& folder, const QString& name, const QByteArray& content, const QDateTime& when)
+    {
+        return inst.writeFile(folder.mid(inst.root().size()) + name, content, when);
+    }
+};
+
+} // namespace
+
+// Removes the failure injector whatever a test did.
+struct InjectorReset
+{
+    ~InjectorReset() { platform::setFailureInjector({}); }
+};
+
+// A disk that refuses permission changes (FAT, many network drivers) still
+// takes the copy: content and time are what count. Other faults still fail.
+TEST_F(SafeFileCopyTest, PermissionsRefusedByTheDiskDoNotFailTheCopy)
+{
+    InjectorReset reset;
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), "new", baseTime().addSecs(60));
+    for (const auto& [err, fails] :
+         {std::pair{EPERM, false}, std::pair{ENOTSUP, false}, std::pair{EIO, true}}) {
+        SCOPED_TRACE(err);
+        const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "old", baseTime());
+        platform::setFailureInjector(
+            [err](const QString& op, const QString&) { return op == QLatin1String("chmod") ? err : 0; });
+        EXPECT_EQ(bool(SafeFileCopy::copy(src, dst)), fails);
+        EXPECT_EQ(TempInstall::readBytes(dst), fails ? QByteArray("old") : QByteArray("new"));
+        EXPECT_EQ(mtime(dst), fails ? baseTime() : baseTime().addSecs(60));
+    }
+}
+
+// A failed rename reports its real cause, never "error 0".
+TEST_F(SafeFileCopyTest, FailedRenameReportsItsError)
+{
+    InjectorReset reset;
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), "new", baseTime().addSecs(60));
+    const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "old", baseTime());
+    platform::setFailureInjector(
+        [](const QString& op, const QString&) { return op == QLatin1String("rename") ? EACCES : 0; });
+    for (const bool batched : {false, true}) {
+        SCOPED_TRACE(batched);
+        std::optional<SafeFileCopy::Batch> batch;
+        if (batched)
+            batch.emplace();
+        Error error = SafeFileCopy::copy(src, dst, batch ? &*batch : nullptr);
+        if (batched) {
+            EXPECT_FALSE(error);
+            int placed = -1;
+            error = batch->commit(&placed);
+            EXPECT_EQ(placed, 0);
+            EXPECT_EQ(batch->failure().number, 70);
+            EXPECT_EQ(batch->dropped(), 1);
+        }
+        EXPECT_EQ(error.number, 70) << "permission denied";
+        EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("old"));
+        EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
+    }
+}
+
+// The steps of a copy after its bytes, alone and in a batch: a failure at
+// any of them reports its cause and leaves the destination as it was, with
+// no temporary behind; a disk taking the bytes a few at a time still gets
+// them all.
+struct StepCase
+{
+    const char* operation; // the injector's name; "" for a disk taking short writes
+    int err;
+};
+
+TEST_F(SafeFileCopyTest, EveryStepOfTheCopyFailsCleanly)
+{
+    InjectorReset reset;
+    const QByteArray content(200 * 1024 + 3, 'n');
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), content, baseTime().addSecs(60));
+    for (const StepCase c : {StepCase{"", 0}, StepCase{"chmod", EIO}, StepCase{"utime", EIO},
+                             StepCase{"fsync", EIO}, StepCase{"fsync", ENOSPC}, StepCase{"rename", EXDEV}}) {
+        for (const bool batched : {false, true}) {
+            SCOPED_TRACE(std::string(c.operation) + (batched ? " in a batch" : " alone"));
+            const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "old", baseTime());
+            const QString op = QString::fromLatin1(c.operation);
+            if (op.isEmpty())
+                SafeFileCopy::setWriteHook([](int fd, const char* data, qint64 size) -> qint64 {
+                    return ::write(fd, data, static_cast<size_t>(std::min<qint64>(size, 4093)));
+                });
+            platform::setFailureInjector(
+                [&](const QString& o, const QString&) { return o == op ? c.err : 0; });
+            Error error;
+            {
+                std::optional<SafeFileCopy::Batch> batch;
+                if (batched)
+                    batch.emplace();
+                error = SafeFileCopy::copy(src, dst, batch ? &*batch : nullptr);
+                if (batched && !error)
+                    error = batch->commit();
+            }
+            platform::setFailureInjector({});
+            SafeFileCopy::setWriteHook({});
+            EXPECT_EQ(error.number, c.err == 0 ? 0 : platform::errorNumberFromErrno(c.err));
+            EXPECT_EQ(TempInstall::readBytes(dst), c.err == 0 ? content : QByteArray("old"));
+            EXPECT_EQ(mtime(dst), c.err == 0 ? baseTime().addSecs(60) : baseTime());
+            EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
+        }
+    }
+}
+
+// A batch holds at most its count of copies, waiting as temporaries beside
+// their destinations: the next copy puts them in place first, in the order
+// made, and the owner hears of each once it is there.
+TEST_F(SafeFileCopyTest, ABatchHoldsNoMoreCopiesThanItsCount)
+{
+    constexpr int kMax = 3;
+    constexpr int kCopies = 8;
+    QStringList placed, expected;
+    int most = 0;
+    {
+        SafeFileCopy::Batch batch(kMax, qint64(1) << 30,
+                                  [&](const QString&, const QString& destination, bool inPlace) {
+                                      EXPECT_TRUE(inPlace);
+                                      EXPECT_EQ(TempInstall::readBytes(destination), QByteArray("card"));
+                                      placed << destination;
+                                  });
+        for (int i = 0; i < kCopies; ++i) {
+            const QString name = QStringLiteral("SK%1.DOC").arg(i);
+            const QString src = file(testi, name, "card", baseTime());
+            ASSERT_FALSE(SafeFileCopy::copy(src, xSchede + name, &batch));
+            expected << xSchede + name;
+            most = std::max(most, batch.pending());
+            EXPECT_EQ(entries(xSchede).filter(AtomicFile::temporaryPrefix()).size(), batch.pending());
+        }
+        EXPECT_EQ(most, kMax);
+        EXPECT_FALSE(batch.commit());
+    }
+    EXPECT_EQ(placed, expected);
+    EXPECT_EQ(entries(xSchede).size(), kCopies);
+}
+
+// Temporary files are judged by when they were written, and only by a run
+// holding the lock: a copy in progress carries its source's old time.
+TEST_F(SafeFileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
+{
+    struct Case
+    {
+        const char* name;
+        bool locked;
+        qint64 olderThan; // seconds
+        bool removed;
+    } cases[] = {
+        {"no lock: nothing is removed", false, -60, false},
+        {"written just now, dated a year ago: kept", true, 3600, false},
+        {"written before the limit: removed", true, -60, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString temp = AtomicFile::temporaryPrefix() + QStringLiteral("SK1.DOC.abcdef");
+        file(xSchede, temp, "half a card", baseTime().addDays(-365));
+        file(xSchede, QStringLiteral(".~Mirsalex-other"), "not ours", baseTime().addDays(-365));
+        RunLock lock;
+        if (c.locked) {
+            ASSERT_TRUE(lock.acquire({xSchede}, QStringLiteral("DeskTop")));
+        }
+        EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan).size(), c.removed ? 1 : 0);
+        EXPECT_EQ(QFileInfo::exists(xSchede + temp), !c.removed);
+        EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral(".~Mirsalex-other")));
+    }
+}
+
+} // namespace mirsalex::test
