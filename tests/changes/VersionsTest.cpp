@@ -6,12 +6,13 @@
 // journal; a damaged version is refused whole; the entries of another
 // installation are neither listed, pruned nor taken as this one's.
 
-#include "changes/VersioningChanges.h"
 #include "changes/Restore.h"
-
+#include "changes/VersioningChanges.h"
 #include "common/ProfileFile.h"
 #include "common/Prompt.h"
+#include "common/SafeFileCopy.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
@@ -169,6 +170,50 @@ TEST_P(VersionsSinkTest, ReplacedCreatedAndKeysArePutBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(LinkOrCopy, VersionsSinkTest, ::testing::Bool());
+
+// A version kept as a copy is made by the program's one copier: a disk that
+// fills while a database is kept refuses the change, says so once with the
+// entry's folder, and leaves no half version behind; once there is room the
+// database is kept whole.
+TEST(VersionsSink, AFullDiskWhileADatabaseIsKeptRefusesItsChange)
+{
+    QTemporaryDir dir;
+    const QString base = dir.path() + QLatin1Char('/');
+    VersionSettings s;
+    s.root = base + QStringLiteral("versions/");
+    const VersionStore store(s, QStringLiteral("P001"), false);
+    const QString db = base + QStringLiteral("DatiDV.mdb");
+    const QByteArray content(150 * 1024 + 1, 'd');
+    writeFile(db, content);
+
+    SilentPrompt prompt;
+    VersioningChanges sink(store, prompt);
+    SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
+        errno = ENOSPC;
+        return -1;
+    });
+    const Error e = sink.willChangeDatabase(db);
+    SafeFileCopy::setWriteHook({});
+    EXPECT_EQ(e.number, 61);
+    EXPECT_EQ(e.path, sink.entryFolder());
+    ASSERT_EQ(prompt.shown.size(), 1);
+    EXPECT_EQ(prompt.shown[0], QStringLiteral("VERSIONI: IMPOSSIBILE CONSERVARE LA VERSIONE DEI FILE\n") +
+                                   sink.entryFolder() + QStringLiteral("\n61-") +
+                                   platform::errorDescription(61) +
+                                   QStringLiteral("\nNessun file viene sostituito senza la sua versione."));
+    EXPECT_TRUE(QDir(sink.entryFolder() + QStringLiteral("files"))
+                    .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+
+    ASSERT_FALSE(sink.willChangeDatabase(db));
+    sink.finish(nullptr);
+    const std::optional<VersionEntry> entry = store.find(sink.entryId());
+    ASSERT_TRUE(entry);
+    ASSERT_EQ(entry->items.size(), 1u);
+    EXPECT_EQ(entry->items[0].kind, VersionItem::Kind::Database);
+    EXPECT_EQ(readAll(entry->folder + entry->items[0].version), content);
+    EXPECT_EQ(prompt.shown.size(), 1);
+}
 
 TEST(VersionsSink, NoVersionNoReplacement)
 {

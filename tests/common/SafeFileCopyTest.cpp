@@ -15,6 +15,7 @@
 #include <optional>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <unistd.h>
@@ -223,6 +224,35 @@ TEST_F(SafeFileCopyTest, StaleTemporariesGoOnlyUnderTheLockAndByWhenWritten)
         EXPECT_EQ(SafeFileCopy::removeStale(xSchede, c.olderThan).size(), c.removed ? 1 : 0);
         EXPECT_EQ(QFileInfo::exists(xSchede + temp), !c.removed);
         EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral(".~Mirsalex-other")));
+    }
+}
+
+// A copy that may share its source's blocks is still a whole copy where the
+// file system makes no such copy, and a simulated disk always takes its
+// bytes: content, time and no temporary behind, as for any copy.
+TEST_F(SafeFileCopyTest, ASharedCopyWhereNoneCanBeMadeIsWritten)
+{
+    const QByteArray content(300 * 1024 + 5, 's');
+    const QString src = file(testi, QStringLiteral("DatiDV.mdb"), content, baseTime());
+    for (const bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "over an old file" : "a new file");
+        const QString dst = xSchede + QStringLiteral("DatiDV.mdb");
+        if (replacing)
+            file(xSchede, QStringLiteral("DatiDV.mdb"), "old", baseTime().addDays(-1));
+        else
+            QFile::remove(dst);
+        qint64 written = 0;
+        SafeFileCopy::setWriteHook([&written](int fd, const char* data, qint64 size) -> qint64 {
+            const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+            written += n > 0 ? n : 0;
+            return n;
+        });
+        EXPECT_FALSE(SafeFileCopy::copy(src, dst, nullptr, SafeFileCopy::Blocks::SharedWherePossible));
+        SafeFileCopy::setWriteHook({});
+        EXPECT_EQ(written, content.size());
+        EXPECT_EQ(TempInstall::readBytes(dst), content);
+        EXPECT_EQ(mtime(dst), baseTime());
+        EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("DatiDV.mdb")});
     }
 }
 
