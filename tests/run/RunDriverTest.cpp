@@ -253,6 +253,41 @@ TEST_F(RunDriverTest, FullRunOfTheDocuments)
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("idx"));
 }
 
+// The files the document stage left alone are told once, when the stage
+// ends: after the group that fails, or after the last group ticked.
+TEST_F(RunDriverTest, FilesLeftAloneAreToldOnceWhenTheDocumentsEnd)
+{
+    TempInstall outside;
+    const QString secret = outside.writeFile("secret.doc", "not for the exchange area", baseTime());
+    ASSERT_TRUE(QFile::link(secret, xSchede + QStringLiteral("SK1.DOC")));
+    file(testi, QStringLiteral("SK2.doc"), "card", baseTime());
+    for (const bool failing : {true, false}) {
+        SCOPED_TRACE(failing ? "the cards fail" : "the cards are the last group");
+        prompt.messages.clear();
+        request.ticks.gruppi = {0, 1, failing ? 1 : 0};
+        if (failing) {
+            SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
+                errno = ENOSPC;
+                return -1;
+            });
+            prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
+                .expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"));
+        }
+        prompt.expect(QStringLiteral("FILE NON TRASFERITI"), AnswerOk, MsgStyle::ExclamationOk)
+            .expect(QStringLiteral("FINE AGGIORNAMENTO"));
+        QStringList calls;
+        RunDriver driver(steps(calls));
+        EXPECT_EQ(run(driver), failing ? RunDriver::Outcome::Failed : RunDriver::Outcome::Completed);
+        SafeFileCopy::setWriteHook({});
+        EXPECT_EQ(prompt.pending(), 0);
+        ASSERT_EQ(prompt.messages.size(), failing ? 4 : 2);
+        EXPECT_TRUE(
+            prompt.messages[prompt.messages.size() - 2].text.contains(xSchede + QStringLiteral("SK1.DOC")));
+        EXPECT_EQ(last.of("FOGLI CLIENTI").state,
+                  failing ? StepReport::State::NotReached : StepReport::State::NotTicked);
+    }
+}
+
 TEST_F(RunDriverTest, SecondRunDuringARunIsRefused)
 {
     request.ticks.dati = 1;
