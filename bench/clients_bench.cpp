@@ -17,7 +17,6 @@
 
 #include "BenchSupport.h"
 #include "common/Prompt.h"
-#include "config/Context.h"
 #include "db/Database.h"
 #include "fixture/ClientData.h"
 #include "runtypes/RunState.h"
@@ -183,17 +182,18 @@ int main(int argc, char** argv)
 
         // Ours.
         BenchPrompt prompt;
-        Context ctx(prompt);
-        ctx.config.FileIni = dir.filePath(QStringLiteral("bench.ini"));
-        ctx.CodOperatore = QStringLiteral("001");
+        RunRequest request;
+        request.configFile = dir.filePath(QStringLiteral("bench.ini"));
+        request.operatorCode = QStringLiteral("001");
+        request.prompt = &prompt;
+        request.localClients = oursLocal;
+        request.exchangeClients = oursExchange;
         ApplyChanges sink;
-        RunState w(RunRequest{}, sink);
-        w.DbLocale = oursLocal;
-        w.DbScambio = oursExchange;
+        RunState w(request, sink);
         QElapsedTimer timer;
         const double cpuBefore = cpuMs(RUSAGE_SELF);
         timer.start();
-        result = SincronizzaClienti(ctx, w).result();
+        result = syncClients(w).result();
         oursMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         oursCpuMs.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
         questions = prompt.questions;

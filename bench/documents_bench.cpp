@@ -7,7 +7,6 @@
 
 #include "BenchSupport.h"
 #include "config/ConfigLoader.h"
-#include "config/Context.h"
 #include "fixture/DocumentTree.h"
 #include "runtypes/RunState.h"
 #include "changes/ApplyChanges.h"
@@ -128,29 +127,29 @@ int main(int argc, char** argv)
         ::sync();
 
         YesPrompt prompt;
-        Context ctx(prompt);
         ApplyChanges sink;
         RunState w(RunRequest{}, sink);
         bool done = false;
         auto runOurs = [&]() {
-            ctx.config.FileIni = a + QStringLiteral("bench.ini");
-            QFile ini(ctx.config.FileIni);
+            w.request.configFile = a + QStringLiteral("bench.ini");
+            QFile ini(w.request.configFile);
             ini.open(QIODevice::WriteOnly);
             ini.write("[EXPORT]\n");
             ini.close();
-            ctx.config.PathDati = a + QStringLiteral("local/");
-            ctx.config.PathTesti = a + QStringLiteral("local/testi/");
-            ctx.config.PathFogli = a + QStringLiteral("local/fogli/");
-            ctx.CodOperatore = QStringLiteral("P001");
+            w.request.dataFolder = a + QStringLiteral("local/");
+            w.request.cardsFolder = a + QStringLiteral("local/testi/");
+            w.request.sheetsFolder = a + QStringLiteral("local/fogli/");
+            w.request.operatorCode = QStringLiteral("P001");
+            w.request.prompt = &prompt;
             w.ticks.gruppi = {0, 1, 1};
             w.request.exchangeFolders[1] = a + QStringLiteral("exchange/SCHEDE/");
             w.request.exchangeFolders[2] = a + QStringLiteral("exchange/FOGLI/");
 
             QElapsedTimer t;
             t.start();
-            done = AggiornaDocumenti(ctx, w);
+            done = exchangeCards(w).result() == 0 && exchangeSheets(w).result() == 0;
             ours.push_back(double(t.nsecsElapsed()) / 1e9);
-            QFile::remove(ctx.config.FileIni);
+            QFile::remove(w.request.configFile);
             ::sync(); // nothing of ours is left for the other contender to write
         };
         bool rsyncOk = true;
@@ -196,8 +195,8 @@ int main(int argc, char** argv)
         std::printf("Round %d: ours %.3f s (sent %d+%d, received %d+%d), rsync %.3f s (+ %.3f s to put it on "
                     "the disk), "
                     "ratio %.2f, trees %s\n",
-                    r + 1, ours.back(), w.Contatori[1][0], w.Contatori[2][0], w.Contatori[1][1],
-                    w.Contatori[2][1], theirs.back(), theirsFlush.back(), ours.back() / theirs.back(),
+                    r + 1, ours.back(), w.filesOffered[1][0], w.filesOffered[2][0], w.filesOffered[1][1],
+                    w.filesOffered[2][1], theirs.back(), theirsFlush.back(), ours.back() / theirs.back(),
                     same ? "identical" : "DIFFERENT");
         QDir(a).removeRecursively();
         QDir(b).removeRecursively();

@@ -14,7 +14,6 @@
 
 #include "BenchSupport.h"
 #include "common/Prompt.h"
-#include "config/Context.h"
 #include "fixture/VisitsData.h"
 #include "runtypes/RunState.h"
 #include "sync/Schema.h"
@@ -186,21 +185,21 @@ int main(int argc, char** argv)
         schema::createDatabase(root + QStringLiteral("/dati/001/DatiDV.mdb"), schema::Kind::Clients);
         schema::createDatabase(root + QStringLiteral("/scambio/DatiDV.mdb"), schema::Kind::Clients);
         BenchPrompt prompt;
-        Context ctx(prompt);
-        ctx.config.FileIni = root + QStringLiteral("/bench.ini");
-        ctx.config.PathDati = root + QStringLiteral("/dati/");
-        ctx.CodOperatore = QStringLiteral("001");
+        RunRequest request;
+        request.configFile = root + QStringLiteral("/bench.ini");
+        request.dataFolder = root + QStringLiteral("/dati/");
+        request.operatorCode = QStringLiteral("001");
+        request.prompt = &prompt;
+        request.localClients = root + QStringLiteral("/dati/001/DatiDV.mdb");
+        request.exchangeClients = root + QStringLiteral("/scambio/DatiDV.mdb");
         ApplyChanges sink;
-        RunState w(RunRequest{}, sink);
-        w.DbLocale = root + QStringLiteral("/dati/001/DatiDV.mdb");
-        w.DbScambio = root + QStringLiteral("/scambio/DatiDV.mdb");
+        RunState w(request, sink);
         w.ticks.visite = 1;
         QElapsedTimer timer;
         const double cpuBefore = cpuMs(RUSAGE_SELF);
         timer.start();
-        for (StepOutcome (*step)(Context&, RunState&) :
-             {&UnisciTabAzioni, &SincronizzaAzioni, &SincronizzaVisite, &SincronizzaAppuntamenti}) {
-            const StepOutcome out = step(ctx, w);
+        for (StepOutcome (*step)(RunState&) : {&mergeActionCodes, &syncActions, &syncVisits, &syncAppointments}) {
+            const StepOutcome out = step(w);
             if (out.status != StepOutcome::Status::Done) {
                 std::fprintf(stderr, "step not done: %s %s\n", qPrintable(out.reason), qPrintable(out.path));
                 result = 1;
@@ -209,8 +208,8 @@ int main(int argc, char** argv)
         }
         ours.push_back(double(timer.nsecsElapsed()) / 1e6);
         oursCpu.push_back(cpuMs(RUSAGE_SELF) - cpuBefore);
-        addedVisits = int(w.tabelle[kVisiteN].toLocal + w.tabelle[kVisiteN].toExchange);
-        addedAppointments = int(w.tabelle[kAppuntamenti].toLocal + w.tabelle[kAppuntamenti].toExchange);
+        addedVisits = int(w.tables[kVisiteN].toLocal + w.tables[kVisiteN].toExchange);
+        addedAppointments = int(w.tables[kAppuntamenti].toLocal + w.tables[kAppuntamenti].toExchange);
         oursSummary =
             summary(sqliteTool, oursLocal) + QStringLiteral(" | ") + summary(sqliteTool, oursExchange);
 

@@ -88,7 +88,7 @@ void printReport(const WindowState& w, const RunReport& report)
     std::printf("Passi:\n");
     for (const StepReport& s : report.steps) {
         QString line = describeStep(s);
-        if (s.step->sync == &SyncSteps::SincronizzaClienti && s.state == StepReport::State::Ran &&
+        if (s.step->sync == &SyncSteps::clients && s.state == StepReport::State::Ran &&
             report.clientiAggiunti >= 0)
             line += QStringLiteral(" (clienti aggiunti: %1)").arg(report.clientiAggiunti);
         std::printf("  %-24s %s\n", s.step->name, qPrintable(line));
@@ -241,28 +241,28 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
     }
 
     // The run, or its dry run: the same code, with every change withheld.
-    RunDriver driver(ctx, StandardSteps(ctx));
+    RunDriver driver(StandardSteps());
+    RunReport report;
     RunReport::Versions versions;
     prompt.clear();
     if (options.dryRun) {
         WithheldChanges sink;
-        driver.run(richiestaDaFinestra(ctx, w, true), sink, &live);
+        report = driver.run(richiestaDaFinestra(ctx, w, true), sink, &live);
     } else if (options.noVersions) {
         ApplyChanges sink;
-        driver.run(richiestaDaFinestra(ctx, w), sink, &live);
+        report = driver.run(richiestaDaFinestra(ctx, w), sink, &live);
     } else {
         // Every change kept first, so the run can be put back (--restore).
         VersioningChanges sink(VersionStore(versionSettings(options, fileIni), ctx.CodOperatore, w.optPC == 1,
                                             VersionInstallation::of(fileIni, ctx.config.PathDati)),
                                prompt);
-        driver.run(richiestaDaFinestra(ctx, w), sink, &live);
-        sink.finish(&driver.report());
+        report = driver.run(richiestaDaFinestra(ctx, w), sink, &live);
+        sink.finish(&report);
         versions.entry = sink.entryId();
         versions.folder = sink.entryFolder();
         versions.pruned = sink.pruned();
         versions.failure = sink.failure();
     }
-    RunReport report = driver.report();
     if (!options.dryRun) {
         report.versions = versions;
         report.versions.asked = true;

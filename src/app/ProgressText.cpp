@@ -24,9 +24,11 @@ int copiedSoFar(const RunState& w, const QString& step)
 {
     if (!step.endsWith(QLatin1String(": invio")) && !step.endsWith(QLatin1String(": ricezione")))
         return -1;
-    const size_t group = w.GruppoCorrente % w.Contatori.size();
-    const size_t direction = w.DirezioneCorrente % 2;
-    return qMax(0, int(w.Contatori[group][direction]));
+    const size_t direction = step.endsWith(QLatin1String(": invio")) ? 0 : 1;
+    const qsizetype group = groupNames().indexOf(step.left(step.lastIndexOf(QLatin1String(": "))));
+    if (group < 0 || size_t(group) >= w.filesOffered.size())
+        return -1;
+    return qMax(0, int(w.filesOffered[size_t(group)][direction]));
 }
 
 } // namespace mirsalex

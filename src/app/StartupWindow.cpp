@@ -848,7 +848,7 @@ void StartupWindow::onEsegui()
         return;
     }
     if (!m_driver)
-        m_driver = std::make_unique<RunDriver>(m_ctx, StandardSteps(m_ctx));
+        m_driver = std::make_unique<RunDriver>(StandardSteps());
     if (m_boxes)
         m_boxes->clear();
     if (!exit) {
@@ -859,10 +859,9 @@ void StartupWindow::onEsegui()
                          m_state.optPC == 1,
                          VersionInstallation::of(m_ctx.config.FileIni, m_ctx.config.PathDati)),
             m_ctx.prompt);
-        m_driver->run(richiestaDaFinestra(m_ctx, m_state), sink, &m_live);
-        sink.finish(&m_driver->report());
+        RunReport report = m_driver->run(richiestaDaFinestra(m_ctx, m_state), sink, &m_live);
+        sink.finish(&report);
         setRunning(false);
-        RunReport report = m_driver->report();
         report.versions.asked = true;
         report.versions.entry = sink.entryId();
         report.versions.folder = sink.entryFolder();
@@ -904,21 +903,16 @@ void StartupWindow::onAnteprima()
     // statements and the same decisions. Its questions are listed with the
     // answer that lets it go on, never asked (the run log keeps no entry).
     AnsweringPrompt answers(m_ctx.prompt, true);
-    Context dry(answers);
-    dry.config = m_ctx.config;
-    dry.CodOperatore = m_ctx.CodOperatore;
-    dry.PasswordOperatore = m_ctx.PasswordOperatore;
-    dry.ProblemaIni = m_ctx.ProblemaIni;
-    dry.LetturaIniFallita = m_ctx.LetturaIniFallita;
-    dry.dryRun = true;
-    RunDriver driver(dry, StandardSteps(dry));
+    RunRequest request = richiestaDaFinestra(m_ctx, m_state, true);
+    request.prompt = &answers;
+    RunDriver driver(StandardSteps());
     setRunning(true);
     WithheldChanges sink;
-    driver.run(richiestaDaFinestra(m_ctx, m_state, true), sink, &m_live);
+    const RunReport report = driver.run(request, sink, &m_live);
     setRunning(false);
     if (focusWidget() == this)
         m_cmdAnteprima->setFocus(Qt::OtherFocusReason);
-    const QString text = previewText(driver.report(), answers.boxes());
+    const QString text = previewText(report, answers.boxes());
 
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("dlgAnteprima"));
@@ -1136,7 +1130,7 @@ void StartupWindow::onVersioni()
         QString entryMade;
         {
             ApplyChanges leftovers; // a killed run's temporaries, removed under the lock
-            CorsaEsclusiva exclusive(m_ctx, richiestaDaFinestra(m_ctx, m_state), leftovers);
+            ExclusiveRun exclusive(richiestaDaFinestra(m_ctx, m_state), leftovers);
             if (exclusive.refused())
                 return;
             VersioningChanges sink(store, m_ctx.prompt, entry.id);

@@ -263,7 +263,7 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
     // a sink that keeps versions: the restore can be put back in turn.
     ctx.dryRun = false;
     ApplyChanges leftovers; // a killed run's temporaries, removed under the lock
-    CorsaEsclusiva exclusive(ctx, richiestaDaFinestra(ctx, w), leftovers);
+    ExclusiveRun exclusive(richiestaDaFinestra(ctx, w), leftovers);
     if (exclusive.refused())
         return exitstatus::kLocked;
     VersioningChanges sink(store, prompt, entry->id);

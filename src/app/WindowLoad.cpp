@@ -112,8 +112,8 @@ RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dr
 {
     RunRequest r;
     r.portable = w.optPC != 0;
-    r.operatore = ctx.CodOperatore;
-    r.operatorText = w.CodOper;
+    r.operatorCode = ctx.CodOperatore;
+    r.typedOperator = w.CodOper;
     r.ticks.dati = w.chkDati.value;
     r.ticks.visite = w.chkVisite.value;
     for (size_t i = 0; i < 3; ++i) {
@@ -124,6 +124,12 @@ RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dr
     r.exchangeClients = w.lbFile[1].caption;
     r.confirmCopies = w.chkDebug.value;
     r.dryRun = dryRun;
+    r.configFile = ctx.config.FileIni;
+    r.dataFolder = ctx.config.PathDati;
+    r.cardsFolder = ctx.config.PathTesti;
+    r.sheetsFolder = ctx.config.PathFogli;
+    r.configurationUnread = ctx.LetturaIniFallita;
+    r.prompt = &ctx.prompt;
     return r;
 }
 

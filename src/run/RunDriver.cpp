@@ -6,7 +6,6 @@
 #include "changes/ApplyChanges.h"
 #include "changes/WithheldChanges.h"
 #include "transfer/RunLockStep.h"
-#include "transfer/Transfer.h"
 
 #include <optional>
 #include <QElapsedTimer>
@@ -45,32 +44,41 @@ int databasesCopied(const std::vector<ChangeSink::Change>& changes)
 
 } // namespace
 
-RunDriver::RunDriver(Context& ctx, SyncSteps steps) : m_ctx(ctx), m_steps(std::move(steps)) {}
+RunDriver::RunDriver(SyncSteps steps) : m_steps(std::move(steps)) {}
 
 bool RunDriver::runnableOperator(const QString& code)
 {
     return CompareBinary(code, QStringLiteral("000")) > 0;
 }
 
-RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, RunObserver* observer)
+RunDriver::Outcome RunDriver::outcome(const RunReport& report)
+{
+    if (report.refused)
+        return Outcome::Refused;
+    return report.exitStatus() == exitstatus::kFailed ? Outcome::Failed : Outcome::Completed;
+}
+
+RunReport RunDriver::run(const RunRequest& request, ChangeSink& sink, RunObserver* observer)
 {
     // The steps let window events run while they work; a second click of
     // "&ESEGUI" meanwhile is ignored: the run in progress ends with its own
     // outcome and "FINE AGGIORNAMENTO".
-    if (m_running)
-        return Outcome::Refused;
+    RunReport report;
+    if (m_running) {
+        report.refused = true;
+        return report;
+    }
     RunGuard guard(m_running);
 
-    Context& ctx = m_ctx;
     RunState w(request, sink);
+    Prompt& prompt = w.prompt();
 
     // What is asked for is decided by the ticks as the run starts: a step
     // that completes marks its tick done.
-    RunReport report;
     report.started = QDateTime::currentDateTime();
     QElapsedTimer clock;
     clock.start();
-    report.operatore = ctx.CodOperatore;
+    report.operatore = request.operatorCode;
     report.portable = request.portable;
     report.dryRun = sink.dryRun();
     for (const StepInfo& step : kSteps) {
@@ -82,26 +90,25 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
     }
     if (observer)
         observer->runStarted(w);
-    auto finish = [&](Outcome outcome) {
+    auto finish = [&] {
         if (observer)
             observer->runEnded();
         report.durationMs = clock.elapsed();
         report.ticksAfter = w.ticks;
         report.changes = sink.changes();
-        m_report = std::move(report);
-        return outcome;
+        return std::move(report);
     };
 
     // The values a run writes back were read from the configuration file; one
     // that could not be read (a passing I/O error, a flaky share) left them at
     // their defaults, which must never replace the file's own.
-    if (const QString unread = ctx.LetturaIniFallita; !unread.isEmpty()) {
+    if (const QString unread = request.configurationUnread; !unread.isEmpty()) {
         report.configurationUnread = unread;
-        ctx.prompt.show(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') + unread +
-                            QStringLiteral("\nL'aggiornamento non è stato eseguito e nulla è stato scritto. "
-                                           "Riprovare quando il file si potrà leggere."),
-                        MsgStyle::ExclamationOk);
-        return finish(Outcome::Failed);
+        prompt.show(QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE") + QLatin1Char('\n') + unread +
+                        QStringLiteral("\nL'aggiornamento non è stato eseguito e nulla è stato scritto. "
+                                       "Riprovare quando il file si potrà leggere."),
+                    MsgStyle::ExclamationOk);
+        return finish();
     }
 
     // One run at a time on this operator's folders: a second run is refused
@@ -109,53 +116,53 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
     // changes nothing, takes no lock and leaves no lock file; it tells all
     // the same that the run would be refused now, and lists the leftovers a
     // run would remove.
-    std::optional<CorsaEsclusiva> exclusive;
+    std::optional<ExclusiveRun> exclusive;
     if (sink.dryRun()) {
-        if (CorsaEsclusiva::sarebbeRifiutata(ctx, request)) {
+        if (ExclusiveRun::wouldBeRefused(request)) {
             report.refused = true;
-            return finish(Outcome::Refused);
+            return finish();
         }
-        rimuoviAvanzi(ctx, request, sink);
+        removeLeftovers(request, sink);
     } else {
-        exclusive.emplace(ctx, request, sink);
+        exclusive.emplace(request, sink);
         if (exclusive->refused()) {
             report.refused = true;
-            return finish(Outcome::Refused);
+            return finish();
         }
     }
 
     // The run's settings. A file that cannot take them stops the run before
     // its first step: the dates of the steps could not be recorded either.
-    const QString ini = ctx.config.FileIni;
+    const QString ini = request.configFile;
     const QString section = QStringLiteral("EXPORT");
-    const QString code = ctx.CodOperatore;
+    const QString code = request.operatorCode;
+    const QString side = request.sideLetter();
     const QString parm = QString::number(w.ticks.gruppi[0]) + QString::number(w.ticks.gruppi[1]) +
                          QString::number(w.ticks.gruppi[2]) + QString::number(w.ticks.dati) +
                          QString::number(w.ticks.visite);
     const std::pair<QString, QString> settings[] = {
-        {QStringLiteral("OPERATORE"), request.operatorText},
-        {w.PrefissoLato + QStringLiteral("PATH") + code, w.DbScambio},
-        {w.PrefissoLato + QStringLiteral("FLX0") + code, request.exchangeFolders[0]},
-        {w.PrefissoLato + QStringLiteral("FLX1") + code, request.exchangeFolders[1]},
-        {w.PrefissoLato + QStringLiteral("FLX2") + code, request.exchangeFolders[2]},
-        {w.PrefissoLato + QStringLiteral("PARM") + code, parm},
+        {QStringLiteral("OPERATORE"), request.typedOperator},
+        {side + QStringLiteral("PATH") + code, w.request.exchangeClients},
+        {side + QStringLiteral("FLX0") + code, request.exchangeFolders[0]},
+        {side + QStringLiteral("FLX1") + code, request.exchangeFolders[1]},
+        {side + QStringLiteral("FLX2") + code, request.exchangeFolders[2]},
+        {side + QStringLiteral("PARM") + code, parm},
     };
     for (const auto& [key, value] : settings) {
         if (const Error e = sink.writeKey(ini, section, key, value)) {
             const QString text = MessaggioScritturaIni(e);
             report.configurationUnwritten = text.section(QLatin1Char('\n'), 1);
-            ctx.prompt.show(text + QStringLiteral("\nL'aggiornamento non è stato eseguito: "
-                                                  "nessun dato è stato trasferito."),
-                            MsgStyle::ExclamationOk);
-            return finish(Outcome::Failed);
+            prompt.show(text + QStringLiteral("\nL'aggiornamento non è stato eseguito: "
+                                              "nessun dato è stato trasferito."),
+                        MsgStyle::ExclamationOk);
+            return finish();
         }
     }
 
-    // The synchronisations, in the order of the table: the first result above
-    // zero ends the run (a failure after which the run goes on has result 0).
-    bool ended = false;
+    // The steps, in the order of the table: the first result above zero ends
+    // the run (a failure after which the run goes on has result 0).
     for (StepReport& r : report.steps) {
-        if (!r.step->sync || r.state == StepReport::State::NotTicked)
+        if (r.state == StepReport::State::NotTicked)
             continue;
         if (observer)
             observer->stepStarted(r);
@@ -167,85 +174,28 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
         r.state = StepReport::State::Ran;
         if (observer)
             observer->stepEnded(r);
-        if (r.outcome.result() > 0) {
-            ended = true;
+        if (r.outcome.result() > 0)
             break;
-        }
-    }
-
-    // Documents. A group the stage did not record ran to the end when its
-    // box is greyed, was skipped when the stage completed without it, and was
-    // never reached when the stage ended early before it.
-    if (!ended) {
-        for (StepReport& r : report.steps) {
-            if (observer && r.step->documentGroup >= 0 && r.state != StepReport::State::NotTicked)
-                observer->stepStarted(r);
-        }
-        const bool completed = AggiornaDocumenti(ctx, w);
-        bool stageEnded = false;
-        for (StepReport& r : report.steps) {
-            if (r.step->documentGroup < 0 || r.state == StepReport::State::NotTicked)
-                continue;
-            const auto g = static_cast<size_t>(r.step->documentGroup);
-            if (w.EsitoDocumenti[g]) {
-                r.state = StepReport::State::Ran;
-                r.outcome = *w.EsitoDocumenti[g];
-                stageEnded = stageEnded || r.outcome.failed();
-            } else if (casella(w.ticks, r.step->box) == 2) {
-                r.state = StepReport::State::Ran;
-                r.outcome = StepOutcome::done();
-            } else if (completed) {
-                r.state = StepReport::State::Ran;
-                r.outcome = StepOutcome::skipped(QStringLiteral("cartella di scambio vuota o assente"),
-                                                 request.exchangeFolders[g]);
-            } else if (!stageEnded) {
-                // The group that ended the stage, had it left no record
-                // (every failure of the stage records its group, with its
-                // error number).
-                r.state = StepReport::State::Ran;
-                r.outcome = StepOutcome::failure(0, QStringLiteral("trasferimento non riuscito"));
-                stageEnded = true;
-            }
-            if (observer && r.state == StepReport::State::Ran)
-                observer->stepEnded(r);
-        }
     }
 
     // Outcome.
-    ctx.prompt.processEvents();
-    for (const StepReport& r : report.steps) {
-        if (r.step->sync == &SyncSteps::SincronizzaClienti && r.state == StepReport::State::Ran &&
-            r.outcome.status != StepOutcome::Status::Skipped) {
-            report.clientiAggiunti = w.clientiAggiunti;
-            report.testiVisite = w.testiVisite;
-        }
+    prompt.processEvents();
+    if (const StepReport& clients = report.of("SincronizzaClienti");
+        clients.state == StepReport::State::Ran && clients.outcome.status != StepOutcome::Status::Skipped) {
+        report.clientiAggiunti = w.clientsAdded;
+        report.testiVisite = w.visitsTexts;
     }
-    report.tabelle = w.tabelle;
-    report.visiteAggiunteScambio = w.tabelle[kVisiteN].toExchange;
-    report.visiteAggiunteLocale = w.tabelle[kVisiteN].toLocal;
-    report.appuntamentiAggiuntiScambio = w.tabelle[kAppuntamenti].toExchange;
-    report.appuntamentiAggiuntiLocale = w.tabelle[kAppuntamenti].toLocal;
-    for (size_t g = 0; g < report.documenti.size(); ++g)
-        report.documenti[g] = w.Contatori[g];
+    report.tabelle = w.tables;
+    report.visiteAggiunteScambio = w.tables[kVisiteN].toExchange;
+    report.visiteAggiunteLocale = w.tables[kVisiteN].toLocal;
+    report.appuntamentiAggiuntiScambio = w.tables[kAppuntamenti].toExchange;
+    report.appuntamentiAggiuntiLocale = w.tables[kAppuntamenti].toLocal;
+    report.documenti = w.filesOffered;
     report.databasiCopiati = databasesCopied(sink.changes());
-    const Outcome outcome = finish(Outcome::Completed);
+    RunReport done = finish();
 
-    ctx.prompt.show(QStringLiteral("FINE AGGIORNAMENTO"), MsgStyle::Ok);
-    return outcome == Outcome::Completed && m_report.exitStatus() == exitstatus::kFailed ? Outcome::Failed
-                                                                                         : outcome;
-}
-
-RunReport runTransfer(Context& ctx, const RunRequest& request, RunObserver* observer)
-{
-    RunDriver driver(ctx, StandardSteps(ctx));
-    if (request.dryRun) {
-        WithheldChanges sink;
-        driver.run(request, sink, observer);
-    } else {
-        ApplyChanges sink;
-        driver.run(request, sink, observer);
-    }
-    return driver.report();
+    prompt.show(QStringLiteral("FINE AGGIORNAMENTO"), MsgStyle::Ok);
+    return done;
 }
 
 } // namespace mirsalex

@@ -165,7 +165,7 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
     lines << QStringLiteral("Passi:");
     for (const StepReport& s : report.steps) {
         QString line = describeStep(s);
-        if (s.step && s.step->sync == &SyncSteps::SincronizzaClienti && s.state == StepReport::State::Ran &&
+        if (s.step && s.step->sync == &SyncSteps::clients && s.state == StepReport::State::Ran &&
             report.clientiAggiunti >= 0)
             line += QStringLiteral(" (clienti aggiunti: %1)").arg(report.clientiAggiunti);
         lines << QStringLiteral("  %1 %2").arg(QLatin1String(s.step ? s.step->name : "?"), -24).arg(line);

@@ -2,17 +2,21 @@
 
 #include "sync/ClientsSync.h"
 #include "sync/VisitsSync.h"
+#include "transfer/Transfer.h"
 
 namespace mirsalex {
 
-SyncSteps StandardSteps(Context& ctx)
+SyncSteps StandardSteps()
 {
     SyncSteps steps;
-    steps.SincronizzaClienti = [&ctx](RunState& w) { return SincronizzaClienti(ctx, w); };
-    steps.UnisciTabAzioni = [&ctx](RunState& w) { return UnisciTabAzioni(ctx, w); };
-    steps.SincronizzaAzioni = [&ctx](RunState& w) { return SincronizzaAzioni(ctx, w); };
-    steps.SincronizzaVisite = [&ctx](RunState& w) { return SincronizzaVisite(ctx, w); };
-    steps.SincronizzaAppuntamenti = [&ctx](RunState& w) { return SincronizzaAppuntamenti(ctx, w); };
+    steps.clients = syncClients;
+    steps.actionCodes = mergeActionCodes;
+    steps.actions = syncActions;
+    steps.visits = syncVisits;
+    steps.appointments = syncAppointments;
+    steps.indices = sendIndices;
+    steps.cards = exchangeCards;
+    steps.sheets = exchangeSheets;
     return steps;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "config/Context.h"
 #include "runtypes/RunReport.h"
 
 namespace mirsalex {
 
-// The synchronisation steps this program provides, bound to a context.
-SyncSteps StandardSteps(Context& ctx);
+// The steps this program provides: the clients, the visits group and the
+// three groups of the document stage, each working on the run's state.
+SyncSteps StandardSteps();
 
 } // namespace mirsalex

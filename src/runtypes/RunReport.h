@@ -25,15 +25,19 @@ constexpr int kIncomplete = 3; // a ticked step was skipped or stopped, and noth
 constexpr int kLocked = 4;     // refused: another run holds the lock
 } // namespace exitstatus
 
-// The synchronisation steps of a run, each working on the run's state.
+// The steps of a run, each working on the run's state alone: the clients,
+// the visits group, then the three groups of the document stage.
 using SyncStep = std::function<StepOutcome(RunState&)>;
 struct SyncSteps
 {
-    SyncStep SincronizzaClienti;
-    SyncStep UnisciTabAzioni;
-    SyncStep SincronizzaAzioni;
-    SyncStep SincronizzaVisite;
-    SyncStep SincronizzaAppuntamenti;
+    SyncStep clients;
+    SyncStep actionCodes;
+    SyncStep actions;
+    SyncStep visits;
+    SyncStep appointments;
+    SyncStep indices;
+    SyncStep cards;
+    SyncStep sheets;
 };
 
 // The check boxes that tick the steps of a run.
@@ -50,28 +54,28 @@ enum class Casella
 int& casella(Ticks& t, Casella box);
 int casella(const Ticks& t, Casella box);
 
-// One step of a run: its name, the box that ticks it, and what carries it
-// out: a synchronisation routine, or a group of the document stage.
+// One step of a run: its name, the box that ticks it, and the routine that
+// carries it out.
 struct StepInfo
 {
     const char* name;          // "SincronizzaClienti", ..., "INDICI", ...
     const char* group;         // the group it belongs to, as the window names it
     Casella box;               // the check box that ticks it
-    SyncStep SyncSteps::*sync; // the routine; null for a document group
-    int documentGroup;         // 0..2 for a document group, -1 otherwise
+    SyncStep SyncSteps::*sync; // the routine
+    int documentGroup;         // 0..2 for a group of the document stage, -1 otherwise
 };
 
 // Every step in the order a run takes them: the clients, the visits chain,
-// then the three document groups.
+// then the three document groups. The first result above zero ends the run.
 inline constexpr std::array<StepInfo, 8> kSteps{{
-    {"SincronizzaClienti", "DATI", Casella::Dati, &SyncSteps::SincronizzaClienti, -1},
-    {"UnisciTabAzioni", "VISITE", Casella::Visite, &SyncSteps::UnisciTabAzioni, -1},
-    {"SincronizzaAzioni", "VISITE", Casella::Visite, &SyncSteps::SincronizzaAzioni, -1},
-    {"SincronizzaVisite", "VISITE", Casella::Visite, &SyncSteps::SincronizzaVisite, -1},
-    {"SincronizzaAppuntamenti", "VISITE", Casella::Visite, &SyncSteps::SincronizzaAppuntamenti, -1},
-    {"INDICI", "INDICI", Casella::Indici, nullptr, 0},
-    {"SCHEDE CLIENTI", "SCHEDE CLIENTI", Casella::Schede, nullptr, 1},
-    {"FOGLI CLIENTI", "FOGLI CLIENTI", Casella::Fogli, nullptr, 2},
+    {"SincronizzaClienti", "DATI", Casella::Dati, &SyncSteps::clients, -1},
+    {"UnisciTabAzioni", "VISITE", Casella::Visite, &SyncSteps::actionCodes, -1},
+    {"SincronizzaAzioni", "VISITE", Casella::Visite, &SyncSteps::actions, -1},
+    {"SincronizzaVisite", "VISITE", Casella::Visite, &SyncSteps::visits, -1},
+    {"SincronizzaAppuntamenti", "VISITE", Casella::Visite, &SyncSteps::appointments, -1},
+    {"INDICI", "INDICI", Casella::Indici, &SyncSteps::indices, 0},
+    {"SCHEDE CLIENTI", "SCHEDE CLIENTI", Casella::Schede, &SyncSteps::cards, 1},
+    {"FOGLI CLIENTI", "FOGLI CLIENTI", Casella::Fogli, &SyncSteps::sheets, 2},
 }};
 
 // How one step of the table fared in a run.

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "common/Prompt.h"
 #include "runtypes/ChangeSink.h"
 #include "runtypes/RunRequest.h"
 #include "runtypes/StepOutcome.h"
 
 #include <array>
-#include <optional>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace mirsalex {
@@ -32,40 +33,45 @@ inline constexpr std::array<const char*, 4> kVisitsTableNames{"TabAzioni", "Azio
                                                               "Appuntamenti"};
 
 // What a run works with while it lasts: the request, the sink its changes
-// go through, the paths its steps rewrite for the next ones, and what it
-// has counted so far.
+// go through, and what its steps have found and counted so far.
 struct RunState
 {
     RunState(RunRequest r, ChangeSink& s) : request(std::move(r)), sink(s), ticks(request.ticks)
     {
-        PrefissoLato = request.sideLetter();
-        DbLocale = request.localClients.trimmed();
-        DbScambio = request.exchangeClients.trimmed();
+        request.localClients = request.localClients.trimmed();
+        request.exchangeClients = request.exchangeClients.trimmed();
     }
 
+    // The request, its paths of the clients databases trimmed.
     RunRequest request;
     ChangeSink& sink;
     // The ticks as the run leaves them: a box whose work is done holds 2.
     Ticks ticks;
-    QString PrefissoLato; // "X" portable, blank desktop
-    // The two databases of the step under way: the clients databases at the
-    // start, rewritten to the visits databases by the visits group.
-    QString DbLocale;
-    QString DbScambio;
 
-    // Files offered by the newest-wins copy (group, direction 0 sent / 1
-    // received), and where it counts now.
-    std::array<std::array<qint16, 2>, 6> Contatori{};
-    quint8 GruppoCorrente = 0;
-    quint8 DirezioneCorrente = 0;
-    // How each document group ended; empty for a group not taken up.
-    std::array<std::optional<StepOutcome>, 3> EsitoDocumenti;
+    // The prompt of the request: every box of the run goes through it.
+    Prompt& prompt() const
+    {
+        Q_ASSERT(request.prompt);
+        return *request.prompt;
+    }
+
+    // The visits databases, local and exchange: taken beside the clients
+    // databases by the first step of the visits group that finds those;
+    // empty until then.
+    QString localVisits;
+    QString exchangeVisits;
+
+    // Files offered by the newest-wins copy, by document group and direction
+    // (0 sent, 1 received).
+    std::array<std::array<qint16, 2>, 3> filesOffered{};
+    // What the document groups left alone (links below the exchange folder,
+    // names that are no text): told once, when the stage ends.
+    QStringList filesIgnored;
 
     // Counted by the steps.
-    std::array<TableCounters, 4> tabelle{};
-    qint64 clientiAggiunti = -1; // -1: not counted (the step did not get to it)
-    qint64 testiVisite = 0;      // visits texts taken over from the exchange copy
-    int databasiCopiati = 0;     // database files copied to the exchange area
+    std::array<TableCounters, 4> tables{};
+    qint64 clientsAdded = -1; // -1: not counted (the step did not get to it)
+    qint64 visitsTexts = 0;   // visits texts taken over from the exchange copy
 };
 
 } // namespace mirsalex

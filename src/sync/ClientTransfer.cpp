@@ -201,7 +201,7 @@ Error clientCode(const QVariant& value, qint32& code)
     return {};
 }
 
-ClientTransfer::ClientTransfer(Context& ctx, Database& db) : m_ctx(ctx), m_db(db), m_clienti(db)
+ClientTransfer::ClientTransfer(Prompt& prompt, Database& db) : m_prompt(prompt), m_db(db), m_clienti(db)
 {
     m_localIndex.fill(-1);
 }
@@ -224,7 +224,7 @@ bool ClientTransfer::ApriClienti(QString& context)
         m_clienti.close();
         context = QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'") + QLatin1Char('\n') +
                   QString::number(e.number) + QStringLiteral(": ") + e.text;
-        if (m_ctx.ask(context, MsgStyle::ExclamationRetryCancel, context) != AnswerRetry)
+        if (m_prompt.show(context, MsgStyle::ExclamationRetryCancel, context) != AnswerRetry)
             return false;
     }
 }
@@ -372,8 +372,8 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
         m_fatal = c;
         return result;
     }
-    m_stopped = m_ctx.ask(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  ") + QString::number(Elemento),
-                          MsgStyle::ExclamationOkCancel, QStringLiteral("ERRORE")) == AnswerCancel;
+    m_stopped = m_prompt.show(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  ") + QString::number(Elemento),
+                              MsgStyle::ExclamationOkCancel, QStringLiteral("ERRORE")) == AnswerCancel;
     return result;
 }
 

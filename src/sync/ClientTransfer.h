@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Context.h"
+#include "common/Prompt.h"
 #include "db/Database.h"
 #include "db/Snapshot.h"
 #include "db/TableRecordset.h"
@@ -39,7 +39,7 @@ constexpr int kVisiteWidth = 13;
 class ClientTransfer
 {
 public:
-    ClientTransfer(Context& ctx, Database& db);
+    ClientTransfer(Prompt& prompt, Database& db);
 
     // Opens `Clienti` of the local database on its primary index. On failure
     // asks Retry/Cancel, the text asked becoming the step's context text
@@ -92,7 +92,7 @@ private:
     // through NumeroOZero (`numeric`) or TestoODefault.
     Error setNormalised(int field, const Snapshot& row, int column, bool numeric);
 
-    Context& m_ctx;
+    Prompt& m_prompt;
     Database& m_db;
     int m_failedClients = 0;
     bool m_stopped = false;

@@ -45,7 +45,7 @@ bool sameFile(const QString& a, const QString& b)
 // visits text of the known ones after the name check. Returns the error that
 // ended it (none when it ran to the end or the user stopped it); `reachedEnd`
 // tells whether it went past the last exchange row.
-Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
+Error walkClients(Prompt& prompt, Database& db, ClientTransfer& transfer, Snapshot& rows, bool& reachedEnd,
                   RunState& w)
 {
     reachedEnd = false;
@@ -82,11 +82,11 @@ Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot
                 const ClienteCorrente& c = transfer.cliente();
                 if (Error e = db.commitBatch())
                     return e;
-                const int answer =
-                    ctx.ask(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') +
-                                QString::number(code) + QStringLiteral(" : ") + c.ragsoc + QLatin1Char('-') +
-                                exchangeName + QLatin1Char('\n') + QStringLiteral("Continuo comunque?"),
-                            MsgStyle::Question, QStringLiteral("MIRSALEX - NOMINATIVO"));
+                const int answer = prompt.show(QStringLiteral("NOMINATIVI DIFFERENTI!") + QLatin1Char('\n') +
+                                                   QString::number(code) + QStringLiteral(" : ") + c.ragsoc +
+                                                   QLatin1Char('-') + exchangeName + QLatin1Char('\n') +
+                                                   QStringLiteral("Continuo comunque?"),
+                                               MsgStyle::Question, QStringLiteral("MIRSALEX - NOMINATIVO"));
                 if (answer != AnswerYes)
                     return {};
             }
@@ -99,14 +99,14 @@ Error walkClients(Context& ctx, Database& db, ClientTransfer& transfer, Snapshot
                 if (e)
                     return e;
                 ++written;
-                ++w.testiVisite;
+                ++w.visitsTexts;
             }
         } else {
             if (transfer.stopped())
                 return {};
             ++written;
             if (transfer.failedClients() == failedBefore)
-                ++w.clientiAggiunti;
+                ++w.clientsAdded;
         }
         if (written >= kBatchRows) {
             if (Error e = db.commitBatch())
@@ -256,7 +256,7 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
 // the tables allow it, else a walk over the whole exchange table. Returns
 // the error that ended it; `reachedEnd` tells whether every exchange client
 // was merged.
-Error mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool& reachedEnd, RunState& w)
+Error mergeClients(Prompt& prompt, Database& db, ClientTransfer& transfer, bool& reachedEnd, RunState& w)
 {
     reachedEnd = true;
     int added = 0;
@@ -268,7 +268,7 @@ Error mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool& r
             return e;
         if (rows.recordCount() <= 0)
             return {};
-        return walkClients(ctx, db, transfer, rows, reachedEnd, w);
+        return walkClients(prompt, db, transfer, rows, reachedEnd, w);
     }
     const QString exchange = db.qualified(kAttachment);
     pass->walk = [&](const QString& which, bool& stop) -> Error {
@@ -277,14 +277,14 @@ Error mergeClients(Context& ctx, Database& db, ClientTransfer& transfer, bool& r
                                 which + QStringLiteral(" ORDER BY s.rowid")))
             return e;
         bool ended = true;
-        const Error e = rows.eof() ? Error() : walkClients(ctx, db, transfer, rows, ended, w);
+        const Error e = rows.eof() ? Error() : walkClients(prompt, db, transfer, rows, ended, w);
         stop = !ended;
         return e;
     };
     bool stopped = false;
     const Error error = runPass(db, *pass, stopped);
-    w.clientiAggiunti += added;
-    w.testiVisite += taken;
+    w.clientsAdded += added;
+    w.visitsTexts += taken;
     reachedEnd = !stopped && !error;
     return error;
 }
@@ -297,11 +297,11 @@ QString inUse(const QString& file)
 
 // The one message that says why the local file was not copied over the
 // exchange copy.
-void tellNotCopied(Context& ctx, const QString& why)
+void tellNotCopied(Prompt& prompt, const QString& why)
 {
-    ctx.prompt.show(QStringLiteral("DATABASE NON COPIATO NELL'AREA DI SCAMBIO!") + QLatin1Char('\n') + why +
-                        QLatin1Char('\n') + QStringLiteral("La copia di scambio non è stata modificata."),
-                    MsgStyle::Ok);
+    prompt.show(QStringLiteral("DATABASE NON COPIATO NELL'AREA DI SCAMBIO!") + QLatin1Char('\n') + why +
+                    QLatin1Char('\n') + QStringLiteral("La copia di scambio non è stata modificata."),
+                MsgStyle::Ok);
 }
 
 } // namespace
@@ -311,10 +311,11 @@ void detail::setClientsRowWalkOnly(bool only)
     g_rowWalkOnly = only;
 }
 
-StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
+StepOutcome syncClients(RunState& w)
 {
-    const QString local = w.DbLocale;
-    const QString exchange = w.DbScambio;
+    Prompt& prompt = w.prompt();
+    const QString local = w.request.localClients;
+    const QString exchange = w.request.exchangeClients;
     if (local.isEmpty() || exchange.isEmpty())
         return StepOutcome::skipped(QStringLiteral("percorso del database non indicato"));
     // A file that is not there skips the step; a folder that cannot be read
@@ -322,7 +323,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     // taken for a missing file.
     for (const QString& path : {local, exchange}) {
         int unreadable = 0;
-        if (EsisteFile(ctx.prompt, path, 0, &unreadable))
+        if (EsisteFile(prompt, path, 0, &unreadable))
             continue;
         if (unreadable != 0)
             return StepOutcome::failure(static_cast<qint16>(unreadable),
@@ -343,8 +344,8 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     };
     const QDateTime localTime = timeOf(localPath, QDateTime(QDate::currentDate(), QTime(0, 0)));
     const QDateTime exchangeTime = timeOf(exchangePath, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
-    w.clientiAggiunti = 0;
-    w.testiVisite = 0;
+    w.clientsAdded = 0;
+    w.visitsTexts = 0;
 
     // Set when the local clients table could not be opened and the user gave
     // up: the local file is then not known to be sound, and copying it over the
@@ -363,14 +364,14 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         const QString connect = QStringLiteral("ERRORE IN CONNESSIONE TABELLA CLIENTI");
         // Only the local file is changed in place; the exchange copy is
         // replaced whole, later.
-        MergeSession session(ctx, w.sink, QStringLiteral("Clienti"), kAttachment);
+        MergeSession session(prompt, w.sink, QStringLiteral("Clienti"), kAttachment);
         Error error =
             session.open(localPath, exchangePath, QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE DATI"),
                          connect, connect, false);
         context = session.context();
         Database& db = session.db();
-        ClientTransfer transfer(ctx, db);
-        ctx.prompt.processEvents();
+        ClientTransfer transfer(prompt, db);
+        prompt.processEvents();
         bool walk = !error;
         if (walk && !transfer.ApriClienti(context)) {
             walk = false;
@@ -382,7 +383,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
             // instead of failing client by client.
             error = session.begin();
             if (!error)
-                error = mergeClients(ctx, db, transfer, walkEnded, w);
+                error = mergeClients(prompt, db, transfer, walkEnded, w);
             // What the merge stored stays, whatever ended it.
             const Error committed = db.commitBatch();
             if (!error)
@@ -397,16 +398,16 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         // Closing, whatever happened.
         transfer.close();
         session.close();
-        ctx.prompt.processEvents();
+        prompt.processEvents();
     }
 
     if (code != 0) {
-        ctx.prompt.show(context, MsgStyle::Ok);
+        prompt.show(context, MsgStyle::Ok);
         return StepOutcome::failure(code, context);
     }
 
     if (clientsUnreadable) {
-        tellNotCopied(ctx, QStringLiteral("L'archivio CLIENTI locale non è stato aperto."));
+        tellNotCopied(prompt, QStringLiteral("L'archivio CLIENTI locale non è stato aperto."));
         return StepOutcome::failureGoingOn(
             0, QStringLiteral("archivio CLIENTI locale non aperto: database non copiato"));
     }
@@ -414,13 +415,13 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
         const QString why = failedClients == 1
                                 ? QStringLiteral("1 cliente non è stato aggiornato.")
                                 : QStringLiteral("%1 clienti non sono stati aggiornati.").arg(failedClients);
-        tellNotCopied(ctx, why);
+        tellNotCopied(prompt, why);
         return StepOutcome::failureGoingOn(0, why + QStringLiteral(" Database non copiato."));
     }
     if (!walkEnded) {
         const QString why =
             QStringLiteral("L'aggiornamento dei clienti è stato interrotto prima dell'ultimo cliente.");
-        tellNotCopied(ctx, why);
+        tellNotCopied(prompt, why);
         return StepOutcome::stopped(why + QStringLiteral(" Database non copiato."));
     }
     // A damaged local file never replaces the exchange copy, however newer.
@@ -430,38 +431,42 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
                 ? QStringLiteral("Il database locale è in uso da un altro programma:") + QLatin1Char('\n') +
                       local
                 : QStringLiteral("Il database locale è danneggiato:") + QLatin1Char('\n') + local;
-        tellNotCopied(ctx, why);
+        tellNotCopied(prompt, why);
         return StepOutcome::failureGoingOn(qint16(damaged.number), why);
     }
 
     // The file is copied only as a consistent whole: never while a journal
     // of an unfinished write lies beside either copy.
     if (unfinishedWriteBeside(localPath) || unfinishedWriteBeside(exchangePath)) {
-        ctx.prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
+        prompt.show(QStringLiteral("Errore nell'aggiornamento del DataBase"), MsgStyle::Ok);
         return StepOutcome::failureGoingOn(code,
                                            QStringLiteral("scrittura non terminata accanto al database"));
     }
 
+    // The copy is counted with the files sent of the first document group,
+    // as the run's counters have always shown it.
+    qint16& counter = w.filesOffered[0][0];
     CopyResult copy;
     if (localTime > exchangeTime) {
-        copy = CopiaFile(ctx, w, local, exchange, 1, 0);
+        copy = copyIfNewer(w, local, exchange, counter, 1, 0);
     } else {
         const QString text = QStringLiteral("DATABASE ORIGINARIO MENO RECENTE! ") + QLatin1Char('\n') +
                              QStringLiteral("Passo comunque ") + QLatin1Char('\n') + local +
                              QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(localTime) +
                              QLatin1Char('\n') + QStringLiteral("su") + QLatin1Char('\n') + exchange +
                              QLatin1Char('\n') + QStringLiteral("del  ") + MessageDate(exchangeTime);
-        if (ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE")) != AnswerYes)
+        if (prompt.show(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO DATABASE")) != AnswerYes)
             return StepOutcome::stopped(QStringLiteral("copia del database non confermata"));
-        copy = CopiaFile(ctx, w, local, exchange, 1, 1);
+        copy = copyIfNewer(w, local, exchange, counter, 1, 1);
     }
     if (!copy.failed) {
         // The step is done once its date is recorded.
-        if (const Error e = w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                                            w.PrefissoLato + QStringLiteral("DATA") + ctx.CodOperatore,
-                                            DateStamp(QDateTime::currentDateTime()))) {
+        if (const Error e =
+                w.sink.writeKey(w.request.configFile, QStringLiteral("EXPORT"),
+                                w.request.sideLetter() + QStringLiteral("DATA") + w.request.operatorCode,
+                                DateStamp(QDateTime::currentDateTime()))) {
             const QString text = MessaggioDataNonRegistrata(e);
-            ctx.prompt.show(text, MsgStyle::ExclamationOk);
+            prompt.show(text, MsgStyle::ExclamationOk);
             return StepOutcome::failure(qint16(e.number), text);
         }
         w.ticks.dati = 2;
@@ -471,7 +476,7 @@ StepOutcome SincronizzaClienti(Context& ctx, RunState& w)
     QString text = QStringLiteral("Errore nell'aggiornamento del DataBase");
     if (const Error& e = copy.error)
         text += QLatin1Char('\n') + QString::number(e.number) + QLatin1Char('-') + e.text;
-    ctx.prompt.show(text, MsgStyle::Ok);
+    prompt.show(text, MsgStyle::Ok);
     return StepOutcome::failureGoingOn(copy.number, text);
 }
 

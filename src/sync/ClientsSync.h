@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/Context.h"
 #include "runtypes/RunState.h"
 
 #include <QtGlobal>
@@ -12,7 +11,7 @@ namespace mirsalex {
 // check, then offers the local file to the exchange area newest-wins.
 // Its result is 0 when it completed, was skipped or was stopped by the user,
 // otherwise the number of the error that ended it (already reported).
-StepOutcome SincronizzaClienti(Context& ctx, RunState& w);
+StepOutcome syncClients(RunState& w);
 
 namespace detail {
 // Makes every later synchronisation walk the exchange clients row by row, as

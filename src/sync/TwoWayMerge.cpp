@@ -281,46 +281,51 @@ qint16 errorCode(const Error& error)
     return error.number > 0 && error.number <= 32767 ? qint16(error.number) : qint16(32767);
 }
 
-std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w)
+std::optional<StepOutcome> takeVisitsPaths(RunState& w)
 {
-    if (w.DbLocale.isEmpty() || w.DbScambio.isEmpty())
+    const bool taken = !w.localVisits.isEmpty();
+    const QString local = taken ? w.localVisits : w.request.localClients;
+    const QString exchange = taken ? w.exchangeVisits : w.request.exchangeClients;
+    if (local.isEmpty() || exchange.isEmpty())
         return StepOutcome::skipped(QStringLiteral("percorso del database non indicato"));
     // A file that is not there skips the step; a folder that cannot be read
     // (already explained, with Retry) fails it: an unreadable disk is never
     // taken for an empty one.
     int unreadable = 0;
     auto missing = [&](const QString& path, const QString& why) -> std::optional<StepOutcome> {
-        if (EsisteFile(ctx.prompt, path, 0, &unreadable))
+        if (EsisteFile(w.prompt(), path, 0, &unreadable))
             return std::nullopt;
         if (unreadable != 0)
             return StepOutcome::failure(static_cast<qint16>(unreadable),
                                         QStringLiteral("cartella non leggibile: ") + path);
         return StepOutcome::skipped(why, path);
     };
-    if (auto out = missing(w.DbLocale, QStringLiteral("database non trovato")))
+    if (auto out = missing(local, QStringLiteral("database non trovato")))
         return out;
-    if (auto out = missing(w.DbScambio, QStringLiteral("database non trovato")))
+    if (auto out = missing(exchange, QStringLiteral("database non trovato")))
         return out;
-    const QString visits = schema::fileName(schema::Kind::Visits);
-    w.DbLocale = ctx.config.PathDati + ctx.CodOperatore + platform::sep() + visits;
-    w.DbScambio = CartellaDi(w.DbScambio) + platform::sep() + visits;
-    if (auto out = missing(w.DbLocale, QStringLiteral("database delle visite non trovato")))
+    if (!taken) {
+        const QString visits = schema::fileName(schema::Kind::Visits);
+        w.localVisits = w.request.dataFolder + w.request.operatorCode + platform::sep() + visits;
+        w.exchangeVisits = CartellaDi(exchange) + platform::sep() + visits;
+    }
+    if (auto out = missing(w.localVisits, QStringLiteral("database delle visite non trovato")))
         return out;
-    if (auto out = missing(w.DbScambio, QStringLiteral("database delle visite non trovato")))
+    if (auto out = missing(w.exchangeVisits, QStringLiteral("database delle visite non trovato")))
         return out;
     // The exchange copy named as the local file itself: there is nothing to
     // merge, and the file must not be attached to itself.
-    if (sameFile(platform::resolve(w.DbLocale), platform::resolve(w.DbScambio)))
+    if (sameFile(platform::resolve(w.localVisits), platform::resolve(w.exchangeVisits)))
         return StepOutcome::skipped(QStringLiteral("il database di scambio è il database locale"),
-                                    w.DbScambio);
+                                    w.exchangeVisits);
     return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------
 // MergeSession
 
-MergeSession::MergeSession(Context& ctx, ChangeSink& sink, QString table, QString attached)
-    : m_ctx(ctx), m_sink(sink), m_table(std::move(table)),
+MergeSession::MergeSession(Prompt& prompt, ChangeSink& sink, QString table, QString attached)
+    : m_prompt(prompt), m_sink(sink), m_table(std::move(table)),
       m_attached(attached.isEmpty() ? m_table + QStringLiteral("EX") : std::move(attached))
 {
 }
@@ -361,7 +366,7 @@ Error MergeSession::finish(Error error)
     const Error committed = m_db.commitBatch();
     if (!error)
         error = committed;
-    m_ctx.prompt.processEvents();
+    m_prompt.processEvents();
     close();
     return error;
 }
@@ -548,9 +553,10 @@ Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, cons
     return error;
 }
 
-StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
+StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
 {
-    TableCounters& count = w.tabelle[policy.counters];
+    Prompt& prompt = w.prompt();
+    TableCounters& count = w.tables[policy.counters];
     count = TableCounters();
     int addedLocal = 0;
     int addedExchange = 0;
@@ -566,15 +572,16 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
             count.toExchange = exchange;
         }
     } keep{count, addedLocal, addedExchange};
-    if (std::optional<StepOutcome> skip = takeVisitsPaths(ctx, w))
+    if (std::optional<StepOutcome> skip = takeVisitsPaths(w))
         return *skip;
 
-    MergeSession session(ctx, w.sink, policy.table);
-    Error error = session.open(w.DbLocale, w.DbScambio, policy.openLocal, policy.openExchange, policy.passIn);
+    MergeSession session(prompt, w.sink, policy.table);
+    Error error =
+        session.open(w.localVisits, w.exchangeVisits, policy.openLocal, policy.openExchange, policy.passIn);
     if (!error)
         error = session.begin();
     Database& db = session.db();
-    ctx.prompt.processEvents();
+    prompt.processEvents();
     MergePlan plan;
     if (!error) {
         QString context;
@@ -583,7 +590,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
     }
     if (!error) {
         session.setContext(policy.passIn);
-        error = copyMissingRows(db, plan, false, policy.table, addedLocal, policy.walkOnFailure, &ctx.prompt,
+        error = copyMissingRows(db, plan, false, policy.table, addedLocal, policy.walkOnFailure, &prompt,
                                 policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
         if (!error)
@@ -595,7 +602,7 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
     if (!error) {
         session.setContext(policy.passOut);
         error = copyMissingRows(db, plan, true, session.attached(), addedExchange, policy.walkOnFailure,
-                                &ctx.prompt, policy.table + QStringLiteral(": locale -> scambio"));
+                                &prompt, policy.table + QStringLiteral(": locale -> scambio"));
     }
     if (!error && !plan.mark.isEmpty()) {
         const QString where =
@@ -616,20 +623,20 @@ StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy)
         count.purgedLocal = count.purgedExchange = 0;
     }
     // What each file received and lost, kept whatever ended the merge.
-    w.sink.databaseCommitted(platform::resolve(w.DbLocale), addedLocal + count.purgedLocal);
-    w.sink.databaseCommitted(platform::resolve(w.DbScambio), addedExchange + count.purgedExchange);
+    w.sink.databaseCommitted(platform::resolve(w.localVisits), addedLocal + count.purgedLocal);
+    w.sink.databaseCommitted(platform::resolve(w.exchangeVisits), addedExchange + count.purgedExchange);
 
     if (code != 0) {
-        ctx.prompt.show(session.context(), MsgStyle::Ok);
+        prompt.show(session.context(), MsgStyle::Ok);
         return StepOutcome::failure(code, session.context());
     }
     if (!policy.marker.isEmpty()) {
         // The step is done once its date is recorded.
-        if (const Error e = w.sink.writeKey(ctx.config.FileIni, QStringLiteral("EXPORT"),
-                                            w.PrefissoLato + policy.marker + ctx.CodOperatore,
+        if (const Error e = w.sink.writeKey(w.request.configFile, QStringLiteral("EXPORT"),
+                                            w.request.sideLetter() + policy.marker + w.request.operatorCode,
                                             DateStamp(QDateTime::currentDateTime()))) {
             const QString text = MessaggioDataNonRegistrata(e);
-            ctx.prompt.show(text, MsgStyle::ExclamationOk);
+            prompt.show(text, MsgStyle::ExclamationOk);
             return StepOutcome::failure(qint16(e.number), text);
         }
         w.ticks.visite = 2;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Context.h"
+#include "common/Prompt.h"
 #include "db/Database.h"
 #include "runtypes/RunState.h"
 
@@ -24,13 +24,13 @@ namespace mirsalex {
 extern const QString kVisitsOpenLocal;    // "ERRORE NELL'APERTURA DEL DATABASE VISITE LOCALE"
 extern const QString kVisitsOpenExchange; // "ERRORE NELL'APERTURA DEL DATABASE VISITE REMOTO"
 
-// Checks the run's two paths, then rewrites them to the two visits databases
-// (the local one under PathDati + operator, the exchange one beside the
-// exchange clients database) and checks those. The rewrite stays in the
-// window state for the rest of the chain; applied to visits paths it gives
-// the same paths. Returns the skip (nothing shown) when a path is empty or a
-// file is missing, nothing when the step can go on.
-std::optional<StepOutcome> takeVisitsPaths(Context& ctx, RunState& w);
+// The two visits databases of the run, checked. The first step of the group
+// that finds both clients databases takes the visits databases (the local
+// one in the operator's folder under the data folder, the exchange one
+// beside the exchange clients database) into the run's state; each later
+// step checks those again. Returns the skip (nothing shown) when a path is
+// empty or a file is missing, nothing when the step can go on.
+std::optional<StepOutcome> takeVisitsPaths(RunState& w);
 
 // An error number as a step's 16-bit outcome holds it: a number that does
 // not fit (or is not above zero) is recorded as 32767, still a failure.
@@ -46,7 +46,7 @@ qint16 errorCode(const Error& error);
 class MergeSession
 {
 public:
-    MergeSession(Context& ctx, ChangeSink& sink, QString table, QString attached = QString());
+    MergeSession(Prompt& prompt, ChangeSink& sink, QString table, QString attached = QString());
     ~MergeSession() { close(); }
     MergeSession(const MergeSession&) = delete;
     MergeSession& operator=(const MergeSession&) = delete;
@@ -77,7 +77,7 @@ public:
     void setContext(const QString& text) { m_context = text; }
 
 private:
-    Context& m_ctx;
+    Prompt& m_prompt;
     ChangeSink& m_sink;
     QString m_localPath;
     QString m_table;
@@ -175,7 +175,7 @@ Error planMerge(Database& db, const MergePolicy& policy, const QString& attached
 // deleted on both sides. Added rows get the mark " ". On success the
 // "VISITE" box is greyed and the marker written; a failure shows its
 // context text alone and keeps what was stored before it.
-StepOutcome mergeBothWays(Context& ctx, RunState& w, const MergePolicy& policy);
+StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy);
 
 // Adds to table `target` of `db` the rows of `source` whose key it lacks,
 // walking `source` in key order, skipping marked rows and giving the added

@@ -83,24 +83,24 @@ const std::array<const MergePolicy*, 3>& twoWayPolicies()
     return all;
 }
 
-StepOutcome UnisciTabAzioni(Context& ctx, RunState& w)
+StepOutcome mergeActionCodes(RunState& w)
 {
-    return mergeBothWays(ctx, w, actionCodesPolicy());
+    return mergeBothWays(w, actionCodesPolicy());
 }
 
-StepOutcome SincronizzaAzioni(Context& ctx, RunState& w)
+StepOutcome syncActions(RunState& w)
 {
-    return mergeBothWays(ctx, w, actionsPolicy());
+    return mergeBothWays(w, actionsPolicy());
 }
 
-StepOutcome SincronizzaVisite(Context& ctx, RunState& w)
+StepOutcome syncVisits(RunState& w)
 {
-    return mergeBothWays(ctx, w, visitsPolicy());
+    return mergeBothWays(w, visitsPolicy());
 }
 
-StepOutcome SincronizzaAppuntamenti(Context& ctx, RunState& w)
+StepOutcome syncAppointments(RunState& w)
 {
-    return mergeBothWays(ctx, w, appointmentsPolicy());
+    return mergeBothWays(w, appointmentsPolicy());
 }
 
 } // namespace mirsalex

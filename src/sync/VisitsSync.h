@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/Context.h"
 #include "runtypes/RunState.h"
 
 #include <array>
@@ -10,23 +9,23 @@ namespace mirsalex {
 struct MergePolicy;
 
 // The visits group, run in this order on the local VisiteDV.mdb and the one
-// beside the exchange clients database. Each rewrites the run's two paths to
-// those files (they stay so for the rest of the chain), is skipped silently
-// when a file is missing, and after a failure has shown its context text.
+// beside the exchange clients database (see takeVisitsPaths()). Each is
+// skipped silently when a file is missing, and after a failure has shown its
+// context text.
 
 // Action codes: each side receives the codes (whole rows of TabAzioni) that
 // only the other side has; nothing else changes.
-StepOutcome UnisciTabAzioni(Context& ctx, RunState& w);
+StepOutcome mergeActionCodes(RunState& w);
 
 // Actions (Azioni, key client and action code, deletion mark AzDelete).
-StepOutcome SincronizzaAzioni(Context& ctx, RunState& w);
+StepOutcome syncActions(RunState& w);
 
 // Visits (VisiteN, key client and date); counts the visits added.
-StepOutcome SincronizzaVisite(Context& ctx, RunState& w);
+StepOutcome syncVisits(RunState& w);
 
 // Appointments (Appuntamenti, key client, date and action, deletion mark
 // ApDelete); counts the appointments added.
-StepOutcome SincronizzaAppuntamenti(Context& ctx, RunState& w);
+StepOutcome syncAppointments(RunState& w);
 
 // The tables of the group, for what works out a run without running it.
 // Action codes: table and key only (each side receives the whole rows whose

@@ -22,35 +22,35 @@ QString messageDate(qint64 seconds)
 }
 } // namespace
 
-CopyResult CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& destination, int prompt,
-                     int force)
+CopyResult copyIfNewer(RunState& w, const QString& source, const QString& destination, qint16& counter,
+                       int prompt, int force)
 {
     // Both names are looked up without regard to case: a card listed as
     // "sk12.doc" and named "SK12.DOC" here is the same file, and a file new
     // to the destination takes the name as given.
-    return detail::copiaFileRisolto(ctx, w, source, destination, platform::resolve(source),
-                                    platform::resolve(destination), prompt, force);
+    return detail::copyResolvedIfNewer(w, source, destination, platform::resolve(source),
+                                       platform::resolve(destination), counter, prompt, force);
 }
 
-CopyResult detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& source,
-                                    const QString& destination, const QString& sourceOnDisk,
-                                    const QString& destinationOnDisk, int prompt, int force)
+CopyResult detail::copyResolvedIfNewer(RunState& w, const QString& source, const QString& destination,
+                                       const QString& sourceOnDisk, const QString& destinationOnDisk,
+                                       qint16& counter, int prompt, int force)
 {
     // A source that cannot be dated counts as made today at midnight; a
     // destination that cannot be dated counts as missing.
     const std::optional<qint64> sourceTime = w.sink.modificationTime(sourceOnDisk);
-    const qint64 dataFileSorgente =
+    const qint64 sourceSeconds =
         sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
-    const std::optional<qint64> dataFileDestinazione = w.sink.modificationTime(destinationOnDisk);
+    const std::optional<qint64> destinationSeconds = w.sink.modificationTime(destinationOnDisk);
 
     const QChar lf(10);
     CopyResult result;
 
-    bool passOn = force == 1 || !dataFileDestinazione;
+    bool passOn = force == 1 || !destinationSeconds;
     if (!passOn) {
-        passOn = sourceTime ? FileTimes::sourceIsNewer(dataFileSorgente, sourceOnDisk, *dataFileDestinazione,
+        passOn = sourceTime ? FileTimes::sourceIsNewer(sourceSeconds, sourceOnDisk, *destinationSeconds,
                                                        destinationOnDisk)
-                            : dataFileSorgente > *dataFileDestinazione;
+                            : sourceSeconds > *destinationSeconds;
     }
 
     // The texts are built only for a box that is shown: a document stage
@@ -58,22 +58,21 @@ CopyResult detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& so
     if (!passOn) {
         if (prompt > 0) {
             const QString text = QStringLiteral("NON passo: ") + lf + source + lf + QStringLiteral("del  ") +
-                                 messageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf +
-                                 destination + lf + QStringLiteral("del  ") +
-                                 messageDate(*dataFileDestinazione);
-            ctx.prompt.show(text, MsgStyle::Ok);
+                                 messageDate(sourceSeconds) + lf + QStringLiteral("su") + lf + destination +
+                                 lf + QStringLiteral("del  ") + messageDate(*destinationSeconds);
+            w.prompt().show(text, MsgStyle::Ok);
         }
         return result;
     }
 
     if (prompt > 0) {
         QString text = QStringLiteral("Copio: ") + lf + source + lf + QStringLiteral("del  ") +
-                       messageDate(dataFileSorgente) + lf + QStringLiteral("su") + lf;
-        if (dataFileDestinazione)
-            text += destination + lf + QStringLiteral("del  ") + messageDate(*dataFileDestinazione);
+                       messageDate(sourceSeconds) + lf + QStringLiteral("su") + lf;
+        if (destinationSeconds)
+            text += destination + lf + QStringLiteral("del  ") + messageDate(*destinationSeconds);
         else
             text += destination + QStringLiteral("  inesistente");
-        result.answer = ctx.ask(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
+        result.answer = w.prompt().show(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
     }
 
     bool copied = false;
@@ -90,16 +89,11 @@ CopyResult detail::copiaFileRisolto(Context& ctx, RunState& w, const QString& so
     // Every file offered is counted, also when the user declined it; a copy
     // that failed is not, so a failed group never shows as updated.
     if (copied || result.answer != AnswerYes) {
-        if (w.GruppoCorrente >= w.Contatori.size() || w.DirezioneCorrente >= w.Contatori[0].size()) {
-            result.failed = true;
+        if (counter == std::numeric_limits<qint16>::max()) {
+            result.failed = true; // the counter would overflow: it stays as it is
+            result.number = kOverflow;
         } else {
-            qint16& counter = w.Contatori[w.GruppoCorrente][w.DirezioneCorrente];
-            if (counter == std::numeric_limits<qint16>::max()) {
-                result.failed = true; // the counter would overflow: it stays as it is
-                result.number = kOverflow;
-            } else {
-                ++counter;
-            }
+            ++counter;
         }
     }
     return result;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/Platform.h"
-#include "config/Context.h"
 #include "runtypes/RunState.h"
 #include "transfer/Transfer.h"
 
@@ -13,8 +12,8 @@ namespace mirsalex::detail {
 // (the document stage lists both folders once instead of looking every name
 // up): `source` and `destination` are shown in the messages, the `...OnDisk`
 // paths are the ones used.
-CopyResult copiaFileRisolto(Context& ctx, RunState& w, const QString& source, const QString& destination,
-                            const QString& sourceOnDisk, const QString& destinationOnDisk, int prompt,
-                            int force);
+CopyResult copyResolvedIfNewer(RunState& w, const QString& source, const QString& destination,
+                               const QString& sourceOnDisk, const QString& destinationOnDisk, qint16& counter,
+                               int prompt, int force);
 
 } // namespace mirsalex::detail

@@ -2,6 +2,7 @@
 
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
+#include "common/Prompt.h"
 
 namespace mirsalex {
 
@@ -26,12 +27,12 @@ QStringList lockedFolders(const RunRequest& request)
 
 } // namespace
 
-void rimuoviAvanzi(Context& ctx, const RunRequest& request, ChangeSink& sink)
+void removeLeftovers(const RunRequest& request, ChangeSink& sink)
 {
     // What killed runs left half written: copies of databases beside them,
     // and the profile file's temporary beside it.
     QStringList stale = {folderOf(request.localClients), folderOf(request.exchangeClients),
-                         folderOf(ProfileFile::locate(ctx.config.FileIni))};
+                         folderOf(ProfileFile::locate(request.configFile))};
     stale.removeDuplicates();
     for (const QString& folder : std::as_const(stale)) {
         if (!folder.isEmpty())
@@ -39,26 +40,26 @@ void rimuoviAvanzi(Context& ctx, const RunRequest& request, ChangeSink& sink)
     }
 }
 
-CorsaEsclusiva::CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink)
+ExclusiveRun::ExclusiveRun(const RunRequest& request, ChangeSink& sink)
 {
     const QStringList folders = lockedFolders(request);
     QString busy;
     RunLock::Holder holder;
     if (!m_lock.acquire(folders, request.sideName(), &busy, &holder)) {
         m_refused = true;
-        ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
+        request.prompt->show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
         return;
     }
-    rimuoviAvanzi(ctx, request, sink);
+    removeLeftovers(request, sink);
 }
 
-bool CorsaEsclusiva::sarebbeRifiutata(Context& ctx, const RunRequest& request)
+bool ExclusiveRun::wouldBeRefused(const RunRequest& request)
 {
     QString busy;
     RunLock::Holder holder;
     if (!RunLock::heldElsewhere(lockedFolders(request), &busy, &holder))
         return false;
-    ctx.prompt.show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
+    request.prompt->show(RunLock::refusalMessage(busy, holder), MsgStyle::ExclamationOk);
     return true;
 }
 

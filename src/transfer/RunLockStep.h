@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/RunLock.h"
-#include "config/Context.h"
 #include "runtypes/ChangeSink.h"
 #include "runtypes/RunRequest.h"
 
@@ -12,20 +11,21 @@ namespace mirsalex {
 // exchange database (common/RunLock); when another run holds either, the
 // user is told who holds it and the run is refused. While it is held the
 // leftover temporary copies of killed runs (documents and databases) are
-// removed from both folders through `sink` (see rimuoviAvanzi()).
-class CorsaEsclusiva
+// removed from both folders through `sink` (see removeLeftovers()). The
+// refusal is told through the request's prompt.
+class ExclusiveRun
 {
 public:
-    CorsaEsclusiva(Context& ctx, const RunRequest& request, ChangeSink& sink);
-    CorsaEsclusiva(const CorsaEsclusiva&) = delete;
-    CorsaEsclusiva& operator=(const CorsaEsclusiva&) = delete;
+    ExclusiveRun(const RunRequest& request, ChangeSink& sink);
+    ExclusiveRun(const ExclusiveRun&) = delete;
+    ExclusiveRun& operator=(const ExclusiveRun&) = delete;
 
     bool refused() const { return m_refused; }
 
     // For a dry run, which takes no lock: whether the run would be refused
     // now, told to the user with the same box as a refused run. Nothing is
     // taken or written.
-    static bool sarebbeRifiutata(Context& ctx, const RunRequest& request);
+    static bool wouldBeRefused(const RunRequest& request);
 
 private:
     RunLock m_lock;
@@ -34,8 +34,8 @@ private:
 
 // The temporaries that killed runs left in the folders of the two clients
 // databases and of the configuration file, removed through `sink`: a real
-// run does it holding its lock (CorsaEsclusiva), a dry run, which takes no
+// run does it holding its lock (ExclusiveRun), a dry run, which takes no
 // lock, records those a run would remove.
-void rimuoviAvanzi(Context& ctx, const RunRequest& request, ChangeSink& sink);
+void removeLeftovers(const RunRequest& request, ChangeSink& sink);
 
 } // namespace mirsalex

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "common/Error.h"
-#include "config/Context.h"
+#include "common/Prompt.h"
 #include "runtypes/RunState.h"
+#include "runtypes/StepOutcome.h"
 
 #include <QString>
 
@@ -21,20 +22,25 @@ struct CopyResult
     qint16 number = 0;
     // The answer the copy went by: the box's, or Yes when none was shown.
     int answer = AnswerYes;
-
-    // True when it failed, as the callers test it.
-    operator bool() const { return failed; }
 };
 
 // Copies `source` over `destination` when the destination is missing or
-// older (or `force` is 1); shows/asks when `prompt` > 0; counts into
-// Contatori(GruppoCorrente, DirezioneCorrente). The copy and the times it
-// compares go through the run's change sink.
-CopyResult CopiaFile(Context& ctx, RunState& w, const QString& source, const QString& destination, int prompt,
-                     int force = 0);
+// older (or `force` is 1); shows/asks when `prompt` > 0; counts the file
+// offered into `counter`. The copy and the times it compares go through the
+// run's change sink.
+CopyResult copyIfNewer(RunState& w, const QString& source, const QString& destination, qint16& counter,
+                       int prompt, int force = 0);
 
-// Document stage: indices database, client cards, client sheets. Returns
-// true when it completed, false when it ended the run early.
-bool AggiornaDocumenti(Context& ctx, RunState& w);
+// The document stage, one step for each group, taken in this order. A
+// group whose box is not ticked (1) is not taken up; a failure, already told
+// to the user, ends the stage. The files the stage left alone are told once,
+// when it ends.
+//
+// Indices: the indices database, only ever pushed to the exchange folder,
+// always with its confirmation box.
+StepOutcome sendIndices(RunState& w);
+// Client cards and client sheets: sent, then received, newest wins.
+StepOutcome exchangeCards(RunState& w);
+StepOutcome exchangeSheets(RunState& w);
 
 } // namespace mirsalex

@@ -162,9 +162,7 @@ TEST(ProgressText, NamesWhatEachNumberCounts)
 
     ApplyChanges sink;
     RunState w(RunRequest{}, sink);
-    w.GruppoCorrente = 1;
-    w.DirezioneCorrente = 1;
-    w.Contatori[1][1] = 4;
+    w.filesOffered[1][1] = 4;
     EXPECT_EQ(copiedSoFar(w, QStringLiteral("SCHEDE CLIENTI: ricezione")), 4);
     EXPECT_EQ(copiedSoFar(w, QStringLiteral("VisiteN: scambio -> locale")), -1);
 }

@@ -488,9 +488,9 @@ RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPr
         w.optPC = 1;
         AggiornaFinestra(ctx, w);
     }
-    RunDriver driver(ctx, StandardSteps(ctx));
+    RunDriver driver(StandardSteps());
     ApplyChanges sink;
-    const RunDriver::Outcome outcome = driver.run(richiestaDaFinestra(ctx, w), sink);
+    const RunDriver::Outcome outcome = RunDriver::outcome(driver.run(richiestaDaFinestra(ctx, w), sink));
     if (changes)
         *changes = sink.changes();
     return outcome;

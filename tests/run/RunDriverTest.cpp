@@ -10,6 +10,7 @@
 #include "changes/WithheldChanges.h"
 #include "changes/VersioningChanges.h"
 #include "common/SafeFileCopy.h"
+#include "run/Steps.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <array>
@@ -33,7 +34,8 @@ struct RunDriverTest : TransferFixture
 
     QString exportKey(const QString& key) const { return LeggiIni(ini, QStringLiteral("EXPORT"), key); }
 
-    // Steps that record their calls and return the results given.
+    // Steps that record their calls and return the results given; the
+    // document groups are the program's own.
     SyncSteps steps(QStringList& calls, qint16 clienti = 0, qint16 tab = 0, qint16 azioni = 0,
                     qint16 visite = 0, qint16 appuntamenti = 0)
     {
@@ -43,17 +45,32 @@ struct RunDriverTest : TransferFixture
                 return result > 0 ? StepOutcome::failure(result) : StepOutcome::done();
             };
         };
-        return SyncSteps{step("clienti", clienti), step("tabazioni", tab), step("azioni", azioni),
-                         step("visite", visite), step("appuntamenti", appuntamenti)};
+        SyncSteps s = StandardSteps();
+        s.clients = step("clienti", clienti);
+        s.actionCodes = step("tabazioni", tab);
+        s.actions = step("azioni", azioni);
+        s.visits = step("visite", visite);
+        s.appointments = step("appuntamenti", appuntamenti);
+        return s;
+    }
+
+    // Runs `request` through `changes`, as the faces make it at the time of the
+    // run, and keeps its report in `last`.
+    RunDriver::Outcome runWith(RunDriver& driver, ChangeSink& changes, RunObserver* observer = nullptr)
+    {
+        request.configurationUnread = ctx.LetturaIniFallita;
+        last = driver.run(request, changes, observer);
+        return RunDriver::outcome(last);
     }
 
     // Runs `request` with a sink of its own.
     RunDriver::Outcome run(RunDriver& driver, RunObserver* observer = nullptr)
     {
         ApplyChanges changes;
-        return driver.run(request, changes, observer);
+        return runWith(driver, changes, observer);
     }
 
+    RunReport last;
     RunRequest request;
 };
 
@@ -62,9 +79,9 @@ struct StartSeen : RunObserver
 {
     void runStarted(const RunState& state) override
     {
-        dbLocale = state.DbLocale;
-        dbScambio = state.DbScambio;
-        prefisso = state.PrefissoLato;
+        dbLocale = state.request.localClients;
+        dbScambio = state.request.exchangeClients;
+        prefisso = state.request.sideLetter();
     }
     QString dbLocale, dbScambio, prefisso;
 };
@@ -81,11 +98,11 @@ TEST_F(RunDriverTest, OnlyARealOperatorCodeRuns)
 
 TEST_F(RunDriverTest, NothingTickedWritesSettingsAndEnds)
 {
-    request.operatorText = QStringLiteral("OP1 ");
+    request.typedOperator = QStringLiteral("OP1 ");
     request.exchangeClients = QStringLiteral("  ") + xIndici + QStringLiteral("DatiDV.mdb ");
     request.exchangeFolders[2] = xFogli + QStringLiteral(" ");
     QStringList calls;
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     StartSeen seen;
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
 
@@ -95,7 +112,7 @@ TEST_F(RunDriverTest, NothingTickedWritesSettingsAndEnds)
     EXPECT_EQ(prompt.messages.last().text, QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(prompt.messages.last().title, applicationTitle());
     EXPECT_GE(prompt.processEventsCalls, 1);
-    for (const StepReport& r : driver.report().steps)
+    for (const StepReport& r : last.steps)
         EXPECT_EQ(r.outcome.error, 0);
     EXPECT_EQ(seen.dbScambio, xIndici + QStringLiteral("DatiDV.mdb"));
     EXPECT_EQ(seen.dbLocale, dati + QStringLiteral("OP1/DatiDV.mdb"));
@@ -105,7 +122,7 @@ TEST_F(RunDriverTest, NothingTickedWritesSettingsAndEnds)
     EXPECT_EQ(exportKey("FLX1OP1"), xSchede);
     EXPECT_EQ(exportKey("FLX2OP1"), xFogli);
     EXPECT_EQ(exportKey("PARMOP1"), QStringLiteral("00000"));
-    const RunReport& report = driver.report();
+    const RunReport& report = last;
     for (const StepReport& r : report.steps)
         EXPECT_EQ(r.state, StepReport::State::NotTicked) << r.step->name;
     EXPECT_EQ(report.exitStatus(), exitstatus::kCompleted);
@@ -138,12 +155,12 @@ TEST_F(RunDriverTest, ParmDigitsAndPortableKeys)
         request.ticks.dati = c.ticks[3];
         request.ticks.visite = c.ticks[4];
         QStringList calls;
-        RunDriver driver(ctx, steps(calls));
+        RunDriver driver(steps(calls));
         StartSeen seen;
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
         run(driver, &seen);
         EXPECT_EQ(seen.prefisso, c.portable ? QStringLiteral("X") : QStringLiteral(" "));
-        EXPECT_EQ(driver.report().portable, c.portable);
+        EXPECT_EQ(last.portable, c.portable);
         EXPECT_EQ(exportKey(QString::fromLatin1(c.parmKey)), QString::fromLatin1(c.parm));
         EXPECT_TRUE(exportKey(QString::fromLatin1(c.otherKey)).isEmpty());
         const QString side = c.portable ? QStringLiteral("X") : QString();
@@ -177,13 +194,12 @@ TEST_F(RunDriverTest, FailingStepStopsTheChainAndTheDocuments)
         request.ticks.dati = 1;
         request.ticks.visite = 1;
         QStringList calls;
-        RunDriver driver(ctx,
-                         steps(calls, c.results[0], c.results[1], c.results[2], c.results[3], c.results[4]));
+        RunDriver driver(steps(calls, c.results[0], c.results[1], c.results[2], c.results[3], c.results[4]));
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
         EXPECT_EQ(run(driver), RunDriver::Outcome::Failed);
         EXPECT_EQ(calls, c.expectedCalls);
         EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC")) << "no document group runs";
-        const RunReport& report = driver.report();
+        const RunReport& report = last;
         EXPECT_EQ(report.ticksAfter.gruppi[1], 1);
         EXPECT_EQ(report.of("SCHEDE CLIENTI").state, StepReport::State::NotReached);
         EXPECT_EQ(report.documenti[1], (std::array<qint16, 2>{0, 0}));
@@ -203,13 +219,13 @@ TEST_F(RunDriverTest, GroupsDoneEarlierAreNotDoneAgain)
     request.ticks.visite = 2;
     file(testi, QStringLiteral("SK1.doc"), "card", baseTime());
     QStringList calls;
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
     EXPECT_EQ(exportKey("PARMOP1"), QStringLiteral("22202"));
-    const RunReport& report = driver.report();
+    const RunReport& report = last;
     EXPECT_EQ(report.ticksAfter.gruppi, (std::array<int, 3>{2, 2, 2}));
     EXPECT_EQ(report.ticksAfter.visite, 2);
     for (const StepReport& r : report.steps)
@@ -226,9 +242,9 @@ TEST_F(RunDriverTest, FullRunOfTheDocuments)
     file(xSchede, QStringLiteral("SK3.DOC"), "c", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerYes).expect(QStringLiteral("FINE AGGIORNAMENTO"));
     QStringList calls;
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
-    const RunReport& report = driver.report();
+    const RunReport& report = last;
     EXPECT_EQ(report.documenti[0], (std::array<qint16, 2>{1, 0}));
     EXPECT_EQ(report.documenti[1], (std::array<qint16, 2>{2, 1}));
     EXPECT_EQ(report.documenti[2], (std::array<qint16, 2>{0, 0}));
@@ -239,6 +255,41 @@ TEST_F(RunDriverTest, FullRunOfTheDocuments)
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("idx"));
 }
 
+// The files the document stage left alone are told once, when the stage
+// ends: after the group that fails, or after the last group ticked.
+TEST_F(RunDriverTest, FilesLeftAloneAreToldOnceWhenTheDocumentsEnd)
+{
+    TempInstall outside;
+    const QString secret = outside.writeFile("secret.doc", "not for the exchange area", baseTime());
+    ASSERT_TRUE(QFile::link(secret, xSchede + QStringLiteral("SK1.DOC")));
+    file(testi, QStringLiteral("SK2.doc"), "card", baseTime());
+    for (const bool failing : {true, false}) {
+        SCOPED_TRACE(failing ? "the cards fail" : "the cards are the last group");
+        prompt.messages.clear();
+        request.ticks.gruppi = {0, 1, failing ? 1 : 0};
+        if (failing) {
+            SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
+                errno = ENOSPC;
+                return -1;
+            });
+            prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
+                .expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"));
+        }
+        prompt.expect(QStringLiteral("FILE NON TRASFERITI"), AnswerOk, MsgStyle::ExclamationOk)
+            .expect(QStringLiteral("FINE AGGIORNAMENTO"));
+        QStringList calls;
+        RunDriver driver(steps(calls));
+        EXPECT_EQ(run(driver), failing ? RunDriver::Outcome::Failed : RunDriver::Outcome::Completed);
+        SafeFileCopy::setWriteHook({});
+        EXPECT_EQ(prompt.pending(), 0);
+        ASSERT_EQ(prompt.messages.size(), failing ? 4 : 2);
+        EXPECT_TRUE(
+            prompt.messages[prompt.messages.size() - 2].text.contains(xSchede + QStringLiteral("SK1.DOC")));
+        EXPECT_EQ(last.of("FOGLI CLIENTI").state,
+                  failing ? StepReport::State::NotReached : StepReport::State::NotTicked);
+    }
+}
+
 TEST_F(RunDriverTest, SecondRunDuringARunIsRefused)
 {
     request.ticks.dati = 1;
@@ -246,13 +297,14 @@ TEST_F(RunDriverTest, SecondRunDuringARunIsRefused)
     std::optional<RunDriver::Outcome> inner;
     bool runningInside = false;
     SyncSteps s;
-    s.SincronizzaClienti = [&](RunState&) {
+    s.clients = [&](RunState&) {
         runningInside = self->running();
         ApplyChanges other;
-        inner = self->run(request, other); // the user clicks "&ESEGUI" again while events run
+        inner =
+            RunDriver::outcome(self->run(request, other)); // the user clicks "&ESEGUI" again while events run
         return StepOutcome::done();
     };
-    RunDriver driver(ctx, s);
+    RunDriver driver(s);
     self = &driver;
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
@@ -261,7 +313,7 @@ TEST_F(RunDriverTest, SecondRunDuringARunIsRefused)
     EXPECT_EQ(*inner, RunDriver::Outcome::Refused);
     EXPECT_EQ(prompt.messages.size(), 1) << "one run, one FINE AGGIORNAMENTO";
     EXPECT_FALSE(driver.running());
-    EXPECT_EQ(driver.report().of("SincronizzaClienti").outcome.status, StepOutcome::Status::Done);
+    EXPECT_EQ(last.of("SincronizzaClienti").outcome.status, StepOutcome::Status::Done);
 }
 
 // A dry run goes through the same steps and writes nothing: the keys it would
@@ -272,13 +324,13 @@ TEST_F(RunDriverTest, ADryRunWritesNoKey)
     const QByteArray before = TempInstall::readBytes(ini);
     const QStringList exchangeBefore = entries(xIndici), datiBefore = entries(dati);
     QStringList calls;
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     WithheldChanges withheld;
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-    EXPECT_EQ(driver.run(request, withheld), RunDriver::Outcome::Completed);
+    EXPECT_EQ(runWith(driver, withheld), RunDriver::Outcome::Completed);
     EXPECT_EQ(calls, QStringList{QStringLiteral("clienti")});
     EXPECT_EQ(TempInstall::readBytes(ini), before);
-    const RunReport& report = driver.report();
+    const RunReport& report = last;
     EXPECT_TRUE(report.dryRun);
     ASSERT_FALSE(report.changes.empty());
     EXPECT_EQ(report.changes.front().kind, ChangeSink::Change::Kind::Key);
@@ -309,22 +361,21 @@ TEST_F(RunDriverTest, LeftoversOfAKilledRunAreChangesOfTheRun)
     };
     QStringList calls;
     {
-        RunDriver driver(ctx, steps(calls));
+        RunDriver driver(steps(calls));
         WithheldChanges withheld;
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-        EXPECT_EQ(driver.run(request, withheld), RunDriver::Outcome::Completed);
-        EXPECT_EQ(removals(driver.report()), QStringList{xIndici + leftover});
-        EXPECT_TRUE(previewText(driver.report(), {})
-                        .endsWith(QStringLiteral("  file temporanei rimossi: 1\n    ") + xIndici + leftover +
-                                  QLatin1Char('\n')));
+        EXPECT_EQ(runWith(driver, withheld), RunDriver::Outcome::Completed);
+        EXPECT_EQ(removals(last), QStringList{xIndici + leftover});
+        EXPECT_TRUE(previewText(last, {}).endsWith(QStringLiteral("  file temporanei rimossi: 1\n    ") +
+                                                   xIndici + leftover + QLatin1Char('\n')));
         EXPECT_EQ(entries(xIndici),
                   (QStringList{leftover, QStringLiteral("FOGLI"), QStringLiteral("SCHEDE")}))
             << "nothing removed, no lock file";
     }
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
-    EXPECT_EQ(removals(driver.report()), QStringList{xIndici + leftover});
+    EXPECT_EQ(removals(last), QStringList{xIndici + leftover});
     EXPECT_FALSE(QFileInfo::exists(xIndici + leftover));
 }
 
@@ -343,17 +394,17 @@ TEST_F(RunDriverTest, AFailedConfigurationReadStopsTheRunBeforeItWritesAnything)
                       QStringLiteral("\nnon si può leggere: 57-"),
                   AnswerOk, MsgStyle::ExclamationOk);
     {
-        RunDriver driver(ctx, steps(calls));
+        RunDriver driver(steps(calls));
         EXPECT_EQ(run(driver), RunDriver::Outcome::Failed);
-        EXPECT_EQ(driver.report().exitStatus(), exitstatus::kFailed);
-        EXPECT_GE(driver.report().durationMs, 0);
+        EXPECT_EQ(last.exitStatus(), exitstatus::kFailed);
+        EXPECT_GE(last.durationMs, 0);
     }
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_EQ(TempInstall::readBytes(ini), before);
 
     CaricaPercorsi(ctx);
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
     EXPECT_EQ(calls, QStringList{QStringLiteral("clienti")});
 }
@@ -377,13 +428,13 @@ TEST_F(RunDriverTest, ARunRefusedByTheLockChangesNothing)
     {
         prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local, AnswerOk,
                       MsgStyle::ExclamationOk);
-        RunDriver driver(ctx, steps(calls));
+        RunDriver driver(steps(calls));
         VersioningChanges versioning(store, prompt);
-        EXPECT_EQ(driver.run(request, versioning), RunDriver::Outcome::Refused);
-        versioning.finish(&driver.report());
-        EXPECT_TRUE(driver.report().refused);
-        EXPECT_GE(driver.report().durationMs, 0);
-        EXPECT_TRUE(driver.report().changes.empty());
+        EXPECT_EQ(runWith(driver, versioning), RunDriver::Outcome::Refused);
+        versioning.finish(&last);
+        EXPECT_TRUE(last.refused);
+        EXPECT_GE(last.durationMs, 0);
+        EXPECT_TRUE(last.changes.empty());
         EXPECT_TRUE(versioning.entryId().isEmpty());
         refusal = prompt.messages.last().text;
     }
@@ -391,13 +442,13 @@ TEST_F(RunDriverTest, ARunRefusedByTheLockChangesNothing)
     EXPECT_EQ(TempInstall::readBytes(ini), before);
 
     prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + local, AnswerOk, MsgStyle::ExclamationOk);
-    RunDriver dry(ctx, steps(calls));
+    RunDriver dry(steps(calls));
     WithheldChanges withheld;
-    EXPECT_EQ(dry.run(request, withheld), RunDriver::Outcome::Refused);
+    EXPECT_EQ(runWith(dry, withheld), RunDriver::Outcome::Refused);
     EXPECT_EQ(prompt.messages.last().text, refusal);
-    EXPECT_TRUE(dry.report().refused);
-    EXPECT_TRUE(dry.report().dryRun);
-    EXPECT_EQ(dry.report().exitStatus(), exitstatus::kLocked);
+    EXPECT_TRUE(last.refused);
+    EXPECT_TRUE(last.dryRun);
+    EXPECT_EQ(last.exitStatus(), exitstatus::kLocked);
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_EQ(TempInstall::readBytes(ini), before);
     EXPECT_EQ(entries(xIndici), exchangeBefore) << "no lock file";
@@ -416,21 +467,21 @@ TEST_F(RunDriverTest, UnchangedSettingsAreNotWrittenAgain)
         return ::stat(QFile::encodeName(ini).constData(), &st) == 0 ? st.st_ino : ino_t(0);
     };
     QStringList calls;
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
-    EXPECT_EQ(driver.report().changes.size(), 6u);
+    EXPECT_EQ(last.changes.size(), 6u);
     const QByteArray written = TempInstall::readBytes(ini);
     const ino_t file = inode();
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Completed);
-    EXPECT_TRUE(driver.report().changes.empty());
+    EXPECT_TRUE(last.changes.empty());
     EXPECT_EQ(inode(), file);
     EXPECT_EQ(TempInstall::readBytes(ini), written);
     WithheldChanges withheld;
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
-    EXPECT_EQ(driver.run(request, withheld), RunDriver::Outcome::Completed);
-    EXPECT_TRUE(driver.report().changes.empty());
+    EXPECT_EQ(runWith(driver, withheld), RunDriver::Outcome::Completed);
+    EXPECT_TRUE(last.changes.empty());
 }
 
 // A setting of the run that cannot be written stops the run before its
@@ -448,7 +499,7 @@ TEST_F(RunDriverTest, ASettingThatCannotBeWrittenStopsTheRunBeforeAnyStep)
                          QStringLiteral("\nnon si può scrivere: 61-");
     prompt.expect(text, AnswerOk, MsgStyle::ExclamationOk);
     QStringList calls;
-    RunDriver driver(ctx, steps(calls));
+    RunDriver driver(steps(calls));
     EXPECT_EQ(run(driver), RunDriver::Outcome::Failed);
     platform::setFailureInjector({});
     EXPECT_EQ(prompt.pending(), 0);
@@ -456,7 +507,7 @@ TEST_F(RunDriverTest, ASettingThatCannotBeWrittenStopsTheRunBeforeAnyStep)
     EXPECT_TRUE(prompt.messages.last().text.endsWith(
         QStringLiteral("\nL'aggiornamento non è stato eseguito: nessun dato è stato trasferito.")));
     EXPECT_TRUE(calls.isEmpty());
-    const RunReport& report = driver.report();
+    const RunReport& report = last;
     EXPECT_EQ(report.exitStatus(), exitstatus::kFailed);
     EXPECT_TRUE(report.configurationUnwritten.startsWith(ini + QStringLiteral("\nnon si può scrivere: 61-")));
     ASSERT_EQ(report.changes.size(), 2u);

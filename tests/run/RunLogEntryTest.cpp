@@ -1,6 +1,7 @@
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "changes/ApplyChanges.h"
+#include "run/RunReport.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <QRegularExpression>
@@ -21,28 +22,26 @@ TEST_F(TransferFixture, RunLogEntryOfAFailedRun)
     request.ticks.gruppi[1] = 1;
 
     RecordingPrompt recorder(prompt);
-    Context run(recorder);
-    run.config = ctx.config;
-    run.CodOperatore = ctx.CodOperatore;
+    request.prompt = &recorder;
     SyncSteps steps;
-    steps.SincronizzaClienti = [&run](RunState& state) {
+    steps.clients = [](RunState& state) {
         // Counters as a step leaves them.
-        state.tabelle[kVisiteN].toExchange = 5;
-        state.tabelle[kAppuntamenti].purgedLocal = 2;
-        state.Contatori[1] = {12, 3};
-        run.ask(QStringLiteral("Vuoi copiare il DataBase?"), MsgStyle::Question);
+        state.tables[kVisiteN].toExchange = 5;
+        state.tables[kAppuntamenti].purgedLocal = 2;
+        state.filesOffered[1] = {12, 3};
+        state.prompt().show(QStringLiteral("Vuoi copiare il DataBase?"), MsgStyle::Question);
         return StepOutcome::done();
     };
-    steps.UnisciTabAzioni = [&run](RunState&) {
-        run.ask(QStringLiteral("ERRORE NELL'AGGIORNAMENTO\nTABELLA AZIONI"), MsgStyle::Ok);
+    steps.actionCodes = [](RunState& state) {
+        state.prompt().show(QStringLiteral("ERRORE NELL'AGGIORNAMENTO\nTABELLA AZIONI"), MsgStyle::Ok);
         return StepOutcome::failure(3044, QStringLiteral("ERRORE NELL'AGGIORNAMENTO TABELLA AZIONI"));
     };
     prompt.expect(QStringLiteral("Vuoi copiare"), AnswerNo, MsgStyle::Question);
     prompt.expect(QStringLiteral("ERRORE NELL'AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
     prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"), AnswerOk, MsgStyle::Ok);
-    RunDriver driver(run, steps);
+    RunDriver driver(steps);
     ApplyChanges changes;
-    driver.run(request, changes);
+    const RunReport report = driver.run(request, changes);
 
     const QString notReached =
         QStringLiteral("non eseguito: la sessione si e' fermata a un errore precedente");
@@ -81,13 +80,13 @@ TEST_F(TransferFixture, RunLogEntryOfAFailedRun)
                        "      FINE AGGIORNAMENTO\n"
                        "Esito: ERRORE in UnisciTabAzioni (errore 3044)\n")
             .arg(notReached);
-    const QString text = runLogText(driver.report(), recorder.boxes());
+    const QString text = runLogText(report, recorder.boxes());
     ASSERT_TRUE(text.startsWith(expected)) << qPrintable(text);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Durata: \\d+\\.\\d{3} s\n$"))
                     .match(text.mid(expected.size()))
                     .hasMatch())
         << qPrintable(text);
-    EXPECT_TRUE(driver.report().started.isValid());
+    EXPECT_TRUE(report.started.isValid());
 }
 
 } // namespace

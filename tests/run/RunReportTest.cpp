@@ -1,3 +1,5 @@
+#include "run/RunReport.h"
+
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
@@ -27,13 +29,13 @@ struct RunReportTest : TransferFixture
         w.request.ticks.visite = 1;
     }
 
-    // Steps that record their calls and end as `outcomes` says (done when
-    // not named).
+    // Database steps that record their calls and end as `outcomes` says
+    // (done when not named); the document groups are the program's own.
     SyncSteps steps(QStringList& calls, const std::map<QString, StepOutcome>& outcomes)
     {
-        SyncSteps s;
+        SyncSteps s = StandardSteps();
         for (const StepInfo& info : kSteps) {
-            if (!info.sync)
+            if (info.documentGroup >= 0)
                 continue;
             const QString name = QLatin1String(info.name);
             const auto it = outcomes.find(name);
@@ -48,11 +50,10 @@ struct RunReportTest : TransferFixture
 
     RunReport run(SyncSteps s)
     {
-        RunDriver driver(ctx, std::move(s));
+        RunDriver driver(std::move(s));
         prompt.expect(QStringLiteral("FINE AGGIORNAMENTO"));
         ApplyChanges changes;
-        driver.run(w.request, changes);
-        return driver.report();
+        return driver.run(w.request, changes);
     }
 };
 
@@ -171,7 +172,7 @@ TEST_F(RunReportTest, UnboundStepIsAFailure)
 {
     QStringList calls;
     SyncSteps s = steps(calls, {});
-    s.SincronizzaVisite = nullptr;
+    s.visits = nullptr;
     const RunReport r = run(s);
     EXPECT_EQ(calls, (QStringList{"SincronizzaClienti", "UnisciTabAzioni", "SincronizzaAzioni"}));
     EXPECT_TRUE(r.of("SincronizzaVisite").failed());
@@ -257,7 +258,7 @@ TEST_F(RunReportTest, FailedDatabaseCopyIsAFailureAfterWhichTheRunGoesOn)
     });
     prompt.expect(QStringLiteral("Copio: "), AnswerYes)
         .expect(QStringLiteral("Errore nell'aggiornamento del DataBase"));
-    const RunReport r = run(StandardSteps(ctx));
+    const RunReport r = run(StandardSteps());
     SafeFileCopy::setWriteHook({});
 
     const StepReport& clients = r.of("SincronizzaClienti");

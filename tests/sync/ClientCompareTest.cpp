@@ -220,13 +220,14 @@ TEST(ClientCompareTest, LongNamesAreComparedWhole)
     const QString ini = dir.filePath(QStringLiteral("Mirsal.ini"));
     writeBytes(ini, "[EXPORT]\n");
     ScriptedPrompt prompt;
-    Context ctx{prompt};
-    ctx.config.FileIni = ini;
-    ctx.CodOperatore = QStringLiteral("001");
+    RunRequest request;
+    request.configFile = ini;
+    request.operatorCode = QStringLiteral("001");
+    request.prompt = &prompt;
+    request.localClients = local;
+    request.exchangeClients = exchange;
     ApplyChanges sink;
-    RunState w{RunRequest{}, sink};
-    w.DbLocale = local;
-    w.DbScambio = exchange;
+    RunState w{request, sink};
     w.ticks.dati = 1;
     const auto question = [](int code, const QString& localName, const QString& exchangeName) {
         return QStringLiteral("NOMINATIVI DIFFERENTI!\n") + QString::number(code) + QStringLiteral(" : ") +
@@ -236,7 +237,7 @@ TEST(ClientCompareTest, LongNamesAreComparedWhole)
     prompt.expect(question(3, accented, accented + QStringLiteral("B")), AnswerYes, MsgStyle::Question);
     prompt.expect(QString(), AnswerNo); // the copy of the whole file, declined
 
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
     EXPECT_EQ(prompt.pending(), 0);
     ASSERT_GE(prompt.messages.size(), 2);
     EXPECT_EQ(prompt.messages[0].text, question(1, name, name + QStringLiteral("BETA")));

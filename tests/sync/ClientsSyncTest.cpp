@@ -90,11 +90,12 @@ protected:
         m_exchange = m_dir.filePath(QStringLiteral("scambio/DatiDV.mdb"));
         m_ini = m_dir.filePath(QStringLiteral("Mirsal.ini"));
         writeBytes(m_ini, "[EXPORT]\n");
-        ctx.config.FileIni = m_ini;
-        ctx.CodOperatore = QStringLiteral("001");
-        w.DbLocale = m_local;
-        w.DbScambio = m_exchange;
-        w.PrefissoLato = QStringLiteral("X");
+        w.request.configFile = m_ini;
+        w.request.operatorCode = QStringLiteral("001");
+        w.request.prompt = &prompt;
+        w.request.localClients = m_local;
+        w.request.exchangeClients = m_exchange;
+        w.request.portable = true;
         w.ticks.dati = 1;
     }
     void TearDown() override
@@ -122,7 +123,6 @@ protected:
     QTemporaryDir m_dir;
     QString m_local, m_exchange, m_ini;
     ActingPrompt prompt;
-    Context ctx{prompt};
     HookedSink sink;
     RunState w{RunRequest{}, sink};
 };
@@ -159,7 +159,7 @@ TEST_F(ClientsSyncTest, NewClientIsAddedWithEveryFieldNormalised)
     setTimes(0, 2); // local newer: no question of ours, the copy asks its own
     prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
 
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
 
     RawDb local(m_local);
     const QVariantMap c = local.client(10);
@@ -227,7 +227,7 @@ TEST_F(ClientsSyncTest, VisitsTextAndNameRules)
         AnswerYes, MsgStyle::Question);
     prompt.expect(kOlder, AnswerNo, MsgStyle::Question);
 
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
     ASSERT_GE(prompt.messages.size(), 1);
     EXPECT_EQ(prompt.messages[0].title, QStringLiteral("MIRSALEX - NOMINATIVO"));
     EXPECT_EQ(prompt.messages[1].title, QStringLiteral("AGGIORNAMENTO DATABASE"));
@@ -266,7 +266,7 @@ TEST_F(ClientsSyncTest, NoToTheNameQuestionStopsTheWalkAndKeepsEarlierChanges)
     // would lose that client, so the copy is not made and the user is told.
     prompt.expect(kNotCopied + QStringLiteral("\nL'aggiornamento dei clienti è stato interrotto"), AnswerOk,
                   MsgStyle::Ok);
-    const StepOutcome outcome = SincronizzaClienti(ctx, w);
+    const StepOutcome outcome = syncClients(w);
     EXPECT_EQ(outcome.result(), 0);
     EXPECT_EQ(outcome.status, StepOutcome::Status::Stopped);
     RawDb local(m_local);
@@ -308,7 +308,7 @@ TEST_F(ClientsSyncTest, OpeningTheLocalTableIsRetriedOrCancelled)
     prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
     prompt.expect(expected, AnswerRetry, MsgStyle::ExclamationRetryCancel);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
     EXPECT_EQ(prompt.messages[0].title, prompt.messages[0].text) << "the title is the message itself";
     RawDb local(m_local);
     EXPECT_EQ(local.client(5).value(QStringLiteral("CliRagsoc")).toString(), QStringLiteral("GIALLI"));
@@ -331,7 +331,7 @@ TEST_F(ClientsSyncTest, CancelOnTheOpeningMergesNothingAndNeverCopiesTheUnreadab
     prompt.expect(QStringLiteral("ERRORE IN APERTURA ARCHIVIO 'CLIENTI'"), AnswerCancel);
     prompt.expect(kNotCopied + QStringLiteral("\nL'archivio CLIENTI locale non è stato aperto."), AnswerOk,
                   MsgStyle::Ok);
-    const StepOutcome out = SincronizzaClienti(ctx, w);
+    const StepOutcome out = syncClients(w);
     EXPECT_EQ(out.result(), 0);
     EXPECT_EQ(out.error, 0);
     // The local file has no readable clients table: it must not replace the
@@ -402,7 +402,7 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         }
         for (const auto& [text, answer] : c.answers)
             prompt.expect(text, answer);
-        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+        EXPECT_EQ(syncClients(w).result(), 0);
         sink.timeUnreadable = {};
         SafeFileCopy::setWriteHook({});
         for (const auto& m : prompt.messages) {
@@ -452,9 +452,9 @@ TEST_F(ClientsSyncTest, SkippedWithoutAMessageWhenAPathIsEmptyOrAFileMissing)
         if (c.createExchange) {
             ASSERT_TRUE(schema::createDatabase(m_exchange, schema::Kind::Clients, &error));
         }
-        w.DbLocale = c.emptyLocal ? QString() : m_local;
-        w.DbScambio = c.emptyExchange ? QString() : m_exchange;
-        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+        w.request.localClients = c.emptyLocal ? QString() : m_local;
+        w.request.exchangeClients = c.emptyExchange ? QString() : m_exchange;
+        EXPECT_EQ(syncClients(w).result(), 0);
         EXPECT_TRUE(prompt.messages.isEmpty());
         EXPECT_EQ(QFileInfo::exists(m_local), c.createLocal) << "no file is created";
         EXPECT_EQ(QFileInfo::exists(m_exchange), c.createExchange);
@@ -467,9 +467,9 @@ TEST_F(ClientsSyncTest, TheSameFileOnBothSidesIsNeverCopiedOntoItself)
 {
     QString error;
     ASSERT_TRUE(schema::createDatabase(m_local, schema::Kind::Clients, &error));
-    w.DbScambio = m_local;
+    w.request.exchangeClients = m_local;
     const QByteArray before = fileBytes(m_local);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
     EXPECT_EQ(fileBytes(m_local), before);
 }
 
@@ -523,7 +523,7 @@ TEST_F(ClientsSyncTest, BadFilesFailClosed)
         const QByteArray localBefore = fileBytes(m_local);
         const QByteArray exchangeBefore = fileBytes(m_exchange);
         prompt.expect(c.localSide ? kOpenError : kAttachError, AnswerOk, MsgStyle::Ok);
-        const StepOutcome out = SincronizzaClienti(ctx, w);
+        const StepOutcome out = syncClients(w);
         EXPECT_EQ(out.result(), c.expected);
         EXPECT_EQ(out.error, c.expected);
         ASSERT_EQ(prompt.messages.size(), 1);
@@ -574,7 +574,7 @@ TEST_F(ClientsSyncTest, BadExchangeRowsEndTheWork)
         setTimes(0, 3);
         const QByteArray exchangeBefore = fileBytes(m_exchange);
         prompt.expect(kAttachError, AnswerOk, MsgStyle::Ok);
-        EXPECT_EQ(SincronizzaClienti(ctx, w).result(), c.expected);
+        EXPECT_EQ(syncClients(w).result(), c.expected);
         prompt.messages.clear();
         RawDb local(m_local);
         EXPECT_FALSE(local.client(50).isEmpty()) << "stored before the bad row";
@@ -639,7 +639,7 @@ TEST_F(ClientsSyncTest, NewClientsFromUntypedColumnsAreNormalisedByKind)
     }
     setTimes(0, 3);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
     RawDb local(m_local);
     int code = 100;
     for (const Case& c : cases) {
@@ -688,7 +688,7 @@ TEST_F(ClientsSyncTest, AClientThatCannotBeAddedIsReportedAndNeverLostFromTheExc
             prompt.expect(QStringLiteral("ERRORE IN AGGIORNAMENTO CLIENTE  %1").arg(code++), answer,
                           MsgStyle::ExclamationOkCancel);
         prompt.expect(kNotCopied, AnswerOk, MsgStyle::Ok);
-        const StepOutcome outcome = SincronizzaClienti(ctx, w);
+        const StepOutcome outcome = syncClients(w);
         EXPECT_EQ(outcome.result(), 0) << "the chain goes on";
         EXPECT_EQ(outcome.status, StepOutcome::Status::Failed) << "but the run is not a success";
         EXPECT_EQ(prompt.messages[0].title, QStringLiteral("ERRORE"));
@@ -720,7 +720,7 @@ TEST_F(ClientsSyncTest, ALocalFileInUseIsWaitedForThenReportedOnceBeforeAnything
         holder.exec(QStringLiteral("INSERT INTO Clienti (CliCodice, CliRagsoc) VALUES (999, 'IN CORSO')"));
         prompt.expect(QStringLiteral("ARCHIVIO CLIENTI IN USO DA UN ALTRO PROGRAMMA\n") + m_local, AnswerOk,
                       MsgStyle::Ok);
-        const StepOutcome outcome = SincronizzaClienti(ctx, w);
+        const StepOutcome outcome = syncClients(w);
         EXPECT_GT(outcome.result(), 0) << "the chain stops";
         EXPECT_EQ(prompt.messages.size(), 1) << "one message, not one per client";
         holder.exec(QStringLiteral("ROLLBACK"));
@@ -756,7 +756,7 @@ TEST_F(ClientsSyncTest, ADamagedLocalFileNeverReplacesTheExchangeCopy)
     setTimes(0, 3); // the local file is newer
     const QByteArray before = fileBytes(m_exchange);
     prompt.expect(kNotCopied + QStringLiteral("\nIl database locale è danneggiato:"), AnswerOk, MsgStyle::Ok);
-    const StepOutcome outcome = SincronizzaClienti(ctx, w);
+    const StepOutcome outcome = syncClients(w);
     EXPECT_EQ(outcome.status, StepOutcome::Status::Failed);
     EXPECT_EQ(outcome.error, DbErr::CannotOpenDatabase);
     EXPECT_EQ(fileBytes(m_exchange), before);
@@ -781,7 +781,7 @@ TEST_F(ClientsSyncTest, AnUnfinishedWriteBesideAFileBlocksTheCopy)
     };
     prompt.expect(QStringLiteral("NOMINATIVI DIFFERENTI!"), AnswerYes);
     prompt.expect(kCopyError, AnswerOk, MsgStyle::Ok);
-    EXPECT_EQ(SincronizzaClienti(ctx, w).result(), 0);
+    EXPECT_EQ(syncClients(w).result(), 0);
     EXPECT_EQ(fileBytes(m_exchange), before);
     EXPECT_EQ(w.ticks.dati, 1);
     EXPECT_TRUE(marker().isEmpty());
@@ -795,12 +795,12 @@ TEST_F(ClientsSyncTest, StandardStepsBindTheClientsSynchronisation)
         ex.insertClient(client(9, QStringLiteral("NOVE")));
     }
     setTimes(0, 3);
-    const SyncSteps steps = StandardSteps(ctx);
-    ASSERT_TRUE(steps.SincronizzaClienti);
-    EXPECT_TRUE(steps.UnisciTabAzioni && steps.SincronizzaAzioni && steps.SincronizzaVisite &&
-                steps.SincronizzaAppuntamenti);
+    const SyncSteps steps = StandardSteps();
+    ASSERT_TRUE(steps.clients);
+    EXPECT_TRUE(steps.actionCodes && steps.actions && steps.visits && steps.appointments && steps.indices &&
+                steps.cards && steps.sheets);
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(steps.SincronizzaClienti(w).result(), 0);
+    EXPECT_EQ(steps.clients(w).result(), 0);
     RawDb local(m_local);
     EXPECT_FALSE(local.client(9).isEmpty());
 }
@@ -951,15 +951,16 @@ TEST_P(SetBasedClientsTest, GivesWhatTheRowWalkGives)
             }
         } prompt;
         prompt.variant = variant;
-        Context c(prompt);
-        c.config.FileIni = dir.filePath(QStringLiteral("m.ini"));
-        c.CodOperatore = QStringLiteral("001");
+        RunRequest request;
+        request.configFile = dir.filePath(QStringLiteral("m.ini"));
+        request.operatorCode = QStringLiteral("001");
+        request.prompt = &prompt;
+        request.localClients = l;
+        request.exchangeClients = x;
         ApplyChanges changes;
-        RunState state(RunRequest{}, changes);
-        state.DbLocale = l;
-        state.DbScambio = x;
+        RunState state(request, changes);
         detail::setClientsRowWalkOnly(rowWalk);
-        Result r{SincronizzaClienti(c, state), prompt.boxes, state.clientiAggiunti, state.testiVisite, {}};
+        Result r{syncClients(state), prompt.boxes, state.clientsAdded, state.visitsTexts, {}};
         detail::setClientsRowWalkOnly(false);
         r.rows = RawDb(l)
                      .value(QStringLiteral(

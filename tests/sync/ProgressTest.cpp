@@ -54,18 +54,19 @@ TEST(Progress, VisitsMergeShowsEachPassAndTheWalkRowByRow)
         const QString ini = dir.filePath(QStringLiteral("Mirsal.ini"));
         writeBytes(ini, "[EXPORT]\n");
         ProgressPrompt prompt;
-        Context ctx(prompt);
-        ctx.config.FileIni = ini;
-        ctx.config.PathDati = dir.filePath(QStringLiteral("dati")) + QLatin1Char('/');
-        ctx.CodOperatore = QStringLiteral("001");
+        RunRequest request;
+        request.configFile = ini;
+        request.dataFolder = dir.filePath(QStringLiteral("dati")) + QLatin1Char('/');
+        request.operatorCode = QStringLiteral("001");
+        request.prompt = &prompt;
+        request.localClients = dir.filePath(QStringLiteral("dati/001/DatiDV.mdb"));
+        request.exchangeClients = dir.filePath(QStringLiteral("scambio/DatiDV.mdb"));
         ApplyChanges sink;
-        RunState w{RunRequest{}, sink};
-        w.DbLocale = dir.filePath(QStringLiteral("dati/001/DatiDV.mdb"));
-        w.DbScambio = dir.filePath(QStringLiteral("scambio/DatiDV.mdb"));
+        RunState w{request, sink};
         w.ticks.visite = 1;
         if (refuse)
             prompt.expect(QStringLiteral("ERRORE NELL'APERTURA DELLA TAB. 'VISITE'"));
-        SincronizzaVisite(ctx, w);
+        syncVisits(w);
 
         const QString in = QStringLiteral("VisiteN: scambio -> locale ");
         QStringList expected{in + QStringLiteral("0/0")};
@@ -87,16 +88,14 @@ TEST(Progress, VisitsMergeShowsEachPassAndTheWalkRowByRow)
 TEST_F(TransferFixture, DocumentGroupShowsEachDirectionFileByFile)
 {
     ProgressPrompt progress;
-    Context c(progress);
-    c.config = ctx.config;
-    c.CodOperatore = ctx.CodOperatore;
+    w.request.prompt = &progress;
     w.ticks.gruppi = {0, 1, 0};
     const QDateTime when = QDateTime::currentDateTime().addDays(-1);
     for (const char* name : {"SK1.DOC", "SK2.DOC", "SK3.DOC"})
         file(testi, QLatin1String(name), "local", when);
     for (const char* name : {"SK4.DOC", "SK5.DOC"})
         file(xSchede, QLatin1String(name), "exchange", when);
-    ASSERT_TRUE(AggiornaDocumenti(c, w));
+    ASSERT_TRUE(runDocuments(w).completed);
 
     QStringList expected;
     for (int i = 0; i < 3; ++i)
@@ -106,8 +105,8 @@ TEST_F(TransferFixture, DocumentGroupShowsEachDirectionFileByFile)
         expected << QStringLiteral("SCHEDE CLIENTI: ricezione %1/5").arg(i);
     expected << QStringLiteral("end");
     EXPECT_EQ(progress.events, expected);
-    EXPECT_EQ(w.Contatori[1][0], 3);
-    EXPECT_EQ(w.Contatori[1][1], 2);
+    EXPECT_EQ(w.filesOffered[1][0], 3);
+    EXPECT_EQ(w.filesOffered[1][1], 2);
 }
 
 } // namespace

@@ -16,7 +16,7 @@ using namespace mirsalex::test;
 
 namespace {
 
-using StepFunction = StepOutcome (*)(Context&, RunState&);
+using StepFunction = StepOutcome (*)(RunState&);
 
 // One two-pass merge as the tests see it: its step, table, fields, texts,
 // and the values of a row of a given client.
@@ -44,7 +44,7 @@ void PrintTo(const Merge& m, std::ostream* os)
 
 const Merge kActions{
     "Azioni",
-    &SincronizzaAzioni,
+    &syncActions,
     QStringLiteral("Azioni"),
     {QStringLiteral("AzCliente"), QStringLiteral("AzCodice")},
     {QStringLiteral("AzCliente"), QStringLiteral("AzCodice")},
@@ -61,7 +61,7 @@ const Merge kActions{
 
 const Merge kVisits{
     "Visite",
-    &SincronizzaVisite,
+    &syncVisits,
     QStringLiteral("VisiteN"),
     {QStringLiteral("VsCliente"), QStringLiteral("VsData")},
     {QStringLiteral("VsCliente"), QStringLiteral("VsData"), QStringLiteral("VsVersato"),
@@ -95,7 +95,7 @@ const Merge kVisits{
 
 const Merge kAppointments{
     "Appuntamenti",
-    &SincronizzaAppuntamenti,
+    &syncAppointments,
     QStringLiteral("Appuntamenti"),
     {QStringLiteral("ApCliente"), QStringLiteral("ApData"), QStringLiteral("ApAzione")},
     {QStringLiteral("ApCliente"), QStringLiteral("ApData"), QStringLiteral("ApAzione"),
@@ -137,18 +137,15 @@ protected:
             ASSERT_TRUE(schema::createDatabase(p, schema::Kind::Clients));
         for (const QString& p : {m_local, m_exchange})
             ASSERT_TRUE(schema::createDatabase(p, schema::Kind::Visits));
-        ctx.config.FileIni = m_ini;
-        ctx.config.PathDati = m_dir.filePath(QStringLiteral("dati")) + QLatin1Char('/');
-        ctx.CodOperatore = QStringLiteral("001");
+        request.configFile = m_ini;
+        request.dataFolder = m_dir.filePath(QStringLiteral("dati")) + QLatin1Char('/');
+        request.prompt = &prompt;
         request.localClients = m_localClients;
         request.exchangeClients = m_exchangeClients;
         request.portable = true;
-        request.operatore = QStringLiteral("001");
+        request.operatorCode = QStringLiteral("001");
         request.ticks.visite = 1;
         w.request = request;
-        w.DbLocale = m_localClients;
-        w.DbScambio = m_exchangeClients;
-        w.PrefissoLato = QStringLiteral("X");
         w.ticks = request.ticks;
     }
 
@@ -160,7 +157,6 @@ protected:
     QTemporaryDir m_dir;
     QString m_localClients, m_exchangeClients, m_local, m_exchange, m_ini;
     ScriptedPrompt prompt;
-    Context ctx{prompt};
     RunRequest request;
     ApplyChanges sink;
     RunState w{RunRequest{}, sink};
@@ -226,8 +222,8 @@ protected:
                     .arg(client)
                     .arg(QLatin1String(how)));
     }
-    const TableCounters& counted() const { return w.tabelle[m().counters]; }
-    StepOutcome run() { return m().step(ctx, w); }
+    const TableCounters& counted() const { return w.tables[m().counters]; }
+    StepOutcome run() { return m().step(w); }
 };
 
 TEST_P(TwoWayMergeTest, EqualSidesWriteNothingButTheMarker)
@@ -237,7 +233,7 @@ TEST_P(TwoWayMergeTest, EqualSidesWriteNothingButTheMarker)
         insert(m_exchange, c);
     }
     const QByteArray local = fileBytes(m_local), exchange = fileBytes(m_exchange);
-    w.tabelle[m().counters] = {99, 99, 99, 99};
+    w.tables[m().counters] = {99, 99, 99, 99};
 
     EXPECT_EQ(run().status, StepOutcome::Status::Done);
 
@@ -249,8 +245,8 @@ TEST_P(TwoWayMergeTest, EqualSidesWriteNothingButTheMarker)
     EXPECT_EQ(counted().purgedExchange, 0);
     EXPECT_EQ(marker(m().marker).size(), 14);
     EXPECT_EQ(w.ticks.visite, 2);
-    EXPECT_EQ(w.DbLocale, m_local);
-    EXPECT_EQ(w.DbScambio, m_exchange);
+    EXPECT_EQ(w.localVisits, m_local);
+    EXPECT_EQ(w.exchangeVisits, m_exchange);
     EXPECT_FALSE(QFile::exists(m_local + QStringLiteral("-journal")));
 }
 
@@ -456,8 +452,8 @@ TEST_F(VisitsFixture, WalkAfterARefusedRowCountsPastSixteenBits)
                        .arg(rows));
     }
     prompt.expect(kVisits.passIn, AnswerOk, MsgStyle::Ok);
-    EXPECT_EQ(SincronizzaVisite(ctx, w).status, StepOutcome::Status::Failed);
-    EXPECT_EQ(w.tabelle[kVisiteN].toLocal, rows - 1);
+    EXPECT_EQ(syncVisits(w).status, StepOutcome::Status::Failed);
+    EXPECT_EQ(w.tables[kVisiteN].toLocal, rows - 1);
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM VisiteN")).toInt(), rows - 1);
 }
@@ -484,11 +480,11 @@ TEST_P(VisitsStepTest, MissingExchangeFileIsSkippedSilently)
 {
     ASSERT_TRUE(QFile::remove(m_exchange));
     for (int round = 0; round < 2; ++round) { // the rewritten paths give the same paths
-        const StepOutcome out = GetParam().step(ctx, w);
+        const StepOutcome out = GetParam().step(w);
         EXPECT_EQ(out.status, StepOutcome::Status::Skipped);
         EXPECT_EQ(out.path, m_exchange);
-        EXPECT_EQ(w.DbLocale, m_local);
-        EXPECT_EQ(w.DbScambio, m_exchange);
+        EXPECT_EQ(w.localVisits, m_local);
+        EXPECT_EQ(w.exchangeVisits, m_exchange);
     }
     EXPECT_TRUE(prompt.messages.isEmpty());
     EXPECT_EQ(w.ticks.visite, 1);
@@ -502,7 +498,7 @@ TEST_P(VisitsStepTest, UnreadableFileFailsWithItsContext)
         writeBytes(local ? m_local : m_exchange, junk);
         const QString text = local ? GetParam().openLocal : GetParam().openExchange;
         prompt.expect(text, AnswerOk, MsgStyle::Ok);
-        EXPECT_GT(GetParam().step(ctx, w).result(), 0);
+        EXPECT_GT(GetParam().step(w).result(), 0);
         EXPECT_EQ(prompt.messages.value(prompt.messages.size() - 1).text, text);
         // The local file is left closed and as it was.
         EXPECT_FALSE(QFile::exists(m_local + QStringLiteral("-journal")));
@@ -511,14 +507,13 @@ TEST_P(VisitsStepTest, UnreadableFileFailsWithItsContext)
 
 INSTANTIATE_TEST_SUITE_P(
     Visits, VisitsStepTest,
-    ::testing::Values(
-        GroupStep{"UnisciTabAzioni", &UnisciTabAzioni,
-                  QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE"),
-                  QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI")},
-        GroupStep{"SincronizzaAzioni", &SincronizzaAzioni, kVisitsOpenLocal, kVisitsOpenExchange},
-        GroupStep{"SincronizzaVisite", &SincronizzaVisite, kVisitsOpenLocal, kVisitsOpenExchange},
-        GroupStep{"SincronizzaAppuntamenti", &SincronizzaAppuntamenti, kVisitsOpenLocal,
-                  kVisitsOpenExchange}),
+    ::testing::Values(GroupStep{"UnisciTabAzioni", &mergeActionCodes,
+                                QStringLiteral("ERRORE NELL'APERTURA DEL DATABASE VISITE"),
+                                QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI")},
+                      GroupStep{"SincronizzaAzioni", &syncActions, kVisitsOpenLocal, kVisitsOpenExchange},
+                      GroupStep{"SincronizzaVisite", &syncVisits, kVisitsOpenLocal, kVisitsOpenExchange},
+                      GroupStep{"SincronizzaAppuntamenti", &syncAppointments, kVisitsOpenLocal,
+                                kVisitsOpenExchange}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(VisitsFixture, ActionCodesCrossWholeAndSharedCodesStayAsTheyAre)
@@ -529,7 +524,7 @@ TEST_F(VisitsFixture, ActionCodesCrossWholeAndSharedCodesStayAsTheyAre)
         RawDb ex(m_exchange);
         ex.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('B', 'Beta remoto'), ('C', NULL)"));
     }
-    EXPECT_EQ(UnisciTabAzioni(ctx, w).status, StepOutcome::Status::Done);
+    EXPECT_EQ(mergeActionCodes(w).status, StepOutcome::Status::Done);
     const QString codes =
         QStringLiteral("SELECT group_concat(TbaCodice || '=' || quote(TbaDescrizione)) FROM "
                        "(SELECT * FROM TabAzioni ORDER BY 1)");
@@ -552,7 +547,7 @@ TEST_F(VisitsFixture, ActionCodesFailedSecondStatementKeepsTheFirst)
     }
     const QString text = QStringLiteral("ERRORE IN CONNESSIONE TABELLA DELLE AZIONI");
     prompt.expect(text, AnswerOk, MsgStyle::Ok);
-    const StepOutcome out = UnisciTabAzioni(ctx, w);
+    const StepOutcome out = mergeActionCodes(w);
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);
     EXPECT_EQ(out.reason, text);
     RawDb local(m_local);
@@ -574,15 +569,15 @@ TEST_F(VisitsFixture, ChainStopsAtTheFirstFailure)
     request.ticks.visite = 1;
     prompt.expect(kActions.passOut, AnswerOk, MsgStyle::Ok);
     prompt.expect(kEnd, AnswerOk, MsgStyle::Ok);
-    RunDriver driver(ctx, StandardSteps(ctx));
+    RunDriver driver(StandardSteps());
 
-    EXPECT_EQ(driver.run(request, sink), RunDriver::Outcome::Failed);
+    const RunReport report = driver.run(request, sink);
+    EXPECT_EQ(RunDriver::outcome(report), RunDriver::Outcome::Failed);
 
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM TabAzioni")).toInt(), 1);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM VisiteN")).toInt(), 0);
     EXPECT_TRUE(marker(QStringLiteral("DATV")).isEmpty());
-    const RunReport& report = driver.report();
     EXPECT_EQ(report.ticksAfter.visite, 1);
     EXPECT_EQ(report.visiteAggiunteScambio, 0);
     EXPECT_EQ(report.visiteAggiunteLocale, 0);
@@ -643,7 +638,7 @@ TEST_P(OddFileTest, ALocalFileWithoutTheTableFailsAndChangesNothing)
     const QByteArray iniBefore = fileBytes(m_ini);
     prompt.expect(GetParam().message, AnswerOk, MsgStyle::Ok);
 
-    const StepOutcome out = GetParam().step(ctx, w);
+    const StepOutcome out = GetParam().step(w);
 
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);
     EXPECT_EQ(out.error, DbErr::TableNotFound);
@@ -654,14 +649,14 @@ TEST_P(OddFileTest, ALocalFileWithoutTheTableFailsAndChangesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Visits, OddFileTest,
-    ::testing::Values(TableStep{"TabAzioni", &UnisciTabAzioni, QStringLiteral("TabAzioni"), kConnect,
+    ::testing::Values(TableStep{"TabAzioni", &mergeActionCodes, QStringLiteral("TabAzioni"), kConnect,
                                 QString(), QStringLiteral("('TEL', 'Telefonata')")},
-                      TableStep{"Azioni", &SincronizzaAzioni, QStringLiteral("Azioni"), kActions.passIn,
+                      TableStep{"Azioni", &syncActions, QStringLiteral("Azioni"), kActions.passIn,
                                 QStringLiteral("DATZ"), QStringLiteral("(1, 'TEL', 'S')")},
-                      TableStep{"VisiteN", &SincronizzaVisite, QStringLiteral("VisiteN"), kVisits.passIn,
+                      TableStep{"VisiteN", &syncVisits, QStringLiteral("VisiteN"), kVisits.passIn,
                                 QStringLiteral("DATV"),
                                 QStringLiteral("(1, 45000, 1, 2, 3, 4, 5, 6, 7, 8, 'A')")},
-                      TableStep{"Appuntamenti", &SincronizzaAppuntamenti, QStringLiteral("Appuntamenti"),
+                      TableStep{"Appuntamenti", &syncAppointments, QStringLiteral("Appuntamenti"),
                                 kAppointments.passIn, QStringLiteral("DATP"),
                                 QStringLiteral("(1, 45000, 'TEL', 'n', 's', 'c', 'S')")}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -679,7 +674,7 @@ TEST_F(VisitsFixture, ActionCodesMoveByColumnNameAndDifferentColumnsAreRefused)
         RawDb local(m_local);
         local.exec(QStringLiteral("INSERT INTO TabAzioni VALUES ('VIS', 'Visita')"));
     }
-    EXPECT_EQ(UnisciTabAzioni(ctx, w).status, StepOutcome::Status::Done);
+    EXPECT_EQ(mergeActionCodes(w).status, StepOutcome::Status::Done);
     const QString pairs = QStringLiteral("SELECT group_concat(TbaCodice || '=' || TbaDescrizione, ',') FROM "
                                          "(SELECT * FROM TabAzioni ORDER BY TbaCodice)");
     EXPECT_EQ(RawDb(m_local).value(pairs).toString(), QStringLiteral("TEL=Telefonata,VIS=Visita"));
@@ -691,7 +686,7 @@ TEST_F(VisitsFixture, ActionCodesMoveByColumnNameAndDifferentColumnsAreRefused)
     prompt.expect(kConnect +
                       QStringLiteral("\nLe due tabelle TabAzioni non hanno gli stessi campi: TbaColore"),
                   AnswerOk, MsgStyle::Ok);
-    const StepOutcome out = UnisciTabAzioni(ctx, w);
+    const StepOutcome out = mergeActionCodes(w);
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);
     EXPECT_EQ(fileBytes(m_local), localBefore);
     EXPECT_EQ(fileBytes(m_exchange), exchangeBefore);
@@ -730,10 +725,9 @@ TEST_F(VisitsFixture, TextKeysDifferingOnlyInCaseAreOneKey)
                 prompt.expect(kActions.passIn, AnswerOk, MsgStyle::Ok);
             }
         }
-        EXPECT_EQ(UnisciTabAzioni(ctx, w).status, StepOutcome::Status::Done);
-        EXPECT_EQ(SincronizzaAzioni(ctx, w).status,
-                  walk ? StepOutcome::Status::Failed : StepOutcome::Status::Done);
-        EXPECT_EQ(SincronizzaAppuntamenti(ctx, w).status, StepOutcome::Status::Done);
+        EXPECT_EQ(mergeActionCodes(w).status, StepOutcome::Status::Done);
+        EXPECT_EQ(syncActions(w).status, walk ? StepOutcome::Status::Failed : StepOutcome::Status::Done);
+        EXPECT_EQ(syncAppointments(w).status, StepOutcome::Status::Done);
         RawDb local(m_local);
         RawDb ex(m_exchange);
         const QString codes =
@@ -771,7 +765,7 @@ TEST_F(VisitsFixture, ANumberKeyHoldingATextRefusesTheTable)
                       QStringLiteral("\nNella tabella VisiteN del database REMOTO il campo chiave "
                                      "VsData contiene \"15/03/2023\""),
                   AnswerOk, MsgStyle::Ok);
-    const StepOutcome out = SincronizzaVisite(ctx, w);
+    const StepOutcome out = syncVisits(w);
     EXPECT_EQ(out.status, StepOutcome::Status::Failed);
     EXPECT_EQ(out.error, DbErr::KeyTypeMismatch);
     EXPECT_EQ(fileBytes(m_local), localBefore);

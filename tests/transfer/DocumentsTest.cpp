@@ -55,7 +55,7 @@ TEST_F(DocumentsTest, ADamagedIndicesDatabaseNeverReplacesTheExchangeCopy)
     file(xIndici, QStringLiteral("IndiciDV.mdb"), "indices v1", t);
     prompt.expect(QStringLiteral("Errore nell'aggiornamento degli INDICI\nIl database locale è danneggiato:"),
                   AnswerOk, MsgStyle::Ok);
-    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(runDocuments(w).completed);
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("indices v1"));
     EXPECT_EQ(w.ticks.gruppi[0], 1);
 }
@@ -79,7 +79,7 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
     file(xFogli, QStringLiteral("XK8.XLS"), "remote sheet", t);
     prompt.expect(QStringLiteral("Copio: "), AnswerYes, MsgStyle::Question);
 
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(runDocuments(w).completed);
 
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("indices v2"));
     EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("only local"));
@@ -91,11 +91,11 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
     EXPECT_FALSE(QFileInfo::exists(xSchede + "NOTES.TXT"));
     EXPECT_EQ(entries(testi),
               (QStringList{"SK1.doc", "SK2.doc", "SK3.doc", "SK4.DOC", "SK5.doc", "notes.txt"}));
-    EXPECT_EQ(w.Contatori[0][0], 1);
-    EXPECT_EQ(w.Contatori[1][0], 2);
-    EXPECT_EQ(w.Contatori[1][1], 2);
-    EXPECT_EQ(w.Contatori[2][0], 1);
-    EXPECT_EQ(w.Contatori[2][1], 1);
+    EXPECT_EQ(w.filesOffered[0][0], 1);
+    EXPECT_EQ(w.filesOffered[1][0], 2);
+    EXPECT_EQ(w.filesOffered[1][1], 2);
+    EXPECT_EQ(w.filesOffered[2][0], 1);
+    EXPECT_EQ(w.filesOffered[2][1], 1);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(w.ticks.gruppi[static_cast<size_t>(i)], 2);
         EXPECT_EQ(key(QStringLiteral("DTLX"), i).size(), 14) << "dd/mm/yy hh:mm";
@@ -103,8 +103,8 @@ TEST_F(DocumentsTest, CardsAndSheetsBothWaysNewestWins)
     // A second pass finds nothing to do.
     prompt.expect(QStringLiteral("NON passo: "), AnswerOk, MsgStyle::Ok);
     w.ticks.gruppi = {1, 1, 1};
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
-    EXPECT_EQ(w.Contatori[1][0] + w.Contatori[1][1] + w.Contatori[2][0] + w.Contatori[2][1], 0);
+    EXPECT_TRUE(runDocuments(w).completed);
+    EXPECT_EQ(w.filesOffered[1][0] + w.filesOffered[1][1] + w.filesOffered[2][0] + w.filesOffered[2][1], 0);
 }
 
 TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
@@ -123,7 +123,7 @@ TEST_F(DocumentsTest, TemporaryFilesOfAKilledRunAreRemovedOnlyWhenStale)
     w.ticks.gruppi[2] = 0;
     RunLock lock;
     ASSERT_TRUE(lock.acquire({xIndici, dati}, QStringLiteral("DeskTop")));
-    ASSERT_TRUE(AggiornaDocumenti(ctx, w));
+    ASSERT_TRUE(runDocuments(w).completed);
     EXPECT_TRUE(QFileInfo::exists(xSchede + young));
     EXPECT_TRUE(QFileInfo::exists(xSchede + QStringLiteral("SK1.DOC")));
 }
@@ -136,11 +136,11 @@ TEST_F(DocumentsTest, DebugAsksForEveryDocument)
     file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerNo).expect(QStringLiteral("Copio: "), AnswerYes);
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(runDocuments(w).completed);
     EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
     EXPECT_TRUE(QFileInfo::exists(testi + "SK2.DOC"));
-    EXPECT_EQ(w.Contatori[1][0], 1) << "declined copies still count";
-    EXPECT_EQ(w.Contatori[1][1], 1);
+    EXPECT_EQ(w.filesOffered[1][0], 1) << "declined copies still count";
+    EXPECT_EQ(w.filesOffered[1][1], 1);
 }
 
 // A dry run lists, in the receiving direction, the cards the sending
@@ -169,17 +169,17 @@ TEST_F(DocumentsTest, DryRunShowsTheBoxesOfTheRun)
     WithheldChanges withheld;
     RunState dry(w.request, withheld);
     dry.ticks = w.ticks;
-    ASSERT_TRUE(AggiornaDocumenti(ctx, dry));
+    ASSERT_TRUE(runDocuments(dry).completed);
     const QStringList foretold = texts();
     EXPECT_EQ(entries(xSchede) + entries(testi), before);
-    EXPECT_EQ(dry.Contatori[1], (std::array<qint16, 2>{1, 0}));
+    EXPECT_EQ(dry.filesOffered[1], (std::array<qint16, 2>{1, 0}));
 
-    ASSERT_TRUE(AggiornaDocumenti(ctx, w));
+    ASSERT_TRUE(runDocuments(w).completed);
     EXPECT_EQ(foretold, texts());
     ASSERT_EQ(foretold.size(), 4);
     EXPECT_EQ(foretold.filter(QStringLiteral("Copio: ")).size(), 1);
     EXPECT_EQ(foretold.filter(QStringLiteral("SCHEDE/SK1.DOC\ndel")).size(), 1) << "SK1 back, as copied";
-    EXPECT_EQ(w.Contatori[1], dry.Contatori[1]);
+    EXPECT_EQ(w.filesOffered[1], dry.filesOffered[1]);
 }
 
 TEST_F(DocumentsTest, GroupWithoutOrdinaryFilesInExchangeFolderIsSkipped)
@@ -195,12 +195,12 @@ TEST_F(DocumentsTest, GroupWithoutOrdinaryFilesInExchangeFolderIsSkipped)
         w.ticks.gruppi = {0, 1, 0};
         w.request.exchangeFolders[1] = c.folder;
         file(testi, QStringLiteral("SK1.doc"), "a", baseTime());
-        w.Contatori[1][0] = 7;
-        w.Contatori[1][1] = 8;
-        EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+        w.filesOffered[1][0] = 7;
+        w.filesOffered[1][1] = 8;
+        EXPECT_TRUE(runDocuments(w).completed);
         EXPECT_EQ(w.ticks.gruppi[1], 1);
-        EXPECT_EQ(w.Contatori[1][0], 7);
-        EXPECT_EQ(w.Contatori[1][1], 8);
+        EXPECT_EQ(w.filesOffered[1][0], 7);
+        EXPECT_EQ(w.filesOffered[1][1], 8);
         EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
         EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
     }
@@ -221,7 +221,7 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
         w.ticks.gruppi = {0, 1, 1};
         const QString localFolder = other.makeDir("testi");
         const QString remoteFolder = other.makeDir("x");
-        ctx.config.PathTesti = localFolder;
+        w.request.cardsFolder = localFolder;
         w.request.exchangeFolders[1] = remoteFolder;
         w.request.exchangeFolders[2] = xFogli;
         file(xFogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
@@ -237,9 +237,10 @@ TEST_F(DocumentsTest, FailedCopyEndsTheStage)
             .expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel,
                     MsgStyle::ExclamationRetryCancel)
             .expect(QString::fromLatin1(c.message), AnswerOk, MsgStyle::Ok);
-        EXPECT_FALSE(AggiornaDocumenti(ctx, w));
-        ASSERT_TRUE(w.EsitoDocumenti[1]);
-        EXPECT_EQ(w.EsitoDocumenti[1]->error, 61);
+        const Documents documents = runDocuments(w);
+        EXPECT_FALSE(documents.completed);
+        ASSERT_TRUE(documents.groups[1]);
+        EXPECT_EQ(documents.groups[1]->error, 61);
         SafeFileCopy::setWriteHook({});
         EXPECT_EQ(w.ticks.gruppi[1], 1);
         EXPECT_EQ(w.ticks.gruppi[2], 1) << "no later group runs";
@@ -258,10 +259,10 @@ TEST_F(DocumentsTest, CopyThatCannotBePutInPlaceFailsTheDirection)
     const QString blocker = inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/SK2.DOC"));
     ASSERT_FALSE(platform::setModificationTime(blocker.chopped(1), baseTime()));
     prompt.expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"), AnswerOk, MsgStyle::Ok);
-    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(runDocuments(w).completed);
     EXPECT_TRUE(QFileInfo(blocker).isDir());
     EXPECT_EQ(w.ticks.gruppi[1], 1);
-    EXPECT_LE(w.Contatori[1][0], 1) << "the card that could not be placed is not counted";
+    EXPECT_LE(w.filesOffered[1][0], 1) << "the card that could not be placed is not counted";
     for (const QString& name : entries(xSchede))
         EXPECT_FALSE(name.startsWith(AtomicFile::temporaryPrefix())) << name.toStdString();
 }
@@ -296,7 +297,7 @@ TEST_F(DocumentsTest, OnlyCopiesInPlaceAreRecorded)
         run.ticks = w.ticks;
         prompt.expect(QStringLiteral("Errore di I/O sul DEVICE"), AnswerCancel)
             .expect(QStringLiteral("Errore nell'invio della Scheda SK2.DOC"), AnswerOk, MsgStyle::Ok);
-        EXPECT_FALSE(AggiornaDocumenti(ctx, run));
+        EXPECT_FALSE(runDocuments(run).completed);
         EXPECT_EQ(prompt.pending(), 0);
 
         QStringList inPlace;
@@ -312,7 +313,7 @@ TEST_F(DocumentsTest, OnlyCopiesInPlaceAreRecorded)
                 recorded << c.path;
         }
         EXPECT_EQ(recorded, inPlace);
-        EXPECT_EQ(run.Contatori[1][0], 1);
+        EXPECT_EQ(run.filesOffered[1][0], 1);
     }
     versioning.finish(nullptr);
     const std::optional<VersionEntry> entry = store.find(versioning.entryId());
@@ -332,7 +333,7 @@ TEST_F(DocumentsTest, SheetMessagesNameTheSheet)
     SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 { return 0; });
     prompt.expect(QStringLiteral("Non c'è più spazio sul disco"), AnswerCancel)
         .expect(QStringLiteral("Errore nell'invio del Foglio XK3.XLS"), AnswerOk, MsgStyle::Ok);
-    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(runDocuments(w).completed);
 }
 
 TEST_F(DocumentsTest, IndicesAnsweredNoStillCompletes)
@@ -341,10 +342,10 @@ TEST_F(DocumentsTest, IndicesAnsweredNoStillCompletes)
     file(dati, QStringLiteral("IndiciDV.mdb"), "new", baseTime().addSecs(60));
     file(xIndici, QStringLiteral("IndiciDV.mdb"), "old", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerNo, MsgStyle::Question);
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(runDocuments(w).completed);
     EXPECT_EQ(TempInstall::readBytes(xIndici + "IndiciDV.mdb"), QByteArray("old"));
     EXPECT_EQ(w.ticks.gruppi[0], 2);
-    EXPECT_EQ(w.Contatori[0][0], 1);
+    EXPECT_EQ(w.filesOffered[0][0], 1);
     EXPECT_FALSE(key(QStringLiteral("DTLX"), 0).isEmpty());
 }
 
@@ -356,19 +357,19 @@ TEST_F(DocumentsTest, MissingLocalIndicesReportsError)
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
     prompt.expect(QStringLiteral("Copio: "), AnswerYes)
         .expect(QStringLiteral("Errore nell'aggiornamento degli INDICI"), AnswerOk, MsgStyle::Ok);
-    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    EXPECT_FALSE(runDocuments(w).completed);
     EXPECT_EQ(w.ticks.gruppi[0], 1);
     EXPECT_EQ(w.ticks.gruppi[1], 1);
     EXPECT_FALSE(QFileInfo::exists(xSchede + "SK1.DOC"));
-    EXPECT_EQ(w.Contatori[0][0], 0);
+    EXPECT_EQ(w.filesOffered[0][0], 0);
 }
 
 TEST_F(DocumentsTest, DatesGoUnderTheSideKeys)
 {
     w.ticks.gruppi = {0, 1, 0};
-    w.PrefissoLato = QStringLiteral("X");
+    w.request.portable = true;
     file(xSchede, QStringLiteral("SK2.DOC"), "b", baseTime());
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(runDocuments(w).completed);
     EXPECT_FALSE(key(QStringLiteral("XDTLX"), 1).isEmpty());
     EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
 }
@@ -385,17 +386,18 @@ TEST_F(DocumentsTest, ADateThatCannotBeRecordedFailsItsGroup)
     const QString text = QStringLiteral("ERRORE NEL FILE DI CONFIGURAZIONE\n") + ini +
                          QStringLiteral("\nnon si può scrivere: 75-");
     prompt.expect(text, AnswerOk, MsgStyle::ExclamationOk);
-    EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+    const Documents documents = runDocuments(w);
+    EXPECT_FALSE(documents.completed);
     platform::setFailureInjector({});
     EXPECT_EQ(prompt.pending(), 0);
     EXPECT_TRUE(prompt.messages.last().text.endsWith(
         QStringLiteral("\nLa data di questo aggiornamento non è stata registrata.")));
-    ASSERT_TRUE(w.EsitoDocumenti[1]);
-    EXPECT_TRUE(w.EsitoDocumenti[1]->failed());
-    EXPECT_EQ(w.EsitoDocumenti[1]->error, 75);
-    EXPECT_TRUE(w.EsitoDocumenti[1]->reason.startsWith(text));
+    ASSERT_TRUE(documents.groups[1]);
+    EXPECT_TRUE(documents.groups[1]->failed());
+    EXPECT_EQ(documents.groups[1]->error, 75);
+    EXPECT_TRUE(documents.groups[1]->reason.startsWith(text));
     EXPECT_EQ(w.ticks.gruppi[1], 1);
-    EXPECT_FALSE(w.EsitoDocumenti[2]) << "the sheets were never reached";
+    EXPECT_FALSE(documents.groups[2]) << "the sheets were never reached";
     EXPECT_TRUE(key(QStringLiteral("DTLX"), 1).isEmpty());
     EXPECT_EQ(TempInstall::readBytes(testi + QStringLiteral("SK2.DOC")), QByteArray("card"));
 }
@@ -411,17 +413,17 @@ namespace {
 TEST_F(DocumentsTest, FoldersNamedInAnotherCase)
 {
     w.ticks.gruppi = {0, 1, 0};
-    ctx.config.PathTesti = dati + QStringLiteral("TESTI/");                          // "testi" on disk
+    w.request.cardsFolder = dati + QStringLiteral("TESTI/");                         // "testi" on disk
     w.request.exchangeFolders[1] = inst.path(QStringLiteral("scambio/op1/schede/")); // "OP1/SCHEDE" on disk
     file(testi, QStringLiteral("sk1.doc"), "local card", baseTime().addSecs(60));
     file(xSchede, QStringLiteral("SK2.DOC"), "remote card", baseTime());
 
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(runDocuments(w).completed);
 
     EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("local card"));
     EXPECT_EQ(TempInstall::readBytes(testi + "SK2.DOC"), QByteArray("remote card"));
-    EXPECT_EQ(w.Contatori[1][0], 1);
-    EXPECT_EQ(w.Contatori[1][1], 1);
+    EXPECT_EQ(w.filesOffered[1][0], 1);
+    EXPECT_EQ(w.filesOffered[1][1], 1);
     EXPECT_EQ(w.ticks.gruppi[1], 2);
     EXPECT_FALSE(QFileInfo::exists(dati + "TESTI")) << "no second folder is made";
     EXPECT_FALSE(QFileInfo::exists(inst.path(QStringLiteral("scambio/op1"))));
@@ -438,7 +440,7 @@ TEST_F(DocumentsTest, NamesDifferingOnlyInCaseLeaveTheNewest)
     file(testi, QStringLiteral("Sk1.Doc"), "oldest", baseTime().addSecs(-60));
     file(xSchede, QStringLiteral("LEGGIMI.TXT"), "x", baseTime());
 
-    EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+    EXPECT_TRUE(runDocuments(w).completed);
 
     EXPECT_EQ(TempInstall::readBytes(xSchede + "SK1.DOC"), QByteArray("newer"));
     EXPECT_EQ(mtime(xSchede + "SK1.DOC"), baseTime().addSecs(60));
@@ -491,7 +493,7 @@ TEST_F(DocumentsTest, FullDiskFailsOnlyWhereOneCopyAtATimeWould)
                             baseTime().addSecs(60));
             other.writeFile(QStringLiteral("x/SK%1.DOC").arg(i), QByteArray(kSize, 'o'), baseTime());
         }
-        ctx.config.PathTesti = local;
+        w.request.cardsFolder = local;
         w.request.exchangeFolders[1] = remote;
         w.ticks.gruppi = {0, 1, 0};
         if (!c.completes)
@@ -499,14 +501,14 @@ TEST_F(DocumentsTest, FullDiskFailsOnlyWhereOneCopyAtATimeWould)
                 .expect(QStringLiteral("Errore nell'invio della Scheda SK"), AnswerOk);
         {
             SmallDisk disk(remote, kCards * kSize + c.spare);
-            EXPECT_EQ(AggiornaDocumenti(ctx, w), c.completes);
+            EXPECT_EQ(runDocuments(w).completed, c.completes);
         }
         int placed = 0;
         for (int i = 0; i < kCards; ++i)
             placed +=
                 TempInstall::readBytes(remote + QStringLiteral("SK%1.DOC").arg(i)) == QByteArray(kSize, 'n');
         EXPECT_EQ(placed, c.completes ? kCards : 0);
-        EXPECT_EQ(w.Contatori[1][0], placed);
+        EXPECT_EQ(w.filesOffered[1][0], placed);
         EXPECT_EQ(entries(remote).size(), kCards) << "no temporary file left";
         EXPECT_EQ(w.ticks.gruppi[1], c.completes ? 2 : 1);
     }
@@ -543,10 +545,11 @@ TEST_F(DocumentsTest, UnreadableFolderFailsTheRunWithItsCause)
         });
         for (const QString& m : c.messages)
             prompt.expect(m, AnswerCancel);
-        EXPECT_FALSE(AggiornaDocumenti(ctx, w));
+        const Documents documents = runDocuments(w);
+        EXPECT_FALSE(documents.completed);
         platform::setFailureInjector({});
-        ASSERT_TRUE(w.EsitoDocumenti[1]);
-        EXPECT_EQ(w.EsitoDocumenti[1]->error, c.number);
+        ASSERT_TRUE(documents.groups[1]);
+        EXPECT_EQ(documents.groups[1]->error, c.number);
         EXPECT_EQ(w.ticks.gruppi[1], 1);
         EXPECT_EQ(w.ticks.gruppi[2], 1) << "no later group runs";
     }
@@ -576,13 +579,13 @@ TEST_F(DocumentsTest, LinksAndUndecodableNamesArePassedOverWithOneNotice)
     QDir().rmdir(xFogli);
     ASSERT_TRUE(QFile::link(elsewhere.chopped(1), xFogli.chopped(1)));
     file(fogli, QStringLiteral("XK1.XLS"), "sheet", baseTime());
-    ctx.config.PathFogli = fogli;
+    w.request.sheetsFolder = fogli;
 
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
         w.ticks.gruppi = {0, 1, 1};
         prompt.expect(QStringLiteral("FILE NON TRASFERITI"), AnswerOk, MsgStyle::ExclamationOk);
-        EXPECT_TRUE(AggiornaDocumenti(ctx, w));
+        EXPECT_TRUE(runDocuments(w).completed);
         ASSERT_EQ(prompt.messages.size(), run + 1);
         const QString notice = prompt.messages.last().text;
         EXPECT_TRUE(notice.contains(QStringLiteral("SK1.DOC"))) << notice.toStdString();

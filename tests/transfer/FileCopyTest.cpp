@@ -51,14 +51,12 @@ TEST_F(FileCopyTest, DecisionTable)
         if (*c.message)
             prompt.expect(QString::fromLatin1(c.message), c.answer,
                           c.message[0] == 'C' ? MsgStyle::Question : MsgStyle::Ok);
-        w.GruppoCorrente = 1;
-        w.DirezioneCorrente = 0;
-        w.Contatori[1][0] = 0;
+        w.filesOffered[1][0] = 0;
 
-        const bool failed = CopiaFile(ctx, w, src, dst, c.promptValue, c.force);
+        const bool failed = copyIfNewer(w, src, dst, w.filesOffered[1][0], c.promptValue, c.force).failed;
 
         EXPECT_EQ(failed, c.failed);
-        EXPECT_EQ(w.Contatori[1][0], c.counted);
+        EXPECT_EQ(w.filesOffered[1][0], c.counted);
         const QByteArray expected =
             c.copied ? QByteArray("new") : (c.destinationOffset ? QByteArray("old") : QByteArray());
         EXPECT_EQ(TempInstall::readBytes(dst), expected);
@@ -84,8 +82,8 @@ TEST_F(FileCopyTest, AnswerComesBackWithTheResult)
     const QString src = file(testi, QStringLiteral("SK1.DOC"), "a", baseTime().addSecs(10));
     const QString dst = xSchede + QStringLiteral("SK1.DOC");
     prompt.expect(QStringLiteral("Copio: "), AnswerNo);
-    EXPECT_EQ(CopiaFile(ctx, w, src, dst, 1).answer, AnswerNo);
-    EXPECT_EQ(CopiaFile(ctx, w, src, dst, 0).answer, AnswerYes);
+    EXPECT_EQ(copyIfNewer(w, src, dst, w.filesOffered[0][0], 1).answer, AnswerNo);
+    EXPECT_EQ(copyIfNewer(w, src, dst, w.filesOffered[0][0], 0).answer, AnswerYes);
 }
 
 TEST_F(FileCopyTest, MessageTextsLineByLine)
@@ -95,10 +93,10 @@ TEST_F(FileCopyTest, MessageTextsLineByLine)
     const QString dst = xSchede + QStringLiteral("SK1.DOC");
     prompt.expect(QString(), AnswerYes).expect(QString(), AnswerOk).expect(QString(), AnswerYes);
 
-    CopiaFile(ctx, w, src, dst, 1); // destination missing
-    CopiaFile(ctx, w, src, dst, 1); // now equal
+    copyIfNewer(w, src, dst, w.filesOffered[0][0], 1); // destination missing
+    copyIfNewer(w, src, dst, w.filesOffered[0][0], 1); // now equal
     TempInstall::setModified(dst, QDateTime(QDate(2023, 12, 31), QTime(23, 5, 0)));
-    CopiaFile(ctx, w, src, dst, 1); // destination older
+    copyIfNewer(w, src, dst, w.filesOffered[0][0], 1); // destination older
 
     ASSERT_EQ(prompt.messages.size(), 3);
     const QString lf(QChar(10));
@@ -117,23 +115,21 @@ TEST_F(FileCopyTest, CopiedBackAndForthOnlyOnce)
 {
     const QString local = file(testi, QStringLiteral("SK1.DOC"), "a", baseTime());
     const QString remote = xSchede + QStringLiteral("SK1.DOC");
-    EXPECT_FALSE(CopiaFile(ctx, w, local, remote, 0));
-    EXPECT_FALSE(CopiaFile(ctx, w, remote, local, 0));
-    EXPECT_FALSE(CopiaFile(ctx, w, local, remote, 0));
-    EXPECT_EQ(w.Contatori[0][0], 1);
+    EXPECT_FALSE(copyIfNewer(w, local, remote, w.filesOffered[0][0], 0).failed);
+    EXPECT_FALSE(copyIfNewer(w, remote, local, w.filesOffered[0][0], 0).failed);
+    EXPECT_FALSE(copyIfNewer(w, local, remote, w.filesOffered[0][0], 0).failed);
+    EXPECT_EQ(w.filesOffered[0][0], 1);
 }
 
 TEST_F(FileCopyTest, CounterLimitFailsAndKeepsCounter)
 {
     const QString src = file(testi, QStringLiteral("SK1.DOC"), "a", baseTime());
-    w.GruppoCorrente = 2;
-    w.DirezioneCorrente = 1;
-    w.Contatori[2][1] = 32767;
-    EXPECT_TRUE(CopiaFile(ctx, w, src, xFogli + QStringLiteral("SK1.DOC"), 0));
-    EXPECT_EQ(w.Contatori[2][1], 32767);
-    w.Contatori[2][1] = 32766;
-    EXPECT_FALSE(CopiaFile(ctx, w, src, xFogli + QStringLiteral("SK2.DOC"), 0));
-    EXPECT_EQ(w.Contatori[2][1], 32767);
+    w.filesOffered[2][1] = 32767;
+    EXPECT_TRUE(copyIfNewer(w, src, xFogli + QStringLiteral("SK1.DOC"), w.filesOffered[2][1], 0).failed);
+    EXPECT_EQ(w.filesOffered[2][1], 32767);
+    w.filesOffered[2][1] = 32766;
+    EXPECT_FALSE(copyIfNewer(w, src, xFogli + QStringLiteral("SK2.DOC"), w.filesOffered[2][1], 0).failed);
+    EXPECT_EQ(w.filesOffered[2][1], 32767);
 }
 
 // A copy that cannot complete leaves the destination as it was and no
@@ -162,14 +158,14 @@ TEST_F(FileCopyTest, FailedCopyLeavesDestinationIntact)
             budget -= n;
             return n == 0 ? 0 : ::write(fd, data, static_cast<size_t>(n));
         });
-        const qint16 before = w.Contatori[0][0];
-        const CopyResult copy = CopiaFile(ctx, w, src, dst, 0);
+        const qint16 before = w.filesOffered[0][0];
+        const CopyResult copy = copyIfNewer(w, src, dst, w.filesOffered[0][0], 0);
         EXPECT_TRUE(copy.failed);
         SafeFileCopy::setWriteHook({});
         EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("old content"));
         EXPECT_EQ(mtime(dst), baseTime());
         EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
-        EXPECT_EQ(w.Contatori[0][0], before) << "a failed copy is not counted as updated";
+        EXPECT_EQ(w.filesOffered[0][0], before) << "a failed copy is not counted as updated";
         EXPECT_NE(copy.number, 0);
     }
 }
@@ -178,15 +174,16 @@ TEST_F(FileCopyTest, UnwritableDestinations)
 {
     const QString src = file(testi, QStringLiteral("SK1.DOC"), "abc", baseTime());
     // Folder missing.
-    EXPECT_TRUE(CopiaFile(ctx, w, src, inst.path(QStringLiteral("nowhere/SK1.DOC")), 0));
+    EXPECT_TRUE(
+        copyIfNewer(w, src, inst.path(QStringLiteral("nowhere/SK1.DOC")), w.filesOffered[0][0], 0).failed);
     EXPECT_FALSE(QFileInfo::exists(inst.path(QStringLiteral("nowhere"))));
     // A folder stands where the file should go.
     inst.makeDir(QStringLiteral("scambio/OP1/SCHEDE/SK1.DOC"));
-    EXPECT_TRUE(CopiaFile(ctx, w, src, xSchede + QStringLiteral("SK1.DOC"), 0, 1));
+    EXPECT_TRUE(copyIfNewer(w, src, xSchede + QStringLiteral("SK1.DOC"), w.filesOffered[0][0], 0, 1).failed);
     EXPECT_TRUE(QFileInfo(xSchede + QStringLiteral("SK1.DOC")).isDir());
     EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
     // The source is a folder.
-    EXPECT_TRUE(CopiaFile(ctx, w, testi, xFogli + QStringLiteral("X.DOC"), 0));
+    EXPECT_TRUE(copyIfNewer(w, testi, xFogli + QStringLiteral("X.DOC"), w.filesOffered[0][0], 0).failed);
     EXPECT_TRUE(entries(xFogli).isEmpty());
 }
 
@@ -207,19 +204,19 @@ TEST_F(FileCopyTest, FatExchangeDiskDoesNotCopyAgain)
         const QString name = QStringLiteral("SK%1.DOC").arg(++n);
         const QString local = file(testi, name, "card", baseTime());
         const QString remote = fat + name;
-        ASSERT_FALSE(CopiaFile(ctx, w, local, remote, 0));
+        ASSERT_FALSE(copyIfNewer(w, local, remote, w.filesOffered[0][0], 0).failed);
         TempInstall::setModified(remote, baseTime().addSecs(r.secondsAdded));
         prompt.expect(QStringLiteral("NON passo: ")).expect(QStringLiteral("NON passo: "));
-        EXPECT_FALSE(CopiaFile(ctx, w, local, remote, 1));
-        EXPECT_FALSE(CopiaFile(ctx, w, remote, local, 1));
+        EXPECT_FALSE(copyIfNewer(w, local, remote, w.filesOffered[0][0], 1).failed);
+        EXPECT_FALSE(copyIfNewer(w, remote, local, w.filesOffered[0][0], 1).failed);
         EXPECT_EQ(mtime(local), baseTime());
     }
-    EXPECT_EQ(w.Contatori[0][0], 2);
+    EXPECT_EQ(w.filesOffered[0][0], 2);
 
     // A real change of a few seconds still wins on a FAT disk.
     const QString local = file(testi, QStringLiteral("SK9.DOC"), "v1", baseTime());
     const QString remote = file(fat, QStringLiteral("SK9.DOC"), "v2", baseTime().addSecs(5));
-    EXPECT_FALSE(CopiaFile(ctx, w, remote, local, 0));
+    EXPECT_FALSE(copyIfNewer(w, remote, local, w.filesOffered[0][0], 0).failed);
     EXPECT_EQ(TempInstall::readBytes(local), QByteArray("v2"));
 }
 
@@ -228,17 +225,17 @@ TEST_F(FileCopyTest, ExactSecondsBetweenOrdinaryDisks)
     FileTimes::setTwoSecondHook([](const QString&) { return false; });
     const QString a = file(testi, QStringLiteral("SK1.DOC"), "newer", baseTime().addSecs(1));
     const QString b = file(xSchede, QStringLiteral("SK1.DOC"), "older", baseTime().addSecs(0));
-    EXPECT_FALSE(CopiaFile(ctx, w, a, b, 0));
+    EXPECT_FALSE(copyIfNewer(w, a, b, w.filesOffered[0][0], 0).failed);
     EXPECT_EQ(TempInstall::readBytes(b), QByteArray("newer"));
     // And the same one-second step on a FAT disk with an odd time is a change too.
     FileTimes::setTwoSecondHook([](const QString&) { return true; });
     const QString c = file(testi, QStringLiteral("SK2.DOC"), "newer", baseTime().addSecs(1));
     const QString d = file(xSchede, QStringLiteral("SK2.DOC"), "older", baseTime());
-    EXPECT_FALSE(CopiaFile(ctx, w, c, d, 0));
+    EXPECT_FALSE(copyIfNewer(w, c, d, w.filesOffered[0][0], 0).failed);
     EXPECT_EQ(TempInstall::readBytes(d), QByteArray("older")) << "within the FAT step of an even time";
     const QString e = file(testi, QStringLiteral("SK3.DOC"), "newer", baseTime().addSecs(3));
     const QString f = file(xSchede, QStringLiteral("SK3.DOC"), "older", baseTime());
-    EXPECT_FALSE(CopiaFile(ctx, w, e, f, 0));
+    EXPECT_FALSE(copyIfNewer(w, e, f, w.filesOffered[0][0], 0).failed);
     EXPECT_EQ(TempInstall::readBytes(f), QByteArray("newer"));
 }
 
@@ -247,14 +244,16 @@ TEST_F(FileCopyTest, NamesWithoutRegardToCase)
     // The card is listed in lower case; the upper-cased name reaches it.
     const QString lower = file(testi, QStringLiteral("sk12.doc"), "local", baseTime().addSecs(60));
     file(xSchede, QStringLiteral("Sk12.Doc"), "remote", baseTime());
-    EXPECT_FALSE(
-        CopiaFile(ctx, w, testi + QStringLiteral("SK12.DOC"), xSchede + QStringLiteral("SK12.DOC"), 0));
+    EXPECT_FALSE(copyIfNewer(w, testi + QStringLiteral("SK12.DOC"), xSchede + QStringLiteral("SK12.DOC"),
+                             w.filesOffered[0][0], 0)
+                     .failed);
     EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("Sk12.Doc")})
         << "replaced in place, no second copy";
     EXPECT_EQ(TempInstall::readBytes(xSchede + QStringLiteral("Sk12.Doc")), QByteArray("local"));
     // A file new to the destination takes the upper-cased name.
-    EXPECT_FALSE(
-        CopiaFile(ctx, w, testi + QStringLiteral("SK12.DOC"), xFogli + QStringLiteral("SK12.DOC"), 0));
+    EXPECT_FALSE(copyIfNewer(w, testi + QStringLiteral("SK12.DOC"), xFogli + QStringLiteral("SK12.DOC"),
+                             w.filesOffered[0][0], 0)
+                     .failed);
     EXPECT_EQ(entries(xFogli), QStringList{QStringLiteral("SK12.DOC")});
     EXPECT_EQ(TempInstall::readBytes(lower), QByteArray("local"));
 }
@@ -273,7 +272,7 @@ TEST_F(FileCopyTest, UndatedSourceCountsAsTodayAtMidnight)
     const QString missing = testi + QStringLiteral("SK1.DOC");
     const QString dst = file(xSchede, QStringLiteral("SK1.DOC"), "kept", midnight.addSecs(60));
     prompt.expect(QStringLiteral("NON passo: "), AnswerOk, MsgStyle::Ok);
-    EXPECT_FALSE(CopiaFile(ctx, w, missing, dst, 1));
+    EXPECT_FALSE(copyIfNewer(w, missing, dst, w.filesOffered[0][0], 1).failed);
     const QString lf(QChar(10));
     EXPECT_EQ(prompt.messages.last().text, QStringLiteral("NON passo: ") + lf + missing + lf + "del  " +
                                                MessageDate(midnight) + lf + "su" + lf + dst + lf + "del  " +
@@ -281,8 +280,8 @@ TEST_F(FileCopyTest, UndatedSourceCountsAsTodayAtMidnight)
     EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("kept"));
     // Exactly midnight is not older either.
     TempInstall::setModified(dst, midnight);
-    EXPECT_FALSE(CopiaFile(ctx, w, missing, dst, 0));
-    EXPECT_EQ(w.Contatori[0][0], 0);
+    EXPECT_FALSE(copyIfNewer(w, missing, dst, w.filesOffered[0][0], 0).failed);
+    EXPECT_EQ(w.filesOffered[0][0], 0);
 }
 
 } // namespace

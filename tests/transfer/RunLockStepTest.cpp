@@ -35,7 +35,7 @@ TEST_F(RunLockStepTest, RefusalWhileAnotherRunHoldsAFolder)
         const QString refusal = QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO\n") + c.heldFolder;
         if (held)
             prompt.expect(refusal, AnswerOk, MsgStyle::ExclamationOk);
-        EXPECT_EQ(CorsaEsclusiva::sarebbeRifiutata(ctx, w.request), held);
+        EXPECT_EQ(ExclusiveRun::wouldBeRefused(w.request), held);
         EXPECT_FALSE(QFileInfo::exists(local + RunLock::fileName()) && c.heldFolder != local)
             << "looking makes no lock file";
         QString dryText;
@@ -45,7 +45,7 @@ TEST_F(RunLockStepTest, RefusalWhileAnotherRunHoldsAFolder)
             prompt.expect(refusal, AnswerOk, MsgStyle::ExclamationOk);
         }
         {
-            const CorsaEsclusiva run(ctx, w.request, sink);
+            const ExclusiveRun run(w.request, sink);
             EXPECT_EQ(run.refused(), held);
             EXPECT_EQ(RunLock::heldByThisProcess(local), !run.refused() || c.heldFolder == local);
         }
@@ -56,7 +56,7 @@ TEST_F(RunLockStepTest, RefusalWhileAnotherRunHoldsAFolder)
             EXPECT_TRUE(prompt.messages.last().text.contains(QStringLiteral("(Portatile)")));
             EXPECT_EQ(dryText, prompt.messages.last().text) << "the same box, naming the same holder";
         }
-        EXPECT_FALSE(CorsaEsclusiva::sarebbeRifiutata(ctx, w.request)) << "free again";
+        EXPECT_FALSE(ExclusiveRun::wouldBeRefused(w.request)) << "free again";
     }
 }
 
@@ -78,13 +78,13 @@ TEST_F(RunLockStepTest, LeftoverDatabaseCopiesAreRemovedUnderTheLock)
         RunLock other;
         ASSERT_TRUE(other.acquire({xIndici}, QStringLiteral("Portatile")));
         prompt.expect(QStringLiteral("AGGIORNAMENTO GIÀ IN CORSO"), AnswerOk);
-        const CorsaEsclusiva refused(ctx, w.request, sink);
+        const ExclusiveRun refused(w.request, sink);
         EXPECT_TRUE(refused.refused());
     }
     EXPECT_TRUE(QFileInfo::exists(xIndici + name)) << "a refused run removes nothing";
     EXPECT_TRUE(sink.changes().empty());
     {
-        const CorsaEsclusiva run(ctx, w.request, sink);
+        const ExclusiveRun run(w.request, sink);
         EXPECT_FALSE(run.refused());
     }
     SafeFileCopy::setStaleAge(3600);

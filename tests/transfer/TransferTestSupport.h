@@ -8,8 +8,11 @@
 #include "changes/ApplyChanges.h"
 #include "common/SafeFileCopy.h"
 #include "transfer/FileTimes.h"
+#include "transfer/Transfer.h"
 
+#include <array>
 #include <gtest/gtest.h>
+#include <optional>
 #include <QDateTime>
 #include <QDir>
 #include <QStringList>
@@ -74,14 +77,41 @@ struct TransferFixture : ::testing::Test
         ctx.config.PathTesti = testi;
         ctx.config.PathFogli = fogli;
         ctx.CodOperatore = QStringLiteral("OP1");
-        w.request.operatore = QStringLiteral("OP1");
-        w.request.operatorText = QStringLiteral("OP1");
-        w.PrefissoLato = QStringLiteral(" ");
+        w.request.operatorCode = QStringLiteral("OP1");
+        w.request.typedOperator = QStringLiteral("OP1");
+        w.request.portable = false;
         w.request.localClients = dati + QStringLiteral("OP1/DatiDV.mdb");
         w.request.exchangeClients = xIndici + QStringLiteral("DatiDV.mdb");
-        w.DbLocale = w.request.localClients;
-        w.DbScambio = w.request.exchangeClients;
         w.request.exchangeFolders = {xIndici, xSchede, xFogli};
+        w.request.configFile = ini;
+        w.request.dataFolder = dati;
+        w.request.cardsFolder = testi;
+        w.request.sheetsFolder = fogli;
+        w.request.prompt = &prompt;
+    }
+
+    // Runs the document groups ticked in `state`, in order, as a run does:
+    // the first failure ends the stage. `completed` is false then.
+    struct Documents
+    {
+        bool completed = true;
+        std::array<std::optional<StepOutcome>, 3> groups; // empty: not taken up
+    };
+    static Documents runDocuments(RunState& state)
+    {
+        StepOutcome (*const steps[])(RunState&) = {sendIndices, exchangeCards, exchangeSheets};
+        Documents d;
+        for (size_t g = 0; g < 3; ++g) {
+            if (state.ticks.gruppi[g] != 1)
+                continue;
+            const StepOutcome outcome = steps[g](state);
+            d.groups[g] = outcome;
+            if (outcome.result() > 0) {
+                d.completed = false;
+                break;
+            }
+        }
+        return d;
     }
 
     QString file(const QString& folder, const QString& name, const QByteArray& content, const QDateTime& when)
