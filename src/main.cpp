@@ -1,5 +1,10 @@
-#include "app/Cli.h"
-#include "run/RunReport.h"
+// The program: one executable for both faces. The command line is read
+// here; batch mode and the other command-line modes go to src/cli, the
+// window to src/gui.
+
+#include "cli/Cli.h"
+#include "gui/GuiMain.h"
+#include "runtypes/RunReport.h"
 
 #include <cstdio>
 #include <memory>
@@ -318,5 +323,10 @@ int main(int argc, char** argv)
         return exitstatus::kUsage;
     }
     app = std::make_unique<QApplication>(argc, argv);
-    return runGui(options);
+    GuiOptions gui;
+    gui.ini = options.ini;
+    gui.operatorCode = options.operatorCode;
+    gui.side = options.side;
+    gui.log = options.log;
+    return runGui(gui);
 }

@@ -1,9 +1,9 @@
-#include "app/Cli.h"
-#include "app/ConsolePrompt.h"
-#include "app/OperatorFolders.h"
-#include "app/ProgressText.h"
-#include "app/WindowLoad.h"
-#include "app/WindowState.h"
+#include "cli/Cli.h"
+#include "cli/ConsolePrompt.h"
+#include "session/OperatorFolders.h"
+#include "session/ProgressText.h"
+#include "session/OperatorFormLoad.h"
+#include "session/OperatorForm.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLog.h"
@@ -11,11 +11,8 @@
 #include "config/Context.h"
 #include "config/PasswordStore.h"
 #include "run/RecordingPrompt.h"
-#include "run/RunDriver.h"
-#include "run/RunReport.h"
-#include "run/Steps.h"
-#include "transfer/Changes.h"
-#include "transfer/Versions.h"
+#include "session/ReportText.h"
+#include "session/RunSession.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -65,7 +62,7 @@ bool passwordAccepted(Prompt& prompt, const QString& iniPath)
 
 // The report of a run: the boxes as the run left them with their result
 // labels, then every step of the run with how it fared, then the outcome.
-void printReport(const WindowState& w, const RunReport& report)
+void printReport(const OperatorForm& w, const RunReport& report)
 {
     std::printf("=== Risultato per l'operatore %s (%s)\n", qPrintable(report.operatore),
                 report.portable ? "Portatile" : "DeskTop");
@@ -130,17 +127,6 @@ void printReport(const WindowState& w, const RunReport& report)
     std::fflush(stdout);
 }
 
-// Appends the run's entry to the run log. A log that cannot be written never
-// fails the run: it is said once, on standard error.
-void writeRunLog(const QString& logOption, const RunReport& report, const std::vector<ShownBox>& boxes)
-{
-    const RunLog log = RunLog::forOption(logOption);
-    if (const Error e = log.append(report.started, runLogText(report, boxes)))
-        std::fprintf(stderr,
-                     "mirsalex: the run log %s could not be written (%d %s); the run is not affected\n",
-                     qPrintable(log.path()), e.number, qPrintable(e.text));
-}
-
 // How one operator's run ended, for the summary of --all-operators.
 struct OperatorRun
 {
@@ -169,7 +155,7 @@ int severity(int status)
 
 // Whether any part of the operator's exchange area is there: the folder of
 // the exchange database, or the exchange folder of a ticked document group.
-bool exchangeAreaPresent(const WindowState& w, QString& where)
+bool exchangeAreaPresent(const OperatorForm& w, QString& where)
 {
     QStringList paths;
     const QString db = w.lbFile[1].caption.trimmed();
@@ -196,8 +182,7 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
     OperatorRun run;
     Context ctx(prompt);
     ctx.config.FileIni = fileIni;
-    ctx.dryRun = options.dryRun;
-    WindowState w;
+    OperatorForm w;
     // The progress line tells the files copied from this run's counters.
     LiveRun live;
     console.setCopiedCounter(
@@ -207,7 +192,10 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
         ConsolePrompt& console;
         ~Forget() { console.setCopiedCounter(nullptr); }
     } forget{console};
-    caricaComeBatch(ctx, w, code, options.side == QLatin1String("portable"));
+    // A dry run makes no folder either: the load lists those it would make.
+    QStringList wouldCreate;
+    loadFormAsBatch(ctx, w, code, options.side == QLatin1String("portable"),
+                    options.dryRun ? &wouldCreate : nullptr);
     if (options.debug)
         w.chkDebug.value = 1;
     run.code = ctx.CodOperatore;
@@ -240,44 +228,33 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
     }
 
     // The run, or its dry run: the same code, with every change withheld.
-    RunDriver driver(ctx, StandardSteps(ctx));
-    RunReport::Versions versions;
-    prompt.clear();
-    if (options.dryRun) {
-        WithheldChanges sink;
-        driver.run(richiestaDaFinestra(ctx, w, true), sink, &live);
-    } else if (options.noVersions) {
-        ApplyChanges sink;
-        driver.run(richiestaDaFinestra(ctx, w), sink, &live);
-    } else {
-        // Every change kept first, so the run can be put back (--restore).
-        VersioningChanges sink(VersionStore(versionSettings(options, fileIni), ctx.CodOperatore, w.optPC == 1,
-                                            VersionInstallation::of(fileIni, ctx.config.PathDati)),
-                               prompt);
-        driver.run(richiestaDaFinestra(ctx, w), sink, &live);
-        sink.finish(&driver.report());
-        versions.entry = sink.entryId();
-        versions.folder = sink.entryFolder();
-        versions.pruned = sink.pruned();
-        versions.failure = sink.failure();
-    }
-    RunReport report = driver.report();
-    if (!options.dryRun) {
-        report.versions = versions;
-        report.versions.asked = true;
-        report.versions.off = options.noVersions;
-        writeRunLog(options.log, report, prompt.boxes());
-    }
-    mostraRisultati(w, report);
+    RunSettings settings;
+    settings.mode = options.dryRun      ? RunMode::DryRun
+                    : options.noVersions ? RunMode::Apply
+                                         : RunMode::Versions;
+    if (settings.mode == RunMode::Versions)
+        settings.versions = versionSettings(options, fileIni);
+    if (!options.dryRun)
+        settings.log = RunLog::forOption(options.log);
+    settings.boxes = &prompt;
+    RunSession session(ctx);
+    const SessionRun result = session.run(w, settings, &live);
+    const RunReport& report = result.report;
+    // A log that cannot be written never fails the run: it is said once, on
+    // standard error.
+    if (result.logError)
+        std::fprintf(stderr,
+                     "mirsalex: the run log %s could not be written (%d %s); the run is not affected\n",
+                     qPrintable(result.logPath), result.logError.number, qPrintable(result.logError.text));
     if (options.report == QLatin1String("json")) {
         // One JSON document a line: one operator, or one line for each.
-        QByteArray document = runReportJson(report, prompt.boxes());
+        QByteArray document = runReportJson(report, result.boxes);
         if (!document.endsWith('\n'))
             document += '\n';
         std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
         std::fflush(stdout);
     } else if (options.dryRun) {
-        std::fputs(qPrintable(previewText(report, prompt.boxes())), out);
+        std::fputs(qPrintable(previewText(report, result.boxes)), out);
         std::fflush(out);
     } else {
         printReport(w, report);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "session/Startup.h"
+
 namespace mirsalex {
 
 class Prompt;
@@ -55,17 +57,7 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
 VersionSettings versionSettings(const CliOptions& options, const QString& fileIni);
 // Sets or clears the access password from the terminal.
 int runSetPassword(const CliOptions& options);
-// The window. Needs a QApplication.
-int runGui(const CliOptions& options);
 
-// Whether the window can be opened: a display is named (DISPLAY or
-// WAYLAND_DISPLAY), or the platform chosen (`platform`, else QT_QPA_PLATFORM)
-// needs none, as "offscreen" does. When not, `why` says so in one line.
-bool displayAvailable(const QString& platform, QString& why);
-
-// The program's own folder and base name (for the configuration file search).
-QString programFolder();
-QString programName();
 
 // The configuration file named by --ini (from the current folder), or found
 // by the search the window makes. When there is none, prints "File di
@@ -75,23 +67,12 @@ bool findConfiguration(const CliOptions& options, QString& fileIni, QString& ful
 // The places the configuration file is looked for, in search order (the
 // --ini file alone when one is given).
 QStringList configurationCandidates(const CliOptions& options);
-QStringList configurationCandidates(const QString& ini, const QString& folderOfProgram,
-                                    const QString& nameOfProgram);
-// The preview's text with the files of each group and direction in name
-// order (sent before received).
-QString sortedPreviewFiles(const QString& text);
-// "File di configurazione inesistente", then "Cercato in:" and the places.
-QString missingConfigurationText(const QStringList& searched);
-// Appends a run log entry for a start that found no configuration file.
-void logMissingConfiguration(const RunLog& log, const QStringList& searched);
 
 // The --operator code as the window takes a typed one (trimmed, upper case).
 // Returns false, after a message on standard error, when it cannot name an
 // operator folder. An absent option gives the empty text.
 bool operatorOption(const CliOptions& options, QString& code);
 
-// The message shown when the password store exists but cannot be read.
-QString damagedPasswordText(const QString& storePath);
 
 // Reads one line from the terminal without echo (from standard input as it
 // is when that is not a terminal). False at the end of input.

@@ -1,6 +1,6 @@
-#include "app/ConsolePrompt.h"
+#include "cli/ConsolePrompt.h"
 
-#include "app/ProgressText.h"
+#include "session/ProgressText.h"
 
 #include <algorithm>
 #include <QByteArray>

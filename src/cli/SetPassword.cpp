@@ -1,4 +1,4 @@
-#include "app/Cli.h"
+#include "cli/Cli.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 

@@ -1,4 +1,4 @@
-#include "app/Cli.h"
+#include "cli/Cli.h"
 #include "common/Platform.h"
 #include "common/Prompt.h"
 #include "config/ConfigLoader.h"
@@ -69,7 +69,7 @@ int runShowConfig(const CliOptions& options)
     ctx.config.FileIni = fileIni;
     // A diagnostic writes nothing: the folders a start would create are
     // listed at the end instead.
-    ctx.dryRun = true;
+    QStringList wouldCreate;
     CaricaPercorsi(ctx);
     if (!options.operatorCode.isEmpty()) {
         ctx.CodOperatore = code;
@@ -84,7 +84,7 @@ int runShowConfig(const CliOptions& options)
             stored.clear();
         ctx.CodOperatore = stored;
     }
-    CaricaParametri(ctx);
+    CaricaParametri(ctx, &wouldCreate);
 
     const Configurazione& c = ctx.config;
     printField("FileIni", c.FileIni);
@@ -120,7 +120,7 @@ int runShowConfig(const CliOptions& options)
     printField("AnnoSolare", static_cast<long long>(c.AnnoSolare));
     printField("VitaRiv", c.VitaRiv);
     printField("CodOperatore", ctx.CodOperatore);
-    for (const QString& folder : std::as_const(ctx.wouldCreate))
+    for (const QString& folder : std::as_const(wouldCreate))
         std::printf("Would create: %s\n", qPrintable(folder));
     std::fflush(stdout);
     return 0;

@@ -1,13 +1,12 @@
-#include "app/Cli.h"
-#include "app/WindowLoad.h"
-#include "app/WindowState.h"
+#include "cli/Cli.h"
+#include "session/OperatorFormLoad.h"
+#include "session/OperatorForm.h"
 #include "common/Helpers.h"
 #include "common/Prompt.h"
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
-#include "run/RunReport.h"
-#include "transfer/RunLockStep.h"
+#include "session/RunSession.h"
 #include "transfer/Versions.h"
 
 #include <cstdio>
@@ -41,12 +40,14 @@ protected:
     }
 };
 
-// The operator and side a batch run with these options would work for.
-bool loadOperator(Context& ctx, WindowState& w, const CliOptions& options, const QString& fileIni,
+// The operator and side a batch run with these options would work for. The
+// load writes nothing: the folders it would make are left unmade.
+bool loadOperator(Context& ctx, OperatorForm& w, const CliOptions& options, const QString& fileIni,
                   const QString& code)
 {
     ctx.config.FileIni = fileIni;
-    caricaComeBatch(ctx, w, code, options.side == QLatin1String("portable"));
+    QStringList wouldCreate;
+    loadFormAsBatch(ctx, w, code, options.side == QLatin1String("portable"), &wouldCreate);
     if (CompareBinary(ctx.CodOperatore, QStringLiteral("000")) <= 0) {
         std::fprintf(stderr, "mirsalex: no valid operator (code '%s'): give one with --operator\n",
                      qPrintable(ctx.CodOperatore));
@@ -135,13 +136,10 @@ int runVersions(const CliOptions& options)
         return exitstatus::kUsage;
     QuietPrompt prompt;
     Context ctx(prompt);
-    ctx.dryRun = true; // a list writes nothing
-    WindowState w;
+    OperatorForm w;
     if (!loadOperator(ctx, w, options, fileIni, code))
         return exitstatus::kUsage;
-    const VersionStore store(versionSettings(options, fileIni), ctx.CodOperatore,
-                             options.side == QLatin1String("portable"),
-                             VersionInstallation::of(fileIni, ctx.config.PathDati));
+    const VersionStore store = versionStoreFor(ctx, w, versionSettings(options, fileIni));
     // This installation's entries; those of another one are not shown.
     const std::vector<VersionEntry> entries = store.list(VersionStore::Owner::This);
     const std::vector<VersionEntry> unrecorded = store.list(VersionStore::Owner::Unrecorded);
@@ -187,113 +185,87 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
                const QString& code)
 {
     Context ctx(prompt);
-    ctx.dryRun = true; // the load writes nothing; the restore writes through its sink
-    WindowState w;
+    OperatorForm w;
     if (!loadOperator(ctx, w, options, fileIni, code))
         return exitstatus::kUsage;
-    const VersionStore store(versionSettings(options, fileIni), ctx.CodOperatore,
-                             options.side == QLatin1String("portable"),
-                             VersionInstallation::of(fileIni, ctx.config.PathDati));
+    const VersionStore store = versionStoreFor(ctx, w, versionSettings(options, fileIni));
     const std::optional<VersionEntry> entry = store.find(options.restore);
     if (!entry) {
         std::fprintf(stderr, "mirsalex: no version '%s' in %s (see mirsalex --versions)\n",
                      qPrintable(options.restore), qPrintable(store.folder()));
         return exitstatus::kUsage;
     }
-    const QDateTime started = QDateTime::currentDateTime();
     std::fprintf(out, "=== RIPRISTINO della versione %s (operatore %s, %s)\n", qPrintable(entry->id),
                  qPrintable(ctx.CodOperatore), store.portable() ? "Portatile" : "DeskTop");
-    // Another installation's entry would put its files and keys over this
-    // one's: never.
-    const VersionStore::Owner owner = store.owner(*entry);
-    if (owner == VersionStore::Owner::Other) {
+    // What stands in the way is printed; a missing folder or a later change
+    // needs --yes, an entry that does not say its installation a Yes.
+    const auto confirm = [&](const VersionEntry& e, const RestoreChecks& checks) {
+        if (!checks.missing.isEmpty()) {
+            std::fprintf(out, "ATTENZIONE: area di scambio assente, non c'è la cartella:\n");
+            for (const QString& m : checks.missing)
+                std::fprintf(out, "  %s\n", qPrintable(m));
+            if (!options.yes) {
+                std::fprintf(out, "Ripristino NON eseguito: collegare l'area di scambio e ripetere (con --yes "
+                                  "si ripristina comunque il resto).\n");
+                std::fflush(out);
+                return false;
+            }
+        }
+        if (!checks.later.isEmpty()) {
+            std::fprintf(out,
+                         "ATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:\n");
+            for (const QString& l : checks.later)
+                std::fprintf(out, "  %s\n", qPrintable(l));
+            if (!options.yes) {
+                std::fprintf(out, "Ripristino NON eseguito: ripetere con --yes per ripristinare comunque.\n");
+                std::fflush(out);
+                return false;
+            }
+            std::fprintf(out, "Confermato con --yes: quelle modifiche successive vengono sostituite.\n");
+        }
+        std::fflush(out);
+        if (checks.owner == VersionStore::Owner::Unrecorded &&
+            prompt.show(QStringLiteral("RIPRISTINO DELLA VERSIONE ") + e.id + QLatin1Char('\n') +
+                            unrecordedEntryWarning() + QStringLiteral("\nProcedo con il ripristino?"),
+                        MsgStyle::Question, QStringLiteral("VERSIONI")) != AnswerYes) {
+            std::fprintf(out, "Ripristino NON eseguito.\n");
+            std::fflush(out);
+            return false;
+        }
+        return true;
+    };
+    const RestoreResult result =
+        restoreVersion(ctx, w, store, *entry, confirm, RunLog::forOption(options.log));
+    switch (result.status) {
+    case RestoreResult::Status::OtherInstallation:
+        // Another installation's entry would put its files and keys over
+        // this one's: never.
         std::fprintf(out,
                      "Ripristino NON eseguito: la versione %s è di un'altra installazione:\n%s\n"
                      "Si ripristina dall'installazione a cui appartiene.\n",
                      qPrintable(entry->id), qPrintable(installationText(entry->installation)));
         std::fflush(out);
         return exitstatus::kIncomplete;
-    }
-    // A damaged version is not put back, not even in part.
-    const QStringList damaged = damagedItems(*entry);
-    if (!damaged.isEmpty()) {
+    case RestoreResult::Status::Damaged:
         std::fprintf(out, "VERSIONE DANNEGGIATA: ripristino NON eseguito, nessun file è stato modificato.\n");
-        for (const QString& d : damaged)
+        for (const QString& d : result.damaged)
             std::fprintf(out, "  %s\n", qPrintable(d));
         std::fflush(out);
         return exitstatus::kFailed;
-    }
-    const QStringList missing = missingFolders(*entry);
-    if (!missing.isEmpty()) {
-        std::fprintf(out, "ATTENZIONE: area di scambio assente, non c'è la cartella:\n");
-        for (const QString& m : missing)
-            std::fprintf(out, "  %s\n", qPrintable(m));
-        if (!options.yes) {
-            std::fprintf(out, "Ripristino NON eseguito: collegare l'area di scambio e ripetere (con --yes si "
-                              "ripristina comunque il resto).\n");
-            std::fflush(out);
-            return exitstatus::kIncomplete;
-        }
-    }
-    const QStringList later = laterChanges(*entry);
-    if (!later.isEmpty()) {
-        std::fprintf(out, "ATTENZIONE: un aggiornamento successivo ha modificato gli stessi file o dati:\n");
-        for (const QString& l : later)
-            std::fprintf(out, "  %s\n", qPrintable(l));
-        if (!options.yes) {
-            std::fprintf(out, "Ripristino NON eseguito: ripetere con --yes per ripristinare comunque.\n");
-            std::fflush(out);
-            return exitstatus::kIncomplete;
-        }
-        std::fprintf(out, "Confermato con --yes: quelle modifiche successive vengono sostituite.\n");
-    }
-    std::fflush(out);
-    if (owner == VersionStore::Owner::Unrecorded &&
-        prompt.show(QStringLiteral("RIPRISTINO DELLA VERSIONE ") + entry->id + QLatin1Char('\n') +
-                        unrecordedEntryWarning() + QStringLiteral("\nProcedo con il ripristino?"),
-                    MsgStyle::Question, QStringLiteral("VERSIONI")) != AnswerYes) {
-        std::fprintf(out, "Ripristino NON eseguito.\n");
-        std::fflush(out);
+    case RestoreResult::Status::NotConfirmed:
         return exitstatus::kIncomplete;
-    }
-
-    // Under the run lock of the operator's folders, like a run, and through
-    // a sink that keeps versions: the restore can be put back in turn.
-    ctx.dryRun = false;
-    ApplyChanges leftovers; // a killed run's temporaries, removed under the lock
-    CorsaEsclusiva exclusive(ctx, richiestaDaFinestra(ctx, w), leftovers);
-    if (exclusive.refused())
+    case RestoreResult::Status::Refused:
         return exitstatus::kLocked;
-    VersioningChanges sink(store, prompt, entry->id);
-    const QStringList failures = restoreEntry(*entry, sink);
-    sink.finish(nullptr);
-
-    QStringList lines;
-    lines << QStringLiteral("Operatore: ") + ctx.CodOperatore;
-    lines << QStringLiteral("Lato: ") +
-                 (store.portable() ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"));
-    lines << QStringLiteral("Ripristino della versione ") + entry->id;
-    int files = 0, keys = 0;
-    for (const ChangeSink::Change& c : sink.changes())
-        (c.kind == ChangeSink::Change::Kind::Key ? keys : files)++;
-    lines << QStringLiteral("  file e database rimessi: %1, chiavi: %2").arg(files).arg(keys);
-    for (const QString& f : failures)
-        lines << QStringLiteral("  NON ripristinato: ") + f;
-    if (!sink.entryId().isEmpty())
-        lines << QStringLiteral("Versioni: voce %1 in %2").arg(sink.entryId(), sink.entryFolder());
-    lines << QStringLiteral("Versioni rimosse: ") + (sink.pruned().isEmpty()
-                                                         ? QStringLiteral("nessuna")
-                                                         : sink.pruned().join(QStringLiteral(", ")));
-    lines << (failures.isEmpty() ? QStringLiteral("RIPRISTINO COMPLETATO")
-                                 : QStringLiteral("RIPRISTINO NON RIUSCITO"));
-    const QString text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
-    std::fputs(qPrintable(text), out);
+    case RestoreResult::Status::Restored:
+    case RestoreResult::Status::Failed:
+        break;
+    }
+    std::fputs(qPrintable(result.text), out);
     std::fflush(out);
-    const RunLog log = RunLog::forOption(options.log);
-    if (const Error e = log.append(started, text))
+    if (result.logError)
         std::fprintf(stderr, "mirsalex: the run log %s could not be written (%d %s)\n",
-                     qPrintable(log.path()), e.number, qPrintable(e.text));
-    return failures.isEmpty() ? exitstatus::kCompleted : exitstatus::kFailed;
+                     qPrintable(result.logPath), result.logError.number, qPrintable(result.logError.text));
+    return result.status == RestoreResult::Status::Restored ? exitstatus::kCompleted : exitstatus::kFailed;
 }
 
 } // namespace mirsalex

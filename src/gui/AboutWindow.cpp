@@ -1,6 +1,6 @@
-#include "app/AboutWindow.h"
+#include "gui/AboutWindow.h"
 
-#include "app/WindowHelpers.h"
+#include "gui/WindowHelpers.h"
 #include "common/Prompt.h"
 #include "common/SystemInfo.h"
 

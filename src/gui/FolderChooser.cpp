@@ -1,6 +1,6 @@
-#include "app/FolderChooser.h"
+#include "gui/FolderChooser.h"
 
-#include "app/PathLabel.h"
+#include "gui/PathLabel.h"
 #include "common/Platform.h"
 
 #include <algorithm>

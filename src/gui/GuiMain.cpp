@@ -1,22 +1,51 @@
-#include "app/Cli.h"
-#include "app/ProgressText.h"
-#include "app/QtPrompt.h"
-#include "app/StartupWindow.h"
-#include "app/WindowState.h"
+#include "gui/GuiMain.h"
+
+#include "session/ProgressText.h"
+#include "gui/QtPrompt.h"
+#include "gui/StartupWindow.h"
+#include "session/OperatorForm.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
 #include "run/RecordingPrompt.h"
-#include "run/RunReport.h"
+#include "session/Startup.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QStyleFactory>
+#include <QSysInfo>
 #include <QTranslator>
 
 namespace mirsalex {
 
-int runGui(const CliOptions& options)
+bool displayAvailable(const QString& platform, QString& why)
+{
+    QString chosen = platform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : platform;
+    // "xcb:wayland" names a platform and its fall-backs; "offscreen:size=..."
+    // a platform with its settings.
+    chosen = chosen.section(QLatin1Char(';'), 0, 0).section(QLatin1Char(':'), 0, 0).trimmed().toLower();
+    const bool x11 = qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariable("DISPLAY").isEmpty();
+    const bool wayland =
+        qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty();
+    // Windows and macOS always have their own display.
+    const QString system = QSysInfo::productType();
+    if (chosen.isEmpty() && (system == QLatin1String("windows") || system == QLatin1String("macos")))
+        return true;
+    if (chosen.isEmpty() || chosen == QLatin1String("xcb") || chosen.startsWith(QLatin1String("wayland"))) {
+        // The desktop platforms need a display server; others (offscreen,
+        // minimal, vnc, the frame-buffer ones) are left to Qt.
+        const bool ok = chosen == QLatin1String("xcb") ? x11 : chosen.isEmpty() ? x11 || wayland : wayland;
+        if (!ok) {
+            why =
+                QStringLiteral("no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+                               "use --batch, or QT_QPA_PLATFORM=offscreen");
+            return false;
+        }
+    }
+    return true;
+}
+
+int runGui(const GuiOptions& options)
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!app)
@@ -36,7 +65,7 @@ int runGui(const CliOptions& options)
     // run's log entry holds every box shown with its answer.
     RecordingPrompt recorder(prompt);
     Context ctx(recorder);
-    WindowState state;
+    OperatorForm state;
     StartupWindow window(ctx, state);
     window.setRunLog(RunLog::forOption(options.log), &recorder);
     prompt.setParent(&window);

@@ -1,6 +1,6 @@
-#include "app/PasswordDialog.h"
+#include "gui/PasswordDialog.h"
 
-#include "app/WindowHelpers.h"
+#include "gui/WindowHelpers.h"
 #include "common/Helpers.h"
 #include "common/Prompt.h"
 

@@ -1,4 +1,4 @@
-#include "app/PathLabel.h"
+#include "gui/PathLabel.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -1,6 +1,6 @@
-#include "app/QtPrompt.h"
+#include "gui/QtPrompt.h"
 
-#include "app/ProgressText.h"
+#include "session/ProgressText.h"
 
 #include <algorithm>
 #include <QApplication>

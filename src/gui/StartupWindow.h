@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/PathLabel.h"
-#include "app/WindowLoad.h"
-#include "app/WindowState.h"
+#include "gui/PathLabel.h"
+#include "session/OperatorFormLoad.h"
+#include "session/OperatorForm.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
-#include "run/RunReport.h"
+#include "session/RunSession.h"
 
 #include <array>
 #include <functional>
@@ -29,7 +29,6 @@ namespace mirsalex {
 
 class FolderChooser;
 class RecordingPrompt;
-class RunDriver;
 
 // A path label that reports clicks (the database and folder labels of the
 // window).
@@ -48,7 +47,7 @@ protected:
 
 // The main window ("Startup"): start-up (configuration file, password),
 // operator choice, side, transfer set and the two buttons. It shows the
-// WindowState the core routines work on: syncFromModel() after every core
+// OperatorForm the core routines work on: syncFromModel() after every core
 // call, and user edits are written back into the state at once.
 //
 // Control arrays are named "<name>_<index>": Label2_0, optPC_1, lbFile_0,
@@ -83,7 +82,7 @@ public:
     // Exit status of a start-up that could not go on.
     static constexpr int kStartupFailed = exitstatus::kUsage;
 
-    StartupWindow(Context& ctx, WindowState& state, QWidget* parent = nullptr);
+    StartupWindow(Context& ctx, OperatorForm& state, QWidget* parent = nullptr);
     ~StartupWindow() override;
 
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
@@ -117,8 +116,9 @@ public:
 
     // Brings every control up to date with the state.
     void syncFromModel();
-    // Refills the transfer set for the current operator and side.
-    void aggiornaFinestra();
+    // Refills the transfer set for the current operator and side, then
+    // shows it (session's loadTransferSet() and syncFromModel()).
+    void refreshTransferSet();
     // Opens the operator list (F4, double-click on the code box).
     void MostraOperatori();
     // The side option clicked from code (0 desktop, 1 portable).
@@ -173,8 +173,6 @@ private:
     void setRunning(bool running);
     // The About box, from the window at rest (F1, "?").
     void showAbout();
-    // Saves the preview's text in a file the user chooses.
-    void salvaAnteprima(QWidget* parent, const QString& text);
     // The dates beside the check boxes read again from the configuration.
     void aggiornaDate();
     int runModal(QDialog& dialog);
@@ -182,10 +180,10 @@ private:
     void placeChooser();
 
     Context& m_ctx;
-    WindowState& m_state;
+    OperatorForm& m_state;
     ModalRunner m_runModal;
     FileChooser m_chooseFile;
-    std::unique_ptr<RunDriver> m_driver;
+    std::unique_ptr<RunSession> m_session;
     LiveRun m_live;
     std::optional<RunLog> m_runLog;
     RecordingPrompt* m_boxes = nullptr;

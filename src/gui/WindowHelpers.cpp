@@ -1,7 +1,8 @@
-#include "app/WindowHelpers.h"
+#include "gui/WindowHelpers.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPointer>
@@ -152,6 +153,11 @@ void RipristinaPuntatore(QWidget* window)
     if (window)
         window->unsetCursor();
     QCoreApplication::processEvents();
+}
+
+QFont fixedFont()
+{
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
 }
 
 } // namespace mirsalex

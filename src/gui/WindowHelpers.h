@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <Qt>
 
@@ -44,5 +45,8 @@ void SelezionaTesto(QLineEdit* box);
 
 // The window's default mouse pointer again, then pending events run.
 void RipristinaPuntatore(QWidget* window);
+
+// The system's fixed-pitch font (reports, previews, lists of versions).
+QFont fixedFont();
 
 } // namespace mirsalex

@@ -234,17 +234,4 @@ RunDriver::Outcome RunDriver::run(const RunRequest& request, ChangeSink& sink, R
                                                                                          : outcome;
 }
 
-RunReport runTransfer(Context& ctx, const RunRequest& request, RunObserver* observer)
-{
-    RunDriver driver(ctx, StandardSteps(ctx));
-    if (request.dryRun) {
-        WithheldChanges sink;
-        driver.run(request, sink, observer);
-    } else {
-        ApplyChanges sink;
-        driver.run(request, sink, observer);
-    }
-    return driver.report();
-}
-
 } // namespace mirsalex

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/Context.h"
-#include "run/RunReport.h"
+#include "runtypes/RunReport.h"
 #include "runtypes/ChangeSink.h"
 #include "runtypes/RunRequest.h"
 
@@ -44,9 +44,5 @@ private:
     bool m_running = false;
     RunReport m_report;
 };
-
-// Carries out `request` once, with the program's own steps, through a sink
-// of its mode (applied, or withheld for a dry run).
-RunReport runTransfer(Context& ctx, const RunRequest& request, RunObserver* observer = nullptr);
 
 } // namespace mirsalex

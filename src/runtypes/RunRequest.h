@@ -37,7 +37,6 @@ struct RunRequest
     QString exchangeClients;                // its copy in the exchange area
     std::array<QString, 3> exchangeFolders; // exchange folders of the document groups
     int confirmCopies = 0;                  // document copies confirmed one by one (0 no)
-    bool dryRun = false;                    // work everything out, write nothing
 
     // "X" on the portable side, a blank on the desktop side: the prefix of
     // the side's keys in the configuration file.

@@ -1,4 +1,4 @@
-#include "app/OperatorFolders.h"
+#include "session/OperatorFolders.h"
 
 #include "common/Helpers.h"
 #include "common/Platform.h"

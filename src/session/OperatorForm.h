@@ -21,10 +21,12 @@ struct LabelState
     bool visible = true;
 };
 
-// The state of the main window: what its controls show and hold. The window
-// shows it; batch mode fills it the same way, builds a run's request from it
-// and shows the run's report in it.
-struct WindowState
+// The operator form: what the operator chooses for a run (operator, side,
+// ticks, paths) and what a run's results show, as the main window's controls
+// hold them. The window shows it and writes the user's edits back into it;
+// batch mode fills it the same way without a window. A run's request is
+// built from it and a run's report shown in it (session/OperatorFormLoad.h).
+struct OperatorForm
 {
     // Controls
     QString CodOper;                   // text of the operator code box
@@ -41,12 +43,12 @@ struct WindowState
     QStringList LCodOpe;               // operator list items
 
     // Window-level state
-    QString PrefissoLato = QStringLiteral(" "); // "X" portable, blank desktop
     QStringList NomiGruppi;
     QString CartellaScambio;
     quint8 GruppoCorrente = 0; // the group whose folder the chooser shows
 
-    // Side letter for the selected option.
+    // The side's letter, the prefix of its keys in the configuration file:
+    // "X" portable, a blank desktop.
     QString sideLetter() const { return optPC == 0 ? QStringLiteral(" ") : QStringLiteral("X"); }
 };
 

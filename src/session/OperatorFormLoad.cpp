@@ -1,4 +1,4 @@
-#include "app/WindowLoad.h"
+#include "session/OperatorFormLoad.h"
 
 #include "common/Helpers.h"
 #include "common/Platform.h"
@@ -19,7 +19,7 @@ constexpr int kNameWidth = 14;
 
 } // namespace
 
-QStringList ElencoOperatori(Context& ctx, const WindowState& w)
+QStringList operatorListItems(Context& ctx, const OperatorForm& w)
 {
     QStringList items;
     const QString folder = platform::resolve(ctx.config.PathDati);
@@ -42,13 +42,13 @@ QStringList ElencoOperatori(Context& ctx, const WindowState& w)
         // (including "." and ".."): never an operator.
         if (!entry.isDir || entry.name.startsWith(QLatin1Char('.')))
             continue;
-        const QString key = (w.PrefissoLato + QStringLiteral("DATA") + entry.name).trimmed();
+        const QString key = (w.sideLetter() + QStringLiteral("DATA") + entry.name).trimmed();
         items << FixedWidth(entry.name.toUpper(), kNameWidth) + LeggiIni(ctx, kExport, key);
     }
     return items;
 }
 
-void CaricaFinestra(Context& ctx, WindowState& w)
+void loadForm(Context& ctx, OperatorForm& w, QStringList* wouldCreate)
 {
     w.NomiGruppi = {QStringLiteral("INDICI"), QStringLiteral("SCHEDE CLIENTI"),
                     QStringLiteral("FOGLI CLIENTI")};
@@ -71,7 +71,7 @@ void CaricaFinestra(Context& ctx, WindowState& w)
     w.CodOper = code;
 
     // Transfer set for this operator and the selected side.
-    AggiornaFinestra(ctx, w);
+    loadTransferSet(ctx, w, wouldCreate);
 
     // Confirmation mode of the document copies: the stored number as it is
     // (a check box value, 0 to 2, rounded half to even); a value no check
@@ -81,7 +81,7 @@ void CaricaFinestra(Context& ctx, WindowState& w)
     w.chkDebug.value = number >= 0 && number <= 2 ? int(number) : 0;
 
     w.lbAppuVisible = false;
-    w.LCodOpe = ElencoOperatori(ctx, w);
+    w.LCodOpe = operatorListItems(ctx, w);
 }
 
 namespace {
@@ -93,22 +93,23 @@ QString allinea(qint64 value)
 
 } // namespace
 
-void caricaComeBatch(Context& ctx, WindowState& w, const QString& code, bool portable)
+void loadFormAsBatch(Context& ctx, OperatorForm& w, const QString& code, bool portable,
+                     QStringList* wouldCreate)
 {
-    CaricaFinestra(ctx, w);
+    loadForm(ctx, w, wouldCreate);
     if (!code.isEmpty()) {
         w.CodOper = code;
         ctx.CodOperatore = code;
-        CaricaParametri(ctx);
-        AggiornaFinestra(ctx, w);
+        CaricaParametri(ctx, wouldCreate);
+        loadTransferSet(ctx, w, wouldCreate);
     }
     if (portable) {
         w.optPC = 1;
-        AggiornaFinestra(ctx, w);
+        loadTransferSet(ctx, w, wouldCreate);
     }
 }
 
-RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dryRun)
+RunRequest requestFromForm(const Context& ctx, const OperatorForm& w)
 {
     RunRequest r;
     r.portable = w.optPC != 0;
@@ -123,11 +124,10 @@ RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dr
     r.localClients = w.lbFile[0].caption;
     r.exchangeClients = w.lbFile[1].caption;
     r.confirmCopies = w.chkDebug.value;
-    r.dryRun = dryRun;
     return r;
 }
 
-void mostraRisultati(WindowState& w, const RunReport& report)
+void showResults(OperatorForm& w, const RunReport& report)
 {
     if (report.dryRun || report.steps.empty())
         return;

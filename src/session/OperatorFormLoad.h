@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/WindowState.h"
+#include "session/OperatorForm.h"
 #include "config/Context.h"
-#include "run/RunReport.h"
+#include "runtypes/RunReport.h"
 #include "runtypes/RunRequest.h"
 
 #include <QString>
@@ -10,30 +10,35 @@
 
 namespace mirsalex {
 
-// Load of the main window without the window itself (used by the window and
-// by batch mode): paths, operator of the last run, transfer set, "DEBUG",
-// operator list.
-void CaricaFinestra(Context& ctx, WindowState& w);
+// The load of the form, as the window opens (the window and batch mode):
+// paths, operator of the last run, transfer set, "DEBUG", operator list.
+// The folders the load prepares are made when missing; with `wouldCreate`
+// (a load that must write nothing) they are listed there instead.
+void loadForm(Context& ctx, OperatorForm& w, QStringList* wouldCreate = nullptr);
 
 // Operator list items: folder name upper-cased in 14 characters followed by
 // its "DATA" date for the current side.
-QStringList ElencoOperatori(Context& ctx, const WindowState& w);
+QStringList operatorListItems(Context& ctx, const OperatorForm& w);
 
-// Fills the window with the transfer set of the current operator and side.
-void AggiornaFinestra(Context& ctx, WindowState& w);
+// Fills the form with the transfer set of the current operator and side
+// (`wouldCreate` as for loadForm()).
+void loadTransferSet(Context& ctx, OperatorForm& w, QStringList* wouldCreate = nullptr);
 
-// The window's load as batch mode makes it: the load, then the operator
-// `code` (when given) and the side, as the user would choose them.
-void caricaComeBatch(Context& ctx, WindowState& w, const QString& code, bool portable);
+// The form's load as batch mode makes it: the load, then the operator
+// `code` (when given) and the side, as the user would choose them
+// (`wouldCreate` as for loadForm()).
+void loadFormAsBatch(Context& ctx, OperatorForm& w, const QString& code, bool portable,
+                     QStringList* wouldCreate = nullptr);
 
-// The request of a run with the window as it stands: side, operator, ticks,
-// paths and the confirmation of document copies.
-RunRequest richiestaDaFinestra(const Context& ctx, const WindowState& w, bool dryRun = false);
+// The request of a run with the form as it stands: side, operator, ticks,
+// paths and the confirmation of document copies. Whether the run writes is
+// not the request's to say: the sink the run is given decides.
+RunRequest requestFromForm(const Context& ctx, const OperatorForm& w);
 
-// Shows a run's report in the window: the boxes whose work is done greyed,
+// Shows a run's report in the form: the boxes whose work is done greyed,
 // the result labels, and the run button hidden until the next refresh (a dry
 // run changes nothing of the window).
-void mostraRisultati(WindowState& w, const RunReport& report);
+void showResults(OperatorForm& w, const RunReport& report);
 
 // The run under way, readable while it lasts (the progress displays count
 // the files copied from it).

@@ -1,4 +1,4 @@
-#include "app/ProgressText.h"
+#include "session/ProgressText.h"
 
 #include "runtypes/RunState.h"
 

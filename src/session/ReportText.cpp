@@ -1,8 +1,9 @@
-#include "run/RunReport.h"
+#include "session/ReportText.h"
 
 #include "common/Helpers.h"
 #include "common/Prompt.h"
 
+#include <algorithm>
 #include <cstring>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -365,6 +366,31 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
     }
     root[QStringLiteral("changes")] = changes;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QString sortedPreviewFiles(const QString& text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    auto isFile = [](const QString& line) {
+        return line.startsWith(QLatin1String("  -> ")) || line.startsWith(QLatin1String("  <- "));
+    };
+    for (qsizetype i = 0; i < lines.size();) {
+        if (!isFile(lines.at(i))) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < lines.size() && isFile(lines.at(end)))
+            ++end;
+        // Sent files first, then received, each in name order.
+        std::stable_sort(lines.begin() + i, lines.begin() + end, [](const QString& a, const QString& b) {
+            const bool sentA = a.startsWith(QLatin1String("  -> "));
+            const bool sentB = b.startsWith(QLatin1String("  -> "));
+            return sentA != sentB ? sentA : a.mid(5).compare(b.mid(5), Qt::CaseInsensitive) < 0;
+        });
+        i = end;
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace mirsalex

@@ -34,4 +34,8 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
 // The report of a run as a JSON document (indented, UTF-8), for scripts.
 QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& boxes);
 
+// The preview's text with the files of each group and direction in name
+// order (sent before received).
+QString sortedPreviewFiles(const QString& text);
+
 } // namespace mirsalex

@@ -1,4 +1,4 @@
-#include "app/WindowLoad.h"
+#include "session/OperatorFormLoad.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
@@ -12,12 +12,12 @@ const QString kExport = QStringLiteral("EXPORT");
 // Key of section "EXPORT" for the current side and operator. The desktop
 // side letter is a blank, which the profile reader ignores around key names;
 // it is dropped here so the key reads the same either way.
-QString exportKey(const WindowState& w, const QString& marker, const QString& code)
+QString exportKey(const OperatorForm& w, const QString& marker, const QString& code)
 {
-    return (w.PrefissoLato + marker + code).trimmed();
+    return (w.sideLetter() + marker + code).trimmed();
 }
 
-QString readExport(Context& ctx, const WindowState& w, const QString& marker)
+QString readExport(Context& ctx, const OperatorForm& w, const QString& marker)
 {
     return LeggiIni(ctx, kExport, exportKey(w, marker, ctx.CodOperatore));
 }
@@ -76,7 +76,7 @@ QString temporaryFolderOf(const QString& configured, const QString& code)
 
 } // namespace
 
-void AggiornaFinestra(Context& ctx, WindowState& w)
+void loadTransferSet(Context& ctx, OperatorForm& w, QStringList* wouldCreate)
 {
     Configurazione& cfg = ctx.config;
     const QString sep = platform::sep();
@@ -86,10 +86,7 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     for (auto& label : w.lbCount)
         label.caption.clear();
 
-    // 2. Side of this computer.
-    w.PrefissoLato = w.sideLetter();
-
-    // 3. Ticks of the last run; missing digits count as "to be done".
+    // 2. Ticks of the last run; missing digits count as "to be done".
     const QString parm =
         (readExport(ctx, w, QStringLiteral("PARM")).left(5).trimmed() + QStringLiteral("11111")).left(5);
     w.Check1[0].value = tickValue(parm.at(0));
@@ -98,7 +95,7 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     w.chkDati.value = tickValue(parm.at(3));
     w.chkVisite.value = tickValue(parm.at(4));
 
-    // 4. Document folders. The temporary folder is named the way the
+    // 3. Document folders. The temporary folder is named the way the
     // configuration loading prepares it (a per-operator marker "%" never
     // stays in the path), without touching the disk.
     QString temp = LeggiIni(ctx, QStringLiteral("PATH"), QStringLiteral("TEMP"));
@@ -109,30 +106,30 @@ void AggiornaFinestra(Context& ctx, WindowState& w)
     QString testi = LeggiIni(ctx, QStringLiteral("PATH"), QStringLiteral("TESTI"));
     if (testi.isEmpty())
         testi = cfg.PathDati;
-    cfg.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), testi);
+    cfg.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), testi, wouldCreate);
 
     QString fogli = LeggiIni(ctx, QStringLiteral("PATH"), QStringLiteral("FOGLI"));
     if (fogli.isEmpty())
         fogli = cfg.PathTesti;
     // When the cards folder could not be prepared the sheets have no folder
     // either: an empty path must not become the root folder.
-    cfg.PathFogli = fogli.isEmpty() ? QString() : PreparaCartella(ctx, QStringLiteral("FOGLI"), fogli);
+    cfg.PathFogli = fogli.isEmpty() ? QString() : PreparaCartella(ctx, QStringLiteral("FOGLI"), fogli, wouldCreate);
 
-    // 5-6. The two databases.
+    // 4-5. The two databases.
     cfg.DbDati = cfg.PathDati + ctx.CodOperatore + sep + QStringLiteral("DatiDV.mdb");
     w.lbFile[0].caption = cfg.DbDati;
     w.lbFile[1].caption = readExport(ctx, w, QStringLiteral("PATH"));
 
-    // 7. Dates of the last synchronisations.
+    // 6. Dates of the last synchronisations.
     w.chkDati.caption =
         QStringLiteral("DATI   ( ") + readExport(ctx, w, QStringLiteral("DATA")) + QLatin1Char(')');
     w.chkVisite.caption =
         QStringLiteral("VISITE (") + readExport(ctx, w, QStringLiteral("DATV")) + QLatin1Char(')');
 
-    // 8. Default exchange folder.
+    // 7. Default exchange folder.
     w.CartellaScambio = exchangeFolderOf(w.lbFile[1].caption);
 
-    // 9. Document groups.
+    // 8. Document groups.
     for (int i = 0; i < 3; ++i) {
         const QString digit = QString::number(i);
         const QString folder = readExport(ctx, w, QStringLiteral("FLX") + digit);

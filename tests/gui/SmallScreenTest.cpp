@@ -1,6 +1,6 @@
-#include "app/Cli.h"
-#include "app/StartupWindow.h"
-#include "AppTestSupport.h"
+#include "session/ReportText.h"
+#include "gui/StartupWindow.h"
+#include "GuiTestSupport.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
@@ -87,7 +87,7 @@ protected:
     TempInstall inst;
     WatchingPrompt prompt;
     Context ctx{prompt};
-    WindowState state;
+    OperatorForm state;
     std::unique_ptr<StartupWindow> window;
     std::function<void(QDialog&)> onDialog;
     QString ini;
@@ -180,7 +180,7 @@ TEST_P(OperatorListTest, ListsOperatorFoldersAndSelectsTheCurrentOne)
                   c.current + QStringLiteral("\n"));
     ScriptedPrompt prompt;
     Context ctx(prompt);
-    WindowState state;
+    OperatorForm state;
     StartupWindow window(ctx, state);
     StartupWindow::StartOptions o;
     o.programFolder = inst.programFolder();

@@ -1,5 +1,5 @@
-#include "app/StartupWindow.h"
-#include "AppTestSupport.h"
+#include "gui/StartupWindow.h"
+#include "GuiTestSupport.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
 
@@ -26,7 +26,7 @@ TEST(VersionsWindow, ListsTheRunAndPutsItBackAfterAConfirmation)
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState state;
+    OperatorForm state;
     const QString dati = inst.makeDir(QStringLiteral("dati/"));
     inst.makeDir(QStringLiteral("dati/A12"));
     inst.writeFile(QStringLiteral("dati/A12/DatiDV.mdb"));
@@ -98,7 +98,7 @@ TEST(VersionsWindow, ListsOnlyThisInstallationsRunsAndAsksForTheUnsaidOnes)
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState state;
+    OperatorForm state;
     const QString dati = inst.makeDir(QStringLiteral("dati/"));
     inst.makeDir(QStringLiteral("dati/A12"));
     const QString versions = inst.makeDir(QStringLiteral("versioni/"));

@@ -1,5 +1,5 @@
-#include "app/StartupWindow.h"
-#include "AppTestSupport.h"
+#include "gui/StartupWindow.h"
+#include "GuiTestSupport.h"
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 #include "run/RecordingPrompt.h"
@@ -45,7 +45,7 @@ TEST(WindowRunLog, ExitDuringARunEndsTheProgramWhenTheRunReturns)
     EventsPrompt prompt;
     RecordingPrompt recorder(prompt);
     Context ctx(recorder);
-    WindowState state;
+    OperatorForm state;
     StartupWindow window(ctx, state);
     const QString logPath = inst.root() + QStringLiteral("state/mirsalex.log");
     window.setRunLog(RunLog(logPath), &recorder);

@@ -1,6 +1,7 @@
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
+#include "session/ReportText.h"
 #include "run/Steps.h"
 #include "sync/SyncTestSupport.h"
 #include "transfer/Changes.h"

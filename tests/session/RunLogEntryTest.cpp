@@ -1,5 +1,6 @@
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
+#include "session/ReportText.h"
 #include "transfer/Changes.h"
 #include "transfer/TransferTestSupport.h"
 

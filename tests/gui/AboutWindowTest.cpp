@@ -1,7 +1,7 @@
-#include "app/AboutWindow.h"
+#include "gui/AboutWindow.h"
 
-#include "app/WindowHelpers.h"
-#include "AppTestSupport.h"
+#include "gui/WindowHelpers.h"
+#include "GuiTestSupport.h"
 #include "common/SystemInfo.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"

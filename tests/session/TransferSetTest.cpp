@@ -1,4 +1,4 @@
-#include "app/WindowLoad.h"
+#include "session/OperatorFormLoad.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
@@ -36,7 +36,7 @@ struct TransferSetFixture
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState w;
+    OperatorForm w;
     QString dati;
     QString ini;
 };
@@ -55,12 +55,12 @@ class TicksTest : public ::testing::TestWithParam<TickCase>
 TEST_P(TicksTest, ParmValueGivesTheFiveBoxes)
 {
     TransferSetFixture f(QString::fromUtf8(GetParam().exportLines));
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
     EXPECT_EQ(f.ticks(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AggiornaFinestra, TicksTest,
+    loadTransferSet, TicksTest,
     ::testing::Values(TickCase{"missing", "", {1, 1, 1, 1, 1}},
                       TickCase{"zeroAlone", "PARMOP1=0\n", {0, 1, 1, 1, 1}},
                       TickCase{"sevenDigits", "PARMOP1=0120102\n", {0, 1, 2, 0, 1}},
@@ -95,14 +95,14 @@ TEST_P(ExchangeFolderTest, DefaultFolderIsTheParentOfTheDatabaseFolder)
     // Rewrite the key with the real root now that the installation exists.
     ASSERT_FALSE(ScriviIni(f.ini, QStringLiteral("EXPORT"), QStringLiteral("PATHOP1"),
                            expand(root, GetParam().exchangeDb)));
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
     EXPECT_EQ(f.w.CartellaScambio, expand(root, GetParam().expected));
     // A group without a folder of its own shows the default exchange folder.
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(f.w.lbFileX[i].caption, f.w.CartellaScambio) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(AggiornaFinestra, ExchangeFolderTest,
+INSTANTIATE_TEST_SUITE_P(loadTransferSet, ExchangeFolderTest,
                          ::testing::Values(ExchangeCase{"nested", "SCAMBIO/OP1/DatiDV.mdb", "SCAMBIO/"},
                                            ExchangeCase{"atRoot", "/DatiDV.mdb", "/"},
                                            ExchangeCase{"oneLevel", "/E/DatiDV.mdb", "/"},
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(AggiornaFinestra, ExchangeFolderTest,
                                            ExchangeCase{"bareName", "DatiDV.mdb", ""}),
                          [](const auto& tpi) { return std::string(tpi.param.name); });
 
-TEST(AggiornaFinestra, FillsPathsCaptionsAndFoldersForTheOperatorAndSide)
+TEST(loadTransferSet, FillsPathsCaptionsAndFoldersForTheOperatorAndSide)
 {
     TransferSetFixture f(QStringLiteral("PARMOP1=10201\n"
                                         "PATHOP1=/mnt/SCAMBIO/OP1/DatiDV.mdb\n"
@@ -127,12 +127,12 @@ TEST(AggiornaFinestra, FillsPathsCaptionsAndFoldersForTheOperatorAndSide)
         c.caption = QStringLiteral("Conta");
     const QByteArray before = TempInstall::readBytes(f.ini);
 
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
 
     EXPECT_TRUE(f.w.cmdEseguiVisible);
     for (const auto& c : f.w.lbCount)
         EXPECT_TRUE(c.caption.isEmpty());
-    EXPECT_EQ(f.w.PrefissoLato, QStringLiteral(" "));
+    EXPECT_EQ(f.w.sideLetter(), QStringLiteral(" "));
     EXPECT_EQ(f.ctx.config.DbDati, f.dati + QStringLiteral("OP1/DatiDV.mdb"));
     EXPECT_EQ(f.w.lbFile[0].caption, f.ctx.config.DbDati);
     EXPECT_EQ(f.w.lbFile[1].caption, QStringLiteral("/mnt/SCAMBIO/OP1/DatiDV.mdb"));
@@ -155,8 +155,8 @@ TEST(AggiornaFinestra, FillsPathsCaptionsAndFoldersForTheOperatorAndSide)
 
     // The other side reads the keys that begin with "X" for the same operator.
     f.w.optPC = 1;
-    AggiornaFinestra(f.ctx, f.w);
-    EXPECT_EQ(f.w.PrefissoLato, QStringLiteral("X"));
+    loadTransferSet(f.ctx, f.w);
+    EXPECT_EQ(f.w.sideLetter(), QStringLiteral("X"));
     EXPECT_EQ(f.w.lbFile[1].caption, QStringLiteral("/media/chiavetta/OP1/DatiDV.mdb"));
     EXPECT_EQ(f.w.chkDati.caption, QStringLiteral("DATI   ( 05/02/24 08:00)"));
     EXPECT_EQ(f.w.chkVisite.caption, QStringLiteral("VISITE ()"));
@@ -165,7 +165,7 @@ TEST(AggiornaFinestra, FillsPathsCaptionsAndFoldersForTheOperatorAndSide)
     EXPECT_EQ(f.ticks(), (QList<int>{0, 0, 0, 1, 1}));
 }
 
-TEST(AggiornaFinestra, ConfiguredFoldersArePreparedWithTheOperatorMarker)
+TEST(loadTransferSet, ConfiguredFoldersArePreparedWithTheOperatorMarker)
 {
     TransferSetFixture f{QString()};
     const QString root = f.inst.root();
@@ -176,7 +176,7 @@ TEST(AggiornaFinestra, ConfiguredFoldersArePreparedWithTheOperatorMarker)
     ASSERT_FALSE(
         ScriviIni(f.ini, QStringLiteral("PATH"), QStringLiteral("FOGLI"), root + QStringLiteral("fogli/%")));
 
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
 
     EXPECT_EQ(f.ctx.config.PathTemp, root + QStringLiteral("tmp/OP1/"));
     EXPECT_EQ(f.ctx.config.PathTesti, root + QStringLiteral("schede/"));
@@ -188,7 +188,7 @@ TEST(AggiornaFinestra, ConfiguredFoldersArePreparedWithTheOperatorMarker)
 // A temporary folder that cannot be made is reported by the configuration
 // loading, once; the refreshes that follow (another operator, the other
 // side) name it without a message.
-TEST(AggiornaFinestra, TemporaryFolderErrorIsShownOncePerRefreshAtMost)
+TEST(loadTransferSet, TemporaryFolderErrorIsShownOncePerRefreshAtMost)
 {
     TransferSetFixture f{QString()};
     const QString blocker = f.inst.writeFile(QStringLiteral("occupato"), "x");
@@ -198,15 +198,15 @@ TEST(AggiornaFinestra, TemporaryFolderErrorIsShownOncePerRefreshAtMost)
 
     CaricaParametri(f.ctx);
     EXPECT_TRUE(f.ctx.config.PathTemp.isEmpty());
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
     f.w.optPC = 1;
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
 
     EXPECT_EQ(f.prompt.messages.size(), 1);
     EXPECT_EQ(f.ctx.config.PathTemp, blocker + QStringLiteral("/tmp/OP1/"));
 }
 
-TEST(AggiornaFinestra, FolderThatCannotBeMadeIsReportedAndLeftEmpty)
+TEST(loadTransferSet, FolderThatCannotBeMadeIsReportedAndLeftEmpty)
 {
     TransferSetFixture f{QString()};
     const QString blocker = f.inst.writeFile(QStringLiteral("occupato"), "x");
@@ -214,7 +214,7 @@ TEST(AggiornaFinestra, FolderThatCannotBeMadeIsReportedAndLeftEmpty)
                            blocker + QStringLiteral("/schede")));
     f.prompt.expect(QStringLiteral("ERRORE TESTI"));
 
-    AggiornaFinestra(f.ctx, f.w);
+    loadTransferSet(f.ctx, f.w);
 
     EXPECT_TRUE(f.ctx.config.PathTesti.isEmpty());
     // The sheets fall back to the cards folder, which is gone: they get no

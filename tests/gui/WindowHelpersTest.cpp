@@ -1,6 +1,6 @@
-#include "app/WindowHelpers.h"
+#include "gui/WindowHelpers.h"
 
-#include "AppTestSupport.h"
+#include "GuiTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>

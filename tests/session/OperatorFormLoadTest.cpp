@@ -1,4 +1,4 @@
-#include "app/WindowLoad.h"
+#include "session/OperatorFormLoad.h"
 
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
@@ -23,14 +23,14 @@ struct LoadFixture
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState w;
+    OperatorForm w;
     QString dati;
 };
 
-TEST(CaricaFinestra, BlankLastOperatorShowsTheBaseOperatorInUpperCase)
+TEST(loadForm, BlankLastOperatorShowsTheBaseOperatorInUpperCase)
 {
     LoadFixture f(QStringLiteral("[EXPORT]\nOPERATORE=\n"));
-    CaricaFinestra(f.ctx, f.w);
+    loadForm(f.ctx, f.w);
     EXPECT_EQ(f.ctx.config.PathDati, f.dati);
     EXPECT_EQ(f.ctx.CodOperatore, QStringLiteral("BASE01"));
     EXPECT_EQ(f.w.CodOper, QStringLiteral("BASE01"));
@@ -38,24 +38,24 @@ TEST(CaricaFinestra, BlankLastOperatorShowsTheBaseOperatorInUpperCase)
                                            QStringLiteral("FOGLI CLIENTI")}));
     // The transfer set is filled for that operator on the desktop side.
     EXPECT_EQ(f.w.lbFile[0].caption, f.dati + QStringLiteral("BASE01/DatiDV.mdb"));
-    EXPECT_EQ(f.w.PrefissoLato, QStringLiteral(" "));
+    EXPECT_EQ(f.w.sideLetter(), QStringLiteral(" "));
     EXPECT_FALSE(f.w.lbAppuVisible);
     EXPECT_TRUE(f.w.cmdEseguiVisible);
 }
 
-TEST(CaricaFinestra, LastOperatorIsShownAsStored)
+TEST(loadForm, LastOperatorIsShownAsStored)
 {
     LoadFixture f(QStringLiteral("[EXPORT]\nOPERATORE=op7\nDATAop7=01/01/24 08:00\n"));
-    CaricaFinestra(f.ctx, f.w);
+    loadForm(f.ctx, f.w);
     EXPECT_EQ(f.ctx.CodOperatore, QStringLiteral("op7"));
     EXPECT_EQ(f.w.CodOper, QStringLiteral("op7"));
     EXPECT_EQ(f.w.chkDati.caption, QStringLiteral("DATI   ( 01/01/24 08:00)"));
 }
 
-TEST(CaricaFinestra, StoredOperatorThatCannotNameAFolderIsNotUsed)
+TEST(loadForm, StoredOperatorThatCannotNameAFolderIsNotUsed)
 {
     LoadFixture f(QStringLiteral("[EXPORT]\nOPERATORE=../fuori\n"));
-    CaricaFinestra(f.ctx, f.w);
+    loadForm(f.ctx, f.w);
     EXPECT_EQ(f.ctx.CodOperatore, QStringLiteral("BASE01"));
     EXPECT_EQ(f.w.lbFile[0].caption, f.dati + QStringLiteral("BASE01/DatiDV.mdb"));
 }
@@ -76,19 +76,19 @@ TEST_P(DebugValueTest, ConfirmationModeIsReadBack)
     const QString line =
         GetParam().stored ? QStringLiteral("DEBUG=") + QString::fromUtf8(GetParam().stored) : QString();
     LoadFixture f(QStringLiteral("[EXPORT]\n") + line + QLatin1Char('\n'));
-    CaricaFinestra(f.ctx, f.w);
+    loadForm(f.ctx, f.w);
     EXPECT_EQ(f.w.chkDebug.value, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    CaricaFinestra, DebugValueTest,
+    loadForm, DebugValueTest,
     ::testing::Values(DebugCase{"missing", nullptr, 0}, DebugCase{"blank", "", 0}, DebugCase{"one", "1", 1},
                       DebugCase{"zero", "0", 0}, DebugCase{"text", "abc", 0}, DebugCase{"two", "2", 2},
                       DebugCase{"oneWithBlanks", " 1 ", 1}, DebugCase{"halfRoundsToEven", "2.5", 2},
                       DebugCase{"outsideACheckBox", "3", 0}, DebugCase{"negative", "-1", 0}),
     [](const auto& tpi) { return std::string(tpi.param.name); });
 
-TEST(ElencoOperatori, ListsOperatorFoldersWithTheirClientsDateForTheSide)
+TEST(operatorListItems, ListsOperatorFoldersWithTheirClientsDateForTheSide)
 {
     LoadFixture f(QStringLiteral("[EXPORT]\nDATAop1=01/02/24 10:15\nXDATAop1=03/04/24 11:00\n"
                                  "DATAnomeLunghissimo1=05/05/24 05:05\n"));
@@ -101,18 +101,18 @@ TEST(ElencoOperatori, ListsOperatorFoldersWithTheirClientsDateForTheSide)
     f.inst.makeDir(QStringLiteral("dati/.A12"));
     f.ctx.config.PathDati = f.dati;
 
-    f.w.PrefissoLato = QStringLiteral(" ");
-    EXPECT_EQ(ElencoOperatori(f.ctx, f.w), (QStringList{QStringLiteral("NOMELUNGHISSIM05/05/24 05:05"),
+    f.w.optPC = 0;
+    EXPECT_EQ(operatorListItems(f.ctx, f.w), (QStringList{QStringLiteral("NOMELUNGHISSIM05/05/24 05:05"),
                                                         QStringLiteral("OP1           01/02/24 10:15"),
                                                         QStringLiteral("TEMP          ")}));
-    f.w.PrefissoLato = QStringLiteral("X");
-    EXPECT_EQ(ElencoOperatori(f.ctx, f.w),
+    f.w.optPC = 1;
+    EXPECT_EQ(operatorListItems(f.ctx, f.w),
               (QStringList{QStringLiteral("NOMELUNGHISSIM"), QStringLiteral("OP1           03/04/24 11:00"),
                            QStringLiteral("TEMP          ")}));
 
     // A data folder that cannot be read lists nothing, silently.
     f.ctx.config.PathDati = f.inst.path(QStringLiteral("manca/"));
-    EXPECT_TRUE(ElencoOperatori(f.ctx, f.w).isEmpty());
+    EXPECT_TRUE(operatorListItems(f.ctx, f.w).isEmpty());
 }
 
 } // namespace
@@ -133,7 +133,7 @@ RunReport reportWith(const Ticks& after)
     return r;
 }
 
-QStringList labels(const WindowState& w)
+QStringList labels(const OperatorForm& w)
 {
     QStringList out;
     for (const LabelState& l : w.lbCount)
@@ -143,8 +143,8 @@ QStringList labels(const WindowState& w)
 
 TEST(MostraRisultati, NothingTickedShowsNoLabelAndHidesTheRunButton)
 {
-    WindowState w;
-    mostraRisultati(w, reportWith(Ticks{}));
+    OperatorForm w;
+    showResults(w, reportWith(Ticks{}));
     EXPECT_EQ(labels(w), QStringList(5));
     EXPECT_FALSE(w.cmdEseguiVisible);
     EXPECT_FALSE(w.lbAppuVisible);
@@ -158,8 +158,8 @@ TEST(MostraRisultati, AStoppedRunShowsTheCountersOfTheTickedGroups)
     t.visite = 1;
     RunReport r = reportWith(t);
     r.appuntamentiAggiuntiScambio = 4;
-    WindowState w;
-    mostraRisultati(w, r);
+    OperatorForm w;
+    showResults(w, r);
     EXPECT_EQ(w.Check1[1].value, 1);
     EXPECT_EQ(labels(w), (QStringList{QString(), QStringLiteral("Aggiornate: ->    0    0 <-"), QString(),
                                       QStringLiteral("Aggiornate: ->    0    0 <-"),
@@ -177,8 +177,8 @@ TEST(MostraRisultati, GroupsDoneShowTheirCountersAlignedInFiveCharacters)
     r.documenti = {{{0, 0}, {12, 3}, {32767, -1}}};
     r.visiteAggiunteScambio = 123;
     r.visiteAggiunteLocale = 4567;
-    WindowState w;
-    mostraRisultati(w, r);
+    OperatorForm w;
+    showResults(w, r);
     EXPECT_EQ(labels(w),
               (QStringList{QStringLiteral("NON aggiornati"), QStringLiteral("Aggiornate: ->   12    3 <-"),
                            QStringLiteral("Aggiornati: ->32767   -1 <-"),
@@ -191,8 +191,8 @@ TEST(MostraRisultati, GroupsDoneShowTheirCountersAlignedInFiveCharacters)
     t.visite = 0;
     r = reportWith(t);
     r.documenti = {{{1, 0}, {2, 1}, {0, 0}}};
-    WindowState after;
-    mostraRisultati(after, r);
+    OperatorForm after;
+    showResults(after, r);
     EXPECT_EQ(labels(after),
               (QStringList{QStringLiteral("Aggiornati"), QStringLiteral("Aggiornate: ->    2    1 <-"),
                            QString(), QString(), QString()}));
@@ -214,10 +214,10 @@ TEST(MostraRisultati, ARunThatChangedNothingLeavesTheWindowAlone)
         r.refused = kind == 1;
         if (kind == 2)
             r.configurationUnread = QStringLiteral("/x/Mirsal.ini\nerrore");
-        WindowState w;
+        OperatorForm w;
         w.Check1[0].value = 1;
         w.chkDati.value = 1;
-        mostraRisultati(w, r);
+        showResults(w, r);
         EXPECT_EQ(labels(w), QStringList(5));
         EXPECT_TRUE(w.cmdEseguiVisible);
         EXPECT_EQ(w.Check1[0].value, 1);

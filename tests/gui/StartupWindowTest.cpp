@@ -1,9 +1,9 @@
-#include "app/StartupWindow.h"
+#include "gui/StartupWindow.h"
 
-#include "app/FolderChooser.h"
-#include "app/PasswordDialog.h"
-#include "app/WindowHelpers.h"
-#include "AppTestSupport.h"
+#include "gui/FolderChooser.h"
+#include "gui/PasswordDialog.h"
+#include "gui/WindowHelpers.h"
+#include "GuiTestSupport.h"
 #include "config/ConfigLoader.h"
 #include "config/PasswordStore.h"
 #include "support/ScriptedPrompt.h"
@@ -90,7 +90,7 @@ protected:
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState state;
+    OperatorForm state;
     std::unique_ptr<StartupWindow> window;
     QStringList dialogs;
     QStringList attempts;
@@ -133,7 +133,7 @@ TEST_F(StartupTest, ConfigurationGivenOnTheCommandLineSkipsTheSearch)
 
     // A named file that does not exist is a missing configuration.
     Context ctx2{prompt};
-    WindowState state2;
+    OperatorForm state2;
     StartupWindow second(ctx2, state2);
     second.setModalRunner([](QDialog&) { return 0; });
     prompt.expect(QStringLiteral("File di configurazione inesistente"));
@@ -386,7 +386,7 @@ TEST_F(StartupTest, SwitchingSideShowsThePortableKeys)
     open();
     QTest::mouseClick(child<QRadioButton>(QStringLiteral("optPC_1")), Qt::LeftButton);
     EXPECT_EQ(state.optPC, 1);
-    EXPECT_EQ(state.PrefissoLato, QStringLiteral("X"));
+    EXPECT_EQ(state.sideLetter(), QStringLiteral("X"));
     EXPECT_EQ(labelText(QStringLiteral("lbFile_1")), QStringLiteral("/media/usb/A12/DatiDV.mdb"));
     EXPECT_EQ(child<QCheckBox>(QStringLiteral("chkDati"))->text(),
               QStringLiteral("DATI   ( 07/07/24 07:07)"));

@@ -1,7 +1,7 @@
-#include "app/QtPrompt.h"
+#include "gui/QtPrompt.h"
 
-#include "app/ProgressText.h"
-#include "AppTestSupport.h"
+#include "session/ProgressText.h"
+#include "GuiTestSupport.h"
 #include "runtypes/RunState.h"
 #include "transfer/Changes.h"
 

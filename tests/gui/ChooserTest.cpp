@@ -1,7 +1,7 @@
-#include "app/FolderChooser.h"
-#include "app/PathLabel.h"
-#include "app/StartupWindow.h"
-#include "AppTestSupport.h"
+#include "gui/FolderChooser.h"
+#include "gui/PathLabel.h"
+#include "gui/StartupWindow.h"
+#include "GuiTestSupport.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
@@ -83,7 +83,7 @@ protected:
     TempInstall inst;
     ScriptedPrompt prompt;
     Context ctx{prompt};
-    WindowState state;
+    OperatorForm state;
     std::unique_ptr<StartupWindow> window;
     FolderChooser* chooser = nullptr;
     QList<StartupWindow::FileRequest> requests;
@@ -261,7 +261,7 @@ TEST_F(ChooserTest, GroupFolderWithoutFilesOpensOnThePreviousFolder)
 
 TEST_F(ChooserTest, CancelChangesNothingAndEscapeCancelsToo)
 {
-    const WindowState before = state;
+    const OperatorForm before = state;
     window->clickLbFileX(0);
     ASSERT_TRUE(chooser->setCurrentFolder(folder(schede)));
     QTest::mouseClick(chooser->cmdDir(1), Qt::LeftButton);

@@ -1,0 +1,3 @@
+#include "session/RunSession.h"
+
+#include <gtest/gtest.h>
