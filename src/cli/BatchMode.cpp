@@ -1,9 +1,5 @@
 #include "cli/Cli.h"
 #include "cli/ConsolePrompt.h"
-#include "session/OperatorFolders.h"
-#include "session/ProgressText.h"
-#include "session/OperatorFormLoad.h"
-#include "session/OperatorForm.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLog.h"
@@ -11,6 +7,10 @@
 #include "config/Context.h"
 #include "config/PasswordStore.h"
 #include "run/RecordingPrompt.h"
+#include "session/OperatorFolders.h"
+#include "session/OperatorForm.h"
+#include "session/OperatorFormLoad.h"
+#include "session/ProgressText.h"
 #include "session/ReportText.h"
 #include "session/RunSession.h"
 
@@ -229,7 +229,7 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
 
     // The run, or its dry run: the same code, with every change withheld.
     RunSettings settings;
-    settings.mode = options.dryRun      ? RunMode::DryRun
+    settings.mode = options.dryRun       ? RunMode::DryRun
                     : options.noVersions ? RunMode::Apply
                                          : RunMode::Versions;
     if (settings.mode == RunMode::Versions)

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "session/Startup.h"
+
 #include <cstdio>
 #include <QString>
 #include <QStringList>
-
-#include "session/Startup.h"
 
 namespace mirsalex {
 
@@ -58,7 +58,6 @@ VersionSettings versionSettings(const CliOptions& options, const QString& fileIn
 // Sets or clears the access password from the terminal.
 int runSetPassword(const CliOptions& options);
 
-
 // The configuration file named by --ini (from the current folder), or found
 // by the search the window makes. When there is none, prints "File di
 // configurazione inesistente" on standard error and returns false.
@@ -72,7 +71,6 @@ QStringList configurationCandidates(const CliOptions& options);
 // Returns false, after a message on standard error, when it cannot name an
 // operator folder. An absent option gives the empty text.
 bool operatorOption(const CliOptions& options, QString& code);
-
 
 // Reads one line from the terminal without echo (from standard input as it
 // is when that is not a terminal). False at the end of input.

@@ -2,11 +2,11 @@
 // the operator code, reading a password from the terminal.
 
 #include "cli/Cli.h"
-#include "session/Startup.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
+#include "session/Startup.h"
 
 #include <algorithm>
 #include <csignal>

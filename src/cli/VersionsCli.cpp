@@ -1,11 +1,11 @@
 #include "cli/Cli.h"
-#include "session/OperatorFormLoad.h"
-#include "session/OperatorForm.h"
 #include "common/Helpers.h"
 #include "common/Prompt.h"
 #include "common/RunLog.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
+#include "session/OperatorForm.h"
+#include "session/OperatorFormLoad.h"
 #include "session/RunSession.h"
 #include "transfer/Versions.h"
 
@@ -205,8 +205,9 @@ int runRestore(Prompt& prompt, std::FILE* out, const CliOptions& options, const 
             for (const QString& m : checks.missing)
                 std::fprintf(out, "  %s\n", qPrintable(m));
             if (!options.yes) {
-                std::fprintf(out, "Ripristino NON eseguito: collegare l'area di scambio e ripetere (con --yes "
-                                  "si ripristina comunque il resto).\n");
+                std::fprintf(out,
+                             "Ripristino NON eseguito: collegare l'area di scambio e ripetere (con --yes "
+                             "si ripristina comunque il resto).\n");
                 std::fflush(out);
                 return false;
             }

@@ -1,8 +1,8 @@
 #include "gui/AboutWindow.h"
 
-#include "gui/WindowHelpers.h"
 #include "common/Prompt.h"
 #include "common/SystemInfo.h"
+#include "gui/WindowHelpers.h"
 
 #include <QDesktopServices>
 #include <QFrame>

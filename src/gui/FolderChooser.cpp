@@ -1,7 +1,7 @@
 #include "gui/FolderChooser.h"
 
-#include "gui/PathLabel.h"
 #include "common/Platform.h"
+#include "gui/PathLabel.h"
 
 #include <algorithm>
 #include <QComboBox>

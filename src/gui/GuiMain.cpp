@@ -1,12 +1,12 @@
 #include "gui/GuiMain.h"
 
-#include "session/ProgressText.h"
-#include "gui/QtPrompt.h"
-#include "gui/StartupWindow.h"
-#include "session/OperatorForm.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
+#include "gui/QtPrompt.h"
+#include "gui/StartupWindow.h"
 #include "run/RecordingPrompt.h"
+#include "session/OperatorForm.h"
+#include "session/ProgressText.h"
 #include "session/Startup.h"
 
 #include <QApplication>

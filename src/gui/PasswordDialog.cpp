@@ -1,8 +1,8 @@
 #include "gui/PasswordDialog.h"
 
-#include "gui/WindowHelpers.h"
 #include "common/Helpers.h"
 #include "common/Prompt.h"
+#include "gui/WindowHelpers.h"
 
 #include <QEvent>
 #include <QFocusEvent>

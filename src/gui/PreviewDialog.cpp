@@ -36,10 +36,9 @@ void savePreview(QWidget* parent, const QString& text, const QString& operatorCo
     const QString path = dialog.selectedFiles().constFirst();
     if (const Error e = saveToFile(path, text.toUtf8() + '\n')) {
         const Error error = platform::fileErrorFromErrno(e.number, path);
-        prompt.show(QStringLiteral("ERRORE NEL SALVATAGGIO DELL'ANTEPRIMA\n") + path +
-                         QLatin1Char('\n') + QString::number(error.number) + QLatin1Char('-') +
-                              error.text,
-                          MsgStyle::ExclamationOk);
+        prompt.show(QStringLiteral("ERRORE NEL SALVATAGGIO DELL'ANTEPRIMA\n") + path + QLatin1Char('\n') +
+                        QString::number(error.number) + QLatin1Char('-') + error.text,
+                    MsgStyle::ExclamationOk);
     }
 }
 
@@ -68,7 +67,8 @@ void runPreviewDialog(QWidget* parent, const QString& text, const QString& opera
     auto* close = buttons->addButton(QStringLiteral("&CHIUDI"), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("cmdChiudi"));
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    QObject::connect(copy, &QPushButton::clicked, &dialog, [text] { QGuiApplication::clipboard()->setText(text); });
+    QObject::connect(copy, &QPushButton::clicked, &dialog,
+                     [text] { QGuiApplication::clipboard()->setText(text); });
     QObject::connect(save, &QPushButton::clicked, &dialog, [&dialog, text, operatorCode, &prompt, &runModal] {
         savePreview(&dialog, text, operatorCode, prompt, runModal);
     });
@@ -83,7 +83,8 @@ void runPreviewDialog(QWidget* parent, const QString& text, const QString& opera
     const int chrome = view->frameWidth() * 2 + view->document()->documentMargin() * 2 +
                        view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
     const QRect screen =
-        (parent && parent->window()->screen() ? parent->window()->screen() : QGuiApplication::primaryScreen())->availableGeometry();
+        (parent && parent->window()->screen() ? parent->window()->screen() : QGuiApplication::primaryScreen())
+            ->availableGeometry();
     const int viewW = qBound(metrics.averageCharWidth() * 60, longest + chrome, screen.width() * 9 / 10 - 40);
     const int viewH =
         qBound(metrics.lineSpacing() * 10, metrics.lineSpacing() * int(lines.size() + 1) + chrome,

@@ -583,7 +583,8 @@ void StartupWindow::onAnteprima()
         m_cmdAnteprima->setFocus(Qt::OtherFocusReason);
     const QString text = previewText(run.report, run.boxes);
 
-    runPreviewDialog(this, text, m_ctx.CodOperatore, m_ctx.prompt, [this](QDialog& d) { return runModal(d); });
+    runPreviewDialog(this, text, m_ctx.CodOperatore, m_ctx.prompt,
+                     [this](QDialog& d) { return runModal(d); });
 }
 
 void StartupWindow::onVersioni()
@@ -592,12 +593,13 @@ void StartupWindow::onVersioni()
         return;
     if (m_list->isVisible())
         listLostFocus();
-    runVersionsDialog(this, m_ctx, m_state, [this](QDialog& d) { return runModal(d); },
-                      [this] {
-                          // The keys the restore put back show in the window, as a load would.
-                          loadTransferSet(m_ctx, m_state);
-                          syncFromModel();
-                      });
+    runVersionsDialog(
+        this, m_ctx, m_state, [this](QDialog& d) { return runModal(d); },
+        [this] {
+            // The keys the restore put back show in the window, as a load would.
+            loadTransferSet(m_ctx, m_state);
+            syncFromModel();
+        });
 }
 
 void StartupWindow::showAbout()

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "gui/PathLabel.h"
-#include "session/OperatorFormLoad.h"
-#include "session/OperatorForm.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
+#include "gui/PathLabel.h"
+#include "session/OperatorForm.h"
+#include "session/OperatorFormLoad.h"
 #include "session/RunSession.h"
 
 #include <array>

@@ -2,10 +2,9 @@
 // first (key preview), and the focus moves between them as the window's
 // conventions want.
 
-#include "gui/StartupWindow.h"
-
 #include "common/Helpers.h"
 #include "gui/FolderChooser.h"
+#include "gui/StartupWindow.h"
 #include "gui/WindowHelpers.h"
 
 #include <QApplication>

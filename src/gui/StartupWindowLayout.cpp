@@ -1,9 +1,8 @@
 // The main window's controls: built once, in the layout that fits a 800x600
 // screen (see StartupWindow.h for the names of the control arrays).
 
-#include "gui/StartupWindow.h"
-
 #include "gui/FolderChooser.h"
+#include "gui/StartupWindow.h"
 #include "gui/WindowHelpers.h"
 
 #include <QButtonGroup>

@@ -166,14 +166,16 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
         case RestoreResult::Status::Refused:
             return;
         case RestoreResult::Status::Restored:
-            ctx.prompt.show(QStringLiteral("RIPRISTINO COMPLETATO") +
-                                (result.entryMade.isEmpty()
-                                     ? QString()
-                                     : QStringLiteral("\nIl ripristino stesso è la versione ") + result.entryMade),
-                            MsgStyle::Ok);
+            ctx.prompt.show(
+                QStringLiteral("RIPRISTINO COMPLETATO") +
+                    (result.entryMade.isEmpty()
+                         ? QString()
+                         : QStringLiteral("\nIl ripristino stesso è la versione ") + result.entryMade),
+                MsgStyle::Ok);
             break;
         case RestoreResult::Status::Failed:
-            ctx.prompt.show(QStringLiteral("RIPRISTINO NON RIUSCITO\n") + result.failures.join(QLatin1Char('\n')),
+            ctx.prompt.show(QStringLiteral("RIPRISTINO NON RIUSCITO\n") +
+                                result.failures.join(QLatin1Char('\n')),
                             MsgStyle::ExclamationOk);
             break;
         }
@@ -183,7 +185,8 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
     });
     fill();
     show(list->currentRow());
-    const QRect screen = parent && parent->screen() ? parent->screen()->availableGeometry() : QRect(0, 0, 800, 600);
+    const QRect screen =
+        parent && parent->screen() ? parent->screen()->availableGeometry() : QRect(0, 0, 800, 600);
     dialog.resize(qMin(screen.width() - 40, 760), qMin(screen.height() - 60, 480));
     runModal(dialog);
 }

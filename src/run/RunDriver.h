@@ -1,8 +1,8 @@
 #pragma once
 
 #include "config/Context.h"
-#include "runtypes/RunReport.h"
 #include "runtypes/ChangeSink.h"
+#include "runtypes/RunReport.h"
 #include "runtypes/RunRequest.h"
 
 namespace mirsalex {

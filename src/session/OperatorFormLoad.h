@@ -1,9 +1,9 @@
 #pragma once
 
-#include "session/OperatorForm.h"
 #include "config/Context.h"
 #include "runtypes/RunReport.h"
 #include "runtypes/RunRequest.h"
+#include "session/OperatorForm.h"
 
 #include <QString>
 #include <QStringList>

@@ -29,7 +29,8 @@ void appendToLog(const std::optional<RunLog>& log, const QDateTime& when, const 
 
 } // namespace
 
-RunSession::RunSession(Context& ctx) : m_ctx(ctx), m_driver(std::make_unique<RunDriver>(ctx, StandardSteps(ctx)))
+RunSession::RunSession(Context& ctx)
+    : m_ctx(ctx), m_driver(std::make_unique<RunDriver>(ctx, StandardSteps(ctx)))
 {
 }
 
@@ -154,7 +155,8 @@ RestoreResult restoreVersion(Context& ctx, const OperatorForm& form, const Versi
     result.failures = restoreEntry(entry, sink);
     sink.finish(nullptr);
     result.entryMade = sink.entryId();
-    result.status = result.failures.isEmpty() ? RestoreResult::Status::Restored : RestoreResult::Status::Failed;
+    result.status =
+        result.failures.isEmpty() ? RestoreResult::Status::Restored : RestoreResult::Status::Failed;
 
     QStringList lines;
     lines << QStringLiteral("Operatore: ") + ctx.CodOperatore;

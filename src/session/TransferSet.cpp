@@ -1,7 +1,7 @@
-#include "session/OperatorFormLoad.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
+#include "session/OperatorFormLoad.h"
 
 namespace mirsalex {
 
@@ -113,7 +113,8 @@ void loadTransferSet(Context& ctx, OperatorForm& w, QStringList* wouldCreate)
         fogli = cfg.PathTesti;
     // When the cards folder could not be prepared the sheets have no folder
     // either: an empty path must not become the root folder.
-    cfg.PathFogli = fogli.isEmpty() ? QString() : PreparaCartella(ctx, QStringLiteral("FOGLI"), fogli, wouldCreate);
+    cfg.PathFogli =
+        fogli.isEmpty() ? QString() : PreparaCartella(ctx, QStringLiteral("FOGLI"), fogli, wouldCreate);
 
     // 4-5. The two databases.
     cfg.DbDati = cfg.PathDati + ctx.CodOperatore + sep + QStringLiteral("DatiDV.mdb");

@@ -36,7 +36,6 @@
 //                   [--twice 4] [--operators-at-once 3] [--restore-kills 4]
 //                   [--version-kills 4] [--seed 1]
 
-#include "session/OperatorFormLoad.h"
 #include "common/FileLock.h"
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
@@ -45,6 +44,7 @@
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
+#include "session/OperatorFormLoad.h"
 #include "transfer/Changes.h"
 #include "transfer/SafeFileCopy.h"
 

@@ -1,8 +1,8 @@
 #include "gui/AboutWindow.h"
 
+#include "common/SystemInfo.h"
 #include "gui/WindowHelpers.h"
 #include "GuiTestSupport.h"
-#include "common/SystemInfo.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
 

@@ -1,9 +1,9 @@
+#include "common/Platform.h"
+#include "config/ConfigLoader.h"
 #include "gui/FolderChooser.h"
 #include "gui/PathLabel.h"
 #include "gui/StartupWindow.h"
 #include "GuiTestSupport.h"
-#include "common/Platform.h"
-#include "config/ConfigLoader.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
 

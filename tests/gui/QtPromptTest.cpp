@@ -1,8 +1,8 @@
 #include "gui/QtPrompt.h"
 
-#include "session/ProgressText.h"
 #include "GuiTestSupport.h"
 #include "runtypes/RunState.h"
+#include "session/ProgressText.h"
 #include "transfer/Changes.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "session/ReportText.h"
+#include "config/ConfigLoader.h"
 #include "gui/StartupWindow.h"
 #include "GuiTestSupport.h"
-#include "config/ConfigLoader.h"
+#include "session/ReportText.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
 

@@ -1,11 +1,11 @@
 #include "gui/StartupWindow.h"
 
+#include "config/ConfigLoader.h"
+#include "config/PasswordStore.h"
 #include "gui/FolderChooser.h"
 #include "gui/PasswordDialog.h"
 #include "gui/WindowHelpers.h"
 #include "GuiTestSupport.h"
-#include "config/ConfigLoader.h"
-#include "config/PasswordStore.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
 

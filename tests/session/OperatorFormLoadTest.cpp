@@ -103,8 +103,8 @@ TEST(operatorListItems, ListsOperatorFoldersWithTheirClientsDateForTheSide)
 
     f.w.optPC = 0;
     EXPECT_EQ(operatorListItems(f.ctx, f.w), (QStringList{QStringLiteral("NOMELUNGHISSIM05/05/24 05:05"),
-                                                        QStringLiteral("OP1           01/02/24 10:15"),
-                                                        QStringLiteral("TEMP          ")}));
+                                                          QStringLiteral("OP1           01/02/24 10:15"),
+                                                          QStringLiteral("TEMP          ")}));
     f.w.optPC = 1;
     EXPECT_EQ(operatorListItems(f.ctx, f.w),
               (QStringList{QStringLiteral("NOMELUNGHISSIM"), QStringLiteral("OP1           03/04/24 11:00"),

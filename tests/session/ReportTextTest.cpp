@@ -1,7 +1,8 @@
+#include "session/ReportText.h"
+
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
-#include "session/ReportText.h"
 #include "run/Steps.h"
 #include "sync/SyncTestSupport.h"
 #include "transfer/Changes.h"

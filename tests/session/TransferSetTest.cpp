@@ -1,5 +1,5 @@
-#include "session/OperatorFormLoad.h"
 #include "config/ConfigLoader.h"
+#include "session/OperatorFormLoad.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
 
