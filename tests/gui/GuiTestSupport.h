@@ -20,7 +20,7 @@ inline QApplication* testApplication()
         static QTemporaryDir state;
         qputenv("XDG_STATE_HOME", state.path().toUtf8());
         static int argc = 1;
-        static char name[] = "test_app";
+        static char name[] = "test_gui";
         static char* argv[] = {name, nullptr};
         return new QApplication(argc, argv);
     }();

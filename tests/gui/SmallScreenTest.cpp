@@ -48,7 +48,7 @@ protected:
     {
         testApplication();
         if (QGuiApplication::primaryScreen()->geometry().size() != QSize(800, 600))
-            GTEST_SKIP() << "needs a 800x600 screen (ctest -R app_800x600)";
+            GTEST_SKIP() << "needs a 800x600 screen (ctest -R gui_800x600)";
         const QString dati = inst.makeDir(QStringLiteral("dati/"));
         inst.makeDir(QStringLiteral("dati/A12"));
         inst.writeFile(QStringLiteral("dati/A12/DatiDV.mdb"));
