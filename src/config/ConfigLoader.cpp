@@ -103,12 +103,13 @@ void showFolderError(Context& ctx, const QString& first, const QString& path, co
                     MsgStyle::Ok);
 }
 
-// Tests a folder and creates it (one level) when missing.
-Error ensureFolder(Context& ctx, const QString& folder)
+// Tests a folder and creates it (one level) when missing; with `wouldCreate`
+// (a load that writes nothing) the folder is listed there instead.
+Error ensureFolder(const QString& folder, QStringList* wouldCreate)
 {
     if (platform::isDirectory(folder))
         return Error{};
-    if (ctx.dryRun) {
+    if (wouldCreate) {
         // Folders are made one level at a time: one whose parent is neither
         // there nor about to be made could not be made either.
         auto bare = [](QString p) {
@@ -119,11 +120,11 @@ Error ensureFolder(Context& ctx, const QString& folder)
         const QString path = bare(folder);
         const QString parent = path.left(qMax<qsizetype>(path.lastIndexOf(platform::separator()), 1));
         bool parentComing = false;
-        for (const QString& f : std::as_const(ctx.wouldCreate))
+        for (const QString& f : std::as_const(*wouldCreate))
             parentComing = parentComing || bare(f) == parent;
         if (!parent.isEmpty() && !platform::isDirectory(parent) && !parentComing)
             return platform::fileErrorFromErrno(ENOENT, folder);
-        ctx.wouldCreate << folder;
+        *wouldCreate << folder;
         return Error{};
     }
     return platform::makeDirectory(folder);
@@ -274,7 +275,7 @@ void CaricaPercorsi(Context& ctx)
     c.OperatoreBase = LeggiIni(ctx, QStringLiteral("BASE"), QStringLiteral("OPERATORE"));
 }
 
-QString PreparaCartella(Context& ctx, const QString& label, const QString& folder)
+QString PreparaCartella(Context& ctx, const QString& label, const QString& folder, QStringList* wouldCreate)
 {
     const QString first = QStringLiteral("ERRORE ") + label;
     // No folder at all (its default came from a folder that could not be
@@ -291,7 +292,7 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
     if (marker >= 0)
         path.truncate(marker);
     path = withSeparator(path);
-    if (const Error err = ensureFolder(ctx, path)) {
+    if (const Error err = ensureFolder(path, wouldCreate)) {
         showFolderError(ctx, first, path, err);
         return QString();
     }
@@ -303,7 +304,7 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
             return QString();
         }
         path += ctx.CodOperatore + platform::separator();
-        if (const Error err = ensureFolder(ctx, path)) {
+        if (const Error err = ensureFolder(path, wouldCreate)) {
             showFolderError(ctx, first, path, err);
             return QString();
         }
@@ -311,7 +312,7 @@ QString PreparaCartella(Context& ctx, const QString& label, const QString& folde
     return path;
 }
 
-void CaricaParametri(Context& ctx)
+void CaricaParametri(Context& ctx, QStringList* wouldCreate)
 {
     Configurazione& c = ctx.config;
     const QString& op = ctx.CodOperatore;
@@ -339,11 +340,11 @@ void CaricaParametri(Context& ctx)
     if (c.PathSave.isEmpty())
         c.PathSave = c.PathDati + QStringLiteral("save") + sep;
     c.PathSave = withSeparator(c.PathSave);
-    if (const Error err = ensureFolder(ctx, c.PathSave))
+    if (const Error err = ensureFolder(c.PathSave, wouldCreate))
         showFolderError(ctx, QStringLiteral("ERRORE SAVE"), c.PathSave, err);
     if (opSafe) {
         c.PathSave = c.PathSave + op + sep;
-        if (const Error err = ensureFolder(ctx, c.PathSave))
+        if (const Error err = ensureFolder(c.PathSave, wouldCreate))
             showFolderError(ctx, QStringLiteral("ERRORE SAVE"), c.PathSave, err);
     } else {
         c.PathSave.clear();
@@ -357,13 +358,13 @@ void CaricaParametri(Context& ctx)
     // 7-10. Working folders, created when missing.
     QString v = LeggiIni(ctx, kSectionPath, QStringLiteral("TEMP"));
     c.PathTemp = PreparaCartella(ctx, QStringLiteral("TEMP"),
-                                 v.isEmpty() ? c.PathDati + QStringLiteral("temp") + sep : v);
+                                 v.isEmpty() ? c.PathDati + QStringLiteral("temp") + sep : v, wouldCreate);
     v = LeggiIni(ctx, kSectionPath, QStringLiteral("TESTI"));
-    c.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), v.isEmpty() ? c.PathDati : v);
+    c.PathTesti = PreparaCartella(ctx, QStringLiteral("TESTI"), v.isEmpty() ? c.PathDati : v, wouldCreate);
     v = LeggiIni(ctx, kSectionPath, QStringLiteral("FOGLI"));
-    c.PathFogli = PreparaCartella(ctx, QStringLiteral("FOGLI"), v.isEmpty() ? c.PathTesti : v);
+    c.PathFogli = PreparaCartella(ctx, QStringLiteral("FOGLI"), v.isEmpty() ? c.PathTesti : v, wouldCreate);
     v = LeggiIni(ctx, kSectionPath, QStringLiteral("IMPEXP"));
-    c.PathImpExp = PreparaCartella(ctx, QStringLiteral("IMPEXP"), v.isEmpty() ? c.PathTemp : v);
+    c.PathImpExp = PreparaCartella(ctx, QStringLiteral("IMPEXP"), v.isEmpty() ? c.PathTemp : v, wouldCreate);
 
     // 11. Positive movements flag.
     c.FlagMovPos = LeggiIni(ctx, kSectionParametri, QStringLiteral("cmmovpos")).trimmed().toUpper() ==

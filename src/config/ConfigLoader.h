@@ -49,12 +49,17 @@ QString MessaggioDataNonRegistrata(const Error& error);
 // First loading step: PathDati, PathWork, OperatoreBase.
 void CaricaPercorsi(Context& ctx);
 
-// Second loading step: every other field; needs CodOperatore.
-void CaricaParametri(Context& ctx);
+// Second loading step: every other field; needs CodOperatore. The folders
+// it prepares are made when missing; with `wouldCreate` (a load that must
+// write nothing: a dry run, --show-config, the versions) each one is listed
+// there instead, and reads as prepared.
+void CaricaParametri(Context& ctx, QStringList* wouldCreate = nullptr);
 
 // Normalises and creates a configured folder ("%" marks a per-operator
 // folder); reports a failure with "ERRORE " + label and returns the empty text.
-QString PreparaCartella(Context& ctx, const QString& label, const QString& folder);
+// With `wouldCreate`, a missing folder is listed there instead of made.
+QString PreparaCartella(Context& ctx, const QString& label, const QString& folder,
+                        QStringList* wouldCreate = nullptr);
 
 // True when `code` can name an operator folder: greater than "0" in
 // character-code order and free of separators, "..", NUL and characters not

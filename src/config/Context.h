@@ -30,11 +30,6 @@ struct Context
     // write it back over the file's own.
     QString LetturaIniFallita;
 
-    // A dry run: loading prepares nothing on disk. A folder it would create
-    // is listed in `wouldCreate` instead (and reads as prepared).
-    bool dryRun = false;
-    QStringList wouldCreate;
-
     // Shows a box and returns its answer.
     int ask(const QString& text, int style, const QString& title = QString())
     {

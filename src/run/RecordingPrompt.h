@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Prompt.h"
-#include "run/RunReport.h"
+#include "runtypes/RunReport.h"
 
 #include <vector>
 

@@ -39,7 +39,6 @@ struct RunRequest
     QString exchangeClients;                // its copy in the exchange area
     std::array<QString, 3> exchangeFolders; // exchange folders of the document groups
     int confirmCopies = 0;                  // document copies confirmed one by one (0 no)
-    bool dryRun = false;                    // work everything out, write nothing
 
     // Where the run finds what the configuration names.
     QString configFile;   // the configuration file the run's keys are written to

@@ -36,7 +36,6 @@
 //                   [--twice 4] [--operators-at-once 3] [--restore-kills 4]
 //                   [--version-kills 4] [--seed 1]
 
-#include "app/WindowLoad.h"
 #include "common/FileLock.h"
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
@@ -47,6 +46,8 @@
 #include "run/Steps.h"
 #include "changes/ApplyChanges.h"
 #include "common/SafeFileCopy.h"
+#include "session/OperatorFormLoad.h"
+#include "changes/WithheldChanges.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -482,15 +483,15 @@ RunDriver::Outcome runHere(const QString& root, const QString& side, RecordingPr
     qputenv("XDG_STATE_HOME", (root + QStringLiteral("state/")).toLocal8Bit());
     Context ctx(prompt);
     ctx.config.FileIni = ini(root, side);
-    WindowState w;
-    CaricaFinestra(ctx, w);
+    OperatorForm w;
+    loadForm(ctx, w);
     if (side == QLatin1String("portable")) {
         w.optPC = 1;
-        AggiornaFinestra(ctx, w);
+        loadTransferSet(ctx, w);
     }
     RunDriver driver(StandardSteps());
     ApplyChanges sink;
-    const RunDriver::Outcome outcome = RunDriver::outcome(driver.run(richiestaDaFinestra(ctx, w), sink));
+    const RunDriver::Outcome outcome = RunDriver::outcome(driver.run(requestFromForm(ctx, w), sink));
     if (changes)
         *changes = sink.changes();
     return outcome;

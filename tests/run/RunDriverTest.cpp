@@ -5,7 +5,7 @@
 #include "common/Platform.h"
 #include "common/RunLock.h"
 #include "config/ConfigLoader.h"
-#include "run/RunReport.h"
+#include "session/ReportText.h"
 #include "changes/ApplyChanges.h"
 #include "changes/WithheldChanges.h"
 #include "changes/VersioningChanges.h"
