@@ -8,7 +8,6 @@
 #include "session/OperatorFormLoad.h"
 #include "session/RunSession.h"
 #include "changes/VersionStore.h"
-#include "changes/VersioningChanges.h"
 #include "changes/Restore.h"
 
 #include <cstdio>

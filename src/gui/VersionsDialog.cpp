@@ -4,7 +4,6 @@
 #include "gui/WindowHelpers.h"
 #include "session/RunSession.h"
 #include "changes/VersionStore.h"
-#include "changes/VersioningChanges.h"
 #include "changes/Restore.h"
 
 #include <QDialog>
