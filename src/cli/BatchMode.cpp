@@ -90,6 +90,9 @@ void printReport(const OperatorForm& w, const RunReport& report)
         std::printf("  %-24s %s\n", s.step->name, qPrintable(line));
     }
 
+    for (const QString& line : divergenceLines(report))
+        std::printf("%s\n", qPrintable(line));
+
     if (report.versions.asked) {
         if (report.versions.off)
             std::printf("Versioni: DISATTIVATE per questo aggiornamento (--no-versions)\n");

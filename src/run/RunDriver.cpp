@@ -1,10 +1,10 @@
 #include "run/RunDriver.h"
 
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
 #include "run/Steps.h"
-#include "changes/ApplyChanges.h"
-#include "changes/WithheldChanges.h"
 #include "transfer/RunLockStep.h"
 
 #include <optional>
@@ -186,6 +186,8 @@ RunReport RunDriver::run(const RunRequest& request, ChangeSink& sink, RunObserve
         report.testiVisite = w.visitsTexts;
     }
     report.tabelle = w.tables;
+    report.rows = std::move(w.rows);
+    report.divergenze = w.divergences;
     report.visiteAggiunteScambio = w.tables[kVisiteN].toExchange;
     report.visiteAggiunteLocale = w.tables[kVisiteN].toLocal;
     report.appuntamentiAggiuntiScambio = w.tables[kAppuntamenti].toExchange;

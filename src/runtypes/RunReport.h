@@ -101,30 +101,6 @@ struct StepReport
     }
 };
 
-// One row of a database a run adds, purges or takes over (the rows a
-// preview lists one by one), or a row both sides hold with different
-// content, which no merge changes (a divergence, told in every run).
-struct RowItem
-{
-    enum class Kind
-    {
-        ClientAdded, // a client added to the local database: key the code, text the name
-        VisitsText,  // a known client's visits text taken over from the exchange copy
-        RowAdded,    // a visits-group row added to one side
-        RowPurged,   // a row marked for deletion purged from one side
-        Divergence,  // a key on both sides whose other columns differ
-    };
-    Kind kind = Kind::RowAdded;
-    QString table;      // the table, as stored ("CLIENTI", "VISITE", ...)
-    QString key;        // the key columns' values, as shown ("12", "12 / 03/05/2026 / 2")
-    QString text;       // a short description (a client's name, a visit's date)
-    bool toExchange = false; // the side the row goes to (added) or leaves (purged): true the exchange copy
-    // Divergences: the columns that differ, with the local and the exchange values.
-    QStringList columns;
-    QStringList localValues;
-    QStringList exchangeValues;
-};
-
 // What a run did: a value the window and batch mode display.
 struct RunReport
 {
@@ -165,6 +141,10 @@ struct RunReport
     // The database rows behind the counters, one by one (filled in a dry
     // run), and the rows both sides hold with different content (every run).
     std::vector<RowItem> rows;
+    // Rows left different per table (Clienti, then the visits group in
+    // kVisitsTableNames order; see kDivergenceTables): -1 when the table was
+    // not compared (its step did not get to it).
+    std::array<qint64, 5> divergenze{-1, -1, -1, -1, -1};
 
     // The versions the run kept (changes/VersionStore.h), told by the report
     // when the face that ran it keeps them (`asked`): turned off for this run

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <vector>
 
 namespace mirsalex {
 
@@ -30,6 +31,35 @@ enum VisitsTable : int
     kAppuntamenti = 3,
 };
 inline constexpr std::array<const char*, 4> kVisitsTableNames{"TabAzioni", "Azioni", "VisiteN",
+                                                              "Appuntamenti"};
+
+// One row of a database a run adds, purges or takes over (the rows a
+// preview lists one by one), or a row both sides hold with different
+// content, which no merge changes (a divergence, told in every run).
+struct RowItem
+{
+    enum class Kind
+    {
+        ClientAdded, // a client added to the local database: key the code, text the name
+        VisitsText,  // a known client's visits text taken over from the exchange copy
+        RowAdded,    // a visits-group row added to one side
+        RowPurged,   // a row marked for deletion purged from one side
+        Divergence,  // a key on both sides whose other columns differ
+    };
+    Kind kind = Kind::RowAdded;
+    QString table;           // the table, as stored ("CLIENTI", "VISITE", ...)
+    QString key;             // the key columns' values, as shown ("12", "12 / 03/05/2026 / 2")
+    QString text;            // a short description (a client's name, a visit's date)
+    bool toExchange = false; // the side the row goes to (added) or leaves (purged): true the exchange copy
+    // Divergences: the columns that differ, with the local and the exchange values.
+    QStringList columns;
+    QStringList localValues;
+    QStringList exchangeValues;
+};
+
+// The tables compared for rows left different: the clients, then the
+// visits group (kVisitsTableNames order).
+inline constexpr std::array<const char*, 5> kDivergenceTables{"Clienti", "TabAzioni", "Azioni", "VisiteN",
                                                               "Appuntamenti"};
 
 // What a run works with while it lasts: the request, the sink its changes
@@ -72,6 +102,13 @@ struct RunState
     std::array<TableCounters, 4> tables{};
     qint64 clientsAdded = -1; // -1: not counted (the step did not get to it)
     qint64 visitsTexts = 0;   // visits texts taken over from the exchange copy
+
+    // The rows behind the counters, one by one (collected in a dry run
+    // only), and the rows both sides hold with different content (every
+    // run), in the order found.
+    std::vector<RowItem> rows;
+    // Rows left different per table of kDivergenceTables, -1 until compared.
+    std::array<qint64, 5> divergences{-1, -1, -1, -1, -1};
 };
 
 } // namespace mirsalex

@@ -155,7 +155,40 @@ QStringList versionsLines(const RunReport::Versions& v)
     return lines;
 }
 
+// The count of rows left different per table compared.
+QString divergenceCounts(const RunReport& report)
+{
+    QStringList counts;
+    for (size_t t = 0; t < report.divergenze.size(); ++t) {
+        if (report.divergenze[t] >= 0)
+            counts
+                << QStringLiteral("%1 %2").arg(QLatin1String(kDivergenceTables[t])).arg(report.divergenze[t]);
+    }
+    return counts.isEmpty() ? QStringLiteral("nessuna tabella confrontata")
+                            : counts.join(QStringLiteral(", "));
+}
+
 } // namespace
+
+QStringList divergenceLines(const RunReport& report)
+{
+    QStringList lines;
+    lines << QStringLiteral("Righe diverse sui due lati (l'aggiornamento non le modifica): ") +
+                 divergenceCounts(report);
+    for (const RowItem& r : report.rows) {
+        if (r.kind != RowItem::Kind::Divergence)
+            continue;
+        QString line = QStringLiteral("    %1 %2").arg(r.table, r.key);
+        if (!r.text.isEmpty())
+            line += QStringLiteral(" (%1)").arg(r.text);
+        QStringList fields;
+        for (qsizetype c = 0; c < r.columns.size(); ++c)
+            fields << QStringLiteral("%1 locale \"%2\", scambio \"%3\"")
+                          .arg(r.columns[c], r.localValues.value(c), r.exchangeValues.value(c));
+        lines << line + QStringLiteral(": ") + fields.join(QStringLiteral("; "));
+    }
+    return lines;
+}
 
 QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
 {
@@ -204,6 +237,8 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
     lines << QStringLiteral("  %1 %2")
                  .arg(QStringLiteral("FOGLI CLIENTI"), -16)
                  .arg(pair(report.documenti[2][0], report.documenti[2][1]));
+    lines
+        << QStringLiteral("  %1 %2").arg(QStringLiteral("RIGHE DIVERSE"), -16).arg(divergenceCounts(report));
     if (report.versions.asked && !report.dryRun)
         lines << versionsLines(report.versions);
     lines << QStringLiteral("Messaggi: %1").arg(boxes.size());
@@ -261,6 +296,7 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
     // Leftovers of killed runs, told only when there are some.
     if (!removals.isEmpty())
         out << QStringLiteral("  file temporanei rimossi: %1").arg(removals.size()) << removals;
+    out << divergenceLines(report);
     return text + out.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
@@ -365,6 +401,35 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
         changes.append(o);
     }
     root[QStringLiteral("changes")] = changes;
+
+    // The rows both sides hold with different content: the count per table
+    // (null when not compared) and each row.
+    QJsonObject divergences, divergenceCounts;
+    for (size_t t = 0; t < report.divergenze.size(); ++t)
+        divergenceCounts[QLatin1String(kDivergenceTables[t])] =
+            report.divergenze[t] >= 0 ? QJsonValue(report.divergenze[t]) : QJsonValue();
+    QJsonArray divergentRows;
+    for (const RowItem& r : report.rows) {
+        if (r.kind != RowItem::Kind::Divergence)
+            continue;
+        QJsonObject o;
+        o[QStringLiteral("table")] = r.table;
+        o[QStringLiteral("key")] = r.key;
+        o[QStringLiteral("text")] = r.text;
+        QJsonArray fields;
+        for (qsizetype c = 0; c < r.columns.size(); ++c) {
+            QJsonObject f;
+            f[QStringLiteral("name")] = r.columns[c];
+            f[QStringLiteral("local")] = r.localValues.value(c);
+            f[QStringLiteral("exchange")] = r.exchangeValues.value(c);
+            fields.append(f);
+        }
+        o[QStringLiteral("fields")] = fields;
+        divergentRows.append(o);
+    }
+    divergences[QStringLiteral("tables")] = divergenceCounts;
+    divergences[QStringLiteral("rows")] = divergentRows;
+    root[QStringLiteral("divergences")] = divergences;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <vector>
 
@@ -30,6 +31,12 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes);
 // was written, the run log's report, then every change the run would make
 // (configuration keys, databases, files copied, sorted by place).
 QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes);
+
+// The rows a run left different on the two sides: one line with the count
+// per table compared ("Righe diverse sui due lati ...: Clienti 0, VisiteN 2"),
+// then one line per row with its key and the fields that differ, local and
+// exchange value.
+QStringList divergenceLines(const RunReport& report);
 
 // The report of a run as a JSON document (indented, UTF-8), for scripts.
 QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& boxes);

@@ -8,6 +8,8 @@
 #include "db/Integrity.h"
 #include "db/Snapshot.h"
 #include "sync/ClientTransfer.h"
+#include "sync/Divergence.h"
+#include "sync/MergeSql.h"
 #include "sync/TwoWayMerge.h"
 #include "transfer/Transfer.h"
 
@@ -125,18 +127,6 @@ Error walkClients(Prompt& prompt, Database& db, ClientTransfer& transfer, Snapsh
 }
 
 bool g_rowWalkOnly = false;
-
-// A visits text (plain ASCII, or Null) as held in 13 characters, padded
-// with blanks.
-QString heldVisitsText(const QString& field)
-{
-    // (A text beginning with a printable character other than the blank is
-    // never blank: no trimming for it.)
-    return QStringLiteral(
-               "substr(CASE WHEN %1 >= '!' COLLATE BINARY OR trim(%1, ' ') <> '' THEN substr(%1, 1, 13) "
-               "ELSE ' ' END || '             ', 1, 13)")
-        .arg(field);
-}
 
 // A visits text the statements can hold as the walk does: Null, or plain
 // ASCII text without the character of code 0 (its characters are its bytes).
@@ -382,13 +372,17 @@ StepOutcome syncClients(RunState& w)
             // seconds) and then reported once, before any client is merged,
             // instead of failing client by client.
             error = session.begin();
-            if (!error)
+            if (!error) {
+                noteClientRows(w, db, db.qualified(QStringLiteral("Clienti")), db.qualified(kAttachment));
                 error = mergeClients(prompt, db, transfer, walkEnded, w);
+            }
             // What the merge stored stays, whatever ended it.
             const Error committed = db.commitBatch();
             if (!error)
                 error = committed;
             w.sink.databaseCommitted(localPath, db.totalChanges());
+            if (!error)
+                noteClientDivergences(w, db, kAttachment);
             failedClients = transfer.failedClients();
             if (error.number == DbErr::RecordLocked)
                 context = inUse(local);

@@ -5,8 +5,9 @@
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
 #include "db/Snapshot.h"
-#include "db/Sqlite.h"
 #include "db/TableRecordset.h"
+#include "sync/Divergence.h"
+#include "sync/MergeSql.h"
 #include "sync/Schema.h"
 
 #include <algorithm>
@@ -72,60 +73,6 @@ QString insertFrom(const MergePlan& p, const QString& target)
            QStringLiteral(") SELECT ") + values + QStringLiteral(" FROM ");
 }
 
-QString keyOrder(const MergePlan& p, const QString& alias)
-{
-    QString order;
-    for (const QString& k : p.keys) {
-        if (!order.isEmpty())
-            order += QStringLiteral(", ");
-        order += alias + Database::quoted(k);
-    }
-    return order;
-}
-
-// Row `x` has the key of source row `s`: numbers equal, texts equal without
-// regard to case.
-QString sameKey(const MergePlan& p, const QString& x)
-{
-    QString match;
-    for (qsizetype i = 0; i < p.keys.size(); ++i) {
-        if (!match.isEmpty())
-            match += QStringLiteral(" AND ");
-        const QString k = Database::quoted(p.keys[i]);
-        match += x + QLatin1Char('.') + k + QStringLiteral(" = s.") + k;
-        if (p.foldKey.value(i))
-            match += QStringLiteral(" COLLATE ") + QLatin1String(sqlite::kFoldCollation);
-    }
-    return match;
-}
-
-// Row `d` comes before source row `s` in key order (the texts' exact
-// spelling decides between keys that differ only in case).
-QString comesBefore(const MergePlan& p, const QString& d)
-{
-    QString before, equalSoFar;
-    for (qsizetype i = 0; i < p.keys.size(); ++i) {
-        if (!p.foldKey.value(i))
-            continue;
-        const QString k = Database::quoted(p.keys[i]);
-        const QString left = d + QLatin1Char('.') + k, right = QStringLiteral("s.") + k;
-        if (!before.isEmpty())
-            before += QStringLiteral(" OR ");
-        before += QLatin1Char('(') + equalSoFar + left + QStringLiteral(" < ") + right +
-                  QStringLiteral(" COLLATE BINARY)");
-        equalSoFar += left + QStringLiteral(" = ") + right + QStringLiteral(" COLLATE BINARY AND ");
-    }
-    return before;
-}
-
-QString unmarked(const MergePlan& p, const QString& alias)
-{
-    // A mark reads as marked only when its text is exactly "S" (Null, blank
-    // and any other value are unmarked).
-    return QStringLiteral("CAST(") + alias + QLatin1Char('.') + Database::quoted(p.mark) +
-           QStringLiteral(" AS TEXT) IS NOT 'S'");
-}
-
 // One statement adding the missing rows. It adds all of them or none, so the
 // order in which it reads the source shows nowhere; reading the table as it
 // lies is the cheapest. (The walk that takes over after a failure goes in
@@ -134,20 +81,7 @@ QString unmarked(const MergePlan& p, const QString& alias)
 // added, as the walk adds it and then finds it for the others.
 QString setBasedCopy(const MergePlan& p, const QString& source, const QString& target)
 {
-    QString sql = insertFrom(p, target) + source + QStringLiteral(" AS s WHERE ");
-    if (!p.mark.isEmpty())
-        sql += unmarked(p, QStringLiteral("s")) + QStringLiteral(" AND ");
-    sql += QStringLiteral("NOT EXISTS (SELECT 1 FROM ") + target + QStringLiteral(" AS t WHERE ") +
-           sameKey(p, QStringLiteral("t")) + QLatin1Char(')');
-    if (p.foldKey.contains(true)) {
-        sql += QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ") + source + QStringLiteral(" AS d WHERE ") +
-               sameKey(p, QStringLiteral("d")) + QStringLiteral(" AND (") +
-               comesBefore(p, QStringLiteral("d")) + QLatin1Char(')');
-        if (!p.mark.isEmpty())
-            sql += QStringLiteral(" AND ") + unmarked(p, QStringLiteral("d"));
-        sql += QLatin1Char(')');
-    }
-    return sql;
+    return insertFrom(p, target) + source + QStringLiteral(" AS s WHERE ") + missingRows(p, source, target);
 }
 
 // The row-by-row walk: one indexed seek per unmarked source row, a missing
@@ -590,6 +524,7 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
     }
     if (!error) {
         session.setContext(policy.passIn);
+        noteRowsAdded(w, db, plan, policy.table, false);
         error = copyMissingRows(db, plan, false, policy.table, addedLocal, policy.walkOnFailure, &prompt,
                                 policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
@@ -601,6 +536,7 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
         error ? std::nullopt : std::optional<quint64>(db.batchesKept());
     if (!error) {
         session.setContext(policy.passOut);
+        noteRowsAdded(w, db, plan, policy.table, true);
         error = copyMissingRows(db, plan, true, session.attached(), addedExchange, policy.walkOnFailure,
                                 &prompt, policy.table + QStringLiteral(": locale -> scambio"));
     }
@@ -608,6 +544,7 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
         const QString where =
             QStringLiteral(" WHERE ") + Database::quoted(plan.mark) + QStringLiteral(" = 'S'");
         int purged = 0;
+        noteRowsPurged(w, db, plan, policy.table);
         error = db.execute(QStringLiteral("DELETE FROM ") + plan.local + where, &purged);
         count.purgedLocal = purged;
         if (!error) {
@@ -615,6 +552,9 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
             count.purgedExchange = purged;
         }
     }
+    // The rows both sides still hold differently, once the merge is done.
+    if (!error)
+        noteDivergences(w, db, plan, policy.table, policy.counters);
     const qint16 code = errorCode(session.finish(error));
     if (keptBeforeSecond && db.batchesKept() == *keptBeforeSecond) {
         // The engine gave up the whole batch (a full disk, an I/O error):

@@ -1,0 +1,275 @@
+#include "sync/Divergence.h"
+
+#include "db/Database.h"
+#include "db/Snapshot.h"
+#include "db/Sqlite.h"
+#include "sync/MergeSql.h"
+#include "sync/TwoWayMerge.h"
+
+#include <cmath>
+#include <QDate>
+#include <QVariant>
+
+namespace mirsalex {
+
+namespace {
+
+const QString kClientsTable = QStringLiteral("Clienti");
+
+QString fold()
+{
+    return QStringLiteral(" COLLATE ") + QLatin1String(sqlite::kFoldCollation);
+}
+
+// Two texts (or Nulls) equal as the merges compare texts: without regard to
+// case, trailing blanks ignored, Null read as a blank.
+QString sameText(const QString& a, const QString& b)
+{
+    return QStringLiteral("(typeof(%1) IN ('text', 'null') AND typeof(%2) IN ('text', 'null') AND "
+                          "rtrim(coalesce(%1, ''), ' ') = rtrim(coalesce(%2, ''), ' ')%3)")
+        .arg(a, b, fold());
+}
+
+// Fields `l` and `x` differ. Values stored the same never do (the cheap
+// test, first); texts are then compared as the merges compare them.
+QString differ(const ComparedTables& t, const QString& field)
+{
+    const QString q = Database::quoted(field);
+    QString l = QStringLiteral("l.") + q, x = QStringLiteral("x.") + q;
+    const QString stored = QStringLiteral("%1 IS NOT %2").arg(l, x);
+    if (field.compare(t.heldVisits, Qt::CaseInsensitive) == 0) {
+        l = QStringLiteral("substr(%1, 1, 13)").arg(l);
+        x = QStringLiteral("substr(%1, 1, 13)").arg(x);
+    }
+    return QStringLiteral("(%1 AND NOT %2)").arg(stored, sameText(l, x));
+}
+
+QString keyText(const QStringList& keys, const Snapshot& rows, int first)
+{
+    QStringList parts;
+    for (int i = 0; i < keys.size(); ++i)
+        parts << shownValue(keys[i], rows.value(first + i));
+    return parts.join(QStringLiteral(" / "));
+}
+
+QString selectKeys(const QStringList& keys, const QString& alias)
+{
+    QString read;
+    for (const QString& k : keys)
+        read += (read.isEmpty() ? QString() : QStringLiteral(", ")) + alias + Database::quoted(k);
+    return read;
+}
+
+// Appends one item per row of `select` (its first columns the keys).
+Error noteRows(Database& db, const QString& select, const QStringList& keys, RowItem item,
+               std::vector<RowItem>& out)
+{
+    Snapshot rows(db);
+    if (Error e = rows.open(select))
+        return e;
+    for (; !rows.eof();) {
+        item.key = keyText(keys, rows, 0);
+        out.push_back(item);
+        if (Error e = rows.moveNext())
+            return e;
+    }
+    return {};
+}
+
+RowItem itemOf(RowItem::Kind kind, const QString& table, bool toExchange)
+{
+    RowItem item;
+    item.kind = kind;
+    item.table = table;
+    item.toExchange = toExchange;
+    return item;
+}
+
+} // namespace
+
+QString shownValue(const QString& field, const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("(nullo)");
+    const bool number = value.typeId() == QMetaType::Double || value.typeId() == QMetaType::LongLong ||
+                        value.typeId() == QMetaType::Int;
+    const bool date = field.contains(QLatin1String("Data"), Qt::CaseInsensitive) ||
+                      field.endsWith(QLatin1String("Il")) ||
+                      field.contains(QLatin1String("UltimaVisita"), Qt::CaseInsensitive);
+    if (number && date && value.toDouble() > 0 && value.toDouble() < 2958466) {
+        // Days since 30/12/1899, the time of day as the fraction.
+        const double v = value.toDouble();
+        const double day = std::floor(v);
+        const int minutes = int(std::lround((v - day) * 1440.0));
+        QString text = QDate(1899, 12, 30).addDays(qint64(day)).toString(QStringLiteral("dd/MM/yyyy"));
+        if (minutes > 0 && minutes < 1440)
+            text += QStringLiteral(" %1:%2")
+                        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+        return text;
+    }
+    return value.toString();
+}
+
+Error findDivergences(Database& db, const ComparedTables& t, std::vector<RowItem>& out, qint64& count)
+{
+    count = 0;
+    if (t.columns.isEmpty())
+        return {};
+    QString on, any, read = selectKeys(t.keys, QStringLiteral("l."));
+    for (qsizetype i = 0; i < t.keys.size(); ++i) {
+        const QString k = Database::quoted(t.keys[i]);
+        on += (on.isEmpty() ? QString() : QStringLiteral(" AND ")) + QStringLiteral("l.") + k +
+              QStringLiteral(" = x.") + k + (t.foldKey.value(i) ? fold() : QString());
+    }
+    read += QStringLiteral(", ") + (t.description.isEmpty()
+                                        ? QStringLiteral("NULL")
+                                        : QStringLiteral("l.") + Database::quoted(t.description));
+    for (const QString& c : t.columns) {
+        const QString q = Database::quoted(c);
+        const QString d = differ(t, c);
+        any += (any.isEmpty() ? QString() : QStringLiteral(" OR ")) + d;
+        read += QStringLiteral(", %1, l.%2, x.%2").arg(d, q);
+    }
+    Snapshot rows(db);
+    if (Error e =
+            rows.open(QStringLiteral("SELECT %1 FROM %2 AS l JOIN %3 AS x ON %4 WHERE %5 ORDER BY %6")
+                          .arg(read, t.local, t.exchange, on, any, selectKeys(t.keys, QStringLiteral("l.")))))
+        return e;
+    const int first = int(t.keys.size()) + 1;
+    for (; !rows.eof(); ++count) {
+        RowItem item = itemOf(RowItem::Kind::Divergence, t.name, false);
+        item.key = keyText(t.keys, rows, 0);
+        if (!t.description.isEmpty())
+            item.text = shownValue(t.description, rows.value(first - 1));
+        for (int c = 0; c < t.columns.size(); ++c) {
+            const int at = first + 3 * c;
+            if (rows.value(at).toLongLong() == 0)
+                continue;
+            item.columns << t.columns[c];
+            item.localValues << shownValue(t.columns[c], rows.value(at + 1));
+            item.exchangeValues << shownValue(t.columns[c], rows.value(at + 2));
+        }
+        out.push_back(std::move(item));
+        if (Error e = rows.moveNext())
+            return e;
+    }
+    return {};
+}
+
+ComparedTables comparedTables(const MergePlan& plan, const QString& name)
+{
+    ComparedTables t;
+    t.name = name;
+    t.local = plan.local;
+    t.exchange = plan.exchange;
+    t.keys = plan.keys;
+    t.foldKey = plan.foldKey;
+    t.columns = plan.copied;
+    return t;
+}
+
+void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const QString& name, int counters)
+{
+    std::vector<RowItem> found;
+    qint64 count = 0;
+    if (findDivergences(db, comparedTables(plan, name), found, count))
+        return;
+    w.divergences[size_t(counters) + 1] = count;
+    w.rows.insert(w.rows.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+}
+
+void noteClientDivergences(RunState& w, Database& db, const QString& attached)
+{
+    ComparedTables t;
+    t.name = kClientsTable;
+    t.local = db.qualified(kClientsTable);
+    t.exchange = db.qualified(attached);
+    t.keys = {QStringLiteral("CliCodice")};
+    t.foldKey = {false};
+    t.description = QStringLiteral("CliRagsoc");
+    t.heldVisits = QStringLiteral("CliVisite");
+    QList<Database::ColumnInfo> local, exchange;
+    if (t.local.isEmpty() || t.exchange.isEmpty() || db.columns(kClientsTable, local) ||
+        db.columns(attached, exchange))
+        return;
+    // The fields both tables have, in the local table's order.
+    for (const Database::ColumnInfo& c : std::as_const(local)) {
+        if (c.name.compare(t.keys.first(), Qt::CaseInsensitive) == 0)
+            continue;
+        for (const Database::ColumnInfo& o : std::as_const(exchange)) {
+            if (o.name.compare(c.name, Qt::CaseInsensitive) == 0) {
+                t.columns << c.name;
+                break;
+            }
+        }
+    }
+    std::vector<RowItem> found;
+    qint64 count = 0;
+    if (findDivergences(db, t, found, count))
+        return;
+    w.divergences[0] = count;
+    w.rows.insert(w.rows.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+}
+
+void noteRowsAdded(RunState& w, Database& db, const MergePlan& plan, const QString& name, bool toExchange)
+{
+    if (!w.sink.dryRun())
+        return;
+    const QString& from = toExchange ? plan.local : plan.exchange;
+    const QString& to = toExchange ? plan.exchange : plan.local;
+    static_cast<void>(noteRows(db,
+                               QStringLiteral("SELECT %1 FROM %2 AS s WHERE %3 ORDER BY %4")
+                                   .arg(selectKeys(plan.keys, QStringLiteral("s.")), from,
+                                        missingRows(plan, from, to), keyOrder(plan, QStringLiteral("s."))),
+                               plan.keys, itemOf(RowItem::Kind::RowAdded, name, toExchange), w.rows));
+}
+
+void noteRowsPurged(RunState& w, Database& db, const MergePlan& plan, const QString& name)
+{
+    if (!w.sink.dryRun() || plan.mark.isEmpty())
+        return;
+    for (const bool exchange : {false, true}) {
+        // The purge's own condition.
+        static_cast<void>(
+            noteRows(db,
+                     QStringLiteral("SELECT %1 FROM %2 WHERE %3 = 'S' ORDER BY %4")
+                         .arg(selectKeys(plan.keys, QString()), exchange ? plan.exchange : plan.local,
+                              Database::quoted(plan.mark), keyOrder(plan, QString())),
+                     plan.keys, itemOf(RowItem::Kind::RowPurged, name, exchange), w.rows));
+    }
+}
+
+void noteClientRows(RunState& w, Database& db, const QString& local, const QString& exchange)
+{
+    if (!w.sink.dryRun() || local.isEmpty() || exchange.isEmpty())
+        return;
+    const QStringList key{QStringLiteral("CliCodice")};
+    auto note = [&](const QString& select, RowItem::Kind kind) {
+        Snapshot rows(db);
+        if (rows.open(select))
+            return;
+        while (!rows.eof()) {
+            RowItem item = itemOf(kind, kClientsTable, false);
+            item.key = rows.value(0).toString();
+            item.text = rows.value(1).toString().trimmed();
+            w.rows.push_back(std::move(item));
+            if (rows.moveNext())
+                return;
+        }
+    };
+    // Clients the exchange copy has and the local table lacks.
+    note(QStringLiteral("SELECT s.\"CliCodice\", s.\"CliRagsoc\" FROM %1 AS s WHERE NOT EXISTS (SELECT 1 "
+                        "FROM %2 AS t WHERE t.\"CliCodice\" = s.\"CliCodice\") ORDER BY s.rowid")
+             .arg(exchange, local),
+         RowItem::Kind::ClientAdded);
+    // Known clients whose visits text differs as held.
+    note(
+        QStringLiteral("SELECT s.\"CliCodice\", s.\"CliRagsoc\" FROM %1 AS s JOIN %2 AS t ON t.\"CliCodice\" "
+                       "= s.\"CliCodice\" WHERE %3 <> %4 ORDER BY s.rowid")
+            .arg(exchange, local, heldVisitsText(QStringLiteral("s.\"CliVisite\"")),
+                 heldVisitsText(QStringLiteral("t.\"CliVisite\""))),
+        RowItem::Kind::VisitsText);
+}
+
+} // namespace mirsalex
