@@ -288,7 +288,7 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
     // Files by place: each group and direction is one destination folder,
     // its files in name order.
     files.sort(Qt::CaseInsensitive);
-    QStringList out;
+    QStringList out = divergenceLines(report);
     out << QStringLiteral("Modifiche che l'aggiornamento farebbe:");
     out << QStringLiteral("  chiavi del file di configurazione: %1").arg(keys.size()) << keys;
     out << QStringLiteral("  database modificati: %1").arg(databases.size()) << databases;
@@ -296,7 +296,6 @@ QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes)
     // Leftovers of killed runs, told only when there are some.
     if (!removals.isEmpty())
         out << QStringLiteral("  file temporanei rimossi: %1").arg(removals.size()) << removals;
-    out << divergenceLines(report);
     return text + out.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 

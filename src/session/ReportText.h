@@ -28,7 +28,8 @@ QString stepStatusName(const StepReport& step);
 QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes);
 
 // The report of a dry run as the user reads it: a heading that says nothing
-// was written, the run log's report, then every change the run would make
+// was written, the run log's report, the rows left different on the two
+// sides (divergenceLines()), then every change the run would make
 // (configuration keys, databases, files copied, sorted by place).
 QString previewText(const RunReport& report, const std::vector<ShownBox>& boxes);
 

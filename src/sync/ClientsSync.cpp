@@ -381,7 +381,9 @@ StepOutcome syncClients(RunState& w)
             if (!error)
                 error = committed;
             w.sink.databaseCommitted(localPath, db.totalChanges());
-            if (!error)
+            // (An exchange copy another program has begun writing is not
+            // read again.)
+            if (!error && !unfinishedWriteBeside(exchangePath))
                 noteClientDivergences(w, db, kAttachment);
             failedClients = transfer.failedClients();
             if (error.number == DbErr::RecordLocked)
