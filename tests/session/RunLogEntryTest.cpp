@@ -71,6 +71,7 @@ TEST_F(TransferFixture, RunLogEntryOfAFailedRun)
                        "  INDICI           ->    0\n"
                        "  SCHEDE CLIENTI   ->   12    3 <-\n"
                        "  FOGLI CLIENTI    ->    0    0 <-\n"
+                       "  RIGHE DIVERSE    nessuna tabella confrontata\n"
                        "Messaggi: 3\n"
                        "  [1] MirsalEX (stile 36), risposta: No\n"
                        "      Vuoi copiare il DataBase?\n"
