@@ -13,14 +13,16 @@
 // runs none, for the count of the setup alone.
 
 #include "BenchSupport.h"
+#include "changes/ApplyChanges.h"
 #include "config/ConfigLoader.h"
 #include "fixture/DocumentTree.h"
 #include "runtypes/RunState.h"
-#include "changes/ApplyChanges.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -31,8 +33,6 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <cerrno>
-#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -124,7 +124,8 @@ bool plainCopy(const QByteArray& from, const QByteArray& to)
     {
     };
     bool ok = ::fstat(in, &st) == 0;
-    const int out = ok ? ::open(to.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777) : -1;
+    const int out =
+        ok ? ::open(to.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777) : -1;
     ok = out >= 0;
     off_t left = ok ? st.st_size : 0;
     bool plain = false;
@@ -301,7 +302,10 @@ int main(int argc, char** argv)
             contender();
         if (!only.isEmpty()) {
             std::printf("Round %d: %s %.3f s\n", r + 1, qPrintable(only),
-                        withOurs ? ours.back() : withLimit ? limit.back() : withRsync ? theirs.back() : 0.0);
+                        withOurs    ? ours.back()
+                        : withLimit ? limit.back()
+                        : withRsync ? theirs.back()
+                                    : 0.0);
             QDir(a).removeRecursively();
             QDir(b).removeRecursively();
             QDir(c).removeRecursively();
@@ -319,11 +323,12 @@ int main(int argc, char** argv)
         const auto ourTree = snapshot(a);
         const bool same = ourTree == snapshot(b) && ourTree == snapshot(c);
         identical = identical && same;
-        std::printf("Round %d: ours %.3f s (sent %d+%d, received %d+%d), limit %.3f s (%d files), rsync %.3f s "
-                    "(+ %.3f s to put it on the disk), ratio to the limit %.2f, to rsync %.2f, trees %s\n",
-                    r + 1, ours.back(), w.filesOffered[1][0], w.filesOffered[2][0], w.filesOffered[1][1],
-                    w.filesOffered[2][1], limit.back(), moved, theirs.back(), theirsFlush.back(),
-                    ours.back() / limit.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
+        std::printf(
+            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), limit %.3f s (%d files), rsync %.3f s "
+            "(+ %.3f s to put it on the disk), ratio to the limit %.2f, to rsync %.2f, trees %s\n",
+            r + 1, ours.back(), w.filesOffered[1][0], w.filesOffered[2][0], w.filesOffered[1][1],
+            w.filesOffered[2][1], limit.back(), moved, theirs.back(), theirsFlush.back(),
+            ours.back() / limit.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
         QDir(a).removeRecursively();
         QDir(b).removeRecursively();
         QDir(c).removeRecursively();

@@ -146,7 +146,8 @@ bool copyInstallation(const QString& master, const QString& to, const QString& e
         QByteArray text = readFile(ini);
         text.replace(QFile::encodeName(master), QFile::encodeName(to));
         if (!moved.isEmpty())
-            text.replace(QFile::encodeName(exchange + QLatin1Char('/')), QFile::encodeName(moved + QLatin1Char('/')));
+            text.replace(QFile::encodeName(exchange + QLatin1Char('/')),
+                         QFile::encodeName(moved + QLatin1Char('/')));
         QFile f(ini);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size())
             return false;
@@ -337,7 +338,8 @@ int main(int argc, char** argv)
             return 2;
         }
         exchangeOn = elsewhere->path() + QLatin1Char('/');
-        std::printf("Exchange area in %s; data and versions in %s\n", qPrintable(exchangeOn), qPrintable(root));
+        std::printf("Exchange area in %s; data and versions in %s\n", qPrintable(exchangeOn),
+                    qPrintable(root));
     }
     std::printf("Generating one operator with %d clients per side and %d documents...\n", clients, documents);
     std::fflush(stdout);

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <QFile>
-#include <random>
 #include <QFileInfo>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>

@@ -8,9 +8,9 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <optional>
-#include <QHash>
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <sys/ioctl.h>

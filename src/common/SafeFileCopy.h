@@ -6,11 +6,11 @@
 #include <functional>
 #include <optional>
 #include <QHash>
-#include <sys/types.h>
-#include <utility>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace mirsalex {
