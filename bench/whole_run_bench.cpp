@@ -15,7 +15,13 @@
 // runs twice on fresh copies, with versions (as installed) and without them
 // (--no-versions): the two times and their ratio are printed side by side.
 //
-//   whole_run_bench [--clients N] [--documents N] [--rounds R] [--program-folder DIR] [--keep]
+//   whole_run_bench [--clients N] [--documents N] [--rounds R] [--program-folder DIR]
+//                   [--exchange-on DIR] [--keep]
+//
+// --exchange-on puts the exchange area of every copy in DIR, on another file
+// system (say /dev/shm) than the data and the versions folder, as it is for
+// an exchange area on a removable disk: there a version cannot be a link to
+// the file it keeps, and ours pays for the copies.
 //
 // --keep leaves the installations and the programs' output in the temporary
 // folder it names at the end.
@@ -30,6 +36,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -120,14 +127,27 @@ QByteArray readFile(const QString& path)
 
 // Copies the generated installation and points its configuration files at
 // the copy (the generator writes absolute paths).
-bool copyInstallation(const QString& master, const QString& to)
+// With `exchangeOn`, the exchange area moves there and `to`/exchange becomes
+// a link to it (for the comparisons; the program is given the real path).
+bool copyInstallation(const QString& master, const QString& to, const QString& exchangeOn = QString())
 {
     if (!run(QStringLiteral("cp"), {QStringLiteral("-a"), master, to}))
         return false;
+    const QString exchange = to + QStringLiteral("exchange");
+    QString moved;
+    if (!exchangeOn.isEmpty()) {
+        moved = exchangeOn + QDir(to).dirName() + QStringLiteral("-exchange");
+        QDir(moved).removeRecursively();
+        if (!run(QStringLiteral("mv"), {exchange, moved}) || !QFile::link(moved, exchange))
+            return false;
+    }
     for (const char* side : {"desktop", "portable"}) {
         const QString ini = to + QLatin1String(side) + QStringLiteral("/mirsalex.ini");
         QByteArray text = readFile(ini);
         text.replace(QFile::encodeName(master), QFile::encodeName(to));
+        if (!moved.isEmpty())
+            text.replace(QFile::encodeName(exchange + QLatin1Char('/')),
+                         QFile::encodeName(moved + QLatin1Char('/')));
         QFile f(ini);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size())
             return false;
@@ -268,6 +288,7 @@ int main(int argc, char** argv)
     int rounds = 3;
     QString programs = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/");
     bool keep = false;
+    QString exchangeOn;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const bool more = i + 1 < args.size();
@@ -281,9 +302,11 @@ int main(int argc, char** argv)
             rounds = std::max(1, args[++i].toInt());
         else if (more && args[i] == QLatin1String("--program-folder"))
             programs = args[++i] + QLatin1Char('/');
+        else if (more && args[i] == QLatin1String("--exchange-on"))
+            exchangeOn = QDir(args[++i]).absolutePath() + QLatin1Char('/');
         else {
             std::fprintf(stderr, "usage: whole_run_bench [--clients N] [--documents N] [--rounds R] "
-                                 "[--program-folder DIR] [--keep]\n");
+                                 "[--program-folder DIR] [--exchange-on DIR] [--keep]\n");
             return 2;
         }
     }
@@ -305,6 +328,19 @@ int main(int argc, char** argv)
     // Whatever the program records of its runs stays in the benchmark's folder.
     qputenv("XDG_STATE_HOME", QFile::encodeName(root + QStringLiteral("state")));
 
+    // The exchange areas on the other file system go into a folder of their own.
+    std::optional<QTemporaryDir> elsewhere;
+    if (!exchangeOn.isEmpty()) {
+        elsewhere.emplace(exchangeOn + QStringLiteral("mirsalex-whole-run-XXXXXX"));
+        elsewhere->setAutoRemove(!keep);
+        if (!elsewhere->isValid()) {
+            std::fprintf(stderr, "whole_run_bench: cannot write in %s\n", qPrintable(exchangeOn));
+            return 2;
+        }
+        exchangeOn = elsewhere->path() + QLatin1Char('/');
+        std::printf("Exchange area in %s; data and versions in %s\n", qPrintable(exchangeOn),
+                    qPrintable(root));
+    }
     std::printf("Generating one operator with %d clients per side and %d documents...\n", clients, documents);
     std::fflush(stdout);
     if (!run(fixture, {QStringLiteral("--out"), master, QStringLiteral("--operators"), QStringLiteral("1"),
@@ -330,8 +366,8 @@ int main(int argc, char** argv)
         const QString base = root + QStringLiteral("baseline%1/").arg(r);
         // The same run without versions (--no-versions), for their cost.
         const QString plain = root + QStringLiteral("plain%1/").arg(r);
-        if (!copyInstallation(master, ours) || !copyInstallation(master, base) ||
-            !copyInstallation(master, plain)) {
+        if (!copyInstallation(master, ours, exchangeOn) || !copyInstallation(master, base, exchangeOn) ||
+            !copyInstallation(master, plain, exchangeOn)) {
             std::fprintf(stderr, "whole_run_bench: cannot copy the installation\n");
             return 2;
         }
@@ -432,6 +468,10 @@ int main(int argc, char** argv)
             std::printf("After: %s (both)\n", qPrintable(oursCounts));
         }
         if (!keep) {
+            for (const QString& copy : {ours, base, plain}) {
+                if (!exchangeOn.isEmpty())
+                    QDir(exchangeOn + QDir(copy).dirName() + QStringLiteral("-exchange")).removeRecursively();
+            }
             QDir(ours).removeRecursively();
             QDir(base).removeRecursively();
             QDir(plain).removeRecursively();

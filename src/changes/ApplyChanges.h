@@ -23,6 +23,8 @@ public:
     void commitCopies() override;
     void endCopies() override;
     CopyBatchState copyBatch() const override;
+    // The batch of copies open now, if any.
+    SafeFileCopy::Batch* batch() { return m_batch ? &*m_batch : nullptr; }
     std::optional<qint64> modificationTime(const QString& path) const override;
     void prepareDatabase(Database& db) override;
     void databaseCommitted(const QString& path, qint64 rows) override;

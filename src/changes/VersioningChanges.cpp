@@ -93,6 +93,10 @@ Error VersioningChanges::openEntry()
     }
     m_entry.id = id;
     m_entry.folder = folder;
+    struct stat st
+    {
+    };
+    m_versionsDevice = ::stat(encoded(folder + kFiles).constData(), &st) == 0 ? st.st_dev : dev_t(-1);
     m_entry.installation = m_store.installation();
     if (Error e =
             append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side, isoTime(m_entry.started),
@@ -149,8 +153,11 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
     qint64 size = -1;
     QByteArray sha256;
     // A database is kept whole only: an interrupted write beside it is
-    // rolled back first, as its next open would.
-    if (interruptedWriteBeside(path)) {
+    // rolled back first, as its next open would. (The program's databases
+    // are its .mdb files; a document has no journal to look for.)
+    const bool database =
+        kind == VersionItem::Kind::Database || path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive);
+    if (database && interruptedWriteBeside(path)) {
         if (Error e = rollBackInterruptedWrite(path))
             return e;
     }
@@ -164,22 +171,32 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
                   QFileInfo(path).fileName();
         kept = m_entry.folder + version;
         // A file replaced by a copy gets a new inode: a link keeps the old
-        // content. A database is changed in place and must be copied.
+        // content. A database is changed in place and must be copied. Two
+        // file systems never share a link: a disk that refused once is not
+        // asked again.
         bool linked = false;
-        if (kind == VersionItem::Kind::File && linksAllowed() && S_ISREG(st.st_mode)) {
+        if (kind == VersionItem::Kind::File && linksAllowed() && S_ISREG(st.st_mode) &&
+            st.st_dev == m_versionsDevice && !m_noLinksFrom.contains(quint64(st.st_dev))) {
             if (::link(encoded(path).constData(), encoded(kept).constData()) == 0)
                 linked = true;
             else if (errno == ENOSPC || errno == EDQUOT || errno == EACCES || errno == EROFS)
                 return platform::fileErrorFromErrno(errno, m_entry.folder);
+            else if (errno == EXDEV || errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK)
+                m_noLinksFrom.insert(quint64(st.st_dev));
         }
         if (!linked) {
-            // The program's one copier: the version is in place and on the
-            // disk before the change it guards is made.
-            if (Error e =
-                    SafeFileCopy::copy(path, kept, nullptr, SafeFileCopy::Blocks::SharedWherePossible)) {
+            // The program's one copier: the version is in place before the
+            // change it guards is made, and on the disk before that change
+            // is: flushed here, or, for a copy that joins a batch, with the
+            // batch, before any of its copies is put in place.
+            SafeFileCopy::Batch* batch = kind == VersionItem::Kind::File ? m_apply.batch() : nullptr;
+            if (Error e = SafeFileCopy::copy(path, kept, nullptr, SafeFileCopy::Blocks::SharedWherePossible,
+                                             batch ? SafeFileCopy::Flush::Later : SafeFileCopy::Flush::Now)) {
                 e.path = m_entry.folder;
                 return e;
             }
+            if (batch)
+                batch->flushWith(m_entry.folder);
         }
         // What was kept, so that a version damaged later is found.
         if (!digestOf(kept, size, sha256)) {

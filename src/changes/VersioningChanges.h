@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <sys/types.h>
 
 namespace mirsalex {
 
@@ -82,9 +83,11 @@ private:
     RunLock m_lock;
     int m_manifest = -1;
     int m_counter = 0;
-    QSet<QString> m_kept;     // paths (files, databases) already kept by this run
-    QSet<QString> m_unplaced; // kept for a copy that is not in place yet
-    QSet<QString> m_keys;     // "file\nsection\nkey" already kept
+    QSet<QString> m_kept;               // paths (files, databases) already kept by this run
+    QSet<QString> m_unplaced;           // kept for a copy that is not in place yet
+    QSet<QString> m_keys;               // "file\nsection\nkey" already kept
+    dev_t m_versionsDevice = dev_t(-1); // the disk of the entry's files
+    QSet<quint64> m_noLinksFrom;        // disks that refused a link into it
     QStringList m_pruned;
     QString m_failure;
     bool m_told = false;

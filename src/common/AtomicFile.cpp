@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <QFile>
 #include <QFileInfo>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -56,6 +57,25 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to)
     return AtomicFile::renameFile(from, to);
 }
 
+// mkostemp() with the permissions given: replaces the trailing XXXXXX of
+// `pattern` with letters and digits until the name is new.
+int createExclusive(QByteArray& pattern, mode_t mode)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 rng(std::random_device{}() ^ (quint64(::getpid()) << 32));
+    const qsizetype at = pattern.size() - 6;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        quint64 bits = rng();
+        for (qsizetype i = at; i < pattern.size(); ++i, bits /= 62)
+            pattern[i] = kLetters[bits % 62];
+        const int fd = ::open(pattern.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 } // namespace
 
 AtomicFile::AtomicFile(QString destination) : AtomicFile(std::move(destination), Options()) {}
@@ -87,11 +107,13 @@ bool AtomicFile::open()
     const QString name = m_destination.mid(cut + 1);
     QByteArray pattern = QFile::encodeName(folderOf(m_destination) + m_options.tempPrefix + name +
                                            m_options.tempSuffix + QStringLiteral("XXXXXX"));
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const int fd = m_options.createMode ? createExclusive(pattern, *m_options.createMode)
+                                        : ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         return fail(Step::Create, errno, QFile::decodeName(pattern));
     m_fd = fd;
     m_temp = pattern;
+    m_mode = m_options.createMode;
     return true;
 }
 
@@ -109,8 +131,10 @@ bool AtomicFile::setPermissions(mode_t mode)
     if (m_fd < 0)
         return fail(Step::Permissions, EBADF, QFile::decodeName(m_temp));
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("chmod"), m_destination) : 0;
-    if (err == 0 && ::fchmod(m_fd, mode) != 0)
+    if (err == 0 && m_mode != mode && ::fchmod(m_fd, mode) != 0)
         err = errno;
+    if (err == 0)
+        m_mode = mode;
     if (err != 0 && !(m_options.permissionsMayBeRefused && permissionsNotKept(err)))
         return fail(Step::Permissions, err, QFile::decodeName(m_temp));
     return true;
@@ -129,7 +153,7 @@ bool AtomicFile::commit()
         return fail(Step::Sync, EBADF, QFile::decodeName(m_temp));
     const QString temp = QFile::decodeName(m_temp);
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("fsync"), m_destination) : 0;
-    if (err == 0)
+    if (err == 0 && m_options.flushToDisk)
         err = m_options.sync ? m_options.sync(m_fd) : syncFile(m_fd);
     if (err != 0)
         return fail(Step::Sync, err, temp);
@@ -142,6 +166,8 @@ bool AtomicFile::commit()
     if (err != 0)
         return fail(Step::Rename, err, m_destination);
     m_temp.clear();
+    if (!m_options.flushToDisk)
+        return true;
     err = syncFolder(folderOf(m_destination));
     if (err != 0 && m_options.folderSyncRequired)
         return fail(Step::FolderSync, err, QFileInfo(m_destination).absolutePath());
@@ -166,6 +192,7 @@ void AtomicFile::discard()
 {
     if (m_fd >= 0)
         ::close(std::exchange(m_fd, -1));
+    m_mode.reset();
     if (!m_temp.isEmpty())
         ::unlink(std::exchange(m_temp, QByteArray()).constData());
 }

@@ -64,6 +64,11 @@ public:
         // Permissions given to the file by saveToFile(); none keeps those of
         // the destination, or gives a new file 0666 less the umask.
         std::optional<mode_t> mode;
+        // The permissions the temporary is created with, instead of 0600:
+        // for a caller that knows the umask takes nothing from them (the
+        // copies of a batch), so that setPermissions() with the same mode
+        // has nothing left to change.
+        std::optional<mode_t> createMode;
         // Owner given to the file when allowed to (saveToFile()); an ordinary
         // user cannot and need not, so a refusal is no error.
         std::optional<uid_t> owner;
@@ -85,6 +90,10 @@ public:
         // Replaces the low-level write (tests simulate short and failing
         // writes with it); empty: the ordinary write.
         WriteFn write;
+        // Off: commit() flushes neither the temporary nor its folder, for a
+        // caller that flushes the whole file system (syncFileSystem())
+        // before anything depends on the file. The injector is still asked.
+        bool flushToDisk = true;
         // Replaces the flush of the temporary before its rename (tests
         // watch and fail it); empty: syncFile().
         SyncFn sync;
@@ -97,7 +106,8 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the temporary file (mode 0600 until setPermissions()).
+    // Creates the temporary file (mode 0600, or createMode, until
+    // setPermissions()).
     [[nodiscard]] bool open();
     // Writes every byte, or fails (see the rules above).
     [[nodiscard]] bool write(const char* data, qint64 size);
@@ -165,6 +175,7 @@ private:
     Options m_options;
     QByteArray m_temp; // encoded path of the temporary; empty when none
     int m_fd = -1;
+    std::optional<mode_t> m_mode; // the temporary's permissions, when known
     Error m_error;
     Step m_failedStep = Step::None;
 };

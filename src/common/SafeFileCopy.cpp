@@ -10,6 +10,8 @@
 #include <optional>
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -134,6 +136,42 @@ bool diskFull(int err)
     return err == ENOSPC || err == EDQUOT;
 }
 
+// The kernel will not copy between these two files (other file systems, a
+// file system that cannot): the copy takes another way.
+bool kernelCopyRefused(int err)
+{
+    return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == ENOTTY;
+}
+
+// What the kernel refused between a source's disk and a destination folder.
+enum class Refusal
+{
+    Clone,
+    KernelCopy,
+};
+
+QSet<QString>& refusals()
+{
+    thread_local QSet<QString> known;
+    return known;
+}
+
+QString refusalKey(Refusal what, dev_t device, const QString& folder)
+{
+    return QString::number(int(what)) + QLatin1Char(':') + QString::number(quint64(device)) +
+           QLatin1Char(':') + folder;
+}
+
+bool refused(Refusal what, dev_t device, const QString& folder)
+{
+    return refusals().contains(refusalKey(what, device, folder));
+}
+
+void learnRefused(Refusal what, dev_t device, const QString& folder)
+{
+    refusals().insert(refusalKey(what, device, folder));
+}
+
 struct Attempt
 {
     Error error;
@@ -143,7 +181,8 @@ struct Attempt
 // One copy into a temporary file; in a batch it is left pending there.
 Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy::Batch* batch,
                  std::vector<std::pair<QByteArray, QString>>* pendingOut, qint64* sizeOut,
-                 const std::function<bool(qint64)>& beforeWrite, SafeFileCopy::Blocks blocks)
+                 const std::function<bool(qint64)>& beforeWrite, SafeFileCopy::Blocks blocks,
+                 SafeFileCopy::Flush flush = SafeFileCopy::Flush::Now)
 {
     const QByteArray src = QFile::encodeName(source);
     Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC));
@@ -169,6 +208,12 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     options.permissionsMayBeRefused = true; // the content and the time are what count
     options.askInjector = true;
     options.write = writeHook();
+    options.flushToDisk = flush == SafeFileCopy::Flush::Now;
+    // In a batch the umask is known: a copy whose permissions it leaves
+    // whole is created with them, and nothing is left to change.
+    const mode_t mode = info.st_mode & 0777;
+    if (batch && (mode & batch->umask()) == 0 && (mode & 0600) == 0600)
+        options.createMode = mode;
     AtomicFile out(destination, options);
     // Every failure of the writer removes the temporary file.
     auto failed = [&] {
@@ -179,12 +224,44 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
         return failed();
 
     // A copy that may share the source's blocks is one call where the file
-    // system makes such copies; a simulated disk (the write hook) always
-    // takes the bytes.
-    const bool shared = blocks == SafeFileCopy::Blocks::SharedWherePossible && !writeHook() &&
-                        ::ioctl(out.handle(), FICLONE, in.get()) == 0;
-    thread_local std::vector<char> buffer(1 << 20);
-    while (!shared) {
+    // system makes such copies; otherwise the kernel moves the bytes itself
+    // (copy_file_range), and where it refuses to, they are read and written
+    // here. What a pair of disks refused once is not asked again. A
+    // simulated disk (the write hook) always takes the bytes written here.
+    const QString folder = folderOf(destination);
+    const bool hooked = bool(writeHook());
+    bool shared = false;
+    if (blocks == SafeFileCopy::Blocks::SharedWherePossible && !hooked &&
+        !refused(Refusal::Clone, info.st_dev, folder)) {
+        shared = ::ioctl(out.handle(), FICLONE, in.get()) == 0;
+        if (!shared && kernelCopyRefused(errno))
+            learnRefused(Refusal::Clone, info.st_dev, folder);
+    }
+    bool plain = shared || hooked || refused(Refusal::KernelCopy, info.st_dev, folder);
+    for (off_t left = info.st_size; !shared && !plain && left > 0;) {
+        const ssize_t n = ::copy_file_range(in.get(), nullptr, out.handle(), nullptr, size_t(left), 0);
+        if (n > 0) {
+            left -= n;
+            continue;
+        }
+        if (n == 0)
+            break; // the source got shorter: what there is has been copied
+        if (errno == EINTR)
+            continue;
+        if (kernelCopyRefused(errno)) {
+            // The bytes moved so far stay; the rest is read and written.
+            learnRefused(Refusal::KernelCopy, info.st_dev, folder);
+            plain = true;
+            break;
+        }
+        const int err = errno;
+        out.discard();
+        return {platform::fileErrorFromErrno(err, err == EIO ? source : destination), diskFull(err)};
+    }
+    thread_local std::vector<char> buffer;
+    while (plain && !shared) {
+        if (buffer.empty())
+            buffer.resize(1 << 20);
         const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR)
@@ -199,7 +276,7 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
             return failed();
     }
 
-    if (!out.setPermissions(info.st_mode & 0777))
+    if (!out.setPermissions(mode))
         return failed();
     // The copy keeps the source's modification time, so that the next
     // comparison of the two finds them equal.
@@ -244,12 +321,13 @@ std::optional<qint64> freeSpace(const QString& folder)
 
 } // namespace
 
-Error SafeFileCopy::copy(const QString& source, const QString& destination, Batch* batch, Blocks blocks)
+Error SafeFileCopy::copy(const QString& source, const QString& destination, Batch* batch, Blocks blocks,
+                         Flush flush)
 {
     std::vector<std::pair<QByteArray, QString>> made;
     qint64 size = 0;
     if (!batch)
-        return copyOnce(source, destination, nullptr, &made, &size, {}, blocks).error;
+        return copyOnce(source, destination, nullptr, &made, &size, {}, blocks, flush).error;
 
     const QString folder = folderOf(destination);
     auto makeRoom = [&](qint64 nextSize) {
@@ -280,14 +358,28 @@ bool SafeFileCopy::Batch::full(qint64 nextSize, const QString& folder) const
 {
     if (int(m_entries.size()) >= m_maxCount || m_bytes + nextSize > m_maxBytes)
         return true;
-    // Some room is kept for the folder's own records.
-    const std::optional<qint64> room = freeSpace(folder);
-    return room && *room < nextSize + (qint64(1) << 20);
+    // Some room is kept for the folder's own records. The free space of a
+    // folder is asked once until the next commit; the copies written since
+    // are taken from it.
+    auto it = m_room.find(folder);
+    if (it == m_room.end())
+        it = m_room.insert(folder, {freeSpace(folder), m_bytes});
+    const auto& [room, bytesThen] = it.value();
+    return room && *room - (m_bytes - bytesThen) < nextSize + (qint64(1) << 20);
 }
 
 SafeFileCopy::Batch::Batch(int maxCount, qint64 maxBytes, Settled settled)
     : m_maxCount(std::max(1, maxCount)), m_maxBytes(maxBytes), m_settled(std::move(settled))
 {
+    m_umask = ::umask(0);
+    ::umask(m_umask);
+}
+
+void SafeFileCopy::Batch::flushWith(const QString& folder)
+{
+    const QString f = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    if (!m_flushAlso.contains(f))
+        m_flushAlso << f;
 }
 
 SafeFileCopy::Batch::~Batch()
@@ -322,6 +414,8 @@ Error SafeFileCopy::Batch::commit(int* placed)
     std::vector<Entry> entries;
     entries.swap(m_entries);
     m_bytes = 0;
+    m_room.clear(); // the files replaced free their room
+    const QStringList alsoFlushed = std::exchange(m_flushAlso, {});
     if (placed)
         *placed = 0;
     if (entries.empty())
@@ -339,15 +433,21 @@ Error SafeFileCopy::Batch::commit(int* placed)
         m_dropped += int(entries.size() - index);
         return e;
     };
-    // One flush per file system holding a temporary file: the data of every
-    // copy is on the disk before any destination is replaced.
+    // One flush per file system holding a temporary file (and one for each
+    // folder flushed with the batch: the versions of what it replaces): the
+    // data of every copy is on the disk before any destination is replaced.
     QStringList folders;
     for (const Entry& e : entries) {
         const QString folder = folderOf(e.destination);
         if (!folders.contains(folder))
             folders << folder;
     }
-    for (const QString& folder : folders) {
+    QStringList flushed = folders;
+    for (const QString& folder : alsoFlushed) {
+        if (!flushed.contains(folder))
+            flushed << folder;
+    }
+    for (const QString& folder : flushed) {
         const int injected = platform::injectedFailure(QStringLiteral("fsync"), folder);
         const int err = injected != 0 ? injected : AtomicFile::syncFileSystem(folder);
         if (err != 0) {

@@ -4,9 +4,13 @@
 #include "common/Platform.h"
 
 #include <functional>
+#include <optional>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace mirsalex {
@@ -36,12 +40,22 @@ public:
         SharedWherePossible,
     };
 
+    // When a copy made on its own reaches the disk: flushed (with its
+    // folder) before it is renamed, or left to the caller, who flushes its
+    // file system before anything depends on it (Batch::flushWith()). Either
+    // way it is never seen half written under its name.
+    enum class Flush
+    {
+        Now,
+        Later,
+    };
+
     // Copies `source` onto `destination` (both full paths as they stand on
     // disk). Returns the error that stopped the copy, or no error. With a
     // batch, the copy joins it: it is written and dated but put in place by
     // the batch (see Batch), so no error means only that it is waiting.
     static Error copy(const QString& source, const QString& destination, Batch* batch = nullptr,
-                      Blocks blocks = Blocks::Written);
+                      Blocks blocks = Blocks::Written, Flush flush = Flush::Now);
 
     // Replaces the low-level write (a full or failing disk is simulated with
     // it); an empty function restores the ordinary write.
@@ -80,6 +94,13 @@ public:
         // are dropped. `placed`, when given, receives the number put in place.
         Error commit(int* placed = nullptr);
         int pending() const { return int(m_entries.size()); }
+        // Flushes the file system of `folder` too, with the next commit and
+        // before any copy is put in place: for what must be on the disk
+        // before the files the copies replace (their versions, written
+        // without a flush of their own).
+        void flushWith(const QString& folder);
+        // The process's umask when the batch began.
+        mode_t umask() const { return m_umask; }
 
         // The first commit that failed in this batch (also one made by
         // copy() on its own), with the destination it failed on; and the
@@ -106,6 +127,10 @@ public:
         qint64 m_maxBytes;
         Settled m_settled;
         qint64 m_bytes = 0;
+        mode_t m_umask = 0;
+        // Free space of a destination folder when asked, with m_bytes then.
+        mutable QHash<QString, std::pair<std::optional<qint64>, qint64>> m_room;
+        QStringList m_flushAlso;
         Error m_failure;
         QString m_failedDestination;
         int m_dropped = 0;

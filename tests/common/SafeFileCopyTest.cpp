@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mirsalex::test {
@@ -254,6 +255,45 @@ TEST_F(SafeFileCopyTest, ASharedCopyWhereNoneCanBeMadeIsWritten)
         EXPECT_EQ(mtime(dst), baseTime());
         EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("DatiDV.mdb")});
     }
+}
+
+// A batch copy takes its source's permissions whether or not the umask
+// lets it be created with them; and a folder flushed with the batch (the
+// versions of what it replaces) is on the disk before any copy is put in
+// place: when it cannot be flushed, no destination is replaced.
+TEST_F(SafeFileCopyTest, ABatchKeepsModesAndFlushesItsOtherFoldersFirst)
+{
+    InjectorReset reset;
+    const mode_t oldMask = ::umask(022);
+    for (const mode_t mode : {mode_t(0640), mode_t(0751), mode_t(0666)}) {
+        SCOPED_TRACE(mode);
+        const QString src = file(testi, QStringLiteral("SK1.DOC"), "new", baseTime().addSecs(60));
+        ASSERT_EQ(::chmod(QFile::encodeName(src).constData(), mode), 0);
+        const QString dst = xSchede + QStringLiteral("SK1.DOC");
+        QFile::remove(dst);
+        SafeFileCopy::Batch batch;
+        ASSERT_FALSE(SafeFileCopy::copy(src, dst, &batch));
+        ASSERT_FALSE(batch.commit());
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::stat(QFile::encodeName(dst).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+    ::umask(oldMask);
+
+    const QString versions = inst.makeDir(QStringLiteral("versioni"));
+    const QString src = file(testi, QStringLiteral("SK2.DOC"), "new", baseTime().addSecs(60));
+    const QString dst = file(xSchede, QStringLiteral("SK2.DOC"), "old", baseTime());
+    platform::setFailureInjector([versions](const QString& op, const QString& path) {
+        return op == QLatin1String("fsync") && path == versions ? EIO : 0;
+    });
+    SafeFileCopy::Batch batch;
+    batch.flushWith(versions);
+    ASSERT_FALSE(SafeFileCopy::copy(src, dst, &batch));
+    EXPECT_TRUE(batch.commit());
+    EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("old"));
+    EXPECT_EQ(entries(xSchede), (QStringList{QStringLiteral("SK1.DOC"), QStringLiteral("SK2.DOC")}));
 }
 
 } // namespace mirsalex::test
