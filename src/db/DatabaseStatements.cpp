@@ -1,0 +1,230 @@
+// Database: statements, savepoints and batches.
+
+#include "db/Database.h"
+#include "db/Statement.h"
+
+#include <QRegularExpression>
+#include <sqlite3.h>
+
+namespace mirsalex {
+
+Error Database::markPoint()
+{
+    ++m_epoch;
+    return run(QStringLiteral("SAVEPOINT mx_point"));
+}
+
+Error Database::keepPoint()
+{
+    ++m_epoch;
+    return run(QStringLiteral("RELEASE mx_point"));
+}
+
+Error Database::takeBackToPoint()
+{
+    ++m_epoch;
+    if (Error e = run(QStringLiteral("ROLLBACK TO mx_point")))
+        return e;
+    return run(QStringLiteral("RELEASE mx_point"));
+}
+
+Error Database::run(const QString& sql)
+{
+    if (m_conn.exec(sql) != SQLITE_OK)
+        return lastError(m_path);
+    return {};
+}
+
+void Database::tryRun(const QString& sql)
+{
+    static_cast<void>(run(sql));
+}
+
+Error Database::scalar(const QString& sql, const QVariantList& params, QVariant& out) const
+{
+    out = QVariant();
+    Statement st;
+    if (st.prepare(m_conn.get(), sql) != SQLITE_OK)
+        return st.error(m_path);
+    if (st.bindAll(params) != SQLITE_OK)
+        return st.error(m_path);
+    const int rc = st.step();
+    if (rc == SQLITE_ROW)
+        out = st.value(0);
+    else if (rc != SQLITE_DONE)
+        return st.error(m_path);
+    return {};
+}
+
+Error Database::noteFailure(const Error& error)
+{
+    ++m_epoch;
+    // Some failures (disk full, I/O errors) make the engine roll back the
+    // whole transaction. Find out, so that a batch that is gone is never
+    // reported as stored; what is written after it goes into a transaction
+    // again, committed (or not) with the rest of the batch.
+    if (m_batch && !m_batchLost && !m_conn.inTransaction()) {
+        m_batchLost = true;
+        m_batchLostError = error;
+        m_batch->abandon();
+        m_batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Deferred);
+    }
+    return error;
+}
+
+Error Database::execute(const QString& statement, int* rowsAffected)
+{
+    return execute(statement, QVariantList(), rowsAffected);
+}
+
+Error Database::execute(const QString& statement, const QVariantList& params, int* rowsAffected)
+{
+    ++m_epoch;
+    if (rowsAffected)
+        *rowsAffected = 0;
+    if (!m_conn.isOpen())
+        return dbError(DbErr::ObjectClosed);
+    if (Error e = prepareWrite())
+        return e;
+    QString sql = statement.trimmed();
+    // The older form "DELETE * FROM table" deletes whole rows, as DELETE FROM.
+    static const QRegularExpression deleteStar(QStringLiteral("^DELETE\\s+\\*\\s+FROM\\s"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = deleteStar.match(sql); m.hasMatch())
+        sql = QStringLiteral("DELETE FROM ") + sql.mid(m.capturedEnd());
+    static const QRegularExpression target(
+        QStringLiteral(
+            "^(INSERT\\s+(?:OR\\s+\\w+\\s+)?INTO|REPLACE\\s+INTO|UPDATE(?:\\s+OR\\s+\\w+)?|DELETE\\s+FROM)"
+            "\\s+(\"(?:[^\"]|\"\")+\"|\\[[^\\]]+\\]|[A-Za-z_][A-Za-z0-9_]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = target.match(sql);
+    if (!m.hasMatch()) {
+        static const QRegularExpression select(QStringLiteral("^(SELECT|WITH)\\b"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        return dbError(select.match(sql).hasMatch() ? DbErr::SelectNotExecutable : DbErr::InvalidStatement);
+    }
+    // An attached table named as the target of the statement is written in
+    // its own file (the local name is a view for reading).
+    QString name = m.captured(2);
+    if (name.startsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+    else if (name.startsWith(QLatin1Char('[')))
+        name = name.mid(1, name.size() - 2);
+    const auto att = m_attachments.constFind(name.toLower());
+    if (att != m_attachments.constEnd())
+        sql = sql.left(m.capturedStart(2)) + quoted(att->schema) + QLatin1Char('.') +
+              quoted(att->sourceTable) + sql.mid(m.capturedEnd(2));
+
+    Statement st;
+    if (st.prepare(m_conn.get(), sql) != SQLITE_OK)
+        return noteFailure(st.error(m_path));
+    if (st.parameterCount() != params.size())
+        return dbError(DbErr::ParameterCount, QString::number(st.parameterCount()));
+    for (int i = 0; i < int(params.size()); ++i) {
+        if (st.bind(i, params[i]) != SQLITE_OK)
+            return st.error(m_path);
+    }
+
+    for (RecordsetBase* rs : std::as_const(m_recordsets))
+        rs->releaseReads();
+    // Whole or nothing: the statement runs inside a savepoint of its own.
+    sqlite::Savepoint savepoint(m_conn, QStringLiteral("mx_execute"));
+    if (savepoint.begun() != SQLITE_OK)
+        return noteFailure(lastError(m_path));
+    Error failure;
+    int rc = st.step();
+    while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
+        rc = st.step();
+    if (rc != SQLITE_DONE)
+        failure = st.error(m_path);
+    const int changed = failure ? 0 : st.changes();
+    st.finalize();
+    if (!failure && savepoint.release() != SQLITE_OK)
+        failure = lastError(m_path);
+    if (failure) {
+        savepoint.rollback();
+        return noteFailure(failure);
+    }
+    if (rowsAffected)
+        *rowsAffected = changed;
+    return {};
+}
+
+Error Database::beginBatch()
+{
+    ++m_epoch;
+    if (!m_conn.isOpen())
+        return dbError(DbErr::ObjectClosed);
+    if (m_batch)
+        return {};
+    // IMMEDIATE: the write lock is taken now, waiting for it under the busy
+    // timeout. A deferred batch would take it only at its first write, and
+    // the engine then fails at once, without waiting, on a file that another
+    // program is writing.
+    auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Immediate);
+    if (batch->begun() != SQLITE_OK)
+        return lastError(m_path);
+    m_batch = std::move(batch);
+    m_batchLost = false;
+    m_batchLostError = Error();
+    return {};
+}
+
+qint64 Database::totalChanges() const
+{
+    return m_conn.isOpen() ? qint64(sqlite3_total_changes64(m_conn.get())) : 0;
+}
+
+Error Database::prepareWrite()
+{
+    if (m_withheld && !m_batch)
+        return beginBatch();
+    return {};
+}
+
+Error Database::commitBatch()
+{
+    ++m_epoch;
+    if (!m_batch)
+        return {};
+    // Withheld writes stay in the one open transaction (a failure the
+    // engine rolled back the batch for is still told).
+    if (m_withheld) {
+        Error e;
+        if (m_batchLost) {
+            m_batchLost = false;
+            e = m_batchLostError;
+            m_batchLostError = Error();
+        }
+        if (!e)
+            ++m_batchesKept;
+        return e;
+    }
+    const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
+    Error e;
+    if (batch->commit() != SQLITE_OK) {
+        e = lastError(m_path);
+        batch->rollback();
+    }
+    if (m_batchLost) {
+        m_batchLost = false;
+        e = m_batchLostError;
+        m_batchLostError = Error();
+    }
+    if (!e)
+        ++m_batchesKept;
+    return e;
+}
+
+void Database::rollbackBatch()
+{
+    ++m_epoch;
+    if (!m_batch)
+        return;
+    m_batch->rollback();
+    m_batch.reset();
+    m_batchLost = false;
+    m_batchLostError = Error();
+}
+
+} // namespace mirsalex
