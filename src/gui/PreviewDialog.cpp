@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSortFilterProxyModel>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -60,6 +61,20 @@ protected:
 private:
     int m_category = -1;
     int m_direction = -1;
+};
+
+// A place cut in its middle: the start and the end of a path tell most.
+class MiddleElided : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideMiddle;
+    }
 };
 
 // Saves the grid's text in a file the user chooses.
@@ -166,11 +181,18 @@ void runPreviewDialog(QWidget* parent, const RunReport& report, const std::vecto
     view->horizontalHeader()->setStretchLastSection(true);
     const QFontMetrics fm = view->fontMetrics();
     view->setColumnWidth(PreviewModel::CategoryColumn,
-                         fm.horizontalAdvance(QStringLiteral("File temporanei")) + 16);
-    view->setColumnWidth(PreviewModel::DirectionColumn,
-                         fm.horizontalAdvance(QStringLiteral("≠ diversi sui due lati")) + 16);
-    view->setColumnWidth(PreviewModel::ItemColumn, fm.horizontalAdvance(QLatin1Char('M')) * 14);
-    view->setColumnWidth(PreviewModel::DetailColumn, fm.horizontalAdvance(QLatin1Char('M')) * 30);
+                         fm.horizontalAdvance(QStringLiteral("Configurazione")) + 12);
+    int directionWidth = 0;
+    for (int d = 0; d < PreviewItem::kDirections; ++d)
+        directionWidth = qMax(directionWidth, fm.horizontalAdvance(directionName(PreviewItem::Direction(d))));
+    view->setColumnWidth(PreviewModel::DirectionColumn, directionWidth + 12);
+    view->setColumnWidth(PreviewModel::ItemColumn,
+                         fm.horizontalAdvance(QStringLiteral("[EXPORT] XDTLX0P001")) + 16);
+    view->setColumnWidth(PreviewModel::PlaceColumn, fm.horizontalAdvance(QLatin1Char('M')) * 10);
+    view->setItemDelegateForColumn(PreviewModel::PlaceColumn, new MiddleElided(view));
+    // The detail last, taking the room left (the place before it; the rows
+    // copied keep the model's order).
+    view->horizontalHeader()->moveSection(PreviewModel::PlaceColumn, PreviewModel::DetailColumn);
     layout->addWidget(view, 1);
 
     auto* shown = new QLabel(&dialog);
