@@ -38,7 +38,8 @@ Without a mode option the window opens.
 
 Modes:
   --show-config      print where the configuration file was found and every
-                     loaded value (Name=value), then exit
+                     loaded value (Name=value), then exit; status 2 when
+                     the load reported an error (a missing data folder)
   --batch            one transfer run without a window, as one click on
                      "ESEGUI" after the window has loaded for the operator and
                      side; ticks come from the last run ("PARM" key)
@@ -108,7 +109,8 @@ Exit statuses (of every mode; the window ends with 0 or 2):
      of the clients database: "Errore nell'aggiornamento del DataBase"); a
      restore failed or refused for a damaged version
   2  bad usage (unknown option, bad value), or the program could not start
-     (no configuration file, wrong password, no display for the window)
+     (no configuration file, wrong password, no display for the window, or
+     for --show-config an error the load reported)
   3  a ticked step was skipped (a database, file or folder is missing, e.g. an
      exchange disk that is not mounted) or stopped by an answer, and no step
      failed; the report names each such step and the missing path; a

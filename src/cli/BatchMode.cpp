@@ -188,8 +188,9 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
     OperatorForm w;
     // The progress line tells the files copied from this run's counters.
     LiveRun live;
-    console.setCopiedCounter(
-        [&live](const QString& step) { return live.state() ? copiedSoFar(*live.state(), step) : -1; });
+    console.setCopiedCounter([&live](const QString& step) {
+        return live.state() ? copyProgress(*live.state(), step) : CopyProgress{};
+    });
     struct Forget
     {
         ConsolePrompt& console;

@@ -57,7 +57,7 @@ void ConsolePrompt::progress(const QString& step, qint64 done, qint64 total)
     if (m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < 100 && !last)
         return;
     m_sinceDrawn.start();
-    QString line = progressText(step, done, total, m_copied ? m_copied(step) : -1);
+    QString line = progressText(step, done, total, m_copied ? m_copied(step) : CopyProgress{});
     if (total > 0) {
         constexpr int width = 30;
         const int filled = int(std::clamp<qint64>(done * width / total, 0, width));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Prompt.h"
+#include "session/ProgressText.h"
 
 #include <cstdio>
 #include <functional>
@@ -27,7 +28,10 @@ public:
     void setProgressLine(bool on) { m_progressLine = on; }
     // The files copied so far by the step shown (-1 when it does not copy
     // files); the progress says so beside the files examined.
-    void setCopiedCounter(std::function<int(const QString& step)> counter) { m_copied = std::move(counter); }
+    void setCopiedCounter(std::function<CopyProgress(const QString& step)> counter)
+    {
+        m_copied = std::move(counter);
+    }
 
     // Scripted answers not used (for the final report).
     QStringList unusedAnswers() const { return m_answers; }
@@ -53,7 +57,7 @@ private:
     bool m_yes;
     bool m_misfit = false;
     bool m_progressLine = false;
-    std::function<int(const QString&)> m_copied;
+    std::function<CopyProgress(const QString&)> m_copied;
     bool m_lineShown = false;
     QElapsedTimer m_sinceDrawn;
     void clearProgressLine();

@@ -3,8 +3,10 @@
 #include "common/Prompt.h"
 #include "config/ConfigLoader.h"
 #include "config/Context.h"
+#include "runtypes/RunReport.h"
 
 #include <cstdio>
+#include <QDir>
 #include <QFileInfo>
 
 namespace mirsalex {
@@ -15,9 +17,14 @@ namespace {
 // that lets loading go on without looping.
 class PrintingPrompt : public Prompt
 {
+public:
+    // How many messages the loading showed: each tells an error.
+    int shown = 0;
+
 protected:
     int ask(const QString& text, int style, const QString& title) override
     {
+        ++shown;
         std::printf("[%s] %s\n", qPrintable(title), qPrintable(text));
         std::fflush(stdout);
         switch (MsgStyle::buttons(style)) {
@@ -120,10 +127,18 @@ int runShowConfig(const CliOptions& options)
     printField("AnnoSolare", static_cast<long long>(c.AnnoSolare));
     printField("VitaRiv", c.VitaRiv);
     printField("CodOperatore", ctx.CodOperatore);
-    for (const QString& folder : std::as_const(wouldCreate))
+    // A folder asked for by more than one setting is listed once.
+    QStringList listed;
+    for (const QString& folder : std::as_const(wouldCreate)) {
+        const QString clean = QDir::cleanPath(folder);
+        if (listed.contains(clean))
+            continue;
+        listed << clean;
         std::printf("Would create: %s\n", qPrintable(folder));
+    }
     std::fflush(stdout);
-    return 0;
+    // A load that reported an error is a start-up that could not go on.
+    return prompt.shown > 0 ? exitstatus::kUsage : exitstatus::kCompleted;
 }
 
 } // namespace mirsalex

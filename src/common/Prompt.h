@@ -38,6 +38,9 @@ constexpr int ExclamationOk = IconExclamation | Ok;                   // 48
 constexpr int ExclamationOkCancel = IconExclamation | OkCancel;       // 49
 constexpr int ExclamationRetryCancel = IconExclamation | RetryCancel; // 53
 
+// The second button is the default one (Enter answers it).
+constexpr int DefaultButton2 = 256;
+
 constexpr int buttons(int style)
 {
     return style & 0x0F;

@@ -16,7 +16,45 @@
 #include <QSysInfo>
 #include <QTranslator>
 
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+#include <dlfcn.h>
+#endif
+
 namespace mirsalex {
+
+namespace {
+
+// Whether the X display `DISPLAY` names answers: a connection is tried the
+// way Qt's own platform makes it (libxcb, loaded here only to try), so a
+// display that is gone is told in one line instead of Qt's abort. True when
+// it cannot be tried.
+bool x11DisplayOpens()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return true;
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    const auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    bool opens = true;
+    if (connect && hasError && disconnect) {
+        void* connection = connect(nullptr, nullptr);
+        opens = connection && hasError(connection) == 0;
+        if (connection)
+            disconnect(connection);
+    }
+    dlclose(xcb);
+    return opens;
+#else
+    return true;
+#endif
+}
+
+} // namespace
 
 bool displayAvailable(const QString& platform, QString& why)
 {
@@ -39,6 +77,14 @@ bool displayAvailable(const QString& platform, QString& why)
             why =
                 QStringLiteral("no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
                                "use --batch, or QT_QPA_PLATFORM=offscreen");
+            return false;
+        }
+        // X11 is what Qt takes when it is chosen, or when no Wayland display
+        // is named.
+        const bool viaX11 = chosen == QLatin1String("xcb") || (chosen.isEmpty() && !wayland);
+        if (viaX11 && !x11DisplayOpens()) {
+            why = QStringLiteral("cannot open the display \"%1\"; use --batch, or QT_QPA_PLATFORM=offscreen")
+                      .arg(qEnvironmentVariable("DISPLAY"));
             return false;
         }
     }
@@ -72,7 +118,7 @@ int runGui(const GuiOptions& options)
     prompt.setRefresh([&window] { window.syncFromModel(); });
     prompt.setCopiedCounter([&window](const QString& step) {
         const RunState* run = window.liveRun().state();
-        return run ? copiedSoFar(*run, step) : -1;
+        return run ? copyProgress(*run, step) : CopyProgress{};
     });
 
     StartupWindow::StartOptions start;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "runtypes/RunReport.h"
+
 #include <functional>
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 class QDialog;
 class QWidget;
@@ -14,13 +18,16 @@ class Prompt;
 // tests drive the dialog instead).
 using ModalRunner = std::function<int(QDialog&)>;
 
-// "&ANTEPRIMA": the text of a dry run in a read-only dialog ("dlgAnteprima",
-// "txtAnteprima"), with buttons that copy it to the clipboard ("cmdCopia"),
-// save it in a file the user chooses ("cmdSalva", "dlgSalvaAnteprima"; a
-// file that cannot be written is told through `prompt`) and close it
-// ("cmdChiudi"). Sized to show the longest line and every line, within the
-// screen.
-void runPreviewDialog(QWidget* parent, const QString& text, const QString& operatorCode, Prompt& prompt,
-                      const ModalRunner& runModal);
+// "&ANTEPRIMA": what a dry run would change, as a grid ("dlgAnteprima",
+// "tblAnteprima"): one row per item with its category, direction, detail and
+// place, the counts per category at the top ("lblConteggi"), filters per
+// category ("cboCategoria") and direction ("cboDirezione"), a search box
+// ("txtCerca") and sortable columns. Its buttons copy the rows shown to the
+// clipboard as tab-separated text ("cmdCopia"), save them in a file the user
+// chooses ("cmdSalva", "dlgSalvaAnteprima"; a file that cannot be written is
+// told through `prompt`) and close it ("cmdChiudi"). `exchangePlaces` are
+// the exchange area's folders (see previewItems()). Fits a 800x600 screen.
+void runPreviewDialog(QWidget* parent, const RunReport& report, const std::vector<ShownBox>& boxes,
+                      const QStringList& exchangePlaces, Prompt& prompt, const ModalRunner& runModal);
 
 } // namespace mirsalex

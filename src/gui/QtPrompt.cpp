@@ -125,7 +125,7 @@ void QtPrompt::progress(const QString& step, qint64 done, qint64 total)
     }
     const int height = m_panel->sizeHint().height();
     m_panel->setGeometry(0, m_parent->height() - height, m_parent->width(), height);
-    m_panelText->setText(progressText(step, done, total, m_copied ? m_copied(step) : -1));
+    m_panelText->setText(progressText(step, done, total, m_copied ? m_copied(step) : CopyProgress{}));
     // A range of 0..0 is the bar's "busy" look, for work of unknown size.
     constexpr int scale = 1000;
     m_panelBar->setRange(0, total > 0 ? scale : 0);
@@ -162,8 +162,11 @@ int QtPrompt::ask(const QString& text, int style, const QString& title)
         button->setText(buttonText(s.button));
         answers.insert(button, s.answer);
     }
-    // The first button is the default one, as on the original platform.
-    box.setDefaultButton(qobject_cast<QPushButton*>(box.button(specs.first().button)));
+    // The first button is the default one, as on the original platform,
+    // unless the style names the second.
+    const auto& byDefault =
+        (style & MsgStyle::DefaultButton2) && specs.size() > 1 ? specs.at(1) : specs.first();
+    box.setDefaultButton(qobject_cast<QPushButton*>(box.button(byDefault.button)));
     const int onEscape = escapeAnswer(specs);
     for (const auto& s : specs) {
         if (s.answer == onEscape)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Prompt.h"
+#include "session/ProgressText.h"
 
 #include <functional>
 #include <QElapsedTimer>
@@ -26,7 +27,10 @@ public:
     void setRefresh(std::function<void()> refresh) { m_refresh = std::move(refresh); }
     // The files copied so far by the step shown (-1 when it does not copy
     // files); the progress says so beside the files examined.
-    void setCopiedCounter(std::function<int(const QString& step)> counter) { m_copied = std::move(counter); }
+    void setCopiedCounter(std::function<CopyProgress(const QString& step)> counter)
+    {
+        m_copied = std::move(counter);
+    }
 
     void processEvents() override;
 
@@ -47,7 +51,7 @@ private:
 
     QPointer<QWidget> m_parent;
     std::function<void()> m_refresh;
-    std::function<int(const QString&)> m_copied;
+    std::function<CopyProgress(const QString&)> m_copied;
     bool m_refreshing = false;
     QPointer<QWidget> m_panel;
     QPointer<QLabel> m_panelText;

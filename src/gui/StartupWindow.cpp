@@ -383,12 +383,24 @@ void StartupWindow::syncFromModel()
     }
     m_lbAppu->setVisible(m_state.lbAppuVisible);
     m_cmdM[0]->setVisible(m_state.cmdEseguiVisible);
+    showOutcome();
     if (m_listItems != m_state.LCodOpe) {
         m_listItems = m_state.LCodOpe;
         m_list->clear();
         m_list->addItems(m_listItems);
     }
     m_syncing = false;
+}
+
+void StartupWindow::showOutcome()
+{
+    const QString& text = m_state.lbEsito;
+    const bool trouble = !text.isEmpty() && text != QLatin1String("Aggiornamento completato.");
+    QFont f = m_lbEsito->font();
+    f.setBold(trouble);
+    m_lbEsito->setFont(f);
+    m_lbEsito->setToolTip(text);
+    m_lbEsito->setText(QFontMetrics(f).elidedText(text, Qt::ElideRight, qMax(40, m_lbEsito->width())));
 }
 
 void StartupWindow::refreshTransferSet()
@@ -581,9 +593,13 @@ void StartupWindow::onAnteprima()
     setRunning(false);
     if (focusWidget() == this)
         m_cmdAnteprima->setFocus(Qt::OtherFocusReason);
-    const QString text = previewText(run.report, run.boxes);
-
-    runPreviewDialog(this, text, m_ctx.CodOperatore, m_ctx.prompt,
+    // The exchange area's folders tell a copy toward it from one out of it.
+    QStringList exchangePlaces{form.CartellaScambio};
+    if (!form.lbFile[1].caption.trimmed().isEmpty())
+        exchangePlaces << QFileInfo(form.lbFile[1].caption.trimmed()).absolutePath();
+    for (const LabelState& folder : form.lbFileX)
+        exchangePlaces << folder.caption;
+    runPreviewDialog(this, run.report, run.boxes, exchangePlaces, m_ctx.prompt,
                      [this](QDialog& d) { return runModal(d); });
 }
 

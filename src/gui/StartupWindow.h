@@ -171,6 +171,9 @@ public:
 
 private:
     void setRunning(bool running);
+    // The last run's outcome in the status line, cut to its width (the
+    // whole in the tooltip).
+    void showOutcome();
     // The About box, from the window at rest (F1, "?").
     void showAbout();
     // The dates beside the check boxes read again from the configuration.
@@ -205,6 +208,7 @@ private:
     QWidget* m_progressRoom = nullptr; // room for the progress panel while a run works
     QWidget* m_selection = nullptr;
     QLabel* m_label1 = nullptr;
+    QLabel* m_lbEsito = nullptr; // how the last run ended
     QLineEdit* m_codOper = nullptr;
     QListWidget* m_list = nullptr;
     QButtonGroup* m_optGroup = nullptr;

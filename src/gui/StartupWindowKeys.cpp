@@ -83,8 +83,12 @@ bool StartupWindow::handleKey(QObject* receiver, QKeyEvent* event)
         m_codOper->setFocus(Qt::OtherFocusReason);
         return true;
     }
-    // Every letter a-z typed in the window arrives in upper case.
+    // Alt with a key is a button's shortcut or nothing: a combination no
+    // button takes (Alt+E once "&ESEGUI" is hidden) never types into a box.
     const QString text = event->text();
+    if ((event->modifiers() & Qt::AltModifier) && !text.isEmpty() && qobject_cast<QLineEdit*>(receiver))
+        return true;
+    // Every letter a-z typed in the window arrives in upper case.
     if (text.size() == 1 &&
         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         const int code = text.at(0).unicode();

@@ -82,6 +82,15 @@ void StartupWindow::buildUi()
     m_progressRoom->setObjectName(QStringLiteral("spazioProgresso"));
     m_progressRoom->setFixedHeight(qMax(QProgressBar().sizeHint().height(), fontMetrics().height()) + 12);
     outer->addWidget(m_progressRoom);
+    // How the last run ended, in that line: said plainly when it did not
+    // complete (nothing transferred, the groups skipped or failed and why).
+    auto* statusLayout = new QHBoxLayout(m_progressRoom);
+    statusLayout->setContentsMargins(20, 0, 20, 4);
+    m_lbEsito = new QLabel(m_progressRoom);
+    m_lbEsito->setObjectName(QStringLiteral("lbEsito"));
+    m_lbEsito->setTextFormat(Qt::PlainText);
+    m_lbEsito->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusLayout->addWidget(m_lbEsito);
 
     auto* main = new QVBoxLayout(m_pctbase);
     main->setContentsMargins(20, 14, 20, 14);
@@ -284,6 +293,8 @@ void StartupWindow::buildUi()
         m_cmdM[i]->setAutoDefault(false);
         buttons->addWidget(m_cmdM[i]);
     }
+    // The run button keeps its room once hidden after a run: nothing moves.
+    keepRoomWhenHidden(m_cmdM[0]);
     m_cmdM[0]->setToolTip(QStringLiteral("Esegue l'aggiornamento"));
     m_cmdM[1]->setToolTip(QStringLiteral("Chiude il programma (F2)"));
     main->addLayout(buttons);

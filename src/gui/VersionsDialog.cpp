@@ -1,10 +1,10 @@
 #include "gui/VersionsDialog.h"
 
+#include "changes/Restore.h"
+#include "changes/VersionStore.h"
 #include "common/Prompt.h"
 #include "gui/WindowHelpers.h"
 #include "session/RunSession.h"
-#include "changes/VersionStore.h"
-#include "changes/Restore.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -31,10 +31,15 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
             .arg(ctx.CodOperatore, portable ? QStringLiteral("Portatile") : QStringLiteral("DeskTop")));
     auto* layout = new QVBoxLayout(&dialog);
     auto* heading = new QLabel(QStringLiteral("Aggiornamenti conservati, dal più recente:"), &dialog);
+    heading->setObjectName(QStringLiteral("lblVersioni"));
     layout->addWidget(heading);
     auto* list = new QListWidget(&dialog);
     list->setObjectName(QStringLiteral("lstVersioni"));
     list->setFont(fixedFont());
+    // Whole lines, with a horizontal scroll bar when they are longer than
+    // the list is wide.
+    list->setTextElideMode(Qt::ElideNone);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(list, 1);
     auto* details = new QPlainTextEdit(&dialog);
     details->setObjectName(QStringLiteral("txtVersione"));
@@ -69,13 +74,16 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
         list->clear();
         auto addLine = [&](const QString& text, int index) {
             auto* item = new QListWidgetItem(text, list);
+            item->setToolTip(text);
             item->setData(Qt::UserRole, index);
             if (index < 0)
                 item->setFlags(Qt::ItemIsEnabled);
         };
         for (size_t i = 0; i < own; ++i)
             addLine(entries[i].summaryLine(), int(i));
-        if (own == 0)
+        // A heading only over entries of its own.
+        heading->setVisible(own > 0);
+        if (entries.empty())
             addLine(QStringLiteral("nessuna versione in ") + store.folder(), -1);
         if (entries.size() > own)
             addLine(QStringLiteral("Versioni senza installazione registrata:"), -1);
@@ -115,8 +123,10 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
                 lines << QStringLiteral("  database:      ") + item.path;
                 break;
             case VersionItem::Kind::Key:
-                lines << QStringLiteral("  chiave:        [%1] %2 = %3")
-                             .arg(item.section, item.key,
+                // The desktop's side letter is a blank: the key is shown
+                // without it.
+                lines << QStringLiteral("  chiave:        [%1] %2, valore prima dell'aggiornamento: %3")
+                             .arg(item.section.trimmed(), item.key.trimmed(),
                                   item.hadValue ? item.oldValue : QStringLiteral("(assente)"));
                 break;
             }
@@ -151,7 +161,11 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
                     text += QStringLiteral("\n  ... e altri ") + QString::number(later.size() - 10);
             }
             text += QStringLiteral("\nProcedo con il ripristino?");
-            return ctx.prompt.show(text, MsgStyle::Question, QStringLiteral("VERSIONI")) == AnswerYes;
+            // Undoing later changes is never one Enter away: "No" is then
+            // the default answer.
+            const int style =
+                later.isEmpty() ? MsgStyle::Question : MsgStyle::Question | MsgStyle::DefaultButton2;
+            return ctx.prompt.show(text, style, QStringLiteral("VERSIONI")) == AnswerYes;
         };
         const RestoreResult result = restoreVersion(ctx, form, store, entry, confirm);
         switch (result.status) {
@@ -188,7 +202,12 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
     show(list->currentRow());
     const QRect screen =
         parent && parent->screen() ? parent->screen()->availableGeometry() : QRect(0, 0, 800, 600);
-    dialog.resize(qMin(screen.width() - 40, 760), qMin(screen.height() - 60, 480));
+    // Wide enough for the longest line when the screen allows it.
+    int longest = 0;
+    for (int i = 0; i < list->count(); ++i)
+        longest = qMax(longest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+    dialog.resize(qBound(qMin(screen.width() - 40, 760), longest + 60, screen.width() - 40),
+                  qMin(screen.height() - 60, 480));
     runModal(dialog);
 }
 

@@ -40,6 +40,7 @@ struct OperatorForm
     std::array<LabelState, 5> lbCount; // result labels
     bool lbAppuVisible = false;        // "APPUNTAMENTI" heading
     bool cmdEseguiVisible = true;      // "&ESEGUI"
+    QString lbEsito;                   // how the last run ended, in one line (empty: no run yet)
     QStringList LCodOpe;               // operator list items
 
     // Window-level state

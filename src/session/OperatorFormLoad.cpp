@@ -3,6 +3,7 @@
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "config/ConfigLoader.h"
+#include "session/ReportText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -163,6 +164,7 @@ void showResults(OperatorForm& w, const RunReport& report)
                                allinea(report.appuntamentiAggiuntiLocale) + QStringLiteral(" <-");
     }
     w.cmdEseguiVisible = false;
+    w.lbEsito = runOutcomeLine(report);
 }
 
 } // namespace mirsalex

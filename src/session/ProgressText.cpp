@@ -1,5 +1,6 @@
 #include "session/ProgressText.h"
 
+#include "runtypes/ChangeSink.h"
 #include "runtypes/RunState.h"
 
 namespace mirsalex {
@@ -18,6 +19,23 @@ QString progressText(const QString& step, qint64 done, qint64 total, int copied)
     if (done > 0)
         return QStringLiteral("%1: righe %2").arg(step).arg(done);
     return step;
+}
+
+QString progressText(const QString& step, qint64 done, qint64 total, const CopyProgress& copies)
+{
+    if (copies.copied >= 0 && copies.dryRun) {
+        return QStringLiteral("%1: esaminati %2 di %3, da copiare %4")
+            .arg(step)
+            .arg(done)
+            .arg(total)
+            .arg(copies.copied);
+    }
+    return progressText(step, done, total, copies.copied);
+}
+
+CopyProgress copyProgress(const RunState& w, const QString& step)
+{
+    return {copiedSoFar(w, step), w.sink.dryRun()};
 }
 
 int copiedSoFar(const RunState& w, const QString& step)

@@ -16,6 +16,18 @@ struct RunState;
 //    total is not known, the step alone before the first row).
 QString progressText(const QString& step, qint64 done, qint64 total, int copied);
 
+// The files a document direction has copied so far, or would copy in a dry
+// run (which copies nothing): "esaminati 3 di 11, da copiare 1".
+struct CopyProgress
+{
+    int copied = -1; // -1: not a document direction
+    bool dryRun = false;
+};
+QString progressText(const QString& step, qint64 done, qint64 total, const CopyProgress& copies);
+
+// copiedSoFar() with whether the run is a dry run.
+CopyProgress copyProgress(const RunState& w, const QString& step);
+
 // The files copied so far by the document direction `step` names
 // ("<group>: invio" or "<group>: ricezione"), from the run's counters;
 // -1 for any other step.

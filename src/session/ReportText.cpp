@@ -190,6 +190,48 @@ QStringList divergenceLines(const RunReport& report)
     return lines;
 }
 
+QString runOutcomeLine(const RunReport& report)
+{
+    if (report.exitStatus() == exitstatus::kCompleted)
+        return QStringLiteral("Aggiornamento completato.");
+    bool anyDone = false;
+    // The groups that did not complete, gathered by what happened to them:
+    // one missing exchange area is told once, not once per step.
+    QStringList reasons;
+    std::vector<QStringList> groups;
+    for (const StepReport& s : report.steps) {
+        if (s.state == StepReport::State::Ran && s.outcome.status == StepOutcome::Status::Done)
+            anyDone = true;
+        if (s.state == StepReport::State::NotTicked ||
+            (s.state == StepReport::State::Ran && s.outcome.status == StepOutcome::Status::Done))
+            continue;
+        const QString reason = describeStep(s);
+        qsizetype at = reasons.indexOf(reason);
+        if (at < 0) {
+            reasons << reason;
+            groups.emplace_back();
+            at = reasons.size() - 1;
+        }
+        const QString group = QLatin1String(s.step ? s.step->group : "?");
+        if (!groups[size_t(at)].contains(group))
+            groups[size_t(at)] << group;
+    }
+    QStringList parts;
+    for (qsizetype i = 0; i < reasons.size(); ++i)
+        parts << groups[size_t(i)].join(QStringLiteral(", ")) + QStringLiteral(": ") + reasons.at(i);
+    QString head = !anyDone                ? QStringLiteral("NESSUN DATO TRASFERITO.")
+                   : report.firstFailure() ? QStringLiteral("AGGIORNAMENTO NON RIUSCITO.")
+                                           : QStringLiteral("AGGIORNAMENTO INCOMPLETO.");
+    if (parts.isEmpty())
+        return head;
+    return head + QLatin1Char(' ') + parts.join(QStringLiteral("; "));
+}
+
+QString answerText(int answer)
+{
+    return answerName(answer, false);
+}
+
 QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
 {
     QStringList lines;

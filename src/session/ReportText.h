@@ -22,6 +22,15 @@ QString describeStep(const StepReport& step);
 // "failed", "not_reached", "not_ticked".
 QString stepStatusName(const StepReport& step);
 
+// How a run ended, in one line for the window: "Aggiornamento completato."
+// when every ticked step completed; otherwise whether nothing was
+// transferred, and which groups were skipped, stopped or failed, with the
+// reason ("NESSUN DATO TRASFERITO. DATI, VISITE: saltato: ...").
+QString runOutcomeLine(const RunReport& report);
+
+// An answer as the boxes name it ("Sì", "No", "OK", ...; "nessuna").
+QString answerText(int answer);
+
 // The readable report of a run that the run log keeps (the log adds the
 // frame with the time): operator and side, each step with its outcome, the
 // counters, every box shown with its answer, the outcome and the duration.

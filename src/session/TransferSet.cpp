@@ -83,6 +83,7 @@ void loadTransferSet(Context& ctx, OperatorForm& w, QStringList* wouldCreate)
 
     // 1. A refresh always offers a new run and clears the last results.
     w.cmdEseguiVisible = true;
+    w.lbEsito.clear();
     for (auto& label : w.lbCount)
         label.caption.clear();
 

@@ -36,6 +36,7 @@ struct IniCase
     QStringList make = {QStringLiteral("dati"), QStringLiteral("da;ti"),
                         QStringLiteral("d")}; // made beforehand
     QStringList mention = {};                 // texts the output must hold
+    int status = 0;                           // exit status: 2 when the load reported an error
 };
 
 void PrintTo(const IniCase& c, std::ostream* os)
@@ -71,8 +72,15 @@ TEST_P(ShowConfigIniTest, PrintsLoadedValues)
     args << c.args;
     const ProcessResult r = runProgram(mirsalexPath(), args, root + QStringLiteral("xdg"), root);
     ASSERT_TRUE(r.finished) << testing::PrintToString(r);
-    ASSERT_EQ(r.exitCode, 0) << testing::PrintToString(r);
+    ASSERT_EQ(r.exitCode, c.status) << testing::PrintToString(r);
     EXPECT_TRUE(r.out.contains(QStringLiteral("Configuration file: ") + iniPath)) << qPrintable(r.out);
+    // Each folder a start would create is listed once.
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("Would create: "))) {
+            EXPECT_EQ(lines.count(line), 1) << qPrintable(r.out);
+        }
+    }
     const auto got = fields(r.out);
     for (const auto& [key, value] : c.expected) {
         const QString want =
@@ -169,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 {},
                 {QStringLiteral("ERRORE SAVE\n{ROOT}nodata/save/\n76-"),
-                 QStringLiteral("ERRORE TEMP\n{ROOT}nodata/temp/\n76-")}}),
+                 QStringLiteral("ERRORE TEMP\n{ROOT}nodata/temp/\n76-")},
+                2}),
     [](const ::testing::TestParamInfo<IniCase>& p) { return std::string(p.param.name); });
 
 TEST(ShowConfig, MissingIniIsReported)
@@ -284,6 +293,8 @@ TEST_P(ShowConfigSearch, FindsTheFirstCandidate)
                                                f.section(QLatin1Char('/'), 0, 0)));
         }
     }
+    // The data folder the files name is there: the load reports no error.
+    QDir().mkpath(root + QStringLiteral("dati"));
     const ProcessResult r = runProgram(s_copy, {QStringLiteral("--show-config")}, xdg, root);
     // The program folder is shared by the cases: clean it whatever happened.
     for (const QString& f : c.files) {

@@ -1,6 +1,7 @@
 #include "CliSupport.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -129,4 +130,28 @@ TEST(CliManual, CoversEveryOptionAndExitStatus)
 }
 
 } // namespace
+} // namespace mirsalex::test
+
+namespace mirsalex::test {
+// A DISPLAY that names no display server (a stale one, left from a closed
+// session) is told in one line, with the start-up failure's status, never
+// with Qt's abort.
+TEST(Usage, StaleDisplayIsToldInOneLine)
+{
+    QTemporaryDir home;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XAUTHORITY"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":87"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    p.setProcessEnvironment(env);
+    p.start(mirsalexPath(), {});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 2) << qPrintable(err);
+    EXPECT_EQ(err, QStringLiteral("mirsalex: cannot open the display \":87\"; use --batch, or "
+                                  "QT_QPA_PLATFORM=offscreen\n"));
+}
 } // namespace mirsalex::test
