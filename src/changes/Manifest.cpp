@@ -64,17 +64,19 @@ QString keyId(const QString& file, const QString& section, const QString& key)
            key.trimmed().toUpper();
 }
 
-// The size and SHA-256 (hex) of a file; false when it cannot be read whole.
-bool digestOf(const QString& path, qint64& size, QByteArray& sha256)
+// The size and digest of a file ("blake2b-256:" and the hex of its BLAKE2b
+// hash: several times quicker than SHA-256 here, and just as sure to tell a
+// version cut short or written over); false when it cannot be read whole.
+bool digestOf(const QString& path, qint64& size, QByteArray& digest)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
     if (!hash.addData(&f))
         return false;
     size = f.size();
-    sha256 = hash.result().toHex();
+    digest = QByteArrayLiteral("blake2b-256:") + hash.result().toHex();
     return true;
 }
 

@@ -30,7 +30,7 @@ QString keyValue(const QString& file, const QString& section, const QString& key
 // One key of one file, whatever the case of its section and name.
 QString keyId(const QString& file, const QString& section, const QString& key);
 
-// The size and SHA-256 (hex) of a file; false when it cannot be read whole.
-bool digestOf(const QString& path, qint64& size, QByteArray& sha256);
+// The size and digest (BLAKE2b-256, tagged) of a file; false when it cannot be read whole.
+bool digestOf(const QString& path, qint64& size, QByteArray& digest);
 
 } // namespace mirsalex::detail

@@ -134,8 +134,8 @@ QStringList damagedItems(const VersionEntry& entry)
         }
         if (i.size >= 0) {
             qint64 size = -1;
-            QByteArray sha256;
-            if (!digestOf(kept, size, sha256)) {
+            QByteArray digest;
+            if (!digestOf(kept, size, digest)) {
                 damaged(QStringLiteral("il file conservato non si può leggere"));
                 continue;
             }
@@ -143,7 +143,7 @@ QStringList damagedItems(const VersionEntry& entry)
                 damaged(QStringLiteral("%1 byte invece dei %2 conservati").arg(size).arg(i.size));
                 continue;
             }
-            if (!i.sha256.isEmpty() && sha256 != i.sha256) {
+            if (!i.digest.isEmpty() && digest != i.digest) {
                 damaged(QStringLiteral("il contenuto non è quello conservato"));
                 continue;
             }

@@ -181,7 +181,7 @@ bool VersionStore::readEntry(const QString& folder, VersionEntry& entry)
                 const qint64 size = r[3].toLongLong(&ok);
                 if (ok && size >= 0) {
                     i.size = size;
-                    i.sha256 = r[4].toLatin1();
+                    i.digest = r[4].toLatin1();
                 }
             }
             byPath.insert(r[1], entry.items.size());

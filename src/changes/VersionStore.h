@@ -41,7 +41,7 @@ namespace mirsalex {
 // folder, recorded in its first record: one computer may hold two
 // installations for the same operator, and the versions of one are never
 // listed, counted or put back for the other. A kept file is recorded with
-// its size and SHA-256, so that a version damaged since (cut short,
+// its size and digest (BLAKE2b-256), so that a version damaged since (cut short,
 // overwritten) is found before anything is put back. Entries of older
 // manifests lack both: they are listed apart and put back after a question,
 // and of their files only the databases can be checked.
@@ -91,7 +91,7 @@ struct VersionItem
     QString path;      // the file, the database; for a key, the configuration file
     QString version;   // the kept file, relative to the entry; empty: there was none
     qint64 size = -1;  // the kept file's size; -1: not recorded (an older manifest)
-    QByteArray sha256; // its SHA-256, in hex; empty: not recorded
+    QByteArray digest; // its digest (see digestOf()); empty: not recorded
     // Keys.
     QString section;
     QString key;

@@ -151,7 +151,7 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
     QString version;
     QString kept; // the version's full path, removed again when it cannot be recorded
     qint64 size = -1;
-    QByteArray sha256;
+    QByteArray digest;
     // A database is kept whole only: an interrupted write beside it is
     // rolled back first, as its next open would. (The program's databases
     // are its .mdb files; a document has no journal to look for.)
@@ -199,7 +199,7 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
                 batch->flushWith(m_entry.folder);
         }
         // What was kept, so that a version damaged later is found.
-        if (!digestOf(kept, size, sha256)) {
+        if (!digestOf(kept, size, digest)) {
             const int err = errno != 0 ? errno : EIO;
             ::unlink(encoded(kept).constData());
             return platform::fileErrorFromErrno(err, m_entry.folder);
@@ -210,10 +210,10 @@ Error VersioningChanges::keepFile(const QString& path, VersionItem::Kind kind)
     item.path = path;
     item.version = version;
     item.size = size;
-    item.sha256 = sha256;
+    item.digest = digest;
     const QStringList fields = version.isEmpty() ? QStringList{what, path, version}
                                                  : QStringList{what, path, version, QString::number(size),
-                                                               QString::fromLatin1(sha256)};
+                                                               QString::fromLatin1(digest)};
     if (Error e = append(fields)) {
         if (!kept.isEmpty())
             ::unlink(encoded(kept).constData());
