@@ -422,6 +422,9 @@ void Database::close()
         m_conn.close();
     }
     m_batch.reset();
+    m_beforeFirstChange = nullptr;
+    m_changeRefused = Error();
+    m_pointMarked = false;
     m_attachments.clear();
     m_lingering.clear();
     m_path.clear();

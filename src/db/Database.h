@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 #include "db/Sqlite.h"
 
+#include <functional>
 #include <memory>
 #include <QHash>
 #include <QList>
@@ -182,6 +183,27 @@ public:
     // open yet: called before any write outside a batch.
     Error prepareWrite();
 
+    // A call made once, before the first statement that changes a row of
+    // this connection's files (its own or an attached one) is kept: a step
+    // that keeps a version of what it changes copies the files there, and
+    // only when something does change. A statement that changes no row
+    // (an INSERT whose SELECT finds nothing) does not count, and neither do
+    // batches, savepoints, attachments and settings. The files are handed
+    // over whole, as they stand on disk: no write of this connection has
+    // reached them nor any journal beside them; a batch that has changed
+    // nothing yet is ended for the call (there is nothing to store) and
+    // begun again after it. When the call fails, the statement is not run
+    // and fails with that error, as does every later change through this
+    // connection. Set after open(); close() forgets it.
+    void setBeforeFirstChange(std::function<Error()> call);
+    // Called by every writer just before a statement that changes rows is
+    // run (execute() itself, and the table recordsets): the call above, if
+    // it is still due; the error that refused it, once it has failed.
+    Error aboutToChange();
+    // True once that call has failed: a writer then stops instead of trying
+    // its rows one by one.
+    bool changesRefused() const { return bool(m_changeRefused); }
+
     // The connection on the engine's own interface, for statements run row
     // by row (see Statement); null while closed. Statements compiled on it
     // must be finalized before the database closes (a recordset's are, when
@@ -243,6 +265,9 @@ private:
     bool m_withheld = false;
     quint64 m_batchesKept = 0;
     std::vector<qint64>* m_walkNotes = nullptr;
+    std::function<Error()> m_beforeFirstChange;
+    Error m_changeRefused;
+    bool m_pointMarked = false; // a markPoint() not yet kept or taken back to
     Error m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name
     QList<Attachment> m_lingering;            // detached by name while writes are withheld

@@ -11,18 +11,22 @@ namespace mirsalex {
 Error Database::markPoint()
 {
     ++m_epoch;
-    return run(QStringLiteral("SAVEPOINT mx_point"));
+    const Error e = run(QStringLiteral("SAVEPOINT mx_point"));
+    m_pointMarked = !e;
+    return e;
 }
 
 Error Database::keepPoint()
 {
     ++m_epoch;
+    m_pointMarked = false;
     return run(QStringLiteral("RELEASE mx_point"));
 }
 
 Error Database::takeBackToPoint()
 {
     ++m_epoch;
+    m_pointMarked = false;
     if (Error e = run(QStringLiteral("ROLLBACK TO mx_point")))
         return e;
     return run(QStringLiteral("RELEASE mx_point"));
@@ -125,29 +129,99 @@ Error Database::execute(const QString& statement, const QVariantList& params, in
             return st.error(m_path);
     }
 
-    for (RecordsetBase* rs : std::as_const(m_recordsets))
-        rs->releaseReads();
-    // Whole or nothing: the statement runs inside a savepoint of its own.
-    sqlite::Savepoint savepoint(m_conn, QStringLiteral("mx_execute"));
-    if (savepoint.begun() != SQLITE_OK)
-        return noteFailure(lastError(m_path));
-    Error failure;
-    int rc = st.step();
-    while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
-        rc = st.step();
-    if (rc != SQLITE_DONE)
-        failure = st.error(m_path);
-    const int changed = failure ? 0 : st.changes();
-    st.finalize();
-    if (!failure && savepoint.release() != SQLITE_OK)
-        failure = lastError(m_path);
-    if (failure) {
-        savepoint.rollback();
-        return noteFailure(failure);
+    if (m_changeRefused)
+        return m_changeRefused;
+
+    for (;;) {
+        for (RecordsetBase* rs : std::as_const(m_recordsets))
+            rs->releaseReads();
+        // Whole or nothing: the statement runs inside a savepoint of its own.
+        sqlite::Savepoint savepoint(m_conn, QStringLiteral("mx_execute"));
+        if (savepoint.begun() != SQLITE_OK)
+            return noteFailure(lastError(m_path));
+        const qint64 changesBefore = totalChanges();
+        Error failure;
+        int rc = st.step();
+        while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
+            rc = st.step();
+        if (rc != SQLITE_DONE)
+            failure = st.error(m_path);
+        if (!failure && m_beforeFirstChange && totalChanges() != changesBefore) {
+            // The first rows changed: taken back with the transaction
+            // (nothing else has changed in it, and nothing has reached the
+            // file), the call made on the files as they stood, then the
+            // statement run again.
+            st.reset();
+            if (m_withheld)
+                savepoint.rollback();
+            else
+                savepoint.abandon(); // rolled back with the transaction
+            if (Error e = aboutToChange())
+                return e;
+            continue;
+        }
+        const int changed = failure ? 0 : st.changes();
+        st.finalize();
+        if (!failure && savepoint.release() != SQLITE_OK)
+            failure = lastError(m_path);
+        if (failure) {
+            savepoint.rollback();
+            return noteFailure(failure);
+        }
+        if (rowsAffected)
+            *rowsAffected = changed;
+        return {};
     }
-    if (rowsAffected)
-        *rowsAffected = changed;
-    return {};
+}
+
+void Database::setBeforeFirstChange(std::function<Error()> call)
+{
+    m_beforeFirstChange = std::move(call);
+    m_changeRefused = Error();
+}
+
+Error Database::aboutToChange()
+{
+    if (m_changeRefused)
+        return m_changeRefused;
+    if (!m_beforeFirstChange)
+        return {};
+    const std::function<Error()> call = std::move(m_beforeFirstChange);
+    m_beforeFirstChange = nullptr;
+    ++m_epoch;
+    // The transaction open (a batch, a point) has changed no row yet: it is
+    // rolled back, which leaves the file untouched (a commit would write
+    // the pages a statement took back, and a new change counter) and takes
+    // the journal away, so that the files are handed over with no journal
+    // beside them and no write lock on them. (Withheld writes never reach
+    // the disk: their batch stays.)
+    const bool resume = m_batch && !m_withheld;
+    const bool rolledBack = !m_withheld && m_conn.inTransaction();
+    if (rolledBack) {
+        for (RecordsetBase* rs : std::as_const(m_recordsets))
+            rs->releaseReads();
+        m_conn.exec(QStringLiteral("ROLLBACK"));
+        if (m_batch) {
+            m_batch->abandon();
+            m_batch.reset();
+        }
+    }
+    Error error = call();
+    if (error)
+        m_changeRefused = error;
+    if (resume) {
+        auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Immediate);
+        if (batch->begun() == SQLITE_OK)
+            m_batch = std::move(batch);
+        else if (!error)
+            error = lastError(m_path);
+    }
+    // The point marked, where it was: nothing has changed since.
+    if (rolledBack && m_pointMarked) {
+        if (Error e = markPoint(); e && !error)
+            error = e;
+    }
+    return error;
 }
 
 Error Database::beginBatch()

@@ -116,6 +116,8 @@ public:
     // guard goes.
     int release();
     void rollback();
+    // Forgets a savepoint that has gone with its whole transaction.
+    void abandon() { m_active = false; }
 
 private:
     Connection& m_db;

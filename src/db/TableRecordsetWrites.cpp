@@ -183,6 +183,8 @@ Error TableRecordset::remove()
         return dbError(DbErr::NoCurrentRecord);
     if (Error e = m_db->prepareWrite())
         return e;
+    if (Error e = m_db->aboutToChange())
+        return e;
     Error error;
     Statement* st =
         statement(QStringLiteral("DELETE FROM ") + m_qualified + QStringLiteral(" WHERE rowid = ?"), error);
@@ -212,6 +214,8 @@ Error TableRecordset::update()
     if (m_mode == Mode::None)
         return dbError(DbErr::UpdateWithoutEdit);
     if (Error e = m_db->prepareWrite())
+        return e;
+    if (Error e = m_db->aboutToChange())
         return e;
 
     // A required field must hold a value (the engine would otherwise number

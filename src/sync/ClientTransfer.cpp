@@ -366,8 +366,13 @@ bool ClientTransfer::LeggiCliente(qint32 Elemento, const Snapshot& exchangeRow)
 
     // Failure: the row being added is abandoned; what was stored before is
     // made durable before the user is asked anything.
-    ++m_failedClients;
     m_clienti.cancelUpdate();
+    if (m_db.changesRefused()) {
+        // No version of the file could be kept: nothing is written to it.
+        m_fatal = e;
+        return result;
+    }
+    ++m_failedClients;
     if (Error c = m_db.commitBatch()) {
         m_fatal = c;
         return result;

@@ -381,6 +381,12 @@ StepOutcome syncClients(RunState& w)
             if (!error)
                 error = committed;
             w.sink.databaseCommitted(localPath, db.totalChanges());
+            if (session.keepRefused()) {
+                // No version of the file could be kept: nothing was written,
+                // told as a file that could not be opened.
+                error = session.keepRefused();
+                context = session.openContext();
+            }
             // (An exchange copy another program has begun writing is not
             // read again.)
             if (!error && !unfinishedWriteBeside(exchangePath))

@@ -269,19 +269,27 @@ Error MergeSession::open(const QString& localPath, const QString& exchangePath, 
 {
     m_finished = false;
     m_context = openLocal;
+    m_openContext = openLocal;
+    m_keepRefused = Error();
     m_localPath = platform::resolve(localPath);
-    // The files changed in place: the sink may keep a version of each
-    // first, and a file it could not keep one of is not written.
-    QStringList changed{m_localPath};
-    if (exchangeChanged)
-        changed << platform::resolve(exchangePath);
-    for (const QString& file : std::as_const(changed)) {
-        if (const Error kept = m_sink.willChangeDatabase(file))
-            return dbError(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, file);
-    }
     m_sink.prepareDatabase(m_db);
     if (Error e = m_db.open(m_localPath))
         return e;
+    // The files changed in place: the sink may keep a version of each
+    // before the first row changes (a merge that changes nothing keeps
+    // none), and a file it could not keep one of is not written.
+    QStringList changed{m_localPath};
+    if (exchangeChanged)
+        changed << platform::resolve(exchangePath);
+    m_db.setBeforeFirstChange([this, changed]() -> Error {
+        for (const QString& file : changed) {
+            if (const Error kept = m_sink.willChangeDatabase(file)) {
+                m_keepRefused = dbError(kept.number == 61 ? DbErr::DiskFull : DbErr::CannotOpenFile, file);
+                return m_keepRefused;
+            }
+        }
+        return {};
+    });
     m_context = openExchange;
     m_db.detachTable(m_attached);
     Error e = m_db.attachTable(m_attached, platform::resolve(exchangePath), m_table);
@@ -300,6 +308,11 @@ Error MergeSession::finish(Error error)
     const Error committed = m_db.commitBatch();
     if (!error)
         error = committed;
+    if (m_keepRefused) {
+        // Nothing was written: told as a file that could not be opened.
+        error = m_keepRefused;
+        m_context = m_openContext;
+    }
     m_prompt.processEvents();
     close();
     return error;
@@ -406,7 +419,8 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
                 // The statement changed nothing: walk the run row by row,
                 // which handles the rows before the one that fails and
                 // stops there.
-                return pass.walkOnFailure && pass.walk ? pass.walk(rows, stopped) : error;
+                return pass.walkOnFailure && pass.walk && !db.changesRefused() ? pass.walk(rows, stopped)
+                                                                               : error;
             }
             kept(write, changed);
         }
@@ -442,7 +456,7 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
     if (Error e = db.takeBackToPoint())
         return e;
     if (error)
-        return pass.walkOnFailure && pass.walk ? pass.walk(all, stopped) : error;
+        return pass.walkOnFailure && pass.walk && !db.changesRefused() ? pass.walk(all, stopped) : error;
     std::sort(walked.begin(), walked.end());
     walked.erase(std::unique(walked.begin(), walked.end()), walked.end());
     // Each run costs its statements: past a few hundred rows to walk, the

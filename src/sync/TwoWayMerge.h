@@ -55,10 +55,13 @@ public:
     // table (context `openExchange`; an exchange file without the table
     // fails under `missingTable`, the context of the pass that would have
     // read it). The files changed in place (the local one, and the exchange
-    // one when `exchangeChanged`) are first offered to the sink, which may
-    // keep a version of each; a file it could not keep one of is not opened.
-    // The batch is begun by begin(). Sets context() to the part that failed
-    // (to `openExchange` when none did).
+    // one when `exchangeChanged`) are offered to the sink, in that order,
+    // just before the first row of either changes, so that it may keep a
+    // version of each; a merge that changes nothing offers none. When it
+    // could not keep one, no row is written and the merge fails as a file
+    // that could not be opened (see keepRefused(); finish() tells it under
+    // `openLocal`). The batch is begun by begin(). Sets context() to the
+    // part that failed (to `openExchange` when none did).
     Error open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
                const QString& openExchange, const QString& missingTable, bool exchangeChanged = true);
     Error begin() { return m_db.beginBatch(); }
@@ -75,6 +78,10 @@ public:
     const QString& attached() const { return m_attached; }
     const QString& context() const { return m_context; }
     void setContext(const QString& text) { m_context = text; }
+    // The failure of the sink to keep a version (see open()), and the
+    // context it is told under.
+    const Error& keepRefused() const { return m_keepRefused; }
+    const QString& openContext() const { return m_openContext; }
 
 private:
     Prompt& m_prompt;
@@ -83,6 +90,8 @@ private:
     QString m_table;
     QString m_attached;
     QString m_context;
+    QString m_openContext;
+    Error m_keepRefused; // the version the sink could not keep, before any row changed
     Database m_db;
     bool m_finished = false;
 };

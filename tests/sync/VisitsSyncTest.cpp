@@ -7,6 +7,8 @@
 #include "sync/SyncTestSupport.h"
 #include "sync/TwoWayMerge.h"
 #include "changes/ApplyChanges.h"
+#include "changes/VersioningChanges.h"
+#include "common/SafeFileCopy.h"
 
 #include <functional>
 #include <QDir>
@@ -429,6 +431,74 @@ TEST_P(TwoWayMergeTest, CountsPastSixteenBits)
     RawDb local(m_local);
     EXPECT_EQ(local.value(QStringLiteral("SELECT count(*) FROM ") + m().table).toInt(), rows);
     EXPECT_EQ(counted().toLocal, rows);
+}
+
+// With versions kept, a merge copies its two databases just before its
+// first row changes: one that finds both sides equal keeps no version of
+// them; one that adds a row keeps both, as they stood; one whose versions
+// cannot be kept (a full disk) fails as a file that cannot be opened and
+// writes no row.
+TEST_P(TwoWayMergeTest, DatabasesAreKeptOnlyWhenARowChanges)
+{
+    for (int c : {1, 2}) {
+        insert(m_local, c);
+        insert(m_exchange, c);
+    }
+    VersionSettings settings;
+    settings.root = m_dir.filePath(QStringLiteral("versions")) + QLatin1Char('/');
+    const VersionStore store(settings, QStringLiteral("001"), true);
+    auto keptDatabases = [&](VersioningChanges& versioning) {
+        versioning.finish(nullptr);
+        std::map<QString, QByteArray> kept;
+        if (const std::optional<VersionEntry> entry = store.find(versioning.entryId())) {
+            for (const VersionItem& i : entry->items) {
+                if (i.kind == VersionItem::Kind::Database)
+                    kept[i.path] = fileBytes(entry->folder + i.version);
+            }
+        }
+        return kept;
+    };
+    {
+        VersioningChanges versioning(store, prompt);
+        RunState v{request, versioning};
+        v.ticks = request.ticks;
+        EXPECT_EQ(m().step(v).status, StepOutcome::Status::Done);
+        EXPECT_TRUE(keptDatabases(versioning).empty());
+    }
+    insert(m_exchange, 3);
+    {
+        const QByteArray local = fileBytes(m_local), exchange = fileBytes(m_exchange);
+        VersioningChanges versioning(store, prompt);
+        RunState v{request, versioning};
+        v.ticks = request.ticks;
+        EXPECT_EQ(m().step(v).status, StepOutcome::Status::Done);
+        EXPECT_EQ(v.tables[m().counters].toLocal, 1);
+        const std::map<QString, QByteArray> kept = keptDatabases(versioning);
+        ASSERT_EQ(kept.size(), 2u);
+        EXPECT_EQ(kept.at(platform::resolve(m_local)), local);
+        EXPECT_EQ(kept.at(platform::resolve(m_exchange)), exchange);
+    }
+    insert(m_local, 4);
+    {
+        const QByteArray local = fileBytes(m_local), exchange = fileBytes(m_exchange);
+        VersioningChanges versioning(store, prompt);
+        RunState v{request, versioning};
+        v.ticks = request.ticks;
+        SafeFileCopy::setWriteHook([](int, const char*, qint64) -> qint64 {
+            errno = ENOSPC;
+            return -1;
+        });
+        prompt.expect(QStringLiteral("VERSIONI: IMPOSSIBILE CONSERVARE LA VERSIONE DEI FILE"));
+        prompt.expect(kVisitsOpenLocal);
+        const StepOutcome out = m().step(v);
+        SafeFileCopy::setWriteHook({});
+        EXPECT_EQ(out.status, StepOutcome::Status::Failed);
+        EXPECT_EQ(out.error, DbErr::DiskFull);
+        EXPECT_EQ(prompt.pending(), 0);
+        EXPECT_EQ(fileBytes(m_local), local);
+        EXPECT_EQ(fileBytes(m_exchange), exchange);
+        EXPECT_TRUE(keptDatabases(versioning).empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Visits, TwoWayMergeTest, ::testing::Values(kActions, kVisits, kAppointments),
