@@ -16,6 +16,7 @@
 // processor), their ratios (ours/baseline) and the peak memory.
 
 #include "BenchSupport.h"
+#include "changes/ApplyChanges.h"
 #include "common/Prompt.h"
 #include "db/Database.h"
 #include "fixture/ClientData.h"
@@ -23,7 +24,6 @@
 #include "sync/ClientsSync.h"
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
-#include "changes/ApplyChanges.h"
 
 #include <cstdio>
 #include <QCoreApplication>

@@ -13,12 +13,12 @@
 // results are compared table by table.
 
 #include "BenchSupport.h"
+#include "changes/ApplyChanges.h"
 #include "common/Prompt.h"
 #include "fixture/VisitsData.h"
 #include "runtypes/RunState.h"
 #include "sync/Schema.h"
 #include "sync/VisitsSync.h"
-#include "changes/ApplyChanges.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -198,7 +198,8 @@ int main(int argc, char** argv)
         QElapsedTimer timer;
         const double cpuBefore = cpuMs(RUSAGE_SELF);
         timer.start();
-        for (StepOutcome (*step)(RunState&) : {&mergeActionCodes, &syncActions, &syncVisits, &syncAppointments}) {
+        for (StepOutcome (*step)(RunState&) :
+             {&mergeActionCodes, &syncActions, &syncVisits, &syncAppointments}) {
             const StepOutcome out = step(w);
             if (out.status != StepOutcome::Status::Done) {
                 std::fprintf(stderr, "step not done: %s %s\n", qPrintable(out.reason), qPrintable(out.path));

@@ -1,3 +1,5 @@
+#include "changes/Restore.h"
+#include "changes/VersionStore.h"
 #include "cli/Cli.h"
 #include "common/Helpers.h"
 #include "common/Prompt.h"
@@ -7,8 +9,6 @@
 #include "session/OperatorForm.h"
 #include "session/OperatorFormLoad.h"
 #include "session/RunSession.h"
-#include "changes/VersionStore.h"
-#include "changes/Restore.h"
 
 #include <cstdio>
 #include <QFileInfo>

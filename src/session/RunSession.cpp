@@ -1,12 +1,12 @@
 #include "session/RunSession.h"
 
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "session/OperatorFormLoad.h"
 #include "session/ReportText.h"
-#include "changes/ApplyChanges.h"
-#include "changes/WithheldChanges.h"
 #include "transfer/RunLockStep.h"
 
 #include <QDateTime>
@@ -30,10 +30,7 @@ void appendToLog(const std::optional<RunLog>& log, const QDateTime& when, const 
 
 } // namespace
 
-RunSession::RunSession(Context& ctx)
-    : m_ctx(ctx), m_driver(std::make_unique<RunDriver>(StandardSteps()))
-{
-}
+RunSession::RunSession(Context& ctx) : m_ctx(ctx), m_driver(std::make_unique<RunDriver>(StandardSteps())) {}
 
 RunSession::~RunSession() = default;
 

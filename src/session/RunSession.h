@@ -1,13 +1,13 @@
 #pragma once
 
+#include "changes/Restore.h"
+#include "changes/VersioningChanges.h"
+#include "changes/VersionStore.h"
 #include "common/Error.h"
 #include "common/RunLog.h"
 #include "config/Context.h"
 #include "runtypes/RunReport.h"
 #include "session/OperatorForm.h"
-#include "changes/VersionStore.h"
-#include "changes/VersioningChanges.h"
-#include "changes/Restore.h"
 
 #include <functional>
 #include <memory>

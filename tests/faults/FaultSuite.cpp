@@ -36,18 +36,18 @@
 //                   [--twice 4] [--operators-at-once 3] [--restore-kills 4]
 //                   [--version-kills 4] [--seed 1]
 
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
 #include "common/FileLock.h"
 #include "common/Platform.h"
 #include "common/ProfileFile.h"
 #include "common/Prompt.h"
 #include "common/RunLock.h"
+#include "common/SafeFileCopy.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
-#include "changes/ApplyChanges.h"
-#include "common/SafeFileCopy.h"
 #include "session/OperatorFormLoad.h"
-#include "changes/WithheldChanges.h"
 
 #include <algorithm>
 #include <cerrno>

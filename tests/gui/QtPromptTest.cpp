@@ -1,10 +1,10 @@
 #include "gui/QtPrompt.h"
 
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
 #include "GuiTestSupport.h"
 #include "runtypes/RunState.h"
-#include "changes/ApplyChanges.h"
 #include "session/ProgressText.h"
-#include "changes/WithheldChanges.h"
 
 #include <gtest/gtest.h>
 #include <QMessageBox>

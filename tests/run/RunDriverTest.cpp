@@ -1,16 +1,16 @@
 #include "run/RunDriver.h"
 
+#include "changes/ApplyChanges.h"
+#include "changes/VersioningChanges.h"
+#include "changes/WithheldChanges.h"
 #include "common/AtomicFile.h"
 #include "common/Helpers.h"
 #include "common/Platform.h"
 #include "common/RunLock.h"
-#include "config/ConfigLoader.h"
-#include "session/ReportText.h"
-#include "changes/ApplyChanges.h"
-#include "changes/WithheldChanges.h"
-#include "changes/VersioningChanges.h"
 #include "common/SafeFileCopy.h"
+#include "config/ConfigLoader.h"
 #include "run/Steps.h"
+#include "session/ReportText.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <array>

@@ -1,12 +1,12 @@
 #include "session/ReportText.h"
 
+#include "changes/ApplyChanges.h"
 #include "common/Helpers.h"
+#include "common/SafeFileCopy.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "sync/SyncTestSupport.h"
-#include "changes/ApplyChanges.h"
-#include "common/SafeFileCopy.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <cerrno>

@@ -1,8 +1,8 @@
+#include "changes/ApplyChanges.h"
+#include "changes/WithheldChanges.h"
 #include "run/RecordingPrompt.h"
 #include "run/RunDriver.h"
-#include "changes/ApplyChanges.h"
 #include "session/ReportText.h"
-#include "changes/WithheldChanges.h"
 #include "transfer/TransferTestSupport.h"
 
 #include <QRegularExpression>

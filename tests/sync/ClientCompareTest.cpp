@@ -2,6 +2,7 @@
 // exactly what the same checks on the texts give; and a table opened for
 // search hands out the values it read as stored.
 
+#include "changes/ApplyChanges.h"
 #include "config/ConfigLoader.h"
 #include "db/Database.h"
 #include "db/TableRecordset.h"
@@ -10,7 +11,6 @@
 #include "sync/ClientTransfer.h"
 #include "sync/Schema.h"
 #include "sync/SyncTestSupport.h"
-#include "changes/ApplyChanges.h"
 
 #include <gtest/gtest.h>
 #include <QDir>

@@ -1,13 +1,13 @@
 #include "sync/ClientsSync.h"
 
+#include "changes/ApplyChanges.h"
 #include "common/Platform.h"
+#include "common/SafeFileCopy.h"
 #include "config/ConfigLoader.h"
 #include "db/Database.h"
 #include "run/Steps.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
-#include "changes/ApplyChanges.h"
-#include "common/SafeFileCopy.h"
 
 #include <cerrno>
 #include <functional>

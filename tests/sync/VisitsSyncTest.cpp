@@ -1,14 +1,14 @@
 #include "sync/VisitsSync.h"
 
+#include "changes/ApplyChanges.h"
+#include "changes/VersioningChanges.h"
+#include "common/SafeFileCopy.h"
 #include "config/ConfigLoader.h"
 #include "run/RunDriver.h"
 #include "run/Steps.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncTestSupport.h"
 #include "sync/TwoWayMerge.h"
-#include "changes/ApplyChanges.h"
-#include "changes/VersioningChanges.h"
-#include "common/SafeFileCopy.h"
 
 #include <functional>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "common/RunLock.h"
-#include "config/ConfigLoader.h"
-#include "changes/WithheldChanges.h"
 #include "changes/VersioningChanges.h"
+#include "changes/WithheldChanges.h"
+#include "common/RunLock.h"
 #include "common/SafeFileCopy.h"
+#include "config/ConfigLoader.h"
 #include "transfer/Transfer.h"
 #include "TransferTestSupport.h"
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "changes/ApplyChanges.h"
 #include "common/Platform.h"
+#include "common/SafeFileCopy.h"
 #include "config/Context.h"
 #include "runtypes/RunState.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempInstall.h"
-#include "changes/ApplyChanges.h"
-#include "common/SafeFileCopy.h"
 #include "transfer/FileTimes.h"
 #include "transfer/Transfer.h"
 
