@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <sqlite3.h>
+#include <utility>
 
 namespace mirsalex {
 
@@ -261,29 +262,20 @@ Error Database::commitBatch()
     ++m_epoch;
     if (!m_batch)
         return {};
-    // Withheld writes stay in the one open transaction (a failure the
-    // engine rolled back the batch for is still told).
-    if (m_withheld) {
-        Error e;
-        if (m_batchLost) {
-            m_batchLost = false;
-            e = m_batchLostError;
-            m_batchLostError = Error();
-        }
-        if (!e)
-            ++m_batchesKept;
-        return e;
-    }
-    const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
+    // Withheld writes stay in the one open transaction; a failure the
+    // engine rolled the batch back for is told either way, before the
+    // commit's own.
     Error e;
-    if (batch->commit() != SQLITE_OK) {
-        e = lastError(m_path);
-        batch->rollback();
+    if (!m_withheld) {
+        const std::unique_ptr<sqlite::Transaction> batch = std::move(m_batch);
+        if (batch->commit() != SQLITE_OK) {
+            e = lastError(m_path);
+            batch->rollback();
+        }
     }
     if (m_batchLost) {
         m_batchLost = false;
-        e = m_batchLostError;
-        m_batchLostError = Error();
+        e = std::exchange(m_batchLostError, Error());
     }
     if (!e)
         ++m_batchesKept;
