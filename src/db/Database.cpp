@@ -4,6 +4,7 @@
 
 #include "db/Database.h"
 
+#include "common/JetSignature.h"
 #include "common/Platform.h"
 #include "db/ProgramFunctions.h"
 #include "db/Statement.h"
@@ -104,6 +105,10 @@ Error Database::checkFile(const QString& path)
     const QByteArray header = f.read(100);
     const qint64 size = f.size();
     f.close();
+    if (const auto jet = jetSignature(header))
+        return dbErrorWithDetail(DbErr::UnrecognisedFormat, path,
+                                 QStringLiteral("database di Access, ") + jet->versionName() +
+                                     QStringLiteral(": da convertire con mirsalex --import-access"));
     if (header.size() < 100 || !header.startsWith(QByteArray(kSqliteMagic, sizeof kSqliteMagic)))
         return dbError(DbErr::UnrecognisedFormat, path);
     quint32 pageSize = bigEndian(header, 16, 2);

@@ -4,6 +4,7 @@
 #include "changes/WithheldChanges.h"
 #include "common/Helpers.h"
 #include "config/ConfigLoader.h"
+#include "run/AccessCheck.h"
 #include "run/Steps.h"
 #include "transfer/RunLockStep.h"
 
@@ -129,6 +130,17 @@ RunReport RunDriver::run(const RunRequest& request, ChangeSink& sink, RunObserve
             report.refused = true;
             return finish();
         }
+    }
+
+    // Databases still in the Access format of the main application are
+    // converted once, on request, before any run may touch them: the run
+    // stops before its first write and names the command.
+    if (const std::vector<AccessDatabase> access = accessDatabasesOf(request); !access.empty()) {
+        for (const AccessDatabase& db : access)
+            report.accessDatabases.push_back({db.path, db.signature.versionName()});
+        report.importCommand = importAccessCommand(request);
+        prompt.show(accessDatabasesMessage(access, request), MsgStyle::ExclamationOk);
+        return finish();
     }
 
     // The run's settings. A file that cannot take them stops the run before

@@ -59,7 +59,8 @@ int RunReport::exitStatus() const
 {
     if (refused)
         return exitstatus::kLocked;
-    if (!configurationUnread.isEmpty() || !configurationUnwritten.isEmpty() || firstFailure())
+    if (!configurationUnread.isEmpty() || !configurationUnwritten.isEmpty() || !accessDatabases.empty() ||
+        firstFailure())
         return exitstatus::kFailed;
     for (const StepReport& s : steps) {
         // A step asked for and never reached can only follow a failure; it is

@@ -116,6 +116,16 @@ struct RunReport
     // The run's settings could not be written to the configuration file when
     // the run began ("file\nreason"): no step ran.
     QString configurationUnwritten;
+    // Databases the run would open that are still in the Access format of the
+    // main application, and the command that converts them: no step ran and
+    // nothing was written.
+    struct AccessFile
+    {
+        QString path;
+        QString version; // "Jet 4 (Access 2000-2003)", ...
+    };
+    std::vector<AccessFile> accessDatabases;
+    QString importCommand;
     QDateTime started;      // when the run began
     qint64 durationMs = -1; // from the start to "FINE AGGIORNAMENTO", -1 when unknown
 

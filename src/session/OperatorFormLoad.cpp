@@ -142,6 +142,11 @@ void showResults(OperatorForm& w, const RunReport& report)
     // could not read or write, leaves the window as it was.
     if (report.refused || !report.configurationUnread.isEmpty() || !report.configurationUnwritten.isEmpty())
         return;
+    // Databases to convert first: the window stays as it was and says why.
+    if (!report.accessDatabases.empty()) {
+        w.lbEsito = runOutcomeLine(report);
+        return;
+    }
     w.chkDati.value = report.ticksAfter.dati;
     w.chkVisite.value = report.ticksAfter.visite;
     for (size_t i = 0; i < 3; ++i)

@@ -123,6 +123,13 @@ QString outcomeLine(const RunReport& report)
     if (!report.configurationUnread.isEmpty())
         return QStringLiteral("Esito: ERRORE, file di configurazione non leggibile: ") +
                QString(report.configurationUnread).replace(QLatin1Char('\n'), QStringLiteral(": "));
+    if (!report.accessDatabases.empty()) {
+        QStringList paths;
+        for (const RunReport::AccessFile& f : report.accessDatabases)
+            paths << f.path;
+        return QStringLiteral("Esito: ERRORE, database di Access da convertire (") + report.importCommand +
+               QStringLiteral("): ") + paths.join(QStringLiteral(", "));
+    }
     if (!report.configurationUnwritten.isEmpty())
         return QStringLiteral("Esito: ERRORE, file di configurazione non scrivibile: ") +
                QString(report.configurationUnwritten).replace(QLatin1Char('\n'), QStringLiteral(": "));
@@ -194,6 +201,13 @@ QString runOutcomeLine(const RunReport& report)
 {
     if (report.exitStatus() == exitstatus::kCompleted)
         return QStringLiteral("Aggiornamento completato.");
+    if (!report.accessDatabases.empty()) {
+        QStringList paths;
+        for (const RunReport::AccessFile& f : report.accessDatabases)
+            paths << f.path;
+        return QStringLiteral("NESSUN DATO TRASFERITO. Database di Access da convertire: ") +
+               paths.join(QStringLiteral(", "));
+    }
     bool anyDone = false;
     // The groups that did not complete, gathered by what happened to them:
     // one missing exchange area is told once, not once per step.
@@ -361,6 +375,14 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
     root[QStringLiteral("duration_ms")] = report.durationMs;
     root[QStringLiteral("dry_run")] = report.dryRun;
     root[QStringLiteral("exit_status")] = report.exitStatus();
+    if (!report.accessDatabases.empty()) {
+        QJsonArray files;
+        for (const RunReport::AccessFile& f : report.accessDatabases)
+            files.append(
+                QJsonObject{{QStringLiteral("path"), f.path}, {QStringLiteral("version"), f.version}});
+        root[QStringLiteral("access_databases")] = files;
+        root[QStringLiteral("import_command")] = report.importCommand;
+    }
     if (report.versions.asked && !report.dryRun) {
         QJsonObject v;
         v[QStringLiteral("off")] = report.versions.off;

@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <optional>
+#include <QDir>
 #include <QFile>
 #include <sys/stat.h>
 
@@ -452,6 +453,52 @@ TEST_F(RunDriverTest, ARunRefusedByTheLockChangesNothing)
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_EQ(TempInstall::readBytes(ini), before);
     EXPECT_EQ(entries(xIndici), exchangeBefore) << "no lock file";
+    EXPECT_EQ(prompt.pending(), 0);
+}
+
+// A database still in the Access format of the main application stops the
+// run before it writes anything, on either side of the exchange: the box
+// names the file, what it is and the command that converts it; the dry run
+// says the same.
+TEST_F(RunDriverTest, AnAccessDatabaseStopsTheRunBeforeAnyChange)
+{
+    request.ticks.dati = 1;
+    request.ticks.visite = 1;
+    QByteArray jet(4096 * 3, '\0');
+    jet[1] = 1;
+    jet.replace(4, 15, "Standard Jet DB");
+    jet[0x14] = 1;
+    const QString visits = CartellaDi(request.exchangeClients) + QStringLiteral("/visitedv.MDB");
+    ASSERT_TRUE(QDir().mkpath(CartellaDi(visits)));
+    {
+        QFile f(visits);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(jet) == jet.size());
+    }
+    const QByteArray before = TempInstall::readBytes(ini);
+    const QString box =
+        QStringLiteral("DATABASE DI ACCESS\n") + visits +
+        QStringLiteral(" (Jet 4 (Access 2000-2003))\nè un database di Access: va convertito una "
+                       "volta sola nel formato di questo programma, con il comando:\n"
+                       "mirsalex --import-access --ini ") +
+        ini + QStringLiteral(" --operator OP1 --side ");
+    QStringList calls;
+    for (bool dry : {false, true}) {
+        prompt.expect(box, AnswerOk, MsgStyle::ExclamationOk);
+        RunDriver driver(steps(calls));
+        ApplyChanges apply;
+        WithheldChanges withheld;
+        EXPECT_EQ(runWith(driver, dry ? static_cast<ChangeSink&>(withheld) : apply),
+                  RunDriver::Outcome::Failed);
+        EXPECT_EQ(last.exitStatus(), exitstatus::kFailed);
+        ASSERT_EQ(last.accessDatabases.size(), 1u);
+        EXPECT_EQ(last.accessDatabases[0].path, visits);
+        EXPECT_TRUE(last.changes.empty());
+        EXPECT_TRUE(prompt.messages.last().text.endsWith(
+            QStringLiteral("\nL'aggiornamento non è stato eseguito: nessun dato è stato trasferito.")));
+    }
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_EQ(TempInstall::readBytes(ini), before);
+    EXPECT_EQ(TempInstall::readBytes(visits), jet);
     EXPECT_EQ(prompt.pending(), 0);
 }
 
