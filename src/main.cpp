@@ -43,6 +43,22 @@ Modes:
   --batch            one transfer run without a window, as one click on
                      "ESEGUI" after the window has loaded for the operator and
                      side; ticks come from the last run ("PARM" key)
+  --import-access    convert the operator's databases that are still in the
+                     Access format of the main application (Jet 3, Jet 4;
+                     DatiDV.mdb, VisiteDV.mdb, IndiciDV.mdb, local and on the
+                     exchange area) into the program's format, once, before
+                     its first run (which refuses them, status 1): every
+                     table and row, keys and indexes built, each file
+                     checked (rows per table, integrity, a checksum of every
+                     value) before it replaces its original; under the run
+                     lock, with a version of the original kept, so that
+                     --batch --restore ID puts the Access files back byte for
+                     byte; with --ini, --operator, --side, --all-operators,
+                     --dry-run (convert into a scratch folder only and
+                     list), --no-versions, --report json; status 0 converted
+                     or nothing to convert, 1 a file not converted (damaged,
+                     truncated, password-protected, of an unknown version, a
+                     row breaking a key), 4 refused by the lock
   --set-password     set the access password (asked twice, without echo);
                      an empty entry clears it
 
@@ -107,7 +123,9 @@ Exit statuses (of every mode; the window ends with 0 or 2):
   0  every ticked step completed (or the mode did its work)
   1  a step failed, also one after which the run went on (for one, the copy
      of the clients database: "Errore nell'aggiornamento del DataBase"); a
-     restore failed or refused for a damaged version
+     database the run would open is still an Access file (convert it with
+     --import-access); a restore failed or refused for a damaged version; a
+     file --import-access could not convert
   2  bad usage (unknown option, bad value), or the program could not start
      (no configuration file, wrong password, no display for the window, or
      for --show-config an error the load reported)
@@ -176,6 +194,10 @@ int main(int argc, char** argv)
         QStringLiteral("With --batch: list what the run would move, write nothing."));
     const QCommandLineOption allOperators(QStringLiteral("all-operators"),
                                           QStringLiteral("With --batch: run every operator folder in turn."));
+    const QCommandLineOption importAccess(
+        QStringLiteral("import-access"),
+        QStringLiteral("Convert the operator's Access databases (DatiDV.mdb, VisiteDV.mdb, IndiciDV.mdb), "
+                       "local and on the exchange area, into the program's format."));
     const QCommandLineOption versions(
         QStringLiteral("versions"),
         QStringLiteral("List the kept runs of the operator and side, newest first."));
@@ -195,7 +217,7 @@ int main(int argc, char** argv)
                                       QStringLiteral("N"));
     for (const auto& o :
          {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report, dryRun,
-          allOperators, versions, restore, noVersions, versionsDir, keepVersions, keepDays})
+          allOperators, importAccess, versions, restore, noVersions, versionsDir, keepVersions, keepDays})
         parser.addOption(o);
 
     if (!parser.parse(arguments)) {
@@ -211,7 +233,8 @@ int main(int argc, char** argv)
     }
     const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
     const bool window = !parser.isSet(showConfig) && !parser.isSet(batch) && !parser.isSet(setPassword) &&
-                        !parser.isSet(versions) && !help && !parser.isSet(versionOption);
+                        !parser.isSet(versions) && !parser.isSet(importAccess) && !help &&
+                        !parser.isSet(versionOption);
     if (!window && !platform.isEmpty()) {
         std::fprintf(stderr, "mirsalex: -platform is an option of the window only\n");
         return exitstatus::kUsage;
@@ -233,14 +256,19 @@ int main(int argc, char** argv)
         return exitstatus::kUsage;
     }
     const int modes = int(parser.isSet(showConfig)) + int(parser.isSet(batch)) +
-                      int(parser.isSet(setPassword)) + int(parser.isSet(versions));
+                      int(parser.isSet(setPassword)) + int(parser.isSet(versions)) +
+                      int(parser.isSet(importAccess));
     if (modes > 1) {
-        std::fprintf(stderr,
-                     "mirsalex: --show-config, --batch, --versions and --set-password exclude each other\n");
+        std::fprintf(stderr, "mirsalex: --show-config, --batch, --versions, --import-access and --set-password "
+                             "exclude each other\n");
         return exitstatus::kUsage;
     }
-    if ((parser.isSet(restore) || parser.isSet(noVersions)) && !parser.isSet(batch)) {
-        std::fprintf(stderr, "mirsalex: --restore and --no-versions go with --batch\n");
+    if (parser.isSet(restore) && !parser.isSet(batch)) {
+        std::fprintf(stderr, "mirsalex: --restore goes with --batch\n");
+        return exitstatus::kUsage;
+    }
+    if (parser.isSet(noVersions) && !parser.isSet(batch) && !parser.isSet(importAccess)) {
+        std::fprintf(stderr, "mirsalex: --no-versions goes with --batch or --import-access\n");
         return exitstatus::kUsage;
     }
     if (parser.isSet(restore) &&
@@ -267,8 +295,9 @@ int main(int argc, char** argv)
         }
     }
 
-    if ((parser.isSet(dryRun) || parser.isSet(allOperators)) && !parser.isSet(batch)) {
-        std::fprintf(stderr, "mirsalex: --dry-run and --all-operators go with --batch\n");
+    if ((parser.isSet(dryRun) || parser.isSet(allOperators)) && !parser.isSet(batch) &&
+        !parser.isSet(importAccess)) {
+        std::fprintf(stderr, "mirsalex: --dry-run and --all-operators go with --batch or --import-access\n");
         return exitstatus::kUsage;
     }
 
@@ -282,6 +311,7 @@ int main(int argc, char** argv)
     options.report = parser.value(report).toLower();
     options.dryRun = parser.isSet(dryRun);
     options.allOperators = parser.isSet(allOperators);
+    options.importAccess = parser.isSet(importAccess);
     options.listVersions = parser.isSet(versions);
     options.restore = parser.value(restore).trimmed();
     options.noVersions = parser.isSet(noVersions);
@@ -301,8 +331,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mirsalex: --report takes text or json\n");
         return exitstatus::kUsage;
     }
-    if (parser.isSet(report) && !parser.isSet(batch) && !parser.isSet(versions)) {
-        std::fprintf(stderr, "mirsalex: --report is an option of --batch and --versions\n");
+    if (parser.isSet(report) && !parser.isSet(batch) && !parser.isSet(versions) && !parser.isSet(importAccess)) {
+        std::fprintf(stderr, "mirsalex: --report is an option of --batch, --versions and --import-access\n");
         return exitstatus::kUsage;
     }
     if (parser.isSet(log) && options.log.isEmpty()) {
@@ -312,7 +342,7 @@ int main(int argc, char** argv)
 
     if (parser.isSet(showConfig))
         return runShowConfig(options);
-    if (parser.isSet(batch))
+    if (parser.isSet(batch) || parser.isSet(importAccess))
         return runBatch(options);
     if (parser.isSet(versions))
         return runVersions(options);

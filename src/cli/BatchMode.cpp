@@ -7,6 +7,7 @@
 #include "config/Context.h"
 #include "config/PasswordStore.h"
 #include "run/RecordingPrompt.h"
+#include "session/AccessImport.h"
 #include "session/OperatorFolders.h"
 #include "session/OperatorForm.h"
 #include "session/OperatorFormLoad.h"
@@ -103,30 +104,7 @@ void printReport(const OperatorForm& w, const RunReport& report)
             std::printf("Versioni rimosse: %s\n",
                         qPrintable(report.versions.pruned.join(QStringLiteral(", "))));
     }
-    switch (report.exitStatus()) {
-    case exitstatus::kCompleted:
-        std::printf("Esito: completato\n");
-        break;
-    case exitstatus::kIncomplete: {
-        QStringList names;
-        for (const StepReport* s : report.incompleteSteps())
-            names << QLatin1String(s->step->name);
-        std::printf("Esito: INCOMPLETO, passi saltati o interrotti: %s\n",
-                    qPrintable(names.join(QStringLiteral(", "))));
-        break;
-    }
-    default: {
-        const StepReport* failed = report.firstFailure();
-        if (failed)
-            std::printf("Esito: ERRORE in %s%s\n", failed->step->name,
-                        failed->outcome.error != 0
-                            ? qPrintable(QStringLiteral(" (errore %1)").arg(failed->outcome.error))
-                            : "");
-        else
-            std::printf("Esito: ERRORE, la sessione si e' fermata prima della fine\n");
-        break;
-    }
-    }
+    std::printf("%s\n", qPrintable(reportOutcomeLine(report)));
     std::fflush(stdout);
 }
 
@@ -174,6 +152,41 @@ bool exchangeAreaPresent(const OperatorForm& w, QString& where)
     }
     where = paths.isEmpty() ? QStringLiteral("non indicata") : paths.constFirst();
     return false;
+}
+
+// The conversion of the operator's Access databases, reported like a run.
+OperatorRun importOperator(const CliOptions& options, Context& ctx, const OperatorForm& w, OperatorRun& run)
+{
+    const RunMode mode = options.dryRun       ? RunMode::DryRun
+                         : options.noVersions ? RunMode::Apply
+                                              : RunMode::Versions;
+    const VersionSettings versions =
+        mode == RunMode::Versions ? versionSettings(options, ctx.config.FileIni) : VersionSettings{};
+    const ImportResult result = importAccessDatabases(
+        ctx, w, mode, versions, options.dryRun ? std::nullopt : std::optional(RunLog::forOption(options.log)));
+    if (result.logError)
+        std::fprintf(stderr,
+                     "mirsalex: the run log %s could not be written (%d %s); the conversion is not affected\n",
+                     qPrintable(result.logPath), result.logError.number, qPrintable(result.logError.text));
+    if (options.report == QLatin1String("json")) {
+        QByteArray document = importResultJson(result);
+        if (!document.endsWith('\n'))
+            document += '\n';
+        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
+    } else {
+        std::fputs(qPrintable(result.text), stdout);
+        if (!result.entry.isEmpty())
+            std::printf("Per rimettere i file di Access: mirsalex --batch --restore %s\n", qPrintable(result.entry));
+    }
+    std::fflush(stdout);
+    run.status = result.exitStatus();
+    run.outcome = result.status == ImportResult::Status::Converted          ? QStringLiteral("convertito")
+                  : result.status == ImportResult::Status::NothingToConvert ? QStringLiteral("nulla da convertire")
+                  : result.status == ImportResult::Status::Refused          ? QStringLiteral("RIFIUTATO")
+                                                                            : QStringLiteral("ERRORE");
+    if (options.dryRun)
+        run.outcome = QStringLiteral("anteprima: ") + run.outcome;
+    return run;
 }
 
 // The window's load, then the choices of the command line as the user would
@@ -230,6 +243,9 @@ OperatorRun runOperator(RecordingPrompt& prompt, ConsolePrompt& console, std::FI
         run.status = exitstatus::kIncomplete;
         return run;
     }
+
+    if (options.importAccess)
+        return importOperator(options, ctx, w, run);
 
     // The run, or its dry run: the same code, with every change withheld.
     RunSettings settings;
@@ -328,7 +344,7 @@ int runBatch(const CliOptions& options)
         const QStringList codes = operatorFolders(platform::resolve(ctx.config.PathDati));
         QList<OperatorRun> runs;
         for (const QString& c : codes)
-            runs << runOperator(prompt, console, out, options, fileIni, c, true);
+            runs << runOperator(prompt, console, out, options, fileIni, c, !options.importAccess);
         std::fprintf(out, "=== Riepilogo (%lld operatori%s)\n", qlonglong(runs.size()),
                      options.dryRun ? ", anteprima" : "");
         std::fprintf(out, "  %-14s %-56s %s\n", "OPERATORE", "ESITO", "STATO");

@@ -25,6 +25,7 @@ struct CliOptions
     QString report;            // --report text|json: batch report format (empty: text)
     bool dryRun = false;       // --dry-run: list what the run would move, write nothing
     bool allOperators = false; // --all-operators: every operator folder in turn
+    bool importAccess = false; // --import-access: convert the operator's Access databases
     // Versions (changes/VersionStore.h).
     bool listVersions = false; // --versions: list the kept runs
     QString restore;           // --restore ID: put back the run of that entry (with --batch)
@@ -36,7 +37,8 @@ struct CliOptions
 
 // Prints where the configuration file is and every loaded field.
 int runShowConfig(const CliOptions& options);
-// One transfer run without a window. Exit status as in exitstatus
+// One transfer run without a window (with --import-access, the conversion of
+// the operator's Access databases instead). Exit status as in exitstatus
 // (run/RunReport.h): 0 done, 1 a step failed, 2 bad usage or failed
 // start-up, 3 a ticked step skipped or stopped, 4 refused by the lock. With
 // --all-operators, the worst of the runs (0 < 3 < 1 < 4 < 2).

@@ -12,6 +12,7 @@
 #include "gui/VersionsDialog.h"
 #include "gui/WindowHelpers.h"
 #include "run/RecordingPrompt.h"
+#include "session/AccessImport.h"
 #include "session/OperatorFolders.h"
 #include "session/ReportText.h"
 #include "session/Startup.h"
@@ -550,7 +551,10 @@ void StartupWindow::onEsegui()
         settings.versions = VersionSettings::fromConfiguration(m_ctx.config.FileIni);
         settings.log = m_runLog;
         settings.boxes = m_boxes;
-        m_session->run(m_state, settings, &m_live);
+        const SessionRun run = m_session->run(m_state, settings, &m_live);
+        // Databases still in the Access format: the conversion is offered
+        // at once, after its question; the run can then be made again.
+        offerAccessImport(m_ctx, m_state, run.report, settings.versions, settings.log);
         setRunning(false);
     }
     // The dates beside the boxes show the run's own, as a load would; the

@@ -105,7 +105,7 @@ QString pair(qint64 toExchange, qint64 toLocal)
 }
 
 // The last line of a report: how the run as a whole ended.
-QString outcomeLine(const RunReport& report)
+QString outcomeLineOf(const RunReport& report)
 {
     switch (report.exitStatus()) {
     case exitstatus::kCompleted:
@@ -310,7 +310,7 @@ QString runLogText(const RunReport& report, const std::vector<ShownBox>& boxes)
              QString(b.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(QLatin1Char('\n')))
             lines << QStringLiteral("      ") + t;
     }
-    lines << outcomeLine(report);
+    lines << outcomeLineOf(report);
     lines << (report.durationMs >= 0
                   ? QStringLiteral("Durata: %1 s").arg(double(report.durationMs) / 1000.0, 0, 'f', 3)
                   : QStringLiteral("Durata: non misurata"));
@@ -519,6 +519,11 @@ QString sortedPreviewFiles(const QString& text)
         i = end;
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+QString reportOutcomeLine(const RunReport& report)
+{
+    return outcomeLineOf(report);
 }
 
 } // namespace mirsalex

@@ -27,6 +27,9 @@ QString stepStatusName(const StepReport& step);
 // transferred, and which groups were skipped, stopped or failed, with the
 // reason ("NESSUN DATO TRASFERITO. DATI, VISITE: saltato: ...").
 QString runOutcomeLine(const RunReport& report);
+// The last line of a printed report: "Esito: completato", "Esito: INCOMPLETO, ...",
+// "Esito: ERRORE in STEP (errore N)", or why no step ran.
+QString reportOutcomeLine(const RunReport& report);
 
 // An answer as the boxes name it ("Sì", "No", "OK", ...; "nessuna").
 QString answerText(int answer);
