@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n
   libgtest-dev googletest
   sqlite3 libsqlite3-dev rsync
+  mdbtools mdbtools-dev
   xvfb xauth imagemagick ccache
   dpkg-dev desktop-file-utils lintian
 )

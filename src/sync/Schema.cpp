@@ -72,6 +72,11 @@ QStringList statementsFor(Kind kind, QString* error)
 
 } // namespace
 
+QStringList statements(Kind kind, QString* error)
+{
+    return statementsFor(kind, error);
+}
+
 QString fileName(Kind kind)
 {
     switch (kind) {
