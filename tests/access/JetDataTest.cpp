@@ -1,5 +1,6 @@
 // The type mapping, the schema matching and the key check on values as the
 // reader hands them over, and the writer on rows of every kind.
+#include "access/AccessError.h"
 #include "access/JetData.h"
 
 #include "access/JetWriter.h"
@@ -103,7 +104,7 @@ TEST(JetData, RowsBreakingAKeyWriteNothing)
     c.source = dir.filePath("VisiteDV.mdb");
     c.target = dir.filePath("VisiteDV.sqlite");
     writeJetTables({visitsWithBadRows()}, c);
-    EXPECT_TRUE(c.error);
+    EXPECT_EQ(c.error.number, AccessErr::KeyViolations); // refused before anything is written
     EXPECT_EQ(c.violations.size(), 4);
     EXPECT_TRUE(c.tables.empty());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
