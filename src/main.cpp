@@ -216,8 +216,9 @@ int main(int argc, char** argv)
                                       QStringLiteral("Days a kept run is kept (default 30)."),
                                       QStringLiteral("N"));
     for (const auto& o :
-         {showConfig, batch, setPassword, ini, oper, side, debug, yes, answers, log, report, dryRun,
-          allOperators, importAccess, versions, restore, noVersions, versionsDir, keepVersions, keepDays})
+         {showConfig, batch,   setPassword, ini,         oper,         side,         debug,
+          yes,        answers, log,         report,      dryRun,       allOperators, importAccess,
+          versions,   restore, noVersions,  versionsDir, keepVersions, keepDays})
         parser.addOption(o);
 
     if (!parser.parse(arguments)) {
@@ -259,8 +260,9 @@ int main(int argc, char** argv)
                       int(parser.isSet(setPassword)) + int(parser.isSet(versions)) +
                       int(parser.isSet(importAccess));
     if (modes > 1) {
-        std::fprintf(stderr, "mirsalex: --show-config, --batch, --versions, --import-access and --set-password "
-                             "exclude each other\n");
+        std::fprintf(stderr,
+                     "mirsalex: --show-config, --batch, --versions, --import-access and --set-password "
+                     "exclude each other\n");
         return exitstatus::kUsage;
     }
     if (parser.isSet(restore) && !parser.isSet(batch)) {
@@ -331,7 +333,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mirsalex: --report takes text or json\n");
         return exitstatus::kUsage;
     }
-    if (parser.isSet(report) && !parser.isSet(batch) && !parser.isSet(versions) && !parser.isSet(importAccess)) {
+    if (parser.isSet(report) && !parser.isSet(batch) && !parser.isSet(versions) &&
+        !parser.isSet(importAccess)) {
         std::fprintf(stderr, "mirsalex: --report is an option of --batch, --versions and --import-access\n");
         return exitstatus::kUsage;
     }

@@ -3,6 +3,7 @@
 #include "changes/Manifest.h"
 #include "changes/VersioningChanges.h"
 #include "common/AtomicFile.h"
+#include "common/JetSignature.h"
 #include "common/Platform.h"
 #include "db/Integrity.h"
 
@@ -149,10 +150,11 @@ QStringList damagedItems(const VersionEntry& entry)
             }
         }
         // A database must also be whole for the engine (the one check an
-        // older manifest allows).
+        // older manifest allows). An Access file kept by its conversion is
+        // none of the engine's: its digest is its check.
         const bool database = i.kind == VersionItem::Kind::Database ||
                               (i.path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive) &&
-                               (engineFile(kept) || engineFile(i.path)));
+                               (engineFile(kept) || (engineFile(i.path) && !jetSignatureOf(kept))));
         if (database) {
             if (const Error e = checkDatabaseIntegrity(kept))
                 damaged(QStringLiteral("database non integro: ") + QString::number(e.number) +

@@ -162,12 +162,13 @@ OperatorRun importOperator(const CliOptions& options, Context& ctx, const Operat
                                               : RunMode::Versions;
     const VersionSettings versions =
         mode == RunMode::Versions ? versionSettings(options, ctx.config.FileIni) : VersionSettings{};
-    const ImportResult result = importAccessDatabases(
-        ctx, w, mode, versions, options.dryRun ? std::nullopt : std::optional(RunLog::forOption(options.log)));
+    const ImportResult result =
+        importAccessDatabases(ctx, w, mode, versions,
+                              options.dryRun ? std::nullopt : std::optional(RunLog::forOption(options.log)));
     if (result.logError)
-        std::fprintf(stderr,
-                     "mirsalex: the run log %s could not be written (%d %s); the conversion is not affected\n",
-                     qPrintable(result.logPath), result.logError.number, qPrintable(result.logError.text));
+        std::fprintf(
+            stderr, "mirsalex: the run log %s could not be written (%d %s); the conversion is not affected\n",
+            qPrintable(result.logPath), result.logError.number, qPrintable(result.logError.text));
     if (options.report == QLatin1String("json")) {
         QByteArray document = importResultJson(result);
         if (!document.endsWith('\n'))
@@ -176,14 +177,16 @@ OperatorRun importOperator(const CliOptions& options, Context& ctx, const Operat
     } else {
         std::fputs(qPrintable(result.text), stdout);
         if (!result.entry.isEmpty())
-            std::printf("Per rimettere i file di Access: mirsalex --batch --restore %s\n", qPrintable(result.entry));
+            std::printf("Per rimettere i file di Access: mirsalex --batch --restore %s\n",
+                        qPrintable(result.entry));
     }
     std::fflush(stdout);
     run.status = result.exitStatus();
-    run.outcome = result.status == ImportResult::Status::Converted          ? QStringLiteral("convertito")
-                  : result.status == ImportResult::Status::NothingToConvert ? QStringLiteral("nulla da convertire")
-                  : result.status == ImportResult::Status::Refused          ? QStringLiteral("RIFIUTATO")
-                                                                            : QStringLiteral("ERRORE");
+    run.outcome = result.status == ImportResult::Status::Converted ? QStringLiteral("convertito")
+                  : result.status == ImportResult::Status::NothingToConvert
+                      ? QStringLiteral("nulla da convertire")
+                  : result.status == ImportResult::Status::Refused ? QStringLiteral("RIFIUTATO")
+                                                                   : QStringLiteral("ERRORE");
     if (options.dryRun)
         run.outcome = QStringLiteral("anteprima: ") + run.outcome;
     return run;

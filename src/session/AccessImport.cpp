@@ -39,10 +39,12 @@ QString errorLine(const Error& e)
 QString reportText(const ImportResult& r)
 {
     QStringList lines;
-    lines << (r.dryRun ? QStringLiteral("Conversione dei database di Access (anteprima: nulla è stato scritto)")
-                       : QStringLiteral("Conversione dei database di Access"));
+    lines << (r.dryRun
+                  ? QStringLiteral("Conversione dei database di Access (anteprima: nulla è stato scritto)")
+                  : QStringLiteral("Conversione dei database di Access"));
     lines << QStringLiteral("Operatore: ") + r.operatorCode;
-    lines << QStringLiteral("Lato: ") + (r.portable ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"));
+    lines << QStringLiteral("Lato: ") +
+                 (r.portable ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"));
     for (const access::Conversion& c : r.files) {
         const auto unplaced = std::find_if(r.notReplaced.begin(), r.notReplaced.end(),
                                            [&](const auto& p) { return p.first == c.source; });
@@ -52,14 +54,16 @@ QString reportText(const ImportResult& r)
         else if (unplaced != r.notReplaced.end())
             head += QStringLiteral("convertito ma NON sostituito: ") + errorLine(unplaced->second);
         else
-            head += (r.dryRun ? QStringLiteral("da convertire, provato in ") : QStringLiteral("convertito in ")) +
-                    seconds(c.ms);
+            head +=
+                (r.dryRun ? QStringLiteral("da convertire, provato in ") : QStringLiteral("convertito in ")) +
+                seconds(c.ms);
         lines << head;
         for (const access::TableResult& t : c.tables)
             lines << QStringLiteral("  %1: %2 righe (%3)%4")
                          .arg(t.name)
                          .arg(t.rows)
-                         .arg(seconds(t.ms), t.known ? QString() : QStringLiteral(", tabella non del programma"));
+                         .arg(seconds(t.ms),
+                              t.known ? QString() : QStringLiteral(", tabella non del programma"));
         for (const QString& v : c.violations)
             lines << QStringLiteral("  ") + v;
     }
@@ -81,7 +85,8 @@ QString reportText(const ImportResult& r)
         lines << QStringLiteral("Esito: CONVERSIONE NON RIUSCITA");
         break;
     case ImportResult::Status::Refused:
-        lines << QStringLiteral("Esito: RIFIUTATA, un aggiornamento è in corso sulle cartelle dell'operatore");
+        lines << QStringLiteral(
+            "Esito: RIFIUTATA, un aggiornamento è in corso sulle cartelle dell'operatore");
         break;
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
@@ -175,7 +180,8 @@ ImportResult importAccessDatabases(Context& ctx, const OperatorForm& form, RunMo
         const AccessDatabase& db = found[i];
         const QString target =
             scratch.filePath(QStringLiteral("%1-%2").arg(i).arg(QFileInfo(db.path).fileName()));
-        access::Conversion c = scratch.isValid() ? access::convertJetFile(db.path, target) : access::Conversion{};
+        access::Conversion c =
+            scratch.isValid() ? access::convertJetFile(db.path, target) : access::Conversion{};
         if (!scratch.isValid()) {
             c.source = db.path;
             c.signature = db.signature;
@@ -202,7 +208,8 @@ ImportResult importAccessDatabases(Context& ctx, const OperatorForm& form, RunMo
 }
 
 std::optional<ImportResult> offerAccessImport(Context& ctx, const OperatorForm& form, const RunReport& report,
-                                              const VersionSettings& versions, const std::optional<RunLog>& log)
+                                              const VersionSettings& versions,
+                                              const std::optional<RunLog>& log)
 {
     if (report.accessDatabases.empty() || report.dryRun)
         return std::nullopt;
@@ -216,11 +223,13 @@ std::optional<ImportResult> offerAccessImport(Context& ctx, const OperatorForm& 
         return std::nullopt;
     ImportResult result = importAccessDatabases(ctx, form, RunMode::Versions, versions, log);
     const bool done = result.status == ImportResult::Status::Converted;
-    QString text = done ? QStringLiteral("CONVERSIONE COMPLETATA\n") : QStringLiteral("CONVERSIONE NON RIUSCITA\n");
+    QString text =
+        done ? QStringLiteral("CONVERSIONE COMPLETATA\n") : QStringLiteral("CONVERSIONE NON RIUSCITA\n");
     text += result.text;
     if (done)
         text += QStringLiteral("Ora si può eseguire l'aggiornamento.");
-    ctx.prompt.show(text.trimmed(), done ? MsgStyle::IconInformation | MsgStyle::Ok : MsgStyle::ExclamationOk);
+    ctx.prompt.show(text.trimmed(),
+                    done ? MsgStyle::IconInformation | MsgStyle::Ok : MsgStyle::ExclamationOk);
     return result;
 }
 
@@ -260,8 +269,9 @@ QByteArray importResultJson(const ImportResult& r)
     root[QStringLiteral("files")] = files;
     if (!r.dryRun)
         root[QStringLiteral("versions")] =
-            r.entry.isEmpty() ? QJsonValue() : QJsonValue(QJsonObject{{QStringLiteral("entry"), r.entry},
-                                                                      {QStringLiteral("folder"), r.entryFolder}});
+            r.entry.isEmpty() ? QJsonValue()
+                              : QJsonValue(QJsonObject{{QStringLiteral("entry"), r.entry},
+                                                       {QStringLiteral("folder"), r.entryFolder}});
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -65,7 +65,8 @@ ImportResult importAccessDatabases(Context& ctx, const OperatorForm& form, RunMo
 // the result in a box. Nothing when the run met no Access database or the
 // answer is No.
 std::optional<ImportResult> offerAccessImport(Context& ctx, const OperatorForm& form, const RunReport& report,
-                                              const VersionSettings& versions, const std::optional<RunLog>& log);
+                                              const VersionSettings& versions,
+                                              const std::optional<RunLog>& log);
 
 // The result as JSON (for --report json).
 QByteArray importResultJson(const ImportResult& result);
