@@ -444,6 +444,46 @@ TEST(Batch, FailingStepExitsWithOneAndStopsTheRun)
         EXPECT_TRUE(exportValue(ini, QLatin1String(key)).isNull()) << key;
 }
 
+// An Access file among the databases stops the run before it changes a byte
+// anywhere (the configuration file included), names the command that
+// converts it, and exits with 1; that command refuses a file it cannot read
+// whole, with status 1, and leaves it as it was.
+TEST(Batch, AnAccessFileStopsTheRunAndOneThatCannotBeReadIsNotConverted)
+{
+    FixtureInstall inst(1, 4, 6, 14);
+    ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    const QString visits = inst.path(QStringLiteral("exchange/P001/VisiteDV.mdb"));
+    QByteArray jet(4096 * 4, '\0');
+    jet[1] = 1;
+    jet.replace(4, 15, "Standard Jet DB");
+    jet[0x14] = 1;
+    {
+        QFile f(visits);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(jet), jet.size());
+    }
+    const Tree before = snapshot(inst.root());
+    const ProcessResult r = inst.batch(QStringLiteral("desktop"), {QStringLiteral("--yes")});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 1) << testing::PrintToString(r);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("DATABASE DI ACCESS\n  ") + visits)) << qPrintable(r.out);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("mirsalex --import-access --ini ") +
+                               inst.ini(QStringLiteral("desktop")) +
+                               QStringLiteral(" --operator P001 --side desktop")))
+        << qPrintable(r.out);
+    EXPECT_TRUE(snapshot(inst.root()) == before) << "the run changed something";
+
+    const ProcessResult import = runProgram(
+        mirsalexPath(),
+        {QStringLiteral("--import-access"), QStringLiteral("--ini"), inst.ini(QStringLiteral("desktop"))},
+        inst.configHome(), inst.root());
+    ASSERT_TRUE(import.finished);
+    EXPECT_EQ(import.exitCode, 1) << testing::PrintToString(import);
+    EXPECT_TRUE(import.out.contains(visits + QStringLiteral(" (Jet 4 (Access 2000-2003)): NON convertito")))
+        << qPrintable(import.out);
+    EXPECT_TRUE(snapshot(inst.root()) == before) << "the conversion changed something";
+}
+
 // A ticked step that could not run because a file or folder is missing (an
 // exchange disk that is not mounted, a group folder removed) is never a
 // completed run: the report names the step and the path, and the exit status
