@@ -17,19 +17,19 @@ QString JetSignature::versionName() const
 {
     switch (version) {
     case Version::Jet3:
-        return QStringLiteral("Jet 3 (Access 97)");
+        return QStringLiteral("Jet 3, Access 97");
     case Version::Jet4:
-        return QStringLiteral("Jet 4 (Access 2000-2003)");
+        return QStringLiteral("Jet 4, Access 2000-2003");
     case Version::Ace12:
-        return QStringLiteral("ACE 12 (Access 2007)");
+        return QStringLiteral("ACE 12, Access 2007");
     case Version::Ace14:
-        return QStringLiteral("ACE 14 (Access 2010)");
+        return QStringLiteral("ACE 14, Access 2010");
     case Version::Ace15:
-        return QStringLiteral("ACE 15 (Access 2013)");
+        return QStringLiteral("ACE 15, Access 2013");
     case Version::Ace16:
-        return QStringLiteral("ACE 16 (Access 2016)");
+        return QStringLiteral("ACE 16, Access 2016");
     case Version::Ace17:
-        return QStringLiteral("ACE 17 (Access 2019)");
+        return QStringLiteral("ACE 17, Access 2019");
     case Version::Unknown:
         break;
     }

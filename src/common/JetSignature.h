@@ -1,9 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <QByteArray>
 #include <QString>
-
-#include <optional>
 
 namespace mirsalex {
 
@@ -11,14 +10,25 @@ namespace mirsalex {
 // page: the main application keeps DatiDV.mdb, VisiteDV.mdb and IndiciDV.mdb
 // in that format, and a run meets such files on installations that come over
 // from it.
-struct JetSignature {
-    enum class Version { Jet3, Jet4, Ace12, Ace14, Ace15, Ace16, Ace17, Unknown };
+struct JetSignature
+{
+    enum class Version
+    {
+        Jet3,
+        Jet4,
+        Ace12,
+        Ace14,
+        Ace15,
+        Ace16,
+        Ace17,
+        Unknown
+    };
     Version version = Version::Unknown;
     int versionByte = -1; // the raw version byte at offset 0x14
     int pageSize = 0;     // 2048 for Jet 3, 4096 for the later ones; 0 when unknown
     bool accdb = false;   // "Standard ACE DB" rather than "Standard Jet DB"
 
-    // "Jet 3 (Access 97)", "Jet 4 (Access 2000-2003)", "ACE 12 (Access 2007)", ...
+    // "Jet 3, Access 97", "Jet 4, Access 2000-2003", "ACE 12, Access 2007", ...
     QString versionName() const;
     bool known() const { return version != Version::Unknown; }
 };

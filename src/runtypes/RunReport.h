@@ -122,7 +122,7 @@ struct RunReport
     struct AccessFile
     {
         QString path;
-        QString version; // "Jet 4 (Access 2000-2003)", ...
+        QString version; // "Jet 4, Access 2000-2003", ...
     };
     std::vector<AccessFile> accessDatabases;
     QString importCommand;

@@ -59,7 +59,7 @@ QString reportText(const ImportResult& r)
                 seconds(c.ms);
         lines << head;
         for (const access::TableResult& t : c.tables)
-            lines << QStringLiteral("  %1: %2 righe (%3)%4")
+            lines << QStringLiteral("  %1: righe %2 (%3)%4")
                          .arg(t.name)
                          .arg(t.rows)
                          .arg(seconds(t.ms),
@@ -207,7 +207,7 @@ ImportResult importAccessDatabases(Context& ctx, const OperatorForm& form, RunMo
     return finish();
 }
 
-std::optional<ImportResult> offerAccessImport(Context& ctx, const OperatorForm& form, const RunReport& report,
+std::optional<ImportResult> offerAccessImport(Context& ctx, OperatorForm& form, const RunReport& report,
                                               const VersionSettings& versions,
                                               const std::optional<RunLog>& log)
 {
@@ -228,6 +228,9 @@ std::optional<ImportResult> offerAccessImport(Context& ctx, const OperatorForm& 
     text += result.text;
     if (done)
         text += QStringLiteral("Ora si può eseguire l'aggiornamento.");
+    form.lbEsito = done
+                       ? QStringLiteral("DATABASE DI ACCESS CONVERTITI. Ora si può eseguire l'aggiornamento.")
+                       : QStringLiteral("CONVERSIONE DEI DATABASE DI ACCESS NON RIUSCITA.");
     ctx.prompt.show(text.trimmed(),
                     done ? MsgStyle::IconInformation | MsgStyle::Ok : MsgStyle::ExclamationOk);
     return result;

@@ -62,9 +62,9 @@ ImportResult importAccessDatabases(Context& ctx, const OperatorForm& form, RunMo
 // After a run stopped by Access databases (report.accessDatabases), the
 // window's offer: asks through the context's prompt whether to convert them
 // now (No is the default) and, on Yes, converts them with versions and shows
-// the result in a box. Nothing when the run met no Access database or the
+// the result in a box and in the form's status line. Nothing when the run met no Access database or the
 // answer is No.
-std::optional<ImportResult> offerAccessImport(Context& ctx, const OperatorForm& form, const RunReport& report,
+std::optional<ImportResult> offerAccessImport(Context& ctx, OperatorForm& form, const RunReport& report,
                                               const VersionSettings& versions,
                                               const std::optional<RunLog>& log);
 

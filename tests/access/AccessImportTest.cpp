@@ -63,7 +63,7 @@ TEST(AccessImport, TheOfferConvertsWithAVersionThatPutsTheAccessFileBack)
     EXPECT_EQ(bytesOf(f.visits), f.jet);
 
     RunReport stopped;
-    stopped.accessDatabases.push_back({f.visits, QStringLiteral("Jet 4 (Access 2000-2003)")});
+    stopped.accessDatabases.push_back({f.visits, QStringLiteral("Jet 4, Access 2000-2003")});
     const QString question = QStringLiteral("CONVERSIONE DEI DATABASE DI ACCESS\n");
     f.prompt.expect(question, AnswerNo, MsgStyle::Question | MsgStyle::DefaultButton2);
     EXPECT_FALSE(offerAccessImport(f.ctx, f.form, stopped, settings, std::nullopt));
@@ -75,6 +75,8 @@ TEST(AccessImport, TheOfferConvertsWithAVersionThatPutsTheAccessFileBack)
     ASSERT_TRUE(done);
     EXPECT_EQ(done->exitStatus(), 0) << qPrintable(done->text);
     EXPECT_FALSE(Database::checkFile(f.visits)) << "a database of the program now";
+    EXPECT_TRUE(f.form.lbEsito.startsWith(QStringLiteral("DATABASE DI ACCESS CONVERTITI.")))
+        << qPrintable(f.form.lbEsito);
     EXPECT_EQ(f.prompt.pending(), 0);
 
     const VersionStore store = versionStoreFor(f.ctx, f.form, settings);

@@ -479,7 +479,7 @@ TEST(Batch, AnAccessFileStopsTheRunAndOneThatCannotBeReadIsNotConverted)
         inst.configHome(), inst.root());
     ASSERT_TRUE(import.finished);
     EXPECT_EQ(import.exitCode, 1) << testing::PrintToString(import);
-    EXPECT_TRUE(import.out.contains(visits + QStringLiteral(" (Jet 4 (Access 2000-2003)): NON convertito")))
+    EXPECT_TRUE(import.out.contains(visits + QStringLiteral(" (Jet 4, Access 2000-2003): NON convertito")))
         << qPrintable(import.out);
     EXPECT_TRUE(snapshot(inst.root()) == before) << "the conversion changed something";
 }

@@ -477,7 +477,7 @@ TEST_F(RunDriverTest, AnAccessDatabaseStopsTheRunBeforeAnyChange)
     const QByteArray before = TempInstall::readBytes(ini);
     const QString box =
         QStringLiteral("DATABASE DI ACCESS\n") + visits +
-        QStringLiteral(" (Jet 4 (Access 2000-2003))\nè un database di Access: va convertito una "
+        QStringLiteral(" (Jet 4, Access 2000-2003)\nè un database di Access: va convertito una "
                        "volta sola nel formato di questo programma, con il comando:\n"
                        "mirsalex --import-access --ini ") +
         ini + QStringLiteral(" --operator OP1 --side ");
