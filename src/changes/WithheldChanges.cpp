@@ -40,6 +40,15 @@ std::optional<qint64> WithheldChanges::modificationTime(const QString& path) con
     return it != m_times.constEnd() ? *it : diskTime(path);
 }
 
+std::optional<qint64> WithheldChanges::timeAsLeft(const QString& folder, const QString& name,
+                                                  std::optional<qint64> onDisk) const
+{
+    if (m_times.isEmpty())
+        return onDisk;
+    const auto it = m_times.constFind(folder + name);
+    return it != m_times.constEnd() ? *it : onDisk;
+}
+
 QStringList WithheldChanges::filesCreatedIn(const QString& folder) const
 {
     QStringList names;

@@ -20,6 +20,8 @@ public:
                                  const QString& value) override;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
+    std::optional<qint64> timeAsLeft(const QString& folder, const QString& name,
+                                     std::optional<qint64> onDisk) const override;
     QStringList filesCreatedIn(const QString& folder) const override;
     void prepareDatabase(Database& db) override;
     void databaseCommitted(const QString& path, qint64 rows) override;

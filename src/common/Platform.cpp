@@ -1,6 +1,8 @@
 #include "common/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -60,14 +62,13 @@ QString findIgnoringCase(const QString& folder, const QString& name)
     return best;
 }
 
-// Wildcard match ("*" any run, "?" one character) ignoring case.
-bool matchWildcard(const QString& pattern, const QString& name)
+// Wildcard matching ("*" any run, "?" one character) of a case-folded
+// pattern against a name read through `at`.
+template <typename At> bool matchFolded(const QString& p, qsizetype size, At at)
 {
-    const QString p = pattern.toCaseFolded();
-    const QString n = name.toCaseFolded();
     qsizetype pi = 0, ni = 0, starP = -1, starN = 0;
-    while (ni < n.size()) {
-        if (pi < p.size() && (p[pi] == QLatin1Char('?') || p[pi] == n[ni])) {
+    while (ni < size) {
+        if (pi < p.size() && (p[pi] == QLatin1Char('?') || p[pi] == at(ni))) {
             ++pi;
             ++ni;
         } else if (pi < p.size() && p[pi] == QLatin1Char('*')) {
@@ -83,6 +84,27 @@ bool matchWildcard(const QString& pattern, const QString& name)
     while (pi < p.size() && p[pi] == QLatin1Char('*'))
         ++pi;
     return pi == p.size();
+}
+
+// The same with the pattern case-folded already (a listing folds it once).
+bool matchFoldedWildcard(const QString& p, const QString& name)
+{
+    // A name of plain ASCII folds letter by letter, with nothing to allocate.
+    const bool ascii = std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii) {
+        return matchFolded(p, name.size(), [&name](qsizetype i) {
+            const char16_t c = name[i].unicode();
+            return QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
+        });
+    }
+    const QString n = name.toCaseFolded();
+    return matchFolded(p, n.size(), [&n](qsizetype i) { return n[i]; });
+}
+
+// Wildcard match ignoring case.
+bool matchWildcard(const QString& pattern, const QString& name)
+{
+    return matchFoldedWildcard(pattern.toCaseFolded(), name);
 }
 
 std::optional<MediaLayout>& mediaLayoutSlot()
@@ -407,10 +429,15 @@ Error setModificationTime(const QString& path, const QDateTime& when)
 
 namespace {
 
+// `times`, when given, receives the modification time of each entry of
+// `out` (none when it could not be read); every entry but a folder is then
+// read once, by its name in the open folder, which also tells a link.
 Error listEntries(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out,
-                  QStringList* passedOver)
+                  QStringList* passedOver, QList<std::optional<qint64>>* times = nullptr)
 {
     out.clear();
+    if (times)
+        times->clear();
     const QString where = folder.isEmpty() ? QStringLiteral(".") : resolve(folder);
     if (const int injected = injectedFailure(QStringLiteral("list"), folder))
         return fileError(errorNumberFromErrno(injected), folder);
@@ -420,6 +447,7 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
     QString wanted = pattern.isEmpty() ? QStringLiteral("*") : pattern;
     if (wanted == QLatin1String("*.*"))
         wanted = QStringLiteral("*");
+    wanted = wanted.toCaseFolded();
     const QString prefix = where.endsWith(separator()) ? where : where + separator();
     int readError = 0;
     for (;;) {
@@ -429,12 +457,17 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
             readError = errno;
             break;
         }
-        const QString name = QFile::decodeName(entry->d_name);
+        // A name of plain ASCII reads the same in every encoding.
+        const char* raw = entry->d_name;
+        const size_t length = std::strlen(raw);
+        const bool ascii = std::all_of(raw, raw + length, [](char c) { return uchar(c) < 0x80; });
+        const QString name = ascii ? QString::fromLatin1(raw, qsizetype(length))
+                                   : QFile::decodeName(QByteArray(raw, qsizetype(length)));
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
-        if (!matchWildcard(wanted, name))
+        if (!matchFoldedWildcard(wanted, name))
             continue;
-        if (QFile::encodeName(name) != QByteArray(entry->d_name)) {
+        if (!ascii && QFile::encodeName(name) != QByteArray(raw)) {
             // Bytes that are no text in the system's encoding: the name read
             // back would name another file (or none).
             if (passedOver)
@@ -443,7 +476,26 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
         }
         bool isDir = false;
         bool isPlain = false;
-        if (entry->d_type == DT_DIR) {
+        std::optional<qint64> modified;
+        if (times && entry->d_type != DT_DIR) {
+            struct stat st
+            {
+            };
+            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                // Gone since it was listed, or unreadable: a plain file is
+                // kept undated, as a lookup by name would have found it.
+                if (entry->d_type != DT_REG)
+                    continue;
+                isPlain = true;
+            } else if (S_ISLNK(st.st_mode) && passedOver) {
+                passedOver->append(prefix + name);
+                continue;
+            } else {
+                isDir = S_ISDIR(st.st_mode);
+                isPlain = S_ISREG(st.st_mode);
+                modified = qint64(st.st_mtim.tv_sec);
+            }
+        } else if (entry->d_type == DT_DIR) {
             isDir = true;
         } else if (entry->d_type == DT_REG) {
             isPlain = true;
@@ -464,12 +516,17 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
             isDir = S_ISDIR(st.st_mode);
             isPlain = S_ISREG(st.st_mode);
         }
-        if (isPlain || (isDir && directoriesToo))
+        if (isPlain || (isDir && directoriesToo)) {
             out.append(DirEntry{name, isDir});
+            if (times)
+                times->append(modified);
+        }
     }
     ::closedir(dir);
     if (readError != 0) {
         out.clear();
+        if (times)
+            times->clear();
         return fileError(errorNumberFromErrno(readError), folder);
     }
     return Error{};
@@ -491,6 +548,19 @@ Error listDirectoryNoLinks(const QString& folder, const QString& pattern, bool d
                            QList<DirEntry>& out, QStringList& passedOver)
 {
     return listEntries(folder, pattern, directoriesToo, out, &passedOver);
+}
+
+Error listFilesDated(const QString& folder, const QString& pattern, QList<DatedEntry>& out,
+                     QStringList& passedOver)
+{
+    out.clear();
+    QList<DirEntry> entries;
+    QList<std::optional<qint64>> times;
+    const Error error = listEntries(folder, pattern, false, entries, &passedOver, &times);
+    out.reserve(entries.size());
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        out.append(DatedEntry{entries.at(i).name, times.at(i)});
+    return error;
 }
 
 QString linkBelow(const QString& anchor, const QString& path)

@@ -108,6 +108,19 @@ Error listDirectory(const QString& folder, const QString& pattern, bool director
 Error listDirectoryNoLinks(const QString& folder, const QString& pattern, bool directoriesToo,
                            QList<DirEntry>& out, QStringList& passedOver);
 
+// A plain file of a listing with its modification time in whole seconds
+// since the epoch; none when it could not be read.
+struct DatedEntry
+{
+    QString name; // as stored on disk
+    std::optional<qint64> modified;
+};
+// The plain files of listDirectoryNoLinks(), each with its time: one status
+// read per entry, taken relative to the open folder while it is listed, so
+// that a caller comparing two folders never looks a name up again.
+Error listFilesDated(const QString& folder, const QString& pattern, QList<DatedEntry>& out,
+                     QStringList& passedOver);
+
 // The first folder below `anchor` on the way to `path` (`path` included)
 // that is a symbolic link; empty when there is none, or when `path` does not
 // lie below `anchor`. `anchor` itself may be a link.

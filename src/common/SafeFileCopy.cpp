@@ -164,7 +164,7 @@ QString refusalKey(Refusal what, dev_t device, const QString& folder)
 
 bool refused(Refusal what, dev_t device, const QString& folder)
 {
-    return refusals().contains(refusalKey(what, device, folder));
+    return !refusals().isEmpty() && refusals().contains(refusalKey(what, device, folder));
 }
 
 void learnRefused(Refusal what, dev_t device, const QString& folder)

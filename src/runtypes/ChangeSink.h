@@ -98,6 +98,17 @@ public:
     // The modification time of `path` in seconds as this run has left it,
     // none when there is no such file.
     virtual std::optional<qint64> modificationTime(const QString& path) const = 0;
+    // The same for the file `name` of `folder` (a path as it stands on disk,
+    // with its separator) whose time the caller has just read in a listing
+    // (`onDisk`): a sink that makes its changes answers it as it is; one
+    // that withholds them, what they would have left.
+    virtual std::optional<qint64> timeAsLeft(const QString& folder, const QString& name,
+                                             std::optional<qint64> onDisk) const
+    {
+        (void)folder;
+        (void)name;
+        return onDisk;
+    }
     // The names of the files this run has put in `folder` (a path as it
     // stands on disk) that the folder itself does not hold: none when the
     // changes are made, the files a dry run only recorded otherwise.

@@ -4,13 +4,16 @@
 #include "config/ConfigLoader.h"
 #include "db/Integrity.h"
 #include "transfer/FileCopyDetail.h"
+#include "transfer/FileTimes.h"
 #include "transfer/Transfer.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
-#include <tuple>
+#include <vector>
 
 namespace mirsalex {
 
@@ -104,52 +107,98 @@ private:
     Prompt& m_prompt;
 };
 
-// The names of `folder` matching `pattern`, in name order (the folder's own
-// order is arbitrary, and a run's boxes and progress follow it), with the
-// files this run has put there (a dry run only records them). A folder
+// A folder of a group, listed once for both directions of the group: its
+// files matching the group's pattern, in name order (the folder's own order
+// is arbitrary, and a run's boxes and progress follow it), each with its
+// time as this run has left it. The copies of the first direction are
+// entered as they are made, so that the second direction finds the folder
+// as it stands without reading it again.
+struct Listing
+{
+    struct File
+    {
+        QString name;               // as stored on disk
+        QString upper;              // the name upper-cased
+        std::optional<qint64> time; // none: it cannot be dated
+        // Copied onto a disk that may round the time it was given: read
+        // again when it is next compared.
+        bool reread = false;
+    };
+    QString folder; // as named on disk
+    std::vector<File> files;
+    // Upper-cased name -> the file a name stands for, the last of those
+    // that differ only in case.
+    QHash<QString, size_t> byName;
+    QStringList passed; // links and names that are no text
+
+    static bool before(const File& a, const File& b)
+    {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    }
+    // Puts the files from `sorted` on (added since the last time) in name
+    // order among the others.
+    void order(size_t sorted = 0)
+    {
+        const auto middle = files.begin() + std::ptrdiff_t(std::min(sorted, files.size()));
+        std::stable_sort(middle, files.end(), before);
+        std::inplace_merge(files.begin(), middle, files.end(), before);
+        byName.clear();
+        byName.reserve(qsizetype(files.size()));
+        for (size_t i = 0; i < files.size(); ++i)
+            byName.insert(files[i].upper, i);
+    }
+    // Some names differ only in case (a folder on a case-sensitive disk).
+    bool namesAlike() const { return size_t(byName.size()) != files.size(); }
+};
+
+// Lists `folder` (as named on disk) for the names matching `pattern`, with
+// the files this run has put there (a dry run only records them). A folder
 // that does not exist holds nothing; a folder that cannot be read (device
 // error, no permission) fails the direction with its error number. Links
-// and names that are no text are left out and added to `ignored`.
-Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, QStringList& names,
-                 QStringList& ignored)
+// and names that are no text are left out and named in `out.passed`.
+Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, Listing& out)
 {
-    names.clear();
-    QList<platform::DirEntry> entries;
-    QStringList passed;
-    const Error error = platform::listDirectoryNoLinks(folder, pattern, false, entries, passed);
+    out = Listing{};
+    out.folder = folder;
+    QList<platform::DatedEntry> entries;
+    const Error error = platform::listFilesDated(folder, pattern, entries, out.passed);
     if (error && error.number != 76 && error.number != 53)
         return error;
-    for (const platform::DirEntry& e : entries) {
-        if (!e.isDir)
-            names << e.name;
+    out.files.reserve(size_t(entries.size()));
+    for (const platform::DatedEntry& e : entries)
+        out.files.push_back({e.name, e.name.toUpper(), sink.timeAsLeft(folder, e.name, e.modified)});
+    const QStringList made = sink.filesCreatedIn(folder);
+    if (!made.isEmpty()) {
+        QStringList names;
+        for (const Listing::File& f : out.files)
+            names << f.name;
+        for (const QString& name : made) {
+            if (!names.contains(name, Qt::CaseInsensitive) && platform::wildcardMatch(pattern, name)) {
+                names << name;
+                out.files.push_back({name, name.toUpper(), sink.modificationTime(folder + name)});
+            }
+        }
     }
-    for (const QString& made : sink.filesCreatedIn(folder)) {
-        if (!names.contains(made, Qt::CaseInsensitive) && platform::wildcardMatch(pattern, made))
-            names << made;
-    }
-    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
-    ignored << passed;
+    out.order();
     return {};
 }
 
 // One direction of a group: every listed name, upper-cased, goes through the
 // newest-wins copy.
 //
-// Both folders are listed once: a name is matched against the destination's
+// Both folders are listed once for the group (`source` and `target`, listed
+// here when they are not yet): a name is matched against the destination's
 // names without regard to case, so a card listed as "sk12.doc" meets its
 // copy "SK12.DOC", and a card new to the destination gets the upper-cased
 // name. The copies are flushed to the disk together and put in place in
 // bounded batches of the sink (see ChangeSink::beginCopies()), the last at
-// the end of the direction, before the other direction lists them.
+// the end of the direction, before the other direction takes them up.
 DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QString& from, const QString& to,
-                          const QString& pattern, const QString& errorText)
+                          const QString& pattern, const QString& errorText, std::optional<Listing>& source,
+                          std::optional<Listing>& target)
 {
     // A folder that could not be prepared (already reported at load) is never
     // taken for the current folder.
-    QStringList names;
-    QStringList existing;
     if (from.trimmed().isEmpty() || to.trimmed().isEmpty()) {
         w.prompt().show(errorText + pattern, MsgStyle::Ok);
         return {DirectionEnd::Failed, 0};
@@ -159,23 +208,22 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     // are built on the stored name.
     const QString fromOnDisk = platform::resolve(from);
     const QString toOnDisk = platform::resolve(to);
-    QStringList passedAtDestination;
-    for (const auto& [folder, list, passed] :
-         {std::tuple<const QString&, QStringList&, QStringList&>{fromOnDisk, names, w.filesIgnored},
-          std::tuple<const QString&, QStringList&, QStringList&>{toOnDisk, existing, passedAtDestination}}) {
-        if (const Error error = listFolder(w.sink, folder, pattern, list, passed))
-            return failDirection(w.prompt(), errorText + pattern, error.number, folder);
+    if (!source || !target || source->folder != fromOnDisk || target->folder != toOnDisk) {
+        source.emplace();
+        target.emplace();
+        if (const Error error = listFolder(w.sink, fromOnDisk, pattern, *source))
+            return failDirection(w.prompt(), errorText + pattern, error.number, fromOnDisk);
+        w.filesIgnored << source->passed;
+        if (const Error error = listFolder(w.sink, toOnDisk, pattern, *target))
+            return failDirection(w.prompt(), errorText + pattern, error.number, toOnDisk);
+        w.filesIgnored << target->passed;
     }
-    w.filesIgnored << passedAtDestination;
     // Leftovers of a copy into this folder that a killed run never ended.
     w.sink.removeStaleTemporaries(toOnDisk.endsWith(platform::separator()) ? toOnDisk
                                                                            : toOnDisk + platform::sep());
-    QHash<QString, QString> onDisk;
-    for (const QString& e : existing)
-        onDisk.insert(e.toUpper(), e);
     // A destination name that is a link is never written through nor replaced.
     QSet<QString> blocked;
-    for (const QString& path : passedAtDestination)
+    for (const QString& path : target->passed)
         blocked.insert(path.mid(path.lastIndexOf(platform::separator()) + 1).toUpper());
 
     qint16& counter = w.filesOffered[group][direction];
@@ -190,29 +238,78 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
         const QString shown = nameOf.value(state.failedDestination, state.failedDestination);
         return failDirection(w.prompt(), errorText + shown, state.failure.number, state.failedDestination);
     };
+    // Whether a folder's disk keeps times to 2 seconds: asked once, and only
+    // when a comparison or a copy needs it.
+    std::optional<bool> fromCoarse, toCoarse;
+    auto coarse = [](std::optional<bool>& known, const QString& folder) {
+        if (!known)
+            known = FileTimes::twoSecondTimes(folder);
+        return *known;
+    };
+    const std::function<bool()> sourceCoarse = [&] { return coarse(fromCoarse, fromOnDisk); };
+    const std::function<bool()> destinationCoarse = [&] { return coarse(toCoarse, toOnDisk); };
     // Progress: one item per name listed, shown as the group and direction.
     const QString step = groupNames().value(static_cast<qsizetype>(group)) +
                          (direction == 0 ? QStringLiteral(": invio") : QStringLiteral(": ricezione"));
     const ProgressEnd progressEnd(w.prompt());
     qint64 done = 0;
-    for (const QString& listed : names) {
-        w.prompt().progress(step, done++, names.size());
-        const QString name = listed.toUpper();
+    const qint64 total = qint64(source->files.size());
+    const size_t known = target->files.size(); // the target's files in name order
+    struct Ordered
+    {
+        Listing& listing;
+        size_t from;
+        ~Ordered() { listing.order(from); } // files added on every way out
+    } ordered{*target, known};
+    const bool alike = source->namesAlike();
+    const int prompt = w.request.confirmCopies;
+    for (Listing::File& listed : source->files) {
+        w.prompt().progress(step, done++, total);
+        const QString& name = listed.upper;
         if (blocked.contains(name))
             continue;
         // Two names that differ only in case (a folder on a case-sensitive
         // disk) go to one destination: the copy of the first is put in place
         // before the second is compared with it, so the newer one wins.
-        if (seen.contains(name)) {
-            batch.commit();
-            if (batch.state().failure)
-                return batchFailed();
+        if (alike) {
+            if (seen.contains(name)) {
+                batch.commit();
+                if (batch.state().failure)
+                    return batchFailed();
+            }
+            seen.insert(name);
         }
-        seen.insert(name);
-        const QString destination = toOnDisk + onDisk.value(name, name);
-        nameOf.insert(destination, name);
-        const CopyResult copy = detail::copyResolvedIfNewer(w, from + name, to + name, fromOnDisk + listed,
-                                                            destination, counter, w.request.confirmCopies, 0);
+        const auto at = target->byName.constFind(name);
+        Listing::File* existing = at != target->byName.cend() ? &target->files[*at] : nullptr;
+        if (listed.reread) {
+            listed.time = w.sink.modificationTime(fromOnDisk + listed.name);
+            listed.reread = false;
+        }
+        if (existing && existing->reread) {
+            existing->time = w.sink.modificationTime(toOnDisk + existing->name);
+            existing->reread = false;
+        }
+        const std::optional<qint64> destinationTime = existing ? existing->time : std::nullopt;
+        // A file left as it is, without a box to show, is done with here.
+        if (prompt <= 0 &&
+            !detail::passesOn(listed.time, destinationTime, 0, sourceCoarse, destinationCoarse))
+            continue;
+        const QString destination = toOnDisk + (existing ? existing->name : name);
+        const detail::CopySides sides{from + name,  to + name,        fromOnDisk + listed.name,
+                                      destination,  listed.time,      destinationTime,
+                                      sourceCoarse, destinationCoarse};
+        const CopyResult copy = detail::copyResolvedIfNewer(w, sides, counter, prompt, 0);
+        if (copy.copied) {
+            nameOf.insert(destination, name);
+            // The copy takes its source's time, unless its disk rounds it.
+            if (!existing) {
+                target->byName.insert(name, target->files.size());
+                target->files.push_back({name, name, {}});
+                existing = &target->files.back();
+            }
+            existing->time = listed.time;
+            existing->reread = !listed.time || destinationCoarse();
+        }
         if (copy.failed) {
             if (batch.state().failure) // what was pending could not be put in place
                 return batchFailed();
@@ -228,18 +325,22 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     return {};
 }
 
-// A direction, tried again for as long as the user asks after a failure;
-// the copies already in place are equal by then and are not made twice.
-// Returns Ok or the failure. The files offered are counted into
-// filesOffered(group, direction), from zero.
+// A direction, tried again for as long as the user asks after a failure
+// (the folders listed again each time); the copies already in place are
+// equal by then and are not made twice. Returns Ok or the failure. The
+// files offered are counted into filesOffered(group, direction), from zero.
 DirectionEnd transfer(RunState& w, size_t group, int direction, const QString& from, const QString& to,
-                      const QString& pattern, const QString& errorText)
+                      const QString& pattern, const QString& errorText, std::optional<Listing>& source,
+                      std::optional<Listing>& target)
 {
     w.filesOffered[group][direction] = 0;
     for (;;) {
-        const DirectionEnd end = transferOnce(w, group, direction, from, to, pattern, errorText);
+        const DirectionEnd end =
+            transferOnce(w, group, direction, from, to, pattern, errorText, source, target);
         if (end.kind != DirectionEnd::Retry)
             return end;
+        source.reset();
+        target.reset();
     }
 }
 
@@ -325,10 +426,14 @@ StepOutcome exchangeGroup(RunState& w, const DocumentGroup& g)
             return end(failedGroup(static_cast<qint16>(failed), g.receiveError + g.pattern));
         return end(skippedGroup(exchange));
     }
-    if (const DirectionEnd sent = transfer(w, i, 0, g.localFolder, exchange, g.pattern, g.sendError);
+    // Both folders are listed once, by the first direction.
+    std::optional<Listing> local, remote;
+    if (const DirectionEnd sent =
+            transfer(w, i, 0, g.localFolder, exchange, g.pattern, g.sendError, local, remote);
         sent.kind != DirectionEnd::Ok)
         return end(failedGroup(sent.number, g.sendError));
-    if (const DirectionEnd received = transfer(w, i, 1, exchange, g.localFolder, g.pattern, g.receiveError);
+    if (const DirectionEnd received =
+            transfer(w, i, 1, exchange, g.localFolder, g.pattern, g.receiveError, remote, local);
         received.kind != DirectionEnd::Ok)
         return end(failedGroup(received.number, g.receiveError));
     return end(markCompleted(w, g.index));

@@ -28,30 +28,51 @@ CopyResult copyIfNewer(RunState& w, const QString& source, const QString& destin
     // Both names are looked up without regard to case: a card listed as
     // "sk12.doc" and named "SK12.DOC" here is the same file, and a file new
     // to the destination takes the name as given.
-    return detail::copyResolvedIfNewer(w, source, destination, platform::resolve(source),
-                                       platform::resolve(destination), counter, prompt, force);
+    detail::CopySides sides;
+    sides.source = source;
+    sides.destination = destination;
+    sides.sourceOnDisk = platform::resolve(source);
+    sides.destinationOnDisk = platform::resolve(destination);
+    sides.sourceTime = w.sink.modificationTime(sides.sourceOnDisk);
+    sides.destinationTime = w.sink.modificationTime(sides.destinationOnDisk);
+    sides.sourceCoarse = [&] { return FileTimes::twoSecondTimes(sides.sourceOnDisk); };
+    sides.destinationCoarse = [&] { return FileTimes::twoSecondTimes(sides.destinationOnDisk); };
+    return detail::copyResolvedIfNewer(w, sides, counter, prompt, force);
 }
 
-CopyResult detail::copyResolvedIfNewer(RunState& w, const QString& source, const QString& destination,
-                                       const QString& sourceOnDisk, const QString& destinationOnDisk,
-                                       qint16& counter, int prompt, int force)
+namespace {
+// A source that cannot be dated counts as made today at midnight.
+qint64 sourceSecondsOf(const std::optional<qint64>& sourceTime)
 {
-    // A source that cannot be dated counts as made today at midnight; a
-    // destination that cannot be dated counts as missing.
-    const std::optional<qint64> sourceTime = w.sink.modificationTime(sourceOnDisk);
-    const qint64 sourceSeconds =
-        sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
-    const std::optional<qint64> destinationSeconds = w.sink.modificationTime(destinationOnDisk);
+    return sourceTime ? *sourceTime : QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
+}
+} // namespace
+
+bool detail::passesOn(const std::optional<qint64>& sourceTime, const std::optional<qint64>& destinationTime,
+                      int force, const std::function<bool()>& sourceCoarse,
+                      const std::function<bool()>& destinationCoarse)
+{
+    // A destination that cannot be dated counts as missing.
+    if (force == 1 || !destinationTime)
+        return true;
+    if (!sourceTime)
+        return sourceSecondsOf(sourceTime) > *destinationTime;
+    return FileTimes::sourceIsNewer(*sourceTime, *destinationTime, sourceCoarse, destinationCoarse);
+}
+
+CopyResult detail::copyResolvedIfNewer(RunState& w, const CopySides& sides, qint16& counter, int prompt,
+                                       int force)
+{
+    const QString& source = sides.source;
+    const QString& destination = sides.destination;
+    const qint64 sourceSeconds = sourceSecondsOf(sides.sourceTime);
+    const std::optional<qint64>& destinationSeconds = sides.destinationTime;
 
     const QChar lf(10);
     CopyResult result;
 
-    bool passOn = force == 1 || !destinationSeconds;
-    if (!passOn) {
-        passOn = sourceTime ? FileTimes::sourceIsNewer(sourceSeconds, sourceOnDisk, *destinationSeconds,
-                                                       destinationOnDisk)
-                            : sourceSeconds > *destinationSeconds;
-    }
+    const bool passOn =
+        passesOn(sides.sourceTime, sides.destinationTime, force, sides.sourceCoarse, sides.destinationCoarse);
 
     // The texts are built only for a box that is shown: a document stage
     // without confirmations goes through thousands of files.
@@ -75,20 +96,19 @@ CopyResult detail::copyResolvedIfNewer(RunState& w, const QString& source, const
         result.answer = w.prompt().show(text, MsgStyle::Question, QStringLiteral("AGGIORNAMENTO FILE"));
     }
 
-    bool copied = false;
     if (result.answer == AnswerYes) {
-        result.error = w.sink.copyFile(sourceOnDisk, destinationOnDisk);
+        result.error = w.sink.copyFile(sides.sourceOnDisk, sides.destinationOnDisk);
         if (result.error) {
             result.failed = true;
             result.number = static_cast<qint16>(result.error.number);
         } else {
-            copied = true;
+            result.copied = true;
         }
     }
 
     // Every file offered is counted, also when the user declined it; a copy
     // that failed is not, so a failed group never shows as updated.
-    if (copied || result.answer != AnswerYes) {
+    if (result.copied || result.answer != AnswerYes) {
         if (counter == std::numeric_limits<qint16>::max()) {
             result.failed = true; // the counter would overflow: it stays as it is
             result.number = kOverflow;

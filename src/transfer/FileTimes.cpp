@@ -58,14 +58,21 @@ bool sourceIsNewer(const QDateTime& sourceTime, const QString& source, const QDa
 
 bool sourceIsNewer(qint64 s, const QString& source, qint64 d, const QString& destination)
 {
+    return sourceIsNewer(
+        s, d, [&] { return twoSecondTimes(source); }, [&] { return twoSecondTimes(destination); });
+}
+
+bool sourceIsNewer(qint64 s, qint64 d, const std::function<bool()>& sourceCoarse,
+                   const std::function<bool()>& destinationCoarse)
+{
     if (s <= d)
         return false;
     // Within the 2-second step of a FAT disk, a copy whose even-second time
     // was set by that disk is the same version as its original.
     if (s - d <= 2) {
-        if (d % 2 == 0 && twoSecondTimes(destination))
+        if (d % 2 == 0 && destinationCoarse())
             return false;
-        if (s % 2 == 0 && twoSecondTimes(source))
+        if (s % 2 == 0 && sourceCoarse())
             return false;
     }
     return true;

@@ -31,6 +31,10 @@ bool sourceIsNewer(const QDateTime& sourceTime, const QString& source, const QDa
 // The same with both times in whole seconds since the epoch.
 bool sourceIsNewer(qint64 sourceSeconds, const QString& source, qint64 destinationSeconds,
                    const QString& destination);
+// The same with what twoSecondTimes() says of each side asked of the
+// caller, only when the answer counts (for one that asks once per folder).
+bool sourceIsNewer(qint64 sourceSeconds, qint64 destinationSeconds, const std::function<bool()>& sourceCoarse,
+                   const std::function<bool()>& destinationCoarse);
 
 } // namespace FileTimes
 } // namespace mirsalex

@@ -22,6 +22,9 @@ struct CopyResult
     qint16 number = 0;
     // The answer the copy went by: the box's, or Yes when none was shown.
     int answer = AnswerYes;
+    // The copy was made (in a batch of copies: it is waiting to be put in
+    // place).
+    bool copied = false;
 };
 
 // Copies `source` over `destination` when the destination is missing or

@@ -2,6 +2,7 @@
 
 #include "support/TempInstall.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <QDir>
@@ -101,6 +102,33 @@ TEST(Platform, ListDirectoryMatchesWildcardsIgnoringCase)
         expected.sort();
         EXPECT_EQ(names(out), expected) << c.pattern.toStdString();
     }
+}
+
+// The dated listing gives each plain file matching the pattern with its
+// time, and leaves out folders and links (these named as passed over). A
+// name that matches only once folded beyond ASCII (a Kelvin sign for "K")
+// matches as in every listing.
+TEST(Platform, DatedListingGivesEachPlainFileItsTime)
+{
+    TempInstall inst;
+    const QDateTime t(QDate(2021, 3, 4), QTime(5, 6, 7));
+    inst.writeFile(QStringLiteral("f/SK1.doc"), "a", t);
+    inst.writeFile(QStringLiteral("f/s\u212A2.DOC"), "b", t.addSecs(61));
+    inst.writeFile(QStringLiteral("f/other.txt"), "c", t);
+    inst.makeDir(QStringLiteral("f/SK3.doc"));
+    ASSERT_TRUE(QFile::link(inst.path(QStringLiteral("f/SK1.doc")), inst.path(QStringLiteral("f/SK4.doc"))));
+    QList<platform::DatedEntry> out;
+    QStringList passed;
+    ASSERT_FALSE(
+        platform::listFilesDated(inst.path(QStringLiteral("f/")), QStringLiteral("SK*.doc"), out, passed));
+    std::sort(out.begin(), out.end(),
+              [](const platform::DatedEntry& a, const platform::DatedEntry& b) { return a.name < b.name; });
+    ASSERT_EQ(out.size(), 2);
+    EXPECT_EQ(out[0].name, QStringLiteral("SK1.doc"));
+    EXPECT_EQ(out[0].modified, t.toSecsSinceEpoch());
+    EXPECT_EQ(out[1].name, QStringLiteral("s\u212A2.DOC"));
+    EXPECT_EQ(out[1].modified, t.addSecs(61).toSecsSinceEpoch());
+    EXPECT_EQ(passed, QStringList{inst.path(QStringLiteral("f/SK4.doc"))});
 }
 
 TEST(Platform, ListDirectoryOfMissingFolderIsPathNotFound)

@@ -143,6 +143,26 @@ TEST_F(DocumentsTest, DebugAsksForEveryDocument)
     EXPECT_EQ(w.filesOffered[1][1], 1);
 }
 
+// The receiving direction takes the exchange folder in name order, the
+// cards the sending direction has just put there among the others.
+TEST_F(DocumentsTest, ReceivingTakesTheCardsJustSentInNameOrder)
+{
+    w.ticks.gruppi = {0, 1, 0};
+    w.request.confirmCopies = 1;
+    file(testi, QStringLiteral("SK2.doc"), "sent", baseTime());
+    file(xSchede, QStringLiteral("SK1.DOC"), "received", baseTime());
+    file(xSchede, QStringLiteral("SK3.DOC"), "received", baseTime());
+    prompt.expect(QStringLiteral("Copio: "), AnswerYes)
+        .expect(QStringLiteral("Copio: "), AnswerYes)
+        .expect(QStringLiteral("NON passo: "), AnswerOk)
+        .expect(QStringLiteral("Copio: "), AnswerYes);
+    ASSERT_TRUE(runDocuments(w).completed);
+    QStringList received;
+    for (qsizetype i = 1; i < prompt.messages.size(); ++i)
+        received << prompt.messages[i].text.section(QLatin1Char('\n'), 1, 1).section(QLatin1Char('/'), -1);
+    EXPECT_EQ(received, (QStringList{"SK1.DOC", "SK2.DOC", "SK3.DOC"}));
+}
+
 // A dry run lists, in the receiving direction, the cards the sending
 // direction would have copied: it shows the boxes the real run shows and
 // writes nothing.
