@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -146,7 +147,7 @@ bool load(const QString& path, Text& t, QString* failure = nullptr, Error* error
     }
     if (f.size() > kMaxFileSize)
         return fail(QStringLiteral("è troppo grande per un file di configurazione"));
-    t.bytes = f.read(kMaxFileSize + 1);
+    t.bytes = f.read(std::min(f.size(), kMaxFileSize) + 1); // never more than the file holds, plus one
     if (t.bytes.size() > kMaxFileSize)
         return fail(QStringLiteral("è troppo grande per un file di configurazione"));
     if (f.error() != QFileDevice::NoError)
@@ -345,7 +346,7 @@ QString problem(const QString& fileName)
     if (f.size() > kMaxFileSize)
         return QStringLiteral("è troppo grande per un file di configurazione");
     Text t;
-    t.bytes = f.read(kMaxFileSize + 1);
+    t.bytes = f.read(std::min(f.size(), kMaxFileSize) + 1); // never more than the file holds, plus one
     if (f.error() != QFileDevice::NoError) {
         const Error e = platform::fileErrorFromErrno(EIO, path);
         return QStringLiteral("non si può leggere: ") + QString::number(e.number) + QLatin1Char('-') + e.text;
