@@ -14,6 +14,8 @@
 // checks that both leave the same clients counts and document trees. Ours
 // runs twice on fresh copies, with versions (as installed) and without them
 // (--no-versions): the two times and their ratio are printed side by side.
+// The run with versions reports in JSON the time it spent finding the rows
+// both sides hold differently: printed with its share of the run.
 //
 //   whole_run_bench [--clients N] [--documents N] [--rounds R] [--program-folder DIR]
 //                   [--exchange-on DIR] [--keep]
@@ -44,6 +46,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -72,9 +76,11 @@ struct Measure
 };
 
 // Runs a program with standard input from /dev/null and its output into
-// `outputFile`, and measures it: elapsed time, and its peak resident memory
-// (with that of its own children) from wait4.
-Measure timed(const QString& program, const QStringList& args, const QString& outputFile)
+// `outputFile` (its standard output alone into `reportFile` when given), and
+// measures it: elapsed time, and its peak resident memory (with that of its
+// own children) from wait4.
+Measure timed(const QString& program, const QStringList& args, const QString& outputFile,
+              const QString& reportFile = QString())
 {
     std::vector<QByteArray> argBytes{QFile::encodeName(program)};
     for (const QString& a : args)
@@ -88,9 +94,14 @@ Measure timed(const QString& program, const QStringList& args, const QString& ou
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const QByteArray out = QFile::encodeName(outputFile);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.constData(), O_WRONLY | O_CREAT | O_APPEND,
+    const QByteArray report = QFile::encodeName(reportFile);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, out.constData(), O_WRONLY | O_CREAT | O_APPEND,
                                      0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    if (report.isEmpty())
+        posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, report.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
     Measure m;
     QElapsedTimer timer;
@@ -180,6 +191,16 @@ QStringList documentFolders(const QString& root)
     out << root + QStringLiteral("exchange/") + op + QStringLiteral("/SCHEDE/");
     out << root + QStringLiteral("exchange/") + op + QStringLiteral("/FOGLI/");
     return out;
+}
+
+// From a run's JSON report: the milliseconds of the whole run and those
+// spent finding the rows both sides hold differently (-1 when unknown).
+QPair<double, double> reportTimes(const QString& reportFile)
+{
+    const QJsonObject o = QJsonDocument::fromJson(readFile(reportFile)).object();
+    return {
+        o.value(QStringLiteral("duration_ms")).toDouble(-1),
+        o.value(QStringLiteral("divergences")).toObject().value(QStringLiteral("duration_ms")).toDouble(-1)};
 }
 
 QString count(const QString& sqlite3, const QString& database, const QString& table)
@@ -358,7 +379,7 @@ int main(int argc, char** argv)
     };
     const Side sides[] = {{"portable", {QStringLiteral("--side"), QStringLiteral("portable")}},
                           {"desktop", {}}};
-    std::vector<double> oursTimes, baseTimes, ratios, plainTimes, versionRatios;
+    std::vector<double> oursTimes, baseTimes, ratios, plainTimes, versionRatios, divergenceShares;
     long oursPeak = 0, basePeak = 0;
     bool ok = true;
     for (int r = 0; r < rounds && ok; ++r) {
@@ -374,18 +395,19 @@ int main(int argc, char** argv)
         if (r == 0)
             std::printf("Before: %s\n", qPrintable(databaseCounts(sqlite3, ours)));
 
-        double oursRound = 0, baseRound = 0, plainRound = 0;
+        double oursRound = 0, baseRound = 0, plainRound = 0, divergenceRound = 0, reportedRound = 0;
         for (const Side& side : sides) {
             const QString name = QLatin1String(side.name);
             Measure o, b, p;
             double flushSeconds = 0;
+            const QString oursReport = root + QStringLiteral("ours%1-%2.json").arg(r).arg(name);
             auto runOurs = [&] {
                 o = timed(mirsalex,
                           QStringList{QStringLiteral("--batch"), QStringLiteral("--ini"),
-                                      ours + name + QStringLiteral("/mirsalex.ini"),
-                                      QStringLiteral("--yes")} +
+                                      ours + name + QStringLiteral("/mirsalex.ini"), QStringLiteral("--yes"),
+                                      QStringLiteral("--report"), QStringLiteral("json")} +
                               side.extra,
-                          root + QStringLiteral("ours%1-%2.out").arg(r).arg(name));
+                          root + QStringLiteral("ours%1-%2.out").arg(r).arg(name), oursReport);
                 ::sync();
                 p = timed(mirsalex,
                           QStringList{QStringLiteral("--batch"), QStringLiteral("--ini"),
@@ -431,6 +453,12 @@ int main(int argc, char** argv)
                 o.seconds / (b.seconds + flushSeconds));
             std::printf("Round %d, %-8s side: with versions %.2f s, without versions %.2f s, ratio %.2f\n",
                         r + 1, side.name, o.seconds, p.seconds, o.seconds / p.seconds);
+            const QPair<double, double> times = reportTimes(oursReport);
+            std::printf("Round %d, %-8s side: rows left different found in %.0f ms of the run's %.0f ms "
+                        "(%.1f%%)\n",
+                        r + 1, side.name, times.second, times.first, 100.0 * times.second / times.first);
+            divergenceRound += times.second;
+            reportedRound += times.first;
             plainRound += p.seconds;
             oursRound += o.seconds;
             baseRound += b.seconds + flushSeconds;
@@ -442,6 +470,7 @@ int main(int argc, char** argv)
         ratios.push_back(oursRound / baseRound);
         plainTimes.push_back(plainRound);
         versionRatios.push_back(oursRound / plainRound);
+        divergenceShares.push_back(divergenceRound / reportedRound);
         std::printf("Round %d, both sides: ours %.2f s, baseline with its flushes %.2f s, ratio %.2f\n",
                     r + 1, oursRound, baseRound, ratios.back());
 
@@ -486,6 +515,11 @@ int main(int argc, char** argv)
         std::printf(
             "Median of %d round(s), both sides: with versions %.2f s, without versions %.2f s, ratio %.2f\n",
             int(versionRatios.size()), median(oursTimes), median(plainTimes), median(versionRatios));
+        std::printf("Median of %d round(s), both sides: rows left different found in %.1f%% of the run "
+                    "(from %.1f%% to %.1f%%)\n",
+                    int(divergenceShares.size()), 100.0 * median(divergenceShares),
+                    100.0 * *std::min_element(divergenceShares.begin(), divergenceShares.end()),
+                    100.0 * *std::max_element(divergenceShares.begin(), divergenceShares.end()));
     }
     std::printf("Results: %s\n", ok ? "the same" : "DIFFERENT");
     if (keep)

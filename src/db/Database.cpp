@@ -294,7 +294,8 @@ Error Database::columns(const QString& name, QList<ColumnInfo>& out) const
         return q.error(name);
     int rc = SQLITE_OK;
     while ((rc = q.step()) == SQLITE_ROW)
-        out.append({q.value(1).toString(), kindOf(q.value(2).toString()), q.value(5).toInt()});
+        out.append({q.value(1).toString(), kindOf(q.value(2).toString()), q.value(5).toInt(),
+                    q.value(2).toString()});
     if (rc != SQLITE_DONE) {
         out.clear();
         return q.error(name);

@@ -98,7 +98,8 @@ public:
     {
         QString name;
         ColumnKind kind = ColumnKind::Any;
-        int keyPart = 0; // 1-based place in the primary key, 0 when not part of it
+        int keyPart = 0;  // 1-based place in the primary key, 0 when not part of it
+        QString declared; // the type as the table declares it
     };
     // The columns of table `name` (or of an attached table), in the order
     // of the table. Fails with 3078 when there is no such table.

@@ -200,6 +200,7 @@ RunReport RunDriver::run(const RunRequest& request, ChangeSink& sink, RunObserve
     report.tabelle = w.tables;
     report.rows = std::move(w.rows);
     report.divergenze = w.divergences;
+    report.divergenzeMs = w.divergenceNs / 1000000;
     report.visiteAggiunteScambio = w.tables[kVisiteN].toExchange;
     report.visiteAggiunteLocale = w.tables[kVisiteN].toLocal;
     report.appuntamentiAggiuntiScambio = w.tables[kAppuntamenti].toExchange;

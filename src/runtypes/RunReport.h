@@ -155,6 +155,8 @@ struct RunReport
     // kVisitsTableNames order; see kDivergenceTables): -1 when the table was
     // not compared (its step did not get to it).
     std::array<qint64, 5> divergenze{-1, -1, -1, -1, -1};
+    // Milliseconds spent finding them (part of durationMs).
+    qint64 divergenzeMs = 0;
 
     // The versions the run kept (changes/VersionStore.h), told by the report
     // when the face that ran it keeps them (`asked`): turned off for this run

@@ -109,6 +109,8 @@ struct RunState
     std::vector<RowItem> rows;
     // Rows left different per table of kDivergenceTables, -1 until compared.
     std::array<qint64, 5> divergences{-1, -1, -1, -1, -1};
+    // Time spent finding them, in nanoseconds.
+    qint64 divergenceNs = 0;
 };
 
 } // namespace mirsalex

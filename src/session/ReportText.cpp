@@ -491,6 +491,7 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
         divergentRows.append(o);
     }
     divergences[QStringLiteral("tables")] = divergenceCounts;
+    divergences[QStringLiteral("duration_ms")] = report.divergenzeMs;
     divergences[QStringLiteral("rows")] = divergentRows;
     root[QStringLiteral("divergences")] = divergences;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);

@@ -28,7 +28,23 @@ struct ComparedTables
     QStringList columns; // the other fields compared
     QString description; // a field whose local value describes the row (a client's name), or empty
     QString heldVisits;  // a visits text field compared as the merge holds it (13 characters), or empty
+    // The highest row numbers of the two tables before a merge added rows
+    // to them, or -1 (see lastRowNumbers).
+    qint64 localBefore = -1;
+    qint64 exchangeBefore = -1;
 };
+
+// The highest row numbers of a merge's two tables (plan.local and
+// plan.exchange; `localName` and `exchangeName` as Database::columns names
+// them) before it adds rows, or -1 for both when the rows it adds are not
+// sure to be copies of their sources as the comparison sees them: a key or
+// compared field declared differently on the two sides (a value copied
+// would take the other side's kind), or no row numbers to read. A row
+// numbered above these was added by the merge from the other side's row
+// with the same key, written the same: that pair is not compared. Its time
+// counts as the run's time spent on the rows left different.
+void lastRowNumbers(RunState& w, Database& db, const MergePlan& plan, const QString& localName,
+                    const QString& exchangeName, qint64& local, qint64& exchange);
 
 // The rows whose key is on both sides and whose compared fields differ, one
 // RowItem (Kind::Divergence) each, appended to `rows` with the fields that
@@ -39,14 +55,17 @@ struct ComparedTables
 Error findDivergences(Database& db, const ComparedTables& t, std::vector<RowItem>& rows, qint64& count);
 
 // The tables of a visits-group merge, compared on the fields it copies
-// (the deletion mark is not compared: marked rows are purged).
-ComparedTables comparedTables(const MergePlan& plan, const QString& name);
+// (the deletion mark is not compared: marked rows are purged); `localBefore`
+// and `exchangeBefore` from lastRowNumbers.
+ComparedTables comparedTables(const MergePlan& plan, const QString& name, qint64 localBefore = -1,
+                              qint64 exchangeBefore = -1);
 
 // After the merge of one table of the visits group (`counters` its place in
 // kVisitsTableNames), from its open session: the rows left different, into
 // the run's state. A failure is no failure of the step: the table stays
 // not compared.
-void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const QString& name, int counters);
+void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const QString& name, int counters,
+                     qint64 localBefore = -1, qint64 exchangeBefore = -1);
 
 // After the merge of the clients, from its open session (`attached` the
 // exchange table's name there): the clients left different, every field

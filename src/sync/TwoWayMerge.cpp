@@ -536,6 +536,11 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
         error = planMerge(db, policy, session.attached(), plan, context);
         session.setContext(context);
     }
+    // Row numbers before the passes: the rows they add are copies, not
+    // compared with their sources afterwards.
+    qint64 localBefore = -1, exchangeBefore = -1;
+    if (!error)
+        lastRowNumbers(w, db, plan, policy.table, session.attached(), localBefore, exchangeBefore);
     if (!error) {
         session.setContext(policy.passIn);
         noteRowsAdded(w, db, plan, policy.table, false);
@@ -568,7 +573,7 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
     }
     // The rows both sides still hold differently, once the merge is done.
     if (!error)
-        noteDivergences(w, db, plan, policy.table, policy.counters);
+        noteDivergences(w, db, plan, policy.table, policy.counters, localBefore, exchangeBefore);
     const qint16 code = errorCode(session.finish(error));
     if (keptBeforeSecond && db.batchesKept() == *keptBeforeSecond) {
         // The engine gave up the whole batch (a full disk, an I/O error):

@@ -158,6 +158,63 @@ TEST(Divergence, ListsExactlyTheRowsEditedOnOneSide)
     }
 }
 
+// Rows a merge adds are copies of their partners, yet two cases still list
+// them: a partner whose key differs only in case (two appointments the
+// exchange area holds as "TEL" and "tel", the first copied, the second with
+// another note), and a field the other side declares of another kind (the
+// exchange area's VsSaldo declared as a text: a local visit's amount copied
+// there is written as a shorter text).
+TEST(Divergence, ListsTheRowsAMergeAddsWhenTheyStillDiffer)
+{
+    FixtureInstall inst(1, 0, 20, 5);
+    ASSERT_TRUE(inst.ok()) << testing::PrintToString(inst.result());
+    inst.setTicks("00011");
+    const QString localVisits = inst.path(QStringLiteral("portable/dati/P001/VisiteDV.mdb"));
+    const QString exchangeVisits = inst.path(QStringLiteral("exchange/P001/VisiteDV.mdb"));
+    sql(exchangeVisits,
+        QStringLiteral("INSERT INTO Appuntamenti (ApCliente, ApData, ApAzione, ApNote, ApStato, ApCausa, "
+                       "ApDelete) VALUES (1, 46000.5, 'TEL', 'Prima', 'A', 'X', ' '), (1, 46000.5, 'tel', "
+                       "'Seconda', 'A', 'X', ' ')"));
+    const QString columns = sql(exchangeVisits, QStringLiteral("SELECT group_concat(name || ' ' || CASE name "
+                                                               "WHEN 'VsSaldo' THEN 'TEXT' ELSE type END, "
+                                                               "', ') FROM pragma_table_info('VisiteN')"));
+    sql(exchangeVisits, QStringLiteral("ALTER TABLE VisiteN RENAME TO Vecchie; CREATE TABLE VisiteN (%1, "
+                                       "PRIMARY KEY (VsCliente, VsData)); INSERT INTO VisiteN SELECT * FROM "
+                                       "Vecchie; DROP TABLE Vecchie")
+                            .arg(columns));
+    sql(localVisits,
+        QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData, VsSaldo) VALUES (1, 46001, 0.1 + 0.2)"));
+
+    const QStringList options{QStringLiteral("--operator"), QStringLiteral("P001"), QStringLiteral("--yes"),
+                              QStringLiteral("--report"), QStringLiteral("json")};
+    for (const bool dryRun : {true, false}) {
+        SCOPED_TRACE(dryRun ? "dry run" : "run");
+        const ProcessResult run =
+            inst.batch(QStringLiteral("portable"),
+                       dryRun ? options + QStringList{QStringLiteral("--dry-run")} : options);
+        const QJsonObject d = divergences(run);
+        ASSERT_FALSE(d.isEmpty()) << testing::PrintToString(run);
+        const QJsonObject tables = d.value(QStringLiteral("tables")).toObject();
+        EXPECT_EQ(tables.value(QStringLiteral("VisiteN")).toInt(), 1)
+            << QJsonDocument(d).toJson().toStdString();
+        EXPECT_EQ(tables.value(QStringLiteral("Appuntamenti")).toInt(), 1)
+            << QJsonDocument(d).toJson().toStdString();
+        QStringList listed;
+        for (const QJsonValue& row : d.value(QStringLiteral("rows")).toArray()) {
+            const QJsonObject o = row.toObject();
+            QStringList fields;
+            for (const QJsonValue& f : o.value(QStringLiteral("fields")).toArray())
+                fields << f.toObject().value(QStringLiteral("name")).toString() + QLatin1Char('=') +
+                              f.toObject().value(QStringLiteral("local")).toString() + QLatin1Char('|') +
+                              f.toObject().value(QStringLiteral("exchange")).toString();
+            listed << o.value(QStringLiteral("table")).toString() + QLatin1Char(' ') +
+                          fields.join(QLatin1Char(','));
+        }
+        EXPECT_EQ(listed, (QStringList{QStringLiteral("VisiteN VsSaldo=0.30000000000000004|0.3"),
+                                       QStringLiteral("Appuntamenti ApNote=Prima|Seconda")}));
+    }
+}
+
 // Answers Yes to every question.
 class YesPrompt final : public Prompt
 {

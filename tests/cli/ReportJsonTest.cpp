@@ -35,6 +35,7 @@ TEST(Batch, JsonReportAndRunLog)
     EXPECT_TRUE(QDateTime::fromString(o[QStringLiteral("started")].toString(), Qt::ISODateWithMs).isValid())
         << qPrintable(o[QStringLiteral("started")].toString());
     EXPECT_GE(o[QStringLiteral("duration_ms")].toInteger(-1), 0);
+    EXPECT_GE(o[QStringLiteral("divergences")][QStringLiteral("duration_ms")].toInteger(-1), 0);
     EXPECT_EQ(o[QStringLiteral("exit_status")].toInt(), r.exitCode);
 
     const QJsonArray steps = o[QStringLiteral("steps")].toArray();
