@@ -4,9 +4,9 @@
 #include "common/FileLock.h"
 #include "common/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>

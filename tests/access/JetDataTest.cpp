@@ -1,8 +1,8 @@
 // The type mapping, the schema matching and the key check on values as the
 // reader hands them over, and the writer on rows of every kind.
-#include "access/AccessError.h"
 #include "access/JetData.h"
 
+#include "access/AccessError.h"
 #include "access/JetWriter.h"
 #include "db/Sqlite.h"
 #include "db/Statement.h"
