@@ -434,6 +434,7 @@ void Database::close()
     m_beforeFirstChange = nullptr;
     m_changeRefused = Error();
     m_pointMarked = false;
+    m_changesTakenBack = 0;
     m_attachments.clear();
     m_lingering.clear();
     m_path.clear();

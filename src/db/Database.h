@@ -128,6 +128,13 @@ public:
     // Fails with 3061, changing nothing, when their number is not the
     // statement's.
     Error execute(const QString& statement, const QVariantList& params, int* rowsAffected = nullptr);
+    // The same for a statement that changes rows exactly when the query
+    // `changesIf` (run on its own, without parameters) gives a row, or
+    // fails. While the files await their first change (see
+    // setBeforeFirstChange), the query decides whether the call is made
+    // before the statement runs, so that a statement that must set its rows
+    // aside before writing the first one does not do so twice.
+    Error executeProbed(const QString& statement, const QString& changesIf, int* rowsAffected = nullptr);
 
     // Batches: begin, commit. Committing without a batch is not an error. A
     // batch that cannot be committed is rolled back and its error returned.
@@ -178,7 +185,8 @@ public:
     // is killed half way.
     void setWritesWithheld(bool withheld) { m_withheld = withheld; }
     bool writesWithheld() const { return m_withheld; }
-    // Rows changed through this connection since it opened (withheld or not).
+    // Rows changed through this connection since it opened (withheld or not),
+    // each once (not again when a statement ran again for the first change).
     qint64 totalChanges() const;
     // Opens the withheld transaction when writes are withheld and none is
     // open yet: called before any write outside a batch.
@@ -258,6 +266,8 @@ public:
     Error noteFailure(const Error& error);
 
 private:
+    Error executeWith(const QString& statement, const QVariantList& params, const QString& changesIf,
+                      int* rowsAffected);
     sqlite::Connection m_conn;
     QString m_path;
     std::unique_ptr<sqlite::Transaction> m_batch;
@@ -269,6 +279,9 @@ private:
     std::function<Error()> m_beforeFirstChange;
     Error m_changeRefused;
     bool m_pointMarked = false; // a markPoint() not yet kept or taken back to
+    // Changes a statement made before the first change was told, taken back
+    // and made again: left out of totalChanges().
+    qint64 m_changesTakenBack = 0;
     Error m_batchLostError;
     QHash<QString, Attachment> m_attachments; // by lower-case local name
     QList<Attachment> m_lingering;            // detached by name while writes are withheld

@@ -9,6 +9,53 @@
 
 namespace mirsalex {
 
+namespace {
+
+// While a statement runs before the first change of a connection: the
+// first row it changes stops it within a few steps of the engine (the
+// engine then takes the whole transaction back), instead of letting it run
+// to its end only to be taken back and run again. Rows changed where the
+// engine reports no row (a table emptied whole, a table without row
+// numbers) are not seen: the statement then runs to its end, and the
+// change is found in the count of changes.
+class FirstChangeWatch
+{
+public:
+    FirstChangeWatch(sqlite3* connection, bool on) : m_connection(on ? connection : nullptr)
+    {
+        if (!m_connection)
+            return;
+        sqlite3_update_hook(m_connection, &FirstChangeWatch::changed, this);
+        sqlite3_progress_handler(m_connection, kSteps, &FirstChangeWatch::stop, this);
+    }
+    ~FirstChangeWatch()
+    {
+        if (!m_connection)
+            return;
+        sqlite3_update_hook(m_connection, nullptr, nullptr);
+        sqlite3_progress_handler(m_connection, 0, nullptr, nullptr);
+    }
+    FirstChangeWatch(const FirstChangeWatch&) = delete;
+    FirstChangeWatch& operator=(const FirstChangeWatch&) = delete;
+
+    // True when the statement was stopped at its first change.
+    bool stopped(int rc) const { return m_seen && rc == SQLITE_INTERRUPT; }
+
+private:
+    static constexpr int kSteps = 64;
+
+    static void changed(void* self, int, const char*, const char*, sqlite3_int64)
+    {
+        static_cast<FirstChangeWatch*>(self)->m_seen = true;
+    }
+    static int stop(void* self) { return static_cast<FirstChangeWatch*>(self)->m_seen ? 1 : 0; }
+
+    sqlite3* m_connection;
+    bool m_seen = false;
+};
+
+} // namespace
+
 Error Database::markPoint()
 {
     ++m_epoch;
@@ -84,6 +131,17 @@ Error Database::execute(const QString& statement, int* rowsAffected)
 
 Error Database::execute(const QString& statement, const QVariantList& params, int* rowsAffected)
 {
+    return executeWith(statement, params, QString(), rowsAffected);
+}
+
+Error Database::executeProbed(const QString& statement, const QString& changesIf, int* rowsAffected)
+{
+    return executeWith(statement, QVariantList(), changesIf, rowsAffected);
+}
+
+Error Database::executeWith(const QString& statement, const QVariantList& params, const QString& changesIf,
+                            int* rowsAffected)
+{
     ++m_epoch;
     if (rowsAffected)
         *rowsAffected = 0;
@@ -133,6 +191,15 @@ Error Database::execute(const QString& statement, const QVariantList& params, in
     if (m_changeRefused)
         return m_changeRefused;
 
+    if (!changesIf.isEmpty() && m_beforeFirstChange && !m_withheld) {
+        // (A query that fails decides nothing: the statement tells.)
+        QVariant found;
+        if (!scalar(changesIf, {}, found) && found.isValid()) {
+            if (Error e = aboutToChange())
+                return e;
+        }
+    }
+
     for (;;) {
         for (RecordsetBase* rs : std::as_const(m_recordsets))
             rs->releaseReads();
@@ -142,9 +209,27 @@ Error Database::execute(const QString& statement, const QVariantList& params, in
             return noteFailure(lastError(m_path));
         const qint64 changesBefore = totalChanges();
         Error failure;
-        int rc = st.step();
-        while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
+        int rc = SQLITE_OK;
+        bool stoppedAtFirst = false;
+        {
+            // (Withheld writes keep their batch: their statement is taken
+            // back on its own, below.)
+            const FirstChangeWatch watch(m_conn.get(), m_beforeFirstChange && !m_withheld);
             rc = st.step();
+            while (rc == SQLITE_ROW) // a statement that also returns rows runs to its end
+                rc = st.step();
+            stoppedAtFirst = watch.stopped(rc);
+        }
+        if (stoppedAtFirst) {
+            // Stopped at its first change: the engine has taken back the
+            // whole transaction, which had changed nothing before it.
+            m_changesTakenBack += totalChanges() - changesBefore;
+            st.reset();
+            savepoint.abandon();
+            if (Error e = aboutToChange())
+                return e;
+            continue;
+        }
         if (rc != SQLITE_DONE)
             failure = st.error(m_path);
         if (!failure && m_beforeFirstChange && totalChanges() != changesBefore) {
@@ -152,6 +237,7 @@ Error Database::execute(const QString& statement, const QVariantList& params, in
             // (nothing else has changed in it, and nothing has reached the
             // file), the call made on the files as they stood, then the
             // statement run again.
+            m_changesTakenBack += totalChanges() - changesBefore;
             st.reset();
             if (m_withheld)
                 savepoint.rollback();
@@ -196,12 +282,16 @@ Error Database::aboutToChange()
     // the journal away, so that the files are handed over with no journal
     // beside them and no write lock on them. (Withheld writes never reach
     // the disk: their batch stays.)
+    // (A statement stopped at its first change has already made the engine
+    // take the transaction back.)
     const bool resume = m_batch && !m_withheld;
-    const bool rolledBack = !m_withheld && m_conn.inTransaction();
+    const bool open = m_conn.inTransaction();
+    const bool rolledBack = !m_withheld && (open || m_batch);
     if (rolledBack) {
         for (RecordsetBase* rs : std::as_const(m_recordsets))
             rs->releaseReads();
-        m_conn.exec(QStringLiteral("ROLLBACK"));
+        if (open)
+            m_conn.exec(QStringLiteral("ROLLBACK"));
         if (m_batch) {
             m_batch->abandon();
             m_batch.reset();
@@ -247,7 +337,7 @@ Error Database::beginBatch()
 
 qint64 Database::totalChanges() const
 {
-    return m_conn.isOpen() ? qint64(sqlite3_total_changes64(m_conn.get())) : 0;
+    return m_conn.isOpen() ? qint64(sqlite3_total_changes64(m_conn.get())) - m_changesTakenBack : 0;
 }
 
 Error Database::prepareWrite()

@@ -222,22 +222,24 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
     // A new client: its fields normalised as the walk does. A value of a
     // kind the normalisers do not take (a text in a number field) fails the
     // statement, and the walk, which converts it, takes over.
-    pass.writes.push_back(
-        {QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE {rows} AND NOT EXISTS "
-                        "(SELECT 1 FROM %1 AS t WHERE t.\"CliCodice\" = %5) AND CASE WHEN %6 THEN 1 ELSE "
-                        "mx_walk(s.rowid) END ORDER BY s.rowid")
-             .arg(local, names, values, exchange, code, anyRow),
-         &added});
+    const QString newClients =
+        QStringLiteral("FROM %1 AS s WHERE {rows} AND NOT EXISTS (SELECT 1 FROM %2 AS t "
+                       "WHERE t.\"CliCodice\" = %3) AND CASE WHEN %4 THEN 1 ELSE "
+                       "mx_walk(s.rowid) END")
+            .arg(exchange, local, code, anyRow);
+    pass.writes.push_back({QStringLiteral("INSERT INTO %1 (%2) SELECT %3 %4 ORDER BY s.rowid")
+                               .arg(local, names, values, newClients),
+                           &added, QStringLiteral("SELECT 1 ") + newClients + QStringLiteral(" LIMIT 1")});
     // The visits text taken over. The exchange rows lead and the local ones
     // are found by their code: a local client that no exchange row names is
     // never read.
-    pass.writes.push_back(
-        {QStringLiteral(
-             "UPDATE %1 SET \"CliVisite\" = (SELECT %2 FROM %3 AS s WHERE %4 = %1.\"CliCodice\") "
-             "WHERE \"CliCodice\" IN (SELECT %4 FROM %3 AS s CROSS JOIN %1 AS t ON t.\"CliCodice\" "
-             "= %4 WHERE {rows} AND CASE WHEN %5 THEN %6 ELSE mx_walk(s.rowid) END)")
-             .arg(local, heldVisitsText(visits), exchange, code, shared, visitsDiffer),
-         &taken});
+    const QString takenOver = QStringLiteral("FROM %1 AS s CROSS JOIN %2 AS t ON t.\"CliCodice\" = %3 WHERE "
+                                             "{rows} AND CASE WHEN %4 THEN %5 ELSE mx_walk(s.rowid) END")
+                                  .arg(exchange, local, code, shared, visitsDiffer);
+    pass.writes.push_back({QStringLiteral("UPDATE %1 SET \"CliVisite\" = (SELECT %2 FROM %3 AS s WHERE %4 = "
+                                          "%1.\"CliCodice\") WHERE \"CliCodice\" IN (SELECT %4 %5)")
+                               .arg(local, heldVisitsText(visits), exchange, code, takenOver),
+                           &taken, QStringLiteral("SELECT 1 ") + takenOver + QStringLiteral(" LIMIT 1")});
     pass.commitEvery = kBatchRows;
     return pass;
 }

@@ -404,7 +404,11 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
     auto statement = [&](const MergePass::Write& write, const QString& rows, int& changed) {
         QString sql = write.sql;
         sql.replace(QStringLiteral("{rows}"), rows);
-        return db.execute(sql, &changed);
+        if (write.changesIf.isEmpty())
+            return db.execute(sql, &changed);
+        QString changesIf = write.changesIf;
+        changesIf.replace(QStringLiteral("{rows}"), rows);
+        return db.executeProbed(sql, changesIf, &changed);
     };
     auto kept = [&](const MergePass::Write& write, int changed) {
         if (write.count)
@@ -488,7 +492,9 @@ Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, cons
     if (progress)
         progress->progress(step, 0, 0);
     MergePass pass;
-    pass.writes.push_back({setBasedCopy(plan, from, to), &added});
+    pass.writes.push_back({setBasedCopy(plan, from, to), &added,
+                           QStringLiteral("SELECT 1 FROM ") + from + QStringLiteral(" AS s WHERE ") +
+                               missingRows(plan, from, to) + QStringLiteral(" LIMIT 1")});
     pass.walkOnFailure = walkOnFailure;
     // The walk goes over the whole table, in key order.
     pass.walk = [&](const QString&, bool&) {

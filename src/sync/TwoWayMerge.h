@@ -110,6 +110,9 @@ struct MergePass
     {
         QString sql;
         int* count = nullptr;
+        // A query (with "{rows}" as above) giving a row exactly when the
+        // statement changes rows or fails: see Database::executeProbed.
+        QString changesIf;
     };
     std::vector<Write> writes;
     // The statements call mx_walk(s.rowid) for each source row they leave

@@ -378,6 +378,95 @@ TEST_F(DatabaseTest, ExecuteCompletesWholeOrChangesNothing)
     EXPECT_EQ(o.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 2);
 }
 
+// The call before the first change is made once, on the files as they
+// stood (no journal beside them), whether the statement is stopped at its
+// first row, decided by a query beforehand, taken back on its own (withheld
+// writes) or refused; each row changed is counted once, and a point marked
+// before stays usable.
+TEST_F(DatabaseTest, TheFirstChangeIsToldOnceOnTheUntouchedFileAndCountedOnce)
+{
+    const QString p = visits(QStringLiteral("v.mdb"));
+    const QString other = visits(QStringLiteral("o.mdb"));
+    {
+        RawDb raw(p);
+        raw.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', ' ')"));
+        RawDb o(other);
+        o.exec(QStringLiteral("INSERT INTO Azioni VALUES (1, 'TEL', ' '), (2, 'TEL', ' '), (3, 'VIS', ' '), "
+                              "(4, 'VIS', ' ')"));
+    }
+    const QString copy = QStringLiteral("INSERT INTO Azioni SELECT * FROM AzioniEX AS s WHERE NOT EXISTS "
+                                        "(SELECT 1 FROM Azioni AS t WHERE t.AzCliente = s.AzCliente)");
+    const QString missing = QStringLiteral("SELECT 1 FROM AzioniEX AS s WHERE NOT EXISTS (SELECT 1 FROM "
+                                           "Azioni AS t WHERE t.AzCliente = s.AzCliente) LIMIT 1");
+    enum class Way
+    {
+        Stopped,
+        Probed,
+        ProbeSaysNothing,
+        Withheld
+    };
+    for (const Way way : {Way::Stopped, Way::Probed, Way::ProbeSaysNothing, Way::Withheld}) {
+        SCOPED_TRACE(int(way));
+        const QString file = path(QStringLiteral("v%1.mdb").arg(int(way)));
+        QFile::remove(file);
+        ASSERT_TRUE(QFile::copy(p, file));
+        const bool withheld = way == Way::Withheld;
+        Database db;
+        db.setWritesWithheld(withheld);
+        ASSERT_FALSE(db.open(file));
+        ASSERT_FALSE(db.attachTable(QStringLiteral("AzioniEX"), other, QStringLiteral("Azioni")));
+        int calls = 0;
+        db.setBeforeFirstChange([&]() -> Error {
+            ++calls;
+            EXPECT_FALSE(QFile::exists(file + QStringLiteral("-journal")));
+            RawDb raw(file);
+            EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 1);
+            return {};
+        });
+        ASSERT_FALSE(db.beginBatch());
+        ASSERT_FALSE(db.markPoint());
+        int rows = -1;
+        const Error e =
+            way == Way::Stopped || withheld
+                ? db.execute(copy, &rows)
+                : db.executeProbed(copy, way == Way::Probed ? missing : QStringLiteral("SELECT 1 WHERE 0"),
+                                   &rows);
+        ASSERT_FALSE(e) << e.text.toStdString();
+        EXPECT_EQ(rows, 3);
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(db.totalChanges(), 3);
+        // The point still takes the rows back, and the batch still commits.
+        ASSERT_FALSE(db.takeBackToPoint());
+        ASSERT_FALSE(db.execute(QStringLiteral("DELETE FROM AzioniEX WHERE AzCliente = 4"), &rows));
+        EXPECT_EQ(rows, 1);
+        ASSERT_FALSE(db.commitBatch());
+        EXPECT_EQ(calls, 1);
+        db.close();
+        RawDb raw(file);
+        EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 1);
+        RawDb o(other);
+        EXPECT_EQ(o.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), withheld ? 4 : 3);
+        if (!withheld)
+            o.exec(QStringLiteral("INSERT INTO Azioni VALUES (4, 'VIS', ' ')"));
+    }
+    // Refused: nothing is written, and nothing after.
+    for (const bool probed : {false, true}) {
+        Database db;
+        ASSERT_FALSE(db.open(p));
+        ASSERT_FALSE(db.attachTable(QStringLiteral("AzioniEX"), other, QStringLiteral("Azioni")));
+        db.setBeforeFirstChange([]() -> Error { return dbError(DbErr::DiskFull); });
+        ASSERT_FALSE(db.beginBatch());
+        int rows = -1;
+        EXPECT_EQ((probed ? db.executeProbed(copy, missing, &rows) : db.execute(copy, &rows)).number,
+                  DbErr::DiskFull);
+        EXPECT_EQ(rows, 0);
+        EXPECT_EQ(db.execute(QStringLiteral("DELETE FROM Azioni")).number, DbErr::DiskFull);
+        db.close();
+        RawDb raw(p);
+        EXPECT_EQ(raw.value(QStringLiteral("SELECT count(*) FROM Azioni")).toInt(), 1);
+    }
+}
+
 TEST_F(DatabaseTest, BatchesCommitWhatWasStoredAndConnectionsAreSeparate)
 {
     const QString p = clients(QStringLiteral("c.mdb"));
