@@ -188,7 +188,9 @@ OperatorRun importOperator(const CliOptions& options, Context& ctx, const Operat
                   : result.status == ImportResult::Status::Refused ? QStringLiteral("RIFIUTATO")
                                                                    : QStringLiteral("ERRORE");
     if (options.dryRun)
-        run.outcome = QStringLiteral("anteprima: ") + run.outcome;
+        run.outcome = QStringLiteral("anteprima: ") + (result.status == ImportResult::Status::Converted
+                                                           ? QStringLiteral("da convertire")
+                                                           : run.outcome);
     return run;
 }
 
