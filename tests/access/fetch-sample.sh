@@ -9,7 +9,13 @@ mkdir -p "$dest"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-apt-get download mrtg-contrib >/dev/null
+# The package lists may be empty on a fresh machine: read them once and retry.
+if ! apt-get download mrtg-contrib >/dev/null 2>&1; then
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  apt-get download mrtg-contrib >/dev/null
+fi
 dpkg-deb -x mrtg-contrib_*.deb extracted
 cp extracted/usr/share/doc/mrtg-contrib/examples/contrib/monitor/Monitor.mdb "$dest/Monitor.mdb.part"
 mv "$dest/Monitor.mdb.part" "$dest/Monitor.mdb"
