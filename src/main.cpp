@@ -191,9 +191,11 @@ int main(int argc, char** argv)
                                     QStringLiteral("text|json"));
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"),
-        QStringLiteral("With --batch: list what the run would move, write nothing."));
-    const QCommandLineOption allOperators(QStringLiteral("all-operators"),
-                                          QStringLiteral("With --batch: run every operator folder in turn."));
+        QStringLiteral("With --batch: list what the run would move, write nothing (with --import-access: "
+                       "what would be converted)."));
+    const QCommandLineOption allOperators(
+        QStringLiteral("all-operators"),
+        QStringLiteral("With --batch or --import-access: every operator folder in turn."));
     const QCommandLineOption importAccess(
         QStringLiteral("import-access"),
         QStringLiteral("Convert the operator's Access databases (DatiDV.mdb, VisiteDV.mdb, IndiciDV.mdb), "
@@ -205,7 +207,7 @@ int main(int argc, char** argv)
                                      QStringLiteral("With --batch: put back everything the run ID changed."),
                                      QStringLiteral("ID"));
     const QCommandLineOption noVersions(QStringLiteral("no-versions"),
-                                        QStringLiteral("With --batch: this run keeps no versions."));
+                                        QStringLiteral("With --batch or --import-access: keep no versions."));
     const QCommandLineOption versionsDir(QStringLiteral("versions-dir"),
                                          QStringLiteral("Keep versions in this folder."),
                                          QStringLiteral("DIR"));
