@@ -109,8 +109,9 @@ QString VersionEntry::summaryLine() const
             .arg(started.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")))
             .arg(side == QLatin1String("portable") ? QStringLiteral("Portatile") : QStringLiteral("DeskTop"),
                  -9)
-            .arg(restores.isEmpty() ? QStringLiteral("aggiornamento")
-                                    : QStringLiteral("ripristino di ") + restores);
+            .arg(!restores.isEmpty()                      ? QStringLiteral("ripristino di ") + restores
+                 : madeBy == QLatin1String("conversione") ? QStringLiteral("conversione da Access")
+                                                          : QStringLiteral("aggiornamento"));
     line += QStringLiteral("  file: ") +
             (files.isEmpty() ? QStringLiteral("nessuno") : files.join(QStringLiteral(", ")));
     line += QStringLiteral("; righe: ") +
@@ -170,6 +171,10 @@ bool VersionStore::readEntry(const QString& folder, VersionEntry& entry)
                 entry.installation.configFile = r[6];
                 entry.installation.dataFolder = r[7];
             }
+            // Added later still: what made an entry that is neither a run
+            // nor a restore.
+            if (r.size() >= 9)
+                entry.madeBy = r[8];
         } else if ((what == QLatin1String("file") || what == QLatin1String("database")) && r.size() >= 3) {
             VersionItem i;
             i.kind = what == QLatin1String("file") ? VersionItem::Kind::File : VersionItem::Kind::Database;

@@ -113,6 +113,7 @@ struct VersionEntry
     QString side; // "desktop" or "portable"
     QDateTime started;
     QString restores;                 // the entry a restore put back; empty for a transfer run
+    QString madeBy;                   // "conversione": Access files converted; empty for a run or a restore
     VersionInstallation installation; // empty: not recorded (an older manifest)
     bool ended = false;               // false: the run was killed before it ended
     int exitStatus = -1;

@@ -35,10 +35,11 @@ void VersioningChanges::setLinksAllowed(bool allowed)
     linksAllowed() = allowed;
 }
 
-VersioningChanges::VersioningChanges(VersionStore store, Prompt& prompt, QString restores)
+VersioningChanges::VersioningChanges(VersionStore store, Prompt& prompt, QString restores, QString kind)
     : m_store(std::move(store)), m_prompt(prompt)
 {
     m_entry.restores = std::move(restores);
+    m_entry.madeBy = std::move(kind);
     m_entry.operatorCode = m_store.operatorCode();
     m_entry.side = sideName(m_store.portable());
     m_apply.setCopySettled([this](const QString& source, const QString& destination, bool placed) {
@@ -98,9 +99,9 @@ Error VersioningChanges::openEntry()
     };
     m_versionsDevice = ::stat(encoded(folder + kFiles).constData(), &st) == 0 ? st.st_dev : dev_t(-1);
     m_entry.installation = m_store.installation();
-    if (Error e =
-            append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side, isoTime(m_entry.started),
-                    m_entry.restores, m_entry.installation.configFile, m_entry.installation.dataFolder})) {
+    if (Error e = append({QStringLiteral("entry"), id, m_entry.operatorCode, m_entry.side,
+                          isoTime(m_entry.started), m_entry.restores, m_entry.installation.configFile,
+                          m_entry.installation.dataFolder, m_entry.madeBy})) {
         ::close(m_manifest);
         m_manifest = -1;
         QDir(folder).removeRecursively();

@@ -24,7 +24,10 @@ class VersioningChanges final : public ChangeSink
 {
 public:
     // `restores`: the entry this run puts back (a restore), else empty.
-    VersioningChanges(VersionStore store, Prompt& prompt, QString restores = QString());
+    // `kind`: what made the entry when it is neither a run nor a restore
+    // ("conversione": Access files converted), else empty.
+    VersioningChanges(VersionStore store, Prompt& prompt, QString restores = QString(),
+                      QString kind = QString());
     ~VersioningChanges() override;
 
     Mode mode() const override { return Mode::Apply; }

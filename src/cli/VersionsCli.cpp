@@ -65,6 +65,9 @@ QJsonObject entryJson(const VersionEntry& e)
     o[QStringLiteral("side")] = e.side;
     o[QStringLiteral("operator")] = e.operatorCode;
     o[QStringLiteral("restores")] = e.restores.isEmpty() ? QJsonValue() : QJsonValue(e.restores);
+    o[QStringLiteral("kind")] = !e.restores.isEmpty() ? QStringLiteral("restore")
+                                : e.madeBy.isEmpty()  ? QStringLiteral("run")
+                                                      : QStringLiteral("access_conversion");
     o[QStringLiteral("complete")] = e.ended;
     o[QStringLiteral("folder")] = e.folder;
     QJsonObject files;

@@ -106,8 +106,10 @@ void runVersionsDialog(QWidget* parent, Context& ctx, OperatorForm& form, const 
         QStringList lines;
         lines << QStringLiteral("Versione %1 del %2%3")
                      .arg(e.id, e.started.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
-                          e.restores.isEmpty() ? QString()
-                                               : QStringLiteral(" (ripristino di ") + e.restores + ')');
+                          !e.restores.isEmpty() ? QStringLiteral(" (ripristino di ") + e.restores + ')'
+                          : e.madeBy == QLatin1String("conversione")
+                              ? QStringLiteral(" (conversione da Access)")
+                              : QString());
         if (!e.ended)
             lines << QStringLiteral("(aggiornamento interrotto: si può ripristinare quanto registrato)");
         for (const auto& [table, rows] : e.rows)

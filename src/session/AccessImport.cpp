@@ -165,7 +165,8 @@ ImportResult importAccessDatabases(Context& ctx, const OperatorForm& form, RunMo
         sink = std::make_unique<ApplyChanges>();
         break;
     case RunMode::Versions: {
-        auto v = std::make_unique<VersioningChanges>(versionStoreFor(ctx, form, versions), ctx.prompt);
+        auto v = std::make_unique<VersioningChanges>(versionStoreFor(ctx, form, versions), ctx.prompt,
+                                                     QString(), QStringLiteral("conversione"));
         versioning = v.get();
         sink = std::move(v);
         break;

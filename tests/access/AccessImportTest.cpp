@@ -83,6 +83,8 @@ TEST(AccessImport, TheOfferConvertsWithAVersionThatPutsTheAccessFileBack)
     const std::vector<VersionEntry> entries = store.list();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].id, done->entry);
+    EXPECT_TRUE(entries[0].summaryLine().contains(QStringLiteral("conversione da Access")))
+        << qPrintable(entries[0].summaryLine());
     const RestoreResult back = restoreVersion(f.ctx, f.form, store, entries[0],
                                               [](const VersionEntry&, const RestoreChecks&) { return true; });
     EXPECT_EQ(back.status, RestoreResult::Status::Restored)
