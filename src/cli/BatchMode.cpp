@@ -155,7 +155,7 @@ bool exchangeAreaPresent(const OperatorForm& w, QString& where)
 }
 
 // The conversion of the operator's Access databases, reported like a run.
-OperatorRun importOperator(const CliOptions& options, Context& ctx, const OperatorForm& w, OperatorRun& run)
+OperatorRun importOperator(const CliOptions& options, Context& ctx, const OperatorForm& w, OperatorRun run)
 {
     const RunMode mode = options.dryRun       ? RunMode::DryRun
                          : options.noVersions ? RunMode::Apply
