@@ -15,7 +15,8 @@
 // runs twice on fresh copies, with versions (as installed) and without them
 // (--no-versions): the two times and their ratio are printed side by side.
 // The run with versions reports in JSON the time it spent finding the rows
-// both sides hold differently: printed with its share of the run.
+// both sides hold differently: printed with its share of the run, beside the
+// time its side thread spent comparing them while the steps went on.
 //
 //   whole_run_bench [--clients N] [--documents N] [--rounds R] [--program-folder DIR]
 //                   [--exchange-on DIR] [--keep]
@@ -193,14 +194,22 @@ QStringList documentFolders(const QString& root)
     return out;
 }
 
-// From a run's JSON report: the milliseconds of the whole run and those
-// spent finding the rows both sides hold differently (-1 when unknown).
-QPair<double, double> reportTimes(const QString& reportFile)
+// From a run's JSON report: the milliseconds of the whole run, those the
+// run spent finding the rows both sides hold differently, and those its side
+// thread spent comparing them beside the steps (-1 when unknown).
+struct ReportTimes
+{
+    double run = -1;
+    double divergences = -1;
+    double side = -1;
+};
+ReportTimes reportTimes(const QString& reportFile)
 {
     const QJsonObject o = QJsonDocument::fromJson(readFile(reportFile)).object();
-    return {
-        o.value(QStringLiteral("duration_ms")).toDouble(-1),
-        o.value(QStringLiteral("divergences")).toObject().value(QStringLiteral("duration_ms")).toDouble(-1)};
+    const QJsonObject d = o.value(QStringLiteral("divergences")).toObject();
+    return {o.value(QStringLiteral("duration_ms")).toDouble(-1),
+            d.value(QStringLiteral("duration_ms")).toDouble(-1),
+            d.value(QStringLiteral("side_ms")).toDouble(-1)};
 }
 
 QString count(const QString& sqlite3, const QString& database, const QString& table)
@@ -453,12 +462,13 @@ int main(int argc, char** argv)
                 o.seconds / (b.seconds + flushSeconds));
             std::printf("Round %d, %-8s side: with versions %.2f s, without versions %.2f s, ratio %.2f\n",
                         r + 1, side.name, o.seconds, p.seconds, o.seconds / p.seconds);
-            const QPair<double, double> times = reportTimes(oursReport);
+            const ReportTimes times = reportTimes(oursReport);
             std::printf("Round %d, %-8s side: rows left different found in %.0f ms of the run's %.0f ms "
-                        "(%.1f%%)\n",
-                        r + 1, side.name, times.second, times.first, 100.0 * times.second / times.first);
-            divergenceRound += times.second;
-            reportedRound += times.first;
+                        "(%.1f%%); compared in %.0f ms beside the steps\n",
+                        r + 1, side.name, times.divergences, times.run, 100.0 * times.divergences / times.run,
+                        times.side);
+            divergenceRound += times.divergences;
+            reportedRound += times.run;
             plainRound += p.seconds;
             oursRound += o.seconds;
             baseRound += b.seconds + flushSeconds;

@@ -237,6 +237,13 @@ Error Database::open(const QString& path)
     return {};
 }
 
+void Database::limitCache(int kib)
+{
+    tryRun(QStringLiteral("PRAGMA main.cache_size = -%1").arg(kib));
+    for (const Attachment& a : std::as_const(m_attachments))
+        tryRun(QStringLiteral("PRAGMA %1.cache_size = -%2").arg(quoted(a.schema)).arg(kib));
+}
+
 Database::TableLocation Database::locate(const QString& name) const
 {
     const auto it = m_attachments.constFind(name.toLower());

@@ -118,6 +118,9 @@ public:
     // Removes an attachment; errors are ignored. Commits a pending batch first.
     void detachTable(const QString& localName);
     bool isAttached(const QString& localName) const { return m_attachments.contains(localName.toLower()); }
+    // Sets the page cache of this file and of each file attached now to
+    // `kib` KiB (a connection that reads each page once needs little).
+    void limitCache(int kib);
 
     // Runs one action statement (INSERT, UPDATE, DELETE; "DELETE * FROM" is
     // accepted) so that it completes whole or changes nothing. `rowsAffected`

@@ -1,6 +1,5 @@
 #include "db/Snapshot.h"
 
-#include <QRegularExpression>
 #include <sqlite3.h>
 
 namespace mirsalex {
@@ -22,6 +21,26 @@ void Snapshot::close()
     m_byName.clear();
 }
 
+namespace {
+
+// A statement that begins with SELECT or WITH as a word. (Read on any
+// thread: a snapshot may be opened beside the run's own.)
+bool isQuery(const QString& statement)
+{
+    const QStringView text = QStringView(statement).trimmed();
+    for (const QLatin1StringView word : {QLatin1StringView("SELECT"), QLatin1StringView("WITH")}) {
+        if (!text.startsWith(word, Qt::CaseInsensitive))
+            continue;
+        if (text.size() == word.size())
+            return true;
+        const QChar next = text.at(word.size());
+        return !next.isLetterOrNumber() && next != QLatin1Char('_');
+    }
+    return false;
+}
+
+} // namespace
+
 Error Snapshot::open(const QString& select)
 {
     return open(select, QVariantList());
@@ -32,9 +51,7 @@ Error Snapshot::open(const QString& select, const QVariantList& params)
     close();
     if (!m_db || !m_db->isOpen())
         return dbError(DbErr::ObjectClosed);
-    static const QRegularExpression selectText(QStringLiteral("^\\s*(SELECT|WITH)\\b"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    if (!selectText.match(select).hasMatch())
+    if (!isQuery(select))
         return dbError(DbErr::InvalidOperation);
     if (m_stmt.prepare(m_db->handle(), select) != SQLITE_OK) {
         const Error e = m_db->noteFailure(m_stmt.error());

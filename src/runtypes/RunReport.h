@@ -155,8 +155,12 @@ struct RunReport
     // kVisitsTableNames order; see kDivergenceTables): -1 when the table was
     // not compared (its step did not get to it).
     std::array<qint64, 5> divergenze{-1, -1, -1, -1, -1};
-    // Milliseconds spent finding them (part of durationMs).
+    // Milliseconds the run spent finding them (part of durationMs): in a run
+    // that writes, the opening of the comparisons and the wait for what the
+    // side thread had not done by the end of the steps.
     qint64 divergenzeMs = 0;
+    // Milliseconds the side thread spent comparing, beside the steps.
+    qint64 divergenzeSideMs = 0;
 
     // The versions the run kept (changes/VersionStore.h), told by the report
     // when the face that ran it keeps them (`asked`): turned off for this run

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "common/Prompt.h"
+#include "common/SideThread.h"
 #include "runtypes/ChangeSink.h"
 #include "runtypes/RunRequest.h"
 #include "runtypes/StepOutcome.h"
 
 #include <array>
+#include <functional>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -109,8 +111,19 @@ struct RunState
     std::vector<RowItem> rows;
     // Rows left different per table of kDivergenceTables, -1 until compared.
     std::array<qint64, 5> divergences{-1, -1, -1, -1, -1};
-    // Time spent finding them, in nanoseconds.
+    // Time the run spent finding them (comparing, or waiting for the
+    // comparisons of its side thread), in nanoseconds.
     qint64 divergenceNs = 0;
+    // Time the side thread spent comparing, in nanoseconds.
+    qint64 divergenceSideNs = 0;
+
+    // Reading a step leaves to a thread beside the run's own, on
+    // connections of its own (the rows both sides hold differently, in a
+    // run that writes), and what takes each result into this state, in the
+    // order given, once the thread is done (see takeSideResults). A task is
+    // held while the steps to come may still write the files it reads.
+    SideThread sideThread;
+    std::vector<std::function<void(RunState&)>> sideResults;
 };
 
 } // namespace mirsalex

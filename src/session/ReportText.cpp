@@ -492,6 +492,7 @@ QByteArray runReportJson(const RunReport& report, const std::vector<ShownBox>& b
     }
     divergences[QStringLiteral("tables")] = divergenceCounts;
     divergences[QStringLiteral("duration_ms")] = report.divergenzeMs;
+    divergences[QStringLiteral("side_ms")] = report.divergenzeSideMs;
     divergences[QStringLiteral("rows")] = divergentRows;
     root[QStringLiteral("divergences")] = divergences;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);

@@ -392,7 +392,9 @@ StepOutcome syncClients(RunState& w)
             // (An exchange copy another program has begun writing is not
             // read again.)
             if (!error && !unfinishedWriteBeside(exchangePath))
-                noteClientDivergences(w, db, kAttachment);
+                noteClientDivergences(w, db,
+                                      {localPath, QStringLiteral("Clienti"), exchangePath,
+                                       QStringLiteral("Clienti"), kAttachment});
             failedClients = transfer.failedClients();
             if (error.number == DbErr::RecordLocked)
                 context = inUse(local);

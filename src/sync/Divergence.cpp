@@ -7,6 +7,7 @@
 #include "sync/TwoWayMerge.h"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <QDate>
 #include <QElapsedTimer>
@@ -17,6 +18,8 @@ namespace mirsalex {
 namespace {
 
 const QString kClientsTable = QStringLiteral("Clienti");
+// The page cache of a comparison's own connection, per file.
+constexpr int kSideCacheKiB = 512;
 
 QString fold()
 {
@@ -248,32 +251,90 @@ void lastRowNumbers(RunState& w, Database& db, const MergePlan& plan, const QStr
     }
 }
 
-void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const QString& name, int counters,
-                     qint64 localBefore, qint64 exchangeBefore)
+namespace {
+
+// What a comparison on the side thread found.
+struct SideResult
+{
+    std::vector<RowItem> rows;
+    qint64 count = -1;
+    qint64 ns = 0;
+};
+
+// Compares `t` (its tables named as in `files`) into slot `slot` of the
+// run's counts: in the merge's session in a dry run, else on the side
+// thread (see noteDivergences).
+void compare(RunState& w, Database& session, ComparedTables t, const ComparedFiles& files, int slot,
+             bool held)
 {
     const Spent spent(w);
-    std::vector<RowItem> found;
-    qint64 count = 0;
-    if (findDivergences(db, comparedTables(plan, name, localBefore, exchangeBefore), found, count))
+    if (session.writesWithheld()) {
+        std::vector<RowItem> found;
+        qint64 count = 0;
+        if (findDivergences(session, t, found, count))
+            return;
+        w.divergences[size_t(slot)] = count;
+        w.rows.insert(w.rows.end(), std::make_move_iterator(found.begin()),
+                      std::make_move_iterator(found.end()));
         return;
-    w.divergences[size_t(counters) + 1] = count;
-    w.rows.insert(w.rows.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    }
+    // Opened here, on the run's thread: the files as the merge left them.
+    auto db = std::make_shared<Database>();
+    if (db->open(files.localPath) || db->attachTable(files.attached, files.exchangePath, files.exchangeTable))
+        return;
+    t.local = db->qualified(files.localTable);
+    t.exchange = db->qualified(files.attached);
+    if (t.local.isEmpty() || t.exchange.isEmpty())
+        return;
+    // Read once, start to end: a small cache is enough, and the run's
+    // memory stays as it was.
+    db->limitCache(kSideCacheKiB);
+    auto result = std::make_shared<SideResult>();
+    w.sideThread.post(
+        [db, t = std::move(t), result]() mutable {
+            QElapsedTimer clock;
+            clock.start();
+            qint64 count = 0;
+            if (!findDivergences(*db, t, result->rows, count))
+                result->count = count;
+            else
+                result->rows.clear();
+            db.reset();
+            result->ns = clock.nsecsElapsed();
+        },
+        held);
+    w.sideResults.push_back([result, slot](RunState& run) {
+        run.divergenceSideNs += result->ns;
+        if (result->count < 0)
+            return;
+        run.divergences[size_t(slot)] = result->count;
+        run.rows.insert(run.rows.end(), std::make_move_iterator(result->rows.begin()),
+                        std::make_move_iterator(result->rows.end()));
+    });
 }
 
-void noteClientDivergences(RunState& w, Database& db, const QString& attached)
+} // namespace
+
+void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const ComparedFiles& files,
+                     int counters, qint64 localBefore, qint64 exchangeBefore)
 {
-    const Spent spent(w);
+    compare(w, db, comparedTables(plan, files.localTable, localBefore, exchangeBefore), files, counters + 1,
+            true);
+}
+
+void noteClientDivergences(RunState& w, Database& db, const ComparedFiles& files)
+{
     ComparedTables t;
     t.name = kClientsTable;
     t.local = db.qualified(kClientsTable);
-    t.exchange = db.qualified(attached);
+    t.exchange = db.qualified(files.attached);
     t.keys = {QStringLiteral("CliCodice")};
     t.foldKey = {false};
     t.description = QStringLiteral("CliRagsoc");
     t.heldVisits = QStringLiteral("CliVisite");
     QList<Database::ColumnInfo> local, exchange;
     if (t.local.isEmpty() || t.exchange.isEmpty() || db.columns(kClientsTable, local) ||
-        db.columns(attached, exchange))
+        db.columns(files.attached, exchange))
         return;
     // The fields both tables have, in the local table's order.
     for (const Database::ColumnInfo& c : std::as_const(local)) {
@@ -286,12 +347,7 @@ void noteClientDivergences(RunState& w, Database& db, const QString& attached)
             }
         }
     }
-    std::vector<RowItem> found;
-    qint64 count = 0;
-    if (findDivergences(db, t, found, count))
-        return;
-    w.divergences[0] = count;
-    w.rows.insert(w.rows.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    compare(w, db, std::move(t), files, 0, false);
 }
 
 void noteRowsAdded(RunState& w, Database& db, const MergePlan& plan, const QString& name, bool toExchange)

@@ -60,17 +60,36 @@ Error findDivergences(Database& db, const ComparedTables& t, std::vector<RowItem
 ComparedTables comparedTables(const MergePlan& plan, const QString& name, qint64 localBefore = -1,
                               qint64 exchangeBefore = -1);
 
+// The files a merge's session compares: the local file and table, and the
+// exchange file and table, attached under `attached`.
+struct ComparedFiles
+{
+    QString localPath;
+    QString localTable;
+    QString exchangePath;
+    QString exchangeTable;
+    QString attached;
+};
+
 // After the merge of one table of the visits group (`counters` its place in
 // kVisitsTableNames), from its open session: the rows left different, into
 // the run's state. A failure is no failure of the step: the table stays
 // not compared.
-void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const QString& name, int counters,
-                     qint64 localBefore = -1, qint64 exchangeBefore = -1);
+//
+// In a run that writes, the comparison reads the files on a connection of
+// its own on the run's side thread, held until the run releases it (the
+// steps of the visits group to come write the same files); a dry run, whose
+// merge is withheld in its session, compares there.
+void noteDivergences(RunState& w, Database& db, const MergePlan& plan, const ComparedFiles& files,
+                     int counters, qint64 localBefore = -1, qint64 exchangeBefore = -1);
 
-// After the merge of the clients, from its open session (`attached` the
-// exchange table's name there): the clients left different, every field
-// both tables have compared, the visits text as the merge holds it.
-void noteClientDivergences(RunState& w, Database& db, const QString& attached);
+// After the merge of the clients, from its open session (the exchange
+// table attached there as `files.attached`): the clients left different,
+// every field both tables have compared, the visits text as the merge holds
+// it. In a run that writes, compared on the side thread at once, on a
+// connection opened now: a copy that replaces the exchange file afterwards
+// does not change what is compared.
+void noteClientDivergences(RunState& w, Database& db, const ComparedFiles& files);
 
 // A preview's rows, read only in a dry run, each before the statement that
 // writes them, with the same conditions:

@@ -557,8 +557,8 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
             error = checkpoint(db);
     }
     // Batches stored when the second pass begins.
-    const std::optional<quint64> keptBeforeSecond =
-        error ? std::nullopt : std::optional<quint64>(db.batchesKept());
+    const bool secondBegun = !error;
+    const quint64 keptBeforeSecond = secondBegun ? db.batchesKept() : 0;
     if (!error) {
         session.setContext(policy.passOut);
         noteRowsAdded(w, db, plan, policy.table, true);
@@ -577,11 +577,18 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
             count.purgedExchange = purged;
         }
     }
-    // The rows both sides still hold differently, once the merge is done.
-    if (!error)
-        noteDivergences(w, db, plan, policy.table, policy.counters, localBefore, exchangeBefore);
+    // The rows both sides still hold differently, once the merge is done:
+    // a dry run compares in its session, before the session ends; a run
+    // that writes compares what the session committed.
+    const bool compared = !error;
+    const ComparedFiles files{platform::resolve(w.localVisits), policy.table,
+                              platform::resolve(w.exchangeVisits), policy.table, session.attached()};
+    if (compared && db.writesWithheld())
+        noteDivergences(w, db, plan, files, policy.counters, localBefore, exchangeBefore);
     const qint16 code = errorCode(session.finish(error));
-    if (keptBeforeSecond && db.batchesKept() == *keptBeforeSecond) {
+    if (compared && code == 0 && !db.writesWithheld())
+        noteDivergences(w, db, plan, files, policy.counters, localBefore, exchangeBefore);
+    if (secondBegun && db.batchesKept() == keptBeforeSecond) {
         // The engine gave up the whole batch (a full disk, an I/O error):
         // nothing of the second pass or of the purge was stored.
         addedExchange = 0;

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <future>
 #include <QDir>
 #include <QFileInfo>
 
@@ -426,6 +427,40 @@ TEST_F(ClientsSyncTest, CopyStepQuestionsAndOutcomes)
         EXPECT_EQ(w.ticks.dati, c.recorded ? 2 : 1);
         EXPECT_EQ(marker().isEmpty(), !c.recorded);
     }
+}
+
+// The clients both sides hold differently are compared beside the run, on
+// the files as the merge left them: the copy that then replaces the
+// exchange file with the local one changes nothing of what is found.
+TEST_F(ClientsSyncTest, RowsLeftDifferentAreComparedOnTheFilesTheMergeLeft)
+{
+    createBoth();
+    {
+        RawDb local(m_local);
+        QVariantMap row = client(1, QStringLiteral("ROSSI"), QStringLiteral("L"));
+        row.insert(QStringLiteral("CliIndirizzo"), QStringLiteral("VIA ROMA 1"));
+        local.insertClient(row);
+        RawDb exchange(m_exchange);
+        row.insert(QStringLiteral("CliIndirizzo"), QStringLiteral("VIA MILANO 2"));
+        exchange.insertClient(row);
+    }
+    setTimes(0, 2);
+    // The side thread is kept busy until the copy is done.
+    std::promise<void> gate;
+    std::shared_future<void> open = gate.get_future().share();
+    w.sideThread.post([open] { open.wait(); }, false);
+    prompt.expect(QStringLiteral("Copio: "), AnswerYes);
+    EXPECT_EQ(syncClients(w).result(), 0);
+    ASSERT_EQ(fileBytes(m_exchange), fileBytes(m_local)) << "the copy was made";
+    gate.set_value();
+    ASSERT_TRUE(w.sideThread.waitFor(30000));
+    for (const auto& take : w.sideResults)
+        take(w);
+    EXPECT_EQ(w.divergences[0], 1);
+    ASSERT_EQ(w.rows.size(), 1u);
+    EXPECT_EQ(w.rows[0].key, QStringLiteral("1"));
+    EXPECT_EQ(w.rows[0].columns, QStringList{QStringLiteral("CliIndirizzo")});
+    EXPECT_EQ(w.rows[0].exchangeValues, QStringList{QStringLiteral("VIA MILANO 2")});
 }
 
 TEST_F(ClientsSyncTest, SkippedWithoutAMessageWhenAPathIsEmptyOrAFileMissing)
