@@ -48,17 +48,19 @@ void storedText(sqlite3_context* context, int, sqlite3_value** values)
     case SQLITE_TEXT: {
         const auto* text = sqlite3_value_text(values[0]);
         const int size = sqlite3_value_bytes(values[0]);
-        if (size > 0 && text[0] > ' ') {
-            sqlite3_result_value(context, values[0]);
-            return;
-        }
         int i = 0;
-        while (i < size && text[i] == ' ')
-            ++i;
-        if (size == 0 || text[0] == 0 || i == size)
-            sqlite3_result_text(context, " ", 1, SQLITE_STATIC);
-        else
-            sqlite3_result_value(context, values[0]);
+        if (!(size > 0 && text[0] > ' ')) {
+            while (i < size && text[i] == ' ')
+                ++i;
+            if (size == 0 || text[0] == 0 || i == size) {
+                sqlite3_result_text(context, " ", 1, SQLITE_STATIC);
+                return;
+            }
+        }
+        // The text as it is, copied into the result's own buffer, which the
+        // engine keeps from row to row (handing the value over instead
+        // costs an allocation and a release for every row).
+        sqlite3_result_text(context, reinterpret_cast<const char*>(text), size, SQLITE_TRANSIENT);
         return;
     }
     default:
