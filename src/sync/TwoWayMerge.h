@@ -113,6 +113,12 @@ struct MergePass
         // A query (with "{rows}" as above) giving a row exactly when the
         // statement changes rows or fails: see Database::executeProbed.
         QString changesIf;
+        // When set, a query (with "{rows}" as above) giving the numbers
+        // (s.rowid) of the source rows the statement writes, and the
+        // statement chooses them with mx_listed(s.rowid) (see
+        // Database::setListedRows) instead of reading its own target. It is
+        // not run when the list is empty; else it writes rows or fails.
+        QString listed;
     };
     std::vector<Write> writes;
     // The statements call mx_walk(s.rowid) for each source row they leave
