@@ -245,9 +245,8 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
     // They are listed first, so that the statement that adds them reads
     // only the exchange table and writes each row as it reads it.
     MergePass::Write addNew;
-    addNew.sql =
-        QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE mx_listed(s.rowid) ORDER BY s.rowid")
-            .arg(local, names, values, exchange);
+    addNew.sql = QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE {listed} ORDER BY s.rowid")
+                     .arg(local, names, values, exchange);
     addNew.count = &added;
     addNew.listed = QStringLiteral("SELECT s.rowid ") + newClients + QStringLiteral(" ORDER BY s.rowid");
     pass.writes.push_back(addNew);

@@ -415,6 +415,10 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
                 return {};
             if (!std::is_sorted(listed.begin(), listed.end()))
                 std::sort(listed.begin(), listed.end());
+            sql.replace(QStringLiteral("{listed}"),
+                        QStringLiteral("s.rowid BETWEEN %1 AND %2 AND mx_listed(s.rowid)")
+                            .arg(listed.front())
+                            .arg(listed.back()));
             db.setListedRows(&listed);
             // (Every listed row is written, or the statement fails.)
             const Error e = db.executeProbed(sql, QStringLiteral("SELECT 1"), &changed);
@@ -515,7 +519,7 @@ Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, cons
     if (!numbered.open(QStringLiteral("SELECT rowid FROM ") + from + QStringLiteral(" LIMIT 0"))) {
         // The rows to add are listed first, so that the statement that adds
         // them reads only the source and writes each row as it reads it.
-        copy.sql = insertFrom(plan, to) + from + QStringLiteral(" AS s WHERE mx_listed(s.rowid)");
+        copy.sql = insertFrom(plan, to) + from + QStringLiteral(" AS s WHERE {listed}");
         copy.listed = QStringLiteral("SELECT s.rowid FROM ") + from + QStringLiteral(" AS s WHERE ") +
                       missingRows(plan, from, to);
     } else {

@@ -115,7 +115,8 @@ struct MergePass
         QString changesIf;
         // When set, a query (with "{rows}" as above) giving the numbers
         // (s.rowid) of the source rows the statement writes, and the
-        // statement chooses them with mx_listed(s.rowid) (see
+        // statement chooses them with "{listed}" (the rows between the
+        // first and the last listed, each looked up with mx_listed, see
         // Database::setListedRows) instead of reading its own target. It is
         // not run when the list is empty; else it writes rows or fails.
         QString listed;
