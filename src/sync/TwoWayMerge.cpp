@@ -411,8 +411,12 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
             std::vector<qint64> listed;
             if (Error e = db.rowNumbers(query, listed))
                 return e;
-            if (listed.empty())
-                return {};
+            if (listed.empty()) {
+                // Still compiled and run, so that a statement the tables
+                // cannot take fails as it always did; it reads no row.
+                sql.replace(QStringLiteral("{listed}"), QStringLiteral("0"));
+                return db.execute(sql, &changed);
+            }
             if (!std::is_sorted(listed.begin(), listed.end()))
                 std::sort(listed.begin(), listed.end());
             sql.replace(QStringLiteral("{listed}"),

@@ -117,8 +117,8 @@ struct MergePass
         // (s.rowid) of the source rows the statement writes, and the
         // statement chooses them with "{listed}" (the rows between the
         // first and the last listed, each looked up with mx_listed, see
-        // Database::setListedRows) instead of reading its own target. It is
-        // not run when the list is empty; else it writes rows or fails.
+        // Database::setListedRows) instead of reading its own target. With an
+        // empty list it reads no row; else it writes rows or fails.
         QString listed;
     };
     std::vector<Write> writes;
