@@ -200,7 +200,7 @@ Error Database::open(const QString& path)
         return e;
     }
     m_path = resolved;
-    addProgramFunctions(m_conn.get(), &m_walkNotes);
+    addProgramFunctions(m_conn.get(), &m_walkNotes, &m_listed);
 
     // Reading the schema makes the engine look at the file for real (and
     // recover an interrupted write).

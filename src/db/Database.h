@@ -170,6 +170,14 @@ public:
     // - mx_number(x): a number as the program stores it (NumeroOZero),
     //   failing the statement on a value that is neither a number nor Null.
     void setWalkNotes(std::vector<qint64>* rows) { m_walkNotes = rows; }
+    // While `rows` (in ascending order) is set, statements may call
+    // mx_listed(x): 1 when x is among them, else 0. A statement that would
+    // read the table it writes to choose its rows (and so set every row it
+    // writes aside before writing the first) takes them from a list made
+    // just before it instead.
+    void setListedRows(const std::vector<qint64>* rows) { m_listed = rows; }
+    // The first column of every row of `query`, as whole numbers, in order.
+    Error rowNumbers(const QString& query, std::vector<qint64>& out) const;
     // Changes whenever a batch begins or ends, a statement is executed, an
     // attachment changes or the database closes: a reader that keeps a read
     // open from call to call starts it again when this has moved.
@@ -279,6 +287,7 @@ private:
     bool m_withheld = false;
     quint64 m_batchesKept = 0;
     std::vector<qint64>* m_walkNotes = nullptr;
+    const std::vector<qint64>* m_listed = nullptr;
     std::function<Error()> m_beforeFirstChange;
     Error m_changeRefused;
     bool m_pointMarked = false; // a markPoint() not yet kept or taken back to

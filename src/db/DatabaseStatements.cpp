@@ -108,6 +108,20 @@ Error Database::scalar(const QString& sql, const QVariantList& params, QVariant&
     return {};
 }
 
+Error Database::rowNumbers(const QString& query, std::vector<qint64>& out) const
+{
+    out.clear();
+    Statement st;
+    if (st.prepare(m_conn.get(), query) != SQLITE_OK)
+        return st.error(m_path);
+    int rc = SQLITE_OK;
+    while ((rc = st.step()) == SQLITE_ROW)
+        out.push_back(st.int64(0));
+    if (rc != SQLITE_DONE)
+        return st.error(m_path);
+    return {};
+}
+
 Error Database::noteFailure(const Error& error)
 {
     ++m_epoch;

@@ -3,6 +3,7 @@
 
 #include "db/ProgramFunctions.h"
 
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace mirsalex {
@@ -16,6 +17,17 @@ void noteWalkedRow(sqlite3_context* context, int, sqlite3_value** values)
     if (rows)
         rows->push_back(sqlite3_value_int64(values[0]));
     sqlite3_result_int(context, 0);
+}
+
+// mx_listed(x): 1 when x is among the listed rows (see setListedRows), else 0.
+void listedRow(sqlite3_context* context, int, sqlite3_value** values)
+{
+    const auto* rows = *static_cast<const std::vector<qint64>**>(sqlite3_user_data(context));
+    sqlite3_result_int(context, rows && sqlite3_value_type(values[0]) == SQLITE_INTEGER &&
+                                        std::binary_search(rows->begin(), rows->end(),
+                                                           qint64(sqlite3_value_int64(values[0])))
+                                    ? 1
+                                    : 0);
 }
 
 // mx_kinds(kinds, v1, v2, ...): 1 when each value is of the kind its letter
@@ -48,17 +60,19 @@ void storedText(sqlite3_context* context, int, sqlite3_value** values)
     case SQLITE_TEXT: {
         const auto* text = sqlite3_value_text(values[0]);
         const int size = sqlite3_value_bytes(values[0]);
-        if (size > 0 && text[0] > ' ') {
-            sqlite3_result_value(context, values[0]);
-            return;
-        }
         int i = 0;
-        while (i < size && text[i] == ' ')
-            ++i;
-        if (size == 0 || text[0] == 0 || i == size)
-            sqlite3_result_text(context, " ", 1, SQLITE_STATIC);
-        else
-            sqlite3_result_value(context, values[0]);
+        if (!(size > 0 && text[0] > ' ')) {
+            while (i < size && text[i] == ' ')
+                ++i;
+            if (size == 0 || text[0] == 0 || i == size) {
+                sqlite3_result_text(context, " ", 1, SQLITE_STATIC);
+                return;
+            }
+        }
+        // The text as it is, copied into the result's own buffer, which the
+        // engine keeps from row to row (handing the value over instead
+        // costs an allocation and a release for every row).
+        sqlite3_result_text(context, reinterpret_cast<const char*>(text), size, SQLITE_TRANSIENT);
         return;
     }
     default:
@@ -85,10 +99,13 @@ void storedNumber(sqlite3_context* context, int, sqlite3_value** values)
 
 } // namespace
 
-void addProgramFunctions(sqlite3* connection, std::vector<qint64>** walkNotes)
+void addProgramFunctions(sqlite3* connection, std::vector<qint64>** walkNotes,
+                         const std::vector<qint64>** listed)
 {
     sqlite3_create_function_v2(connection, "mx_walk", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, walkNotes,
                                noteWalkedRow, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(connection, "mx_listed", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, listed, listedRow,
+                               nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(connection, "mx_kinds", -1,
                                SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, valuesOfKinds,
                                nullptr, nullptr, nullptr);

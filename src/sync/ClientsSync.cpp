@@ -227,9 +227,6 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
                        "WHERE t.\"CliCodice\" = %3) AND CASE WHEN %4 THEN 1 ELSE "
                        "mx_walk(s.rowid) END")
             .arg(exchange, local, code, anyRow);
-    pass.writes.push_back({QStringLiteral("INSERT INTO %1 (%2) SELECT %3 %4 ORDER BY s.rowid")
-                               .arg(local, names, values, newClients),
-                           &added, QStringLiteral("SELECT 1 ") + newClients + QStringLiteral(" LIMIT 1")});
     // The visits text taken over. The exchange rows lead and the local ones
     // are found by their code: a local client that no exchange row names is
     // never read.
@@ -239,7 +236,20 @@ std::optional<MergePass> setBasedClients(Database& db, int& added, int& taken)
     pass.writes.push_back({QStringLiteral("UPDATE %1 SET \"CliVisite\" = (SELECT %2 FROM %3 AS s WHERE %4 = "
                                           "%1.\"CliCodice\") WHERE \"CliCodice\" IN (SELECT %4 %5)")
                                .arg(local, heldVisitsText(visits), exchange, code, takenOver),
-                           &taken, QStringLiteral("SELECT 1 ") + takenOver + QStringLiteral(" LIMIT 1")});
+                           &taken, QStringLiteral("SELECT 1 ") + takenOver + QStringLiteral(" LIMIT 1"),
+                           QString()});
+    // Then the new clients. The two statements take different exchange rows
+    // (a code the local table has, one it lacks), so their order changes
+    // no row; the visits texts go first so that their join meets only the
+    // clients the local table had, not the ones just added.
+    // They are listed first, so that the statement that adds them reads
+    // only the exchange table and writes each row as it reads it.
+    MergePass::Write addNew;
+    addNew.sql = QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 AS s WHERE {listed} ORDER BY s.rowid")
+                     .arg(local, names, values, exchange);
+    addNew.count = &added;
+    addNew.listed = QStringLiteral("SELECT s.rowid ") + newClients + QStringLiteral(" ORDER BY s.rowid");
+    pass.writes.push_back(addNew);
     pass.commitEvery = kBatchRows;
     return pass;
 }

@@ -401,9 +401,34 @@ Error runPass(Database& db, const MergePass& pass, bool& stopped)
 {
     stopped = false;
     int sinceCommit = 0;
-    auto statement = [&](const MergePass::Write& write, const QString& rows, int& changed) {
+    auto statement = [&](const MergePass::Write& write, const QString& rows, int& changed) -> Error {
         QString sql = write.sql;
         sql.replace(QStringLiteral("{rows}"), rows);
+        if (!write.listed.isEmpty()) {
+            changed = 0;
+            QString query = write.listed;
+            query.replace(QStringLiteral("{rows}"), rows);
+            std::vector<qint64> listed;
+            if (Error e = db.rowNumbers(query, listed))
+                return e;
+            if (listed.empty()) {
+                // Still compiled and run, so that a statement the tables
+                // cannot take fails as it always did; it reads no row.
+                sql.replace(QStringLiteral("{listed}"), QStringLiteral("0"));
+                return db.execute(sql, &changed);
+            }
+            if (!std::is_sorted(listed.begin(), listed.end()))
+                std::sort(listed.begin(), listed.end());
+            sql.replace(QStringLiteral("{listed}"),
+                        QStringLiteral("s.rowid BETWEEN %1 AND %2 AND mx_listed(s.rowid)")
+                            .arg(listed.front())
+                            .arg(listed.back()));
+            db.setListedRows(&listed);
+            // (Every listed row is written, or the statement fails.)
+            const Error e = db.executeProbed(sql, QStringLiteral("SELECT 1"), &changed);
+            db.setListedRows(nullptr);
+            return e;
+        }
         if (write.changesIf.isEmpty())
             return db.execute(sql, &changed);
         QString changesIf = write.changesIf;
@@ -492,9 +517,22 @@ Error copyMissingRows(Database& db, const MergePlan& plan, bool toExchange, cons
     if (progress)
         progress->progress(step, 0, 0);
     MergePass pass;
-    pass.writes.push_back({setBasedCopy(plan, from, to), &added,
-                           QStringLiteral("SELECT 1 FROM ") + from + QStringLiteral(" AS s WHERE ") +
-                               missingRows(plan, from, to) + QStringLiteral(" LIMIT 1")});
+    MergePass::Write copy;
+    copy.count = &added;
+    Snapshot numbered(db);
+    if (!numbered.open(QStringLiteral("SELECT rowid FROM ") + from + QStringLiteral(" LIMIT 0"))) {
+        // The rows to add are listed first, so that the statement that adds
+        // them reads only the source and writes each row as it reads it.
+        copy.sql = insertFrom(plan, to) + from + QStringLiteral(" AS s WHERE {listed}");
+        copy.listed = QStringLiteral("SELECT s.rowid FROM ") + from + QStringLiteral(" AS s WHERE ") +
+                      missingRows(plan, from, to);
+    } else {
+        copy.sql = setBasedCopy(plan, from, to);
+        copy.changesIf = QStringLiteral("SELECT 1 FROM ") + from + QStringLiteral(" AS s WHERE ") +
+                         missingRows(plan, from, to) + QStringLiteral(" LIMIT 1");
+    }
+    numbered.close();
+    pass.writes.push_back(copy);
     pass.walkOnFailure = walkOnFailure;
     // The walk goes over the whole table, in key order.
     pass.walk = [&](const QString&, bool&) {

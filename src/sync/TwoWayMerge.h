@@ -113,6 +113,13 @@ struct MergePass
         // A query (with "{rows}" as above) giving a row exactly when the
         // statement changes rows or fails: see Database::executeProbed.
         QString changesIf;
+        // When set, a query (with "{rows}" as above) giving the numbers
+        // (s.rowid) of the source rows the statement writes, and the
+        // statement chooses them with "{listed}" (the rows between the
+        // first and the last listed, each looked up with mx_listed, see
+        // Database::setListedRows) instead of reading its own target. With an
+        // empty list it reads no row; else it writes rows or fails.
+        QString listed;
     };
     std::vector<Write> writes;
     // The statements call mx_walk(s.rowid) for each source row they leave
