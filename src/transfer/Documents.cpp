@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
+#include <thread>
 #include <vector>
 
 namespace mirsalex {
@@ -157,21 +158,39 @@ struct Listing
     bool namesAlike() const { return size_t(byName.size()) != files.size(); }
 };
 
-// Lists `folder` (as named on disk) for the names matching `pattern`, with
-// the files this run has put there (a dry run only records them). A folder
-// that does not exist holds nothing; a folder that cannot be read (device
-// error, no permission) fails the direction with its error number. Links
-// and names that are no text are left out and named in `out.passed`.
-Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, Listing& out)
+// What a folder holds on disk for the names matching a pattern (see
+// platform::listFilesDated()), read apart from the run.
+struct FolderOnDisk
+{
+    QList<platform::DatedEntry> entries;
+    QStringList passed;
+    Error error;
+};
+
+FolderOnDisk readFolder(const QString& folder, const QString& pattern)
+{
+    FolderOnDisk read;
+    read.error = platform::listFilesDated(folder, pattern, read.entries, read.passed);
+    return read;
+}
+
+// Lists `folder` (as named on disk, read into `read`) for the names matching
+// `pattern`, with the files this run has put there (a dry run only records
+// them). A folder that does not exist holds nothing; a folder that cannot be
+// read (device error, no permission) fails the direction with its error
+// number. Links and names that are no text are left out and named in
+// `out.passed`.
+Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, FolderOnDisk read,
+                 Listing& out)
 {
     out = Listing{};
     out.folder = folder;
-    QList<platform::DatedEntry> entries;
-    const Error error = platform::listFilesDated(folder, pattern, entries, out.passed);
+    out.passed = std::move(read.passed);
+    const Error& error = read.error;
     if (error && error.number != 76 && error.number != 53)
         return error;
-    out.files.reserve(size_t(entries.size()));
-    for (const platform::DatedEntry& e : entries)
+    out.files.reserve(size_t(read.entries.size()));
+    for (const platform::DatedEntry& e : read.entries)
         out.files.push_back({e.name, e.name.toUpper(), sink.timeAsLeft(folder, e.name, e.modified)});
     const QStringList made = sink.filesCreatedIn(folder);
     if (!made.isEmpty()) {
@@ -217,10 +236,23 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     if (!source || !target || source->folder != fromOnDisk || target->folder != toOnDisk) {
         source.emplace();
         target.emplace();
-        if (const Error error = listFolder(w.sink, fromOnDisk, pattern, *source))
+        // The two folders are read at once, the destination on a thread of
+        // its own (reading changes nothing; a failure injector is only ever
+        // asked from this thread).
+        FolderOnDisk fromRead, toRead;
+        if (platform::failureInjectorSet()) {
+            fromRead = readFolder(fromOnDisk, pattern);
+            if (!fromRead.error || fromRead.error.number == 76 || fromRead.error.number == 53)
+                toRead = readFolder(toOnDisk, pattern);
+        } else {
+            std::thread reader([&] { toRead = readFolder(toOnDisk, pattern); });
+            fromRead = readFolder(fromOnDisk, pattern);
+            reader.join();
+        }
+        if (const Error error = listFolder(w.sink, fromOnDisk, pattern, std::move(fromRead), *source))
             return failDirection(w.prompt(), errorText + pattern, error.number, fromOnDisk);
         w.filesIgnored << source->passed;
-        if (const Error error = listFolder(w.sink, toOnDisk, pattern, *target))
+        if (const Error error = listFolder(w.sink, toOnDisk, pattern, std::move(toRead), *target))
             return failDirection(w.prompt(), errorText + pattern, error.number, toOnDisk);
         w.filesIgnored << target->passed;
     }
@@ -268,7 +300,6 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     const qint64 total = qint64(source->files.size());
     // Room for the names this direction may add to the target.
     target->files.reserve(target->files.size() + source->files.size());
-    target->byName.reserve(qsizetype(target->files.size() + source->files.size()));
     struct Ordered
     {
         Listing& listing;
