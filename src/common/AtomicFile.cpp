@@ -103,10 +103,12 @@ bool AtomicFile::open()
     discard();
     m_error = {};
     m_failedStep = Step::None;
-    const qsizetype cut = m_destination.lastIndexOf(QLatin1Char('/'));
-    const QString name = m_destination.mid(cut + 1);
-    QByteArray pattern = QFile::encodeName(folderOf(m_destination) + m_options.tempPrefix + name +
-                                           m_options.tempSuffix + QStringLiteral("XXXXXX"));
+    // <folder>/<prefix><name><suffix>XXXXXX, built in one piece ('/' is
+    // the same byte in every encoding of a path).
+    QByteArray pattern = QFile::encodeName(m_destination);
+    pattern.insert(pattern.lastIndexOf('/') + 1, QFile::encodeName(m_options.tempPrefix));
+    pattern += QFile::encodeName(m_options.tempSuffix);
+    pattern += "XXXXXX";
     const int fd = m_options.createMode ? createExclusive(pattern, *m_options.createMode)
                                         : ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)

@@ -543,6 +543,11 @@ int injectedFailure(const QString& operation, const QString& path)
     return injector ? injector(operation, path) : 0;
 }
 
+bool failureInjectorSet()
+{
+    return bool(injectorSlot());
+}
+
 void splitPath(const QString& path, QString& folder, QString& name)
 {
     const qsizetype at = path.lastIndexOf(separator());

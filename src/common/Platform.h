@@ -168,6 +168,9 @@ using FailureInjector = std::function<int(const QString& operation, const QStrin
 void setFailureInjector(FailureInjector injector);
 // The errno value the injector asks for (0 when none is set or it lets the call pass).
 int injectedFailure(const QString& operation, const QString& path);
+// Whether an injector is set: work that would ask it from another thread is
+// then done on the calling thread, in order.
+bool failureInjectorSet();
 
 // Splits a path given as one text (folder + pattern, e.g. ".../SK*.doc") into
 // folder (ending with the separator, or empty) and the last component.

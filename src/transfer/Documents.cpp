@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
+#include <thread>
 #include <vector>
 
 namespace mirsalex {
@@ -108,9 +109,9 @@ private:
 };
 
 // A folder of a group, listed once for both directions of the group: its
-// files matching the group's pattern, in name order (the folder's own order
-// is arbitrary, and a run's boxes and progress follow it), each with its
-// time as this run has left it. The copies of the first direction are
+// files matching the group's pattern, taken in name order (the folder's own
+// order is arbitrary, and a run's boxes and progress follow it), each with
+// its time as this run has left it. The copies of the first direction are
 // entered as they are made, so that the second direction finds the folder
 // as it stands without reading it again.
 struct Listing
@@ -124,48 +125,72 @@ struct Listing
         // again when it is next compared.
         bool reread = false;
     };
-    QString folder; // as named on disk
-    std::vector<File> files;
+    QString folder;             // as named on disk
+    std::vector<File> files;    // as listed, then as added: a file keeps its place
+    std::vector<size_t> sorted; // the files in name order
     // Upper-cased name -> the file a name stands for, the last of those
-    // that differ only in case.
+    // that differ only in case in name order.
     QHash<QString, size_t> byName;
     QStringList passed; // links and names that are no text
 
-    static bool before(const File& a, const File& b)
+    // Puts the files added since the last time in name order among the
+    // others; the first time, indexes them by name too (a file added later
+    // is indexed as it is added).
+    void order()
     {
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
-    }
-    // Puts the files from `sorted` on (added since the last time) in name
-    // order among the others.
-    void order(size_t sorted = 0)
-    {
-        const auto middle = files.begin() + std::ptrdiff_t(std::min(sorted, files.size()));
-        std::stable_sort(middle, files.end(), before);
-        std::inplace_merge(files.begin(), middle, files.end(), before);
-        byName.clear();
-        byName.reserve(qsizetype(files.size()));
-        for (size_t i = 0; i < files.size(); ++i)
-            byName.insert(files[i].upper, i);
+        const auto before = [this](size_t a, size_t b) {
+            return files[a].name.compare(files[b].name, Qt::CaseInsensitive) < 0;
+        };
+        const size_t known = sorted.size();
+        for (size_t i = known; i < files.size(); ++i)
+            sorted.push_back(i);
+        const auto middle = sorted.begin() + std::ptrdiff_t(known);
+        std::stable_sort(middle, sorted.end(), before);
+        std::inplace_merge(sorted.begin(), middle, sorted.end(), before);
+        if (byName.isEmpty()) {
+            byName.clear();
+            byName.reserve(qsizetype(files.size()));
+            for (const size_t i : sorted)
+                byName.insert(files[i].upper, i);
+        }
     }
     // Some names differ only in case (a folder on a case-sensitive disk).
     bool namesAlike() const { return size_t(byName.size()) != files.size(); }
 };
 
-// Lists `folder` (as named on disk) for the names matching `pattern`, with
-// the files this run has put there (a dry run only records them). A folder
-// that does not exist holds nothing; a folder that cannot be read (device
-// error, no permission) fails the direction with its error number. Links
-// and names that are no text are left out and named in `out.passed`.
-Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, Listing& out)
+// What a folder holds on disk for the names matching a pattern (see
+// platform::listFilesDated()), read apart from the run.
+struct FolderOnDisk
+{
+    QList<platform::DatedEntry> entries;
+    QStringList passed;
+    Error error;
+};
+
+FolderOnDisk readFolder(const QString& folder, const QString& pattern)
+{
+    FolderOnDisk read;
+    read.error = platform::listFilesDated(folder, pattern, read.entries, read.passed);
+    return read;
+}
+
+// Lists `folder` (as named on disk, read into `read`) for the names matching
+// `pattern`, with the files this run has put there (a dry run only records
+// them). A folder that does not exist holds nothing; a folder that cannot be
+// read (device error, no permission) fails the direction with its error
+// number. Links and names that are no text are left out and named in
+// `out.passed`.
+Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, FolderOnDisk read,
+                 Listing& out)
 {
     out = Listing{};
     out.folder = folder;
-    QList<platform::DatedEntry> entries;
-    const Error error = platform::listFilesDated(folder, pattern, entries, out.passed);
+    out.passed = std::move(read.passed);
+    const Error& error = read.error;
     if (error && error.number != 76 && error.number != 53)
         return error;
-    out.files.reserve(size_t(entries.size()));
-    for (const platform::DatedEntry& e : entries)
+    out.files.reserve(size_t(read.entries.size()));
+    for (const platform::DatedEntry& e : read.entries)
         out.files.push_back({e.name, e.name.toUpper(), sink.timeAsLeft(folder, e.name, e.modified)});
     const QStringList made = sink.filesCreatedIn(folder);
     if (!made.isEmpty()) {
@@ -211,10 +236,23 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     if (!source || !target || source->folder != fromOnDisk || target->folder != toOnDisk) {
         source.emplace();
         target.emplace();
-        if (const Error error = listFolder(w.sink, fromOnDisk, pattern, *source))
+        // The two folders are read at once, the destination on a thread of
+        // its own (reading changes nothing; a failure injector is only ever
+        // asked from this thread).
+        FolderOnDisk fromRead, toRead;
+        if (platform::failureInjectorSet()) {
+            fromRead = readFolder(fromOnDisk, pattern);
+            if (!fromRead.error || fromRead.error.number == 76 || fromRead.error.number == 53)
+                toRead = readFolder(toOnDisk, pattern);
+        } else {
+            std::thread reader([&] { toRead = readFolder(toOnDisk, pattern); });
+            fromRead = readFolder(fromOnDisk, pattern);
+            reader.join();
+        }
+        if (const Error error = listFolder(w.sink, fromOnDisk, pattern, std::move(fromRead), *source))
             return failDirection(w.prompt(), errorText + pattern, error.number, fromOnDisk);
         w.filesIgnored << source->passed;
-        if (const Error error = listFolder(w.sink, toOnDisk, pattern, *target))
+        if (const Error error = listFolder(w.sink, toOnDisk, pattern, std::move(toRead), *target))
             return failDirection(w.prompt(), errorText + pattern, error.number, toOnDisk);
         w.filesIgnored << target->passed;
     }
@@ -227,15 +265,21 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
         blocked.insert(path.mid(path.lastIndexOf(platform::separator()) + 1).toUpper());
 
     qint16& counter = w.filesOffered[group][direction];
-    QHash<QString, QString> nameOf; // destination on disk -> name shown
-    QSet<QString> seen;             // upper-cased names offered in this direction
+    // Destination on disk -> name shown, for the copies made (the later
+    // wins); asked only when putting them in place fails.
+    std::vector<std::pair<QString, QString>> nameOf;
+    QSet<QString> seen; // upper-cased names offered in this direction
     ChangeSink::CopyBatch batch(w.sink);
     // Copies that never reached their place are not counted as updated.
     auto uncount = [&] { counter = static_cast<qint16>(std::max(0, counter - batch.state().dropped)); };
     auto batchFailed = [&] {
         uncount();
         const ChangeSink::CopyBatchState state = batch.state();
-        const QString shown = nameOf.value(state.failedDestination, state.failedDestination);
+        QString shown = state.failedDestination;
+        const auto it = std::find_if(nameOf.rbegin(), nameOf.rend(),
+                                     [&](const auto& made) { return made.first == state.failedDestination; });
+        if (it != nameOf.rend())
+            shown = it->second;
         return failDirection(w.prompt(), errorText + shown, state.failure.number, state.failedDestination);
     };
     // Whether a folder's disk keeps times to 2 seconds: asked once, and only
@@ -254,16 +298,17 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     const ProgressEnd progressEnd(w.prompt());
     qint64 done = 0;
     const qint64 total = qint64(source->files.size());
-    const size_t known = target->files.size(); // the target's files in name order
+    // Room for the names this direction may add to the target.
+    target->files.reserve(target->files.size() + source->files.size());
     struct Ordered
     {
         Listing& listing;
-        size_t from;
-        ~Ordered() { listing.order(from); } // files added on every way out
-    } ordered{*target, known};
+        ~Ordered() { listing.order(); } // files added on every way out
+    } ordered{*target};
     const bool alike = source->namesAlike();
     const int prompt = w.request.confirmCopies;
-    for (Listing::File& listed : source->files) {
+    for (const size_t index : source->sorted) {
+        Listing::File& listed = source->files[index];
         w.prompt().progress(step, done++, total);
         const QString& name = listed.upper;
         if (blocked.contains(name))
@@ -295,12 +340,18 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
             !detail::passesOn(listed.time, destinationTime, 0, sourceCoarse, destinationCoarse))
             continue;
         const QString destination = toOnDisk + (existing ? existing->name : name);
-        const detail::CopySides sides{from + name,  to + name,        fromOnDisk + listed.name,
-                                      destination,  listed.time,      destinationTime,
-                                      sourceCoarse, destinationCoarse};
+        // The names shown are built only for the boxes that show them.
+        const detail::CopySides sides{prompt > 0 ? from + name : QString(),
+                                      prompt > 0 ? to + name : QString(),
+                                      fromOnDisk + listed.name,
+                                      destination,
+                                      listed.time,
+                                      destinationTime,
+                                      sourceCoarse,
+                                      destinationCoarse};
         const CopyResult copy = detail::copyResolvedIfNewer(w, sides, counter, prompt, 0);
         if (copy.copied) {
-            nameOf.insert(destination, name);
+            nameOf.emplace_back(destination, name);
             // The copy takes its source's time, unless its disk rounds it.
             if (!existing) {
                 target->byName.insert(name, target->files.size());

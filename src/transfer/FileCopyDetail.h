@@ -15,7 +15,7 @@ namespace mirsalex::detail {
 // instead of looking every name up).
 struct CopySides
 {
-    // Shown in the messages.
+    // Shown in the boxes (a caller that shows none may leave them empty).
     QString source;
     QString destination;
     // The paths used.
