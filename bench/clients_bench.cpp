@@ -240,7 +240,8 @@ int main(int argc, char** argv)
     // The merge alone: the time spent finding the rows left different after
     // it is taken out.
     std::printf("ours without the divergence report: %.1f ms (median of %d)\n", median(mergeMs), kRounds);
-    std::printf("ratio ours without the divergence report/baseline: %.2f\n", median(mergeMs) / median(baseMs));
+    std::printf("ratio ours without the divergence report/baseline: %.2f\n",
+                median(mergeMs) / median(baseMs));
     // Less sensitive to other work on the machine than the elapsed times.
     std::printf("processor ratio ours/baseline: %.2f\n",
                 median(baseCpuMs) > 0 ? median(oursCpuMs) / median(baseCpuMs) : 0.0);
