@@ -438,6 +438,7 @@ void Database::close()
         m_conn.close();
     }
     m_batch.reset();
+    m_batchWrites.clear();
     m_beforeFirstChange = nullptr;
     m_changeRefused = Error();
     m_pointMarked = false;

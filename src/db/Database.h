@@ -144,7 +144,17 @@ public:
     // A batch takes the file for writing when it begins, waiting for another
     // program's write to end for at most busyTimeout(); past that it fails
     // with 3218, before anything is read or written in it.
-    Error beginBatch();
+    //
+    // `writes`, when given, names the tables ("schema.table", see
+    // qualified()) the batch will write: it then takes only their files for
+    // writing, the same way, and the others only as it reads them. A batch
+    // that writes one file of several commits it on its own, without the
+    // engine's record of a commit across files (a file and two flushes
+    // fewer). A batch that writes a file it did not name takes it at its
+    // first write, without waiting.
+    Error beginBatch(const QStringList& writes = {});
+    // The tables the batch was begun for (none: every file).
+    const QStringList& batchWrites() const { return m_batchWrites; }
     Error commitBatch();
     // Abandons the rows written since the batch began.
     void rollbackBatch();
@@ -279,9 +289,13 @@ public:
 private:
     Error executeWith(const QString& statement, const QVariantList& params, const QString& changesIf,
                       int* rowsAffected);
+    // Begins the batch taking the files of m_batchWrites for writing (every
+    // file when it names none).
+    Error openBatch();
     sqlite::Connection m_conn;
     QString m_path;
     std::unique_ptr<sqlite::Transaction> m_batch;
+    QStringList m_batchWrites; // the tables the batch takes for writing (none named: every file)
     quint64 m_epoch = 0;
     bool m_batchLost = false;
     bool m_withheld = false;

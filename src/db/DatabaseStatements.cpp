@@ -315,11 +315,8 @@ Error Database::aboutToChange()
     if (error)
         m_changeRefused = error;
     if (resume) {
-        auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Immediate);
-        if (batch->begun() == SQLITE_OK)
-            m_batch = std::move(batch);
-        else if (!error)
-            error = lastError(m_path);
+        if (Error e = openBatch(); e && !error)
+            error = e;
     }
     // The point marked, where it was: nothing has changed since.
     if (rolledBack && m_pointMarked) {
@@ -329,21 +326,42 @@ Error Database::aboutToChange()
     return error;
 }
 
-Error Database::beginBatch()
+Error Database::openBatch()
+{
+    // The write lock is taken now, waiting for it under the busy timeout. A
+    // batch that took it only at its first write, on a file it has read
+    // since it began, would fail at once, without waiting, on a file that
+    // another program is writing.
+    if (m_batchWrites.isEmpty()) {
+        auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Immediate);
+        if (batch->begun() != SQLITE_OK)
+            return lastError(m_path);
+        m_batch = std::move(batch);
+        return {};
+    }
+    // Only the files named: a statement that writes nothing, run before the
+    // batch reads anything, takes each one's lock as BEGIN IMMEDIATE would.
+    auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Deferred);
+    if (batch->begun() != SQLITE_OK)
+        return lastError(m_path);
+    for (const QString& table : std::as_const(m_batchWrites)) {
+        if (m_conn.exec(QStringLiteral("DELETE FROM ") + table + QStringLiteral(" WHERE 0")) != SQLITE_OK)
+            return lastError(m_path); // (told before the batch is rolled back)
+    }
+    m_batch = std::move(batch);
+    return {};
+}
+
+Error Database::beginBatch(const QStringList& writes)
 {
     ++m_epoch;
     if (!m_conn.isOpen())
         return dbError(DbErr::ObjectClosed);
     if (m_batch)
         return {};
-    // IMMEDIATE: the write lock is taken now, waiting for it under the busy
-    // timeout. A deferred batch would take it only at its first write, and
-    // the engine then fails at once, without waiting, on a file that another
-    // program is writing.
-    auto batch = std::make_unique<sqlite::Transaction>(m_conn, sqlite::Transaction::Mode::Immediate);
-    if (batch->begun() != SQLITE_OK)
-        return lastError(m_path);
-    m_batch = std::move(batch);
+    m_batchWrites = writes;
+    if (Error e = openBatch())
+        return e;
     m_batchLost = false;
     m_batchLostError = Error();
     return {};

@@ -35,9 +35,23 @@ constexpr size_t kMostWalkedRows = 300;
 // transaction, as on a full disk) cannot take these rows with it.
 Error checkpoint(Database& db)
 {
+    const QStringList writes = db.batchWrites();
     if (Error e = db.commitBatch())
         return e;
-    return db.beginBatch();
+    return db.beginBatch(writes);
+}
+
+// Commits the first pass (the local file) and begins the batch of the
+// second and of the purge, for the files they write: the exchange one, and
+// the local one when rows marked deleted are purged.
+Error secondPassBatch(Database& db, const MergePlan& plan)
+{
+    if (Error e = db.commitBatch())
+        return e;
+    QStringList writes{plan.exchange};
+    if (!plan.mark.isEmpty())
+        writes << plan.local;
+    return db.beginBatch(writes);
 }
 
 bool sameFile(const QString& a, const QString& b)
@@ -570,9 +584,12 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
     MergeSession session(prompt, w.sink, policy.table);
     Error error =
         session.open(w.localVisits, w.exchangeVisits, policy.openLocal, policy.openExchange, policy.passIn);
-    if (!error)
-        error = session.begin();
     Database& db = session.db();
+    if (!error) {
+        // The first pass writes the local file only.
+        const QString local = db.qualified(policy.table);
+        error = session.begin(local.isEmpty() ? QStringList() : QStringList{local});
+    }
     prompt.processEvents();
     MergePlan plan;
     if (!error) {
@@ -592,7 +609,7 @@ StepOutcome mergeBothWays(RunState& w, const MergePolicy& policy)
                                 policy.table + QStringLiteral(": scambio -> locale"));
         // The first pass's rows are stored for good before the second begins.
         if (!error)
-            error = checkpoint(db);
+            error = secondPassBatch(db, plan);
     }
     // Batches stored when the second pass begins.
     const bool secondBegun = !error;

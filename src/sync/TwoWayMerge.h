@@ -64,7 +64,9 @@ public:
     // part that failed (to `openExchange` when none did).
     Error open(const QString& localPath, const QString& exchangePath, const QString& openLocal,
                const QString& openExchange, const QString& missingTable, bool exchangeChanged = true);
-    Error begin() { return m_db.beginBatch(); }
+    // `writes`: the tables the first batch writes (see
+    // Database::beginBatch()); none named, every file.
+    Error begin(const QStringList& writes = {}) { return m_db.beginBatch(writes); }
 
     // Commits the batch (what is stored stays, whatever ended the work),
     // serves pending window events once, detaches and closes; returns

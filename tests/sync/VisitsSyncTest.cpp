@@ -10,8 +10,10 @@
 #include "sync/SyncTestSupport.h"
 #include "sync/TwoWayMerge.h"
 
+#include <chrono>
 #include <functional>
 #include <QDir>
+#include <thread>
 
 using namespace mirsalex;
 using namespace mirsalex::test;
@@ -654,6 +656,34 @@ TEST_F(VisitsFixture, ChainStopsAtTheFirstFailure)
     EXPECT_EQ(report.tabelle[kTabAzioni].toLocal, 1);
     EXPECT_EQ(report.of("SincronizzaAzioni").outcome.status, StepOutcome::Status::Failed);
     EXPECT_EQ(report.of("SincronizzaVisite").state, StepReport::State::NotReached);
+}
+
+TEST_F(VisitsFixture, AFileAnotherProgramIsWritingIsWaitedForByEachPass)
+{
+    // Each pass takes the file it writes when it begins: a file that another
+    // program is writing is waited for, not failed at the first row.
+    {
+        RawDb local(m_local);
+        local.exec(QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (1, 45000)"));
+        RawDb ex(m_exchange);
+        ex.exec(QStringLiteral("INSERT INTO VisiteN (VsCliente, VsData) VALUES (2, 45001)"));
+    }
+    for (const QString& held : {m_exchange, m_local}) {
+        RawDb holder(held);
+        holder.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        std::thread release([&holder] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            holder.exec(QStringLiteral("ROLLBACK"));
+        });
+        const StepOutcome outcome = syncVisits(w);
+        release.join();
+        EXPECT_EQ(outcome.result(), 0) << held.toStdString();
+        EXPECT_TRUE(prompt.messages.isEmpty());
+    }
+    for (const QString& file : {m_local, m_exchange}) {
+        RawDb db(file);
+        EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM VisiteN")).toInt(), 2) << file.toStdString();
+    }
 }
 
 } // namespace
