@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -108,6 +109,28 @@ private:
     Prompt& m_prompt;
 };
 
+// A name upper-cased, with its hash worked out once: a folder's index is
+// looked up once for each file of the other folder, in each direction.
+// (The hash of a text in a QHash is seeded, and slow for names this short.)
+struct NameKey
+{
+    QString upper;
+    size_t hash = 0;
+
+    NameKey() = default;
+    explicit NameKey(QString name)
+        : upper(std::move(name)),
+          hash(std::hash<std::u16string_view>{}(
+              std::u16string_view(reinterpret_cast<const char16_t*>(upper.utf16()), size_t(upper.size()))))
+    {
+    }
+    friend bool operator==(const NameKey& a, const NameKey& b)
+    {
+        return a.hash == b.hash && a.upper == b.upper;
+    }
+    friend size_t qHash(const NameKey& key, size_t seed) noexcept { return key.hash ^ seed; }
+};
+
 // A folder of a group, listed once for both directions of the group: its
 // files matching the group's pattern, taken in name order (the folder's own
 // order is arbitrary, and a run's boxes and progress follow it), each with
@@ -119,7 +142,7 @@ struct Listing
     struct File
     {
         QString name;               // as stored on disk
-        QString upper;              // the name upper-cased
+        NameKey key;                // the name upper-cased
         std::optional<qint64> time; // none: it cannot be dated
         // Copied onto a disk that may round the time it was given: read
         // again when it is next compared.
@@ -130,7 +153,7 @@ struct Listing
     std::vector<size_t> sorted; // the files in name order
     // Upper-cased name -> the file a name stands for, the last of those
     // that differ only in case in name order.
-    QHash<QString, size_t> byName;
+    QHash<NameKey, size_t> byName;
     QStringList passed; // links and names that are no text
 
     // Puts the files added since the last time in name order among the
@@ -151,7 +174,7 @@ struct Listing
             byName.clear();
             byName.reserve(qsizetype(files.size()));
             for (const size_t i : sorted)
-                byName.insert(files[i].upper, i);
+                byName.insert(files[i].key, i);
         }
     }
     // Some names differ only in case (a folder on a case-sensitive disk).
@@ -191,7 +214,7 @@ Error listFolder(const ChangeSink& sink, const QString& folder, const QString& p
         return error;
     out.files.reserve(size_t(read.entries.size()));
     for (const platform::DatedEntry& e : read.entries)
-        out.files.push_back({e.name, e.name.toUpper(), sink.timeAsLeft(folder, e.name, e.modified)});
+        out.files.push_back({e.name, NameKey(e.name.toUpper()), sink.timeAsLeft(folder, e.name, e.modified)});
     const QStringList made = sink.filesCreatedIn(folder);
     if (!made.isEmpty()) {
         QStringList names;
@@ -200,7 +223,7 @@ Error listFolder(const ChangeSink& sink, const QString& folder, const QString& p
         for (const QString& name : made) {
             if (!names.contains(name, Qt::CaseInsensitive) && platform::wildcardMatch(pattern, name)) {
                 names << name;
-                out.files.push_back({name, name.toUpper(), sink.modificationTime(folder + name)});
+                out.files.push_back({name, NameKey(name.toUpper()), sink.modificationTime(folder + name)});
             }
         }
     }
@@ -310,7 +333,7 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     for (const size_t index : source->sorted) {
         Listing::File& listed = source->files[index];
         w.prompt().progress(step, done++, total);
-        const QString& name = listed.upper;
+        const QString& name = listed.key.upper;
         if (blocked.contains(name))
             continue;
         // Two names that differ only in case (a folder on a case-sensitive
@@ -324,7 +347,7 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
             }
             seen.insert(name);
         }
-        const auto at = target->byName.constFind(name);
+        const auto at = target->byName.constFind(listed.key);
         Listing::File* existing = at != target->byName.cend() ? &target->files[*at] : nullptr;
         if (listed.reread) {
             listed.time = w.sink.modificationTime(fromOnDisk + listed.name);
@@ -354,8 +377,8 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
             nameOf.emplace_back(destination, name);
             // The copy takes its source's time, unless its disk rounds it.
             if (!existing) {
-                target->byName.insert(name, target->files.size());
-                target->files.push_back({name, name, {}});
+                target->byName.insert(listed.key, target->files.size());
+                target->files.push_back({name, listed.key, {}});
                 existing = &target->files.back();
             }
             existing->time = listed.time;
