@@ -172,9 +172,6 @@ public:
     // While `rows` is set, statements may call mx_walk(x): it adds x to
     // `rows` and gives 0. A set-based statement names with it the source
     // rows it leaves to a row walk. Statements may also call:
-    // - mx_kinds(kinds, v1, v2, ...): 1 when each value is of the kind its
-    //   letter in `kinds` names, 't' a text or Null, 'n' a number or Null;
-    //   else 0;
     // - mx_text(x): a text as the program stores it (TestoODefault), failing
     //   the statement on a value that is neither a text nor Null;
     // - mx_number(x): a number as the program stores it (NumeroOZero),

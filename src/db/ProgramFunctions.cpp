@@ -30,22 +30,6 @@ void listedRow(sqlite3_context* context, int, sqlite3_value** values)
                                     : 0);
 }
 
-// mx_kinds(kinds, v1, v2, ...): 1 when each value is of the kind its letter
-// in `kinds` names ('t' a text or Null, 'n' a number or Null), else 0.
-void valuesOfKinds(sqlite3_context* context, int count, sqlite3_value** values)
-{
-    const auto* kinds = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
-    const int letters = sqlite3_value_bytes(values[0]);
-    int fits = kinds && letters == count - 1 ? 1 : 0;
-    for (int i = 1; fits && i < count; ++i) {
-        const int type = sqlite3_value_type(values[i]);
-        if (type == SQLITE_NULL)
-            continue;
-        fits = kinds[i - 1] == 't' ? type == SQLITE_TEXT : (type == SQLITE_INTEGER || type == SQLITE_FLOAT);
-    }
-    sqlite3_result_int(context, fits);
-}
-
 const char kNotOfItsKind[] = "mx: a value not of its field's kind";
 
 // mx_text(x): a text as the program stores it (TestoODefault): a blank for a
@@ -105,9 +89,6 @@ void addProgramFunctions(sqlite3* connection, std::vector<qint64>** walkNotes,
     sqlite3_create_function_v2(connection, "mx_walk", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, walkNotes,
                                noteWalkedRow, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(connection, "mx_listed", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, listed, listedRow,
-                               nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(connection, "mx_kinds", -1,
-                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, valuesOfKinds,
                                nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(connection, "mx_text", 1,
                                SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr, storedText,

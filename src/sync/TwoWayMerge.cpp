@@ -200,12 +200,18 @@ Error wrongKindKey(Database& db, const MergePlan& p, const QList<Database::Colum
     }
     if (numeric.isEmpty())
         return {};
-    QString read;
-    for (const QString& k : std::as_const(numeric))
+    // A number or Null sorts before every text, and a text or bytes after:
+    // `+k >= ''` holds for a text or bytes only. (The + leaves the field's
+    // kind out of the comparison and its index unused, so the table is read
+    // in the order of a plain scan.)
+    QString read, wrong;
+    for (const QString& k : std::as_const(numeric)) {
         read += (read.isEmpty() ? QString() : QStringLiteral(", ")) + Database::quoted(k);
+        wrong += (wrong.isEmpty() ? QString() : QStringLiteral(" OR ")) + QLatin1Char('+') +
+                 Database::quoted(k) + QStringLiteral(" >= ''");
+    }
     Snapshot rows(db);
-    if (Error e = rows.open(QStringLiteral("SELECT %1 FROM %2 WHERE NOT mx_kinds('%3', %1) LIMIT 1")
-                                .arg(read, table, QString(numeric.size(), QLatin1Char('n')))))
+    if (Error e = rows.open(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT 1").arg(read, table, wrong)))
         return e;
     if (rows.eof())
         return {};
