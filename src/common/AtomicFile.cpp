@@ -69,14 +69,14 @@ void fillTail(QByteArray& pattern)
 }
 
 // mkostemp() with the permissions given: replaces the trailing XXXXXX of
-// `pattern` with letters and digits until the name is new. With a folder,
-// `pattern` is taken relative to it from `nameAt` on.
-int createExclusive(QByteArray& pattern, mode_t mode, int folderFd = AT_FDCWD, qsizetype nameAt = 0)
+// `pattern` with letters and digits until the name is new; `pattern` is
+// taken relative to `folderFd`.
+int createExclusive(QByteArray& pattern, mode_t mode, int folderFd = AT_FDCWD)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         fillTail(pattern);
         const int fd =
-            ::openat(folderFd, pattern.constData() + nameAt, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            ::openat(folderFd, pattern.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -130,20 +130,27 @@ bool AtomicFile::open()
             return fail(Step::Create, errno, m_destination);
         m_unnamedRefused = true;
     }
-    // <folder>/<prefix><name><suffix>XXXXXX, built in one piece ('/' is
-    // the same byte in every encoding of a path).
-    QByteArray pattern = QFile::encodeName(m_destination);
-    const qsizetype nameAt = pattern.lastIndexOf('/') + 1;
-    pattern.insert(nameAt, QFile::encodeName(m_options.tempPrefix));
-    pattern += QFile::encodeName(m_options.tempSuffix);
-    pattern += "XXXXXX";
     int fd = -1;
-    if (m_options.folderFd >= 0)
-        fd = createExclusive(pattern, createMode, m_options.folderFd, nameAt);
-    else
+    QByteArray pattern;
+    if (m_options.folderFd >= 0) {
+        // <prefix><name><suffix>XXXXXX, in the open folder.
+        const QStringView name = QStringView(m_destination).mid(m_destination.lastIndexOf(QLatin1Char('/')) + 1);
+        pattern = QFile::encodeName(m_options.tempPrefix) + name.toLocal8Bit() +
+                  QFile::encodeName(m_options.tempSuffix) + "XXXXXX";
+        fd = createExclusive(pattern, createMode, m_options.folderFd);
+        if (fd < 0)
+            return fail(Step::Create, errno, folderOf(m_destination) + QFile::decodeName(pattern));
+    } else {
+        // <folder>/<prefix><name><suffix>XXXXXX, built in one piece ('/'
+        // is the same byte in every encoding of a path).
+        pattern = QFile::encodeName(m_destination);
+        pattern.insert(pattern.lastIndexOf('/') + 1, QFile::encodeName(m_options.tempPrefix));
+        pattern += QFile::encodeName(m_options.tempSuffix);
+        pattern += "XXXXXX";
         fd = m_options.createMode ? createExclusive(pattern, createMode) : ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(Step::Create, errno, QFile::decodeName(pattern));
+        if (fd < 0)
+            return fail(Step::Create, errno, QFile::decodeName(pattern));
+    }
     m_fd = fd;
     m_temp = pattern;
     m_mode = m_options.createMode;
@@ -153,23 +160,23 @@ bool AtomicFile::open()
 bool AtomicFile::write(const char* data, qint64 size)
 {
     if (m_fd < 0)
-        return fail(Step::Write, EBADF, QFile::decodeName(m_temp));
+        return fail(Step::Write, EBADF, tempPath());
     if (const int err = writeAll(m_fd, data, size, nullptr, m_options.write))
-        return fail(Step::Write, err, QFile::decodeName(m_temp));
+        return fail(Step::Write, err, tempPath());
     return true;
 }
 
 bool AtomicFile::setPermissions(mode_t mode)
 {
     if (m_fd < 0)
-        return fail(Step::Permissions, EBADF, QFile::decodeName(m_temp));
+        return fail(Step::Permissions, EBADF, tempPath());
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("chmod"), m_destination) : 0;
     if (err == 0 && m_mode != mode && ::fchmod(m_fd, mode) != 0)
         err = errno;
     if (err == 0)
         m_mode = mode;
     if (err != 0 && !(m_options.permissionsMayBeRefused && permissionsNotKept(err)))
-        return fail(Step::Permissions, err, QFile::decodeName(m_temp));
+        return fail(Step::Permissions, err, tempPath());
     return true;
 }
 
@@ -183,8 +190,8 @@ void AtomicFile::setOwner(uid_t owner, gid_t group)
 bool AtomicFile::commit()
 {
     if (m_fd < 0)
-        return fail(Step::Sync, EBADF, QFile::decodeName(m_temp));
-    const QString temp = QFile::decodeName(m_temp);
+        return fail(Step::Sync, EBADF, tempPath());
+    const QString temp = tempPath();
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("fsync"), m_destination) : 0;
     if (err == 0 && m_options.flushToDisk)
         err = m_options.sync ? m_options.sync(m_fd) : syncFile(m_fd);
@@ -194,7 +201,12 @@ bool AtomicFile::commit()
     if (::close(fd) != 0)
         return fail(Step::Close, errno, temp);
     err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("rename"), m_destination) : 0;
-    if (err == 0)
+    if (err == 0 && m_options.folderFd >= 0)
+        err = ::renameat(m_options.folderFd, m_temp.constData(), AT_FDCWD,
+                         QFile::encodeName(m_destination).constData()) == 0
+                  ? 0
+                  : errno;
+    else if (err == 0)
         err = renameFile(m_temp, QFile::encodeName(m_destination));
     if (err != 0)
         return fail(Step::Rename, err, m_destination);
@@ -210,12 +222,12 @@ bool AtomicFile::commit()
 QByteArray AtomicFile::release()
 {
     if (m_fd < 0) {
-        fail(Step::Close, EBADF, QFile::decodeName(m_temp));
+        fail(Step::Close, EBADF, tempPath());
         return {};
     }
     const int fd = std::exchange(m_fd, -1);
     if (::close(fd) != 0) {
-        fail(Step::Close, errno, QFile::decodeName(m_temp));
+        fail(Step::Close, errno, tempPath());
         return {};
     }
     return std::exchange(m_temp, QByteArray());
@@ -235,7 +247,15 @@ void AtomicFile::discard()
         ::close(std::exchange(m_fd, -1));
     m_mode.reset();
     if (!m_temp.isEmpty())
-        ::unlink(std::exchange(m_temp, QByteArray()).constData());
+        ::unlinkat(m_options.folderFd >= 0 ? m_options.folderFd : AT_FDCWD,
+                   std::exchange(m_temp, QByteArray()).constData(), 0);
+}
+
+QString AtomicFile::tempPath() const
+{
+    if (m_options.folderFd >= 0 && !m_temp.isEmpty())
+        return folderOf(m_destination) + QFile::decodeName(m_temp);
+    return QFile::decodeName(m_temp);
 }
 
 int AtomicFile::writeAll(int fd, const char* data, qint64 size, qint64* written, const WriteFn& writeFn)

@@ -136,7 +136,8 @@ public:
     // Closes the temporary without flushing it and hands it over: it stays
     // beside the destination under its temporary name, for a caller that
     // flushes many at once (syncFileSystem()) and then puts each in place
-    // (renameFile()). Returns its encoded path; empty on failure.
+    // (renameFile()). Returns its encoded path, relative to
+    // Options::folderFd when one was given; empty on failure.
     [[nodiscard]] QByteArray release();
     // Hands over an unnamed temporary (isUnnamed()) still open, for a
     // caller that flushes many at once and then names each (linkUnnamed());
@@ -147,8 +148,6 @@ public:
     bool isUnnamed() const { return m_fd >= 0 && m_temp.isEmpty(); }
     // Options::unnamed was asked for and the file system refused it.
     bool unnamedRefused() const { return m_unnamedRefused; }
-    // The temporary's name in its folder (the last part of its path).
-    QByteArray temporaryName() const { return m_temp.mid(m_temp.lastIndexOf('/') + 1); }
     // Closes and removes the temporary.
     void discard();
 
@@ -203,10 +202,11 @@ public:
 
 private:
     bool fail(Step step, int err, const QString& path);
+    QString tempPath() const;
 
     QString m_destination;
     Options m_options;
-    QByteArray m_temp; // encoded path of the temporary; empty when none
+    QByteArray m_temp; // encoded path of the temporary (relative to folderFd); empty when none
     int m_fd = -1;
     std::optional<mode_t> m_mode; // the temporary's permissions, when known
     bool m_unnamedRefused = false;

@@ -199,10 +199,11 @@ struct Pending
     int fd = -1;
 };
 
-// The part of an encoded path after its last separator.
-const char* lastPart(const QByteArray& path)
+// The encoded name of a file in its folder (the part of its path after the
+// last separator).
+QByteArray nameOf(const QString& path)
 {
-    return path.constData() + path.lastIndexOf('/') + 1;
+    return QStringView(path).mid(path.lastIndexOf(QLatin1Char('/')) + 1).toLocal8Bit();
 }
 
 // One copy into a temporary file; in a batch it is left pending there.
@@ -212,10 +213,9 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
                  SafeFileCopy::Flush flush = SafeFileCopy::Flush::Now)
 {
     const bool batched = place != nullptr;
-    const QByteArray src = QFile::encodeName(source);
     Descriptor in(batched && place->sourceFolder >= 0
-                      ? ::openat(place->sourceFolder, lastPart(src), O_RDONLY | O_CLOEXEC)
-                      : ::open(src.constData(), O_RDONLY | O_CLOEXEC));
+                      ? ::openat(place->sourceFolder, nameOf(source).constData(), O_RDONLY | O_CLOEXEC)
+                      : ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return {platform::fileErrorFromErrno(errno, source)};
     struct stat info
@@ -247,8 +247,7 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
     QByteArray name;
     if (batched && place->destinationFolder >= 0) {
         options.folderFd = place->destinationFolder;
-        name = QFile::encodeName(destination);
-        name.remove(0, name.lastIndexOf('/') + 1);
+        name = nameOf(destination);
         // A name not yet taken gets an unnamed copy.
         struct stat there
         {
@@ -342,10 +341,11 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
         if (out.isUnnamed()) {
             pending.fd = out.takeUnnamed();
         } else {
-            pending.tempName = out.temporaryName();
-            pending.temp = out.release();
-            if (pending.temp.isEmpty())
+            // Relative to the open folder when there is one.
+            QByteArray temp = out.release();
+            if (temp.isEmpty())
                 return failed();
+            (options.folderFd >= 0 ? pending.tempName : pending.temp) = std::move(temp);
         }
         pendingOut->emplace(std::move(pending));
         return {};
@@ -401,7 +401,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
     place.sourceFolder = from.fd;
     place.destinationFolder = to.fd;
     place.umask = batch->umask();
-    if (!to.unnamedRefused)
+    if (!to.unnamedRefused && !::getenv("DOCS4_NOUNNAMED"))
         place.mayBeUnnamed = [batch] { return batch->m_unnamedOpen < batch->m_unnamedMax; };
     auto makeRoom = [&](qint64 nextSize) {
         if (batch->pending() == 0 || !batch->full(nextSize, to))
