@@ -75,8 +75,7 @@ int createExclusive(QByteArray& pattern, mode_t mode, int folderFd = AT_FDCWD)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         fillTail(pattern);
-        const int fd =
-            ::openat(folderFd, pattern.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::openat(folderFd, pattern.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -134,7 +133,8 @@ bool AtomicFile::open()
     QByteArray pattern;
     if (m_options.folderFd >= 0) {
         // <prefix><name><suffix>XXXXXX, in the open folder.
-        const QStringView name = QStringView(m_destination).mid(m_destination.lastIndexOf(QLatin1Char('/')) + 1);
+        const QStringView name =
+            QStringView(m_destination).mid(m_destination.lastIndexOf(QLatin1Char('/')) + 1);
         pattern = QFile::encodeName(m_options.tempPrefix) + name.toLocal8Bit() +
                   QFile::encodeName(m_options.tempSuffix) + "XXXXXX";
         fd = createExclusive(pattern, createMode, m_options.folderFd);
@@ -147,7 +147,8 @@ bool AtomicFile::open()
         pattern.insert(pattern.lastIndexOf('/') + 1, QFile::encodeName(m_options.tempPrefix));
         pattern += QFile::encodeName(m_options.tempSuffix);
         pattern += "XXXXXX";
-        fd = m_options.createMode ? createExclusive(pattern, createMode) : ::mkostemp(pattern.data(), O_CLOEXEC);
+        fd = m_options.createMode ? createExclusive(pattern, createMode)
+                                  : ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0)
             return fail(Step::Create, errno, QFile::decodeName(pattern));
     }

@@ -252,9 +252,10 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
         struct stat there
         {
         };
-        options.unnamed = place->mayBeUnnamed && place->mayBeUnnamed() &&
-                          ::fstatat(place->destinationFolder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
-                          errno == ENOENT;
+        options.unnamed =
+            place->mayBeUnnamed && place->mayBeUnnamed() &&
+            ::fstatat(place->destinationFolder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT;
     }
     AtomicFile out(destination, options);
     // Every failure of the writer removes the temporary file.
@@ -393,7 +394,8 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
     std::optional<Pending> made;
     qint64 size = 0;
     if (!batch)
-        return copyOnce(source, destination, folderOf(destination), nullptr, &made, &size, {}, blocks, flush).error;
+        return copyOnce(source, destination, folderOf(destination), nullptr, &made, &size, {}, blocks, flush)
+            .error;
 
     Batch::Folder& from = batch->folder(source, batch->m_lastSource);
     Batch::Folder& to = batch->folder(destination, batch->m_lastDestination);
@@ -401,7 +403,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
     place.sourceFolder = from.fd;
     place.destinationFolder = to.fd;
     place.umask = batch->umask();
-    if (!to.unnamedRefused && !::getenv("DOCS4_NOUNNAMED"))
+    if (!to.unnamedRefused)
         place.mayBeUnnamed = [batch] { return batch->m_unnamedOpen < batch->m_unnamedMax; };
     auto makeRoom = [&](qint64 nextSize) {
         if (batch->pending() == 0 || !batch->full(nextSize, to))
