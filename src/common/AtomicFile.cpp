@@ -2,6 +2,7 @@
 
 #include "common/Platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -57,23 +58,35 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to)
     return AtomicFile::renameFile(from, to);
 }
 
-// mkostemp() with the permissions given: replaces the trailing XXXXXX of
-// `pattern` with letters and digits until the name is new.
-int createExclusive(QByteArray& pattern, mode_t mode)
+// Replaces the trailing six characters of `pattern` with letters and digits.
+void fillTail(QByteArray& pattern)
 {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 rng(std::random_device{}() ^ (quint64(::getpid()) << 32));
-    const qsizetype at = pattern.size() - 6;
+    quint64 bits = rng();
+    for (qsizetype i = pattern.size() - 6; i < pattern.size(); ++i, bits /= 62)
+        pattern[i] = kLetters[bits % 62];
+}
+
+// mkostemp() with the permissions given: replaces the trailing XXXXXX of
+// `pattern` with letters and digits until the name is new; `pattern` is
+// taken relative to `folderFd`.
+int createExclusive(QByteArray& pattern, mode_t mode, int folderFd = AT_FDCWD)
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
-        quint64 bits = rng();
-        for (qsizetype i = at; i < pattern.size(); ++i, bits /= 62)
-            pattern[i] = kLetters[bits % 62];
-        const int fd = ::open(pattern.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        fillTail(pattern);
+        const int fd = ::openat(folderFd, pattern.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     errno = EEXIST;
     return -1;
+}
+
+// The file system makes no unnamed files (FAT, some network drivers).
+bool unnamedNotMade(int err)
+{
+    return err == EOPNOTSUPP || err == ENOTSUP || err == EISDIR || err == EINVAL;
 }
 
 } // namespace
@@ -103,16 +116,42 @@ bool AtomicFile::open()
     discard();
     m_error = {};
     m_failedStep = Step::None;
-    // <folder>/<prefix><name><suffix>XXXXXX, built in one piece ('/' is
-    // the same byte in every encoding of a path).
-    QByteArray pattern = QFile::encodeName(m_destination);
-    pattern.insert(pattern.lastIndexOf('/') + 1, QFile::encodeName(m_options.tempPrefix));
-    pattern += QFile::encodeName(m_options.tempSuffix);
-    pattern += "XXXXXX";
-    const int fd = m_options.createMode ? createExclusive(pattern, *m_options.createMode)
-                                        : ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(Step::Create, errno, QFile::decodeName(pattern));
+    m_unnamedRefused = false;
+    const mode_t createMode = m_options.createMode.value_or(0600);
+    if (m_options.unnamed && m_options.folderFd >= 0) {
+        const int fd = ::openat(m_options.folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, createMode);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_mode = m_options.createMode;
+            return true;
+        }
+        if (!unnamedNotMade(errno))
+            return fail(Step::Create, errno, m_destination);
+        m_unnamedRefused = true;
+    }
+    int fd = -1;
+    QByteArray pattern;
+    if (m_options.folderFd >= 0) {
+        // <prefix><name><suffix>XXXXXX, in the open folder.
+        const QStringView name =
+            QStringView(m_destination).mid(m_destination.lastIndexOf(QLatin1Char('/')) + 1);
+        pattern = QFile::encodeName(m_options.tempPrefix) + name.toLocal8Bit() +
+                  QFile::encodeName(m_options.tempSuffix) + "XXXXXX";
+        fd = createExclusive(pattern, createMode, m_options.folderFd);
+        if (fd < 0)
+            return fail(Step::Create, errno, folderOf(m_destination) + QFile::decodeName(pattern));
+    } else {
+        // <folder>/<prefix><name><suffix>XXXXXX, built in one piece ('/'
+        // is the same byte in every encoding of a path).
+        pattern = QFile::encodeName(m_destination);
+        pattern.insert(pattern.lastIndexOf('/') + 1, QFile::encodeName(m_options.tempPrefix));
+        pattern += QFile::encodeName(m_options.tempSuffix);
+        pattern += "XXXXXX";
+        fd = m_options.createMode ? createExclusive(pattern, createMode)
+                                  : ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0)
+            return fail(Step::Create, errno, QFile::decodeName(pattern));
+    }
     m_fd = fd;
     m_temp = pattern;
     m_mode = m_options.createMode;
@@ -122,23 +161,23 @@ bool AtomicFile::open()
 bool AtomicFile::write(const char* data, qint64 size)
 {
     if (m_fd < 0)
-        return fail(Step::Write, EBADF, QFile::decodeName(m_temp));
+        return fail(Step::Write, EBADF, tempPath());
     if (const int err = writeAll(m_fd, data, size, nullptr, m_options.write))
-        return fail(Step::Write, err, QFile::decodeName(m_temp));
+        return fail(Step::Write, err, tempPath());
     return true;
 }
 
 bool AtomicFile::setPermissions(mode_t mode)
 {
     if (m_fd < 0)
-        return fail(Step::Permissions, EBADF, QFile::decodeName(m_temp));
+        return fail(Step::Permissions, EBADF, tempPath());
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("chmod"), m_destination) : 0;
     if (err == 0 && m_mode != mode && ::fchmod(m_fd, mode) != 0)
         err = errno;
     if (err == 0)
         m_mode = mode;
     if (err != 0 && !(m_options.permissionsMayBeRefused && permissionsNotKept(err)))
-        return fail(Step::Permissions, err, QFile::decodeName(m_temp));
+        return fail(Step::Permissions, err, tempPath());
     return true;
 }
 
@@ -152,8 +191,8 @@ void AtomicFile::setOwner(uid_t owner, gid_t group)
 bool AtomicFile::commit()
 {
     if (m_fd < 0)
-        return fail(Step::Sync, EBADF, QFile::decodeName(m_temp));
-    const QString temp = QFile::decodeName(m_temp);
+        return fail(Step::Sync, EBADF, tempPath());
+    const QString temp = tempPath();
     int err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("fsync"), m_destination) : 0;
     if (err == 0 && m_options.flushToDisk)
         err = m_options.sync ? m_options.sync(m_fd) : syncFile(m_fd);
@@ -163,7 +202,12 @@ bool AtomicFile::commit()
     if (::close(fd) != 0)
         return fail(Step::Close, errno, temp);
     err = m_options.askInjector ? platform::injectedFailure(QStringLiteral("rename"), m_destination) : 0;
-    if (err == 0)
+    if (err == 0 && m_options.folderFd >= 0)
+        err = ::renameat(m_options.folderFd, m_temp.constData(), AT_FDCWD,
+                         QFile::encodeName(m_destination).constData()) == 0
+                  ? 0
+                  : errno;
+    else if (err == 0)
         err = renameFile(m_temp, QFile::encodeName(m_destination));
     if (err != 0)
         return fail(Step::Rename, err, m_destination);
@@ -179,15 +223,23 @@ bool AtomicFile::commit()
 QByteArray AtomicFile::release()
 {
     if (m_fd < 0) {
-        fail(Step::Close, EBADF, QFile::decodeName(m_temp));
+        fail(Step::Close, EBADF, tempPath());
         return {};
     }
     const int fd = std::exchange(m_fd, -1);
     if (::close(fd) != 0) {
-        fail(Step::Close, errno, QFile::decodeName(m_temp));
+        fail(Step::Close, errno, tempPath());
         return {};
     }
     return std::exchange(m_temp, QByteArray());
+}
+
+int AtomicFile::takeUnnamed()
+{
+    if (!isUnnamed())
+        return -1;
+    m_mode.reset();
+    return std::exchange(m_fd, -1);
 }
 
 void AtomicFile::discard()
@@ -196,7 +248,15 @@ void AtomicFile::discard()
         ::close(std::exchange(m_fd, -1));
     m_mode.reset();
     if (!m_temp.isEmpty())
-        ::unlink(std::exchange(m_temp, QByteArray()).constData());
+        ::unlinkat(m_options.folderFd >= 0 ? m_options.folderFd : AT_FDCWD,
+                   std::exchange(m_temp, QByteArray()).constData(), 0);
+}
+
+QString AtomicFile::tempPath() const
+{
+    if (m_options.folderFd >= 0 && !m_temp.isEmpty())
+        return folderOf(m_destination) + QFile::decodeName(m_temp);
+    return QFile::decodeName(m_temp);
 }
 
 int AtomicFile::writeAll(int fd, const char* data, qint64 size, qint64* written, const WriteFn& writeFn)
@@ -274,10 +334,54 @@ int AtomicFile::renameFile(const QString& from, const QString& to)
     return renameFile(QFile::encodeName(from), QFile::encodeName(to));
 }
 
+int AtomicFile::renameFileAt(int folderFd, const QByteArray& from, const QByteArray& to)
+{
+    return ::renameat(folderFd, from.constData(), folderFd, to.constData()) == 0 ? 0 : errno;
+}
+
 void AtomicFile::removeTemporary(const QByteArray& temp)
 {
     if (!temp.isEmpty())
         ::unlink(temp.constData());
+}
+
+void AtomicFile::removeTemporaryAt(int folderFd, const QByteArray& name)
+{
+    if (!name.isEmpty())
+        ::unlinkat(folderFd, name.constData(), 0);
+}
+
+int AtomicFile::linkUnnamed(int fd, int folderFd, const QByteArray& name)
+{
+    // The descriptor itself is named where the kernel lets its opener do it;
+    // elsewhere through its entry under /proc. Which one works is learned
+    // once.
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", folderFd, name.constData(), AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+        byDescriptor.store(false, std::memory_order_relaxed);
+    }
+    char proc[40];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc, folderFd, name.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+int AtomicFile::linkUnnamedAsTemporary(int fd, int folderFd, const QByteArray& name, QByteArray* temp)
+{
+    QByteArray pattern = QFile::encodeName(temporaryPrefix()) + name + ".XXXXXX";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fillTail(pattern);
+        const int err = linkUnnamed(fd, folderFd, pattern);
+        if (err != EEXIST) {
+            if (err == 0)
+                *temp = pattern;
+            return err;
+        }
+    }
+    return EEXIST;
 }
 
 int AtomicFile::placeNew(const QString& temp, const QString& destination)

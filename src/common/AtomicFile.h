@@ -97,6 +97,16 @@ public:
         // Replaces the flush of the temporary before its rename (tests
         // watch and fail it); empty: syncFile().
         SyncFn sync;
+        // The destination's folder, open (O_PATH will do): the temporary is
+        // created relative to it, sparing the walk of the whole path. The
+        // caller keeps it open as long as the file.
+        int folderFd = -1;
+        // With folderFd: the temporary is made without a name (O_TMPFILE)
+        // where the file system allows it, so that a killed run leaves
+        // nothing behind; takeUnnamed() then hands it over open, and the
+        // caller names it (linkUnnamed()). Where the file system refuses, it
+        // is an ordinary temporary and unnamedRefused() says so.
+        bool unnamed = false;
     };
 
     explicit AtomicFile(QString destination);
@@ -126,8 +136,18 @@ public:
     // Closes the temporary without flushing it and hands it over: it stays
     // beside the destination under its temporary name, for a caller that
     // flushes many at once (syncFileSystem()) and then puts each in place
-    // (renameFile()). Returns its encoded path; empty on failure.
+    // (renameFile()). Returns its encoded path, relative to
+    // Options::folderFd when one was given; empty on failure.
     [[nodiscard]] QByteArray release();
+    // Hands over an unnamed temporary (isUnnamed()) still open, for a
+    // caller that flushes many at once and then names each (linkUnnamed());
+    // -1 when there is none.
+    [[nodiscard]] int takeUnnamed();
+    // The temporary has no name (Options::unnamed, and the file system
+    // allowed it).
+    bool isUnnamed() const { return m_fd >= 0 && m_temp.isEmpty(); }
+    // Options::unnamed was asked for and the file system refused it.
+    bool unnamedRefused() const { return m_unnamedRefused; }
     // Closes and removes the temporary.
     void discard();
 
@@ -158,8 +178,20 @@ public:
     // Renames `from` over `to`, replacing it (rename).
     [[nodiscard]] static int renameFile(const QByteArray& from, const QByteArray& to);
     [[nodiscard]] static int renameFile(const QString& from, const QString& to);
+    // The same, the names taken relative to an open folder.
+    [[nodiscard]] static int renameFileAt(int folderFd, const QByteArray& from, const QByteArray& to);
     // Removes a temporary handed over by release().
     static void removeTemporary(const QByteArray& temp);
+    static void removeTemporaryAt(int folderFd, const QByteArray& name);
+    // Gives the unnamed file open at `fd` (takeUnnamed()) the name `name` in
+    // the open folder `folderFd`, never over a file already there (EEXIST).
+    // Returns 0 or the errno value.
+    [[nodiscard]] static int linkUnnamed(int fd, int folderFd, const QByteArray& name);
+    // Gives it a new temporary name beside `name` instead, as open() would
+    // have (`temp` receives it): for a name taken meanwhile, which the
+    // caller then replaces by a rename.
+    [[nodiscard]] static int linkUnnamedAsTemporary(int fd, int folderFd, const QByteArray& name,
+                                                    QByteArray* temp);
     // Puts the complete file `temp` in place at `destination`, never over a
     // file that is already there, and flushes the folder. The temporary is
     // gone afterwards whatever happens. Returns 0, or the errno value of the
@@ -170,12 +202,14 @@ public:
 
 private:
     bool fail(Step step, int err, const QString& path);
+    QString tempPath() const;
 
     QString m_destination;
     Options m_options;
-    QByteArray m_temp; // encoded path of the temporary; empty when none
+    QByteArray m_temp; // encoded path of the temporary (relative to folderFd); empty when none
     int m_fd = -1;
     std::optional<mode_t> m_mode; // the temporary's permissions, when known
+    bool m_unnamedRefused = false;
     Error m_error;
     Step m_failedStep = Step::None;
 };

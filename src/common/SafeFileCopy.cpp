@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QStringList>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -178,14 +179,43 @@ struct Attempt
     bool outOfSpace = false; // the destination's disk was full
 };
 
+// Where a copy of a batch is made: the folders open, by name within them.
+struct Place
+{
+    int sourceFolder = -1;      // -1: by the full path
+    int destinationFolder = -1; // -1: by the full path
+    mode_t umask = 0;           // the process's, when the batch began
+    // A destination not yet there is made without a name, if this allows.
+    std::function<bool()> mayBeUnnamed;
+    bool unnamedRefused = false; // out: the file system makes none
+};
+
+// A copy written and dated, waiting in a batch.
+struct Pending
+{
+    QByteArray name;
+    QByteArray temp;
+    QByteArray tempName;
+    int fd = -1;
+};
+
+// The encoded name of a file in its folder (the part of its path after the
+// last separator).
+QByteArray nameOf(const QString& path)
+{
+    return QStringView(path).mid(path.lastIndexOf(QLatin1Char('/')) + 1).toLocal8Bit();
+}
+
 // One copy into a temporary file; in a batch it is left pending there.
-Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy::Batch* batch,
-                 std::vector<std::pair<QByteArray, QString>>* pendingOut, qint64* sizeOut,
+Attempt copyOnce(const QString& source, const QString& destination, const QString& folder, Place* place,
+                 std::optional<Pending>* pendingOut, qint64* sizeOut,
                  const std::function<bool(qint64)>& beforeWrite, SafeFileCopy::Blocks blocks,
                  SafeFileCopy::Flush flush = SafeFileCopy::Flush::Now)
 {
-    const QByteArray src = QFile::encodeName(source);
-    Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC));
+    const bool batched = place != nullptr;
+    Descriptor in(batched && place->sourceFolder >= 0
+                      ? ::openat(place->sourceFolder, nameOf(source).constData(), O_RDONLY | O_CLOEXEC)
+                      : ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return {platform::fileErrorFromErrno(errno, source)};
     struct stat info
@@ -212,15 +242,31 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     // In a batch the umask is known: a copy whose permissions it leaves
     // whole is created with them, and nothing is left to change.
     const mode_t mode = info.st_mode & 0777;
-    if (batch && (mode & batch->umask()) == 0 && (mode & 0600) == 0600)
+    if (batched && (mode & place->umask) == 0 && (mode & 0600) == 0600)
         options.createMode = mode;
+    QByteArray name;
+    if (batched && place->destinationFolder >= 0) {
+        options.folderFd = place->destinationFolder;
+        name = nameOf(destination);
+        // A name not yet taken gets an unnamed copy.
+        struct stat there
+        {
+        };
+        options.unnamed =
+            place->mayBeUnnamed && place->mayBeUnnamed() &&
+            ::fstatat(place->destinationFolder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT;
+    }
     AtomicFile out(destination, options);
     // Every failure of the writer removes the temporary file.
     auto failed = [&] {
         const int err = out.error().number;
         return Attempt{platform::fileErrorFromErrno(err, destination), diskFull(err)};
     };
-    if (!out.open())
+    const bool opened = out.open();
+    if (batched)
+        place->unnamedRefused = out.unnamedRefused();
+    if (!opened)
         return failed();
 
     // A copy that may share the source's blocks is one call where the file
@@ -228,7 +274,6 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
     // (copy_file_range), and where it refuses to, they are read and written
     // here. What a pair of disks refused once is not asked again. A
     // simulated disk (the write hook) always takes the bytes written here.
-    const QString folder = folderOf(destination);
     const bool hooked = bool(writeHook());
     bool shared = false;
     if (blocks == SafeFileCopy::Blocks::SharedWherePossible && !hooked &&
@@ -290,12 +335,20 @@ Attempt copyOnce(const QString& source, const QString& destination, SafeFileCopy
         out.discard();
         return {platform::fileErrorFromErrno(err, destination), diskFull(err)};
     }
-    if (batch) {
+    if (batched) {
         // Flushed and put in place by the batch's commit.
-        const QByteArray temp = out.release();
-        if (temp.isEmpty())
-            return failed();
-        pendingOut->emplace_back(temp, destination);
+        Pending pending;
+        pending.name = std::move(name);
+        if (out.isUnnamed()) {
+            pending.fd = out.takeUnnamed();
+        } else {
+            // Relative to the open folder when there is one.
+            QByteArray temp = out.release();
+            if (temp.isEmpty())
+                return failed();
+            (options.folderFd >= 0 ? pending.tempName : pending.temp) = std::move(temp);
+        }
+        pendingOut->emplace(std::move(pending));
         return {};
     }
     if (!out.commit()) {
@@ -319,23 +372,45 @@ std::optional<qint64> freeSpace(const QString& folder)
     return qint64(fs.f_bavail) * qint64(fs.f_frsize);
 }
 
+// The share of the process's descriptors that a batch may hold open.
+int descriptorShare()
+{
+    struct rlimit limit
+    {
+    };
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 256;
+    return int(std::min<rlim_t>(limit.rlim_cur / 4, 256));
+}
+
+// Folders a batch keeps open at most; others are reached by full paths.
+constexpr int kMaxFolderFds = 32;
+
 } // namespace
 
 Error SafeFileCopy::copy(const QString& source, const QString& destination, Batch* batch, Blocks blocks,
                          Flush flush)
 {
-    std::vector<std::pair<QByteArray, QString>> made;
+    std::optional<Pending> made;
     qint64 size = 0;
     if (!batch)
-        return copyOnce(source, destination, nullptr, &made, &size, {}, blocks, flush).error;
+        return copyOnce(source, destination, folderOf(destination), nullptr, &made, &size, {}, blocks, flush)
+            .error;
 
-    const QString folder = folderOf(destination);
+    Batch::Folder& from = batch->folder(source, batch->m_lastSource);
+    Batch::Folder& to = batch->folder(destination, batch->m_lastDestination);
+    Place place;
+    place.sourceFolder = from.fd;
+    place.destinationFolder = to.fd;
+    place.umask = batch->umask();
+    if (!to.unnamedRefused)
+        place.mayBeUnnamed = [batch] { return batch->m_unnamedOpen < batch->m_unnamedMax; };
     auto makeRoom = [&](qint64 nextSize) {
-        if (batch->pending() == 0 || !batch->full(nextSize, folder))
+        if (batch->pending() == 0 || !batch->full(nextSize, to))
             return true;
         return !batch->commit();
     };
-    Attempt attempt = copyOnce(source, destination, batch, &made, &size, makeRoom, blocks);
+    Attempt attempt = copyOnce(source, destination, to.path, &place, &made, &size, makeRoom, blocks);
     if (attempt.error.number == -1)
         return batch->failure(); // what was pending could not be put in place
     if (attempt.outOfSpace && batch->pending() > 0) {
@@ -344,28 +419,61 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
         // exactly as if it had been made on its own.
         if (batch->commit())
             return batch->failure();
-        attempt = copyOnce(source, destination, batch, &made, &size, {}, blocks);
+        attempt = copyOnce(source, destination, to.path, &place, &made, &size, {}, blocks);
     }
+    if (place.unnamedRefused)
+        to.unnamedRefused = true;
     if (attempt.error)
         return attempt.error;
-    for (auto& [temp, dest] : made)
-        batch->m_entries.push_back({temp, source, dest, size});
+    Batch::Entry entry;
+    entry.folder = &to;
+    entry.name = std::move(made->name);
+    entry.temp = std::move(made->temp);
+    entry.tempName = std::move(made->tempName);
+    entry.fd = made->fd;
+    entry.source = source;
+    entry.destination = destination;
+    entry.size = size;
+    if (entry.fd >= 0)
+        ++batch->m_unnamedOpen;
+    batch->m_entries.push_back(std::move(entry));
     batch->m_bytes += size;
     return {};
 }
 
-bool SafeFileCopy::Batch::full(qint64 nextSize, const QString& folder) const
+SafeFileCopy::Batch::Folder& SafeFileCopy::Batch::folder(const QString& path, Folder*& last)
+{
+    const QStringView key = QStringView(path).left(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (last && QStringView(last->path) == key)
+        return *last;
+    auto it = m_folders.find(key);
+    if (it == m_folders.end()) {
+        it = m_folders.emplace(key.toString(), Folder{}).first;
+        Folder& f = it->second;
+        f.path = it->first;
+        if (!f.path.isEmpty() && m_folderFds < kMaxFolderFds) {
+            f.fd = ::open(QFile::encodeName(f.path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (f.fd >= 0)
+                ++m_folderFds;
+        }
+    }
+    last = &it->second;
+    return *last;
+}
+
+bool SafeFileCopy::Batch::full(qint64 nextSize, Folder& folder)
 {
     if (int(m_entries.size()) >= m_maxCount || m_bytes + nextSize > m_maxBytes)
         return true;
     // Some room is kept for the folder's own records. The free space of a
     // folder is asked once until the next commit; the copies written since
     // are taken from it.
-    auto it = m_room.find(folder);
-    if (it == m_room.end())
-        it = m_room.insert(folder, {freeSpace(folder), m_bytes});
-    const auto& [room, bytesThen] = it.value();
-    return room && *room - (m_bytes - bytesThen) < nextSize + (qint64(1) << 20);
+    if (!folder.roomAsked) {
+        folder.roomAsked = true;
+        folder.room = freeSpace(folder.path);
+        folder.bytesThen = m_bytes;
+    }
+    return folder.room && *folder.room - (m_bytes - folder.bytesThen) < nextSize + (qint64(1) << 20);
 }
 
 SafeFileCopy::Batch::Batch(int maxCount, qint64 maxBytes, Settled settled)
@@ -373,6 +481,7 @@ SafeFileCopy::Batch::Batch(int maxCount, qint64 maxBytes, Settled settled)
 {
     m_umask = ::umask(0);
     ::umask(m_umask);
+    m_unnamedMax = std::min(m_maxCount, descriptorShare());
 }
 
 void SafeFileCopy::Batch::flushWith(const QString& folder)
@@ -385,6 +494,10 @@ void SafeFileCopy::Batch::flushWith(const QString& folder)
 SafeFileCopy::Batch::~Batch()
 {
     discardFrom(0);
+    for (auto& [path, f] : m_folders) {
+        if (f.fd >= 0)
+            ::close(f.fd);
+    }
 }
 
 void SafeFileCopy::Batch::tell(const std::vector<Entry>& entries, size_t from, size_t to, bool placed) const
@@ -395,13 +508,50 @@ void SafeFileCopy::Batch::tell(const std::vector<Entry>& entries, size_t from, s
         m_settled(entries[i].source, entries[i].destination, placed);
 }
 
+void SafeFileCopy::Batch::dropTemporary(Entry& entry)
+{
+    if (entry.fd >= 0) {
+        ::close(std::exchange(entry.fd, -1)); // an unnamed file goes with its last descriptor
+        --m_unnamedOpen;
+    } else if (entry.folder && entry.folder->fd >= 0) {
+        AtomicFile::removeTemporaryAt(entry.folder->fd, std::exchange(entry.tempName, QByteArray()));
+    } else {
+        AtomicFile::removeTemporary(std::exchange(entry.temp, QByteArray()));
+    }
+}
+
+// Puts one copy in place: names an unnamed one (never over a file; a name
+// taken meanwhile is replaced as any other), renames a named one.
+int SafeFileCopy::Batch::place(Entry& entry)
+{
+    const int folderFd = entry.folder ? entry.folder->fd : -1;
+    if (entry.fd >= 0) {
+        int err = AtomicFile::linkUnnamed(entry.fd, folderFd, entry.name);
+        if (err == EEXIST) {
+            err = AtomicFile::linkUnnamedAsTemporary(entry.fd, folderFd, entry.name, &entry.tempName);
+            if (err == 0) {
+                err = AtomicFile::renameFileAt(folderFd, entry.tempName, entry.name);
+                if (err != 0)
+                    AtomicFile::removeTemporaryAt(folderFd, std::exchange(entry.tempName, QByteArray()));
+            }
+        }
+        ::close(std::exchange(entry.fd, -1));
+        --m_unnamedOpen;
+        return err;
+    }
+    if (folderFd >= 0)
+        return AtomicFile::renameFileAt(folderFd, entry.tempName, entry.name);
+    return AtomicFile::renameFile(entry.temp, QFile::encodeName(entry.destination));
+}
+
 void SafeFileCopy::Batch::discardFrom(size_t index)
 {
     for (size_t i = index; i < m_entries.size(); ++i)
-        AtomicFile::removeTemporary(m_entries[i].temp);
+        dropTemporary(m_entries[i]);
     std::vector<Entry> dropped;
     if (index < m_entries.size())
-        dropped.assign(m_entries.begin() + std::ptrdiff_t(index), m_entries.end());
+        dropped.assign(std::make_move_iterator(m_entries.begin() + std::ptrdiff_t(index)),
+                       std::make_move_iterator(m_entries.end()));
     m_entries.resize(std::min(index, m_entries.size()));
     m_bytes = 0;
     for (const Entry& e : m_entries)
@@ -414,7 +564,8 @@ Error SafeFileCopy::Batch::commit(int* placed)
     std::vector<Entry> entries;
     entries.swap(m_entries);
     m_bytes = 0;
-    m_room.clear(); // the files replaced free their room
+    for (auto& [path, f] : m_folders)
+        f.roomAsked = false; // the files replaced free their room
     const QStringList alsoFlushed = std::exchange(m_flushAlso, {});
     if (placed)
         *placed = 0;
@@ -422,7 +573,7 @@ Error SafeFileCopy::Batch::commit(int* placed)
         return {};
     auto failAt = [&](size_t index, int err) {
         for (size_t i = index; i < entries.size(); ++i)
-            AtomicFile::removeTemporary(entries[i].temp);
+            dropTemporary(entries[i]);
         const Error e = platform::fileErrorFromErrno(err, entries[index].destination);
         if (placed)
             *placed = int(index);
@@ -436,13 +587,14 @@ Error SafeFileCopy::Batch::commit(int* placed)
     // One flush per file system holding a temporary file (and one for each
     // folder flushed with the batch: the versions of what it replaces): the
     // data of every copy is on the disk before any destination is replaced.
-    QStringList folders;
+    std::vector<const Folder*> folders;
     for (const Entry& e : entries) {
-        const QString folder = folderOf(e.destination);
-        if (!folders.contains(folder))
-            folders << folder;
+        if (std::find(folders.begin(), folders.end(), e.folder) == folders.end())
+            folders.push_back(e.folder);
     }
-    QStringList flushed = folders;
+    QStringList flushed;
+    for (const Folder* f : folders)
+        flushed << f->path;
     for (const QString& folder : alsoFlushed) {
         if (!flushed.contains(folder))
             flushed << folder;
@@ -454,10 +606,10 @@ Error SafeFileCopy::Batch::commit(int* placed)
             // Nothing has been put in place yet: every copy is dropped, and
             // the first one of the folder that failed is named.
             size_t named = 0;
-            while (named + 1 < entries.size() && folderOf(entries[named].destination) != folder)
+            while (named + 1 < entries.size() && entries[named].folder->path != folder)
                 ++named;
-            for (const Entry& e : entries)
-                AtomicFile::removeTemporary(e.temp);
+            for (Entry& e : entries)
+                dropTemporary(e);
             const Error e = platform::fileErrorFromErrno(err, entries[named].destination);
             if (!m_failure) {
                 m_failure = e;
@@ -470,20 +622,18 @@ Error SafeFileCopy::Batch::commit(int* placed)
     }
     for (size_t i = 0; i < entries.size(); ++i) {
         const int injected = platform::injectedFailure(QStringLiteral("rename"), entries[i].destination);
-        const int err = injected != 0 ? injected
-                                      : AtomicFile::renameFile(entries[i].temp,
-                                                               QFile::encodeName(entries[i].destination));
+        const int err = injected != 0 ? injected : place(entries[i]);
         if (err != 0) {
             const Error e = failAt(i, err);
-            for (const QString& folder : folders)
-                syncFolder(folder); // the renames made before stay durable
+            for (const Folder* f : folders)
+                syncFolder(f->path); // the renames made before stay durable
             tell(entries, 0, i, true);
             tell(entries, i, entries.size(), false);
             return e;
         }
     }
-    for (const QString& folder : folders)
-        syncFolder(folder);
+    for (const Folder* f : folders)
+        syncFolder(f->path);
     if (placed)
         *placed = int(entries.size());
     tell(entries, 0, entries.size(), true);

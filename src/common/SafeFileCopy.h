@@ -4,8 +4,8 @@
 #include "common/Platform.h"
 
 #include <functional>
+#include <map>
 #include <optional>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -65,6 +65,11 @@ public:
     // temporary file but leaves it beside its destination; commit() flushes
     // the file systems once for all of them and only then renames each over
     // its destination. Copies not committed are removed when the batch ends.
+    // A copy to a name not yet taken is a file without a name where the file
+    // system makes those (a killed run leaves nothing of it), which the
+    // commit names instead of renaming; should the name have been taken
+    // meanwhile, it is replaced as any other. The batch keeps the folders it
+    // meets open, and reaches their files by name alone.
     // The owner of the batch is told of every copy it accepted, once: when
     // the copy is in place (its rename done and the folder flushed), or when
     // it is dropped (a failed commit, the end of the batch).
@@ -112,15 +117,37 @@ public:
 
     private:
         friend class SafeFileCopy;
+        // A folder the batch has met, source or destination.
+        struct Folder
+        {
+            QString path; // with its trailing separator
+            // Open (O_PATH) while the batch lives, so that the files in it
+            // are reached by their names alone; -1: by their full paths.
+            int fd = -1;
+            // The file system makes no unnamed files (learned once).
+            bool unnamedRefused = false;
+            // Its free space when last asked since the last commit, with
+            // m_bytes then.
+            bool roomAsked = false;
+            std::optional<qint64> room;
+            qint64 bytesThen = 0;
+        };
         struct Entry
         {
-            QByteArray temp;
+            Folder* folder = nullptr;
+            QByteArray name;     // the destination's name in its folder
+            QByteArray temp;     // a named temporary: its full path
+            QByteArray tempName; // and its name in the folder
+            int fd = -1;         // an unnamed copy, open until it is named
             QString source;
             QString destination;
             qint64 size = 0;
         };
+        Folder& folder(const QString& path, Folder*& last);
+        void dropTemporary(Entry& entry);
+        int place(Entry& entry);
         void discardFrom(size_t index);
-        bool full(qint64 nextSize, const QString& folder) const;
+        bool full(qint64 nextSize, Folder& folder);
         void tell(const std::vector<Entry>& entries, size_t from, size_t to, bool placed) const;
         std::vector<Entry> m_entries;
         int m_maxCount;
@@ -128,8 +155,15 @@ public:
         Settled m_settled;
         qint64 m_bytes = 0;
         mode_t m_umask = 0;
-        // Free space of a destination folder when asked, with m_bytes then.
-        mutable QHash<QString, std::pair<std::optional<qint64>, qint64>> m_room;
+        // Keyed by path; the nodes stay where they are while the batch lives.
+        std::map<QString, Folder, std::less<>> m_folders;
+        int m_folderFds = 0;
+        Folder* m_lastSource = nullptr;
+        Folder* m_lastDestination = nullptr;
+        // Unnamed copies held open, and how many may be (a share of the
+        // process's descriptors).
+        int m_unnamedOpen = 0;
+        int m_unnamedMax = 0;
         QStringList m_flushAlso;
         Error m_failure;
         QString m_failedDestination;

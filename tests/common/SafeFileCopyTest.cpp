@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,8 +168,8 @@ TEST_F(SafeFileCopyTest, EveryStepOfTheCopyFailsCleanly)
     }
 }
 
-// A batch holds at most its count of copies, waiting as temporaries beside
-// their destinations: the next copy puts them in place first, in the order
+// A batch holds at most its count of copies, waiting out of sight of their
+// destinations' names: the next copy puts them in place first, in the order
 // made, and the owner hears of each once it is there.
 TEST_F(SafeFileCopyTest, ABatchHoldsNoMoreCopiesThanItsCount)
 {
@@ -189,7 +190,12 @@ TEST_F(SafeFileCopyTest, ABatchHoldsNoMoreCopiesThanItsCount)
             ASSERT_FALSE(SafeFileCopy::copy(src, xSchede + name, &batch));
             expected << xSchede + name;
             most = std::max(most, batch.pending());
-            EXPECT_EQ(entries(xSchede).filter(AtomicFile::temporaryPrefix()).size(), batch.pending());
+            // Nothing shows under its name before it is put in place; a
+            // waiting copy is a temporary, or has no name at all.
+            const QStringList names = entries(xSchede);
+            const qsizetype waiting = names.filter(AtomicFile::temporaryPrefix()).size();
+            EXPECT_EQ(names.size() - waiting, placed.size());
+            EXPECT_LE(waiting, batch.pending());
         }
         EXPECT_EQ(most, kMax);
         EXPECT_FALSE(batch.commit());
@@ -294,6 +300,55 @@ TEST_F(SafeFileCopyTest, ABatchKeepsModesAndFlushesItsOtherFoldersFirst)
     EXPECT_TRUE(batch.commit());
     EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("old"));
     EXPECT_EQ(entries(xSchede), (QStringList{QStringLiteral("SK1.DOC"), QStringLiteral("SK2.DOC")}));
+}
+
+// A copy to a name still free waits without a name; should a file take the
+// name before the commit, the copy still replaces it as it would any
+// destination, and nothing is left beside it.
+TEST_F(SafeFileCopyTest, ANameTakenBeforeTheCommitIsReplacedAsAnyOther)
+{
+    const QString src = file(testi, QStringLiteral("SK1.DOC"), "new", baseTime().addSecs(60));
+    const QString dst = xSchede + QStringLiteral("SK1.DOC");
+    QStringList placed;
+    SafeFileCopy::Batch batch(200, qint64(1) << 30,
+                              [&](const QString&, const QString& destination, bool inPlace) {
+                                  if (inPlace)
+                                      placed << destination;
+                              });
+    ASSERT_FALSE(SafeFileCopy::copy(src, dst, &batch));
+    file(xSchede, QStringLiteral("SK1.DOC"), "appeared", baseTime());
+    EXPECT_FALSE(batch.commit());
+    EXPECT_EQ(placed, QStringList{dst});
+    EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("new"));
+    EXPECT_EQ(mtime(dst), baseTime().addSecs(60));
+    EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
+}
+
+// The copies of a batch waiting without a name hold a descriptor each: a
+// process allowed few descriptors still completes a full batch.
+TEST_F(SafeFileCopyTest, ABatchFitsInTheDescriptorsOfTheProcess)
+{
+    struct rlimit was
+    {
+    };
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+    struct rlimit few = was;
+    few.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    constexpr int kCopies = 150;
+    Error error;
+    {
+        SafeFileCopy::Batch batch(kCopies);
+        for (int i = 0; i < kCopies && !error; ++i) {
+            const QString name = QStringLiteral("SK%1.DOC").arg(i);
+            error = SafeFileCopy::copy(file(testi, name, "card", baseTime()), xSchede + name, &batch);
+        }
+        if (!error)
+            error = batch.commit();
+    }
+    ::setrlimit(RLIMIT_NOFILE, &was);
+    EXPECT_FALSE(error) << error.number;
+    EXPECT_EQ(entries(xSchede).size(), kCopies);
 }
 
 } // namespace mirsalex::test
