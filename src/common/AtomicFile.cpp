@@ -384,6 +384,19 @@ int AtomicFile::linkUnnamedAsTemporary(int fd, int folderFd, const QByteArray& n
     return EEXIST;
 }
 
+bool AtomicFile::unnamedFilesNamed(int folderFd)
+{
+    const int fd = ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    QByteArray temp;
+    const bool named = linkUnnamedAsTemporary(fd, folderFd, "unnamed", &temp) == 0;
+    ::close(fd);
+    if (named)
+        removeTemporaryAt(folderFd, temp);
+    return named;
+}
+
 int AtomicFile::placeNew(const QString& temp, const QString& destination)
 {
     const QByteArray from = QFile::encodeName(temp);

@@ -192,6 +192,10 @@ public:
     // caller then replaces by a rename.
     [[nodiscard]] static int linkUnnamedAsTemporary(int fd, int folderFd, const QByteArray& name,
                                                     QByteArray* temp);
+    // Whether an unnamed file can be made in the open folder `folderFd` and
+    // then named there: tried once with an empty file, named as a temporary
+    // and removed at once.
+    [[nodiscard]] static bool unnamedFilesNamed(int folderFd);
     // Puts the complete file `temp` in place at `destination`, never over a
     // file that is already there, and flushes the folder. The temporary is
     // gone afterwards whatever happens. Returns 0, or the errno value of the

@@ -403,6 +403,12 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
     place.sourceFolder = from.fd;
     place.destinationFolder = to.fd;
     place.umask = batch->umask();
+    if (to.fd >= 0 && !to.unnamedTried) {
+        // A copy made unnamed must be sure of its name at the commit (the
+        // kernel may refuse to name a descriptor, and /proc may be absent).
+        to.unnamedTried = true;
+        to.unnamedRefused = !AtomicFile::unnamedFilesNamed(to.fd);
+    }
     if (!to.unnamedRefused)
         place.mayBeUnnamed = [batch] { return batch->m_unnamedOpen < batch->m_unnamedMax; };
     auto makeRoom = [&](qint64 nextSize) {

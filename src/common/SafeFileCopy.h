@@ -124,8 +124,10 @@ public:
             // Open (O_PATH) while the batch lives, so that the files in it
             // are reached by their names alone; -1: by their full paths.
             int fd = -1;
-            // The file system makes no unnamed files (learned once).
+            // The file system makes no unnamed files, or they cannot be
+            // named here (learned once).
             bool unnamedRefused = false;
+            bool unnamedTried = false;
             // Its free space when last asked since the last commit, with
             // m_bytes then.
             bool roomAsked = false;
