@@ -326,7 +326,7 @@ int AtomicFile::syncFileSystem(const QString& folder)
 
 int AtomicFile::renameFile(const QByteArray& from, const QByteArray& to)
 {
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+    return renameFileAt(AT_FDCWD, from, to);
 }
 
 int AtomicFile::renameFile(const QString& from, const QString& to)
@@ -341,8 +341,7 @@ int AtomicFile::renameFileAt(int folderFd, const QByteArray& from, const QByteAr
 
 void AtomicFile::removeTemporary(const QByteArray& temp)
 {
-    if (!temp.isEmpty())
-        ::unlink(temp.constData());
+    removeTemporaryAt(AT_FDCWD, temp);
 }
 
 void AtomicFile::removeTemporaryAt(int folderFd, const QByteArray& name)

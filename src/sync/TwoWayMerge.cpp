@@ -30,15 +30,21 @@ constexpr int kBatchRows = 5000;
 // Rows left to the walk past which a pass walks every row.
 constexpr size_t kMostWalkedRows = 300;
 
-// Commits what is stored so far and opens the next batch, so that a failure
-// after this point (even one after which the engine abandons its whole
-// transaction, as on a full disk) cannot take these rows with it.
-Error checkpoint(Database& db)
+// Commits what is stored so far and opens the next batch, for the tables
+// it writes (see Database::beginBatch()), so that a failure after this
+// point (even one after which the engine abandons its whole transaction, as
+// on a full disk) cannot take these rows with it.
+Error checkpoint(Database& db, const QStringList& writes)
 {
-    const QStringList writes = db.batchWrites();
     if (Error e = db.commitBatch())
         return e;
     return db.beginBatch(writes);
+}
+
+// The same, the next batch writing what this one did.
+Error checkpoint(Database& db)
+{
+    return checkpoint(db, QStringList(db.batchWrites()));
 }
 
 // Commits the first pass (the local file) and begins the batch of the
@@ -46,12 +52,10 @@ Error checkpoint(Database& db)
 // the local one when rows marked deleted are purged.
 Error secondPassBatch(Database& db, const MergePlan& plan)
 {
-    if (Error e = db.commitBatch())
-        return e;
     QStringList writes{plan.exchange};
     if (!plan.mark.isEmpty())
         writes << plan.local;
-    return db.beginBatch(writes);
+    return checkpoint(db, writes);
 }
 
 bool sameFile(const QString& a, const QString& b)
