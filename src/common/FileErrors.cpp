@@ -85,15 +85,16 @@ bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes, int* fa
     // Names starting with a dot are the hidden entries of this platform; an
     // ordinary search skips them unless it asks for such a name.
     const bool skipHidden = !pattern.startsWith(QLatin1Char('.'));
+    const std::function<bool(const platform::DirEntry&)> shown = [skipHidden](const platform::DirEntry& e) {
+        return !skipHidden || !e.name.startsWith(QLatin1Char('.'));
+    };
     for (;;) {
+        // Listed up to the first entry shown (a folder of thousands of
+        // documents is not gathered to be told it holds one).
         QList<platform::DirEntry> entries;
-        const Error err = platform::listDirectory(folder, pattern, directoriesToo, entries);
-        if (!err) {
-            for (const auto& e : entries) {
-                if (!skipHidden || !e.name.startsWith(QLatin1Char('.')))
-                    return true;
-            }
-        }
+        const Error err = platform::listDirectoryUntil(folder, pattern, directoriesToo, shown, entries);
+        if (!err && !entries.isEmpty() && shown(entries.constLast()))
+            return true;
         // Nothing found on a medium that is not inserted (a missing mount
         // point, or one with nothing mounted on it): the disk is not ready.
         const QString medium = platform::absentMedium(fileName);

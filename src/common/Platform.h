@@ -100,7 +100,12 @@ bool wildcardMatch(const QString& pattern, const QString& name);
 // folder cannot be read at all (missing path, device error); an empty result
 // is not an error.
 Error listDirectory(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out);
-// The same, but an entry that is a symbolic link is never followed: it is
+// The same, the list ending at the first entry `enough` accepts (its last
+// then). The rest of the folder is still read, so that a folder that cannot
+// be read fails as it does for the whole list.
+Error listDirectoryUntil(const QString& folder, const QString& pattern, bool directoriesToo,
+                         const std::function<bool(const DirEntry&)>& enough, QList<DirEntry>& out);
+// The same as listDirectory(), but an entry that is a symbolic link is never followed: it is
 // left out and its full path added to `passedOver`. Every listing leaves out
 // names that cannot be told in the system's encoding (not valid UTF-8), since
 // no path built on them would reach the file; this one names them in
