@@ -2,12 +2,14 @@
 // directions, no questions) against `rsync -rtu` run the same way on an
 // identical copy of the same tree, and against the limit: a plain copy
 // (copy_file_range, times kept, one flush at the end) of exactly the files
-// that must move, listed before the clock starts. Prints the times, the
-// ratios ours/limit and ours/rsync, and checks that all three leave identical
-// trees (names, contents, times).
+// that must move, listed before the clock starts; and against the safe
+// limit: the least any exchange must do that lists the folders itself and
+// never shows a half-written file (see safeExchange()). Prints the times,
+// the ratios ours/limit, ours/safe limit and ours/rsync, and checks that all
+// four leave identical trees (names, contents, times).
 //
 //   documents_bench [--documents N] [--changed-fraction F] [--rounds R]
-//                   [--only ours|limit|rsync]
+//                   [--only ours|limit|safe|rsync]
 //
 // --only runs one contender (rounds as given), for `strace -c -f`; --only none
 // runs none, for the count of the setup alone.
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <QCoreApplication>
@@ -34,8 +37,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 using namespace mirsalex;
@@ -155,6 +160,104 @@ bool plainCopy(const QByteArray& from, const QByteArray& to)
     return ok;
 }
 
+// The modification time of every plain file of `folder`, read as it is
+// listed (one status per entry, by its name in the open folder).
+std::unordered_map<std::string, time_t> listTimes(const QByteArray& folder)
+{
+    std::unordered_map<std::string, time_t> out;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return out;
+    while (const dirent* e = ::readdir(dir)) {
+        struct stat st
+        {
+        };
+        if (e->d_name[0] != '.' && ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            out.emplace(e->d_name, st.st_mtim.tv_sec);
+    }
+    ::closedir(dir);
+    return out;
+}
+
+// The safe limit: the plain limit plus what any newest-wins exchange that
+// never shows a half-written file must do, and nothing else. Both folders
+// of a group are listed inside the clock; a file new to its folder is
+// written unnamed and named once on the disk, a file replaced is written to
+// a temporary renamed over it once on the disk (one flush per direction
+// before any name changes, one flush of the folder after).
+bool safeExchange(const QString& local, const QString& exchange)
+{
+    const QByteArray l = QFile::encodeName(local), x = QFile::encodeName(exchange);
+    std::unordered_map<std::string, time_t> lt = listTimes(l), xt = listTimes(x);
+    bool ok = true;
+    auto direction = [&](const QByteArray& from, const std::unordered_map<std::string, time_t>& src,
+                         const QByteArray& to, std::unordered_map<std::string, time_t>& dst) {
+        const int fromFd = ::open(from.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int toFd = ::open(to.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct Made
+        {
+            std::string name, temp;
+            int fd;
+        };
+        std::vector<Made> made;
+        int counter = 0;
+        for (const auto& [name, time] : src) {
+            const auto d = dst.find(name);
+            if (d != dst.end() && d->second >= time)
+                continue;
+            const int in = ::openat(fromFd, name.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat st
+            {
+            };
+            if (in < 0 || ::fstat(in, &st) != 0) {
+                ok = false;
+                continue;
+            }
+            Made m{name, {}, -1};
+            int out;
+            if (d == dst.end()) {
+                out = ::openat(toFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777);
+                m.fd = out;
+            } else {
+                m.temp = ".~tmp-" + name + "." + std::to_string(++counter);
+                out = ::openat(toFd, m.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                               st.st_mode & 0777);
+            }
+            for (off_t left = st.st_size; out >= 0 && left > 0;) {
+                const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
+                if (n <= 0) {
+                    ok = false;
+                    break;
+                }
+                left -= n;
+            }
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            ok = out >= 0 && ::futimens(out, times) == 0 && ok;
+            if (out >= 0 && m.fd < 0)
+                ::close(out);
+            ::close(in);
+            made.push_back(std::move(m));
+            dst[name] = time;
+        }
+        ok = ::syncfs(toFd) == 0 && ok;
+        for (const Made& m : made) {
+            if (m.fd >= 0) {
+                ok = ::linkat(m.fd, "", toFd, m.name.c_str(), AT_EMPTY_PATH) == 0 && ok;
+                ::close(m.fd);
+            } else {
+                ok = ::renameat(toFd, m.temp.c_str(), toFd, m.name.c_str()) == 0 && ok;
+            }
+        }
+        ok = ::fsync(toFd) == 0 && ok;
+        ::close(fromFd);
+        ::close(toFd);
+    };
+    direction(l, lt, x, xt);
+    direction(x, xt, l, lt);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -178,6 +281,7 @@ int main(int argc, char** argv)
     const bool withOurs = only.isEmpty() || only == QLatin1String("ours");
     const bool withLimit = only.isEmpty() || only == QLatin1String("limit");
     const bool withRsync = only.isEmpty() || only == QLatin1String("rsync");
+    const bool withSafe = only.isEmpty() || only == QLatin1String("safe");
 
     QTemporaryDir tmp(QDir::tempPath() + QStringLiteral("/mirsalex-bench-XXXXXX"));
     const QString root = tmp.path() + QLatin1Char('/');
@@ -202,15 +306,17 @@ int main(int argc, char** argv)
         documents / 2, documents - documents / 2, cards.same + sheets.same, cards.newer + sheets.newer,
         cards.only + sheets.only, static_cast<long long>(cards.bytes + sheets.bytes));
 
-    std::vector<double> ours, theirs, theirsFlush, limit;
+    std::vector<double> ours, theirs, theirsFlush, limit, safe;
     bool identical = true;
     for (int r = 0; r < rounds; ++r) {
         const QString a = root + QStringLiteral("ours%1/").arg(r);
         const QString b = root + QStringLiteral("rsync%1/").arg(r);
         const QString c = root + QStringLiteral("limit%1/").arg(r);
+        const QString d = root + QStringLiteral("safe%1/").arg(r);
         if (!run(QStringLiteral("cp"), {QStringLiteral("-a"), master, a}) ||
             !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, b}) ||
-            !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, c})) {
+            !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, c}) ||
+            !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, d})) {
             std::fprintf(stderr, "documents_bench: cannot copy the tree\n");
             return 1;
         }
@@ -287,6 +393,15 @@ int main(int argc, char** argv)
                 ::close(fd);
             limit.push_back(double(t.nsecsElapsed()) / 1e9);
         };
+        bool safeOk = true;
+        auto runSafe = [&]() {
+            QElapsedTimer t;
+            t.start();
+            for (const auto& [local, exchange] : {std::pair{"local/testi/", "exchange/SCHEDE/"},
+                                                  std::pair{"local/fogli/", "exchange/FOGLI/"}})
+                safeOk = safeExchange(d + QLatin1String(local), d + QLatin1String(exchange)) && safeOk;
+            safe.push_back(double(t.nsecsElapsed()) / 1e9);
+        };
         // On a shared machine the first of the runs meets different
         // conditions from the others: the order turns between rounds.
         std::vector<std::function<void()>> order;
@@ -296,6 +411,8 @@ int main(int argc, char** argv)
             order.push_back(runRsync);
         if (withLimit)
             order.push_back(runLimit);
+        if (withSafe)
+            order.push_back(runSafe);
         if (!order.empty())
             std::rotate(order.begin(), order.begin() + std::ptrdiff_t(size_t(r) % order.size()), order.end());
         for (const auto& contender : order)
@@ -304,34 +421,42 @@ int main(int argc, char** argv)
             std::printf("Round %d: %s %.3f s\n", r + 1, qPrintable(only),
                         withOurs    ? ours.back()
                         : withLimit ? limit.back()
+                        : withSafe  ? safe.back()
                         : withRsync ? theirs.back()
                                     : 0.0);
             QDir(a).removeRecursively();
             QDir(b).removeRecursively();
             QDir(c).removeRecursively();
+            QDir(d).removeRecursively();
             continue;
         }
         if (!done) {
             std::fprintf(stderr, "documents_bench: the document stage failed\n");
             return 1;
         }
-        if (!rsyncOk || !limitOk) {
-            std::fprintf(stderr, "documents_bench: %s failed\n", rsyncOk ? "the limit" : "rsync");
+        if (!rsyncOk || !limitOk || !safeOk) {
+            std::fprintf(stderr, "documents_bench: %s failed\n",
+                         !rsyncOk   ? "rsync"
+                         : !limitOk ? "the limit"
+                                    : "the safe limit");
             return 1;
         }
 
         const auto ourTree = snapshot(a);
-        const bool same = ourTree == snapshot(b) && ourTree == snapshot(c);
+        const bool same = ourTree == snapshot(b) && ourTree == snapshot(c) && ourTree == snapshot(d);
         identical = identical && same;
         std::printf(
-            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), limit %.3f s (%d files), rsync %.3f s "
-            "(+ %.3f s to put it on the disk), ratio to the limit %.2f, to rsync %.2f, trees %s\n",
+            "Round %d: ours %.3f s (sent %d+%d, received %d+%d), limit %.3f s (%d files), safe limit %.3f s, "
+            "rsync %.3f s (+ %.3f s to put it on the disk), ratio to the limit %.2f, to the safe limit %.2f, "
+            "to rsync %.2f, trees %s\n",
             r + 1, ours.back(), w.filesOffered[1][0], w.filesOffered[2][0], w.filesOffered[1][1],
-            w.filesOffered[2][1], limit.back(), moved, theirs.back(), theirsFlush.back(),
-            ours.back() / limit.back(), ours.back() / theirs.back(), same ? "identical" : "DIFFERENT");
+            w.filesOffered[2][1], limit.back(), moved, safe.back(), theirs.back(), theirsFlush.back(),
+            ours.back() / limit.back(), ours.back() / safe.back(), ours.back() / theirs.back(),
+            same ? "identical" : "DIFFERENT");
         QDir(a).removeRecursively();
         QDir(b).removeRecursively();
         QDir(c).removeRecursively();
+        QDir(d).removeRecursively();
     }
     if (!only.isEmpty())
         return 0;
@@ -343,6 +468,14 @@ int main(int argc, char** argv)
                 median(ours), median(limit), median(ours) / median(limit),
                 *std::min_element(toLimit.begin(), toLimit.end()),
                 *std::max_element(toLimit.begin(), toLimit.end()));
+    std::vector<double> toSafe;
+    for (size_t i = 0; i < ours.size(); ++i)
+        toSafe.push_back(ours[i] / safe[i]);
+    std::printf("Median: ours %.3f s, safe limit %.3f s (both folders listed, nothing seen half written), "
+                "ratio ours/safe limit %.2f (rounds %.2f-%.2f); the safe limit is %.2f x the limit\n",
+                median(ours), median(safe), median(ours) / median(safe),
+                *std::min_element(toSafe.begin(), toSafe.end()),
+                *std::max_element(toSafe.begin(), toSafe.end()), median(safe) / median(limit));
     const double ratio = median(ours) / median(theirs);
     std::printf("Median: ours %.3f s, rsync -rtu %.3f s, ratio ours/rsync %.2f (target <= 1.20): %s\n",
                 median(ours), median(theirs), ratio, ratio <= 1.2 ? "met" : "NOT met");
