@@ -20,10 +20,13 @@ Error ApplyChanges::writeKey(const QString& file, const QString& section, const 
     return {};
 }
 
-Error ApplyChanges::copyFile(const QString& source, const QString& destination)
+Error ApplyChanges::copyFile(const QString& source, const QString& destination, Destination known)
 {
     // In a batch the copy is recorded when the batch puts it in place.
-    const Error error = SafeFileCopy::copy(source, destination, m_batch ? &*m_batch : nullptr);
+    const Error error = SafeFileCopy::copy(source, destination, m_batch ? &*m_batch : nullptr,
+                                           SafeFileCopy::Blocks::Written, SafeFileCopy::Flush::Now,
+                                           known == Destination::NotListed ? SafeFileCopy::Name::NotListed
+                                                                           : SafeFileCopy::Name::Unknown);
     if (!error && !m_batch)
         settled(source, destination, true);
     return error;

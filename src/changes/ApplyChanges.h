@@ -18,7 +18,9 @@ public:
     Mode mode() const override { return Mode::Apply; }
     [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
                                  const QString& value) override;
-    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
+    using ChangeSink::copyFile;
+    [[nodiscard]] Error copyFile(const QString& source, const QString& destination,
+                                 Destination known) override;
     void beginCopies() override;
     void commitCopies() override;
     void endCopies() override;

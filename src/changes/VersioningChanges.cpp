@@ -290,14 +290,16 @@ Error VersioningChanges::removeKey(const QString& file, const QString& section, 
     return {};
 }
 
-Error VersioningChanges::copyFile(const QString& source, const QString& destination)
+Error VersioningChanges::copyFile(const QString& source, const QString& destination, Destination known)
 {
+    // The destination is looked at whatever the caller knows: a file that
+    // came after the listing is replaced, and must be kept first.
     const bool keptBefore = m_kept.contains(destination);
     if (Error e = keepFile(destination, VersionItem::Kind::File))
         return refuse(e);
     if (!keptBefore)
         m_unplaced.insert(destination);
-    const Error error = m_apply.copyFile(source, destination);
+    const Error error = m_apply.copyFile(source, destination, known);
     if (error)
         dropVersion(destination); // nothing was replaced
     return error;

@@ -18,7 +18,9 @@ public:
     Mode mode() const override { return Mode::DryRun; }
     [[nodiscard]] Error writeKey(const QString& file, const QString& section, const QString& key,
                                  const QString& value) override;
-    [[nodiscard]] Error copyFile(const QString& source, const QString& destination) override;
+    using ChangeSink::copyFile;
+    [[nodiscard]] Error copyFile(const QString& source, const QString& destination,
+                                 Destination known) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
     std::optional<qint64> timeAsLeft(const QString& folder, const QString& name,
                                      std::optional<qint64> onDisk) const override;

@@ -187,6 +187,7 @@ struct Place
     mode_t umask = 0;           // the process's, when the batch began
     // A destination not yet there is made without a name, if this allows.
     std::function<bool()> mayBeUnnamed;
+    bool nameNotListed = false;  // the caller's listing had no such name
     bool unnamedRefused = false; // out: the file system makes none
 };
 
@@ -248,14 +249,15 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
     if (batched && place->destinationFolder >= 0) {
         options.folderFd = place->destinationFolder;
         name = nameOf(destination);
-        // A name not yet taken gets an unnamed copy.
+        // A name not yet taken gets an unnamed copy (not looked up again when
+        // the caller's listing had none).
         struct stat there
         {
         };
-        options.unnamed =
-            place->mayBeUnnamed && place->mayBeUnnamed() &&
-            ::fstatat(place->destinationFolder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
-            errno == ENOENT;
+        options.unnamed = place->mayBeUnnamed && place->mayBeUnnamed() &&
+                          (place->nameNotListed || (::fstatat(place->destinationFolder, name.constData(),
+                                                              &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+                                                    errno == ENOENT));
     }
     AtomicFile out(destination, options);
     // Every failure of the writer removes the temporary file.
@@ -389,7 +391,7 @@ constexpr int kMaxFolderFds = 32;
 } // namespace
 
 Error SafeFileCopy::copy(const QString& source, const QString& destination, Batch* batch, Blocks blocks,
-                         Flush flush)
+                         Flush flush, Name name)
 {
     std::optional<Pending> made;
     qint64 size = 0;
@@ -403,6 +405,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
     place.sourceFolder = from.fd;
     place.destinationFolder = to.fd;
     place.umask = batch->umask();
+    place.nameNotListed = name == Name::NotListed;
     if (to.fd >= 0 && !to.unnamedTried) {
         // A copy made unnamed must be sure of its name at the commit (the
         // kernel may refuse to name a descriptor, and /proc may be absent).

@@ -50,12 +50,22 @@ public:
         Later,
     };
 
+    // What the caller knows of the destination's name: nothing, or that its
+    // folder held no such name when listed. A batch then makes the copy
+    // without a name at once, without looking; should the name be taken
+    // after all, the copy replaces that file as any other.
+    enum class Name
+    {
+        Unknown,
+        NotListed,
+    };
+
     // Copies `source` onto `destination` (both full paths as they stand on
     // disk). Returns the error that stopped the copy, or no error. With a
     // batch, the copy joins it: it is written and dated but put in place by
     // the batch (see Batch), so no error means only that it is waiting.
     static Error copy(const QString& source, const QString& destination, Batch* batch = nullptr,
-                      Blocks blocks = Blocks::Written, Flush flush = Flush::Now);
+                      Blocks blocks = Blocks::Written, Flush flush = Flush::Now, Name name = Name::Unknown);
 
     // Replaces the low-level write (a full or failing disk is simulated with
     // it); an empty function restores the ordinary write.

@@ -55,10 +55,23 @@ public:
     // already.
     [[nodiscard]] virtual Error writeKey(const QString& file, const QString& section, const QString& key,
                                          const QString& value) = 0;
+    // What the caller knows of a copy's destination: nothing, or that the
+    // folder held no such name when it listed it. (A file may have come since:
+    // the copy is as safe either way; knowing spares a look.)
+    enum class Destination
+    {
+        Unknown,
+        NotListed,
+    };
     // Replaces `destination` with a copy of `source` carrying its time (both
     // paths as they stand on disk); the error that stopped it, if any. In a
     // batch of copies (below) the copy may only be waiting when this returns.
-    [[nodiscard]] virtual Error copyFile(const QString& source, const QString& destination) = 0;
+    [[nodiscard]] virtual Error copyFile(const QString& source, const QString& destination,
+                                         Destination known) = 0;
+    [[nodiscard]] Error copyFile(const QString& source, const QString& destination)
+    {
+        return copyFile(source, destination, Destination::Unknown);
+    }
 
     // What a batch of copies has come to.
     struct CopyBatchState

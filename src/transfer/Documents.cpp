@@ -371,7 +371,8 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
                                       listed.time,
                                       destinationTime,
                                       sourceCoarse,
-                                      destinationCoarse};
+                                      destinationCoarse,
+                                      existing == nullptr};
         const CopyResult copy = detail::copyResolvedIfNewer(w, sides, counter, prompt, 0);
         if (copy.copied) {
             nameOf.emplace_back(destination, name);

@@ -29,6 +29,8 @@ struct CopySides
     // answer counts.
     std::function<bool()> sourceCoarse;
     std::function<bool()> destinationCoarse;
+    // The destination's folder was listed without it.
+    bool destinationNotListed = false;
 };
 
 // Whether a newest-wins copy passes the file on (before any question): the

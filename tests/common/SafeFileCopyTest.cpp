@@ -317,11 +317,18 @@ TEST_F(SafeFileCopyTest, ANameTakenBeforeTheCommitIsReplacedAsAnyOther)
                               });
     ASSERT_FALSE(SafeFileCopy::copy(src, dst, &batch));
     file(xSchede, QStringLiteral("SK1.DOC"), "appeared", baseTime());
+    // A caller's listing that missed a file already there.
+    const QString src2 = file(testi, QStringLiteral("SK2.DOC"), "new2", baseTime().addSecs(60));
+    const QString dst2 = xSchede + QStringLiteral("SK2.DOC");
+    file(xSchede, QStringLiteral("SK2.DOC"), "unlisted", baseTime());
+    ASSERT_FALSE(SafeFileCopy::copy(src2, dst2, &batch, SafeFileCopy::Blocks::Written,
+                                    SafeFileCopy::Flush::Now, SafeFileCopy::Name::NotListed));
     EXPECT_FALSE(batch.commit());
-    EXPECT_EQ(placed, QStringList{dst});
+    EXPECT_EQ(placed, (QStringList{dst, dst2}));
     EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("new"));
+    EXPECT_EQ(TempInstall::readBytes(dst2), QByteArray("new2"));
     EXPECT_EQ(mtime(dst), baseTime().addSecs(60));
-    EXPECT_EQ(entries(xSchede), QStringList{QStringLiteral("SK1.DOC")});
+    EXPECT_EQ(entries(xSchede), (QStringList{QStringLiteral("SK1.DOC"), QStringLiteral("SK2.DOC")}));
 }
 
 // The copies of a batch waiting without a name hold a descriptor each: a

@@ -49,9 +49,10 @@ public:
     {
         return m_inner.writeKey(file, section, key, value);
     }
-    Error copyFile(const QString& source, const QString& destination) override
+    using ChangeSink::copyFile;
+    Error copyFile(const QString& source, const QString& destination, Destination known) override
     {
-        return m_inner.copyFile(source, destination);
+        return m_inner.copyFile(source, destination, known);
     }
     std::optional<qint64> modificationTime(const QString& path) const override
     {
