@@ -26,6 +26,7 @@ Error ApplyChanges::copyFile(const QString& source, const QString& destination, 
     const Error error = SafeFileCopy::copy(source, destination, m_batch ? &*m_batch : nullptr,
                                            SafeFileCopy::Blocks::Written, SafeFileCopy::Flush::Now,
                                            known == Destination::NotListed ? SafeFileCopy::Name::NotListed
+                                           : known == Destination::Listed  ? SafeFileCopy::Name::Listed
                                                                            : SafeFileCopy::Name::Unknown);
     if (!error && !m_batch)
         settled(source, destination, true);

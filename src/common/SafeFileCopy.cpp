@@ -187,8 +187,8 @@ struct Place
     mode_t umask = 0;           // the process's, when the batch began
     // A destination not yet there is made without a name, if this allows.
     std::function<bool()> mayBeUnnamed;
-    bool nameNotListed = false;  // the caller's listing had no such name
-    bool unnamedRefused = false; // out: the file system makes none
+    SafeFileCopy::Name name = SafeFileCopy::Name::Unknown; // what the caller's listing said
+    bool unnamedRefused = false;                           // out: the file system makes none
 };
 
 // A copy written and dated, waiting in a batch.
@@ -250,14 +250,16 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
         options.folderFd = place->destinationFolder;
         name = nameOf(destination);
         // A name not yet taken gets an unnamed copy (not looked up again when
-        // the caller's listing had none).
+        // the caller listed the folder).
+        using Name = SafeFileCopy::Name;
         struct stat there
         {
         };
-        options.unnamed = place->mayBeUnnamed && place->mayBeUnnamed() &&
-                          (place->nameNotListed || (::fstatat(place->destinationFolder, name.constData(),
-                                                              &there, AT_SYMLINK_NOFOLLOW) != 0 &&
-                                                    errno == ENOENT));
+        options.unnamed =
+            place->name != Name::Listed && place->mayBeUnnamed && place->mayBeUnnamed() &&
+            (place->name == Name::NotListed ||
+             (::fstatat(place->destinationFolder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+              errno == ENOENT));
     }
     AtomicFile out(destination, options);
     // Every failure of the writer removes the temporary file.
@@ -405,7 +407,7 @@ Error SafeFileCopy::copy(const QString& source, const QString& destination, Batc
     place.sourceFolder = from.fd;
     place.destinationFolder = to.fd;
     place.umask = batch->umask();
-    place.nameNotListed = name == Name::NotListed;
+    place.name = name;
     if (to.fd >= 0 && !to.unnamedTried) {
         // A copy made unnamed must be sure of its name at the commit (the
         // kernel may refuse to name a descriptor, and /proc may be absent).

@@ -50,13 +50,14 @@ public:
         Later,
     };
 
-    // What the caller knows of the destination's name: nothing, or that its
-    // folder held no such name when listed. A batch then makes the copy
-    // without a name at once, without looking; should the name be taken
-    // after all, the copy replaces that file as any other.
+    // What the caller knows of the destination's name: nothing, or whether
+    // its folder held it when listed. A batch then makes the copy without a
+    // name (not listed) or with a temporary name (listed) at once, without
+    // looking; either way is safe should the folder have changed since.
     enum class Name
     {
         Unknown,
+        Listed,
         NotListed,
     };
 

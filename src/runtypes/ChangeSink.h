@@ -55,12 +55,13 @@ public:
     // already.
     [[nodiscard]] virtual Error writeKey(const QString& file, const QString& section, const QString& key,
                                          const QString& value) = 0;
-    // What the caller knows of a copy's destination: nothing, or that the
-    // folder held no such name when it listed it. (A file may have come since:
-    // the copy is as safe either way; knowing spares a look.)
+    // What the caller knows of a copy's destination: nothing, or whether the
+    // folder held the name when it listed it. (It may have changed since: the
+    // copy is as safe either way; knowing spares a look.)
     enum class Destination
     {
         Unknown,
+        Listed,
         NotListed,
     };
     // Replaces `destination` with a copy of `source` carrying its time (both

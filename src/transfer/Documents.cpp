@@ -372,7 +372,8 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
                                       destinationTime,
                                       sourceCoarse,
                                       destinationCoarse,
-                                      existing == nullptr};
+                                      existing ? ChangeSink::Destination::Listed
+                                               : ChangeSink::Destination::NotListed};
         const CopyResult copy = detail::copyResolvedIfNewer(w, sides, counter, prompt, 0);
         if (copy.copied) {
             nameOf.emplace_back(destination, name);

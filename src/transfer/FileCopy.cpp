@@ -97,9 +97,7 @@ CopyResult detail::copyResolvedIfNewer(RunState& w, const CopySides& sides, qint
     }
 
     if (result.answer == AnswerYes) {
-        result.error = w.sink.copyFile(sides.sourceOnDisk, sides.destinationOnDisk,
-                                       sides.destinationNotListed ? ChangeSink::Destination::NotListed
-                                                                  : ChangeSink::Destination::Unknown);
+        result.error = w.sink.copyFile(sides.sourceOnDisk, sides.destinationOnDisk, sides.destinationListed);
         if (result.error) {
             result.failed = true;
             result.number = static_cast<qint16>(result.error.number);

@@ -29,8 +29,9 @@ struct CopySides
     // answer counts.
     std::function<bool()> sourceCoarse;
     std::function<bool()> destinationCoarse;
-    // The destination's folder was listed without it.
-    bool destinationNotListed = false;
+    // What the listing of the destination's folder said of it, when it was
+    // listed.
+    ChangeSink::Destination destinationListed = ChangeSink::Destination::Unknown;
 };
 
 // Whether a newest-wins copy passes the file on (before any question): the

@@ -323,12 +323,19 @@ TEST_F(SafeFileCopyTest, ANameTakenBeforeTheCommitIsReplacedAsAnyOther)
     file(xSchede, QStringLiteral("SK2.DOC"), "unlisted", baseTime());
     ASSERT_FALSE(SafeFileCopy::copy(src2, dst2, &batch, SafeFileCopy::Blocks::Written,
                                     SafeFileCopy::Flush::Now, SafeFileCopy::Name::NotListed));
+    // And one that listed a file gone since.
+    const QString src3 = file(testi, QStringLiteral("SK3.DOC"), "new3", baseTime().addSecs(60));
+    const QString dst3 = xSchede + QStringLiteral("SK3.DOC");
+    ASSERT_FALSE(SafeFileCopy::copy(src3, dst3, &batch, SafeFileCopy::Blocks::Written,
+                                    SafeFileCopy::Flush::Now, SafeFileCopy::Name::Listed));
     EXPECT_FALSE(batch.commit());
-    EXPECT_EQ(placed, (QStringList{dst, dst2}));
+    EXPECT_EQ(placed, (QStringList{dst, dst2, dst3}));
     EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("new"));
     EXPECT_EQ(TempInstall::readBytes(dst2), QByteArray("new2"));
+    EXPECT_EQ(TempInstall::readBytes(dst3), QByteArray("new3"));
     EXPECT_EQ(mtime(dst), baseTime().addSecs(60));
-    EXPECT_EQ(entries(xSchede), (QStringList{QStringLiteral("SK1.DOC"), QStringLiteral("SK2.DOC")}));
+    EXPECT_EQ(entries(xSchede),
+              (QStringList{QStringLiteral("SK1.DOC"), QStringLiteral("SK2.DOC"), QStringLiteral("SK3.DOC")}));
 }
 
 // The copies of a batch waiting without a name hold a descriptor each: a
