@@ -182,39 +182,53 @@ struct Listing
 };
 
 // What a folder holds on disk for the names matching a pattern (see
-// platform::listFilesDated()), read apart from the run.
+// platform::listFilesDated()), read apart from the run: its files keyed,
+// dated as they are on disk and put in name order; or the error that
+// stopped the read.
 struct FolderOnDisk
 {
-    QList<platform::DatedEntry> entries;
-    QStringList passed;
+    Listing listing;
     Error error;
 };
+
+// A folder that does not exist holds nothing; one that cannot be read
+// (device error, no permission) is told by the error.
+bool unreadable(const Error& error)
+{
+    return error && error.number != 76 && error.number != 53;
+}
 
 FolderOnDisk readFolder(const QString& folder, const QString& pattern)
 {
     FolderOnDisk read;
-    read.error = platform::listFilesDated(folder, pattern, read.entries, read.passed);
+    Listing& out = read.listing;
+    out.folder = folder;
+    QList<platform::DatedEntry> entries;
+    read.error = platform::listFilesDated(folder, pattern, entries, out.passed);
+    if (unreadable(read.error))
+        return read;
+    out.files.reserve(size_t(entries.size()));
+    for (const platform::DatedEntry& e : entries)
+        out.files.push_back({e.name, NameKey(e.name.toUpper()), e.modified});
+    out.order();
     return read;
 }
 
 // Lists `folder` (as named on disk, read into `read`) for the names matching
 // `pattern`, with the files this run has put there (a dry run only records
-// them). A folder that does not exist holds nothing; a folder that cannot be
-// read (device error, no permission) fails the direction with its error
-// number. Links and names that are no text are left out and named in
-// `out.passed`.
+// them) and their times as the run has left them. A folder that does not
+// exist holds nothing; a folder that cannot be read (device error, no
+// permission) fails the direction with its error number. Links and names
+// that are no text are left out and named in `out.passed`.
 Error listFolder(const ChangeSink& sink, const QString& folder, const QString& pattern, FolderOnDisk read,
                  Listing& out)
 {
-    out = Listing{};
-    out.folder = folder;
-    out.passed = std::move(read.passed);
-    const Error& error = read.error;
-    if (error && error.number != 76 && error.number != 53)
-        return error;
-    out.files.reserve(size_t(read.entries.size()));
-    for (const platform::DatedEntry& e : read.entries)
-        out.files.push_back({e.name, NameKey(e.name.toUpper()), sink.timeAsLeft(folder, e.name, e.modified)});
+    out = std::move(read.listing);
+    if (unreadable(read.error))
+        return read.error;
+    for (Listing::File& f : out.files)
+        f.time = sink.timeAsLeft(folder, f.name, f.time);
+    const size_t listed = out.files.size();
     const QStringList made = sink.filesCreatedIn(folder);
     if (!made.isEmpty()) {
         QStringList names;
@@ -227,7 +241,12 @@ Error listFolder(const ChangeSink& sink, const QString& folder, const QString& p
             }
         }
     }
-    out.order();
+    if (out.files.size() != listed) {
+        // The files added take their places in the order, and the index is
+        // made again over them all.
+        out.byName.clear();
+        out.order();
+    }
     return {};
 }
 
@@ -259,13 +278,14 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
     if (!source || !target || source->folder != fromOnDisk || target->folder != toOnDisk) {
         source.emplace();
         target.emplace();
-        // The two folders are read at once, the destination on a thread of
-        // its own (reading changes nothing; a failure injector is only ever
-        // asked from this thread).
+        // The two folders are read, keyed and put in order at once, the
+        // destination on a thread of its own (reading changes nothing; a
+        // failure injector is only ever asked from this thread, and the sink
+        // is asked afterwards, on this one).
         FolderOnDisk fromRead, toRead;
         if (platform::failureInjectorSet()) {
             fromRead = readFolder(fromOnDisk, pattern);
-            if (!fromRead.error || fromRead.error.number == 76 || fromRead.error.number == 53)
+            if (!unreadable(fromRead.error))
                 toRead = readFolder(toOnDisk, pattern);
         } else {
             std::thread reader([&] { toRead = readFolder(toOnDisk, pattern); });
