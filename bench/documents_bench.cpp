@@ -313,6 +313,10 @@ int main(int argc, char** argv)
         const QString b = root + QStringLiteral("rsync%1/").arg(r);
         const QString c = root + QStringLiteral("limit%1/").arg(r);
         const QString d = root + QStringLiteral("safe%1/").arg(r);
+        auto removeTrees = [&] {
+            for (const QString& tree : {a, b, c, d})
+                QDir(tree).removeRecursively();
+        };
         if (!run(QStringLiteral("cp"), {QStringLiteral("-a"), master, a}) ||
             !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, b}) ||
             !run(QStringLiteral("cp"), {QStringLiteral("-a"), master, c}) ||
@@ -424,10 +428,7 @@ int main(int argc, char** argv)
                         : withSafe  ? safe.back()
                         : withRsync ? theirs.back()
                                     : 0.0);
-            QDir(a).removeRecursively();
-            QDir(b).removeRecursively();
-            QDir(c).removeRecursively();
-            QDir(d).removeRecursively();
+            removeTrees();
             continue;
         }
         if (!done) {
@@ -453,24 +454,24 @@ int main(int argc, char** argv)
             w.filesOffered[2][1], limit.back(), moved, safe.back(), theirs.back(), theirsFlush.back(),
             ours.back() / limit.back(), ours.back() / safe.back(), ours.back() / theirs.back(),
             same ? "identical" : "DIFFERENT");
-        QDir(a).removeRecursively();
-        QDir(b).removeRecursively();
-        QDir(c).removeRecursively();
-        QDir(d).removeRecursively();
+        removeTrees();
     }
     if (!only.isEmpty())
         return 0;
-    std::vector<double> toLimit;
-    for (size_t i = 0; i < ours.size(); ++i)
-        toLimit.push_back(ours[i] / limit[i]);
+    // The ratio of each round.
+    auto perRound = [](const std::vector<double>& a, const std::vector<double>& b) {
+        std::vector<double> out;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+            out.push_back(a[i] / b[i]);
+        return out;
+    };
+    const std::vector<double> toLimit = perRound(ours, limit);
     std::printf("Median: ours %.3f s, limit %.3f s, ratio ours/limit %.2f (rounds %.2f-%.2f; target <= 2.00 "
                 "on tmpfs, <= 1.20 on disk)\n",
                 median(ours), median(limit), median(ours) / median(limit),
                 *std::min_element(toLimit.begin(), toLimit.end()),
                 *std::max_element(toLimit.begin(), toLimit.end()));
-    std::vector<double> toSafe;
-    for (size_t i = 0; i < ours.size(); ++i)
-        toSafe.push_back(ours[i] / safe[i]);
+    const std::vector<double> toSafe = perRound(ours, safe);
     std::printf("Median: ours %.3f s, safe limit %.3f s (both folders listed, nothing seen half written), "
                 "ratio ours/safe limit %.2f (rounds %.2f-%.2f); the safe limit is %.2f x the limit\n",
                 median(ours), median(safe), median(ours) / median(safe),
