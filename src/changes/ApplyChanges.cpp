@@ -20,14 +20,11 @@ Error ApplyChanges::writeKey(const QString& file, const QString& section, const 
     return {};
 }
 
-Error ApplyChanges::copyFile(const QString& source, const QString& destination, Destination known)
+Error ApplyChanges::copyFile(const QString& source, const QString& destination, DestinationName known)
 {
     // In a batch the copy is recorded when the batch puts it in place.
     const Error error = SafeFileCopy::copy(source, destination, m_batch ? &*m_batch : nullptr,
-                                           SafeFileCopy::Blocks::Written, SafeFileCopy::Flush::Now,
-                                           known == Destination::NotListed ? SafeFileCopy::Name::NotListed
-                                           : known == Destination::Listed  ? SafeFileCopy::Name::Listed
-                                                                           : SafeFileCopy::Name::Unknown);
+                                           SafeFileCopy::Blocks::Written, SafeFileCopy::Flush::Now, known);
     if (!error && !m_batch)
         settled(source, destination, true);
     return error;

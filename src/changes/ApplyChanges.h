@@ -20,7 +20,7 @@ public:
                                  const QString& value) override;
     using ChangeSink::copyFile;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination,
-                                 Destination known) override;
+                                 DestinationName known) override;
     void beginCopies() override;
     void commitCopies() override;
     void endCopies() override;

@@ -290,7 +290,7 @@ Error VersioningChanges::removeKey(const QString& file, const QString& section, 
     return {};
 }
 
-Error VersioningChanges::copyFile(const QString& source, const QString& destination, Destination known)
+Error VersioningChanges::copyFile(const QString& source, const QString& destination, DestinationName known)
 {
     // The destination is looked at whatever the caller knows: a file that
     // came after the listing is replaced, and must be kept first.

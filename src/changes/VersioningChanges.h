@@ -35,7 +35,7 @@ public:
                                  const QString& value) override;
     using ChangeSink::copyFile;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination,
-                                 Destination known) override;
+                                 DestinationName known) override;
     void beginCopies() override { m_apply.beginCopies(); }
     void commitCopies() override { m_apply.commitCopies(); }
     void endCopies() override { m_apply.endCopies(); }

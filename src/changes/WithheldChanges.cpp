@@ -23,7 +23,7 @@ Error WithheldChanges::writeKey(const QString& file, const QString& section, con
     return {};
 }
 
-Error WithheldChanges::copyFile(const QString& source, const QString& destination, Destination)
+Error WithheldChanges::copyFile(const QString& source, const QString& destination, DestinationName)
 {
     // The source must be readable, as for a real copy.
     QFile in(source);

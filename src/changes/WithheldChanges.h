@@ -20,7 +20,7 @@ public:
                                  const QString& value) override;
     using ChangeSink::copyFile;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination,
-                                 Destination known) override;
+                                 DestinationName known) override;
     std::optional<qint64> modificationTime(const QString& path) const override;
     std::optional<qint64> timeAsLeft(const QString& folder, const QString& name,
                                      std::optional<qint64> onDisk) const override;

@@ -187,8 +187,8 @@ struct Place
     mode_t umask = 0;           // the process's, when the batch began
     // A destination not yet there is made without a name, if this allows.
     std::function<bool()> mayBeUnnamed;
-    SafeFileCopy::Name name = SafeFileCopy::Name::Unknown; // what the caller's listing said
-    bool unnamedRefused = false;                           // out: the file system makes none
+    DestinationName name = DestinationName::Unknown; // what the caller's listing said
+    bool unnamedRefused = false;                     // out: the file system makes none
 };
 
 // A copy written and dated, waiting in a batch.
@@ -251,13 +251,12 @@ Attempt copyOnce(const QString& source, const QString& destination, const QStrin
         name = nameOf(destination);
         // A name not yet taken gets an unnamed copy (not looked up again when
         // the caller listed the folder).
-        using Name = SafeFileCopy::Name;
         struct stat there
         {
         };
         options.unnamed =
-            place->name != Name::Listed && place->mayBeUnnamed && place->mayBeUnnamed() &&
-            (place->name == Name::NotListed ||
+            place->name != DestinationName::Listed && place->mayBeUnnamed && place->mayBeUnnamed() &&
+            (place->name == DestinationName::NotListed ||
              (::fstatat(place->destinationFolder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
               errno == ENOENT));
     }
@@ -393,7 +392,7 @@ constexpr int kMaxFolderFds = 32;
 } // namespace
 
 Error SafeFileCopy::copy(const QString& source, const QString& destination, Batch* batch, Blocks blocks,
-                         Flush flush, Name name)
+                         Flush flush, DestinationName name)
 {
     std::optional<Pending> made;
     qint64 size = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/AtomicFile.h"
+#include "common/DestinationName.h"
 #include "common/Platform.h"
 
 #include <functional>
@@ -50,23 +51,13 @@ public:
         Later,
     };
 
-    // What the caller knows of the destination's name: nothing, or whether
-    // its folder held it when listed. A batch then makes the copy without a
-    // name (not listed) or with a temporary name (listed) at once, without
-    // looking; either way is safe should the folder have changed since.
-    enum class Name
-    {
-        Unknown,
-        Listed,
-        NotListed,
-    };
-
     // Copies `source` onto `destination` (both full paths as they stand on
     // disk). Returns the error that stopped the copy, or no error. With a
     // batch, the copy joins it: it is written and dated but put in place by
     // the batch (see Batch), so no error means only that it is waiting.
     static Error copy(const QString& source, const QString& destination, Batch* batch = nullptr,
-                      Blocks blocks = Blocks::Written, Flush flush = Flush::Now, Name name = Name::Unknown);
+                      Blocks blocks = Blocks::Written, Flush flush = Flush::Now,
+                      DestinationName name = DestinationName::Unknown);
 
     // Replaces the low-level write (a full or failing disk is simulated with
     // it); an empty function restores the ordinary write.

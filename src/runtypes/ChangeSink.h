@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/DestinationName.h"
 #include "common/Platform.h"
 
 #include <optional>
@@ -55,23 +56,14 @@ public:
     // already.
     [[nodiscard]] virtual Error writeKey(const QString& file, const QString& section, const QString& key,
                                          const QString& value) = 0;
-    // What the caller knows of a copy's destination: nothing, or whether the
-    // folder held the name when it listed it. (It may have changed since: the
-    // copy is as safe either way; knowing spares a look.)
-    enum class Destination
-    {
-        Unknown,
-        Listed,
-        NotListed,
-    };
     // Replaces `destination` with a copy of `source` carrying its time (both
     // paths as they stand on disk); the error that stopped it, if any. In a
     // batch of copies (below) the copy may only be waiting when this returns.
     [[nodiscard]] virtual Error copyFile(const QString& source, const QString& destination,
-                                         Destination known) = 0;
+                                         DestinationName known) = 0;
     [[nodiscard]] Error copyFile(const QString& source, const QString& destination)
     {
-        return copyFile(source, destination, Destination::Unknown);
+        return copyFile(source, destination, DestinationName::Unknown);
     }
 
     // What a batch of copies has come to.

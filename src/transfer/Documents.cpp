@@ -392,8 +392,7 @@ DirectionEnd transferOnce(RunState& w, size_t group, int direction, const QStrin
                                       destinationTime,
                                       sourceCoarse,
                                       destinationCoarse,
-                                      existing ? ChangeSink::Destination::Listed
-                                               : ChangeSink::Destination::NotListed};
+                                      existing ? DestinationName::Listed : DestinationName::NotListed};
         const CopyResult copy = detail::copyResolvedIfNewer(w, sides, counter, prompt, 0);
         if (copy.copied) {
             nameOf.emplace_back(destination, name);

@@ -31,7 +31,7 @@ struct CopySides
     std::function<bool()> destinationCoarse;
     // What the listing of the destination's folder said of it, when it was
     // listed.
-    ChangeSink::Destination destinationListed = ChangeSink::Destination::Unknown;
+    DestinationName destinationListed = DestinationName::Unknown;
 };
 
 // Whether a newest-wins copy passes the file on (before any question): the

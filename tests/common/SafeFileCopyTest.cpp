@@ -322,12 +322,12 @@ TEST_F(SafeFileCopyTest, ANameTakenBeforeTheCommitIsReplacedAsAnyOther)
     const QString dst2 = xSchede + QStringLiteral("SK2.DOC");
     file(xSchede, QStringLiteral("SK2.DOC"), "unlisted", baseTime());
     ASSERT_FALSE(SafeFileCopy::copy(src2, dst2, &batch, SafeFileCopy::Blocks::Written,
-                                    SafeFileCopy::Flush::Now, SafeFileCopy::Name::NotListed));
+                                    SafeFileCopy::Flush::Now, DestinationName::NotListed));
     // And one that listed a file gone since.
     const QString src3 = file(testi, QStringLiteral("SK3.DOC"), "new3", baseTime().addSecs(60));
     const QString dst3 = xSchede + QStringLiteral("SK3.DOC");
     ASSERT_FALSE(SafeFileCopy::copy(src3, dst3, &batch, SafeFileCopy::Blocks::Written,
-                                    SafeFileCopy::Flush::Now, SafeFileCopy::Name::Listed));
+                                    SafeFileCopy::Flush::Now, DestinationName::Listed));
     EXPECT_FALSE(batch.commit());
     EXPECT_EQ(placed, (QStringList{dst, dst2, dst3}));
     EXPECT_EQ(TempInstall::readBytes(dst), QByteArray("new"));

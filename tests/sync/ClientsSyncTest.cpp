@@ -50,7 +50,7 @@ public:
         return m_inner.writeKey(file, section, key, value);
     }
     using ChangeSink::copyFile;
-    Error copyFile(const QString& source, const QString& destination, Destination known) override
+    Error copyFile(const QString& source, const QString& destination, DestinationName known) override
     {
         return m_inner.copyFile(source, destination, known);
     }
