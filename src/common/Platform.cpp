@@ -366,8 +366,8 @@ namespace {
 // `times`, when given, receives the modification time of each entry of
 // `out` (none when it could not be read); every entry but a folder is then
 // read once, by its name in the open folder, which also tells a link.
-// `enough`, when given, ends the list at the first entry it accepts; the
-// rest of the folder is still read, for its errors only.
+// `enough`, when given, ends the list and the read at the first entry it
+// accepts, as a search ends at its first find.
 Error listEntries(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out,
                   QStringList* passedOver, QList<std::optional<qint64>>* times = nullptr,
                   const std::function<bool(const DirEntry&)>* enough = nullptr)
@@ -387,7 +387,6 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
     wanted = wanted.toCaseFolded();
     const QString prefix = where.endsWith(separator()) ? where : where + separator();
     int readError = 0;
-    bool done = false;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir);
@@ -395,8 +394,6 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
             readError = errno;
             break;
         }
-        if (done)
-            continue;
         // A name of plain ASCII reads the same in every encoding.
         const char* raw = entry->d_name;
         const size_t length = std::strlen(raw);
@@ -460,7 +457,8 @@ Error listEntries(const QString& folder, const QString& pattern, bool directorie
             out.append(DirEntry{name, isDir});
             if (times)
                 times->append(modified);
-            done = enough && (*enough)(out.constLast());
+            if (enough && (*enough)(out.constLast()))
+                break;
         }
     }
     ::closedir(dir);

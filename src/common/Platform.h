@@ -101,8 +101,9 @@ bool wildcardMatch(const QString& pattern, const QString& name);
 // is not an error.
 Error listDirectory(const QString& folder, const QString& pattern, bool directoriesToo, QList<DirEntry>& out);
 // The same, the list ending at the first entry `enough` accepts (its last
-// then). The rest of the folder is still read, so that a folder that cannot
-// be read fails as it does for the whole list.
+// then): the folder is read no further, as a search ends at its first find.
+// A folder that cannot be read before that fails as it does for the whole
+// list.
 Error listDirectoryUntil(const QString& folder, const QString& pattern, bool directoriesToo,
                          const std::function<bool(const DirEntry&)>& enough, QList<DirEntry>& out);
 // The same as listDirectory(), but an entry that is a symbolic link is never followed: it is
