@@ -28,6 +28,9 @@ struct [[nodiscard]] Error
     QString path;   // the file, folder, table or field concerned
 
     explicit operator bool() const { return number != 0; }
+    // The file or folder is not there (53 file not found, 76 path not
+    // found): for a search or a listing, nothing found rather than a failure.
+    bool notFound() const { return number == 53 || number == 76; }
 
     // An errno value with the system's own words for it, for the layers that
     // word or number it again (platform::fileErrorFromErrno()). An err of 0

@@ -107,7 +107,7 @@ bool EsisteFile(Prompt& prompt, const QString& fileName, int attributes, int* fa
             return false;
         // A folder that is not there is a search that finds nothing, not a
         // failure: only a device that cannot be read is worth a message.
-        if (err.number == 76 || err.number == 53)
+        if (err.notFound())
             return false;
         if (MsgErroreFile(prompt, err.number, fileName) != SceltaRiprova) {
             if (failure)

@@ -603,7 +603,7 @@ Error remove(const QString& fileName, const QString& section, const QString& key
         // locked for nothing).
         Text t;
         Error e;
-        if (!load(path, t, nullptr, &e) && (!e || e.number == 53 || e.number == 76))
+        if (!load(path, t, nullptr, &e) && (!e || e.notFound()))
             return {}; // no file: no key either
         if (!e && !hasKey(t))
             return {};

@@ -195,7 +195,7 @@ struct FolderOnDisk
 // (device error, no permission) is told by the error.
 bool unreadable(const Error& error)
 {
-    return error && error.number != 76 && error.number != 53;
+    return error && !error.notFound();
 }
 
 FolderOnDisk readFolder(const QString& folder, const QString& pattern)
